@@ -1,0 +1,177 @@
+#pragma once
+
+#include "u_modbus.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class tUART;
+class tTraceLog;
+
+// Device commands; each is exactly one Modbus transaction.
+enum tCommand : int32_t {
+    cmdNONE = 0,
+    cmdGET_INFO,
+    cmdGET_STATUS,
+    cmdRST_STAT_TEMP,
+    cmdSET_STANDARD,
+    cmdGET_LOG_INFO,
+    cmdSET_LOG_READ,
+    cmdGET_LOG_READ,
+    cmdSET_LOG_CLEAR,
+    cmdGET_RTC_DATE,
+    cmdSET_RTC_DATE,
+    cmdGET_RTC_TIME,
+    cmdSET_RTC_TIME,
+    cmdGET_RTC_FORMAT,
+    cmdSET_RTC_FORMAT,
+    cmdGET_RTC_CAL,
+    cmdSET_RTC_CAL,
+    cmdSET_RTC_CLKOUT,
+    cmdGET_PAR_SYSTEM,
+    cmdSET_PAR_SYSTEM,
+    cmdGET_PAR_opRELAYS,
+    cmdSET_PAR_opRELAYS,
+    cmdSET_RELAYS,
+    cmdGET_PAR_RELAY1,
+    cmdSET_PAR_RELAY1,
+    cmdGET_PAR_RELAY2,
+    cmdSET_PAR_RELAY2,
+    cmdGET_PAR_RELAY3,
+    cmdSET_PAR_RELAY3,
+    cmdGET_PAR_RELAY4,
+    cmdSET_PAR_RELAY4,
+};
+constexpr int32_t tCommandCount = cmdSET_PAR_RELAY4 + 1;
+
+// Transaction kinds: function 3, 6 and 16.
+enum tcmd : int32_t { readREGS = 0, writeREG = 1, writeREGS = 2 };
+
+// Sensor states (low 4 bits of the controller's state word).
+constexpr int32_t stsTEMP_READING = 0;
+constexpr int32_t stsTEMP_OK = 1;
+constexpr int32_t stsTEMP_ERRMIN = 2;
+constexpr int32_t stsTEMP_ERRMAX = 3;
+
+constexpr int32_t tempCELSIUS = 0;
+constexpr int32_t tempFAHRENHEIT = 1;
+
+struct tSensor {
+    int32_t sts = -1;
+    int32_t TemperatureType = 0;
+    int32_t value = 0;
+    int32_t valueMin = 0;
+    int32_t valueMax = 0;
+};
+
+struct tRelay {
+    int32_t sts = -1;
+    std::array<int32_t, 20> par{};
+};
+
+struct tRTC {
+    uint16_t Year = 0;
+    uint16_t Month = 0;
+    uint16_t Day = 0;
+    uint16_t Weekday = 0;
+    uint16_t Hour = 0;
+    uint16_t Minute = 0;
+    uint16_t Second = 0;
+};
+
+struct tSlotLog {
+    uint8_t event = 0;
+    uint16_t sensor1 = 0;
+    uint16_t sensor2 = 0;
+    uint16_t year = 0;
+    uint8_t month = 0;
+    uint8_t mday = 0;
+    uint8_t hour = 0;
+    uint8_t min = 0;
+    uint8_t sec = 0;
+};
+
+// One transaction as a command sets it up: kind, start register, register
+// count and the single value of a function 6 write.
+struct tTransaction {
+    tcmd kind = readREGS;
+    int32_t start = 0;
+    int32_t count = 7;
+    uint16_t value = 0;
+};
+
+// The driver of one controller: owns the port and the Modbus master, keeps
+// the session and the application's copy of the controller's state.
+class tOndrel {
+public:
+    tOndrel();
+    ~tOndrel();
+    tOndrel(const tOndrel &) = delete;
+    tOndrel &operator=(const tOndrel &) = delete;
+
+    void SetTimeout(int32_t Value);
+    void SetBaudRate(int32_t Value);
+    void SetSaveLog(bool Value);
+    int32_t Timeout() const { return FTimeout; }
+    int32_t BaudRate() const { return FBaudRate; }
+    bool Connected() const { return FConnected; }
+    bool SaveLog() const { return FSaveLog; }
+
+    int32_t GetPorts(QStringList &PortsList);
+    int32_t OpenConnection(const QString &PortCOM, int32_t id);
+    void CloseConnection();
+    int32_t SendCommand(tCommand cmd);
+
+    // Device configuration file. SaveConfig and LoadConfig return false with
+    // a reason in `error` when the file cannot be written or read whole; a
+    // refused load changes no field.
+    bool SaveConfig(const QString &name, QString *error = nullptr);
+    bool LoadConfig(const QString &name, QString *error = nullptr);
+
+    // Called once when a trace line cannot be written (either trace file).
+    std::function<void(const QString &why)> OnTraceError;
+
+    // Read-only view of the register buffer, for tests and traces.
+    const uint16_t *Regs() const { return FRegs; }
+    tUART &Uart() { return *FUart; }
+
+    int32_t nRelay = 0;
+    bool HaveRTC = false;
+    int32_t ErrorCom = 0;
+    bool Busy = false;
+    QString Fimware;
+    QString Model;
+    std::array<tSensor, 4> Temperature{};
+    std::array<int32_t, 17> System{};
+    std::array<tRelay, 4> Relay{};
+    int32_t CalVal = 0;
+    int32_t CalDir = 0;
+    tRTC RTC;
+    tSlotLog Log;
+    int32_t LogCountSlots = -1;
+    int32_t LogLastSlot = -1;
+    int32_t LogSlotRead = 0;
+
+private:
+    // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
+    // packing FRegs for a multiple write; after success, unpack into fields.
+    tTransaction Prepare(tCommand cmd);
+    void Unpack(tCommand cmd);
+
+    void Trace(const QString &line);
+
+    std::unique_ptr<tTraceLog> flog;
+    uint16_t FRegs[121] = {};
+    int32_t FBaudRate = 0;
+    bool FConnected = false;
+    bool FSaveLog = false;
+    int32_t FTimeout = 0;
+    std::unique_ptr<tUART> FUart;
+    std::unique_ptr<tModBus> FModBus;
+    int32_t Fid = 0;
+};

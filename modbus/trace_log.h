@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QFile;
+
+// A plain-text log as technicians read it: Latin-1 bytes, CR LF line ends,
+// created anew when opened. A line that cannot be written closes the log and
+// is reported once through OnError; nothing is ever thrown.
+class tTraceLog {
+public:
+    tTraceLog();
+    ~tTraceLog();
+
+    // Creates or truncates `fileName` and writes the header
+    // " >>>>>>>>> <title> - Data: <short date> Hora:<long time> <<<<<<<< ".
+    bool Open(const QString &fileName, const QString &title);
+    void Close();
+    bool IsOpen() const;
+    void Line(const QString &text);
+
+    std::function<void(const QString &why)> OnError;
+
+private:
+    void Fail(const QString &why);
+    std::unique_ptr<QFile> file;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class tTraceLog;
+
+// The master reaches the port only through these three callbacks.
+using tPortOut = std::function<int32_t(const uint8_t *buffer, int32_t n)>;
+using tPortIn = std::function<bool(uint8_t &c)>;
+using tPurge = std::function<void()>;
+
+// Result codes: positive is success, negative a failure.
+constexpr int32_t errMODBUS_ILLEGAL_FUNCTION = -1;
+constexpr int32_t errMODBUS_ILLEGAL_DATA_ADDRESS = -2;
+constexpr int32_t errMODBUS_ILLEGAL_DATA_VALUE = -3;
+constexpr int32_t errMODBUS_SLAVE_DEVICE_FAILURE = -4;
+constexpr int32_t errMODBUS_TX = -5;
+constexpr int32_t errMODBUS_TIMEOUT = -6;
+constexpr int32_t errMODBUS_BUFFER_OVERFLOW = -7;
+constexpr int32_t errMODBUS_CRC = -8;
+constexpr int32_t errMODBUS_NORESPONSE = -9;
+constexpr int32_t errMODBUS_ADDR = -10;
+constexpr int32_t errMODBUS_FUNC = -11;
+constexpr int32_t errMODBUS_LEN = -12;
+constexpr int32_t errMODBUS_VALUE = -13;
+constexpr int32_t errMODBUS_OPEN_UART = -14;
+constexpr int32_t errMODBUS_BUSY = -15;
+
+// The text the user is shown for a failed result: "ILLEGAL FUNCTION" ...
+// "TIMEOUT", otherwise "Unknow <code>".
+QString modbus_strerror(int32_t code);
+
+class tModBus {
+public:
+    tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge);
+    ~tModBus();
+    tModBus(const tModBus &) = delete;
+    tModBus &operator=(const tModBus &) = delete;
+
+    void SetSaveLog(bool on);
+    bool SaveLog() const { return FSaveLog; }
+
+    int32_t Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len);
+    int32_t Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value);
+    int32_t Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs,
+                            int32_t len);
+
+    // Response time-out in units of 864 ms.
+    int32_t Timeout() const { return FTimeOut; }
+    void SetTimeout(int32_t value) { FTimeOut = value; }
+
+    // Called once when a trace line cannot be written; tracing stops then.
+    std::function<void(const QString &why)> OnTraceError;
+
+private:
+    int32_t GetPacket();
+    int32_t ValidatePacket();
+
+    std::unique_ptr<tTraceLog> flog;
+    bool FSaveLog = false;
+    tPortOut FPortOut;
+    tPortIn FPortIn;
+    tPurge FPurge;
+    uint8_t FQuerieOut[256] = {};
+    uint8_t FQuerieIn[256] = {};
+    int32_t FTimeOut = 1;
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+
+class QSerialPort;
+
+// One serial device as a byte stream: fixed line settings (8N1, DTR and RTS
+// held inactive), a polled byte read with a short wait, block writes.
+// Used from one thread only.
+class tUART {
+public:
+    tUART();
+    ~tUART();
+    tUART(const tUART &) = delete;
+    tUART &operator=(const tUART &) = delete;
+
+    void SetBaud(int32_t rate);
+    bool Open(const QString &name);
+    void Close();
+    bool Active() const;
+    void Purge();
+
+    int32_t Write(const uint8_t *buffer, int32_t n);
+    bool PutC(uint8_t c);
+    int32_t PutS(const QString &s);
+    bool Push(uint8_t c);
+    bool Push(const QByteArray &buffer);
+    bool Flush();
+
+    bool GetC(uint8_t &c);
+    int32_t Read(uint8_t *buffer, int32_t n);
+    QString GetS();
+    int32_t RXda();
+    void Exec(const QString &command, QString &reply);
+
+    // Number of device reads made since Open; lets tests see that bytes are
+    // served from the receive buffer without touching the device.
+    int64_t DeviceReads() const { return deviceReads; }
+
+    QString port = QStringLiteral("COM1");
+    int32_t baud = 9600;
+    int32_t Timeout = 50;
+
+private:
+    QByteArray rxbuf;
+    QByteArray txbuf;
+    int32_t rxcnt = 0;
+    int32_t rxpos = 0;
+    int32_t txpos = 0;
+    std::unique_ptr<QSerialPort> com;
+    int64_t deviceReads = 0;
+};
+
+// A serial port as the system knows it: the name users recognise and open
+// it by, and what the system says about the hardware behind it.
+struct tPortInfo {
+    QString name;
+    QString description;
+};
+
+// Ports the system lists, followed by the extra ports named in the
+// environment variable TARVIK_PORTS (separated by ':' or ';'), such as the
+// simulator's pseudo-terminal.
+QList<tPortInfo> uart_GetCommInfo();
+
+int32_t uart_GetCommList(QStringList &list);
+int32_t uart_GetCommList(QStringList &list, const QString &filter, bool clear);
