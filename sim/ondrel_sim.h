@@ -1,0 +1,79 @@
+#pragma once
+
+// A simulated Ondrel controller on a pseudo-terminal. libmodbus's RTU slave
+// serves the controller's register map on the pty's master side, in a thread
+// of its own; Tarvik opens the slave side (portName()) like any serial port.
+// Faults are injected on purpose so that the driver's every failure path can
+// be exercised. Every method is safe to call from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class SensorState : uint16_t { Reading = 0, Valid = 1, Short = 2, Open = 3 };
+
+enum class Fault {
+    None,
+    Silence,         // no reply at all
+    Exception,       // exception response with code `param`
+    BadCrc,          // the normal reply with its CRC corrupted
+    OtherSlave,      // the normal reply from slave id `param` (default: id + 1)
+    OtherFunction,   // the normal reply with function code `param` (default 4)
+    WrongByteCount,  // a read reply whose byte count is off by `param` (default -2)
+    WrongEcho,       // a write reply echoing another value/quantity (+1)
+    WrongEchoAddr,   // a write reply echoing another register address (+1)
+    StrayBytes,      // `param` bytes (1 or 2) of garbage, then silence
+    Late,            // the normal reply, sent `param` ms late
+    Chunked,         // the normal reply in chunks of 3 bytes, `param` ms apart
+    Oversize,        // a reply of `param` bytes (default 300) with a valid CRC
+};
+
+struct Options {
+    std::string model = "qx4r";
+    int slaveId = 201;
+    char firmwareMajor = '1';
+    char firmwareMinor = '2';
+    int logSlots = 100;       // size of the event-log ring
+    int preloadEvents = 0;    // events written into the ring at start
+};
+
+class Controller {
+public:
+    explicit Controller(Options options = {});
+    ~Controller();
+    Controller(const Controller &) = delete;
+    Controller &operator=(const Controller &) = delete;
+
+    // Opens the pty and starts serving; false when no pty could be made.
+    bool start();
+    void stop();
+    // Slave side of the pty, the name Tarvik opens (e.g. "/dev/pts/4").
+    std::string portName() const;
+
+    // Applies `fault` to the next `times` requests (-1: until cleared).
+    void setFault(Fault fault, int param = 0, int times = -1);
+    void clearFault();
+
+    // Raw register access, bypassing the fault switches.
+    uint16_t reg(int address) const;
+    void setReg(int address, uint16_t value);
+
+    void setSensor(int sensor, SensorState state, int tenths);
+    void setDrift(bool on);                  // temperatures wander slowly
+    void setFahrenheit(bool on);             // System[6] and the flags word
+    void setSlaveMode(bool on);              // System[12] and the flags word
+    void setClockOffsetSeconds(long long s); // controller clock = host + offset
+
+    // Requests received (valid frames for our id), and the last one's bytes.
+    int requestCount() const;
+    std::vector<uint8_t> lastRequest() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace sim
