@@ -32,3 +32,18 @@ public:
 
 constexpr uint32_t clOK = 0xFF000000;
 constexpr uint32_t clERROR = 0xFFFF0000;
+
+// The common shape of a page action: a progress line, the message window,
+// one command, the message window released, a failure handed to
+// ModbusError. Returns the command's result.
+inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
+                          tCommand cmd)
+{
+    host.Report(0, progress);
+    host.Msg(popup);
+    const int32_t result = host.SendCommand(cmd);
+    host.HideMsg();
+    if (result < 0)
+        host.ModbusError(result);
+    return result;
+}
