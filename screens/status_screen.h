@@ -11,7 +11,7 @@ class QWidget;
 // shared automatic-update setting and the refresh timer timerProcess.
 class TStatusScreen : public QObject {
     Q_OBJECT
-public:
+  public:
     TStatusScreen(ScreenHost &host, QObject *parent = nullptr);
     ~TStatusScreen() override;
 
@@ -24,7 +24,20 @@ public:
     // Names each relay's operation on the page of the model's relay count.
     void PrintOpRelays();
 
-private:
+    // One automatic refresh; silent on failure. A tick that finds an
+    // exchange in progress (its own or another) is dropped.
+    void timerProcessTimer();
+    // Restarts the controller's statistics, then reads.
+    void btnInitStat4Click();
+    // A click on cbxUpdate<page>: toggles the one automatic-update setting.
+    void cbxUpdateClick(int page);
+    bool AutoUpdate() const;
+    // A click on colour button cbtRL<page>_<relay>: switches that relay.
+    void cbtRLClick(int page, int relay);
+    // Sends the four relay states; false after a failure.
+    bool UpdateRelay();
+
+  private:
     struct Impl;
     Impl *d;
 };
