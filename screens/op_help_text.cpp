@@ -43,7 +43,8 @@ const Section sections[] = {
 
 } // namespace
 
-QStringList OpHelpLines() {
+QStringList OpHelpLines()
+{
     QStringList lines;
     for (const Section &s : sections) {
         if (!lines.isEmpty())

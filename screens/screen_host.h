@@ -10,7 +10,7 @@
 // wrapper, the report channels, the message window and the dialog seam.
 // Pages talk to the controller only through SendCommand.
 class ScreenHost {
-  public:
+public:
     virtual ~ScreenHost() = default;
 
     virtual tOndrel &Ondrel() = 0;
@@ -37,7 +37,8 @@ constexpr uint32_t clERROR = 0xFFFF0000;
 // one command, the message window released, a failure handed to
 // ModbusError. Returns the command's result.
 inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
-                          tCommand cmd) {
+                          tCommand cmd)
+{
     host.Report(0, progress);
     host.Msg(popup);
     const int32_t result = host.SendCommand(cmd);
