@@ -16,8 +16,7 @@ struct tModelRow {
 // Models the driver knows; any other string is taken for a one-relay model
 // without a clock. Matched exactly, case included.
 constexpr tModelRow modelTable[] = {
-    {"qx4r", 4, true}, {"qx3r", 3, true}, {"qx2r", 2, true},
-    {"qx2n", 2, false}, {"qx1r", 1, true},
+    {"qx4r", 4, true}, {"qx3r", 3, true}, {"qx2r", 2, true}, {"qx2n", 2, false}, {"qx1r", 1, true},
 };
 
 // Speed codes 1 to 7; any other code runs at the fastest speed.

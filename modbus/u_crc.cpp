@@ -21,4 +21,7 @@ uint16_t crc16_Right(const uint8_t *data, int32_t n, uint16_t poly, uint16_t ini
     return crc;
 }
 
-uint16_t crc16_MODBUS(const uint8_t *data, int32_t n) { return crc16_Right(data, n, 0x8005, 0xFFFF); }
+uint16_t crc16_MODBUS(const uint8_t *data, int32_t n)
+{
+    return crc16_Right(data, n, 0x8005, 0xFFFF);
+}

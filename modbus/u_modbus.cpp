@@ -63,8 +63,8 @@ QString modbus_strerror(int32_t code)
 }
 
 tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
-    : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)),
-      FPortIn(std::move(PortIn)), FPurge(std::move(Purge))
+    : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
+      FPurge(std::move(Purge))
 {
     flog->OnError = [this](const QString &why) {
         if (OnTraceError)
@@ -90,8 +90,7 @@ template <typename... Args> void tModBus::Trace(const char *format, Args... args
 
 int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len)
 {
-    Trace("Read Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit),
-          len);
+    Trace("Read Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit), len);
     if (len < 1 || len > maxREAD_REGS) {
         Trace("    err len %d", len);
         return errMODBUS_ILLEGAL_DATA_VALUE;

@@ -53,8 +53,7 @@ public:
 
     int32_t Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len);
     int32_t Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value);
-    int32_t Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs,
-                            int32_t len);
+    int32_t Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs, int32_t len);
 
     // Response time-out in units of 864 ms.
     int32_t Timeout() const { return FTimeOut; }

@@ -233,16 +233,15 @@ QList<tPortInfo> uart_GetCommInfo()
         return false;
     };
     const QString extra = qEnvironmentVariable("TARVIK_PORTS");
-    for (const QString &name : extra.split(QRegularExpression(QStringLiteral("[:;]")),
-                                           Qt::SkipEmptyParts))
+    for (const QString &name :
+         extra.split(QRegularExpression(QStringLiteral("[:;]")), Qt::SkipEmptyParts))
         if (!known(name))
             ports.append({name, QString()});
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         if (known(info.systemLocation()))
             continue;
         QStringList about;
-        for (const QString &part : {info.manufacturer(), info.description(),
-                                    info.serialNumber()})
+        for (const QString &part : {info.manufacturer(), info.description(), info.serialNumber()})
             if (!part.isEmpty())
                 about.append(part);
         ports.append({info.systemLocation(), about.join(QStringLiteral(" - "))});
