@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <memory>
+
 #include <termios.h>
 
 namespace {
@@ -26,144 +28,138 @@ termios settingsOf(const QString &name)
 class tst_Uart : public QObject {
     Q_OBJECT
 
+    // Each test starts with a fresh pty and the port open on it.
+    std::unique_ptr<tPtyPair> pty;
+    std::unique_ptr<tUART> port;
+
 private Q_SLOTS:
+    void init()
+    {
+        pty = std::make_unique<tPtyPair>();
+        QVERIFY(pty->valid());
+        port = std::make_unique<tUART>();
+        QVERIFY(port->Open(pty->name()));
+    }
+    void cleanup()
+    {
+        port.reset();
+        pty.reset();
+    }
+
     void missingPort()
     {
-        tUART u;
-        QVERIFY(!u.Open(QStringLiteral("/dev/no-such-port")));
-        QVERIFY(!u.Active());
+        QVERIFY(!port->Open(QStringLiteral("/dev/no-such-port")));
+        QVERIFY(!port->Active());
         uint8_t c = 7;
-        QVERIFY(!u.GetC(c));
+        QVERIFY(!port->GetC(c));
         QCOMPARE(c, 7);
-        QCOMPARE(u.Write(reinterpret_cast<const uint8_t *>("x"), 1), -1);
-        QVERIFY(!u.Push(1));
+        QCOMPARE(port->Write(reinterpret_cast<const uint8_t *>("x"), 1), -1);
+        QVERIFY(!port->Push(1));
     }
 
     // We run as root, so only the lock taken on open keeps a second opener out.
     void exclusiveOpen()
     {
-        tPtyPair pty;
-        QVERIFY(pty.valid());
-        tUART first, second;
-        QVERIFY(first.Open(pty.name()));
-        QVERIFY(!second.Open(pty.name()));
+        tUART second;
+        QVERIFY(!second.Open(pty->name()));
         QVERIFY(!second.Active());
-        first.Close();
-        QVERIFY(second.Open(pty.name()));
+        port->Close();
+        QVERIFY(second.Open(pty->name()));
     }
 
     void lineSettings()
     {
-        tPtyPair pty;
-        tUART u;
-        u.SetBaud(19200); // closed: kept for the next Open
-        QVERIFY(u.Open(pty.name()));
-        termios t = settingsOf(pty.name());
+        port->Close();
+        port->SetBaud(19200); // closed: kept for the next Open
+        QVERIFY(port->Open(QString()));
+        termios t = settingsOf(pty->name());
         QCOMPARE(cfgetospeed(&t), speed_t(B19200));
         QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
         QCOMPARE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
         QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
-        u.SetBaud(4800); // open: at once
-        t = settingsOf(pty.name());
+        port->SetBaud(4800); // open: at once
+        t = settingsOf(pty->name());
         QCOMPARE(cfgetospeed(&t), speed_t(B4800));
     }
 
     // One device read takes the whole burst; the rest comes from the buffer.
     void burstServedFromBuffer()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
-        pty.send("ABCDE");
+        pty->send("ABCDE");
         uint8_t c = 0;
-        QVERIFY(u.GetC(c));
+        QVERIFY(port->GetC(c));
         QCOMPARE(c, 'A');
-        const int64_t reads = u.DeviceReads();
+        const int64_t reads = port->DeviceReads();
         for (char expected : QByteArray("BCDE")) {
-            QVERIFY(u.GetC(c));
+            QVERIFY(port->GetC(c));
             QCOMPARE(c, uint8_t(expected));
         }
-        QCOMPARE(u.DeviceReads(), reads);
-        QVERIFY(!u.GetC(c));
+        QCOMPARE(port->DeviceReads(), reads);
+        QVERIFY(!port->GetC(c));
         QCOMPARE(c, 0);
     }
 
     void purgeDropsBufferedAndQueued()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
-        pty.send("abc");
+        pty->send("abc");
         uint8_t c = 0;
-        QVERIFY(u.GetC(c)); // "bc" now wait in the receive buffer
-        pty.send("def");
-        QTRY_VERIFY_WITH_TIMEOUT(u.RXda() == 3, 10000);
-        u.Purge();
-        QVERIFY(!u.GetC(c));
-        pty.send("x");
-        QVERIFY(u.GetC(c));
+        QVERIFY(port->GetC(c)); // "bc" now wait in the receive buffer
+        pty->send("def");
+        QTRY_VERIFY_WITH_TIMEOUT(port->RXda() == 3, 10000);
+        port->Purge();
+        QVERIFY(!port->GetC(c));
+        pty->send("x");
+        QVERIFY(port->GetC(c));
         QCOMPARE(c, 'x');
     }
 
     void reopenLosesWaitingBytes()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
-        pty.send("stale");
-        QTRY_VERIFY_WITH_TIMEOUT(u.RXda() == 5, 10000);
-        QVERIFY(u.Open(QString()));
-        QVERIFY(u.Active());
+        pty->send("stale");
+        QTRY_VERIFY_WITH_TIMEOUT(port->RXda() == 5, 10000);
+        QVERIFY(port->Open(QString()));
+        QVERIFY(port->Active());
         uint8_t c = 0;
-        QVERIFY(!u.GetC(c));
+        QVERIFY(!port->GetC(c));
     }
 
     void stagingHoldsOneLessThanItsSize()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
         const QByteArray block(8191, 'z');
-        QVERIFY(u.Push(block));
-        QVERIFY(!u.Push('!'));
-        QVERIFY(u.Flush());
-        QCOMPARE(pty.receive(block.size()), block);
-        QVERIFY(u.Push('!')); // staging starts over after a flush
+        QVERIFY(port->Push(block));
+        QVERIFY(!port->Push('!'));
+        QVERIFY(port->Flush());
+        QCOMPARE(pty->receive(block.size()), block);
+        QVERIFY(port->Push('!')); // staging starts over after a flush
     }
 
     void textLines()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
-        pty.send("AB\rC");
-        QCOMPARE(u.GetS(), QStringLiteral("AB\r"));
-        QCOMPARE(u.GetS(), QStringLiteral("C"));
+        pty->send("AB\rC");
+        QCOMPARE(port->GetS(), QStringLiteral("AB\r"));
+        QCOMPARE(port->GetS(), QStringLiteral("C"));
 
-        pty.send("OK\r");
+        pty->send("OK\r");
         QString reply;
-        u.Exec(QStringLiteral("ID"), reply);
+        port->Exec(QStringLiteral("ID"), reply);
         QCOMPARE(reply, QStringLiteral("OK\r"));
-        QCOMPARE(pty.receive(3), QByteArray("ID\r"));
-        QVERIFY(u.PutC(0xC7));
-        QCOMPARE(pty.receive(1), QByteArray("\xC7"));
+        QCOMPARE(pty->receive(3), QByteArray("ID\r"));
+        QVERIFY(port->PutC(0xC7));
+        QCOMPARE(pty->receive(1), QByteArray("\xC7"));
     }
 
     // The far end vanishing leaves a port that fails fast instead of
-    // spinning on a descriptor that is always readable and always empty.
+    // spinning on a descriptor that is always readable and always empty->
     void hangUpFailsReadsAndWrites()
     {
-        tPtyPair pty;
-        tUART u;
-        QVERIFY(u.Open(pty.name()));
-        pty.hangUp();
+        pty->hangUp();
         uint8_t c = 0;
-        QVERIFY(!u.GetC(c));
-        QVERIFY(!u.Active());
-        QCOMPARE(u.Write(reinterpret_cast<const uint8_t *>("abc"), 3), -1);
-        const int64_t reads = u.DeviceReads();
-        QVERIFY(!u.GetC(c));
-        QCOMPARE(u.DeviceReads(), reads);
+        QVERIFY(!port->GetC(c));
+        QVERIFY(!port->Active());
+        QCOMPARE(port->Write(reinterpret_cast<const uint8_t *>("abc"), 3), -1);
+        const int64_t reads = port->DeviceReads();
+        QVERIFY(!port->GetC(c));
+        QCOMPARE(port->DeviceReads(), reads);
     }
 
     void portList()
