@@ -298,6 +298,11 @@ void Controller::setDrift(bool on) {
     d->model.setDrift(on);
 }
 
+void Controller::setRelayLogic(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->model.setRelayLogic(on);
+}
+
 void Controller::setFahrenheit(bool on) {
     std::lock_guard lock(d->mutex);
     d->model.setReg(regs::kUnit, on ? 1 : 0);

@@ -306,8 +306,8 @@ void Model::switchRelay(int relay, bool on) {
 // A relay switches when what its operation wants changes, not whenever it
 // differs: a state set by hand holds until the conditions move.
 void Model::runRelays() {
-    if (slaveMode()) {
-        m_wanted.fill(std::nullopt); // on leaving slave mode every relay is settled anew
+    if (!m_relayLogic || slaveMode()) {
+        m_wanted.fill(std::nullopt); // when the logic takes over, every relay is settled anew
         return;
     }
     RelayView view;

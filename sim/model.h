@@ -42,6 +42,10 @@ class Model {
     void setSensor(int sensor, SensorState state, int tenths);
     void setDrift(bool on) { m_sensors.setDrift(on, seconds()); }
     void setClockOffset(long long seconds) { m_clock.setOffset(seconds); }
+    void setRelayLogic(bool on) {
+        m_relayLogic = on;
+        runRelays();
+    }
     void addLogSlot(const LogSlot &slot);
     // Called often by the serving thread: temperatures move, relays follow.
     void tick();
@@ -71,6 +75,7 @@ class Model {
     ControllerClock m_clock;
     EventLog m_log;
     bool m_fahrenheit = false; // the unit the relay parameters are held in
+    bool m_relayLogic = false;
     std::array<std::optional<bool>, 4> m_wanted;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     double m_lastTick = 0;

@@ -70,9 +70,9 @@ public:
     // like a write from the line without its checks, and also reaches the
     // registers the line cannot write: sensor state, value, minimum and maximum
     // (tenths in the present unit), relay state words, flags, log slot count,
-    // last slot and the selected slot's words. In autonomous mode a relay
-    // switches when what its operation wants changes, so a relay state set
-    // here holds until then; slave mode holds it for good.
+    // last slot and the selected slot's words. With the relay logic on, an
+    // autonomous relay switches when what its operation wants changes, so a
+    // relay state set here holds until then.
     uint16_t reg(int address) const;
     void setReg(int address, uint16_t value);
 
@@ -81,6 +81,9 @@ public:
     // Writes the next slot of the event ring, as a relay switching would.
     void addLogSlot(const LogSlot &slot);
     void setDrift(bool on);                  // temperatures wander slowly
+    // Autonomous relays follow their operations (off at first: relays then
+    // keep whatever they were set to, as tests like them).
+    void setRelayLogic(bool on);
     void setFahrenheit(bool on);             // System[6] and the flags word
     void setSlaveMode(bool on);              // System[12] and the flags word
     void setClockOffsetSeconds(long long s); // controller clock = host + offset

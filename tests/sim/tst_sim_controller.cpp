@@ -214,6 +214,7 @@ class SimControllerTest : public QObject {
 
     void leavingSlaveModeSettlesRelays() {
         startSim();
+        sim->setRelayLogic(true);
         sim->setSlaveMode(true);
         QCOMPARE(master->write(kSetRelays, uint16_t(0xF)), 0);
         QCOMPARE(master->write(kSlave, uint16_t(0)), 0);
@@ -222,12 +223,16 @@ class SimControllerTest : public QObject {
 
     void autonomousRelaysFollowTemperature() {
         startSim(); // relay 1 cooling SP 5.0 DT 2.0, 3 fan with it, 4 backing up relay 1
+        sim->setSensor(0, sim::SensorState::Valid, 60);
+        sim->setReg(kStatus + 1, kOn);
+        QCOMPARE(read(kStatus, 4), Words({0, kOn, 0, 0})); // no logic: as set by hand
+        sim->setRelayLogic(true);
         struct Step {
             int tenths;
             Words states;
         };
         const Step steps[] = {
-            {60, {0, 0, 0, 0}},       // inside the differential: stays off
+            {60, {0, 0, 0, 0}},       // defrost off; inside the differential: stays off
             {71, {kOn, 0, kOn, kOn}}, // above SP + DT
             {55, {kOn, 0, kOn, kOn}}, // inside: stays on
             {50, {0, 0, 0, 0}},       // down to SP
@@ -236,9 +241,10 @@ class SimControllerTest : public QObject {
             sim->setSensor(0, sim::SensorState::Valid, s.tenths);
             QCOMPARE(read(kStatus, 4), s.states);
         }
-        QCOMPARE(read(kLogInfo, 2), Words({100, 5})); // three on, three off
-        QCOMPARE(slot(0).value(0), 0x11);             // relay 1 on, refrigeration
-        QCOMPARE(slot(5).value(0), 0x6C);             // relay 4 off, auxiliary
+        QCOMPARE(read(kLogInfo, 2), Words({100, 6})); // defrost off, three on, three off
+        QCOMPARE(slot(0).value(0), 0x34);             // relay 2 off, defrost
+        QCOMPARE(slot(1).value(0), 0x11);             // relay 1 on, refrigeration
+        QCOMPARE(slot(6).value(0), 0x6C);             // relay 4 off, auxiliary
     }
 
     void logRecordsSwitching_data() {
