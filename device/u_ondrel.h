@@ -105,6 +105,15 @@ struct tTransaction {
     uint16_t value = 0;
 };
 
+// Why a configuration file was refused or could not be written.
+enum class tConfigError {
+    None,
+    Unreadable, // cannot be opened or read
+    WrongSize,  // not exactly one configuration long
+    WrongModel, // saved from another model
+    Unwritable, // cannot be created, written or put in place
+};
+
 // The driver of one controller: owns the port and the Modbus master, keeps
 // the session and the application's copy of the controller's state.
 class tOndrel {
@@ -128,10 +137,13 @@ public:
     int32_t SendCommand(tCommand cmd);
 
     // Device configuration file. SaveConfig and LoadConfig return false with
-    // a reason in `error` when the file cannot be written or read whole; a
-    // refused load changes no field.
-    bool SaveConfig(const QString &name, QString *error = nullptr);
-    bool LoadConfig(const QString &name, QString *error = nullptr);
+    // a text the user can be shown in `error` and the kind of failure in
+    // `why`. A refused load changes no field; a failed save leaves the file
+    // it was replacing as it was.
+    bool SaveConfig(const QString &name, QString *error = nullptr,
+                    tConfigError *why = nullptr);
+    bool LoadConfig(const QString &name, QString *error = nullptr,
+                    tConfigError *why = nullptr);
 
     // Called once when a trace line cannot be written (either trace file).
     std::function<void(const QString &why)> OnTraceError;
