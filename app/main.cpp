@@ -4,7 +4,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -10,7 +10,8 @@
 TfrmShow::TfrmShow(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       indCnt(new TActivityIndicator), lbl(new QLabel(QStringLiteral("MSG"))),
-      timer(new QTimer(this)) {
+      timer(new QTimer(this))
+{
     setObjectName(QStringLiteral("frmShow"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -42,10 +43,12 @@ TfrmShow::TfrmShow(QWidget *mainWindow)
 
     timer->setObjectName(QStringLiteral("AutoHide"));
     timer->setInterval(800);
+    timer->setTimerType(Qt::PreciseTimer);
     connect(timer, &QTimer::timeout, this, &TfrmShow::AutoHideTimer);
 }
 
-void TfrmShow::Msg(const QString &s) {
+void TfrmShow::Msg(const QString &s)
+{
     timer->stop();
     lbl->setText(s);
     CentreOverOwner();
@@ -55,16 +58,19 @@ void TfrmShow::Msg(const QString &s) {
     FHideMsg = false;
 }
 
-void TfrmShow::HideMsg() {
+void TfrmShow::HideMsg()
+{
     FHideMsg = true;
 }
 
-void TfrmShow::AutoHideTimer() {
+void TfrmShow::AutoHideTimer()
+{
     if (FHideMsg)
         hide();
 }
 
-void TfrmShow::CentreOverOwner() {
+void TfrmShow::CentreOverOwner()
+{
     if (const QWidget *owner = parentWidget())
         move(owner->frameGeometry().center() - rect().center());
 }

@@ -9,7 +9,8 @@
 namespace {
 // The style sheet of a style; "Windows" has none, so the platform's own
 // style draws the windows.
-QString StyleSheet(int32_t index) {
+QString StyleSheet(int32_t index)
+{
     static const char *const files[] = {nullptr, ":/styles/transparente.qss", ":/styles/jet.qss"};
     if (!files[index])
         return QString();
@@ -20,7 +21,8 @@ QString StyleSheet(int32_t index) {
 }
 } // namespace
 
-void TfrmMain::ApllyStyle(int32_t index) {
+void TfrmMain::ApllyStyle(int32_t index)
+{
     if (index >= styleWINDOWS && index <= styleJET) {
         const QString sheet = StyleSheet(index);
         setStyleSheet(sheet);
@@ -29,6 +31,7 @@ void TfrmMain::ApllyStyle(int32_t index) {
     StyleForm = index;
 }
 
-void TfrmMain::cbxStyleChange() {
+void TfrmMain::cbxStyleChange()
+{
     ApllyStyle(aboutPage->cbxStyle->currentIndex());
 }

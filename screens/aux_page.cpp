@@ -7,4 +7,6 @@ TAuxPage::TAuxPage(QWidget *parent)
                        {},
                        {QStringLiteral("btnAuxRead"), QStringLiteral("btnAuxWrite"),
                         QStringLiteral("Button6")}},
-                      parent) {}
+                      parent)
+{
+}

@@ -9,4 +9,6 @@ TColdPage::TColdPage(QWidget *parent)
             QStringLiteral("tabItemTimes=Tempos"), QStringLiteral("tabItemTimer=Timer")},
            {QStringLiteral("btnColdRead"), QStringLiteral("btnColdWrite"),
             QStringLiteral("Button1")}},
-          parent) {}
+          parent)
+{
+}

@@ -16,14 +16,16 @@
 namespace {
 const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
 
-QSpinBox *SpinBox(const QString &name, int lo, int hi) {
+QSpinBox *SpinBox(const QString &name, int lo, int hi)
+{
     auto *box = new QSpinBox;
     box->setObjectName(name);
     box->setRange(lo, hi);
     return box;
 }
 
-QGroupBox *Group(const QString &title, QLayout *layout) {
+QGroupBox *Group(const QString &title, QLayout *layout)
+{
     auto *group = new QGroupBox(title);
     group->setLayout(layout);
     return group;
@@ -43,7 +45,8 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
       memoLog(new QPlainTextEdit),
-      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_) {
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_)
+{
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
     // A number box: typed, not stepped.
@@ -117,7 +120,8 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
 }
 
-bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
+bool TConnectionPage::eventFilter(QObject *watched, QEvent *event)
+{
     if (watched == memoLog->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         btnClearClick();
         return true;
@@ -125,7 +129,8 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
     return TPage::eventFilter(watched, event);
 }
 
-void TConnectionPage::btnUpDatePortsClick() {
+void TConnectionPage::btnUpDatePortsClick()
+{
     QStringList names;
     const int32_t n = host.Ondrel().GetPorts(names);
     cbxPort->clear();
@@ -149,22 +154,26 @@ void TConnectionPage::btnUpDatePortsClick() {
     host.Report(clOK, QStringLiteral("Encontrado %1 portas COMs").arg(n));
 }
 
-bool TConnectionPage::SelectPort(const QString &name) {
+bool TConnectionPage::SelectPort(const QString &name)
+{
     const int at = cbxPort->findText(name);
     if (at >= 0)
         cbxPort->setCurrentIndex(at);
     return at >= 0;
 }
 
-void TConnectionPage::spiBaudChange() {
+void TConnectionPage::spiBaudChange()
+{
     host.Ondrel().SetBaudRate(spiBaud->value());
 }
 
-void TConnectionPage::spiTimeoutChange() {
+void TConnectionPage::spiTimeoutChange()
+{
     host.Ondrel().SetTimeout(spiTimeout->value());
 }
 
-void TConnectionPage::btnCntClick() {
+void TConnectionPage::btnCntClick()
+{
     Q_EMIT bannerChanged(ModelBannerIdle);
     if (host.Ondrel().Connected()) {
         Disconnect();
@@ -172,7 +181,7 @@ void TConnectionPage::btnCntClick() {
     }
     if (cbxPort->currentIndex() < 0) {
         const QString none = QStringLiteral("Não há porta serial selecionada.");
-        host.LogLine(u"  " + none);
+        host.LogLine(QStringLiteral("  ") + none);
         host.Report(clOK, none);
         host.Warning(none + QStringLiteral("\rCheque se há porta serial disponível no seu PC, ou "
                                            "se o adaptador USB<>seri0l está conectado à porta "
@@ -182,7 +191,8 @@ void TConnectionPage::btnCntClick() {
     Connect();
 }
 
-void TConnectionPage::Disconnect() {
+void TConnectionPage::Disconnect()
+{
     host.Ondrel().CloseConnection();
     LayoutIndConnect->hide();
     host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
@@ -191,7 +201,8 @@ void TConnectionPage::Disconnect() {
     Q_EMIT connectionChanged();
 }
 
-void TConnectionPage::Connect() {
+void TConnectionPage::Connect()
+{
     tOndrel &dev = host.Ondrel();
     btnCnt->setEnabled(false);
     const QString port = cbxPort->currentText();
@@ -199,7 +210,7 @@ void TConnectionPage::Connect() {
     LayoutIndConnect->show();
     const QString attempt = QStringLiteral("Conectando ao Ondrel id %1 porta %2").arg(id).arg(port);
     host.LogLine(QStringLiteral("ABRINDO CONEXÃO"));
-    host.LogLine(u"  " + attempt);
+    host.LogLine(QStringLiteral("  ") + attempt);
     host.Report(clOK, attempt);
 
     const int32_t result = dev.OpenConnection(port, id);
@@ -213,7 +224,7 @@ void TConnectionPage::Connect() {
         const QString failed = QStringLiteral("Erro [%1] de conexão ao Ondrel").arg(dev.ErrorCom);
         host.Report(clERROR, failed);
         host.LogLine(QStringLiteral("  Não estabelecido a comunicação"));
-        host.LogLine(u"  " + failed);
+        host.LogLine(QStringLiteral("  ") + failed);
     } else {
         host.Report(clERROR, QStringLiteral("Conectado ao dispositivo %1i firmware versão %2")
                                  .arg(dev.Model, dev.Fimware));
@@ -234,6 +245,7 @@ void TConnectionPage::btnLoadConfigClick() {}
 
 void TConnectionPage::btnSaveConfigClick() {}
 
-void TConnectionPage::btnClearClick() {
+void TConnectionPage::btnClearClick()
+{
     memoLog->clear();
 }

@@ -8,4 +8,6 @@ TDefrostPage::TDefrostPage(QWidget *parent)
                         QStringLiteral("tabDefrostAdvanced=Avançado")},
                        {QStringLiteral("btnDefrostRead"), QStringLiteral("btnDefrostWrite"),
                         QStringLiteral("Button3")}},
-                      parent) {}
+                      parent)
+{
+}

@@ -8,4 +8,6 @@ TFanPage::TFanPage(QWidget *parent)
            {QStringLiteral("tabFanMain=Principal"), QStringLiteral("tabFanAdvanced=Avançado")},
            {QStringLiteral("btnFanRead"), QStringLiteral("btnFanWrite"),
             QStringLiteral("Button4")}},
-          parent) {}
+          parent)
+{
+}

@@ -8,4 +8,6 @@ THeatPage::THeatPage(QWidget *parent)
                         QStringLiteral("tabHeatTemperatures=Temperaturas")},
                        {QStringLiteral("btnHeaterRead"), QStringLiteral("btnHeaterWrite"),
                         QStringLiteral("Button2")}},
-                      parent) {}
+                      parent)
+{
+}

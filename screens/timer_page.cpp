@@ -7,4 +7,6 @@ TTimerPage::TTimerPage(QWidget *parent)
                        {},
                        {QStringLiteral("btnTimerRead"), QStringLiteral("btnTimerWrite"),
                         QStringLiteral("Button8")}},
-                      parent) {}
+                      parent)
+{
+}
