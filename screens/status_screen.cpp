@@ -202,13 +202,16 @@ void TStatusScreen::PrintOpRelays()
 {
     const tOndrel &dev = d->host.Ondrel();
     const int p = pageOfRelays(dev.nRelay);
+    if (!d->pages[p - 1].widget)
+        return;
     for (int k = 0; k < relaysOfPage[p - 1]; ++k)
         PrintOpRelay(d->pages[p - 1].opRl[k], dev.Relay[k].par[0]);
 }
 
 void TStatusScreen::timerProcessTimer()
 {
-    if (!d->autoUpdate || d->ticking || d->host.Ondrel().Busy)
+    const tOndrel &dev = d->host.Ondrel();
+    if (!d->autoUpdate || d->ticking || dev.Busy || !dev.Connected())
         return;
     d->ticking = true;
     if (d->host.SendCommand(cmdGET_STATUS) > 0)
@@ -234,6 +237,8 @@ void TStatusScreen::cbxUpdateClick(int page)
     d->autoUpdate = !d->autoUpdate;
     // Under automatic update a manual read would only collide with the ticks.
     for (auto &pg : d->pages) {
+        if (!pg.widget)
+            continue;
         pg.cbxUpdate->setChecked(d->autoUpdate);
         pg.btnRead->setEnabled(!d->autoUpdate);
     }
