@@ -53,7 +53,6 @@ void TfrmShow::Msg(const QString &s)
     lbl->setText(s);
     CentreOverOwner();
     show();
-    raise();
     timer->start();
     FHideMsg = false;
 }
