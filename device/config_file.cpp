@@ -77,9 +77,13 @@ bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
     for (int i = 0; i < recordCount; ++i)
         qToLittleEndian<int32_t>(rec[i], bytes.data() + 4 * i);
 
-    // The new file replaces the old one only once it is complete on disk.
+    // The new file replaces the old one only once it is complete on disk. A
+    // short write (disk full) can slip through commit(), so flush and check
+    // first; an uncommitted QSaveFile leaves the old file alone.
     QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != fileSize || !file.commit())
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == fileSize &&
+                         file.flush() && file.size() == fileSize;
+    if (!written || !file.commit())
         return fail(tConfigError::Unwritable,
                     QStringLiteral("Não foi possível salvar o arquivo de configuração.\r%1")
                         .arg(file.errorString()),
