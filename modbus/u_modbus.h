@@ -34,6 +34,13 @@ constexpr int32_t errMODBUS_BUSY = -15;
 // "TIMEOUT", otherwise "Unknow <code>".
 QString modbus_strerror(int32_t code);
 
+// Largest register counts that fit the 256-byte frames: a read answer of
+// 5 + 2 x 125 bytes, a multiple-write request of 9 + 2 x 123 bytes. A
+// transaction asked for more, or for none, is refused without sending with
+// errMODBUS_ILLEGAL_DATA_VALUE, the answer a slave gives to such a count.
+constexpr int32_t maxREAD_REGS = 125;
+constexpr int32_t maxWRITE_REGS = 123;
+
 class tModBus {
 public:
     tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge);
@@ -46,8 +53,7 @@ public:
 
     int32_t Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len);
     int32_t Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value);
-    int32_t Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs,
-                            int32_t len);
+    int32_t Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs, int32_t len);
 
     // Response time-out in units of 864 ms.
     int32_t Timeout() const { return FTimeOut; }
@@ -56,9 +62,18 @@ public:
     // Called once when a trace line cannot be written; tracing stops then.
     std::function<void(const QString &why)> OnTraceError;
 
+    // Optional: true once the port is gone (closed or failed under the
+    // transaction). The wait for an answer then ends at once instead of
+    // polling a dead port until the time-out.
+    std::function<bool()> PortLost;
+
 private:
+    int32_t Transact(int32_t frameLen);
+    int32_t CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch);
+    bool FrameLength(int32_t count, int32_t expected);
     int32_t GetPacket();
     int32_t ValidatePacket();
+    template <typename... Args> void Trace(const char *format, Args... args);
 
     std::unique_ptr<tTraceLog> flog;
     bool FSaveLog = false;

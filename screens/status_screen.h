@@ -24,6 +24,19 @@ public:
     // Names each relay's operation on the page of the model's relay count.
     void PrintOpRelays();
 
+    // One automatic refresh; silent on failure. A tick that finds an
+    // exchange in progress (its own or another) is dropped.
+    void timerProcessTimer();
+    // Restarts the controller's statistics, then reads.
+    void btnInitStat4Click();
+    // A click on cbxUpdate<page>: toggles the one automatic-update setting.
+    void cbxUpdateClick(int page);
+    bool AutoUpdate() const;
+    // A click on colour button cbtRL<page>_<relay>: switches that relay.
+    void cbtRLClick(int page, int relay);
+    // Sends the four relay states; false after a failure.
+    bool UpdateRelay();
+
 private:
     struct Impl;
     Impl *d;

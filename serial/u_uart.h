@@ -22,6 +22,7 @@ public:
     void SetBaud(int32_t rate);
     bool Open(const QString &name);
     void Close();
+    // Open and usable: false once the device has failed under the port.
     bool Active() const;
     void Purge();
 
@@ -54,6 +55,9 @@ private:
     int32_t txpos = 0;
     std::unique_ptr<QSerialPort> com;
     int64_t deviceReads = 0;
+    // The device reported an error it does not recover from (adapter
+    // unplugged, pty hung up); reads and writes fail until the next Open.
+    bool failed = false;
 };
 
 // A serial port as the system knows it: the name users recognise and open
@@ -63,9 +67,9 @@ struct tPortInfo {
     QString description;
 };
 
-// Ports the system lists, followed by the extra ports named in the
-// environment variable TARVIK_PORTS (separated by ':' or ';'), such as the
-// simulator's pseudo-terminal.
+// The extra ports named in the environment variable TARVIK_PORTS (separated
+// by ':' or ';'), such as the simulator's pseudo-terminal, followed by the
+// ports the system lists by device path; each name once.
 QList<tPortInfo> uart_GetCommInfo();
 
 int32_t uart_GetCommList(QStringList &list);

@@ -1,0 +1,176 @@
+#include "u_ondrel.h"
+
+#include "trace_log.h"
+#include "u_uart.h"
+
+#include <iterator>
+
+namespace {
+
+struct tModelRow {
+    const char *model;
+    int32_t relays;
+    bool rtc;
+};
+
+// Models the driver knows; any other string is taken for a one-relay model
+// without a clock. Matched exactly, case included.
+constexpr tModelRow modelTable[] = {
+    {"qx4r", 4, true}, {"qx3r", 3, true}, {"qx2r", 2, true}, {"qx2n", 2, false}, {"qx1r", 1, true},
+};
+
+// Speed codes 1 to 7; any other code runs at the fastest speed.
+constexpr int32_t baudTable[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+} // namespace
+
+tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>())
+{
+    FModBus = std::make_unique<tModBus>(
+        [this](const uint8_t *buffer, int32_t n) { return FUart->Write(buffer, n); },
+        [this](uint8_t &c) { return FUart->GetC(c); }, [this] { FUart->Purge(); });
+    FModBus->PortLost = [this] { return !FUart->Active(); };
+    auto report = [this](const QString &why) {
+        if (OnTraceError)
+            OnTraceError(why);
+    };
+    flog->OnError = report;
+    FModBus->OnTraceError = report;
+    SetBaudRate(7);
+}
+
+tOndrel::~tOndrel()
+{
+    // The master (and its trace) goes first, then the port, then this trace.
+    FModBus.reset();
+    FUart.reset();
+    flog.reset();
+}
+
+void tOndrel::SetTimeout(int32_t Value)
+{
+    if (Value < 1 || Value > 10)
+        Value = 3;
+    FTimeout = Value;
+    FModBus->SetTimeout(Value);
+}
+
+void tOndrel::SetBaudRate(int32_t Value)
+{
+    FBaudRate = Value;
+    const bool listed = Value >= 1 && Value <= int32_t(std::size(baudTable));
+    FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
+}
+
+void tOndrel::SetSaveLog(bool Value)
+{
+    if (Value)
+        flog->Open(QStringLiteral("commands.log"), QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
+    FSaveLog = Value;
+    FModBus->SetSaveLog(Value);
+}
+
+int32_t tOndrel::GetPorts(QStringList &PortsList) { return uart_GetCommList(PortsList); }
+
+int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id)
+{
+    Fid = id;
+    if (FConnected) {
+        FUart->Close();
+        // Whatever happens next, the old session is over.
+        FConnected = false;
+    }
+    Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
+    if (!FUart->Open(PortCOM)) {
+        ErrorCom = errMODBUS_OPEN_UART;
+        return errMODBUS_OPEN_UART;
+    }
+    const int32_t result = SendCommand(cmdGET_INFO);
+    if (result <= 0) {
+        FConnected = false;
+        return result;
+    }
+    FConnected = true;
+    HaveRTC = false;
+    nRelay = 1;
+    for (const tModelRow &row : modelTable) {
+        if (Model == QLatin1String(row.model)) {
+            nRelay = row.relays;
+            HaveRTC = row.rtc;
+            break;
+        }
+    }
+    return 1;
+}
+
+void tOndrel::CloseConnection()
+{
+    if (!FConnected)
+        return;
+    ErrorCom = 0;
+    Busy = false;
+    FUart->Close();
+    FConnected = false;
+    Fimware.clear();
+    Model.clear();
+    HaveRTC = false;
+    LogCountSlots = -1;
+    LogLastSlot = -1;
+    LogSlotRead = 0;
+    for (tSensor &s : Temperature)
+        s.sts = -1;
+    for (tRelay &r : Relay)
+        r.sts = -1;
+}
+
+int32_t tOndrel::SendCommand(tCommand cmd)
+{
+    if (Busy)
+        return errMODBUS_BUSY;
+    Busy = true;
+    const tTransaction t = Prepare(cmd);
+    const bool fits = t.count >= 1 && t.count <= int32_t(std::size(FRegs));
+    int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
+    switch (t.kind) {
+    case writeREG:
+        Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
+                                unsigned(t.start)));
+        result = FModBus->Write_Register(Fid, t.start, t.value);
+        break;
+    case writeREGS:
+        Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
+                                unsigned(t.start), t.count));
+        if (fits)
+            result = FModBus->Write_Registers(Fid, t.start, FRegs, t.count);
+        break;
+    case readREGS:
+        Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
+                                unsigned(t.start), t.count));
+        // The register buffer bounds what a read may bring in.
+        if (fits)
+            result = FModBus->Read_Registers(Fid, t.start, FRegs, t.count);
+        break;
+    }
+    if (result < 0) {
+        Trace(QString::asprintf("    Erro %d", result));
+        ErrorCom = result;
+        Busy = false;
+        return result;
+    }
+    ErrorCom = 0;
+    if (FSaveLog) {
+        Trace(QString::asprintf("    RX %d regs", t.count));
+        const int32_t shown = qBound(0, t.count, int32_t(std::size(FRegs)));
+        for (int32_t i = 0; i < shown; ++i)
+            Trace(QString::asprintf("        0x%X", unsigned(FRegs[i])));
+    }
+    Unpack(cmd);
+    Busy = false;
+    return result;
+}
+
+void tOndrel::Trace(const QString &line)
+{
+    if (FSaveLog)
+        flog->Line(line);
+}

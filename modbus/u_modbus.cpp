@@ -1,0 +1,258 @@
+#include "u_modbus.h"
+
+#include "trace_log.h"
+#include "u_crc.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace {
+
+constexpr int64_t nsPerMs = 1000000;
+// A day is 86 400 000 ms: 1/10 000 000 of it is the silence that ends a
+// frame, 1/100 000 the unit of the response time-out.
+constexpr int64_t silenceNs = 8640000;
+constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
+
+constexpr uint8_t fnREAD_REGS = 3;
+constexpr uint8_t fnWRITE_REG = 6;
+constexpr uint8_t fnWRITE_REGS = 16;
+
+void put16(uint8_t *at, int32_t v)
+{
+    at[0] = uint8_t(v >> 8);
+    at[1] = uint8_t(v);
+}
+
+int32_t get16(const uint8_t *at) { return 256 * at[0] + at[1]; }
+
+// Request header shared by the three functions: address, function, two 16-bit fields.
+void putHeader(uint8_t *frame, int32_t slave, uint8_t function, int32_t a, int32_t b)
+{
+    frame[0] = uint8_t(slave);
+    frame[1] = function;
+    put16(frame + 2, a);
+    put16(frame + 4, b);
+}
+
+void putCrc(uint8_t *frame, int32_t n)
+{
+    const uint16_t crc = crc16_MODBUS(frame, n);
+    frame[n] = uint8_t(crc);
+    frame[n + 1] = uint8_t(crc >> 8);
+}
+
+} // namespace
+
+QString modbus_strerror(int32_t code)
+{
+    switch (code) {
+    case errMODBUS_ILLEGAL_FUNCTION:
+        return QStringLiteral("ILLEGAL FUNCTION");
+    case errMODBUS_ILLEGAL_DATA_ADDRESS:
+        return QStringLiteral("ILLEGAL DATA ADDRESS");
+    case errMODBUS_ILLEGAL_DATA_VALUE:
+        return QStringLiteral("ILLEGAL DATA VALUE");
+    case errMODBUS_SLAVE_DEVICE_FAILURE:
+        return QStringLiteral("SLAVE DEVICE FAILURE");
+    case errMODBUS_TIMEOUT:
+        return QStringLiteral("TIMEOUT");
+    default:
+        return QString::asprintf("Unknow %d", code);
+    }
+}
+
+tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
+    : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
+      FPurge(std::move(Purge))
+{
+    flog->OnError = [this](const QString &why) {
+        if (OnTraceError)
+            OnTraceError(why);
+    };
+}
+
+tModBus::~tModBus() = default;
+
+void tModBus::SetSaveLog(bool on)
+{
+    if (on)
+        flog->Open(QStringLiteral("modbus.log"), QStringLiteral("INICIAÇÃO DO LOG MODBUS"));
+    FSaveLog = on;
+}
+
+template <typename... Args> void tModBus::Trace(const char *format, Args... args)
+{
+    // Formatting costs more than the rest of a transaction: skip it when off.
+    if (FSaveLog && flog->IsOpen())
+        flog->Line(QString::asprintf(format, args...));
+}
+
+int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len)
+{
+    Trace("Read Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit), len);
+    if (len < 1 || len > maxREAD_REGS) {
+        Trace("    err len %d", len);
+        return errMODBUS_ILLEGAL_DATA_VALUE;
+    }
+    putHeader(FQuerieOut, AddrSlave, fnREAD_REGS, AddrInit, len);
+    putCrc(FQuerieOut, 6);
+    const int32_t count = Transact(8);
+    if (count < 0)
+        return count;
+    const int32_t bc = FQuerieIn[2];
+    if (bc != 2 * len) {
+        Trace("    err len bytes rx %d <> %d", 2 * len, bc);
+        return errMODBUS_LEN;
+    }
+    if (!FrameLength(count, 5 + bc))
+        return errMODBUS_LEN;
+    Trace("    read %d bytes", bc);
+    for (int32_t i = 0; i < len; ++i) {
+        regs[i] = uint16_t(get16(FQuerieIn + 3 + 2 * i));
+        Trace("    addr 0x%X = 0x%X", unsigned(AddrInit + i), unsigned(regs[i]));
+    }
+    return len;
+}
+
+int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value)
+{
+    Trace("Write Reg [Device=ID %d] [addr init=0x%X] [value=%d]", AddrSlave, unsigned(Addr),
+          int(Value));
+    putHeader(FQuerieOut, AddrSlave, fnWRITE_REG, Addr, Value);
+    putCrc(FQuerieOut, 6);
+    const int32_t count = Transact(8);
+    if (count < 0)
+        return count;
+    return CheckEcho(count, Addr, Value, "    err value %d <> %d");
+}
+
+int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs,
+                                 int32_t len)
+{
+    Trace("Write Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit),
+          len);
+    if (len < 1 || len > maxWRITE_REGS) {
+        Trace("    err len %d", len);
+        return errMODBUS_ILLEGAL_DATA_VALUE;
+    }
+    putHeader(FQuerieOut, AddrSlave, fnWRITE_REGS, AddrInit, len);
+    FQuerieOut[6] = uint8_t(2 * len);
+    for (int32_t i = 0; i < len; ++i)
+        put16(FQuerieOut + 7 + 2 * i, regs[i]);
+    putCrc(FQuerieOut, 7 + 2 * len);
+    const int32_t count = Transact(9 + 2 * len);
+    if (count < 0)
+        return count;
+    return CheckEcho(count, AddrInit, uint16_t(len), "    err qtd %d <> %d");
+}
+
+// Steps shared by the three functions once the request is built: purge, send,
+// receive and check the header. Returns the answer's length or a failure.
+int32_t tModBus::Transact(int32_t frameLen)
+{
+    FPurge();
+    if (FPortOut(FQuerieOut, frameLen) != frameLen) {
+        Trace("    err TX");
+        return errMODBUS_TX;
+    }
+    const int32_t count = GetPacket();
+    if (count < 0)
+        return count;
+    const int32_t valid = ValidatePacket();
+    return valid < 0 ? valid : count;
+}
+
+// A write answer echoes the register address and then the value (function
+// 6) or the quantity (function 16).
+int32_t tModBus::CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch)
+{
+    if (!FrameLength(count, 8))
+        return errMODBUS_LEN;
+    const int32_t echoAddr = get16(FQuerieIn + 2);
+    if (echoAddr != (addr & 0xFFFF)) {
+        Trace("    err addr %d <> %d", addr, echoAddr);
+        return errMODBUS_ADDR;
+    }
+    const int32_t echo = get16(FQuerieIn + 4);
+    if (echo != second) {
+        Trace(mismatch, int(second), echo);
+        return errMODBUS_VALUE;
+    }
+    return 1;
+}
+
+// An answer whose CRC holds but whose length does not fit its function would
+// otherwise be read past its end, into the previous answer's bytes.
+bool tModBus::FrameLength(int32_t count, int32_t expected)
+{
+    if (count == expected)
+        return true;
+    Trace("    err len frame %d <> %d", expected, count);
+    return false;
+}
+
+int32_t tModBus::GetPacket()
+{
+    int32_t count = 0;
+    QElapsedTimer clock;
+    clock.start();
+    int64_t last = 0;
+    Trace("Wait data of the slave");
+    for (;;) {
+        uint8_t c = 0;
+        const bool got = FPortIn(c);
+        const int64_t now = clock.nsecsElapsed();
+        if (got) {
+            if (count == int32_t(sizeof(FQuerieIn))) {
+                Trace("    BUF OVERFLOW");
+                return errMODBUS_BUFFER_OVERFLOW;
+            }
+            Trace("    [%d] rx 0x%X", count, unsigned(c));
+            FQuerieIn[count++] = c;
+            last = now;
+        } else {
+            // A port that is gone will stay silent: decide now.
+            const bool lost = PortLost && PortLost();
+            if (count > 0 && (lost || now - last > silenceNs)) {
+                if (count < 3) {
+                    Trace("    NO RESPONSE");
+                    return errMODBUS_NORESPONSE;
+                }
+                const uint16_t calc = crc16_MODBUS(FQuerieIn, count - 2);
+                const uint16_t msg = uint16_t(FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1]);
+                Trace("    [crc msg 0x%X] [crc calc 0x%X]", unsigned(msg), unsigned(calc));
+                if (msg != calc) {
+                    Trace("    ERROR CRC");
+                    return errMODBUS_CRC;
+                }
+                return count;
+            }
+            if (count == 0 && (lost || now > int64_t(FTimeOut) * timeoutUnitNs)) {
+                Trace("    TIMEOUT");
+                return errMODBUS_TIMEOUT;
+            }
+        }
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    }
+}
+
+int32_t tModBus::ValidatePacket()
+{
+    if (FQuerieIn[0] != FQuerieOut[0]) {
+        Trace("    err ADDR");
+        return errMODBUS_ADDR;
+    }
+    if ((FQuerieIn[1] & 0x7F) != FQuerieOut[1]) {
+        Trace("    err FUNC");
+        return errMODBUS_FUNC;
+    }
+    if (FQuerieIn[1] & 0x80) {
+        const int32_t code = -int32_t(FQuerieIn[2]);
+        Trace("    exception %d", code);
+        // Code 0 is no exception code at all; the answer is still a refusal.
+        return code < 0 ? code : errMODBUS_FUNC;
+    }
+    return 0;
+}

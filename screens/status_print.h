@@ -1,0 +1,30 @@
+#pragma once
+
+#include "u_ondrel.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+class QLabel;
+class TColorButton;
+class ScreenHost;
+
+constexpr uint32_t clRELAY_ON = 0xFF00FF00;
+constexpr uint32_t clRELAY_OFF = 0xFF000000;
+
+// A tenths count as the shortest decimal text, in the locale's separator.
+QString TempNumber(int32_t tenths, const QLocale &locale = QLocale());
+// "ºC" or "ºF" for a sensor's unit flag.
+QString TempUnit(int32_t temperatureType);
+
+// Shows one sensor: value (or its state), minimum and maximum.
+void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s);
+// Shows one relay's state in words and as colour; the label's tag remembers
+// the state shown, and an unchanged state is not drawn again.
+void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r);
+// Shows the name of an operation code.
+void PrintOpRelay(QLabel *label, int32_t code);
+// True in slave mode; otherwise warns and returns false.
+bool checkModeSlave(ScreenHost &host);

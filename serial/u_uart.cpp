@@ -1,0 +1,266 @@
+#include "u_uart.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QtGlobal>
+
+#include <sys/ioctl.h>
+
+namespace {
+
+constexpr int bufferSize = 8192;
+
+// Longest a block write may take before the port is taken for dead: the
+// frame's own wire time at the current speed, plus a second of slack.
+int writeLimitMs(int32_t bytes, int32_t baud)
+{
+    return 1000 + int(int64_t(bytes) * 10 * 1000 * 2 / qMax(baud, 1));
+}
+
+} // namespace
+
+tUART::tUART() : com(std::make_unique<QSerialPort>())
+{
+    // A vanished adapter or a hung-up pty shows as a resource, read or write
+    // error; from then on every read and write fails at once instead of
+    // spinning on a descriptor that is permanently readable and empty.
+    QObject::connect(com.get(), &QSerialPort::errorOccurred, com.get(),
+                     [this](QSerialPort::SerialPortError e) {
+                         if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError ||
+                             e == QSerialPort::WriteError)
+                             failed = true;
+                     });
+}
+
+tUART::~tUART() { Close(); }
+
+void tUART::SetBaud(int32_t rate)
+{
+    baud = rate;
+    if (com->isOpen())
+        com->setBaudRate(rate);
+}
+
+bool tUART::Open(const QString &name)
+{
+    if (!name.isEmpty())
+        port = name;
+    if (Active() || com->isOpen())
+        Close();
+    failed = false;
+    com->setPortName(port);
+    if (!com->open(QIODevice::ReadWrite))
+        return false;
+    rxbuf.resize(bufferSize);
+    txbuf.resize(bufferSize);
+    rxcnt = rxpos = txpos = 0;
+    deviceReads = 0;
+    // Settings a device refuses (a pty has no modem lines) are not errors:
+    // the port stays open with whatever it accepted.
+    com->setBaudRate(baud);
+    com->setDataBits(QSerialPort::Data8);
+    com->setParity(QSerialPort::NoParity);
+    com->setStopBits(QSerialPort::OneStop);
+    com->setFlowControl(QSerialPort::NoFlowControl);
+    com->setDataTerminalReady(false);
+    com->setRequestToSend(false);
+    Purge();
+    return true;
+}
+
+void tUART::Close()
+{
+    if (com->isOpen())
+        com->close();
+    rxbuf.clear();
+    txbuf.clear();
+    failed = false;
+}
+
+bool tUART::Active() const { return com->isOpen() && !failed; }
+
+void tUART::Purge()
+{
+    if (com->isOpen()) {
+        // Drops the device's queues and the bytes the port object had
+        // already taken from the device.
+        com->clear(QSerialPort::AllDirections);
+    }
+    rxcnt = 0;
+}
+
+int32_t tUART::Write(const uint8_t *buffer, int32_t n)
+{
+    if (!Active() || n < 0)
+        return -1;
+    if (n == 0)
+        return 0;
+    if (com->write(reinterpret_cast<const char *>(buffer), n) != n)
+        return -1;
+    QElapsedTimer t;
+    t.start();
+    const int limit = writeLimitMs(n, baud);
+    while (com->bytesToWrite() > 0) {
+        const int left = limit - int(t.elapsed());
+        if (failed || left <= 0 || !com->waitForBytesWritten(left))
+            break;
+    }
+    if (failed || com->bytesToWrite() > 0) {
+        com->clear(QSerialPort::Output);
+        return -1;
+    }
+    return n;
+}
+
+bool tUART::PutC(uint8_t c) { return Write(&c, 1) == 1; }
+
+int32_t tUART::PutS(const QString &s)
+{
+    QByteArray bytes(s.size(), '\0');
+    for (qsizetype i = 0; i < s.size(); ++i)
+        bytes[i] = char(s.at(i).unicode() & 0xFF);
+    return Write(reinterpret_cast<const uint8_t *>(bytes.constData()), int32_t(bytes.size()));
+}
+
+bool tUART::Push(uint8_t c)
+{
+    if (txpos >= txbuf.size() - 1)
+        return false;
+    txbuf[txpos++] = char(c);
+    return true;
+}
+
+bool tUART::Push(const QByteArray &buffer)
+{
+    for (char c : buffer)
+        if (!Push(uint8_t(c)))
+            return false;
+    return true;
+}
+
+bool tUART::Flush()
+{
+    const int32_t n = txpos;
+    txpos = 0;
+    return Write(reinterpret_cast<const uint8_t *>(txbuf.constData()), n) == n;
+}
+
+bool tUART::GetC(uint8_t &c)
+{
+    if (!com->isOpen())
+        return false;
+    c = 0;
+    if (rxcnt <= 0) {
+        rxpos = 0;
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            if (failed)
+                return false;
+            const qint64 got = com->read(rxbuf.data(), rxbuf.size());
+            ++deviceReads;
+            if (got < 0)
+                return false;
+            rxcnt = int32_t(got);
+            if (rxcnt > 0)
+                break;
+            if (t.elapsed() > Timeout)
+                return false;
+            // The 1 ms pause between polls; arriving bytes end it early.
+            com->waitForReadyRead(1);
+        }
+    }
+    c = uint8_t(rxbuf[rxpos]);
+    ++rxpos;
+    --rxcnt;
+    return true;
+}
+
+int32_t tUART::Read(uint8_t *buffer, int32_t n)
+{
+    QElapsedTimer t;
+    t.start();
+    int32_t i = 0;
+    while (i < n) {
+        if (!GetC(buffer[i]))
+            break;
+        ++i;
+        if (t.elapsed() > Timeout)
+            break;
+    }
+    return i;
+}
+
+QString tUART::GetS()
+{
+    QString s;
+    uint8_t c;
+    while (GetC(c)) {
+        s += QChar(char16_t(c));
+        if (c == 13)
+            break;
+    }
+    return s;
+}
+
+int32_t tUART::RXda()
+{
+    if (!com->isOpen())
+        return 0;
+    int queued = 0;
+    if (::ioctl(int(com->handle()), FIONREAD, &queued) < 0)
+        queued = 0;
+    com->clearError();
+    return int32_t(queued + com->bytesAvailable());
+}
+
+void tUART::Exec(const QString &command, QString &reply)
+{
+    if (!command.isEmpty())
+        PutS(command + QChar(13));
+    reply = GetS();
+}
+
+QList<tPortInfo> uart_GetCommInfo()
+{
+    QList<tPortInfo> ports;
+    auto known = [&ports](const QString &name) {
+        for (const tPortInfo &p : ports)
+            if (p.name == name)
+                return true;
+        return false;
+    };
+    const QString extra = qEnvironmentVariable("TARVIK_PORTS");
+    for (const QString &name :
+         extra.split(QRegularExpression(QStringLiteral("[:;]")), Qt::SkipEmptyParts))
+        if (!known(name))
+            ports.append({name, QString()});
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (known(info.systemLocation()))
+            continue;
+        QStringList about;
+        for (const QString &part : {info.manufacturer(), info.description(), info.serialNumber()})
+            if (!part.isEmpty())
+                about.append(part);
+        ports.append({info.systemLocation(), about.join(QStringLiteral(" - "))});
+    }
+    return ports;
+}
+
+int32_t uart_GetCommList(QStringList &list) { return uart_GetCommList(list, QString(), true); }
+
+int32_t uart_GetCommList(QStringList &list, const QString &filter, bool clear)
+{
+    if (clear)
+        list.clear();
+    int32_t added = 0;
+    for (const tPortInfo &p : uart_GetCommInfo()) {
+        if (!filter.isEmpty() && !p.name.contains(filter))
+            continue;
+        list.append(p.name);
+        ++added;
+    }
+    return added;
+}

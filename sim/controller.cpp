@@ -1,0 +1,316 @@
+#include "ondrel_sim.h"
+
+#include "faults.h"
+#include "frame.h"
+#include "model.h"
+#include "pty.h"
+#include "registers.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <modbus/modbus.h>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+constexpr int kPollMs = 100;
+
+// Reads whatever a descriptor holds right now.
+Frame drain(int fd) {
+    Frame out;
+    uint8_t buf[512];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    return out;
+}
+
+} // namespace
+
+struct Controller::Impl {
+    explicit Impl(Options o) : options(std::move(o)), model(options) {}
+
+    // Serving thread --------------------------------------------------------
+    void serve();
+    void handle(const Frame &request);
+    Frame answer(const Frame &request, Fault fault, int param);
+    Frame captured(int exception, const Frame &request);
+    void deliver(const Frame &reply, Fault fault, int param);
+    bool writeAll(const uint8_t *data, size_t n);
+    bool waitForStop(int ms);
+    void discardUntilQuiet();
+    void takeFault(uint8_t function, Fault &fault, int &param);
+
+    Options options;
+    mutable std::mutex mutex;
+    Model model;
+    PseudoTerminal pty;
+    modbus_t *ctx = nullptr;
+    int wake[2] = {-1, -1};    // stop() writes here to cut waits short
+    int capture[2] = {-1, -1}; // libmodbus writes its replies here
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+
+    Fault fault = Fault::None;
+    int faultParam = 0;
+    int faultTimes = 0;
+
+    int requests = 0;
+    Frame last;
+};
+
+bool Controller::Impl::waitForStop(int ms) {
+    pollfd p{wake[0], POLLIN, 0};
+    ::poll(&p, 1, ms);
+    return stopping;
+}
+
+bool Controller::Impl::writeAll(const uint8_t *data, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(pty.master(), data, n);
+        if (w > 0) {
+            data += w;
+            n -= size_t(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{pty.master(), POLLOUT, 0};
+        if (::poll(&p, 1, 1000) <= 0)
+            return false; // nobody drains the line: drop the rest
+    }
+    return true;
+}
+
+void Controller::Impl::discardUntilQuiet() {
+    pollfd p{pty.master(), POLLIN, 0};
+    while (!stopping && ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN))
+        if (drain(pty.master()).empty())
+            break;
+}
+
+// libmodbus writes its reply to the socket it was given; handing it a pipe
+// for the moment lets the fault switches see and alter the reply first.
+Frame Controller::Impl::captured(int exception, const Frame &request) {
+    modbus_set_socket(ctx, capture[1]);
+    if (exception)
+        modbus_reply_exception(ctx, request.data(), unsigned(exception));
+    else
+        modbus_reply(ctx, request.data(), int(request.size()), model.mapping());
+    modbus_set_socket(ctx, pty.master());
+    return drain(capture[0]);
+}
+
+void Controller::Impl::takeFault(uint8_t function, Fault &f, int &param) {
+    f = Fault::None;
+    if (!faultConcerns(fault, function))
+        return;
+    f = fault;
+    param = faultParam;
+    if (faultTimes > 0 && --faultTimes == 0)
+        fault = Fault::None;
+}
+
+Frame Controller::Impl::answer(const Frame &request, Fault f, int param) {
+    const uint8_t function = request[1];
+    if (!faultCarriesOut(f))
+        return f == Fault::Silence ? Frame{} : spoilReply(f, param, request, {}, options.slaveId);
+
+    const int address = word(request, 2);
+    int count = 1;
+    std::vector<uint16_t> values;
+    int exception = 0;
+    if (function == 3) {
+        count = word(request, 4);
+        if (count < 1 || count > MODBUS_MAX_READ_REGISTERS)
+            exception = MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
+    } else if (function == 6) {
+        values.push_back(word(request, 4));
+    } else if (function == 16) {
+        count = word(request, 4);
+        if (count < 1 || count > MODBUS_MAX_WRITE_REGISTERS || request[6] != 2 * count ||
+            request.size() != size_t(9 + 2 * count))
+            exception = MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
+        else
+            for (int i = 0; i < count; ++i)
+                values.push_back(word(request, size_t(7 + 2 * i)));
+    } else {
+        exception = MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
+    }
+    if (!exception)
+        exception = model.check(function, address, count, values);
+
+    if (!exception && function == 3)
+        model.beforeRead(address, count);
+    Frame reply = captured(exception, request);
+    if (!exception && function != 3)
+        model.afterWrite(address, count);
+    if (f == Fault::None || reply.empty())
+        return reply;
+    return spoilReply(f, param, request, std::move(reply), options.slaveId);
+}
+
+void Controller::Impl::handle(const Frame &request) {
+    Frame reply;
+    Fault f = Fault::None;
+    int param = 0;
+    {
+        std::lock_guard lock(mutex);
+        ++requests;
+        last = request;
+        if (request[0] != 0) // a broadcast is never answered, so no fault shows on it
+            takeFault(request[1], f, param);
+        reply = answer(request, f, param);
+    }
+    deliver(reply, f, param);
+}
+
+void Controller::Impl::deliver(const Frame &reply, Fault f, int param) {
+    if (reply.empty())
+        return;
+    const int delay = faultDelayMs(f, param);
+    if (f == Fault::Late && waitForStop(delay))
+        return;
+    if (f != Fault::Chunked) {
+        writeAll(reply.data(), reply.size());
+        return;
+    }
+    for (size_t at = 0; at < reply.size(); at += kChunkBytes) {
+        if (at > 0 && waitForStop(delay))
+            return;
+        writeAll(reply.data() + at, std::min(kChunkBytes, reply.size() - at));
+    }
+}
+
+void Controller::Impl::serve() {
+    uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (!stopping) {
+        pollfd p[2] = {{pty.master(), POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(p, 2, kPollMs) <= 0 || !(p[0].revents & POLLIN))
+            continue;
+        const int n = modbus_receive(ctx, buf);
+        if (n > 0)
+            handle(Frame(buf, buf + n));
+        else if (n < 0)
+            discardUntilQuiet(); // a broken frame: resynchronise on the next silence
+    }
+}
+
+Controller::Controller(Options options) : d(std::make_unique<Impl>(std::move(options))) {}
+
+Controller::~Controller() {
+    stop();
+}
+
+bool Controller::start() {
+    if (d->thread.joinable())
+        return true;
+    if (!d->pty.open())
+        return false;
+    if (pipe2(d->wake, O_CLOEXEC | O_NONBLOCK) != 0 ||
+        pipe2(d->capture, O_CLOEXEC | O_NONBLOCK) != 0) {
+        stop();
+        return false;
+    }
+    d->ctx = modbus_new_rtu(d->pty.slaveName().c_str(), 115200, 'N', 8, 1);
+    if (!d->ctx || modbus_set_slave(d->ctx, d->options.slaveId) != 0) {
+        stop();
+        return false;
+    }
+    modbus_set_byte_timeout(d->ctx, 0, 200000);
+    modbus_set_socket(d->ctx, d->pty.master());
+    d->stopping = false;
+    d->thread = std::thread([this] { d->serve(); });
+    return true;
+}
+
+void Controller::stop() {
+    d->stopping = true;
+    if (d->wake[1] >= 0) {
+        const char c = 0;
+        [[maybe_unused]] auto w = ::write(d->wake[1], &c, 1);
+    }
+    if (d->thread.joinable())
+        d->thread.join();
+    if (d->ctx) {
+        modbus_free(d->ctx); // the descriptors belong to the pty and pipes
+        d->ctx = nullptr;
+    }
+    for (int *fds : {d->wake, d->capture})
+        for (int i = 0; i < 2; ++i)
+            if (fds[i] >= 0) {
+                ::close(fds[i]);
+                fds[i] = -1;
+            }
+    d->pty.close();
+}
+
+std::string Controller::portName() const {
+    std::lock_guard lock(d->mutex);
+    return d->pty.slaveName();
+}
+
+void Controller::setFault(Fault fault, int param, int times) {
+    std::lock_guard lock(d->mutex);
+    d->fault = times == 0 ? Fault::None : fault;
+    d->faultParam = param;
+    d->faultTimes = times;
+}
+
+void Controller::clearFault() {
+    setFault(Fault::None);
+}
+
+uint16_t Controller::reg(int address) const {
+    std::lock_guard lock(d->mutex);
+    return d->model.reg(address);
+}
+
+void Controller::setReg(int address, uint16_t value) {
+    std::lock_guard lock(d->mutex);
+    d->model.setReg(address, value);
+}
+
+void Controller::setSensor(int sensor, SensorState state, int tenths) {
+    std::lock_guard lock(d->mutex);
+    d->model.setSensor(sensor, state, tenths);
+}
+
+void Controller::setDrift(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->model.setDrift(on);
+}
+
+void Controller::setFahrenheit(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->model.setReg(regs::kUnit, on ? 1 : 0);
+}
+
+void Controller::setSlaveMode(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->model.setReg(regs::kSlaveMode, on ? 1 : 0);
+}
+
+void Controller::setClockOffsetSeconds(long long s) {
+    std::lock_guard lock(d->mutex);
+    d->model.setClockOffset(s);
+}
+
+int Controller::requestCount() const {
+    std::lock_guard lock(d->mutex);
+    return d->requests;
+}
+
+std::vector<uint8_t> Controller::lastRequest() const {
+    std::lock_guard lock(d->mutex);
+    return d->last;
+}
+
+} // namespace sim

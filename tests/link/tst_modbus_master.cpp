@@ -1,0 +1,365 @@
+// The Modbus master against a scripted line: request frames, every result
+// code with its trace line, the length guards, CRC, texts and the trace file.
+#include "hex_frame.h"
+#include "trace_log.h"
+#include "u_modbus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+
+// A port double: the request is recorded, the scripted answer goes on the
+// line as the request leaves, and a purge empties the line.
+struct tScriptedLine {
+    QByteArray sent;
+    QByteArray answer;
+    QByteArray line;
+    int32_t writeShortBy = 0;
+    int purges = 0;
+    tModBus master{[this](const uint8_t *buffer, int32_t n) {
+                       sent = QByteArray(reinterpret_cast<const char *>(buffer), n);
+                       line += answer;
+                       return n - writeShortBy;
+                   },
+                   [this](uint8_t &c) {
+                       if (line.isEmpty()) {
+                           QThread::msleep(1);
+                           return false;
+                       }
+                       c = uint8_t(line.front());
+                       line.remove(0, 1);
+                       return true;
+                   },
+                   [this] {
+                       ++purges;
+                       line.clear();
+                   }};
+};
+
+const QString goodRead = QStringLiteral("C9 03 0E 71 78 72 34 31 32 00 01 00 02 00 03 00 04 crc");
+
+// The three transactions as the tests run them: slave 201, seven registers
+// from 0, register 0x20 := 0x1234, three registers from 0xA014.
+int32_t transact(tModBus &m, const QString &kind, uint16_t *regs, int32_t slave = 201)
+{
+    static const uint16_t values[] = {12, 34, 56};
+    if (kind == QLatin1String("read"))
+        return m.Read_Registers(slave, 0, regs, 7);
+    if (kind == QLatin1String("write1"))
+        return m.Write_Register(slave, 0x20, 0x1234);
+    return m.Write_Registers(slave, 0xA014, values, 3);
+}
+
+QList<QByteArray> traceLines(const QString &name)
+{
+    QFile f(name);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = f.readAll().split('\n');
+    for (QByteArray &l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    while (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class tst_ModbusMaster : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir::setCurrent(dir.path()));
+    }
+
+    void crc_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("poly");
+        QTest::addColumn<int>("init");
+        QTest::addColumn<int>("crc");
+        QTest::newRow("modbus check") << QByteArray("123456789") << 0x8005 << 0xFFFF << 0x4B37;
+        QTest::newRow("arc check") << QByteArray("123456789") << 0x8005 << 0x0000 << 0xBB3D;
+        QTest::newRow("no data") << QByteArray() << 0x8005 << 0x1234 << 0x1234;
+    }
+    void crc()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, poly);
+        QFETCH(int, init);
+        QFETCH(int, crc);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
+        QCOMPARE(crc16_Right(bytes, int32_t(data.size()), uint16_t(poly), uint16_t(init)), crc);
+        if (poly == 0x8005 && init == 0xFFFF)
+            QCOMPARE(crc16_MODBUS(bytes, int32_t(data.size())), crc);
+        QCOMPARE(crc16_Poly(0x8005), 0xA001);
+        QCOMPARE(crc16_Poly(0x0001), 0x8000);
+    }
+
+    void requestFrames_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("slave");
+        QTest::addColumn<QString>("request");
+        QTest::newRow("read") << "read" << 201 << "C9 03 00 00 00 07 14 40";
+        QTest::newRow("only the low 8 bits of the slave")
+            << "read" << 457 << "C9 03 00 00 00 07 14 40";
+        QTest::newRow("write single") << "write1" << 201 << "C9 06 00 20 12 34 crc";
+        QTest::newRow("write multiple")
+            << "writeN" << 201 << "C9 10 A0 14 00 03 06 00 0C 00 22 00 38 crc";
+    }
+    void requestFrames()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, slave);
+        QFETCH(QString, request);
+        tScriptedLine port;
+        uint16_t regs[7] = {};
+        transact(port.master, kind, regs, slave);
+        QCOMPARE(hexText(port.sent), hexText(hexFrame(request)));
+        QCOMPARE(port.purges, 1);
+    }
+
+    // Each answer gives its code and its trace line, leaves the registers
+    // alone when it fails, and the next transaction works.
+    void resultCodes_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("writeShortBy");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lastTrace");
+
+        QTest::newRow("read") << "read" << goodRead << 0 << 7 << "    addr 0x6 = 0x4";
+        for (int c : {1, 2, 3, 4, 5, 6, 11})
+            QTest::addRow("exception %d", c)
+                << "read" << QString::asprintf("C9 83 %02X crc", c) << 0 << -c
+                << QString::asprintf("    exception %d", -c);
+        QTest::newRow("exception code 0") << "read"
+                                          << "C9 83 00 crc" << 0 << -11 << "    exception 0";
+        QTest::newRow("short write") << "read" << goodRead << 1 << -5 << "    err TX";
+        QTest::newRow("long write") << "read" << goodRead << -1 << -5 << "    err TX";
+        QTest::newRow("silence") << "read"
+                                 << "" << 0 << -6 << "    TIMEOUT";
+        QTest::newRow("257 bytes") << "read"
+                                   << "C9*300" << 0 << -7 << "    BUF OVERFLOW";
+        QTest::newRow("256 bytes, bad crc") << "read"
+                                            << "C9*256" << 0 << -8 << "    ERROR CRC";
+        QTest::newRow("bad crc") << "read"
+                                 << "C9 03 0E 71 78 72 34 31 32 00 01 00 02 00 03 00 04 00 00" << 0
+                                 << -8 << "    ERROR CRC";
+        QTest::newRow("one stray byte") << "read"
+                                        << "C9" << 0 << -9 << "    NO RESPONSE";
+        QTest::newRow("two stray bytes") << "read"
+                                         << "C9 03" << 0 << -9 << "    NO RESPONSE";
+        QTest::newRow("other slave") << "read"
+                                     << "07 03 02 00 01 crc" << 0 << -10 << "    err ADDR";
+        QTest::newRow("other function") << "read"
+                                        << "C9 04 02 00 01 crc" << 0 << -11 << "    err FUNC";
+        QTest::newRow("byte count 12") << "read"
+                                       << "C9 03 0C 71 78 72 34 31 32 00 01 00 02 00 03 crc" << 0
+                                       << -12 << "    err len bytes rx 14 <> 12";
+        QTest::newRow("count right, frame cut short")
+            << "read"
+            << "C9 03 0E crc" << 0 << -12 << "    err len frame 19 <> 5";
+
+        QTest::newRow("write single")
+            << "write1"
+            << "C9 06 00 20 12 34 crc" << 0 << 1 << "    [crc msg 0x3F95] [crc calc 0x3F95]";
+        QTest::newRow("write single, other value")
+            << "write1"
+            << "C9 06 00 20 12 35 crc" << 0 << -13 << "    err value 4660 <> 4661";
+        QTest::newRow("write single, other address")
+            << "write1"
+            << "C9 06 00 21 12 34 crc" << 0 << -10 << "    err addr 32 <> 33";
+        QTest::newRow("write single, cut short")
+            << "write1"
+            << "C9 06 00 crc" << 0 << -12 << "    err len frame 8 <> 5";
+        QTest::newRow("write single, exception 2")
+            << "write1"
+            << "C9 86 02 crc" << 0 << -2 << "    exception -2";
+
+        QTest::newRow("write multiple")
+            << "writeN"
+            << "C9 10 A0 14 00 03 crc" << 0 << 1 << "    [crc msg 0x44F2] [crc calc 0x44F2]";
+        QTest::newRow("write multiple, other quantity")
+            << "writeN"
+            << "C9 10 A0 14 00 04 crc" << 0 << -13 << "    err qtd 3 <> 4";
+        QTest::newRow("write multiple, other address")
+            << "writeN"
+            << "C9 10 A0 15 00 03 crc" << 0 << -10 << "    err addr 40980 <> 40981";
+        QTest::newRow("write multiple, other function")
+            << "writeN"
+            << "C9 06 A0 14 00 03 crc" << 0 << -11 << "    err FUNC";
+    }
+    void resultCodes()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, answer);
+        QFETCH(int, writeShortBy);
+        QFETCH(int, code);
+        QFETCH(QString, lastTrace);
+
+        tScriptedLine port;
+        port.master.SetSaveLog(true);
+        port.answer = hexFrame(answer);
+        port.writeShortBy = writeShortBy;
+        uint16_t regs[7];
+        std::fill(std::begin(regs), std::end(regs), 0xAAAA);
+        QCOMPARE(transact(port.master, kind, regs), code);
+        const QList<QByteArray> lines = traceLines(QStringLiteral("modbus.log"));
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(QString::fromLatin1(lines.back()), lastTrace);
+        if (code < 0)
+            for (uint16_t r : regs)
+                QCOMPARE(r, 0xAAAA);
+
+        port.answer = hexFrame(goodRead);
+        port.writeShortBy = 0;
+        QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
+        QCOMPARE(regs[0], 0x7178);
+        QCOMPARE(regs[6], 0x0004);
+    }
+
+    // Counts that do not fit the frames are refused before anything is sent.
+    void lengthGuard_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("len");
+        QTest::newRow("read none") << true << 0;
+        QTest::newRow("read 126") << true << 126;
+        QTest::newRow("write none") << false << 0;
+        QTest::newRow("write 124") << false << 124;
+    }
+    void lengthGuard()
+    {
+        QFETCH(bool, read);
+        QFETCH(int, len);
+        tScriptedLine port;
+        uint16_t regs[200] = {};
+        const int32_t r = read ? port.master.Read_Registers(201, 0, regs, len)
+                               : port.master.Write_Registers(201, 0, regs, len);
+        QCOMPARE(r, errMODBUS_ILLEGAL_DATA_VALUE);
+        QVERIFY(port.sent.isEmpty());
+    }
+
+    void staleBytesArePurged()
+    {
+        tScriptedLine port;
+        port.line = hexFrame(QStringLiteral("C9 03 02 12 34 crc"));
+        port.answer = hexFrame(goodRead);
+        uint16_t regs[7] = {};
+        QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
+        QCOMPARE(regs[0], 0x7178);
+    }
+
+    void strerror_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("-1") << -1 << "ILLEGAL FUNCTION";
+        QTest::newRow("-2") << -2 << "ILLEGAL DATA ADDRESS";
+        QTest::newRow("-3") << -3 << "ILLEGAL DATA VALUE";
+        QTest::newRow("-4") << -4 << "SLAVE DEVICE FAILURE";
+        QTest::newRow("-5") << -5 << "Unknow -5";
+        QTest::newRow("-6") << -6 << "TIMEOUT";
+        QTest::newRow("-8") << -8 << "Unknow -8";
+        QTest::newRow("-15") << -15 << "Unknow -15";
+        QTest::newRow("-200") << -200 << "Unknow -200";
+    }
+    void strerror()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QCOMPARE(modbus_strerror(code), text);
+    }
+
+    void traceHeaderAndEncoding()
+    {
+        tTraceLog log;
+        QVERIFY(log.Open(QStringLiteral("plain.log"), QStringLiteral("INICIAÇÃO DO LOG X")));
+        log.Line(QStringLiteral("Ação"));
+        log.Close();
+        QFile f(QStringLiteral("plain.log"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        static const QRegularExpression header(QStringLiteral(
+            "^ >>>>>>>>> INICIA\\x{C7}\\x{C3}O DO LOG X - Data: \\d\\d/\\d\\d/\\d{4} "
+            "Hora:\\d\\d:\\d\\d:\\d\\d <<<<<<<< \\r\\nA\\x{E7}\\x{E3}o\\r\\n$"));
+        QVERIFY2(header.match(QString::fromLatin1(bytes)).hasMatch(), bytes.constData());
+    }
+
+    // A log that cannot be written says so once, closes, and ignores the rest.
+    void traceFailureReportedOnce_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("disk full") << "/dev/full" << false;
+        QTest::newRow("no such folder") << "missing/x.log" << false;
+    }
+    void traceFailureReportedOnce()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, opens);
+        QFile::remove(QStringLiteral("broken.log"));
+        QVERIFY(QFile::link(target, QStringLiteral("broken.log")));
+        tTraceLog log;
+        QStringList reports;
+        log.OnError = [&reports](const QString &why) { reports << why; };
+        QCOMPARE(log.Open(QStringLiteral("broken.log"), QStringLiteral("T")), opens);
+        log.Line(QStringLiteral("more"));
+        log.Line(QStringLiteral("and more"));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports[0].contains(QStringLiteral("broken.log")));
+        QVERIFY(!log.IsOpen());
+    }
+
+    // The disk fills in the middle of a transaction: the answer still counts,
+    // tracing stops, and the master says so once.
+    void traceFailsMidTransaction()
+    {
+        tScriptedLine port;
+        int reports = 0;
+        port.master.OnTraceError = [&reports](const QString &) { ++reports; };
+        port.master.SetSaveLog(true);
+        const auto size = QFileInfo(QStringLiteral("modbus.log")).size();
+
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit tight = old;
+        tight.rlim_cur = rlim_t(size + 200);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        port.answer = hexFrame(goodRead);
+        uint16_t regs[7] = {};
+        const int32_t r = port.master.Read_Registers(201, 0, regs, 7);
+        const int32_t again = port.master.Read_Registers(201, 0, regs, 7);
+        setrlimit(RLIMIT_FSIZE, &old);
+
+        QCOMPARE(r, 7);
+        QCOMPARE(again, 7);
+        QCOMPARE(reports, 1);
+        QVERIFY(QFileInfo(QStringLiteral("modbus.log")).size() <= size + 200);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ModbusMaster)
+#include "tst_modbus_master.moc"

@@ -1,0 +1,343 @@
+#include "ondrel_sim.h"
+#include "raw_line.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cerrno>
+#include <memory>
+#include <modbus/modbus.h>
+
+Q_DECLARE_METATYPE(sim::Fault)
+
+namespace {
+
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+const char *const kRead2 = "C9 03 00 00 00 02";
+const char *const kRead2Reply = "C9 03 04 78 71 72 34";
+const char *const kWrite1 = "C9 06 00 20 00 05";
+const char *const kWriteN = "C9 10 00 20 00 02 04 00 05 00 06";
+const char *const kWriteNReply = "C9 10 00 20 00 02";
+
+// libmodbus's own RTU master on the simulator's port.
+class Master {
+  public:
+    Master(const std::string &port, int id)
+        : m_ctx(modbus_new_rtu(port.c_str(), 115200, 'N', 8, 1)) {
+        modbus_set_slave(m_ctx, id);
+        modbus_set_response_timeout(m_ctx, 3, 0);
+        m_open = modbus_connect(m_ctx) == 0;
+    }
+    ~Master() {
+        modbus_close(m_ctx);
+        modbus_free(m_ctx);
+    }
+    bool isOpen() const { return m_open; }
+    // The exception code of a refusal, 0 on success, -1 on any other failure.
+    int read(int address, int count, std::vector<uint16_t> *out = nullptr) {
+        std::vector<uint16_t> regs(size_t(std::max(count, 1)));
+        const int rc = modbus_read_registers(m_ctx, address, count, regs.data());
+        if (out)
+            *out = regs;
+        return rc == count ? 0 : refusal();
+    }
+    int write(int address, uint16_t value) {
+        return modbus_write_register(m_ctx, address, value) == 1 ? 0 : refusal();
+    }
+    int write(int address, const std::vector<uint16_t> &values) {
+        const int n = int(values.size());
+        return modbus_write_registers(m_ctx, address, n, values.data()) == n ? 0 : refusal();
+    }
+
+  private:
+    static int refusal() {
+        return errno > MODBUS_ENOBASE && errno <= EMBXGTAR ? errno - MODBUS_ENOBASE : -1;
+    }
+    modbus_t *m_ctx;
+    bool m_open = false;
+};
+
+} // namespace
+
+class SimTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<sim::Controller> sim;
+
+    void startSim(sim::Options options = {}) {
+        sim = std::make_unique<sim::Controller>(options);
+        QVERIFY(sim->start());
+    }
+
+  private Q_SLOTS:
+    void cleanup() { sim.reset(); }
+
+    void identification_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<QList<int>>("words");
+        QTest::newRow("qx4r 1.2") << "qx4r"
+                                  << "12" << QList<int>{0x7871, 0x7234, 0x3231};
+        QTest::newRow("qx2n 3.0") << "qx2n"
+                                  << "30" << QList<int>{0x7871, 0x6E32, 0x3033};
+        QTest::newRow("short name") << "ab"
+                                    << "10" << QList<int>{0x6261, 0x0000, 0x3031};
+    }
+    void identification() {
+        QFETCH(QString, model);
+        QFETCH(QString, firmware);
+        QFETCH(QList<int>, words);
+        sim::Options o;
+        o.model = model.toStdString();
+        o.firmwareMajor = firmware.at(0).toLatin1();
+        o.firmwareMinor = firmware.at(1).toLatin1();
+        startSim(o);
+        Master m(sim->portName(), o.slaveId);
+        QVERIFY(m.isOpen());
+        std::vector<uint16_t> regs;
+        QCOMPARE(m.read(0, 7, &regs), 0);
+        for (int i = 0; i < words.size(); ++i)
+            QCOMPARE(int(regs[size_t(i)]), words[i]);
+    }
+
+    void wireBytes() {
+        startSim();
+        RawLine line(sim->portName());
+        QVERIFY(line.isOpen());
+        // The model's characters travel in the order 2, 1, 4, 3.
+        QCOMPARE(line.transact(hex("C9 03 00 00 00 07 14 40")).left(7),
+                 hex("C9 03 0E 78 71 72 34"));
+        QCOMPARE(sim->requestCount(), 1);
+        const auto last = sim->lastRequest();
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(last.data()), qsizetype(last.size())),
+                 hex("C9 03 00 00 00 07 14 40"));
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("exception");
+        QTest::newRow("past identification") << "qx4r" << false << 0x0007 << 1 << 2;
+        QTest::newRow("across a block end") << "qx4r" << false << 0x0005 << 4 << 2;
+        QTest::newRow("between blocks") << "qx4r" << false << 0x0100 << 1 << 2;
+        QTest::newRow("past relay block") << "qx4r" << false << 0x0417 << 2 << 2;
+        QTest::newRow("past the log") << "qx4r" << false << 0xB00C << 2 << 2;
+        QTest::newRow("clock without one") << "qx2n" << false << 0xA010 << 7 << 2;
+        QTest::newRow("calibration without a clock") << "qx1n" << false << 0xA017 << 3 << 2;
+        QTest::newRow("clock") << "qx4r" << false << 0xA010 << 10 << 0;
+        QTest::newRow("whole status") << "qx2n" << false << 0x0200 << 21 << 0;
+        QTest::newRow("whole log slot") << "qx1n" << false << 0xB000 << 13 << 0;
+        QTest::newRow("write model") << "qx4r" << true << 0x0000 << 1 << 2;
+        QTest::newRow("write status") << "qx4r" << true << 0x0205 << 1 << 2;
+        QTest::newRow("write log count") << "qx4r" << true << 0xB000 << 1 << 2;
+        QTest::newRow("write log slot") << "qx4r" << true << 0xB004 << 1 << 2;
+        QTest::newRow("write operations") << "qx4r" << true << 0x0003 << 4 << 0;
+    }
+    void refusals() {
+        QFETCH(QString, model);
+        QFETCH(bool, write);
+        QFETCH(int, address);
+        QFETCH(int, count);
+        QFETCH(int, exception);
+        sim::Options o;
+        o.model = model.toStdString();
+        startSim(o);
+        Master m(sim->portName(), o.slaveId);
+        const int rc = write ? m.write(address, std::vector<uint16_t>(size_t(count), 0))
+                             : m.read(address, count);
+        QCOMPARE(rc, exception);
+    }
+
+    void faults_data() {
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<int>("param");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply"); // without its CRC
+        QTest::addColumn<QString>("crc");      // "good", "bad" or "none"
+        using F = sim::Fault;
+        const QByteArray read = hex(kRead2), write1 = hex(kWrite1), writeN = hex(kWriteN);
+        QTest::newRow("none") << F::None << 0 << read << hex(kRead2Reply) << "good";
+        QTest::newRow("silence") << F::Silence << 0 << read << QByteArray() << "none";
+        QTest::newRow("exception 2") << F::Exception << 2 << read << hex("C9 83 02") << "good";
+        QTest::newRow("exception default")
+            << F::Exception << 0 << write1 << hex("C9 86 04") << "good";
+        QTest::newRow("bad crc") << F::BadCrc << 0 << read << hex(kRead2Reply) << "bad";
+        QTest::newRow("other slave")
+            << F::OtherSlave << 0 << read << hex("CA 03 04 78 71 72 34") << "good";
+        QTest::newRow("slave 7") << F::OtherSlave << 7 << read << hex("07 03 04 78 71 72 34")
+                                 << "good";
+        QTest::newRow("other function")
+            << F::OtherFunction << 0 << read << hex("C9 04 04 78 71 72 34") << "good";
+        QTest::newRow("byte count -2")
+            << F::WrongByteCount << 0 << read << hex("C9 03 02 78 71") << "good";
+        QTest::newRow("byte count +2")
+            << F::WrongByteCount << 2 << read << hex("C9 03 06 78 71 72 34 00 00") << "good";
+        QTest::newRow("echo value")
+            << F::WrongEcho << 0 << write1 << hex("C9 06 00 20 00 06") << "good";
+        QTest::newRow("echo quantity")
+            << F::WrongEcho << 0 << writeN << hex("C9 10 00 20 00 03") << "good";
+        QTest::newRow("echo address")
+            << F::WrongEchoAddr << 0 << write1 << hex("C9 06 00 21 00 05") << "good";
+        QTest::newRow("echo start")
+            << F::WrongEchoAddr << 0 << writeN << hex("C9 10 00 21 00 02") << "good";
+        QTest::newRow("one stray byte") << F::StrayBytes << 0 << read << hex("5A") << "none";
+        QTest::newRow("two stray bytes") << F::StrayBytes << 2 << read << hex("5A A5") << "none";
+        QTest::newRow("late") << F::Late << 300 << read << hex(kRead2Reply) << "good";
+    }
+    void faults() {
+        QFETCH(sim::Fault, fault);
+        QFETCH(int, param);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, crc);
+        startSim();
+        sim->setFault(fault, param);
+        RawLine line(sim->portName());
+        const QByteArray got =
+            line.transact(withCrc(request), fault == sim::Fault::Silence ? 500 : 3000);
+        if (crc == "none") {
+            QCOMPARE(got.toHex(' '), reply.toHex(' '));
+            return;
+        }
+        QCOMPARE(got.chopped(2).toHex(' '), reply.toHex(' '));
+        QCOMPARE(crcHolds(got), crc == "good");
+    }
+
+    void oversizeReply() {
+        startSim();
+        sim->setFault(sim::Fault::Oversize, 0, 1);
+        RawLine line(sim->portName());
+        const QByteArray got = line.transact(withCrc(hex(kRead2)));
+        QCOMPARE(got.size(), 300);
+        QCOMPARE(got.left(2), hex("C9 03"));
+        QVERIFY(crcHolds(got));
+    }
+
+    void lateReplyWaits() {
+        startSim();
+        sim->setFault(sim::Fault::Late, 1500, 1);
+        RawLine line(sim->portName());
+        line.send(withCrc(hex(kRead2)));
+        QVERIFY(line.receive(300).isEmpty());
+        QCOMPARE(line.receive(10000), withCrc(hex(kRead2Reply)));
+    }
+
+    void chunkedReply() {
+        startSim();
+        sim->setFault(sim::Fault::Chunked, 150, 1);
+        RawLine line(sim->portName());
+        line.send(withCrc(hex("C9 03 00 00 00 07")));
+        int reads = 0;
+        const QByteArray got = line.receive(3000, 1000, &reads);
+        QCOMPARE(got.size(), 19);
+        QVERIFY(crcHolds(got));
+        QVERIFY2(reads > 1, "the reply came in one piece");
+    }
+
+    void faultLastsItsCount() {
+        startSim();
+        sim->setFault(sim::Fault::BadCrc, 0, 2);
+        RawLine line(sim->portName());
+        const QByteArray request = withCrc(hex(kRead2));
+        QVERIFY(!crcHolds(line.transact(request)));
+        QVERIFY(!crcHolds(line.transact(request)));
+        QVERIFY(crcHolds(line.transact(request)));
+    }
+
+    void faultWaitsForItsKindOfRequest() {
+        startSim();
+        sim->setFault(sim::Fault::WrongEcho, 0, 1);
+        RawLine line(sim->portName());
+        QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+        QCOMPARE(line.transact(withCrc(hex(kWriteN))), withCrc(hex("C9 10 00 20 00 03")));
+        QCOMPARE(line.transact(withCrc(hex(kWriteN))), withCrc(hex(kWriteNReply)));
+    }
+
+    void clearedFaultStops() {
+        startSim();
+        sim->setFault(sim::Fault::Silence);
+        RawLine line(sim->portName());
+        QVERIFY(line.transact(withCrc(hex(kRead2)), 300).isEmpty());
+        sim->clearFault();
+        QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+    }
+
+    void spoiledWrites_data() {
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<bool>("carriedOut");
+        using F = sim::Fault;
+        QTest::newRow("silence") << F::Silence << false;
+        QTest::newRow("exception") << F::Exception << false;
+        QTest::newRow("stray bytes") << F::StrayBytes << false;
+        QTest::newRow("oversize") << F::Oversize << false;
+        QTest::newRow("bad crc") << F::BadCrc << true;
+        QTest::newRow("other slave") << F::OtherSlave << true;
+        QTest::newRow("wrong echo") << F::WrongEcho << true;
+        QTest::newRow("chunked") << F::Chunked << true;
+    }
+    void spoiledWrites() {
+        QFETCH(sim::Fault, fault);
+        QFETCH(bool, carriedOut);
+        startSim();
+        const uint16_t before = sim->reg(0x0020);
+        sim->setFault(fault, 0, 1);
+        RawLine line(sim->portName());
+        line.transact(withCrc(hex("C9 06 00 20 01 23")), fault == sim::Fault::Silence ? 300 : 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->requestCount(), 1, 10000);
+        QCOMPARE(sim->reg(0x0020), carriedOut ? uint16_t(0x0123) : before);
+    }
+
+    void otherSlavesAndNoiseIgnored() {
+        startSim();
+        RawLine line(sim->portName());
+        QVERIFY(line.transact(withCrc(hex("07 03 00 00 00 02")), 300).isEmpty());
+        QVERIFY(line.transact(hex("C9 03 00 00 00 02 00 00"), 300).isEmpty()); // bad CRC
+        QCOMPARE(sim->requestCount(), 0);
+        QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+        QCOMPARE(sim->requestCount(), 1);
+    }
+
+    void clientsComeAndGo() {
+        startSim();
+        for (int i = 0; i < 5; ++i) {
+            RawLine line(sim->portName());
+            QVERIFY(line.isOpen());
+            QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+        }
+        Master m(sim->portName(), 201);
+        QCOMPARE(m.read(0, 2), 0);
+    }
+
+    void standaloneProgram() {
+        QTemporaryDir dir;
+        const QString portFile = dir.filePath("port");
+        QProcess p;
+        p.start(ONDREL_SIM,
+                {"--model", "qx2r", "--id", "17", "--no-drift", "--port-file", portFile});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(portFile).size() > 0, 10000);
+        QFile f(portFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const std::string port = f.readAll().trimmed().toStdString();
+        {
+            RawLine line(port);
+            QCOMPARE(line.transact(withCrc(hex("11 03 00 01 00 01"))),
+                     withCrc(hex("11 03 02 72 32")));
+        }
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith(
+            QByteArray("Simulated controller qx2r id 17 on ") + port.c_str()));
+    }
+};
+
+QTEST_GUILESS_MAIN(SimTest)
+#include "tst_sim.moc"
