@@ -1,6 +1,5 @@
 #include "device_fields.h"
 
-
 #include <functional>
 #include <variant>
 
@@ -14,8 +13,7 @@ struct Field {
     std::function<Ref(tOndrel &)> at;
 };
 
-QList<Field> table()
-{
+QList<Field> table() {
     QList<Field> t;
     auto add = [&](const QString &name, std::function<Ref(tOndrel &)> at) {
         t.append({name, std::move(at)});
@@ -43,8 +41,8 @@ QList<Field> table()
     add("CalVal", [](tOndrel &d) { return Ref(&d.CalVal); });
     add("CalDir", [](tOndrel &d) { return Ref(&d.CalDir); });
     const std::pair<const char *, uint16_t tRTC::*> rtc[] = {
-        {"Year", &tRTC::Year}, {"Month", &tRTC::Month},   {"Day", &tRTC::Day},
-        {"Weekday", &tRTC::Weekday}, {"Hour", &tRTC::Hour}, {"Minute", &tRTC::Minute},
+        {"Year", &tRTC::Year},       {"Month", &tRTC::Month}, {"Day", &tRTC::Day},
+        {"Weekday", &tRTC::Weekday}, {"Hour", &tRTC::Hour},   {"Minute", &tRTC::Minute},
         {"Second", &tRTC::Second}};
     for (auto [name, m] : rtc)
         add(QString("RTC.") + name, [m](tOndrel &d) { return Ref(&(d.RTC.*m)); });
@@ -65,22 +63,19 @@ QList<Field> table()
     return t;
 }
 
-const QList<Field> &all()
-{
+const QList<Field> &all() {
     static const QList<Field> t = table();
     return t;
 }
 
-const Field &find(const QString &name)
-{
+const Field &find(const QString &name) {
     for (const Field &f : all())
         if (f.name == name)
             return f;
     qFatal("unknown field %s", qPrintable(name));
 }
 
-std::pair<QString, qint64> parse(const QString &assignment)
-{
+std::pair<QString, qint64> parse(const QString &assignment) {
     const QStringList parts = assignment.split('=');
     bool ok = parts.size() == 2;
     const qint64 v = ok ? parts[1].toLongLong(&ok, 0) : 0;
@@ -91,35 +86,30 @@ std::pair<QString, qint64> parse(const QString &assignment)
 
 } // namespace
 
-QStringList names()
-{
+QStringList names() {
     QStringList n;
     for (const Field &f : all())
         n << f.name;
     return n;
 }
 
-qint64 get(tOndrel &dev, const QString &name)
-{
+qint64 get(tOndrel &dev, const QString &name) {
     return std::visit([](auto *p) { return qint64(*p); }, find(name).at(dev));
 }
 
-void set(tOndrel &dev, const QString &name, qint64 value)
-{
+void set(tOndrel &dev, const QString &name, qint64 value) {
     std::visit([value](auto *p) { *p = std::remove_reference_t<decltype(*p)>(value); },
                find(name).at(dev));
 }
 
-void apply(tOndrel &dev, const QString &assignments)
-{
+void apply(tOndrel &dev, const QString &assignments) {
     for (const QString &a : assignments.split(' ', Qt::SkipEmptyParts)) {
         const auto [name, v] = parse(a);
         set(dev, name, v);
     }
 }
 
-QStringList mismatches(tOndrel &dev, const QString &assignments)
-{
+QStringList mismatches(tOndrel &dev, const QString &assignments) {
     QStringList bad;
     for (const QString &a : assignments.split(' ', Qt::SkipEmptyParts)) {
         const QString name = a.section('=', 0, 0);
@@ -137,8 +127,7 @@ QStringList mismatches(tOndrel &dev, const QString &assignments)
     return bad;
 }
 
-void scramble(tOndrel &dev)
-{
+void scramble(tOndrel &dev) {
     qint64 v = 30011;
     for (const Field &f : all()) {
         if (f.name != "Busy") // a busy driver refuses every command
@@ -149,16 +138,14 @@ void scramble(tOndrel &dev)
     dev.Fimware = "8.8";
 }
 
-QStringList snapshot(tOndrel &dev)
-{
+QStringList snapshot(tOndrel &dev) {
     QStringList s{"Model=" + dev.Model, "Fimware=" + dev.Fimware};
     for (const Field &f : all())
         s << QString("%1=%2").arg(f.name).arg(get(dev, f.name));
     return s;
 }
 
-QStringList changed(const QStringList &before, const QStringList &after)
-{
+QStringList changed(const QStringList &before, const QStringList &after) {
     QStringList diff;
     for (qsizetype i = 0; i < after.size(); ++i)
         if (i >= before.size() || before[i] != after[i])

@@ -12,8 +12,7 @@
 namespace {
 
 // Distinct values in every stored field, negatives and wide values included.
-void fillConfiguration(tOndrel &dev, const QString &model)
-{
+void fillConfiguration(tOndrel &dev, const QString &model) {
     dev.Model = model;
     for (int i = 0; i < 17; ++i)
         dev.System[i] = 100 + i;
@@ -25,44 +24,53 @@ void fillConfiguration(tOndrel &dev, const QString &model)
     dev.Relay[3].par[19] = 0x7FFF1234;
 }
 
-QByteArray readAll(const QString &name)
-{
+QByteArray readAll(const QString &name) {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeAll(const QString &name, const QByteArray &bytes)
-{
+void writeAll(const QString &name, const QByteArray &bytes) {
     QFile f(name);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-int32_t record(const QByteArray &bytes, int i)
-{
+int32_t record(const QByteArray &bytes, int i) {
     return qFromLittleEndian<int32_t>(bytes.constData() + 4 * i);
+}
+
+// Loads `file` into a device holding other values: refused for `want`, with
+// a text for the user, and no field touched.
+void expectRefused(const QString &file, const QString &model, tConfigError want, QString *error) {
+    tOndrel dev;
+    fields::scramble(dev);
+    dev.Model = model;
+    const QStringList before = fields::snapshot(dev);
+    tConfigError why = tConfigError::None;
+    QVERIFY(!dev.LoadConfig(file, error, &why));
+    QCOMPARE(why, want);
+    QVERIFY(!error->isEmpty());
+    QCOMPARE(fields::changed(before, fields::snapshot(dev)).join("; "), QString());
 }
 
 // Writes beyond `bytes` into any file fail, as on a full disk, until the
 // object goes away.
 class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &saved);
         oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit l = saved;
         l.rlim_cur = bytes;
         ok = setrlimit(RLIMIT_FSIZE, &l) == 0;
     }
-    ~FileSizeLimit()
-    {
+    ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
     }
     bool ok = false;
 
-private:
+  private:
     rlimit saved{};
     void (*oldHandler)(int) = nullptr;
 };
@@ -72,7 +80,7 @@ private:
 class TestConfigFile : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void init() { QVERIFY(dir.isValid()); }
     void savedBytesFollowTheRecordLayout();
     void saveAndLoadRestoreEveryStoredField();
@@ -83,13 +91,12 @@ private Q_SLOTS:
     void failedSaveKeepsTheEarlierFile_data();
     void failedSaveKeepsTheEarlierFile();
 
-private:
+  private:
     QString path(const QString &name) const { return dir.filePath(name); }
     QTemporaryDir dir;
 };
 
-void TestConfigFile::savedBytesFollowTheRecordLayout()
-{
+void TestConfigFile::savedBytesFollowTheRecordLayout() {
     tOndrel dev;
     fillConfiguration(dev, "qx4r");
     QString error;
@@ -107,28 +114,21 @@ void TestConfigFile::savedBytesFollowTheRecordLayout()
             QCOMPARE(record(bytes, 21 + 20 * r + k), dev.Relay[r].par[k]);
 }
 
-void TestConfigFile::saveAndLoadRestoreEveryStoredField()
-{
+void TestConfigFile::saveAndLoadRestoreEveryStoredField() {
     tOndrel saved;
     fillConfiguration(saved, "qx2n");
     QVERIFY(saved.SaveConfig(path("b.cfg")));
 
-    tOndrel other;
-    fields::scramble(other);
-    other.Model = "qx2r";
-    const QStringList before = fields::snapshot(other);
     QString error;
-    tConfigError why = tConfigError::None;
-    QVERIFY(!other.LoadConfig(path("b.cfg"), &error, &why));
-    QCOMPARE(why, tConfigError::WrongModel);
+    expectRefused(path("b.cfg"), "qx2r", tConfigError::WrongModel, &error);
     QCOMPARE(error, QString::fromUtf8("Arquivo de configuração inválido.\rCheque se o arquivo "
                                       "pertence a esse modelo de Ondrel."));
-    QCOMPARE(fields::changed(before, fields::snapshot(other)), QStringList());
 
     tOndrel same;
     fields::scramble(same);
     same.Model = "qx2n";
     const QStringList unstored = fields::snapshot(same);
+    tConfigError why = tConfigError::Unreadable;
     QVERIFY(same.LoadConfig(path("b.cfg"), &error, &why));
     QCOMPARE(why, tConfigError::None);
     QCOMPARE(same.System, saved.System);
@@ -140,8 +140,7 @@ void TestConfigFile::saveAndLoadRestoreEveryStoredField()
         QVERIFY2(line.startsWith("System[") || line.contains("].par["), qPrintable(line));
 }
 
-void TestConfigFile::loadChecksOnlyTheModelsLowBytes_data()
-{
+void TestConfigFile::loadChecksOnlyTheModelsLowBytes_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("firstRecord");
     QTest::addColumn<bool>("accepted");
@@ -151,8 +150,7 @@ void TestConfigFile::loadChecksOnlyTheModelsLowBytes_data()
     QTest::newRow("model's high byte ignored") << QString(QChar(0x0171)) + "x4r" << 0x71 << true;
 }
 
-void TestConfigFile::loadChecksOnlyTheModelsLowBytes()
-{
+void TestConfigFile::loadChecksOnlyTheModelsLowBytes() {
     QFETCH(QString, model);
     QFETCH(int, firstRecord);
     QFETCH(bool, accepted);
@@ -169,8 +167,7 @@ void TestConfigFile::loadChecksOnlyTheModelsLowBytes()
     QCOMPARE(dev.System[13], accepted ? -1 : 0);
 }
 
-void TestConfigFile::filesOfTheWrongSizeChangeNothing_data()
-{
+void TestConfigFile::filesOfTheWrongSizeChangeNothing_data() {
     QTest::addColumn<int>("size"); // -1: no file at all
     QTest::addColumn<tConfigError>("why");
     for (int size : {0, 1, 403, 405, 808})
@@ -178,8 +175,7 @@ void TestConfigFile::filesOfTheWrongSizeChangeNothing_data()
     QTest::newRow("missing") << -1 << tConfigError::Unreadable;
 }
 
-void TestConfigFile::filesOfTheWrongSizeChangeNothing()
-{
+void TestConfigFile::filesOfTheWrongSizeChangeNothing() {
     QFETCH(int, size);
     QFETCH(tConfigError, why);
     tOndrel src;
@@ -189,21 +185,11 @@ void TestConfigFile::filesOfTheWrongSizeChangeNothing()
     QFile::remove(path("e.cfg"));
     if (size >= 0)
         writeAll(path("e.cfg"), (good + good).left(size));
-
-    tOndrel dev;
-    fields::scramble(dev);
-    dev.Model = "qx4r";
-    const QStringList before = fields::snapshot(dev);
     QString error;
-    tConfigError got = tConfigError::None;
-    QVERIFY(!dev.LoadConfig(path("e.cfg"), &error, &got));
-    QCOMPARE(got, why);
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(fields::changed(before, fields::snapshot(dev)), QStringList());
+    expectRefused(path("e.cfg"), "qx4r", why, &error);
 }
 
-void TestConfigFile::failedSaveKeepsTheEarlierFile_data()
-{
+void TestConfigFile::failedSaveKeepsTheEarlierFile_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("diskFull");
     QTest::newRow("folder missing") << "missing/f.cfg" << false;
@@ -211,8 +197,7 @@ void TestConfigFile::failedSaveKeepsTheEarlierFile_data()
     QTest::newRow("disk full") << "f.cfg" << true;
 }
 
-void TestConfigFile::failedSaveKeepsTheEarlierFile()
-{
+void TestConfigFile::failedSaveKeepsTheEarlierFile() {
     QFETCH(QString, target);
     QFETCH(bool, diskFull);
     writeAll(path("plain.txt"), "not a folder");

@@ -6,7 +6,7 @@
 class TestTemperature : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void convParRelayConverts_data();
     void convParRelayConverts();
     void celsiusCountsSurviveARoundTrip();
@@ -19,26 +19,24 @@ private Q_SLOTS:
     void logWordsAsText();
 };
 
-void TestTemperature::convParRelayConverts_data()
-{
+void TestTemperature::convParRelayConverts_data() {
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("expected");
     const struct {
         int direction, count, expected;
     } rows[] = {
-        {1, 250, 770},   {1, -500, -580}, {1, 1100, 2300}, {1, 0, 320},   {1, 1, 322},
-        {1, 55, 419},    {1, -400, -400}, {0, 770, 250},   {0, -580, -500}, {0, 2300, 1100},
-        {0, 320, 0},     {0, 322, 1},     {0, 321, 1},     {0, 0, -178},  {2, 770, 250},
-        {-1, 322, 1},
+        {1, 250, 770},   {1, -500, -580}, {1, 1100, 2300}, {1, 0, 320},
+        {1, 1, 322},     {1, 55, 419},    {1, -400, -400}, {0, 770, 250},
+        {0, -580, -500}, {0, 2300, 1100}, {0, 320, 0},     {0, 322, 1},
+        {0, 321, 1},     {0, 0, -178},    {2, 770, 250},   {-1, 322, 1},
     };
     for (const auto &r : rows)
         QTest::addRow("%s %d", r.direction == 1 ? "toF" : "toC", r.count)
             << r.direction << r.count << r.expected;
 }
 
-void TestTemperature::convParRelayConverts()
-{
+void TestTemperature::convParRelayConverts() {
     QFETCH(int, direction);
     QFETCH(int, count);
     QFETCH(int, expected);
@@ -48,8 +46,7 @@ void TestTemperature::convParRelayConverts()
     QCOMPARE(dev.Relay[2].par[5], expected);
 }
 
-void TestTemperature::celsiusCountsSurviveARoundTrip()
-{
+void TestTemperature::celsiusCountsSurviveARoundTrip() {
     tOndrel dev;
     for (int t = -500; t <= 1100; ++t) {
         dev.Relay[0].par[1] = t;
@@ -65,8 +62,7 @@ void TestTemperature::celsiusCountsSurviveARoundTrip()
     QCOMPARE(dev.Relay[0].par[1], 322);
 }
 
-void TestTemperature::changeTypeTempConvertsOnlyTemperatureIndices()
-{
+void TestTemperature::changeTypeTempConvertsOnlyTemperatureIndices() {
     tOndrel dev;
     dev.nRelay = 1; // every relay record is converted, whatever the model
     for (auto &relay : dev.Relay)
@@ -85,8 +81,7 @@ void TestTemperature::changeTypeTempConvertsOnlyTemperatureIndices()
             QCOMPARE(dev.Relay[r].par[k], k);
 }
 
-void TestTemperature::celsiusBoundsFollowTheDeviceUnit_data()
-{
+void TestTemperature::celsiusBoundsFollowTheDeviceUnit_data() {
     QTest::addColumn<int>("unit");
     QTest::addColumn<double>("celsius");
     QTest::addColumn<double>("expected");
@@ -94,15 +89,14 @@ void TestTemperature::celsiusBoundsFollowTheDeviceUnit_data()
         int unit;
         double celsius, expected;
     } rows[] = {
-        {1, -50, -58}, {1, 0, 32},  {1, 0.1, 32.18}, {1, 1, 33.8},   {1, 20, 68},
-        {1, 50, 122},  {1, 110, 230}, {0, 110, 110}, {2, 110, 110}, {-1, -50, -50},
+        {1, -50, -58}, {1, 0, 32},    {1, 0.1, 32.18}, {1, 1, 33.8},  {1, 20, 68},
+        {1, 50, 122},  {1, 110, 230}, {0, 110, 110},   {2, 110, 110}, {-1, -50, -50},
     };
     for (const auto &r : rows)
         QTest::addRow("unit %d, %g", r.unit, r.celsius) << r.unit << r.celsius << r.expected;
 }
 
-void TestTemperature::celsiusBoundsFollowTheDeviceUnit()
-{
+void TestTemperature::celsiusBoundsFollowTheDeviceUnit() {
     QFETCH(int, unit);
     QFETCH(double, celsius);
     QFETCH(double, expected);
@@ -111,8 +105,7 @@ void TestTemperature::celsiusBoundsFollowTheDeviceUnit()
     QCOMPARE(convCelcius2Ondrel(dev, celsius), expected);
 }
 
-void TestTemperature::boxValuesRoundToTenths_data()
-{
+void TestTemperature::boxValuesRoundToTenths_data() {
     QTest::addColumn<double>("box");
     QTest::addColumn<int>("tenths");
     QTest::newRow("positive") << 25.0 << 250;
@@ -122,16 +115,14 @@ void TestTemperature::boxValuesRoundToTenths_data()
     QTest::newRow("just under a tenth") << -3.0999999999 << -31;
 }
 
-void TestTemperature::boxValuesRoundToTenths()
-{
+void TestTemperature::boxValuesRoundToTenths() {
     QFETCH(double, box);
     QFETCH(int, tenths);
     QCOMPARE(boxToTenths(box), tenths);
     QCOMPARE(boxToTenths(tenthsToBox(tenths)), tenths);
 }
 
-void TestTemperature::logWordsAsText_data()
-{
+void TestTemperature::logWordsAsText_data() {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<int>("word");
     QTest::addColumn<QString>("text");
@@ -155,8 +146,7 @@ void TestTemperature::logWordsAsText_data()
     }
 }
 
-void TestTemperature::logWordsAsText()
-{
+void TestTemperature::logWordsAsText() {
     QFETCH(QString, locale);
     QFETCH(int, word);
     QFETCH(QString, text);
