@@ -79,9 +79,8 @@ bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
                          file.flush() && file.size() == fileSize;
     if (!written || !file.commit())
         return fail(tConfigError::Unwritable,
-                    QStringLiteral("Não foi possível salvar o arquivo de configuração.\r%1")
-                        .arg(file.errorString()),
-                    error, why);
+                    QStringLiteral("Não foi possível salvar o arquivo de configuração."), error,
+                    why);
     return succeed(error, why);
 }
 
@@ -89,9 +88,7 @@ bool tOndrel::LoadConfig(const QString &name, QString *error, tConfigError *why)
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return fail(tConfigError::Unreadable,
-                    QStringLiteral("Não foi possível ler o arquivo de configuração.\r%1")
-                        .arg(file.errorString()),
-                    error, why);
+                    QStringLiteral("Não foi possível ler o arquivo de configuração."), error, why);
     // One byte more than a configuration tells a long file from a good one.
     const QByteArray bytes = file.read(fileSize + 1);
     if (bytes.size() != fileSize)

@@ -119,6 +119,7 @@ void TestCommands::requestsCarryTheMapsTransaction_data() {
         {"restart statistics", cmdRST_STAT_TEMP, "", "06 a001 0000"},
         {"log info", cmdGET_LOG_INFO, "", "03 b000 0002"},
         {"log select", cmdSET_LOG_READ, "LogSlotRead=7", "06 b003 0007"},
+        {"log select past the ring", cmdSET_LOG_READ, "LogSlotRead=999", "06 b003 03e7"},
         {"log select low bits", cmdSET_LOG_READ, "LogSlotRead=65543", "06 b003 0007"},
         {"log slot", cmdGET_LOG_READ, "", "03 b004 0009"},
         {"log clear", cmdSET_LOG_CLEAR, "", "06 b002 0000"},

@@ -1,6 +1,7 @@
 #include "device_fields.h"
 #include "u_ondrel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -168,11 +169,12 @@ void TestConfigFile::loadChecksOnlyTheModelsLowBytes() {
 }
 
 void TestConfigFile::filesOfTheWrongSizeChangeNothing_data() {
-    QTest::addColumn<int>("size"); // -1: no file at all
+    QTest::addColumn<int>("size"); // -1: no file at all, -2: a folder of that name
     QTest::addColumn<tConfigError>("why");
     for (int size : {0, 1, 403, 405, 808})
         QTest::addRow("%d bytes", size) << size << tConfigError::WrongSize;
     QTest::newRow("missing") << -1 << tConfigError::Unreadable;
+    QTest::newRow("folder") << -2 << tConfigError::Unreadable;
 }
 
 void TestConfigFile::filesOfTheWrongSizeChangeNothing() {
@@ -182,11 +184,13 @@ void TestConfigFile::filesOfTheWrongSizeChangeNothing() {
     fillConfiguration(src, "qx4r");
     QVERIFY(src.SaveConfig(path("d.cfg")));
     const QByteArray good = readAll(path("d.cfg"));
-    QFile::remove(path("e.cfg"));
+    const QString name = path(QTest::currentDataTag());
     if (size >= 0)
-        writeAll(path("e.cfg"), (good + good).left(size));
+        writeAll(name, (good + good).left(size));
+    if (size == -2)
+        QVERIFY(QDir().mkdir(name));
     QString error;
-    expectRefused(path("e.cfg"), "qx4r", why, &error);
+    expectRefused(name, "qx4r", why, &error);
 }
 
 void TestConfigFile::failedSaveKeepsTheEarlierFile_data() {
