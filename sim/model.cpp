@@ -181,7 +181,7 @@ int Model::check(uint8_t function, int address, int count,
 std::optional<int> Model::temperature(int sensor) const {
     if (sensor < 0 || sensor >= Sensors::kCount || !m_sensors.valid(sensor))
         return std::nullopt;
-    return Sensors::toUnit(m_sensors[sensor].now, fahrenheit());
+    return Sensors::reported(m_sensors[sensor].now);
 }
 
 uint16_t Model::logWord(int sensor) const {
@@ -192,16 +192,15 @@ uint16_t Model::logWord(int sensor) const {
 }
 
 void Model::refresh() {
-    const bool f = fahrenheit();
     for (int s = 0; s < Sensors::kCount; ++s) {
         const auto &x = m_sensors[s];
         const int base = kSensor + 4 * s;
         at(base) = x.state;
-        at(base + 1) = uint16_t(Sensors::toUnit(x.now, f));
-        at(base + 2) = uint16_t(Sensors::toUnit(x.min, f));
-        at(base + 3) = uint16_t(Sensors::toUnit(x.max, f));
+        at(base + 1) = uint16_t(Sensors::reported(x.now));
+        at(base + 2) = uint16_t(Sensors::reported(x.min));
+        at(base + 3) = uint16_t(Sensors::reported(x.max));
     }
-    at(kFlags) = uint16_t((f ? 1 : 0) | (slaveMode() ? 2 : 0));
+    at(kFlags) = uint16_t((fahrenheit() ? 1 : 0) | (slaveMode() ? 2 : 0));
     at(kDefaults) = at(kRestartStats) = at(kClockOutput) = at(kLogClear) = 0;
     at(kSetRelays) = 0;
     for (int r = 0; r < kMaxRelays; ++r)
@@ -251,23 +250,25 @@ void Model::apply(int a) {
     // What follows only setReg reaches: the line refuses these writes.
     else if (a >= kSensor && a < kFlags) {
         const int s = (a - kSensor) / 4;
-        const double c = Sensors::fromUnit(int16_t(v), fahrenheit());
+        const double t = int16_t(v);
         switch ((a - kSensor) % 4) {
         case 0:
             m_sensors.setState(s, v);
             break;
         case 1:
-            m_sensors.setValue(s, c, seconds());
+            m_sensors.setValue(s, t, seconds());
             break;
         case 2:
-            m_sensors.setMin(s, c);
+            m_sensors.setMin(s, t);
             break;
         default:
-            m_sensors.setMax(s, c);
+            m_sensors.setMax(s, t);
         }
     } else if (a == kFlags) {
+        // A raw override: unit and mode change, nothing held is converted.
         at(kUnit) = v & 1;
         at(kSlaveMode) = v >> 1 & 1;
+        m_fahrenheit = fahrenheit();
     } else if (a == kLogSlots)
         m_log.resize(v);
     else if (a == kLogLast)
@@ -276,12 +277,14 @@ void Model::apply(int a) {
         m_log.setWord(a - kLogSlot, v);
 }
 
-// The controller holds its relay temperatures in its own unit and converts
-// them when the unit changes, as the master does with its copy.
+// The controller holds its temperatures in its own unit and converts them
+// when the unit changes, relay parameters included, as the master does with
+// its copy.
 void Model::followUnit() {
     if (fahrenheit() == m_fahrenheit)
         return;
     m_fahrenheit = fahrenheit();
+    m_sensors.convert(m_fahrenheit);
     for (int r = 0; r < kMaxRelays; ++r)
         for (int i = 1; i <= 7; ++i) {
             const double x = int16_t(at(relayBase(r) + i)) / 10.0;
@@ -368,7 +371,7 @@ void Model::setSensor(int sensor, SensorState state, int tenths) {
     if (sensor < 0 || sensor >= Sensors::kCount)
         return;
     m_sensors.setState(sensor, uint16_t(state));
-    m_sensors.setValue(sensor, Sensors::fromUnit(tenths, fahrenheit()), seconds());
+    m_sensors.setValue(sensor, tenths, seconds());
     runRelays();
 }
 

@@ -69,7 +69,8 @@ public:
     // master would read now (even outside the model's blocks). setReg() acts
     // like a write from the line without its checks, and also reaches the
     // registers the line cannot write: sensor state, value, minimum and maximum
-    // (tenths in the present unit), relay state words, flags, log slot count,
+    // (tenths in the present unit), relay state words, flags (unit and mode
+    // change without converting anything), log slot count,
     // last slot and the selected slot's words. With the relay logic on, an
     // autonomous relay switches when what its operation wants changes, so a
     // relay state set here holds until then.

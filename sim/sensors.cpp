@@ -67,12 +67,17 @@ bool Sensors::drift(double seconds) {
     return changed;
 }
 
-int Sensors::toUnit(double tenthsC, bool fahrenheit) {
-    return int(std::lround(fahrenheit ? tenthsC * 1.8 + 320 : tenthsC));
+void Sensors::convert(bool toFahrenheit) {
+    const auto to = [toFahrenheit](double &t) {
+        t = toFahrenheit ? t * 1.8 + 320 : (t - 320) / 1.8;
+    };
+    for (auto &s : m_sensors)
+        for (double *t : {&s.now, &s.min, &s.max, &s.base})
+            to(*t);
 }
 
-double Sensors::fromUnit(int tenths, bool fahrenheit) {
-    return fahrenheit ? (tenths - 320) / 1.8 : tenths;
+int Sensors::reported(double tenths) {
+    return int(std::lround(tenths));
 }
 
 } // namespace sim

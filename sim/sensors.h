@@ -7,7 +7,7 @@
 namespace sim {
 
 // The four temperature sensors. Temperatures are kept in tenths of a degree
-// Celsius and converted when reported; the minimum and maximum follow every
+// of the controller's present unit; the minimum and maximum follow every
 // valid reading until the statistics are restarted.
 class Sensors {
   public:
@@ -37,8 +37,9 @@ class Sensors {
     void setDrift(bool on, double seconds);
     bool drift(double seconds);
 
-    static int toUnit(double tenthsC, bool fahrenheit);
-    static double fromUnit(int tenths, bool fahrenheit);
+    // Everything held, to the other unit.
+    void convert(bool toFahrenheit);
+    static int reported(double tenths);
 
   private:
     void follow(Sensor &s);
