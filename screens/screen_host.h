@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <initializer_list>
 
 // What every page needs from the main window: the device, the command
 // wrapper, the report channels, the message window and the dialog seam.
@@ -28,22 +29,37 @@ public:
     virtual bool AskYesNo(const QString &text) = 0;
     virtual QString AskOpenFile(const QString &filter, const QString &startName) = 0;
     virtual QString AskSaveFile(const QString &filter, const QString &proposedName) = 0;
+
+    // The connection page's actions, for the pages that end a session in code
+    // (factory defaults, clock output) or go back to the connection page.
+    virtual void btnCntClick() {}
+    virtual void btnMenuMainClick() {}
 };
 
 constexpr uint32_t clOK = 0xFF000000;
 constexpr uint32_t clERROR = 0xFFFF0000;
 
 // The common shape of a page action: a progress line, the message window,
-// one command, the message window released, a failure handed to
-// ModbusError. Returns the command's result.
-inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
-                          tCommand cmd)
+// the commands in order until the first failure, the message window
+// released, a failure handed to ModbusError. Returns the failed command's
+// result, or the last command's.
+inline int32_t RunCommands(ScreenHost &host, const QString &progress, const QString &popup,
+                           std::initializer_list<tCommand> cmds)
 {
     host.Report(0, progress);
     host.Msg(popup);
-    const int32_t result = host.SendCommand(cmd);
+    int32_t result = 0;
+    for (tCommand cmd : cmds)
+        if ((result = host.SendCommand(cmd)) < 0)
+            break;
     host.HideMsg();
     if (result < 0)
         host.ModbusError(result);
     return result;
+}
+
+inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
+                          tCommand cmd)
+{
+    return RunCommands(host, progress, popup, {cmd});
 }

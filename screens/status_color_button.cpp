@@ -19,7 +19,7 @@ void TColorButton::setColor(uint32_t argb)
 
 QSize TColorButton::sizeHint() const
 {
-    return {56, 56};
+    return {44, 44};
 }
 
 void TColorButton::paintEvent(QPaintEvent *)

@@ -63,7 +63,6 @@ void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r)
     SetTag(state, r.sts);
     const bool on = r.sts == 1;
     state->setText(on ? QStringLiteral("Ligado") : QStringLiteral("Desligado"));
-    state->setProperty("relayOn", on);
     lamp->setColor(on ? clRELAY_ON : clRELAY_OFF);
 }
 

@@ -46,12 +46,24 @@ QLabel *label(const QString &text, const QString &objectName, int pointSize, boo
     return l;
 }
 
+// One sensor or relay panel. All share one width, four of them fit the
+// window side by side, and a shorter row stays centred.
 QFrame *panel(QWidget *parent)
 {
     auto *f = new QFrame(parent);
     f->setFrameShape(QFrame::StyledPanel);
     f->setFrameShadow(QFrame::Raised);
+    f->setFixedWidth(180);
     return f;
+}
+
+QHBoxLayout *centredRow(QVBoxLayout *outer)
+{
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    row->addStretch(1);
+    outer->addLayout(row);
+    return row;
 }
 
 } // namespace
@@ -86,18 +98,20 @@ void TStatusScreen::Impl::build(TStatusScreen *q, int p)
     w->setObjectName(QStringLiteral("pnlStatus%1").arg(p));
 
     auto *outer = new QVBoxLayout(w);
-    outer->setSpacing(12);
+    outer->setSpacing(8);
     outer->addWidget(label(p == 1 ? QStringLiteral("Status de Temperatura e Rele")
                                   : QStringLiteral("Status de Temperaturas e Reles"),
                            QString(), 16, true, w));
+    outer->addStretch(1);
 
-    auto *sensors = new QHBoxLayout;
+    QHBoxLayout *sensors = centredRow(outer);
     for (int k = 1; k <= sensorsOfPage[p - 1]; ++k) {
         QFrame *f = panel(w);
         auto *v = new QVBoxLayout(f);
+        v->setSpacing(2);
         v->addWidget(label(QStringLiteral("Sensor %1").arg(k), QString(), 12, true, f));
         pg.ts[k - 1] = label(QStringLiteral("TS"), name("lblTS", p, k), 20, true, f);
-        pg.ts[k - 1]->setMinimumHeight(48);
+        pg.ts[k - 1]->setMinimumHeight(40);
         pg.minTs[k - 1] = label(QStringLiteral("MIN"), name("lblMinTS", p, k), 0, false, f);
         pg.maxTs[k - 1] = label(QStringLiteral("MAX"), name("lblMaxTS", p, k), 0, false, f);
         v->addWidget(pg.ts[k - 1]);
@@ -105,28 +119,33 @@ void TStatusScreen::Impl::build(TStatusScreen *q, int p)
         v->addWidget(pg.maxTs[k - 1]);
         sensors->addWidget(f);
     }
-    outer->addLayout(sensors);
+    sensors->addStretch(1);
 
-    auto *relays = new QHBoxLayout;
+    QHBoxLayout *relays = centredRow(outer);
     for (int k = 1; k <= relaysOfPage[p - 1]; ++k) {
+        // Lamp beside its words keeps the page within the window's height.
         QFrame *f = panel(w);
-        auto *v = new QVBoxLayout(f);
-        v->addWidget(label(QStringLiteral("Rele %1").arg(k), QString(), 14, true, f));
+        auto *h = new QHBoxLayout(f);
         auto *lamp = new TColorButton(f);
         lamp->setObjectName(name("cbtRL", p, k));
         lamp->setToolTip(QStringLiteral("Clique para ligar ou desligar o rele"));
         pg.cbt[k - 1] = lamp;
-        v->addWidget(lamp, 0, Qt::AlignHCenter);
+        h->addWidget(lamp, 0, Qt::AlignVCenter);
+        auto *v = new QVBoxLayout;
+        v->setSpacing(2);
+        v->addWidget(label(QStringLiteral("Rele %1").arg(k), QString(), 14, true, f));
         pg.rl[k - 1] = label(QStringLiteral("Desligado"), name("lblRL", p, k), 12, true, f);
         SetTag(pg.rl[k - 1], 0);
         pg.opRl[k - 1] = label(QStringLiteral("Modo"), name("lblOPRL", p, k), 0, false, f);
+        pg.opRl[k - 1]->setWordWrap(true);
         v->addWidget(pg.rl[k - 1]);
         v->addWidget(pg.opRl[k - 1]);
+        h->addLayout(v, 1);
         relays->addWidget(f);
         QObject::connect(lamp, &QPushButton::clicked, q, [q, p, k] { q->cbtRLClick(p, k); });
     }
-    outer->addLayout(relays);
-    outer->addStretch(1);
+    relays->addStretch(1);
+    outer->addStretch(2);
 
     auto *bar = new QHBoxLayout;
     pg.btnRead = new QPushButton(QStringLiteral("Ler"), w);
@@ -135,6 +154,8 @@ void TStatusScreen::Impl::build(TStatusScreen *q, int p)
     pg.cbxUpdate->setObjectName(QStringLiteral("cbxUpdate%1").arg(p));
     pg.btnInitStat = new QPushButton(QStringLiteral("Iniciar Estatística"), w);
     pg.btnInitStat->setObjectName(QStringLiteral("btnInitStat%1").arg(p));
+    for (QPushButton *b : {pg.btnRead, pg.btnInitStat})
+        b->setMinimumSize(120, 30);
     bar->addWidget(pg.btnRead);
     bar->addWidget(pg.cbxUpdate);
     bar->addStretch(1);
@@ -202,13 +223,16 @@ void TStatusScreen::PrintOpRelays()
 {
     const tOndrel &dev = d->host.Ondrel();
     const int p = pageOfRelays(dev.nRelay);
+    if (!d->pages[p - 1].widget)
+        return;
     for (int k = 0; k < relaysOfPage[p - 1]; ++k)
         PrintOpRelay(d->pages[p - 1].opRl[k], dev.Relay[k].par[0]);
 }
 
 void TStatusScreen::timerProcessTimer()
 {
-    if (!d->autoUpdate || d->ticking || d->host.Ondrel().Busy)
+    const tOndrel &dev = d->host.Ondrel();
+    if (!d->autoUpdate || d->ticking || dev.Busy || !dev.Connected())
         return;
     d->ticking = true;
     if (d->host.SendCommand(cmdGET_STATUS) > 0)
@@ -234,6 +258,8 @@ void TStatusScreen::cbxUpdateClick(int page)
     d->autoUpdate = !d->autoUpdate;
     // Under automatic update a manual read would only collide with the ticks.
     for (auto &pg : d->pages) {
+        if (!pg.widget)
+            continue;
         pg.cbxUpdate->setChecked(d->autoUpdate);
         pg.btnRead->setEnabled(!d->autoUpdate);
     }

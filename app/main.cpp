@@ -1,0 +1,30 @@
+#include "main_window.h"
+#include "startup_measure.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Configura e monitora o controlador de temperatura Ondrel."));
+    parser.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Seleciona a porta serial <nome> ao iniciar."),
+                                  QStringLiteral("nome"));
+    const QCommandLineOption measure(
+        QStringLiteral("measure"),
+        QStringLiteral("Mede o tempo até a janela aparecer e a memória após conectar; sai."));
+    parser.addOptions({port, measure});
+    parser.process(app);
+
+    tStartOptions options;
+    options.port = parser.value(port);
+    TfrmMain frmMain(std::move(options));
+    if (parser.isSet(measure))
+        MeasureStartup(frmMain);
+    frmMain.show();
+    return app.exec();
+}

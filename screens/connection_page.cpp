@@ -1,0 +1,251 @@
+#include "connection_page.h"
+
+#include "activity_indicator.h"
+#include "u_uart.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace {
+const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
+
+QSpinBox *SpinBox(const QString &name, int lo, int hi)
+{
+    auto *box = new QSpinBox;
+    box->setObjectName(name);
+    box->setRange(lo, hi);
+    return box;
+}
+
+QGroupBox *Group(const QString &title, QLayout *layout)
+{
+    auto *group = new QGroupBox(title);
+    group->setLayout(layout);
+    return group;
+}
+} // namespace
+
+TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
+    : TPage(QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
+      cbxPort(new QComboBox),
+      btnUpDatePorts(Button(QStringLiteral("btnUpDatePorts"), QStringLiteral("Atualizar"))),
+      edtID(SpinBox(QStringLiteral("edtID"), 0, 9999)),
+      spiBaud(SpinBox(QStringLiteral("spiBaud"), 1, 7)),
+      spiTimeout(SpinBox(QStringLiteral("spiTimeout"), 1, 10)),
+      btnCnt(Button(QStringLiteral("btnCnt"), QStringLiteral("Conectar"))),
+      LayoutIndConnect(new QWidget),
+      btnLoadConfig(Button(QStringLiteral("btnLoadConfig"), QStringLiteral("Ler Configurações"))),
+      btnSaveConfig(
+          Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
+      memoLog(new QPlainTextEdit),
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_)
+{
+    cbxPort->setObjectName(QStringLiteral("cbxPort"));
+    cbxPort->setMinimumWidth(150);
+    // A number box: typed, not stepped.
+    edtID->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    edtID->setToolTip(QStringLiteral("Endereço Modbus do Ondrel"));
+    spiBaud->setToolTip(QStringLiteral(
+        "1 = 2400, 2 = 4800, 3 = 9600, 4 = 19200, 5 = 38400, 6 = 57600, 7 = 115200 bit/s"));
+    spiTimeout->setToolTip(QStringLiteral("Tempo de resposta em unidades de 864 ms"));
+
+    auto *portRow = new QHBoxLayout;
+    portRow->addWidget(cbxPort, 1);
+    portRow->addWidget(btnUpDatePorts);
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Porta COM"), portRow);
+    form->addRow(QStringLiteral("ID"), edtID);
+    form->addRow(QStringLiteral("Velocidade"), spiBaud);
+    form->addRow(QStringLiteral("Timeout"), spiTimeout);
+
+    LayoutIndConnect->setObjectName(QStringLiteral("LayoutIndConnect"));
+    auto *indicatorRow = new QHBoxLayout(LayoutIndConnect);
+    indicatorRow->setContentsMargins(0, 0, 0, 0);
+    auto *indicator = new TActivityIndicator;
+    indicator->setObjectName(QStringLiteral("indConnect"));
+    indicator->setFixedSize(28, 28);
+    indicatorRow->addWidget(indicator);
+    indicatorRow->addWidget(new QLabel(QStringLiteral("Conectando ...")), 1);
+    LayoutIndConnect->hide();
+
+    btnCnt->setMinimumHeight(34);
+    auto *settings = new QVBoxLayout;
+    settings->addLayout(form);
+    settings->addWidget(btnCnt);
+    // Keeps the column's height whether the indicator shows or not.
+    auto *indicatorSlot = new QWidget;
+    indicatorSlot->setFixedHeight(30);
+    auto *slotLayout = new QHBoxLayout(indicatorSlot);
+    slotLayout->setContentsMargins(0, 0, 0, 0);
+    slotLayout->addWidget(LayoutIndConnect);
+    settings->addWidget(indicatorSlot);
+
+    auto *configButtons = new QHBoxLayout;
+    configButtons->addWidget(btnLoadConfig);
+    configButtons->addWidget(btnSaveConfig);
+    auto *left = new QVBoxLayout;
+    left->addWidget(Group(QStringLiteral("Comunicação"), settings));
+    left->addStretch(1);
+    left->addWidget(Group(QStringLiteral("Arquivo  de Configurações"), configButtons));
+
+    memoLog->setObjectName(QStringLiteral("memoLog"));
+    memoLog->setReadOnly(true);
+    memoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memoLog->viewport()->installEventFilter(this);
+    auto *memoBox = new QVBoxLayout;
+    memoBox->addWidget(memoLog, 1);
+    auto *clearRow = new QHBoxLayout;
+    clearRow->addStretch(1);
+    clearRow->addWidget(btnClear);
+    memoBox->addLayout(clearRow);
+
+    auto *columns = new QHBoxLayout;
+    columns->addLayout(left, 0);
+    columns->addWidget(Group(QStringLiteral("LOG de Eventos"), memoBox), 1);
+    Body()->addLayout(columns, 1);
+
+    connect(btnUpDatePorts, &QPushButton::clicked, this, &TConnectionPage::btnUpDatePortsClick);
+    connect(spiBaud, &QSpinBox::valueChanged, this, &TConnectionPage::spiBaudChange);
+    connect(spiTimeout, &QSpinBox::valueChanged, this, &TConnectionPage::spiTimeoutChange);
+    connect(btnCnt, &QPushButton::clicked, this, &TConnectionPage::btnCntClick);
+    connect(btnClear, &QPushButton::clicked, this, &TConnectionPage::btnClearClick);
+    connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
+    connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
+}
+
+bool TConnectionPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == memoLog->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        btnClearClick();
+        return true;
+    }
+    return TPage::eventFilter(watched, event);
+}
+
+void TConnectionPage::btnUpDatePortsClick()
+{
+    QStringList names;
+    const int32_t n = host.Ondrel().GetPorts(names);
+    cbxPort->clear();
+    cbxPort->addItems(names);
+    if (n <= 0) {
+        cbxPort->setCurrentIndex(-1);
+        host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
+        return;
+    }
+    // The entry's text stays the name it is opened by; what the system knows
+    // of the adapter behind it is offered as the entry's tooltip.
+    for (const tPortInfo &info : uart_GetCommInfo()) {
+        const int at = cbxPort->findText(info.name);
+        if (at >= 0 && !info.description.isEmpty())
+            cbxPort->setItemData(at, info.description, Qt::ToolTipRole);
+    }
+    cbxPort->setCurrentIndex(0);
+    host.Report(clOK, QStringLiteral("Portas COMs encontradas:"));
+    for (const QString &name : names)
+        host.Report(clOK, QStringLiteral("    %1").arg(name));
+    host.Report(clOK, QStringLiteral("Encontrado %1 portas COMs").arg(n));
+}
+
+bool TConnectionPage::SelectPort(const QString &name)
+{
+    const int at = cbxPort->findText(name);
+    if (at >= 0)
+        cbxPort->setCurrentIndex(at);
+    return at >= 0;
+}
+
+void TConnectionPage::spiBaudChange()
+{
+    host.Ondrel().SetBaudRate(spiBaud->value());
+}
+
+void TConnectionPage::spiTimeoutChange()
+{
+    host.Ondrel().SetTimeout(spiTimeout->value());
+}
+
+void TConnectionPage::btnCntClick()
+{
+    Q_EMIT bannerChanged(ModelBannerIdle);
+    if (host.Ondrel().Connected()) {
+        Disconnect();
+        return;
+    }
+    if (cbxPort->currentIndex() < 0) {
+        const QString none = QStringLiteral("Não há porta serial selecionada.");
+        host.LogLine(QStringLiteral("  ") + none);
+        host.Report(clOK, none);
+        host.Warning(none + QStringLiteral("\rCheque se há porta serial disponível no seu PC, ou "
+                                           "se o adaptador USB<>seri0l está conectado à porta "
+                                           "USB."));
+        return;
+    }
+    Connect();
+}
+
+void TConnectionPage::Disconnect()
+{
+    host.Ondrel().CloseConnection();
+    LayoutIndConnect->hide();
+    host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
+    btnCnt->setText(QStringLiteral("Conectar"));
+    host.Report(clOK, QStringLiteral("Desconectado do dispositivo"));
+    Q_EMIT connectionChanged();
+}
+
+void TConnectionPage::Connect()
+{
+    tOndrel &dev = host.Ondrel();
+    btnCnt->setEnabled(false);
+    const QString port = cbxPort->currentText();
+    const int32_t id = edtID->value();
+    LayoutIndConnect->show();
+    const QString attempt = QStringLiteral("Conectando ao Ondrel id %1 porta %2").arg(id).arg(port);
+    host.LogLine(QStringLiteral("ABRINDO CONEXÃO"));
+    host.LogLine(QStringLiteral("  ") + attempt);
+    host.Report(clOK, attempt);
+
+    const int32_t result = dev.OpenConnection(port, id);
+    if (result < 0) {
+        host.Warning(QStringLiteral(
+            "Não foi possível fazer conexão com o Ondrel, por favor cheque os seguintes "
+            "itens:\r1 - Se o Ondrel está ligado\r2 - Se há porta de comunicação COM\r3 - Se o "
+            "cabo está conectado entre o computador ao Ondrel\r4 - Se a porta de comunicação "
+            "esteja sendo usado por outro software"));
+        btnCnt->setText(QStringLiteral("Conectar"));
+        const QString failed = QStringLiteral("Erro [%1] de conexão ao Ondrel").arg(dev.ErrorCom);
+        host.Report(clERROR, failed);
+        host.LogLine(QStringLiteral("  Não estabelecido a comunicação"));
+        host.LogLine(QStringLiteral("  ") + failed);
+    } else {
+        host.Report(clERROR, QStringLiteral("Conectado ao dispositivo %1i firmware versão %2")
+                                 .arg(dev.Model, dev.Fimware));
+        host.LogLine(QStringLiteral("Conectado ao dispositivo %1 firmware versão %2")
+                         .arg(dev.Model, dev.Fimware));
+        Q_EMIT bannerChanged(
+            QStringLiteral("Ondrel %1i - Firmware %2").arg(dev.Model, dev.Fimware));
+        Q_EMIT deviceConnected();
+        btnCnt->setText(QStringLiteral("Desconectar"));
+    }
+    Q_EMIT connectionChanged();
+    LayoutIndConnect->hide();
+    btnCnt->setEnabled(true);
+}
+
+// The configuration file actions come with the device configuration file.
+void TConnectionPage::btnLoadConfigClick() {}
+
+void TConnectionPage::btnSaveConfigClick() {}
+
+void TConnectionPage::btnClearClick()
+{
+    memoLog->clear();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "page.h"
+#include "screen_host.h"
+
+class QComboBox;
+class QPlainTextEdit;
+class QSpinBox;
+
+// pnlConnection: port, address, speed and time-out, the connect button, the
+// configuration file buttons and the event memo.
+class TConnectionPage : public TPage {
+    Q_OBJECT
+public:
+    explicit TConnectionPage(ScreenHost &host, QWidget *parent = nullptr);
+
+    void btnUpDatePortsClick();
+    void spiBaudChange();
+    void spiTimeoutChange();
+    void btnCntClick();
+    void btnClearClick();
+    void btnLoadConfigClick();
+    void btnSaveConfigClick();
+
+    // Selects the entry named `name`; false (selection unchanged) when absent.
+    bool SelectPort(const QString &name);
+
+    QComboBox *cbxPort;
+    QPushButton *btnUpDatePorts;
+    QSpinBox *edtID;
+    QSpinBox *spiBaud;
+    QSpinBox *spiTimeout;
+    QPushButton *btnCnt;
+    QWidget *LayoutIndConnect;
+    QPushButton *btnLoadConfig;
+    QPushButton *btnSaveConfig;
+    QPlainTextEdit *memoLog;
+    QPushButton *btnClear;
+
+Q_SIGNALS:
+    // The model banner's new text.
+    void bannerChanged(const QString &text);
+    // A controller has just been identified.
+    void deviceConnected();
+    // After every connection attempt and every disconnection.
+    void connectionChanged();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Connect();
+    void Disconnect();
+
+    ScreenHost &host;
+};

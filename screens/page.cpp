@@ -1,0 +1,29 @@
+#include "page.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TPage::TPage(const QString &name, const QString &titleText, QWidget *parent,
+             const QString &titleName)
+    : QWidget(parent), body(new QVBoxLayout(this)), title(new QLabel(titleText))
+{
+    setObjectName(name);
+    title->setObjectName(titleName);
+    // The styles draw every page title alike through this property.
+    title->setProperty("pageTitle", true);
+    QFont font = title->font();
+    font.setPointSize(13);
+    font.setBold(true);
+    title->setFont(font);
+    body->setContentsMargins(8, 4, 8, 6);
+    body->setSpacing(6);
+    body->addWidget(title);
+}
+
+QPushButton *TPage::Button(const QString &name, const QString &text)
+{
+    auto *button = new QPushButton(text);
+    button->setObjectName(name);
+    return button;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "page.h"
+#include "screen_host.h"
+
+// pnlPAR: the controller's system parameters.
+class TParPage : public TPage {
+    Q_OBJECT
+public:
+    explicit TParPage(ScreenHost &host, QWidget *parent = nullptr);
+
+    void btnReadParClick();
+    // Fills the page from Ondrel.System, without traffic.
+    void SetParSystem();
+
+    QPushButton *btnReadPar;
+    QPushButton *btnStandard;
+
+private:
+    ScreenHost &host;
+};

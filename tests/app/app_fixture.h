@@ -1,0 +1,138 @@
+#pragma once
+
+#include "dialogs.h"
+#include "main_window.h"
+#include "ondrel_sim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <deque>
+#include <memory>
+
+// Dialogs answered by the test: each one is recorded as "kind: text" with
+// "\r" kept; questions take the next scripted answer (Yes when none is left).
+class ScriptedDialogs : public tDialogs {
+public:
+    QStringList shown;
+    std::deque<bool> answers;
+
+    void Warning(QWidget *, const QString &text) override
+    {
+        shown << QStringLiteral("warning: ") + text;
+    }
+    bool AskYesNo(QWidget *, const QString &text) override
+    {
+        shown << QStringLiteral("question: ") + text;
+        if (answers.empty())
+            return true;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    QString AskOpenFile(QWidget *, const QString &filter, const QString &) override
+    {
+        shown << QStringLiteral("open: ") + filter;
+        return {};
+    }
+    QString AskSaveFile(QWidget *, const QString &filter, const QString &) override
+    {
+        shown << QStringLiteral("save: ") + filter;
+        return {};
+    }
+};
+
+// The main window on settings in a temporary folder, which is also the
+// current folder (where the logs go), with scripted dialogs.
+class App {
+public:
+    App()
+    {
+        QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+        previousDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+    }
+    ~App()
+    {
+        w.reset();
+        QDir::setCurrent(previousDir);
+    }
+
+    QString Path(const QString &name) const { return dir.filePath(name); }
+    QString IniPath() const { return Path(QStringLiteral("tarvik.ini")); }
+    void WriteIni(const QByteArray &text) const
+    {
+        QFile f(IniPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QByteArray ReadFile(const QString &name) const
+    {
+        QFile f(Path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    TfrmMain &Start(const QString &port = QString())
+    {
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        tStartOptions options;
+        options.settingsPath = IniPath();
+        options.port = port;
+        options.dialogs = std::move(scripted);
+        w = std::make_unique<TfrmMain>(std::move(options));
+        return *w;
+    }
+    // Runs the exit sequence (settings written, device released).
+    void Stop()
+    {
+        w.reset();
+        dialogs = nullptr;
+    }
+
+    template <class T> T *Find(const QString &name) const
+    {
+        T *child = w->findChild<T *>(name);
+        if (!child)
+            qWarning("no %s", qPrintable(name));
+        return child;
+    }
+    QStringList MemoLines() const
+    {
+        return Find<QPlainTextEdit>(QStringLiteral("memoLog"))->toPlainText().split(u'\n');
+    }
+    QString Status() const { return Find<QLabel>(QStringLiteral("lblStatus"))->text(); }
+    void Click(const QString &button) const { Find<QPushButton>(button)->click(); }
+
+    std::unique_ptr<TfrmMain> w;
+    ScriptedDialogs *dialogs = nullptr;
+
+private:
+    QTemporaryDir dir;
+    QString previousDir;
+};
+
+// A simulated controller whose port is the only extra port offered.
+class Sim {
+public:
+    explicit Sim(const std::string &model = "qx4r")
+    {
+        sim::Options options;
+        options.model = model;
+        controller = std::make_unique<sim::Controller>(options);
+        started = controller->start();
+        if (started)
+            qputenv("TARVIK_PORTS", Port().toLocal8Bit());
+    }
+    ~Sim() { qunsetenv("TARVIK_PORTS"); }
+    QString Port() const { return QString::fromStdString(controller->portName()); }
+
+    std::unique_ptr<sim::Controller> controller;
+    bool started = false;
+};

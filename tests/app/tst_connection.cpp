@@ -1,0 +1,338 @@
+// The connection page against a simulated controller, and the control
+// states and first-visit reads that follow the connection.
+#include "activity_indicator.h"
+#include "app_fixture.h"
+#include "u_uart.h"
+
+#include <QComboBox>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "status_screen.h"
+
+class tst_connection : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void startsDisconnectedOnConnectionPage();
+    void connectAndDisconnectEachModel_data();
+    void connectAndDisconnectEachModel();
+    void firstVisitReadsOncePerConnection();
+    void silentControllerGivesLongDialog();
+    void portInUseGivesOpenError();
+    void connectWithoutPortSelected();
+    void listsEveryPortInTheMemo();
+    void modbusErrorTexts_data();
+    void modbusErrorTexts();
+    void closeWaitsForTransaction();
+    void memoClears_data();
+    void memoClears();
+};
+
+namespace {
+const QStringList deviceMenus = {"btnMenuStatus", "btnMenuLog",    "btnMenuPAR",
+                                 "btnMenuRTC",    "btnMenuSetOP",  "btnMenuRelay1",
+                                 "btnMenuRelay2", "btnMenuRelay3", "btnMenuRelay4"};
+
+bool Enabled(const App &app, const QString &name)
+{
+    const QWidget *w = app.Find<QWidget>(name);
+    return w && w->isEnabled();
+}
+
+// Checks every control whose state follows the connection and the model.
+void ExpectState(const App &app, bool connected, int nRelay, bool rtc)
+{
+    for (const QString &name : deviceMenus) {
+        bool expected = connected;
+        if (name == "btnMenuRTC")
+            expected = connected && rtc;
+        else if (name.startsWith("btnMenuRelay"))
+            expected = connected && nRelay >= name.right(1).toInt();
+        QVERIFY2(Enabled(app, name) == expected, qPrintable(name));
+    }
+    for (const char *name : {"btnMenuMain", "btnMenuAbout", "btnMenuSair"})
+        QVERIFY2(Enabled(app, name), name);
+    for (const char *name : {"btnStandard", "btnLoadConfig", "btnSaveConfig"})
+        QVERIFY2(Enabled(app, name) == connected, name);
+    for (const char *name : {"cbxPort", "edtID", "spiBaud", "spiTimeout", "btnUpDatePorts"})
+        QVERIFY2(Enabled(app, name) == !connected, name);
+    for (int k = 2; k <= 4; ++k) {
+        QVERIFY2(Enabled(app, QStringLiteral("cbxOpRelay%1").arg(k)) == (nRelay >= k), "combo");
+        QVERIFY2(Enabled(app, QStringLiteral("tabRelay%1").arg(k)) == (nRelay >= k), "tab");
+    }
+    QCOMPARE(app.w->StatusScreen()->timerProcess()->isActive(), connected);
+    QCOMPARE(app.Find<QPushButton>("btnCnt")->text(), connected ? "Desconectar" : "Conectar");
+    QVERIFY(Enabled(app, "btnCnt"));
+    QVERIFY(!app.Find<QWidget>("LayoutIndConnect")->isVisible());
+}
+
+// The pages of the host that are visible: exactly one is expected.
+QStringList ShownPages(const App &app)
+{
+    QStringList shown;
+    for (QWidget *page : app.Find<QWidget>("pnlMain")->findChildren<QWidget *>(
+             QString(), Qt::FindDirectChildrenOnly))
+        if (page->isVisibleTo(app.w.get()))
+            shown << page->objectName();
+    return shown;
+}
+
+int Tag(const App &app, const QString &button)
+{
+    return app.Find<QPushButton>(button)->property("tag").toInt();
+}
+} // namespace
+
+void tst_connection::startsDisconnectedOnConnectionPage()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    QCOMPARE(ShownPages(app), QStringList{"pnlConnection"});
+    ExpectState(app, false, 0, false);
+    QCOMPARE(app.Find<QLabel>("lblModel")->text(), "Modelo do Ondrel");
+    QCOMPARE(w.windowTitle(), "Tarvik v1.1");
+    QCOMPARE(w.size(), QSize(915, 451));
+}
+
+void tst_connection::connectAndDisconnectEachModel_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("nRelay");
+    QTest::addColumn<bool>("rtc");
+    QTest::newRow("qx1n") << "qx1n" << 1 << false;
+    QTest::newRow("qx1r") << "qx1r" << 1 << true;
+    QTest::newRow("qx2n") << "qx2n" << 2 << false;
+    QTest::newRow("qx2r") << "qx2r" << 2 << true;
+    QTest::newRow("qx3r") << "qx3r" << 3 << true;
+    QTest::newRow("qx4r") << "qx4r" << 4 << true;
+    QTest::newRow("unknown") << "zz9k" << 1 << false;
+    QTest::newRow("upper case") << "QX4R" << 1 << false;
+}
+
+void tst_connection::connectAndDisconnectEachModel()
+{
+    QFETCH(QString, model);
+    QFETCH(int, nRelay);
+    QFETCH(bool, rtc);
+    Sim sim(model.toStdString());
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    QCOMPARE(app.Status(),
+             QStringLiteral("Conectado ao dispositivo %1i firmware versão 1.2").arg(model));
+    QCOMPARE(app.Find<QLabel>("lblModel")->text(),
+             QStringLiteral("Ondrel %1i - Firmware 1.2").arg(model));
+    ExpectState(app, true, nRelay, rtc);
+
+    app.Click("btnMenuStatus");
+    QCOMPARE(ShownPages(app), QStringList{QStringLiteral("pnlStatus%1").arg(nRelay)});
+
+    app.Click("btnCnt");
+    QCOMPARE(app.Status(), "Desconectado do dispositivo");
+    QCOMPARE(app.Find<QLabel>("lblModel")->text(), "Modelo do Ondrel");
+    // The relay count outlives the session; the device buttons do not.
+    ExpectState(app, false, nRelay, rtc);
+    QCOMPARE(ShownPages(app), QStringList{QStringLiteral("pnlStatus%1").arg(nRelay)});
+    QVERIFY(app.dialogs->shown.isEmpty());
+}
+
+void tst_connection::firstVisitReadsOncePerConnection()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    sim::Controller &ctl = *sim.controller;
+    auto requestsFor = [&](const QString &button) {
+        const int before = ctl.requestCount();
+        app.Click(button);
+        return ctl.requestCount() - before;
+    };
+    // Button, requests of the first visit.
+    const std::pair<QString, int> pages[] = {
+        {"btnMenuPAR", 1}, {"btnMenuRTC", 3}, {"btnMenuSetOP", 1}, {"btnMenuRelay2", 1}};
+    for (const auto &[button, reads] : pages) {
+        QCOMPARE(requestsFor(button), reads);
+        QCOMPARE(requestsFor(button), 0);
+        QCOMPARE(Tag(app, button), 1);
+    }
+    QCOMPARE(ShownPages(app).size(), 1);
+    // The status page reads on every visit.
+    QCOMPARE(requestsFor("btnMenuStatus"), 1);
+    QCOMPARE(requestsFor("btnMenuStatus"), 1);
+
+    app.Click("btnMenuMain");
+    app.Click("btnCnt");
+    for (const auto &[button, reads] : pages)
+        QCOMPARE(Tag(app, button), 0);
+    app.Click("btnCnt");
+    QCOMPARE(requestsFor("btnMenuPAR"), 1);
+
+    // A failed first read is reported and still counts as the visit.
+    ctl.setFault(sim::Fault::Exception, 2, 1);
+    QCOMPARE(requestsFor("btnMenuRTC"), 1);
+    QCOMPARE(app.dialogs->shown, QStringList{"warning: ILLEGAL DATA ADDRESS"});
+    QCOMPARE(app.Status(), "Modbus error ILLEGAL DATA ADDRESS");
+    QCOMPARE(requestsFor("btnMenuRTC"), 0);
+    QCOMPARE(app.dialogs->shown.size(), 1);
+}
+
+void tst_connection::silentControllerGivesLongDialog()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    sim.controller->setFault(sim::Fault::Silence);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Find<QSpinBox>("spiTimeout")->setValue(1);
+    // The window keeps working while the identification waits: sample the
+    // connection indicator twice during the wait.
+    auto *indicator = app.Find<TActivityIndicator>("indConnect");
+    QList<int> frames;
+    bool indicatorShown = false;
+    QTimer::singleShot(200, &w, [&] {
+        indicatorShown = app.Find<QWidget>("LayoutIndConnect")->isVisible();
+        frames << indicator->Frame();
+    });
+    QTimer::singleShot(600, &w, [&] { frames << indicator->Frame(); });
+    app.Click("btnCnt");
+
+    QVERIFY(indicatorShown);
+    QCOMPARE(frames.size(), 2);
+    QVERIFY(frames[0] != frames[1]);
+    QCOMPARE(app.dialogs->shown,
+             QStringList{"warning: Não foi possível fazer conexão com o Ondrel, por favor cheque "
+                         "os seguintes itens:\r1 - Se o Ondrel está ligado\r2 - Se há porta de "
+                         "comunicação COM\r3 - Se o cabo está conectado entre o computador ao "
+                         "Ondrel\r4 - Se a porta de comunicação esteja sendo usado por outro "
+                         "software"});
+    QCOMPARE(app.Status(), "Erro [-6] de conexão ao Ondrel");
+    ExpectState(app, false, 0, false);
+}
+
+void tst_connection::portInUseGivesOpenError()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    tUART other;
+    QVERIFY(other.Open(sim.Port()));
+    App app;
+    app.Start(sim.Port());
+    app.Click("btnCnt");
+    QCOMPARE(app.Status(), "Erro [-14] de conexão ao Ondrel");
+    QCOMPARE(app.dialogs->shown.size(), 1);
+    ExpectState(app, false, 0, false);
+}
+
+void tst_connection::connectWithoutPortSelected()
+{
+    App app;
+    app.Start();
+    app.Find<QComboBox>("cbxPort")->setCurrentIndex(-1);
+    app.Click("btnCnt");
+    QCOMPARE(app.MemoLines().last(), "Não há porta serial selecionada.");
+    QCOMPARE(app.dialogs->shown,
+             QStringList{"warning: Não há porta serial selecionada.\rCheque se há porta serial "
+                         "disponível no seu PC, ou se o adaptador USB<>seri0l está conectado à "
+                         "porta USB."});
+    QVERIFY(!app.w->Ondrel().Connected());
+}
+
+void tst_connection::listsEveryPortInTheMemo()
+{
+    const QStringList names = {"/dev/tarvik-a", "/dev/tarvik-b", "/dev/tarvik-c"};
+    qputenv("TARVIK_PORTS", names.join(':').toLocal8Bit());
+    App app;
+    app.Start();
+    qunsetenv("TARVIK_PORTS");
+    auto *ports = app.Find<QComboBox>("cbxPort");
+    const int n = ports->count();
+    QVERIFY(n >= 3);
+    QStringList expected = {"Portas COMs encontradas:"};
+    for (int i = 0; i < n; ++i)
+        expected << "    " + ports->itemText(i);
+    expected << QStringLiteral("Encontrado %1 portas COMs").arg(n);
+    QCOMPARE(app.MemoLines(), expected);
+    for (const QString &name : names)
+        QVERIFY(expected.contains("    " + name));
+    QCOMPARE(ports->currentIndex(), 0);
+    QCOMPARE(app.Status(), expected.last());
+}
+
+void tst_connection::modbusErrorTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("-2") << -2 << "ILLEGAL DATA ADDRESS";
+    QTest::newRow("-6") << -6 << "TIMEOUT";
+    QTest::newRow("-9") << -9 << "Unknow -9";
+}
+
+void tst_connection::modbusErrorTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    App app;
+    app.Start().ModbusError(code);
+    QCOMPARE(app.Status(), "Modbus error " + text);
+    QCOMPARE(app.MemoLines().last(), "Modbus error " + text);
+    QCOMPARE(app.dialogs->shown, QStringList{"warning: " + text});
+}
+
+void tst_connection::closeWaitsForTransaction()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    sim.controller->setFault(sim::Fault::Silence);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    app.Find<QSpinBox>("spiTimeout")->setValue(2);
+    bool closedDuringWait = true;
+    QTimer::singleShot(200, &w, [&] { closedDuringWait = w.close(); });
+    QTimer::singleShot(400, &w, [&] { app.Click("btnMenuSair"); });
+    QTimer::singleShot(600, &w, [&] { closedDuringWait = closedDuringWait || !w.isVisible(); });
+    app.Click("btnCnt");
+    QVERIFY(!closedDuringWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 10000);
+    app.Stop();
+    QVERIFY(app.ReadFile("tarvik.ini").contains("TIMEOUT=2\r\n"));
+}
+
+void tst_connection::memoClears_data()
+{
+    QTest::addColumn<bool>("doubleClick");
+    QTest::newRow("Limpar") << false;
+    QTest::newRow("double click") << true;
+}
+
+void tst_connection::memoClears()
+{
+    QFETCH(bool, doubleClick);
+    App app;
+    TfrmMain &w = app.Start();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.Report(clOK, "linha");
+    auto *memo = app.Find<QPlainTextEdit>("memoLog");
+    QVERIFY(!memo->toPlainText().isEmpty());
+    if (doubleClick)
+        QTest::mouseDClick(memo->viewport(), Qt::LeftButton);
+    else
+        app.Click("btnClear");
+    QVERIFY(memo->toPlainText().isEmpty());
+    QCOMPARE(app.Status(), "linha");
+}
+
+QTEST_MAIN(tst_connection)
+#include "tst_connection.moc"
