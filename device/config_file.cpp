@@ -18,8 +18,7 @@ using tRecords = std::array<int32_t, recordCount>;
 const QString wrongModelText = QStringLiteral(
     "Arquivo de configuração inválido.\rCheque se o arquivo pertence a esse modelo de Ondrel.");
 
-bool fail(tConfigError kind, const QString &text, QString *error, tConfigError *why)
-{
+bool fail(tConfigError kind, const QString &text, QString *error, tConfigError *why) {
     if (error)
         *error = text;
     if (why)
@@ -27,8 +26,7 @@ bool fail(tConfigError kind, const QString &text, QString *error, tConfigError *
     return false;
 }
 
-bool succeed(QString *error, tConfigError *why)
-{
+bool succeed(QString *error, tConfigError *why) {
     if (error)
         error->clear();
     if (why)
@@ -37,16 +35,14 @@ bool succeed(QString *error, tConfigError *why)
 }
 
 // Byte k is the low byte of model character k (0 past the end of a short model).
-uint32_t signatureOf(const QString &model)
-{
+uint32_t signatureOf(const QString &model) {
     uint32_t sig = 0;
     for (int k = 0; k < modelRecords && k < model.size(); ++k)
         sig |= uint32_t(model[k].unicode() & 0xFF) << (8 * k);
     return sig;
 }
 
-uint32_t signatureOf(const tRecords &rec)
-{
+uint32_t signatureOf(const tRecords &rec) {
     uint32_t sig = 0;
     for (int k = 0; k < modelRecords; ++k)
         sig |= (uint32_t(rec[k]) & 0xFF) << (8 * k);
@@ -54,8 +50,7 @@ uint32_t signatureOf(const tRecords &rec)
 }
 
 // The configuration's fields after the model, in file order.
-template <typename Dev, typename Fn> void forEachField(Dev &dev, Fn fn)
-{
+template <typename Dev, typename Fn> void forEachField(Dev &dev, Fn fn) {
     int i = modelRecords;
     for (auto &v : dev.System)
         fn(i++, v);
@@ -66,8 +61,7 @@ template <typename Dev, typename Fn> void forEachField(Dev &dev, Fn fn)
 
 } // namespace
 
-bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
-{
+bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why) {
     tRecords rec{};
     for (int k = 0; k < modelRecords && k < Model.size(); ++k)
         rec[k] = Model[k].unicode();
@@ -77,24 +71,24 @@ bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
     for (int i = 0; i < recordCount; ++i)
         qToLittleEndian<int32_t>(rec[i], bytes.data() + 4 * i);
 
-    // The new file replaces the old one only once it is complete on disk.
+    // The new file replaces the old one only once it is complete on disk. A
+    // short write (disk full) can slip through commit(), so flush and check
+    // first; an uncommitted QSaveFile leaves the old file alone.
     QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != fileSize || !file.commit())
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == fileSize &&
+                         file.flush() && file.size() == fileSize;
+    if (!written || !file.commit())
         return fail(tConfigError::Unwritable,
-                    QStringLiteral("Não foi possível salvar o arquivo de configuração.\r%1")
-                        .arg(file.errorString()),
-                    error, why);
+                    QStringLiteral("Não foi possível salvar o arquivo de configuração."), error,
+                    why);
     return succeed(error, why);
 }
 
-bool tOndrel::LoadConfig(const QString &name, QString *error, tConfigError *why)
-{
+bool tOndrel::LoadConfig(const QString &name, QString *error, tConfigError *why) {
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return fail(tConfigError::Unreadable,
-                    QStringLiteral("Não foi possível ler o arquivo de configuração.\r%1")
-                        .arg(file.errorString()),
-                    error, why);
+                    QStringLiteral("Não foi possível ler o arquivo de configuração."), error, why);
     // One byte more than a configuration tells a long file from a good one.
     const QByteArray bytes = file.read(fileSize + 1);
     if (bytes.size() != fileSize)

@@ -7,17 +7,21 @@
 namespace {
 
 // Words travel as 16 bits; a field wider than that loses its upper bits.
-uint16_t low16(int32_t v) { return uint16_t(uint32_t(v) & 0xFFFF); }
-int32_t sext(uint16_t w) { return int16_t(w); }
-int32_t join32(const uint16_t *w) { return int32_t(uint32_t(w[0]) | uint32_t(w[1]) << 16); }
-void split32(int32_t v, uint16_t *w)
-{
+uint16_t low16(int32_t v) {
+    return uint16_t(uint32_t(v) & 0xFFFF);
+}
+int32_t sext(uint16_t w) {
+    return int16_t(w);
+}
+int32_t join32(const uint16_t *w) {
+    return int32_t(uint32_t(w[0]) | uint32_t(w[1]) << 16);
+}
+void split32(int32_t v, uint16_t *w) {
     w[0] = low16(v);
     w[1] = low16(int32_t(uint32_t(v) >> 16));
 }
 
-void unpackInfo(tOndrel &d, const uint16_t *w)
-{
+void unpackInfo(tOndrel &d, const uint16_t *w) {
     auto ch = [](uint16_t byte) { return QChar(char16_t(byte & 0xFF)); };
     d.Model = QString() + ch(w[0]) + ch(w[0] >> 8) + ch(w[1]) + ch(w[1] >> 8);
     d.Fimware = QString() + ch(w[2]) + u'.' + ch(w[2] >> 8);
@@ -25,8 +29,7 @@ void unpackInfo(tOndrel &d, const uint16_t *w)
         d.Relay[r].par[0] = w[3 + r];
 }
 
-void unpackStatus(tOndrel &d, const uint16_t *w)
-{
+void unpackStatus(tOndrel &d, const uint16_t *w) {
     for (int r = 0; r < 4; ++r)
         d.Relay[r].sts = (w[r] & 0x4000) ? 1 : 0;
     const int32_t unit = w[20] & 0x0001;
@@ -42,20 +45,17 @@ void unpackStatus(tOndrel &d, const uint16_t *w)
     d.System[12] = (w[20] >> 1) & 1;
 }
 
-void clearLogInfo(tOndrel &d)
-{
+void clearLogInfo(tOndrel &d) {
     d.LogCountSlots = -1;
     d.LogLastSlot = -1;
 }
 
-void unpackLogInfo(tOndrel &d, const uint16_t *w)
-{
+void unpackLogInfo(tOndrel &d, const uint16_t *w) {
     d.LogCountSlots = sext(w[0]);
     d.LogLastSlot = sext(w[1]);
 }
 
-void unpackLogSlot(tOndrel &d, const uint16_t *w)
-{
+void unpackLogSlot(tOndrel &d, const uint16_t *w) {
     tSlotLog &l = d.Log;
     l.event = uint8_t(w[0]);
     l.sensor1 = w[1];
@@ -72,70 +72,59 @@ void unpackLogSlot(tOndrel &d, const uint16_t *w)
 constexpr uint16_t tRTC::*rtcDate[] = {&tRTC::Year, &tRTC::Month, &tRTC::Day, &tRTC::Weekday};
 constexpr uint16_t tRTC::*rtcTime[] = {&tRTC::Hour, &tRTC::Minute, &tRTC::Second};
 
-template <const auto &Fields> void unpackRtc(tOndrel &d, const uint16_t *w)
-{
+template <const auto &Fields> void unpackRtc(tOndrel &d, const uint16_t *w) {
     for (size_t i = 0; i < std::size(Fields); ++i)
         d.RTC.*Fields[i] = w[i];
 }
 
-template <const auto &Fields> void packRtc(const tOndrel &d, uint16_t *w)
-{
+template <const auto &Fields> void packRtc(const tOndrel &d, uint16_t *w) {
     for (size_t i = 0; i < std::size(Fields); ++i)
         w[i] = d.RTC.*Fields[i];
 }
 
-void unpackRtcFormat(tOndrel &d, const uint16_t *w)
-{
+void unpackRtcFormat(tOndrel &d, const uint16_t *w) {
     d.System[7] = w[0];
     d.System[8] = w[1];
 }
 
-void packRtcFormat(const tOndrel &d, uint16_t *w)
-{
+void packRtcFormat(const tOndrel &d, uint16_t *w) {
     w[0] = low16(d.System[7]);
     w[1] = low16(d.System[8]);
 }
 
-void unpackRtcCal(tOndrel &d, const uint16_t *w)
-{
+void unpackRtcCal(tOndrel &d, const uint16_t *w) {
     d.CalVal = join32(w);
     d.CalDir = w[2];
 }
 
-void packRtcCal(const tOndrel &d, uint16_t *w)
-{
+void packRtcCal(const tOndrel &d, uint16_t *w) {
     split32(d.CalVal, w);
     w[2] = low16(d.CalDir);
 }
 
-void unpackSystem(tOndrel &d, const uint16_t *w)
-{
+void unpackSystem(tOndrel &d, const uint16_t *w) {
     for (int i = 0; i < 13; ++i)
         d.System[i] = sext(w[i]);
 }
 
-void packSystem(const tOndrel &d, uint16_t *w)
-{
+void packSystem(const tOndrel &d, uint16_t *w) {
     for (int i = 0; i < 13; ++i)
         w[i] = low16(d.System[i]);
 }
 
-void unpackOpRelays(tOndrel &d, const uint16_t *w)
-{
+void unpackOpRelays(tOndrel &d, const uint16_t *w) {
     for (int r = 0; r < 4; ++r)
         d.Relay[r].par[0] = w[r];
 }
 
-void packOpRelays(const tOndrel &d, uint16_t *w)
-{
+void packOpRelays(const tOndrel &d, uint16_t *w) {
     for (int r = 0; r < 4; ++r)
         w[r] = low16(d.Relay[r].par[0]);
 }
 
 // Relay parameter block: par[0..7] signed, par[8..15] unsigned, par[16..19]
 // 32 bits each in two words, low word first.
-template <int R> void unpackRelayBlock(tOndrel &d, const uint16_t *w)
-{
+template <int R> void unpackRelayBlock(tOndrel &d, const uint16_t *w) {
     auto &par = d.Relay[R].par;
     for (int i = 0; i < 8; ++i)
         par[i] = sext(w[i]);
@@ -145,8 +134,7 @@ template <int R> void unpackRelayBlock(tOndrel &d, const uint16_t *w)
         par[16 + k] = join32(w + 16 + 2 * k);
 }
 
-template <int R> void packRelayBlock(const tOndrel &d, uint16_t *w)
-{
+template <int R> void packRelayBlock(const tOndrel &d, uint16_t *w) {
     const auto &par = d.Relay[R].par;
     for (int i = 0; i < 16; ++i)
         w[i] = low16(par[i]);
@@ -154,13 +142,16 @@ template <int R> void packRelayBlock(const tOndrel &d, uint16_t *w)
         split32(par[16 + k], w + 16 + 2 * k);
 }
 
-uint16_t zeroValue(const tOndrel &) { return 0; }
-uint16_t logSlotValue(const tOndrel &d) { return low16(d.LogSlotRead); }
+uint16_t zeroValue(const tOndrel &) {
+    return 0;
+}
+uint16_t logSlotValue(const tOndrel &d) {
+    return low16(d.LogSlotRead);
+}
 
 // Bit r energises relay r. Only a relay known to be on sets its bit: a state
 // never read (-1) must not switch every output on.
-uint16_t relayStateWord(const tOndrel &d)
-{
+uint16_t relayStateWord(const tOndrel &d) {
     uint16_t v = 0;
     for (int r = 0; r < 4; ++r)
         if (d.Relay[r].sts == 1)
@@ -173,7 +164,7 @@ struct tCommandRow {
     tcmd kind;
     int32_t start;
     int32_t count;
-    uint16_t (*value)(const tOndrel &) = nullptr;         // writeREG
+    uint16_t (*value)(const tOndrel &) = nullptr;          // writeREG
     void (*pack)(const tOndrel &, uint16_t *) = nullptr;   // writeREGS
     void (*unpack)(tOndrel &, const uint16_t *) = nullptr; // readREGS, on success
     void (*before)(tOndrel &) = nullptr;                   // field changes made up front
@@ -216,8 +207,7 @@ constexpr tCommandRow commandMap[] = {
 };
 static_assert(std::size(commandMap) == size_t(tCommandCount));
 
-constexpr bool rowsInOrder()
-{
+constexpr bool rowsInOrder() {
     for (size_t i = 0; i < std::size(commandMap); ++i)
         if (commandMap[i].cmd != tCommand(i))
             return false;
@@ -225,8 +215,7 @@ constexpr bool rowsInOrder()
 }
 static_assert(rowsInOrder());
 
-const tCommandRow *rowOf(tCommand cmd)
-{
+const tCommandRow *rowOf(tCommand cmd) {
     if (cmd < 0 || cmd >= tCommandCount)
         return nullptr;
     return &commandMap[cmd];
@@ -234,8 +223,7 @@ const tCommandRow *rowOf(tCommand cmd)
 
 } // namespace
 
-tTransaction tOndrel::Prepare(tCommand cmd)
-{
+tTransaction tOndrel::Prepare(tCommand cmd) {
     tTransaction t;
     const tCommandRow *row = rowOf(cmd);
     if (!row)
@@ -252,8 +240,7 @@ tTransaction tOndrel::Prepare(tCommand cmd)
     return t;
 }
 
-void tOndrel::Unpack(tCommand cmd)
-{
+void tOndrel::Unpack(tCommand cmd) {
     const tCommandRow *row = rowOf(cmd);
     if (row && row->unpack)
         row->unpack(*this, FRegs);

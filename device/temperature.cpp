@@ -6,36 +6,40 @@
 
 // Both conversions run in extended precision so that a count taken to the
 // other unit and back lands on the count it started from.
-double convCelcius2Fahrenheit(double x) { return double((long double)x * 1.8L + 32.0L); }
+double convCelcius2Fahrenheit(double x) {
+    return double((long double)x * 1.8L + 32.0L);
+}
 
-double convFahrenheit2Celcius(double x) { return double(((long double)x - 32.0L) / 1.8L); }
+double convFahrenheit2Celcius(double x) {
+    return double(((long double)x - 32.0L) / 1.8L);
+}
 
-void convParRelay(tOndrel &dev, int relay, int index, int direction)
-{
+void convParRelay(tOndrel &dev, int relay, int index, int direction) {
     int32_t &par = dev.Relay[relay].par[index];
     const double x = double(par) / 10.0;
     const double y = direction == 1 ? convCelcius2Fahrenheit(x) : convFahrenheit2Celcius(x);
     par = int32_t(std::nearbyint(y * 10.0)); // default rounding: halves to even
 }
 
-void ChangeTypeTemp(tOndrel &dev, int direction)
-{
+void ChangeTypeTemp(tOndrel &dev, int direction) {
     for (int relay = 0; relay < 4; ++relay)
         for (int index = 1; index <= 7; ++index)
             convParRelay(dev, relay, index, direction);
 }
 
-double convCelcius2Ondrel(const tOndrel &dev, double x)
-{
+double convCelcius2Ondrel(const tOndrel &dev, double x) {
     return dev.System[6] == 1 ? convCelcius2Fahrenheit(x) : x;
 }
 
-double tenthsToBox(int32_t t) { return double(t) / 10.0; }
+double tenthsToBox(int32_t t) {
+    return double(t) / 10.0;
+}
 
-int32_t boxToTenths(double v) { return int32_t(std::nearbyint(v * 10.0)); }
+int32_t boxToTenths(double v) {
+    return int32_t(std::nearbyint(v * 10.0));
+}
 
-QString logTempText(uint16_t word, const QLocale &locale)
-{
+QString logTempText(uint16_t word, const QLocale &locale) {
     const QString unit = (word & 0x1000) ? QStringLiteral("ºF") : QStringLiteral("ºC");
     const QString sign = (word & 0x8000) ? QStringLiteral("-") : QString();
     const bool open = word & 0x4000;
