@@ -145,7 +145,8 @@ public:
     bool LoadConfig(const QString &name, QString *error = nullptr,
                     tConfigError *why = nullptr);
 
-    // Called once when a trace line cannot be written (either trace file).
+    // Called once per trace file when a line of it cannot be written; that
+    // file is closed then and the commands go on untraced in it.
     std::function<void(const QString &why)> OnTraceError;
 
     // Read-only view of the register buffer, for tests and traces.

@@ -47,7 +47,7 @@ bool tUART::Open(const QString &name)
 {
     if (!name.isEmpty())
         port = name;
-    if (Active() || com->isOpen())
+    if (com->isOpen())
         Close();
     failed = false;
     com->setPortName(port);
