@@ -78,12 +78,12 @@ int main(int argc, char **argv) {
         else if (arg == "--port-file")
             portFile = value();
         else if (arg == "--fault") {
-            const std::string spec = value();
-            const auto colon = spec.find(':');
-            if (!sim::faultFromName(spec.substr(0, colon), fault))
-                usage(("unknown fault " + spec).c_str());
+            const std::string choice = value();
+            const auto colon = choice.find(':');
+            if (!sim::faultFromName(choice.substr(0, colon), fault))
+                usage(("unknown fault " + choice).c_str());
             if (colon != std::string::npos)
-                faultParam = number(spec.c_str() + colon + 1);
+                faultParam = number(choice.c_str() + colon + 1);
         } else if (arg == "--help" || arg == "-h")
             usage(nullptr);
         else
