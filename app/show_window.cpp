@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QTimer>
 
 TfrmShow::TfrmShow(QWidget *mainWindow)
@@ -51,6 +52,7 @@ void TfrmShow::Msg(const QString &s)
 {
     timer->stop();
     lbl->setText(s);
+    FitText();
     CentreOverOwner();
     show();
     timer->start();
@@ -66,6 +68,20 @@ void TfrmShow::AutoHideTimer()
 {
     if (FHideMsg)
         hide();
+}
+
+// The window keeps its size; a message too long for size 14 is written
+// smaller rather than cut off at both ends.
+void TfrmShow::FitText()
+{
+    ensurePolished();
+    layout()->activate();
+    const int room = lbl->contentsRect().width() - 4;
+    QFont font = lbl->font();
+    font.setPointSize(14);
+    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(lbl->text()) > room)
+        font.setPointSize(font.pointSize() - 1);
+    lbl->setFont(font);
 }
 
 void TfrmShow::CentreOverOwner()

@@ -23,6 +23,7 @@ public:
     QTimer *AutoHide() const { return timer; }
 
 private:
+    void FitText();
     void CentreOverOwner();
 
     TActivityIndicator *indCnt;

@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 #include <QDate>
-#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 
@@ -36,14 +36,17 @@ TAboutPage::TAboutPage(QWidget *parent)
     cbxStyle->addItems(
         {QStringLiteral("Windows"), QStringLiteral("Transparente"), QStringLiteral("Jet")});
     cbxStyle->setCurrentIndex(-1);
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Estilo"), cbxStyle);
-    form->setFormAlignment(Qt::AlignHCenter);
+    cbxStyle->setFixedWidth(180);
+    auto *styleRow = new QHBoxLayout;
+    styleRow->addStretch(1);
+    styleRow->addWidget(new QLabel(QStringLiteral("Estilo")));
+    styleRow->addWidget(cbxStyle);
+    styleRow->addStretch(1);
 
     Body()->addStretch(1);
     Body()->addWidget(product);
     Body()->addWidget(about);
     Body()->addSpacing(24);
-    Body()->addLayout(form);
+    Body()->addLayout(styleRow);
     Body()->addStretch(2);
 }

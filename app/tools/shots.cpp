@@ -56,24 +56,29 @@ int main(int argc, char *argv[])
     TfrmMain w(std::move(options));
     w.show();
     Settle();
-    w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
-    Settle();
 
     const char *const names[] = {"windows", "transparente", "jet"};
     auto *styles = w.findChild<QComboBox *>(QStringLiteral("cbxStyle"));
+    auto save = [&](int style, const char *what, bool withMessage) {
+        Settle();
+        Compose(w, withMessage).save(QStringLiteral("%1/%2-%3.png").arg(out, what, names[style]));
+    };
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        save(style, "disconnected", false);
+    }
+    w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
     for (int style = 0; style < 3; ++style) {
         styles->setCurrentIndex(style);
         w.btnMenuMainClick();
-        Settle();
-        Compose(w, false).save(QStringLiteral("%1/connection-%2.png").arg(out, names[style]));
+        save(style, "connection", false);
         w.Msg(QStringLiteral("Lendo parâmetros de sistema no Ondrel..."));
-        Settle();
-        Compose(w, true).save(QStringLiteral("%1/message-%2.png").arg(out, names[style]));
-        w.frmShow()->hide();
+        save(style, "message", true);
         w.btnMenuStatusClick();
-        Settle();
         w.frmShow()->hide();
-        Compose(w, false).save(QStringLiteral("%1/status-%2.png").arg(out, names[style]));
+        save(style, "status", false);
+        w.btnMenuAboutClick();
+        save(style, "about", false);
     }
     std::printf("screenshots in %s\n", qPrintable(out));
     return 0;

@@ -18,6 +18,8 @@ private Q_SLOTS:
     void connectAndDisconnectEachModel_data();
     void connectAndDisconnectEachModel();
     void firstVisitReadsOncePerConnection();
+    void relayPageFollowsOperation_data();
+    void relayPageFollowsOperation();
     void silentControllerGivesLongDialog();
     void portInUseGivesOpenError();
     void connectWithoutPortSelected();
@@ -183,6 +185,58 @@ void tst_connection::firstVisitReadsOncePerConnection()
     QCOMPARE(app.Status(), "Modbus error ILLEGAL DATA ADDRESS");
     QCOMPARE(requestsFor("btnMenuRTC"), 0);
     QCOMPARE(app.dialogs->shown.size(), 1);
+}
+
+void tst_connection::relayPageFollowsOperation_data()
+{
+    QTest::addColumn<int>("relay");
+    QTest::addColumn<int>("opAtConnect");
+    QTest::addColumn<int>("opInBlock");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("cooling") << 1 << 1 << 1 << "pnlCold"
+                             << "lblCaptionCold"
+                             << "Rele1 - Refrigeração";
+    QTest::newRow("conditional timer") << 2 << 8 << 8 << "pnlCold"
+                                       << "lblCaptionCold"
+                                       << "Rele2 - Timer Condicional";
+    QTest::newRow("defrost") << 3 << 3 << 3 << "pnlDefrost"
+                             << "lblCaptionDefrost"
+                             << "Rele3 - Degelo";
+    QTest::newRow("changed on the controller") << 4 << 3 << 4 << "pnlFan"
+                                               << "lblCaptionFan"
+                                               << "Rele4 - Ventilador";
+    QTest::newRow("no page") << 1 << 9 << 9 << ""
+                             << ""
+                             << "";
+}
+
+void tst_connection::relayPageFollowsOperation()
+{
+    QFETCH(int, relay);
+    QFETCH(int, opAtConnect);
+    QFETCH(int, opInBlock);
+    QFETCH(QString, page);
+    QFETCH(QString, caption);
+    QFETCH(QString, title);
+    Sim sim;
+    QVERIFY(sim.started);
+    sim.controller->setReg(0x0003 + relay - 1, uint16_t(opAtConnect));
+    sim.controller->setReg(0x0400 + 0x100 * (relay - 1), uint16_t(opInBlock));
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    const int before = sim.controller->requestCount();
+    app.Click(QStringLiteral("btnMenuRelay%1").arg(relay));
+    QCOMPARE(sim.controller->requestCount(), before + 1);
+    QCOMPARE(ShownPages(app), page.isEmpty() ? QStringList() : QStringList{page});
+    if (!caption.isEmpty())
+        QCOMPARE(app.Find<QLabel>(caption)->text(), title);
+    // The "Timer" sub-page belongs to the conditional timer alone.
+    if (page == "pnlCold")
+        QCOMPARE(app.Find<QTabWidget>("tabCold")->isTabVisible(3), opInBlock == 8);
 }
 
 void tst_connection::silentControllerGivesLongDialog()
