@@ -148,7 +148,7 @@ Frame Controller::Impl::answer(const Frame &request, Fault f, int param) {
         exception = model.check(function, address, count, values);
 
     if (!exception && function == 3)
-        model.beforeRead(address, count);
+        model.beforeRead();
     Frame reply = captured(exception, request);
     if (!exception && function != 3)
         model.afterWrite(address, count);
@@ -193,7 +193,12 @@ void Controller::Impl::serve() {
     uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
     while (!stopping) {
         pollfd p[2] = {{pty.master(), POLLIN, 0}, {wake[0], POLLIN, 0}};
-        if (::poll(p, 2, kPollMs) <= 0 || !(p[0].revents & POLLIN))
+        const int ready = ::poll(p, 2, kPollMs);
+        {
+            std::lock_guard lock(mutex);
+            model.tick();
+        }
+        if (ready <= 0 || !(p[0].revents & POLLIN))
             continue;
         const int n = modbus_receive(ctx, buf);
         if (n > 0)
@@ -283,9 +288,19 @@ void Controller::setSensor(int sensor, SensorState state, int tenths) {
     d->model.setSensor(sensor, state, tenths);
 }
 
+void Controller::addLogSlot(const LogSlot &slot) {
+    std::lock_guard lock(d->mutex);
+    d->model.addLogSlot(slot);
+}
+
 void Controller::setDrift(bool on) {
     std::lock_guard lock(d->mutex);
     d->model.setDrift(on);
+}
+
+void Controller::setRelayLogic(bool on) {
+    std::lock_guard lock(d->mutex);
+    d->model.setRelayLogic(on);
 }
 
 void Controller::setFahrenheit(bool on) {

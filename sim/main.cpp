@@ -105,6 +105,7 @@ int main(int argc, char **argv) {
     controller.setFahrenheit(fahrenheit);
     controller.setSlaveMode(slaveMode);
     controller.setDrift(drift);
+    controller.setRelayLogic(true);
     if (fault != sim::Fault::None)
         controller.setFault(fault, faultParam);
     if (!controller.start()) {

@@ -40,6 +40,14 @@ struct Options {
     int preloadEvents = 0;    // events written into the ring at start
 };
 
+// One slot of the relay event log, word for word as the slot registers show
+// it (event byte: bits 0-1 state, 2-3 relay index, 4-7 operation).
+struct LogSlot {
+    uint16_t event = 0;
+    uint16_t sensor1 = 0, sensor2 = 0; // sign and magnitude, unit and state flags
+    uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
 class Controller {
 public:
     explicit Controller(Options options = {});
@@ -57,12 +65,26 @@ public:
     void setFault(Fault fault, int param = 0, int times = -1);
     void clearFault();
 
-    // Raw register access, bypassing the fault switches.
+    // Raw register access, bypassing the fault switches. reg() reads what a
+    // master would read now (even outside the model's blocks). setReg() acts
+    // like a write from the line without its checks, and also reaches the
+    // registers the line cannot write: sensor state, value, minimum and maximum
+    // (tenths in the present unit), relay state words, flags (unit and mode
+    // change without converting anything), log slot count,
+    // last slot and the selected slot's words. With the relay logic on, an
+    // autonomous relay switches when what its operation wants changes, so a
+    // relay state set here holds until then.
     uint16_t reg(int address) const;
     void setReg(int address, uint16_t value);
 
+    // A new reading, in tenths of the controller's present unit.
     void setSensor(int sensor, SensorState state, int tenths);
+    // Writes the next slot of the event ring, as a relay switching would.
+    void addLogSlot(const LogSlot &slot);
     void setDrift(bool on);                  // temperatures wander slowly
+    // Autonomous relays follow their operations (off at first: relays then
+    // keep whatever they were set to, as tests like them).
+    void setRelayLogic(bool on);
     void setFahrenheit(bool on);             // System[6] and the flags word
     void setSlaveMode(bool on);              // System[12] and the flags word
     void setClockOffsetSeconds(long long s); // controller clock = host + offset

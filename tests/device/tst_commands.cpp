@@ -358,6 +358,7 @@ void TestCommands::singleWritesTraceTheirCount() {
     QTemporaryDir dir;
     const QString home = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
+    sim->setSlaveMode(true); // relays obey the master only in slave mode
     dev->SetSaveLog(true);
     dev->Relay[0].sts = dev->Relay[1].sts = dev->Relay[2].sts = dev->Relay[3].sts = 0;
     const int result = dev->SendCommand(cmd);
