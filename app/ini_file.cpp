@@ -64,11 +64,6 @@ tIniFile::Section &tIniFile::SectionFor(const QString &name)
     return sections.back();
 }
 
-bool tIniFile::Has(const QString &section, const QString &key) const
-{
-    return Find(section, key) != nullptr;
-}
-
 QString tIniFile::ReadString(const QString &section, const QString &key, const QString &def) const
 {
     const Line *l = Find(section, key);

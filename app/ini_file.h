@@ -17,7 +17,6 @@ public:
 
     const QString &FileName() const { return path; }
 
-    bool Has(const QString &section, const QString &key) const;
     QString ReadString(const QString &section, const QString &key, const QString &def) const;
     // A decimal integer (optional sign and blanks); anything else gives `def`.
     int32_t ReadInteger(const QString &section, const QString &key, int32_t def) const;

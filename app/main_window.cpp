@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -62,6 +63,8 @@ TfrmMain::TfrmMain(tStartOptions options_)
     BuildFrame();
     FormCreate();
     msgWindow = new TfrmShow(this);
+    if (const QScreen *at = screen())
+        move(at->availableGeometry().center() - rect().center());
 }
 
 TfrmMain::~TfrmMain()

@@ -1,5 +1,6 @@
 #include "relay_pages.h"
 
+#include "relay_operations.h"
 #include "relay_param_page.h"
 
 #include <QLabel>
@@ -7,10 +8,6 @@
 #include <QTabWidget>
 
 namespace {
-// Operation codes.
-constexpr int32_t opNOP = 0, opCOLD = 1, opHEAT = 2, opDEFROST = 3, opFAN = 4, opHEATER = 5,
-                  opAUX = 6, opTIMER = 7, opTIMERIF = 8;
-
 struct tOpPage {
     int32_t op;
     int page; // index into TRelayPages::pages
@@ -20,7 +17,7 @@ struct tOpPage {
 constexpr tOpPage OpPages[] = {
     {opNOP, 0, u"Rele%1 - Nenhuma Operação"},
     {opCOLD, 1, u"Rele%1 - Refrigeração"},
-    {opHEAT, 1, u"Rele%1 - Aquecimento"},
+    {opHOT, 1, u"Rele%1 - Aquecimento"},
     {opTIMERIF, 1, u"Rele%1 - Timer Condicional"},
     {opDEFROST, 2, u"Rele%1 - Degelo"},
     {opFAN, 3, u"Rele%1 - Ventilador"},
