@@ -20,6 +20,7 @@ private Q_SLOTS:
     void firstVisitReadsOncePerConnection();
     void relayPageFollowsOperation_data();
     void relayPageFollowsOperation();
+    void commandDuringAnotherIsRefusedAndReported();
     void silentControllerGivesLongDialog();
     void portInUseGivesOpenError();
     void connectWithoutPortSelected();
@@ -237,6 +238,24 @@ void tst_connection::relayPageFollowsOperation()
     // The "Timer" sub-page belongs to the conditional timer alone.
     if (page == "pnlCold")
         QCOMPARE(app.Find<QTabWidget>("tabCold")->isTabVisible(3), opInBlock == 8);
+}
+
+void tst_connection::commandDuringAnotherIsRefusedAndReported()
+{
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Find<QSpinBox>("spiTimeout")->setValue(1);
+    app.Click("btnCnt");
+    sim.controller->setFault(sim::Fault::Silence);
+    // "Ajustes" pressed while the status read waits: its read is refused at
+    // once instead of waiting for a transaction that cannot end before it.
+    QTimer::singleShot(200, &w, [&] { app.Click("btnMenuPAR"); });
+    app.Click("btnMenuStatus");
+    QCOMPARE(app.dialogs->shown, (QStringList{"warning: Unknow -15", "warning: TIMEOUT"}));
+    QCOMPARE(ShownPages(app), QStringList{"pnlPAR"});
 }
 
 void tst_connection::silentControllerGivesLongDialog()
