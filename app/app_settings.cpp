@@ -11,15 +11,13 @@ const QString SYSTEM = QStringLiteral("SYSTEM");
 const QString MODBUS = QStringLiteral("MODBUS");
 
 int32_t Bounded(const tIniFile &ini, const QString &section, const QString &key, int32_t def,
-                int32_t lo, int32_t hi)
-{
+                int32_t lo, int32_t hi) {
     const int32_t v = ini.ReadInteger(section, key, def);
     return v < lo || v > hi ? def : v;
 }
 } // namespace
 
-tAppSettings tAppSettings::Load(const tIniFile &ini)
-{
+tAppSettings tAppSettings::Load(const tIniFile &ini) {
     tAppSettings s;
     s.SaveLog = ini.ReadBool(SYSTEM, QStringLiteral("SAVE_LOG"), s.SaveLog);
     s.ModbusSaveLog = ini.ReadBool(MODBUS, QStringLiteral("SAVE_LOG"), s.ModbusSaveLog);
@@ -34,8 +32,7 @@ tAppSettings tAppSettings::Load(const tIniFile &ini)
     return s;
 }
 
-void tAppSettings::Store(tIniFile &ini) const
-{
+void tAppSettings::Store(tIniFile &ini) const {
     ini.WriteBool(SYSTEM, QStringLiteral("SAVE_LOG"), SaveLog);
     ini.WriteBool(MODBUS, QStringLiteral("SAVE_LOG"), ModbusSaveLog);
     ini.WriteInteger(SYSTEM, QStringLiteral("STYLE"), Style);
@@ -46,13 +43,11 @@ void tAppSettings::Store(tIniFile &ini) const
     ini.WriteInteger(MODBUS, QStringLiteral("TIMEOUT"), Timeout);
 }
 
-QString AppBaseName()
-{
+QString AppBaseName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-QString DefaultSettingsPath()
-{
+QString DefaultSettingsPath() {
     return QDir(QCoreApplication::applicationDirPath())
         .filePath(AppBaseName() + QStringLiteral(".ini"));
 }

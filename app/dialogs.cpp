@@ -3,8 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-QString DialogText(const QString &text)
-{
+QString DialogText(const QString &text) {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
     while (shown.endsWith(u'\n'))
@@ -14,32 +13,27 @@ QString DialogText(const QString &text)
 
 namespace {
 QMessageBox::StandardButton Ask(QWidget *parent, const QString &text,
-                                QMessageBox::StandardButtons buttons)
-{
+                                QMessageBox::StandardButtons buttons) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarvik"), DialogText(text), buttons,
                     parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 } // namespace
 
-void tWidgetDialogs::Warning(QWidget *parent, const QString &text)
-{
+void tWidgetDialogs::Warning(QWidget *parent, const QString &text) {
     Ask(parent, text, QMessageBox::Ok);
 }
 
-bool tWidgetDialogs::AskYesNo(QWidget *parent, const QString &text)
-{
+bool tWidgetDialogs::AskYesNo(QWidget *parent, const QString &text) {
     return Ask(parent, text, QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
 }
 
 QString tWidgetDialogs::AskOpenFile(QWidget *parent, const QString &filter,
-                                    const QString &startName)
-{
+                                    const QString &startName) {
     return QFileDialog::getOpenFileName(parent, QString(), startName, filter);
 }
 
 QString tWidgetDialogs::AskSaveFile(QWidget *parent, const QString &filter,
-                                    const QString &proposedName)
-{
+                                    const QString &proposedName) {
     return QFileDialog::getSaveFileName(parent, QString(), proposedName, filter);
 }

@@ -7,7 +7,7 @@ class QWidget;
 // Every modal dialog of the application goes through one of these, so tests
 // can answer them. Texts separate lines with "\r".
 class tDialogs {
-public:
+  public:
     virtual ~tDialogs() = default;
     virtual void Warning(QWidget *parent, const QString &text) = 0;
     virtual bool AskYesNo(QWidget *parent, const QString &text) = 0;
@@ -20,7 +20,7 @@ public:
 
 // The real dialogs: warning message boxes and the file dialogs.
 class tWidgetDialogs : public tDialogs {
-public:
+  public:
     void Warning(QWidget *parent, const QString &text) override;
     bool AskYesNo(QWidget *parent, const QString &text) override;
     QString AskOpenFile(QWidget *parent, const QString &filter, const QString &startName) override;

@@ -6,14 +6,12 @@
 #include <algorithm>
 
 namespace {
-bool SameName(const QString &a, const QString &b)
-{
+bool SameName(const QString &a, const QString &b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 } // namespace
 
-tIniFile::tIniFile(QString path_) : path(std::move(path_))
-{
+tIniFile::tIniFile(QString path_) : path(std::move(path_)) {
     sections.push_back({});
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -41,8 +39,7 @@ tIniFile::tIniFile(QString path_) : path(std::move(path_))
     }
 }
 
-const tIniFile::Line *tIniFile::Find(const QString &section, const QString &key) const
-{
+const tIniFile::Line *tIniFile::Find(const QString &section, const QString &key) const {
     for (const Section &s : sections) {
         if (s.name.isEmpty() || !SameName(s.name, section))
             continue;
@@ -53,8 +50,7 @@ const tIniFile::Line *tIniFile::Find(const QString &section, const QString &key)
     return nullptr;
 }
 
-tIniFile::Section &tIniFile::SectionFor(const QString &name)
-{
+tIniFile::Section &tIniFile::SectionFor(const QString &name) {
     auto it = std::find_if(sections.begin(), sections.end(), [&](const Section &s) {
         return !s.name.isEmpty() && SameName(s.name, name);
     });
@@ -64,28 +60,24 @@ tIniFile::Section &tIniFile::SectionFor(const QString &name)
     return sections.back();
 }
 
-QString tIniFile::ReadString(const QString &section, const QString &key, const QString &def) const
-{
+QString tIniFile::ReadString(const QString &section, const QString &key, const QString &def) const {
     const Line *l = Find(section, key);
     return l ? l->text : def;
 }
 
-int32_t tIniFile::ReadInteger(const QString &section, const QString &key, int32_t def) const
-{
+int32_t tIniFile::ReadInteger(const QString &section, const QString &key, int32_t def) const {
     bool ok = false;
     const int32_t value = ReadString(section, key, QString()).toInt(&ok, 10);
     return ok ? value : def;
 }
 
-bool tIniFile::ReadBool(const QString &section, const QString &key, bool def) const
-{
+bool tIniFile::ReadBool(const QString &section, const QString &key, bool def) const {
     bool ok = false;
     const qlonglong value = ReadString(section, key, QString()).toLongLong(&ok, 10);
     return ok ? value != 0 : def;
 }
 
-void tIniFile::WriteString(const QString &section, const QString &key, const QString &value)
-{
+void tIniFile::WriteString(const QString &section, const QString &key, const QString &value) {
     Section &s = SectionFor(section);
     for (Line &l : s.lines) {
         if (!l.key.isEmpty() && SameName(l.key, key)) {
@@ -101,18 +93,15 @@ void tIniFile::WriteString(const QString &section, const QString &key, const QSt
     s.lines.insert(at, {key, value});
 }
 
-void tIniFile::WriteInteger(const QString &section, const QString &key, int32_t value)
-{
+void tIniFile::WriteInteger(const QString &section, const QString &key, int32_t value) {
     WriteString(section, key, QString::number(value));
 }
 
-void tIniFile::WriteBool(const QString &section, const QString &key, bool value)
-{
+void tIniFile::WriteBool(const QString &section, const QString &key, bool value) {
     WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-bool tIniFile::UpdateFile(QString *error) const
-{
+bool tIniFile::UpdateFile(QString *error) const {
     QString text;
     for (const Section &s : sections) {
         if (!s.name.isEmpty())

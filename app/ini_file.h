@@ -11,7 +11,7 @@
 // a file written from scratch lists them exactly as the program wrote them.
 // Names compare case-insensitively; lines it does not understand are kept.
 class tIniFile {
-public:
+  public:
     // Loads `path` if it exists and can be read; otherwise starts empty.
     explicit tIniFile(QString path);
 
@@ -31,7 +31,7 @@ public:
     // failed write leaves the previous file as it was.
     bool UpdateFile(QString *error = nullptr) const;
 
-private:
+  private:
     struct Line {
         QString key; // empty: a line kept verbatim
         QString text;

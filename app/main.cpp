@@ -4,8 +4,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -29,15 +29,13 @@
 #include <QTimer>
 
 namespace {
-QFrame *Panel(const QString &name)
-{
+QFrame *Panel(const QString &name) {
     auto *panel = new QFrame;
     panel->setObjectName(name);
     return panel;
 }
 
-void SetPointSize(QWidget *w, int size, bool bold)
-{
+void SetPointSize(QWidget *w, int size, bool bold) {
     QFont font = w->font();
     font.setPointSize(size);
     font.setBold(bold);
@@ -50,8 +48,7 @@ TfrmMain::TfrmMain(tStartOptions options_)
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
       options(std::move(options_)), dialogs(std::move(options.dialogs)),
-      closeRetry(new QTimer(this))
-{
+      closeRetry(new QTimer(this)) {
     if (!dialogs)
         dialogs = std::make_unique<tWidgetDialogs>();
     if (options.settingsPath.isEmpty())
@@ -67,13 +64,11 @@ TfrmMain::TfrmMain(tStartOptions options_)
         move(at->availableGeometry().center() - rect().center());
 }
 
-TfrmMain::~TfrmMain()
-{
+TfrmMain::~TfrmMain() {
     FormDestroy();
 }
 
-void TfrmMain::BuildFrame()
-{
+void TfrmMain::BuildFrame() {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tarvik v1.1"));
     setFixedSize(915, 451);
@@ -199,8 +194,7 @@ void TfrmMain::BuildFrame()
                 [this, r] { SetMenuParRelay(r, btnMenuRelay[r]); });
 }
 
-void TfrmMain::FormCreate()
-{
+void TfrmMain::FormCreate() {
     ondrel = std::make_unique<tOndrel>();
     ondrel->OnTraceError = [this](const QString &why) {
         Report(clERROR, QStringLiteral("LOG de comunicação desligado: %1").arg(why));
@@ -236,8 +230,7 @@ void TfrmMain::FormCreate()
     CompsState();
 }
 
-void TfrmMain::OpenEventLog()
-{
+void TfrmMain::OpenEventLog() {
     const QString name = AppBaseName() + QStringLiteral(".log");
     Flog = std::make_unique<tTraceLog>();
     if (!Flog->Open(name, QStringLiteral("INICIAÇÃO DO SISTEMA"))) {
@@ -252,8 +245,7 @@ void TfrmMain::OpenEventLog()
     };
 }
 
-void TfrmMain::showEvent(QShowEvent *event)
-{
+void TfrmMain::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (!shownOnce) {
         shownOnce = true;
@@ -261,13 +253,11 @@ void TfrmMain::showEvent(QShowEvent *event)
     }
 }
 
-void TfrmMain::FormShow()
-{
+void TfrmMain::FormShow() {
     aboutPage->cbxStyle->setCurrentIndex(settings.Style);
 }
 
-void TfrmMain::closeEvent(QCloseEvent *event)
-{
+void TfrmMain::closeEvent(QCloseEvent *event) {
     // Closing under a waiting transaction would pull the window from under
     // it; try again once the command has returned.
     if (ondrel->Busy) {
@@ -280,8 +270,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void TfrmMain::FormDestroy()
-{
+void TfrmMain::FormDestroy() {
     status->timerProcess()->stop();
     tAppSettings s;
     s.SaveLog = SaveLog;
@@ -307,20 +296,17 @@ void TfrmMain::FormDestroy()
 // returns: waiting here would never end. The refusal goes back to the screen
 // like any failed command; user actions report it through ModbusError, the
 // status refresh drops it silently.
-int32_t TfrmMain::SendCommand(tCommand cmd)
-{
+int32_t TfrmMain::SendCommand(tCommand cmd) {
     return ondrel->SendCommand(cmd);
 }
 
-void TfrmMain::ModbusError(int32_t code)
-{
+void TfrmMain::ModbusError(int32_t code) {
     const QString text = modbus_strerror(code);
     Report(0, QStringLiteral("Modbus error %1").arg(text));
     Warning(text);
 }
 
-void TfrmMain::Report(uint32_t color, const QString &text)
-{
+void TfrmMain::Report(uint32_t color, const QString &text) {
     // The styles own the status line's look, so the colour changes nothing
     // visible; it stays on the label as a property.
     lblStatus->setProperty("reportColor", color);
@@ -330,43 +316,35 @@ void TfrmMain::Report(uint32_t color, const QString &text)
     bar->setValue(bar->maximum());
 }
 
-void TfrmMain::LogLine(const QString &text)
-{
+void TfrmMain::LogLine(const QString &text) {
     if (SaveLog && Flog && Flog->IsOpen())
         Flog->Line(text);
 }
 
-void TfrmMain::Msg(const QString &s)
-{
+void TfrmMain::Msg(const QString &s) {
     msgWindow->Msg(s);
 }
 
-void TfrmMain::HideMsg()
-{
+void TfrmMain::HideMsg() {
     msgWindow->HideMsg();
 }
 
-void TfrmMain::Warning(const QString &text)
-{
+void TfrmMain::Warning(const QString &text) {
     dialogs->Warning(this, text);
 }
 
-bool TfrmMain::AskYesNo(const QString &text)
-{
+bool TfrmMain::AskYesNo(const QString &text) {
     return dialogs->AskYesNo(this, text);
 }
 
-QString TfrmMain::AskOpenFile(const QString &filter, const QString &startName)
-{
+QString TfrmMain::AskOpenFile(const QString &filter, const QString &startName) {
     return dialogs->AskOpenFile(this, filter, startName);
 }
 
-QString TfrmMain::AskSaveFile(const QString &filter, const QString &proposedName)
-{
+QString TfrmMain::AskSaveFile(const QString &filter, const QString &proposedName) {
     return dialogs->AskSaveFile(this, filter, proposedName);
 }
 
-void TfrmMain::btnCntClick()
-{
+void TfrmMain::btnCntClick() {
     conn->btnCntClick();
 }

@@ -43,7 +43,7 @@ constexpr int32_t styleJET = 2;
 // log and the message window, and serves every page as its ScreenHost.
 class TfrmMain : public QWidget, public ScreenHost {
     Q_OBJECT
-public:
+  public:
     explicit TfrmMain(tStartOptions options = {});
     ~TfrmMain() override;
 
@@ -85,11 +85,11 @@ public:
     // Replaces the dialogs, e.g. by a scripted set in tests.
     void SetDialogs(std::unique_ptr<tDialogs> d) { dialogs = std::move(d); }
 
-protected:
+  protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     void BuildFrame();
     void FormCreate();
     void FormShow();

@@ -17,8 +17,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
-void TfrmMain::ShowPage(QWidget *page)
-{
+void TfrmMain::ShowPage(QWidget *page) {
     for (QWidget *p : pages)
         if (p != page)
             p->hide();
@@ -27,60 +26,50 @@ void TfrmMain::ShowPage(QWidget *page)
     current = page;
 }
 
-void TfrmMain::FirstVisit(QPushButton *button, const std::function<void()> &read)
-{
+void TfrmMain::FirstVisit(QPushButton *button, const std::function<void()> &read) {
     if (button->property("tag").toInt() != 0)
         return;
     button->setProperty("tag", 1);
     read();
 }
 
-void TfrmMain::btnMenuMainClick()
-{
+void TfrmMain::btnMenuMainClick() {
     ShowPage(conn);
 }
 
-void TfrmMain::btnMenuStatusClick()
-{
+void TfrmMain::btnMenuStatusClick() {
     ShowPage(status->page(ondrel->nRelay));
     status->btnStatusRead4Click();
 }
 
-void TfrmMain::btnMenuLogClick()
-{
+void TfrmMain::btnMenuLogClick() {
     ShowPage(logPage);
 }
 
-void TfrmMain::btnMenuPARClick()
-{
+void TfrmMain::btnMenuPARClick() {
     ShowPage(parPage);
     FirstVisit(btnMenuPAR, [this] { parPage->btnReadParClick(); });
 }
 
-void TfrmMain::btnMenuRTCClick()
-{
+void TfrmMain::btnMenuRTCClick() {
     ShowPage(rtcPage);
     FirstVisit(btnMenuRTC, [this] { rtcPage->btnRTCLerClick(); });
 }
 
-void TfrmMain::btnMenuSetOPClick()
-{
+void TfrmMain::btnMenuSetOPClick() {
     ShowPage(opPage);
     FirstVisit(btnMenuSetOP, [this] { opPage->btnOpReadClick(); });
 }
 
-void TfrmMain::btnMenuAboutClick()
-{
+void TfrmMain::btnMenuAboutClick() {
     ShowPage(aboutPage);
 }
 
-void TfrmMain::btnMenuSairClick()
-{
+void TfrmMain::btnMenuSairClick() {
     close();
 }
 
-void TfrmMain::SetMenuParRelay(int relay, QPushButton *button)
-{
+void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
     relayPages->RelaySet = relay;
     QWidget *page = relayPages->Choose();
     ShowPage(page);
@@ -94,8 +83,7 @@ void TfrmMain::SetMenuParRelay(int relay, QPushButton *button)
     relayPages->SetParRelays();
 }
 
-void TfrmMain::CompsState()
-{
+void TfrmMain::CompsState() {
     const bool on = ondrel->Connected();
     const int32_t n = ondrel->nRelay;
     auto enable = [](std::initializer_list<QWidget *> widgets, bool state) {

@@ -11,8 +11,7 @@
 TfrmShow::TfrmShow(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       indCnt(new TActivityIndicator), lbl(new QLabel(QStringLiteral("MSG"))),
-      timer(new QTimer(this))
-{
+      timer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmShow"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -48,8 +47,7 @@ TfrmShow::TfrmShow(QWidget *mainWindow)
     connect(timer, &QTimer::timeout, this, &TfrmShow::AutoHideTimer);
 }
 
-void TfrmShow::Msg(const QString &s)
-{
+void TfrmShow::Msg(const QString &s) {
     timer->stop();
     lbl->setText(s);
     FitText();
@@ -59,21 +57,18 @@ void TfrmShow::Msg(const QString &s)
     FHideMsg = false;
 }
 
-void TfrmShow::HideMsg()
-{
+void TfrmShow::HideMsg() {
     FHideMsg = true;
 }
 
-void TfrmShow::AutoHideTimer()
-{
+void TfrmShow::AutoHideTimer() {
     if (FHideMsg)
         hide();
 }
 
 // The window keeps its size; a message too long for size 14 is written
 // smaller rather than cut off at both ends.
-void TfrmShow::FitText()
-{
+void TfrmShow::FitText() {
     ensurePolished();
     layout()->activate();
     const int room = lbl->contentsRect().width() - 4;
@@ -84,8 +79,7 @@ void TfrmShow::FitText()
     lbl->setFont(font);
 }
 
-void TfrmShow::CentreOverOwner()
-{
+void TfrmShow::CentreOverOwner() {
     if (const QWidget *owner = parentWidget())
         move(owner->frameGeometry().center() - rect().center());
 }

@@ -12,7 +12,7 @@ class TActivityIndicator;
 // 800 ms and otherwise until the next multiple of 800 ms after the latest Msg.
 class TfrmShow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TfrmShow(QWidget *mainWindow);
 
     void Msg(const QString &s);
@@ -22,7 +22,7 @@ public:
     QLabel *lblMsg() const { return lbl; }
     QTimer *AutoHide() const { return timer; }
 
-private:
+  private:
     void FitText();
     void CentreOverOwner();
 

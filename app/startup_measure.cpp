@@ -15,8 +15,7 @@
 namespace {
 // Milliseconds since this process started, from the kernel's record of its
 // start (clock ticks since boot, usually 10 ms each).
-double MsSinceProcessStart()
-{
+double MsSinceProcessStart() {
     QFile stat(QStringLiteral("/proc/self/stat"));
     if (!stat.open(QIODevice::ReadOnly))
         return -1;
@@ -30,8 +29,7 @@ double MsSinceProcessStart()
     return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-long ResidentKb()
-{
+long ResidentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
@@ -43,13 +41,11 @@ long ResidentKb()
 
 // Dialogs would wait for a hand that is not there; print them instead.
 class tPrintedDialogs : public tDialogs {
-public:
-    void Warning(QWidget *, const QString &text) override
-    {
+  public:
+    void Warning(QWidget *, const QString &text) override {
         std::printf("dialog: %s\n", qPrintable(DialogText(text)));
     }
-    bool AskYesNo(QWidget *parent, const QString &text) override
-    {
+    bool AskYesNo(QWidget *parent, const QString &text) override {
         Warning(parent, text);
         return true;
     }
@@ -58,11 +54,10 @@ public:
 };
 
 class tFirstPaint : public QObject {
-public:
+  public:
     explicit tFirstPaint(TfrmMain &w) : QObject(&w), frmMain(w) { w.installEventFilter(this); }
 
-    bool eventFilter(QObject *, QEvent *event) override
-    {
+    bool eventFilter(QObject *, QEvent *event) override {
         if (event->type() == QEvent::Paint) {
             frmMain.removeEventFilter(this);
             // Queued, so the paint this event starts is finished when measured.
@@ -71,9 +66,8 @@ public:
         return false;
     }
 
-private:
-    static void Report(TfrmMain &w)
-    {
+  private:
+    static void Report(TfrmMain &w) {
         std::printf("startup to window shown: %.0f ms\n", MsSinceProcessStart());
         std::printf("resident memory before connecting: %.1f MB\n", ResidentKb() / 1024.0);
         w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
@@ -88,8 +82,7 @@ private:
 };
 } // namespace
 
-void MeasureStartup(TfrmMain &frmMain)
-{
+void MeasureStartup(TfrmMain &frmMain) {
     frmMain.SetDialogs(std::make_unique<tPrintedDialogs>());
     new tFirstPaint(frmMain);
 }

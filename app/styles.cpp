@@ -9,8 +9,7 @@
 namespace {
 // The style sheet of a style; "Windows" has none, so the platform's own
 // style draws the windows.
-QString StyleSheet(int32_t index)
-{
+QString StyleSheet(int32_t index) {
     static const char *const files[] = {nullptr, ":/styles/transparente.qss", ":/styles/jet.qss"};
     if (!files[index])
         return QString();
@@ -21,8 +20,7 @@ QString StyleSheet(int32_t index)
 }
 } // namespace
 
-void TfrmMain::ApllyStyle(int32_t index)
-{
+void TfrmMain::ApllyStyle(int32_t index) {
     if (index >= styleWINDOWS && index <= styleJET) {
         const QString sheet = StyleSheet(index);
         setStyleSheet(sheet);
@@ -31,7 +29,6 @@ void TfrmMain::ApllyStyle(int32_t index)
     StyleForm = index;
 }
 
-void TfrmMain::cbxStyleChange()
-{
+void TfrmMain::cbxStyleChange() {
     ApllyStyle(aboutPage->cbxStyle->currentIndex());
 }

@@ -15,16 +15,14 @@
 
 namespace {
 
-double cpuMs(int who)
-{
+double cpuMs(int who) {
     rusage u{};
     getrusage(who, &u);
     auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
-double percentile(std::vector<double> v, double p)
-{
+double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
     return v[i];
@@ -32,8 +30,7 @@ double percentile(std::vector<double> v, double p)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
 

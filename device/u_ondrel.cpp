@@ -24,12 +24,15 @@ constexpr int32_t baudTable[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 } // namespace
 
-tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>())
-{
+tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>()) {
     FModBus = std::make_unique<tModBus>(
         [this](const uint8_t *buffer, int32_t n) { return FUart->Write(buffer, n); },
         [this](uint8_t &c) { return FUart->GetC(c); }, [this] { FUart->Purge(); });
     FModBus->PortLost = [this] { return !FUart->Active(); };
+    FModBus->Idle = [this] {
+        if (OnIdle)
+            OnIdle();
+    };
     auto report = [this](const QString &why) {
         if (OnTraceError)
             OnTraceError(why);
@@ -39,41 +42,46 @@ tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique
     SetBaudRate(7);
 }
 
-tOndrel::~tOndrel()
-{
+tOndrel::~tOndrel() {
     // The master (and its trace) goes first, then the port, then this trace.
     FModBus.reset();
     FUart.reset();
     flog.reset();
 }
 
-void tOndrel::SetTimeout(int32_t Value)
-{
+void tOndrel::SetTimeout(int32_t Value) {
     if (Value < 1 || Value > 10)
         Value = 3;
     FTimeout = Value;
     FModBus->SetTimeout(Value);
 }
 
-void tOndrel::SetBaudRate(int32_t Value)
-{
+void tOndrel::SetBaudRate(int32_t Value) {
     FBaudRate = Value;
     const bool listed = Value >= 1 && Value <= int32_t(std::size(baudTable));
     FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
 }
 
-void tOndrel::SetSaveLog(bool Value)
-{
+void tOndrel::SetSaveLog(bool Value) {
     if (Value)
         flog->Open(QStringLiteral("commands.log"), QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
     FSaveLog = Value;
     FModBus->SetSaveLog(Value);
 }
 
-int32_t tOndrel::GetPorts(QStringList &PortsList) { return uart_GetCommList(PortsList); }
+int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
+    PortsList.clear();
+    if (Descriptions)
+        Descriptions->clear();
+    for (const tPortInfo &p : uart_GetCommInfo()) {
+        PortsList.append(p.name);
+        if (Descriptions)
+            Descriptions->append(p.description);
+    }
+    return int32_t(PortsList.size());
+}
 
-int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id)
-{
+int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     Fid = id;
     if (FConnected) {
         FUart->Close();
@@ -103,8 +111,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id)
     return 1;
 }
 
-void tOndrel::CloseConnection()
-{
+void tOndrel::CloseConnection() {
     if (!FConnected)
         return;
     ErrorCom = 0;
@@ -123,8 +130,7 @@ void tOndrel::CloseConnection()
         r.sts = -1;
 }
 
-int32_t tOndrel::SendCommand(tCommand cmd)
-{
+int32_t tOndrel::SendCommand(tCommand cmd) {
     if (Busy)
         return errMODBUS_BUSY;
     Busy = true;
@@ -169,8 +175,7 @@ int32_t tOndrel::SendCommand(tCommand cmd)
     return result;
 }
 
-void tOndrel::Trace(const QString &line)
-{
+void tOndrel::Trace(const QString &line) {
     if (FSaveLog)
         flog->Line(line);
 }

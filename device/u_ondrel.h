@@ -2,6 +2,7 @@
 
 #include "u_modbus.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -117,7 +118,7 @@ enum class tConfigError {
 // The driver of one controller: owns the port and the Modbus master, keeps
 // the session and the application's copy of the controller's state.
 class tOndrel {
-public:
+  public:
     tOndrel();
     ~tOndrel();
     tOndrel(const tOndrel &) = delete;
@@ -131,7 +132,10 @@ public:
     bool Connected() const { return FConnected; }
     bool SaveLog() const { return FSaveLog; }
 
-    int32_t GetPorts(QStringList &PortsList);
+    // The system's serial ports by the names they are opened with; with
+    // `Descriptions`, what the system knows of the adapter behind each, in
+    // the same order (empty when nothing). One enumeration serves both.
+    int32_t GetPorts(QStringList &PortsList, QStringList *Descriptions = nullptr);
     int32_t OpenConnection(const QString &PortCOM, int32_t id);
     void CloseConnection();
     int32_t SendCommand(tCommand cmd);
@@ -140,14 +144,20 @@ public:
     // a text the user can be shown in `error` and the kind of failure in
     // `why`. A refused load changes no field; a failed save leaves the file
     // it was replacing as it was.
-    bool SaveConfig(const QString &name, QString *error = nullptr,
-                    tConfigError *why = nullptr);
-    bool LoadConfig(const QString &name, QString *error = nullptr,
-                    tConfigError *why = nullptr);
+    bool SaveConfig(const QString &name, QString *error = nullptr, tConfigError *why = nullptr);
+    bool LoadConfig(const QString &name, QString *error = nullptr, tConfigError *why = nullptr);
 
     // Called once per trace file when a line of it cannot be written; that
     // file is closed then and the commands go on untraced in it.
     std::function<void(const QString &why)> OnTraceError;
+
+    // Run at every poll while a command waits for its answer. By default it
+    // lets the thread's Qt events run, so a window stays live during a
+    // transaction; a program without an event loop may clear it.
+    std::function<void()> OnIdle = [] {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    };
 
     // Read-only view of the register buffer, for tests and traces.
     const uint16_t *Regs() const { return FRegs; }
@@ -170,7 +180,7 @@ public:
     int32_t LogLastSlot = -1;
     int32_t LogSlotRead = 0;
 
-private:
+  private:
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
     // packing FRegs for a multiple write; after success, unpack into fields.
     tTransaction Prepare(tCommand cmd);

@@ -1,7 +1,6 @@
 #include "u_crc.h"
 
-uint16_t crc16_Poly(uint16_t poly)
-{
+uint16_t crc16_Poly(uint16_t poly) {
     uint16_t reversed = 0;
     for (int bit = 0; bit < 16; ++bit)
         if (poly & (1u << bit))
@@ -9,8 +8,7 @@ uint16_t crc16_Poly(uint16_t poly)
     return reversed;
 }
 
-uint16_t crc16_Right(const uint8_t *data, int32_t n, uint16_t poly, uint16_t init)
-{
+uint16_t crc16_Right(const uint8_t *data, int32_t n, uint16_t poly, uint16_t init) {
     const uint16_t reversed = crc16_Poly(poly);
     uint16_t crc = init;
     for (int32_t i = 0; i < n; ++i) {
@@ -21,7 +19,6 @@ uint16_t crc16_Right(const uint8_t *data, int32_t n, uint16_t poly, uint16_t ini
     return crc;
 }
 
-uint16_t crc16_MODBUS(const uint8_t *data, int32_t n)
-{
+uint16_t crc16_MODBUS(const uint8_t *data, int32_t n) {
     return crc16_Right(data, n, 0x8005, 0xFFFF);
 }

@@ -3,7 +3,6 @@
 #include "trace_log.h"
 #include "u_crc.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 namespace {
@@ -18,25 +17,24 @@ constexpr uint8_t fnREAD_REGS = 3;
 constexpr uint8_t fnWRITE_REG = 6;
 constexpr uint8_t fnWRITE_REGS = 16;
 
-void put16(uint8_t *at, int32_t v)
-{
+void put16(uint8_t *at, int32_t v) {
     at[0] = uint8_t(v >> 8);
     at[1] = uint8_t(v);
 }
 
-int32_t get16(const uint8_t *at) { return 256 * at[0] + at[1]; }
+int32_t get16(const uint8_t *at) {
+    return 256 * at[0] + at[1];
+}
 
 // Request header shared by the three functions: address, function, two 16-bit fields.
-void putHeader(uint8_t *frame, int32_t slave, uint8_t function, int32_t a, int32_t b)
-{
+void putHeader(uint8_t *frame, int32_t slave, uint8_t function, int32_t a, int32_t b) {
     frame[0] = uint8_t(slave);
     frame[1] = function;
     put16(frame + 2, a);
     put16(frame + 4, b);
 }
 
-void putCrc(uint8_t *frame, int32_t n)
-{
+void putCrc(uint8_t *frame, int32_t n) {
     const uint16_t crc = crc16_MODBUS(frame, n);
     frame[n] = uint8_t(crc);
     frame[n + 1] = uint8_t(crc >> 8);
@@ -44,8 +42,7 @@ void putCrc(uint8_t *frame, int32_t n)
 
 } // namespace
 
-QString modbus_strerror(int32_t code)
-{
+QString modbus_strerror(int32_t code) {
     switch (code) {
     case errMODBUS_ILLEGAL_FUNCTION:
         return QStringLiteral("ILLEGAL FUNCTION");
@@ -64,8 +61,7 @@ QString modbus_strerror(int32_t code)
 
 tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
     : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
-      FPurge(std::move(Purge))
-{
+      FPurge(std::move(Purge)) {
     flog->OnError = [this](const QString &why) {
         if (OnTraceError)
             OnTraceError(why);
@@ -74,22 +70,19 @@ tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
 
 tModBus::~tModBus() = default;
 
-void tModBus::SetSaveLog(bool on)
-{
+void tModBus::SetSaveLog(bool on) {
     if (on)
         flog->Open(QStringLiteral("modbus.log"), QStringLiteral("INICIAÇÃO DO LOG MODBUS"));
     FSaveLog = on;
 }
 
-template <typename... Args> void tModBus::Trace(const char *format, Args... args)
-{
+template <typename... Args> void tModBus::Trace(const char *format, Args... args) {
     // Formatting costs more than the rest of a transaction: skip it when off.
     if (FSaveLog && flog->IsOpen())
         flog->Line(QString::asprintf(format, args...));
 }
 
-int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len)
-{
+int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *regs, int32_t len) {
     Trace("Read Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit), len);
     if (len < 1 || len > maxREAD_REGS) {
         Trace("    err len %d", len);
@@ -115,8 +108,7 @@ int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *r
     return len;
 }
 
-int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value)
-{
+int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value) {
     Trace("Write Reg [Device=ID %d] [addr init=0x%X] [value=%d]", AddrSlave, unsigned(Addr),
           int(Value));
     putHeader(FQuerieOut, AddrSlave, fnWRITE_REG, Addr, Value);
@@ -128,8 +120,7 @@ int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value)
 }
 
 int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint16_t *regs,
-                                 int32_t len)
-{
+                                 int32_t len) {
     Trace("Write Regs [Device=ID %d] [addr init=0x%X] [len=%d]", AddrSlave, unsigned(AddrInit),
           len);
     if (len < 1 || len > maxWRITE_REGS) {
@@ -149,8 +140,7 @@ int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint
 
 // Steps shared by the three functions once the request is built: purge, send,
 // receive and check the header. Returns the answer's length or a failure.
-int32_t tModBus::Transact(int32_t frameLen)
-{
+int32_t tModBus::Transact(int32_t frameLen) {
     FPurge();
     if (FPortOut(FQuerieOut, frameLen) != frameLen) {
         Trace("    err TX");
@@ -165,8 +155,7 @@ int32_t tModBus::Transact(int32_t frameLen)
 
 // A write answer echoes the register address and then the value (function
 // 6) or the quantity (function 16).
-int32_t tModBus::CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch)
-{
+int32_t tModBus::CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch) {
     if (!FrameLength(count, 8))
         return errMODBUS_LEN;
     const int32_t echoAddr = get16(FQuerieIn + 2);
@@ -184,16 +173,14 @@ int32_t tModBus::CheckEcho(int32_t count, int32_t addr, uint16_t second, const c
 
 // An answer whose CRC holds but whose length does not fit its function would
 // otherwise be read past its end, into the previous answer's bytes.
-bool tModBus::FrameLength(int32_t count, int32_t expected)
-{
+bool tModBus::FrameLength(int32_t count, int32_t expected) {
     if (count == expected)
         return true;
     Trace("    err len frame %d <> %d", expected, count);
     return false;
 }
 
-int32_t tModBus::GetPacket()
-{
+int32_t tModBus::GetPacket() {
     int32_t count = 0;
     QElapsedTimer clock;
     clock.start();
@@ -233,13 +220,12 @@ int32_t tModBus::GetPacket()
                 return errMODBUS_TIMEOUT;
             }
         }
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
+        if (Idle)
+            Idle();
     }
 }
 
-int32_t tModBus::ValidatePacket()
-{
+int32_t tModBus::ValidatePacket() {
     if (FQuerieIn[0] != FQuerieOut[0]) {
         Trace("    err ADDR");
         return errMODBUS_ADDR;

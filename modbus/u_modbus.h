@@ -12,6 +12,9 @@ class tTraceLog;
 using tPortOut = std::function<int32_t(const uint8_t *buffer, int32_t n)>;
 using tPortIn = std::function<bool(uint8_t &c)>;
 using tPurge = std::function<void()>;
+// Called at every poll of the wait for an answer, so the caller's window can
+// repaint and its timers fire meanwhile; the master itself knows no event loop.
+using tIdle = std::function<void()>;
 
 // Result codes: positive is success, negative a failure.
 constexpr int32_t errMODBUS_ILLEGAL_FUNCTION = -1;
@@ -42,7 +45,7 @@ constexpr int32_t maxREAD_REGS = 125;
 constexpr int32_t maxWRITE_REGS = 123;
 
 class tModBus {
-public:
+  public:
     tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge);
     ~tModBus();
     tModBus(const tModBus &) = delete;
@@ -67,7 +70,10 @@ public:
     // polling a dead port until the time-out.
     std::function<bool()> PortLost;
 
-private:
+    // Optional: run at every poll of the wait for an answer.
+    tIdle Idle;
+
+  private:
     int32_t Transact(int32_t frameLen);
     int32_t CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch);
     bool FrameLength(int32_t count, int32_t expected);

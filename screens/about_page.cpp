@@ -7,8 +7,7 @@
 #include <QLocale>
 
 namespace {
-QString BuildDate()
-{
+QString BuildDate() {
     const QDate date =
         QDate::fromString(QString::fromLatin1(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
     return QLocale().toString(date, QLocale::ShortFormat);
@@ -16,8 +15,7 @@ QString BuildDate()
 } // namespace
 
 TAboutPage::TAboutPage(QWidget *parent)
-    : TPage(QStringLiteral("pnlAbout"), QStringLiteral("Sobre"), parent), cbxStyle(new QComboBox)
-{
+    : TPage(QStringLiteral("pnlAbout"), QStringLiteral("Sobre"), parent), cbxStyle(new QComboBox) {
     auto *product = new QLabel(QStringLiteral("Tarvik v1.1"));
     product->setObjectName(QStringLiteral("lblProduct"));
     QFont big = product->font();

@@ -7,7 +7,7 @@ class QComboBox;
 // pnlAbout: product name, version and build date, and the style selector.
 class TAboutPage : public TPage {
     Q_OBJECT
-public:
+  public:
     explicit TAboutPage(QWidget *parent = nullptr);
 
     // "Windows", "Transparente", "Jet"; nothing selected until the window is

@@ -7,8 +7,7 @@
 #include <cmath>
 #include <numbers>
 
-TActivityIndicator::TActivityIndicator(QWidget *parent) : QWidget(parent), timer(new QTimer(this))
-{
+TActivityIndicator::TActivityIndicator(QWidget *parent) : QWidget(parent), timer(new QTimer(this)) {
     timer->setInterval(90);
     connect(timer, &QTimer::timeout, this, [this] {
         frame = (frame + 1) % Dots;
@@ -17,18 +16,15 @@ TActivityIndicator::TActivityIndicator(QWidget *parent) : QWidget(parent), timer
 }
 
 // Turning only while shown keeps hidden indicators from waking the event loop.
-void TActivityIndicator::showEvent(QShowEvent *)
-{
+void TActivityIndicator::showEvent(QShowEvent *) {
     timer->start();
 }
 
-void TActivityIndicator::hideEvent(QHideEvent *)
-{
+void TActivityIndicator::hideEvent(QHideEvent *) {
     timer->stop();
 }
 
-void TActivityIndicator::paintEvent(QPaintEvent *)
-{
+void TActivityIndicator::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal side = std::min(width(), height());

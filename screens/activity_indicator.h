@@ -8,18 +8,18 @@ class QTimer;
 // text colour so that the styles colour it too.
 class TActivityIndicator : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TActivityIndicator(QWidget *parent = nullptr);
 
     QSize sizeHint() const override { return {32, 32}; }
     int Frame() const { return frame; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
-private:
+  private:
     static constexpr int Dots = 10;
     QTimer *timer;
     int frame = 0;

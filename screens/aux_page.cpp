@@ -7,6 +7,4 @@ TAuxPage::TAuxPage(QWidget *parent)
                        {},
                        {QStringLiteral("btnAuxRead"), QStringLiteral("btnAuxWrite"),
                         QStringLiteral("Button6")}},
-                      parent)
-{
-}
+                      parent) {}

@@ -9,6 +9,4 @@ TColdPage::TColdPage(QWidget *parent)
             QStringLiteral("tabItemTimes=Tempos"), QStringLiteral("tabItemTimer=Timer")},
            {QStringLiteral("btnColdRead"), QStringLiteral("btnColdWrite"),
             QStringLiteral("Button1")}},
-          parent)
-{
-}
+          parent) {}

@@ -1,7 +1,6 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
-#include "u_uart.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -16,16 +15,14 @@
 namespace {
 const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
 
-QSpinBox *SpinBox(const QString &name, int lo, int hi)
-{
+QSpinBox *SpinBox(const QString &name, int lo, int hi) {
     auto *box = new QSpinBox;
     box->setObjectName(name);
     box->setRange(lo, hi);
     return box;
 }
 
-QGroupBox *Group(const QString &title, QLayout *layout)
-{
+QGroupBox *Group(const QString &title, QLayout *layout) {
     auto *group = new QGroupBox(title);
     group->setLayout(layout);
     return group;
@@ -45,8 +42,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
       memoLog(new QPlainTextEdit),
-      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_)
-{
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_) {
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
     // A number box: typed, not stepped.
@@ -120,8 +116,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
 }
 
-bool TConnectionPage::eventFilter(QObject *watched, QEvent *event)
-{
+bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
     if (watched == memoLog->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         btnClearClick();
         return true;
@@ -129,10 +124,9 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event)
     return TPage::eventFilter(watched, event);
 }
 
-void TConnectionPage::btnUpDatePortsClick()
-{
-    QStringList names;
-    const int32_t n = host.Ondrel().GetPorts(names);
+void TConnectionPage::btnUpDatePortsClick() {
+    QStringList names, descriptions;
+    const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
     cbxPort->clear();
     cbxPort->addItems(names);
     if (n <= 0) {
@@ -142,11 +136,9 @@ void TConnectionPage::btnUpDatePortsClick()
     }
     // The entry's text stays the name it is opened by; what the system knows
     // of the adapter behind it is offered as the entry's tooltip.
-    for (const tPortInfo &info : uart_GetCommInfo()) {
-        const int at = cbxPort->findText(info.name);
-        if (at >= 0 && !info.description.isEmpty())
-            cbxPort->setItemData(at, info.description, Qt::ToolTipRole);
-    }
+    for (int at = 0; at < descriptions.size(); ++at)
+        if (!descriptions[at].isEmpty())
+            cbxPort->setItemData(at, descriptions[at], Qt::ToolTipRole);
     cbxPort->setCurrentIndex(0);
     host.Report(clOK, QStringLiteral("Portas COMs encontradas:"));
     for (const QString &name : names)
@@ -154,26 +146,22 @@ void TConnectionPage::btnUpDatePortsClick()
     host.Report(clOK, QStringLiteral("Encontrado %1 portas COMs").arg(n));
 }
 
-bool TConnectionPage::SelectPort(const QString &name)
-{
+bool TConnectionPage::SelectPort(const QString &name) {
     const int at = cbxPort->findText(name);
     if (at >= 0)
         cbxPort->setCurrentIndex(at);
     return at >= 0;
 }
 
-void TConnectionPage::spiBaudChange()
-{
+void TConnectionPage::spiBaudChange() {
     host.Ondrel().SetBaudRate(spiBaud->value());
 }
 
-void TConnectionPage::spiTimeoutChange()
-{
+void TConnectionPage::spiTimeoutChange() {
     host.Ondrel().SetTimeout(spiTimeout->value());
 }
 
-void TConnectionPage::btnCntClick()
-{
+void TConnectionPage::btnCntClick() {
     Q_EMIT bannerChanged(ModelBannerIdle);
     if (host.Ondrel().Connected()) {
         Disconnect();
@@ -191,8 +179,7 @@ void TConnectionPage::btnCntClick()
     Connect();
 }
 
-void TConnectionPage::Disconnect()
-{
+void TConnectionPage::Disconnect() {
     host.Ondrel().CloseConnection();
     LayoutIndConnect->hide();
     host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
@@ -201,8 +188,7 @@ void TConnectionPage::Disconnect()
     Q_EMIT connectionChanged();
 }
 
-void TConnectionPage::Connect()
-{
+void TConnectionPage::Connect() {
     tOndrel &dev = host.Ondrel();
     btnCnt->setEnabled(false);
     const QString port = cbxPort->currentText();
@@ -245,7 +231,6 @@ void TConnectionPage::btnLoadConfigClick() {}
 
 void TConnectionPage::btnSaveConfigClick() {}
 
-void TConnectionPage::btnClearClick()
-{
+void TConnectionPage::btnClearClick() {
     memoLog->clear();
 }

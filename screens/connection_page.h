@@ -11,7 +11,7 @@ class QSpinBox;
 // configuration file buttons and the event memo.
 class TConnectionPage : public TPage {
     Q_OBJECT
-public:
+  public:
     explicit TConnectionPage(ScreenHost &host, QWidget *parent = nullptr);
 
     void btnUpDatePortsClick();
@@ -37,7 +37,7 @@ public:
     QPlainTextEdit *memoLog;
     QPushButton *btnClear;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // The model banner's new text.
     void bannerChanged(const QString &text);
     // A controller has just been identified.
@@ -45,10 +45,10 @@ Q_SIGNALS:
     // After every connection attempt and every disconnection.
     void connectionChanged();
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     void Connect();
     void Disconnect();
 

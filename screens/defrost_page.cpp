@@ -8,6 +8,4 @@ TDefrostPage::TDefrostPage(QWidget *parent)
                         QStringLiteral("tabDefrostAdvanced=Avançado")},
                        {QStringLiteral("btnDefrostRead"), QStringLiteral("btnDefrostWrite"),
                         QStringLiteral("Button3")}},
-                      parent)
-{
-}
+                      parent) {}

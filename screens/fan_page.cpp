@@ -8,6 +8,4 @@ TFanPage::TFanPage(QWidget *parent)
            {QStringLiteral("tabFanMain=Principal"), QStringLiteral("tabFanAdvanced=Avançado")},
            {QStringLiteral("btnFanRead"), QStringLiteral("btnFanWrite"),
             QStringLiteral("Button4")}},
-          parent)
-{
-}
+          parent) {}

@@ -8,6 +8,4 @@ THeatPage::THeatPage(QWidget *parent)
                         QStringLiteral("tabHeatTemperatures=Temperaturas")},
                        {QStringLiteral("btnHeaterRead"), QStringLiteral("btnHeaterWrite"),
                         QStringLiteral("Button2")}},
-                      parent)
-{
-}
+                      parent) {}

@@ -15,8 +15,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
       btnLogGet(Button(QStringLiteral("btnLogGet"), QStringLiteral("Ler LOG"))),
       btnLogCancel(Button(QStringLiteral("btnLogCancel"), QStringLiteral("Cancelar"))),
       btnLogClear(Button(QStringLiteral("btnLogClear"), QStringLiteral("Limpar"))),
-      edtLogMax(new QSpinBox), host(host_)
-{
+      edtLogMax(new QSpinBox), host(host_) {
     tabLogRelay->setObjectName(QStringLiteral("tabLogRelay"));
     const QStringList tabTitles = {QStringLiteral("Rele 1"), QStringLiteral("Rele2"),
                                    QStringLiteral("Rele 3"), QStringLiteral("Rele 4")};
@@ -56,16 +55,14 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     Body()->addLayout(buttons);
 }
 
-void TLogRelaysPage::InitGridLogs()
-{
+void TLogRelaysPage::InitGridLogs() {
     for (QTableWidget *grid : stgRL) {
         grid->setRowCount(0);
         grid->setProperty("tag", 0);
     }
 }
 
-void TLogRelaysPage::SetRelayCount(int nRelay)
-{
+void TLogRelaysPage::SetRelayCount(int nRelay) {
     for (int r = 1; r < 4; ++r)
         tabLogRelay->setTabEnabled(r, nRelay > r);
 }

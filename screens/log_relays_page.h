@@ -12,7 +12,7 @@ class QTabWidget;
 // pnlLogRelays: the relay event log, one table per relay.
 class TLogRelaysPage : public TPage {
     Q_OBJECT
-public:
+  public:
     explicit TLogRelaysPage(ScreenHost &host, QWidget *parent = nullptr);
 
     // Empties the four tables; each table's "tag" counts its rows.
@@ -27,6 +27,6 @@ public:
     QPushButton *btnLogClear;
     QSpinBox *edtLogMax;
 
-private:
+  private:
     ScreenHost &host;
 };

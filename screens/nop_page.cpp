@@ -5,8 +5,7 @@
 
 TNopPage::TNopPage(QWidget *parent)
     : TRelayParamPage({QStringLiteral("pnlNop"), QStringLiteral("lblCaptionNOP"), {}, {}, {}},
-                      parent)
-{
+                      parent) {
     auto *text = new QLabel(
         QStringLiteral("Este rele não terá nenhum modo de trabalho, ele está inoperante."));
     text->setAlignment(Qt::AlignCenter);

@@ -43,8 +43,7 @@ const Section sections[] = {
 
 } // namespace
 
-QStringList OpHelpLines()
-{
+QStringList OpHelpLines() {
     QStringList lines;
     for (const Section &s : sections) {
         if (!lines.isEmpty())

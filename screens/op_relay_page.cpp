@@ -23,8 +23,7 @@ struct TOpRelayPage::Impl {
     std::array<int32_t, 4> opComp{-1, -1, -1, -1};
 };
 
-TOpRelayPage::TOpRelayPage(ScreenHost &host, QWidget *parent) : QWidget(parent), d(new Impl(host))
-{
+TOpRelayPage::TOpRelayPage(ScreenHost &host, QWidget *parent) : QWidget(parent), d(new Impl(host)) {
     setObjectName(QStringLiteral("pnlOpRelay"));
     auto *outer = new QVBoxLayout(this);
     outer->setSpacing(12);
@@ -81,29 +80,24 @@ TOpRelayPage::TOpRelayPage(ScreenHost &host, QWidget *parent) : QWidget(parent),
     outer->addWidget(memo, 1);
 }
 
-TOpRelayPage::~TOpRelayPage()
-{
+TOpRelayPage::~TOpRelayPage() {
     delete d;
 }
 
-int TOpRelayPage::idxOpMat() const
-{
+int TOpRelayPage::idxOpMat() const {
     return d->idxOpMat;
 }
 
-const std::array<int32_t, 4> &TOpRelayPage::opComp() const
-{
+const std::array<int32_t, 4> &TOpRelayPage::opComp() const {
     return d->opComp;
 }
 
-void TOpRelayPage::SetRelayCount(int nRelay)
-{
+void TOpRelayPage::SetRelayCount(int nRelay) {
     for (int k = 1; k < 4; ++k)
         d->cbx[k]->setEnabled(nRelay > k);
 }
 
-void TOpRelayPage::SetParOpRelays()
-{
+void TOpRelayPage::SetParOpRelays() {
     for (QComboBox *box : d->cbx)
         SetTag(box, 1);
     const tOndrel &dev = d->host.Ondrel();
@@ -120,8 +114,7 @@ void TOpRelayPage::SetParOpRelays()
         SetTag(box, 0);
 }
 
-void TOpRelayPage::btnOpReadClick()
-{
+void TOpRelayPage::btnOpReadClick() {
     const int32_t r =
         RunCommand(d->host, QStringLiteral("Lendo parâmetros de sistema"),
                    QStringLiteral("Lendo parâmetros de sistema no Ondrel..."), cmdGET_PAR_opRELAYS);
@@ -131,8 +124,7 @@ void TOpRelayPage::btnOpReadClick()
     d->host.Report(0, QStringLiteral("Leitura dos parâmetros feita com sucesso"));
 }
 
-void TOpRelayPage::btnOpWriteClick()
-{
+void TOpRelayPage::btnOpWriteClick() {
     if (!d->host.AskYesNo(QStringLiteral("Deseja mesmo gravar os novos operadores no Ondrel?")))
         return;
     d->host.Report(0, QStringLiteral("Gravando os novos operadores dos reles"));
@@ -154,22 +146,19 @@ void TOpRelayPage::btnOpWriteClick()
     d->host.Report(0, QStringLiteral("Gravação feita com sucesso"));
 }
 
-void TOpRelayPage::cbxOpRelayChange(int k)
-{
+void TOpRelayPage::cbxOpRelayChange(int k) {
     if (Tag(d->cbx[k]) > 0)
         return;
     upDateOpComp();
     CheckOperator(k);
 }
 
-void TOpRelayPage::upDateOpComp()
-{
+void TOpRelayPage::upDateOpComp() {
     for (int i = 0; i < 4; ++i)
         d->opComp[i] = OpMatCode(d->idxOpMat, d->cbx[i]->currentIndex());
 }
 
-void TOpRelayPage::CheckOperator(int k)
-{
+void TOpRelayPage::CheckOperator(int k) {
     QComboBox *box = d->cbx[k];
     const int32_t code = OpMatCode(d->idxOpMat, box->currentIndex());
     if (!IsSingleUseOperation(code))

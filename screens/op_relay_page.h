@@ -10,7 +10,7 @@
 // pnlOpRelay: reads and assigns each relay's operation within the model's rules.
 class TOpRelayPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TOpRelayPage(ScreenHost &host, QWidget *parent = nullptr);
     ~TOpRelayPage() override;
 
@@ -26,7 +26,7 @@ public:
     // The code selected in each box (-1: none), as of the last change check.
     const std::array<int32_t, 4> &opComp() const;
 
-private:
+  private:
     // Change of relay k's box (0..3).
     void cbxOpRelayChange(int k);
     void upDateOpComp();

@@ -6,8 +6,7 @@
 
 TPage::TPage(const QString &name, const QString &titleText, QWidget *parent,
              const QString &titleName)
-    : QWidget(parent), body(new QVBoxLayout(this)), title(new QLabel(titleText))
-{
+    : QWidget(parent), body(new QVBoxLayout(this)), title(new QLabel(titleText)) {
     setObjectName(name);
     title->setObjectName(titleName);
     // The styles draw every page title alike through this property.
@@ -21,8 +20,7 @@ TPage::TPage(const QString &name, const QString &titleText, QWidget *parent,
     body->addWidget(title);
 }
 
-QPushButton *TPage::Button(const QString &name, const QString &text)
-{
+QPushButton *TPage::Button(const QString &name, const QString &text) {
     auto *button = new QPushButton(text);
     button->setObjectName(name);
     return button;

@@ -10,7 +10,7 @@ class QVBoxLayout;
 // top; the page's controls go into Body().
 class TPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     TPage(const QString &name, const QString &title, QWidget *parent = nullptr,
           const QString &titleName = QString());
 
@@ -20,7 +20,7 @@ public:
     // A push button named `name` with `text`.
     static QPushButton *Button(const QString &name, const QString &text);
 
-private:
+  private:
     QVBoxLayout *body;
     QLabel *title;
 };

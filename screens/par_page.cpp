@@ -7,8 +7,7 @@ TParPage::TParPage(ScreenHost &host_, QWidget *parent)
     : TPage(QStringLiteral("pnlPAR"), QStringLiteral("Ajustes"), parent),
       btnReadPar(Button(QStringLiteral("btnReadPar"), QStringLiteral("Ler"))),
       btnStandard(Button(QStringLiteral("btnStandard"), QStringLiteral("Aplicar Valores Padrões"))),
-      host(host_)
-{
+      host(host_) {
     Body()->addStretch(1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(btnReadPar);
@@ -18,8 +17,7 @@ TParPage::TParPage(ScreenHost &host_, QWidget *parent)
     connect(btnReadPar, &QPushButton::clicked, this, &TParPage::btnReadParClick);
 }
 
-void TParPage::btnReadParClick()
-{
+void TParPage::btnReadParClick() {
     if (RunCommand(host, QStringLiteral("Lendo parâmetros de sistema"),
                    QStringLiteral("Lendo parâmetros de sistema no Ondrel..."),
                    cmdGET_PAR_SYSTEM) < 0)

@@ -6,7 +6,7 @@
 // pnlPAR: the controller's system parameters.
 class TParPage : public TPage {
     Q_OBJECT
-public:
+  public:
     explicit TParPage(ScreenHost &host, QWidget *parent = nullptr);
 
     void btnReadParClick();
@@ -16,6 +16,6 @@ public:
     QPushButton *btnReadPar;
     QPushButton *btnStandard;
 
-private:
+  private:
     ScreenHost &host;
 };

@@ -26,8 +26,7 @@ constexpr tOpPage OpPages[] = {
     {opTIMER, 6, u"Rele%1 - Timer"},
 };
 
-const tOpPage *OpPage(int32_t op)
-{
+const tOpPage *OpPage(int32_t op) {
     for (const tOpPage &p : OpPages)
         if (p.op == op)
             return &p;
@@ -40,22 +39,19 @@ constexpr int TimerSubPage = 3;
 TRelayPages::TRelayPages(ScreenHost &host_, QObject *parent)
     : QObject(parent),
       host(host_), pages{new TNopPage,  new TColdPage, new TDefrostPage, new TFanPage,
-                         new THeatPage, new TAuxPage,  new TTimerPage}
-{
+                         new THeatPage, new TAuxPage,  new TTimerPage} {
     for (TRelayParamPage *page : pages)
         if (page->ReadButton())
             connect(page->ReadButton(), &QPushButton::clicked, this,
                     &TRelayPages::btnColdReadClick);
 }
 
-TRelayParamPage *TRelayPages::PageFor(int32_t op) const
-{
+TRelayParamPage *TRelayPages::PageFor(int32_t op) const {
     const tOpPage *p = OpPage(op);
     return p ? pages[p->page] : nullptr;
 }
 
-TRelayParamPage *TRelayPages::Choose()
-{
+TRelayParamPage *TRelayPages::Choose() {
     const int32_t op = host.Ondrel().Relay[RelaySet & 3].par[0];
     const tOpPage *p = OpPage(op);
     if (!p)
@@ -71,8 +67,7 @@ TRelayParamPage *TRelayPages::Choose()
     return page;
 }
 
-void TRelayPages::btnColdReadClick()
-{
+void TRelayPages::btnColdReadClick() {
     static constexpr tCommand reads[] = {cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2, cmdGET_PAR_RELAY3,
                                          cmdGET_PAR_RELAY4};
     const tCommand read = RelaySet >= 1 && RelaySet <= 3 ? reads[RelaySet] : reads[0];
@@ -86,8 +81,7 @@ void TRelayPages::btnColdReadClick()
 // The parameter controls arrive with the relay parameter screens.
 void TRelayPages::SetParRelays() {}
 
-void TRelayPages::SelectFirstTabs()
-{
+void TRelayPages::SelectFirstTabs() {
     for (TRelayParamPage *page : pages)
         if (page->Tabs())
             page->Tabs()->setCurrentIndex(0);

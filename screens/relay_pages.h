@@ -12,7 +12,7 @@ class TRelayParamPage;
 // Which page shows a relay follows its operation code (par[0]).
 class TRelayPages : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TRelayPages(ScreenHost &host, QObject *parent = nullptr);
 
     const std::vector<TRelayParamPage *> &Pages() const { return pages; }
@@ -31,7 +31,7 @@ public:
 
     int32_t RelaySet = 0;
 
-private:
+  private:
     ScreenHost &host;
     std::vector<TRelayParamPage *> pages;
 };

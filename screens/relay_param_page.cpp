@@ -6,8 +6,7 @@
 #include <QTabWidget>
 
 TRelayParamPage::TRelayParamPage(const Layout &layout, QWidget *parent)
-    : TPage(layout.page, QString(), parent, layout.caption)
-{
+    : TPage(layout.page, QString(), parent, layout.caption) {
     if (!layout.tabs.isEmpty()) {
         tabs = new QTabWidget;
         tabs->setObjectName(layout.tabs);

@@ -11,7 +11,7 @@ class QTabWidget;
 // "Ler", "Gravar" and "Aplicar Valores Padrões" buttons.
 class TRelayParamPage : public TPage {
     Q_OBJECT
-public:
+  public:
     struct Layout {
         QString page;
         QString caption;
@@ -26,7 +26,7 @@ public:
     QPushButton *ReadButton() const { return read; }
     QPushButton *WriteButton() const { return write; }
 
-private:
+  private:
     QTabWidget *tabs = nullptr;
     QPushButton *read = nullptr;
     QPushButton *write = nullptr;
@@ -35,42 +35,42 @@ private:
 // One page per operation; see relay_pages.h for which operation shows which.
 class TNopPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TNopPage(QWidget *parent = nullptr);
 };
 
 class TColdPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TColdPage(QWidget *parent = nullptr);
 };
 
 class TDefrostPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TDefrostPage(QWidget *parent = nullptr);
 };
 
 class TFanPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TFanPage(QWidget *parent = nullptr);
 };
 
 class THeatPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit THeatPage(QWidget *parent = nullptr);
 };
 
 class TAuxPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TAuxPage(QWidget *parent = nullptr);
 };
 
 class TTimerPage : public TRelayParamPage {
     Q_OBJECT
-public:
+  public:
     explicit TTimerPage(QWidget *parent = nullptr);
 };

@@ -5,8 +5,7 @@
 
 TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
     : TPage(QStringLiteral("pnlRTC"), QStringLiteral("RTC - Real Time Clock"), parent),
-      btnRTCLer(Button(QStringLiteral("btnRTCLer"), QStringLiteral("Ler"))), host(host_)
-{
+      btnRTCLer(Button(QStringLiteral("btnRTCLer"), QStringLiteral("Ler"))), host(host_) {
     Body()->addStretch(1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(btnRTCLer);
@@ -15,8 +14,7 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
     connect(btnRTCLer, &QPushButton::clicked, this, &TRtcPage::btnRTCLerClick);
 }
 
-void TRtcPage::btnRTCLerClick()
-{
+void TRtcPage::btnRTCLerClick() {
     if (RunCommands(host, QStringLiteral("Lendo parâmetros de data e hora"),
                     QStringLiteral("Lendo parâmetros de data e hora no Ondrel..."),
                     {cmdGET_RTC_DATE, cmdGET_RTC_TIME, cmdGET_RTC_FORMAT}) < 0)

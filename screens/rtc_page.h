@@ -6,7 +6,7 @@
 // pnlRTC: the controller's clock.
 class TRtcPage : public TPage {
     Q_OBJECT
-public:
+  public:
     explicit TRtcPage(ScreenHost &host, QWidget *parent = nullptr);
 
     void btnRTCLerClick();
@@ -15,6 +15,6 @@ public:
 
     QPushButton *btnRTCLer;
 
-private:
+  private:
     ScreenHost &host;
 };

@@ -11,7 +11,7 @@
 // wrapper, the report channels, the message window and the dialog seam.
 // Pages talk to the controller only through SendCommand.
 class ScreenHost {
-public:
+  public:
     virtual ~ScreenHost() = default;
 
     virtual tOndrel &Ondrel() = 0;
@@ -44,8 +44,7 @@ constexpr uint32_t clERROR = 0xFFFF0000;
 // released, a failure handed to ModbusError. Returns the failed command's
 // result, or the last command's.
 inline int32_t RunCommands(ScreenHost &host, const QString &progress, const QString &popup,
-                           std::initializer_list<tCommand> cmds)
-{
+                           std::initializer_list<tCommand> cmds) {
     host.Report(0, progress);
     host.Msg(popup);
     int32_t result = 0;
@@ -59,7 +58,6 @@ inline int32_t RunCommands(ScreenHost &host, const QString &progress, const QStr
 }
 
 inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
-                          tCommand cmd)
-{
+                          tCommand cmd) {
     return RunCommands(host, progress, popup, {cmd});
 }

@@ -3,27 +3,23 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 
-TColorButton::TColorButton(QWidget *parent) : QPushButton(parent)
-{
+TColorButton::TColorButton(QWidget *parent) : QPushButton(parent) {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void TColorButton::setColor(uint32_t argb)
-{
+void TColorButton::setColor(uint32_t argb) {
     if (FColor == argb)
         return;
     FColor = argb;
     update();
 }
 
-QSize TColorButton::sizeHint() const
-{
+QSize TColorButton::sizeHint() const {
     return {44, 44};
 }
 
-void TColorButton::paintEvent(QPaintEvent *)
-{
+void TColorButton::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(3, 3, -3, -3);

@@ -9,7 +9,7 @@
 class TColorButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(uint color READ color WRITE setColor)
-public:
+  public:
     explicit TColorButton(QWidget *parent = nullptr);
 
     uint32_t color() const { return FColor; }
@@ -17,9 +17,9 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
 
-private:
+  private:
     uint32_t FColor = 0xFF000000;
 };

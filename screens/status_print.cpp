@@ -7,26 +7,22 @@
 
 #include <QLabel>
 
-QString TempNumber(int32_t tenths, const QLocale &locale)
-{
+QString TempNumber(int32_t tenths, const QLocale &locale) {
     QLocale l = locale;
     l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
     return l.toString(tenths / 10.0, 'g', 15);
 }
 
-QString TempUnit(int32_t temperatureType)
-{
+QString TempUnit(int32_t temperatureType) {
     return temperatureType == tempCELSIUS ? QStringLiteral("ºC") : QStringLiteral("ºF");
 }
 
-static void setTextIfChanged(QLabel *label, const QString &text)
-{
+static void setTextIfChanged(QLabel *label, const QString &text) {
     if (label->text() != text)
         label->setText(text);
 }
 
-void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s)
-{
+void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s) {
     static const QString noStat = QStringLiteral("---  ");
     QString v;
     QString n = noStat;
@@ -56,8 +52,7 @@ void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s)
     setTextIfChanged(max, x);
 }
 
-void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r)
-{
+void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r) {
     if (Tag(state) == r.sts)
         return;
     SetTag(state, r.sts);
@@ -66,13 +61,11 @@ void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r)
     lamp->setColor(on ? clRELAY_ON : clRELAY_OFF);
 }
 
-void PrintOpRelay(QLabel *label, int32_t code)
-{
+void PrintOpRelay(QLabel *label, int32_t code) {
     label->setText(OpRelayName(code));
 }
 
-bool checkModeSlave(ScreenHost &host)
-{
+bool checkModeSlave(ScreenHost &host) {
     if (host.Ondrel().System[12] != 0)
         return true;
     host.Warning(QStringLiteral("Somente se pode ligar ou desligar quando o Ondrel estiver "

@@ -22,19 +22,16 @@ namespace {
 constexpr std::array<int, 4> sensorsOfPage = {1, 2, 4, 4};
 constexpr std::array<int, 4> relaysOfPage = {1, 2, 3, 4};
 
-int pageOfRelays(int nRelay)
-{
+int pageOfRelays(int nRelay) {
     return nRelay > 3 ? 4 : nRelay > 2 ? 3 : nRelay > 1 ? 2 : 1;
 }
 
-QString name(const char *prefix, int p, int k)
-{
+QString name(const char *prefix, int p, int k) {
     return QStringLiteral("%1%2_%3").arg(QLatin1String(prefix)).arg(p).arg(k);
 }
 
 QLabel *label(const QString &text, const QString &objectName, int pointSize, bool bold,
-              QWidget *parent)
-{
+              QWidget *parent) {
     auto *l = new QLabel(text, parent);
     l->setObjectName(objectName);
     l->setAlignment(Qt::AlignCenter);
@@ -48,8 +45,7 @@ QLabel *label(const QString &text, const QString &objectName, int pointSize, boo
 
 // One sensor or relay panel. All share one width, four of them fit the
 // window side by side, and a shorter row stays centred.
-QFrame *panel(QWidget *parent)
-{
+QFrame *panel(QWidget *parent) {
     auto *f = new QFrame(parent);
     f->setFrameShape(QFrame::StyledPanel);
     f->setFrameShadow(QFrame::Raised);
@@ -57,8 +53,7 @@ QFrame *panel(QWidget *parent)
     return f;
 }
 
-QHBoxLayout *centredRow(QVBoxLayout *outer)
-{
+QHBoxLayout *centredRow(QVBoxLayout *outer) {
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     row->addStretch(1);
@@ -90,8 +85,7 @@ struct TStatusScreen::Impl {
     void displayPass();
 };
 
-void TStatusScreen::Impl::build(TStatusScreen *q, int p)
-{
+void TStatusScreen::Impl::build(TStatusScreen *q, int p) {
     Page &pg = pages[p - 1];
     auto *w = new QWidget;
     pg.widget = w;
@@ -167,8 +161,7 @@ void TStatusScreen::Impl::build(TStatusScreen *q, int p)
     QObject::connect(pg.cbxUpdate, &QCheckBox::clicked, q, [q, p] { q->cbxUpdateClick(p); });
 }
 
-void TStatusScreen::Impl::displayPass()
-{
+void TStatusScreen::Impl::displayPass() {
     const tOndrel &dev = host.Ondrel();
     const int p = pageOfRelays(dev.nRelay);
     Page &pg = pages[p - 1];
@@ -180,8 +173,8 @@ void TStatusScreen::Impl::displayPass()
         printRelay(pg.rl[k], pg.cbt[k], dev.Relay[k]);
 }
 
-TStatusScreen::TStatusScreen(ScreenHost &host, QObject *parent) : QObject(parent), d(new Impl(host))
-{
+TStatusScreen::TStatusScreen(ScreenHost &host, QObject *parent)
+    : QObject(parent), d(new Impl(host)) {
     for (int p = 1; p <= 4; ++p)
         d->build(this, p);
     d->timer = new QTimer(this);
@@ -190,26 +183,22 @@ TStatusScreen::TStatusScreen(ScreenHost &host, QObject *parent) : QObject(parent
     connect(d->timer, &QTimer::timeout, this, [this] { timerProcessTimer(); });
 }
 
-TStatusScreen::~TStatusScreen()
-{
+TStatusScreen::~TStatusScreen() {
     // A page placed in the window is owned by it and may be gone already.
     for (auto &pg : d->pages)
         delete pg.widget.data();
     delete d;
 }
 
-QWidget *TStatusScreen::page(int nRelay) const
-{
+QWidget *TStatusScreen::page(int nRelay) const {
     return d->pages[pageOfRelays(nRelay) - 1].widget;
 }
 
-QTimer *TStatusScreen::timerProcess() const
-{
+QTimer *TStatusScreen::timerProcess() const {
     return d->timer;
 }
 
-void TStatusScreen::btnStatusRead4Click()
-{
+void TStatusScreen::btnStatusRead4Click() {
     const int32_t r = RunCommand(
         d->host, QStringLiteral("Lendo temperatura e estados dos reles"),
         QStringLiteral("Lendo temperatura e estados dos reles no Ondrel..."), cmdGET_STATUS);
@@ -219,8 +208,7 @@ void TStatusScreen::btnStatusRead4Click()
         d->host.Report(0, QStringLiteral("Leituras feitas com sucesso"));
 }
 
-void TStatusScreen::PrintOpRelays()
-{
+void TStatusScreen::PrintOpRelays() {
     const tOndrel &dev = d->host.Ondrel();
     const int p = pageOfRelays(dev.nRelay);
     if (!d->pages[p - 1].widget)
@@ -229,8 +217,7 @@ void TStatusScreen::PrintOpRelays()
         PrintOpRelay(d->pages[p - 1].opRl[k], dev.Relay[k].par[0]);
 }
 
-void TStatusScreen::timerProcessTimer()
-{
+void TStatusScreen::timerProcessTimer() {
     const tOndrel &dev = d->host.Ondrel();
     if (!d->autoUpdate || d->ticking || dev.Busy || !dev.Connected())
         return;
@@ -240,8 +227,7 @@ void TStatusScreen::timerProcessTimer()
     d->ticking = false;
 }
 
-void TStatusScreen::btnInitStat4Click()
-{
+void TStatusScreen::btnInitStat4Click() {
     d->host.Report(0, QStringLiteral("Envio de comando de reinicio da estatísticas"));
     const int32_t r = d->host.SendCommand(cmdRST_STAT_TEMP);
     if (r < 0) {
@@ -252,8 +238,7 @@ void TStatusScreen::btnInitStat4Click()
     d->host.Report(0, QStringLiteral("Reinicio da estatística feito com sucesso"));
 }
 
-void TStatusScreen::cbxUpdateClick(int page)
-{
+void TStatusScreen::cbxUpdateClick(int page) {
     Q_UNUSED(page);
     d->autoUpdate = !d->autoUpdate;
     // Under automatic update a manual read would only collide with the ticks.
@@ -265,13 +250,11 @@ void TStatusScreen::cbxUpdateClick(int page)
     }
 }
 
-bool TStatusScreen::AutoUpdate() const
-{
+bool TStatusScreen::AutoUpdate() const {
     return d->autoUpdate;
 }
 
-void TStatusScreen::cbtRLClick(int page, int relay)
-{
+void TStatusScreen::cbtRLClick(int page, int relay) {
     if (!checkModeSlave(d->host))
         return;
     tRelay &r = d->host.Ondrel().Relay[relay - 1];
@@ -287,8 +270,7 @@ void TStatusScreen::cbtRLClick(int page, int relay)
     printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], r);
 }
 
-bool TStatusScreen::UpdateRelay()
-{
+bool TStatusScreen::UpdateRelay() {
     d->host.Report(0, QStringLiteral("Atualizando estados dos reles"));
     const int32_t r = d->host.SendCommand(cmdSET_RELAYS);
     if (r < 0) {

@@ -11,7 +11,7 @@ class QWidget;
 // shared automatic-update setting and the refresh timer timerProcess.
 class TStatusScreen : public QObject {
     Q_OBJECT
-public:
+  public:
     TStatusScreen(ScreenHost &host, QObject *parent = nullptr);
     ~TStatusScreen() override;
 
@@ -37,7 +37,7 @@ public:
     // Sends the four relay states; false after a failure.
     bool UpdateRelay();
 
-private:
+  private:
     struct Impl;
     Impl *d;
 };

@@ -7,6 +7,4 @@ TTimerPage::TTimerPage(QWidget *parent)
                        {},
                        {QStringLiteral("btnTimerRead"), QStringLiteral("btnTimerWrite"),
                         QStringLiteral("Button8")}},
-                      parent)
-{
-}
+                      parent) {}

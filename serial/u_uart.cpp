@@ -14,15 +14,13 @@ constexpr int bufferSize = 8192;
 
 // Longest a block write may take before the port is taken for dead: the
 // frame's own wire time at the current speed, plus a second of slack.
-int writeLimitMs(int32_t bytes, int32_t baud)
-{
+int writeLimitMs(int32_t bytes, int32_t baud) {
     return 1000 + int(int64_t(bytes) * 10 * 1000 * 2 / qMax(baud, 1));
 }
 
 } // namespace
 
-tUART::tUART() : com(std::make_unique<QSerialPort>())
-{
+tUART::tUART() : com(std::make_unique<QSerialPort>()) {
     // A vanished adapter or a hung-up pty shows as a resource, read or write
     // error; from then on every read and write fails at once instead of
     // spinning on a descriptor that is permanently readable and empty.
@@ -34,17 +32,17 @@ tUART::tUART() : com(std::make_unique<QSerialPort>())
                      });
 }
 
-tUART::~tUART() { Close(); }
+tUART::~tUART() {
+    Close();
+}
 
-void tUART::SetBaud(int32_t rate)
-{
+void tUART::SetBaud(int32_t rate) {
     baud = rate;
     if (com->isOpen())
         com->setBaudRate(rate);
 }
 
-bool tUART::Open(const QString &name)
-{
+bool tUART::Open(const QString &name) {
     if (!name.isEmpty())
         port = name;
     if (com->isOpen())
@@ -70,8 +68,7 @@ bool tUART::Open(const QString &name)
     return true;
 }
 
-void tUART::Close()
-{
+void tUART::Close() {
     if (com->isOpen())
         com->close();
     rxbuf.clear();
@@ -79,10 +76,11 @@ void tUART::Close()
     failed = false;
 }
 
-bool tUART::Active() const { return com->isOpen() && !failed; }
+bool tUART::Active() const {
+    return com->isOpen() && !failed;
+}
 
-void tUART::Purge()
-{
+void tUART::Purge() {
     if (com->isOpen()) {
         // Drops the device's queues and the bytes the port object had
         // already taken from the device.
@@ -91,8 +89,7 @@ void tUART::Purge()
     rxcnt = 0;
 }
 
-int32_t tUART::Write(const uint8_t *buffer, int32_t n)
-{
+int32_t tUART::Write(const uint8_t *buffer, int32_t n) {
     if (!Active() || n < 0)
         return -1;
     if (n == 0)
@@ -114,41 +111,38 @@ int32_t tUART::Write(const uint8_t *buffer, int32_t n)
     return n;
 }
 
-bool tUART::PutC(uint8_t c) { return Write(&c, 1) == 1; }
+bool tUART::PutC(uint8_t c) {
+    return Write(&c, 1) == 1;
+}
 
-int32_t tUART::PutS(const QString &s)
-{
+int32_t tUART::PutS(const QString &s) {
     QByteArray bytes(s.size(), '\0');
     for (qsizetype i = 0; i < s.size(); ++i)
         bytes[i] = char(s.at(i).unicode() & 0xFF);
     return Write(reinterpret_cast<const uint8_t *>(bytes.constData()), int32_t(bytes.size()));
 }
 
-bool tUART::Push(uint8_t c)
-{
+bool tUART::Push(uint8_t c) {
     if (txpos >= txbuf.size() - 1)
         return false;
     txbuf[txpos++] = char(c);
     return true;
 }
 
-bool tUART::Push(const QByteArray &buffer)
-{
+bool tUART::Push(const QByteArray &buffer) {
     for (char c : buffer)
         if (!Push(uint8_t(c)))
             return false;
     return true;
 }
 
-bool tUART::Flush()
-{
+bool tUART::Flush() {
     const int32_t n = txpos;
     txpos = 0;
     return Write(reinterpret_cast<const uint8_t *>(txbuf.constData()), n) == n;
 }
 
-bool tUART::GetC(uint8_t &c)
-{
+bool tUART::GetC(uint8_t &c) {
     if (!com->isOpen())
         return false;
     c = 0;
@@ -178,8 +172,7 @@ bool tUART::GetC(uint8_t &c)
     return true;
 }
 
-int32_t tUART::Read(uint8_t *buffer, int32_t n)
-{
+int32_t tUART::Read(uint8_t *buffer, int32_t n) {
     QElapsedTimer t;
     t.start();
     int32_t i = 0;
@@ -193,8 +186,7 @@ int32_t tUART::Read(uint8_t *buffer, int32_t n)
     return i;
 }
 
-QString tUART::GetS()
-{
+QString tUART::GetS() {
     QString s;
     uint8_t c;
     while (GetC(c)) {
@@ -205,8 +197,7 @@ QString tUART::GetS()
     return s;
 }
 
-int32_t tUART::RXda()
-{
+int32_t tUART::RXda() {
     if (!com->isOpen())
         return 0;
     int queued = 0;
@@ -216,15 +207,13 @@ int32_t tUART::RXda()
     return int32_t(queued + com->bytesAvailable());
 }
 
-void tUART::Exec(const QString &command, QString &reply)
-{
+void tUART::Exec(const QString &command, QString &reply) {
     if (!command.isEmpty())
         PutS(command + QChar(13));
     reply = GetS();
 }
 
-QList<tPortInfo> uart_GetCommInfo()
-{
+QList<tPortInfo> uart_GetCommInfo() {
     QList<tPortInfo> ports;
     auto known = [&ports](const QString &name) {
         for (const tPortInfo &p : ports)
@@ -249,10 +238,11 @@ QList<tPortInfo> uart_GetCommInfo()
     return ports;
 }
 
-int32_t uart_GetCommList(QStringList &list) { return uart_GetCommList(list, QString(), true); }
+int32_t uart_GetCommList(QStringList &list) {
+    return uart_GetCommList(list, QString(), true);
+}
 
-int32_t uart_GetCommList(QStringList &list, const QString &filter, bool clear)
-{
+int32_t uart_GetCommList(QStringList &list, const QString &filter, bool clear) {
     if (clear)
         list.clear();
     int32_t added = 0;

@@ -13,7 +13,7 @@ class QSerialPort;
 // held inactive), a polled byte read with a short wait, block writes.
 // Used from one thread only.
 class tUART {
-public:
+  public:
     tUART();
     ~tUART();
     tUART(const tUART &) = delete;
@@ -47,7 +47,7 @@ public:
     int32_t baud = 9600;
     int32_t Timeout = 50;
 
-private:
+  private:
     QByteArray rxbuf;
     QByteArray txbuf;
     int32_t rxcnt = 0;

@@ -17,18 +17,18 @@ enum class SensorState : uint16_t { Reading = 0, Valid = 1, Short = 2, Open = 3 
 
 enum class Fault {
     None,
-    Silence,         // no reply at all
-    Exception,       // exception response with code `param`
-    BadCrc,          // the normal reply with its CRC corrupted
-    OtherSlave,      // the normal reply from slave id `param` (default: id + 1)
-    OtherFunction,   // the normal reply with function code `param` (default 4)
-    WrongByteCount,  // a read reply whose byte count is off by `param` (default -2)
-    WrongEcho,       // a write reply echoing another value/quantity (+1)
-    WrongEchoAddr,   // a write reply echoing another register address (+1)
-    StrayBytes,      // `param` bytes (1 or 2) of garbage, then silence
-    Late,            // the normal reply, sent `param` ms late
-    Chunked,         // the normal reply in chunks of 3 bytes, `param` ms apart
-    Oversize,        // a reply of `param` bytes (default 300) with a valid CRC
+    Silence,        // no reply at all
+    Exception,      // exception response with code `param`
+    BadCrc,         // the normal reply with its CRC corrupted
+    OtherSlave,     // the normal reply from slave id `param` (default: id + 1)
+    OtherFunction,  // the normal reply with function code `param` (default 4)
+    WrongByteCount, // a read reply whose byte count is off by `param` (default -2)
+    WrongEcho,      // a write reply echoing another value/quantity (+1)
+    WrongEchoAddr,  // a write reply echoing another register address (+1)
+    StrayBytes,     // `param` bytes (1 or 2) of garbage, then silence
+    Late,           // the normal reply, sent `param` ms late
+    Chunked,        // the normal reply in chunks of 3 bytes, `param` ms apart
+    Oversize,       // a reply of `param` bytes (default 300) with a valid CRC
 };
 
 struct Options {
@@ -36,8 +36,8 @@ struct Options {
     int slaveId = 201;
     char firmwareMajor = '1';
     char firmwareMinor = '2';
-    int logSlots = 100;       // size of the event-log ring
-    int preloadEvents = 0;    // events written into the ring at start
+    int logSlots = 100;    // size of the event-log ring
+    int preloadEvents = 0; // events written into the ring at start
 };
 
 // One slot of the relay event log, word for word as the slot registers show
@@ -49,7 +49,7 @@ struct LogSlot {
 };
 
 class Controller {
-public:
+  public:
     explicit Controller(Options options = {});
     ~Controller();
     Controller(const Controller &) = delete;
@@ -81,7 +81,7 @@ public:
     void setSensor(int sensor, SensorState state, int tenths);
     // Writes the next slot of the event ring, as a relay switching would.
     void addLogSlot(const LogSlot &slot);
-    void setDrift(bool on);                  // temperatures wander slowly
+    void setDrift(bool on); // temperatures wander slowly
     // Autonomous relays follow their operations (off at first: relays then
     // keep whatever they were set to, as tests like them).
     void setRelayLogic(bool on);
@@ -93,7 +93,7 @@ public:
     int requestCount() const;
     std::vector<uint8_t> lastRequest() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };

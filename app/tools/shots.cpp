@@ -15,8 +15,7 @@
 #include <cstdio>
 
 namespace {
-void Settle()
-{
+void Settle() {
     for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();
         QTest::qWait(30);
@@ -24,8 +23,7 @@ void Settle()
 }
 
 // The main window with the message window drawn where it floats.
-QImage Compose(TfrmMain &w, bool withMessage)
-{
+QImage Compose(TfrmMain &w, bool withMessage) {
     QImage shot = w.grab().toImage();
     if (withMessage) {
         QPainter p(&shot);
@@ -36,8 +34,7 @@ QImage Compose(TfrmMain &w, bool withMessage)
 }
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots");
     QDir().mkpath(out);

@@ -19,16 +19,14 @@
 // Dialogs answered by the test: each one is recorded as "kind: text" with
 // "\r" kept; questions take the next scripted answer (Yes when none is left).
 class ScriptedDialogs : public tDialogs {
-public:
+  public:
     QStringList shown;
     std::deque<bool> answers;
 
-    void Warning(QWidget *, const QString &text) override
-    {
+    void Warning(QWidget *, const QString &text) override {
         shown << QStringLiteral("warning: ") + text;
     }
-    bool AskYesNo(QWidget *, const QString &text) override
-    {
+    bool AskYesNo(QWidget *, const QString &text) override {
         shown << QStringLiteral("question: ") + text;
         if (answers.empty())
             return true;
@@ -36,13 +34,11 @@ public:
         answers.pop_front();
         return yes;
     }
-    QString AskOpenFile(QWidget *, const QString &filter, const QString &) override
-    {
+    QString AskOpenFile(QWidget *, const QString &filter, const QString &) override {
         shown << QStringLiteral("open: ") + filter;
         return {};
     }
-    QString AskSaveFile(QWidget *, const QString &filter, const QString &) override
-    {
+    QString AskSaveFile(QWidget *, const QString &filter, const QString &) override {
         shown << QStringLiteral("save: ") + filter;
         return {};
     }
@@ -51,35 +47,30 @@ public:
 // The main window on settings in a temporary folder, which is also the
 // current folder (where the logs go), with scripted dialogs.
 class App {
-public:
-    App()
-    {
+  public:
+    App() {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
     }
-    ~App()
-    {
+    ~App() {
         w.reset();
         QDir::setCurrent(previousDir);
     }
 
     QString Path(const QString &name) const { return dir.filePath(name); }
     QString IniPath() const { return Path(QStringLiteral("tarvik.ini")); }
-    void WriteIni(const QByteArray &text) const
-    {
+    void WriteIni(const QByteArray &text) const {
         QFile f(IniPath());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
-    QByteArray ReadFile(const QString &name) const
-    {
+    QByteArray ReadFile(const QString &name) const {
         QFile f(Path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    TfrmMain &Start(const QString &port = QString())
-    {
+    TfrmMain &Start(const QString &port = QString()) {
         auto scripted = std::make_unique<ScriptedDialogs>();
         dialogs = scripted.get();
         tStartOptions options;
@@ -90,21 +81,18 @@ public:
         return *w;
     }
     // Runs the exit sequence (settings written, device released).
-    void Stop()
-    {
+    void Stop() {
         w.reset();
         dialogs = nullptr;
     }
 
-    template <class T> T *Find(const QString &name) const
-    {
+    template <class T> T *Find(const QString &name) const {
         T *child = w->findChild<T *>(name);
         if (!child)
             qWarning("no %s", qPrintable(name));
         return child;
     }
-    QStringList MemoLines() const
-    {
+    QStringList MemoLines() const {
         return Find<QPlainTextEdit>(QStringLiteral("memoLog"))->toPlainText().split(u'\n');
     }
     QString Status() const { return Find<QLabel>(QStringLiteral("lblStatus"))->text(); }
@@ -113,16 +101,15 @@ public:
     std::unique_ptr<TfrmMain> w;
     ScriptedDialogs *dialogs = nullptr;
 
-private:
+  private:
     QTemporaryDir dir;
     QString previousDir;
 };
 
 // A simulated controller whose port is the only extra port offered.
 class Sim {
-public:
-    explicit Sim(const std::string &model = "qx4r")
-    {
+  public:
+    explicit Sim(const std::string &model = "qx4r") {
         sim::Options options;
         options.model = model;
         controller = std::make_unique<sim::Controller>(options);

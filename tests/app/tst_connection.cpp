@@ -13,7 +13,7 @@
 
 class tst_connection : public QObject {
     Q_OBJECT
-private Q_SLOTS:
+  private Q_SLOTS:
     void startsDisconnectedOnConnectionPage();
     void connectAndDisconnectEachModel_data();
     void connectAndDisconnectEachModel();
@@ -37,15 +37,13 @@ const QStringList deviceMenus = {"btnMenuStatus", "btnMenuLog",    "btnMenuPAR",
                                  "btnMenuRTC",    "btnMenuSetOP",  "btnMenuRelay1",
                                  "btnMenuRelay2", "btnMenuRelay3", "btnMenuRelay4"};
 
-bool Enabled(const App &app, const QString &name)
-{
+bool Enabled(const App &app, const QString &name) {
     const QWidget *w = app.Find<QWidget>(name);
     return w && w->isEnabled();
 }
 
 // Checks every control whose state follows the connection and the model.
-void ExpectState(const App &app, bool connected, int nRelay, bool rtc)
-{
+void ExpectState(const App &app, bool connected, int nRelay, bool rtc) {
     for (const QString &name : deviceMenus) {
         bool expected = connected;
         if (name == "btnMenuRTC")
@@ -71,8 +69,7 @@ void ExpectState(const App &app, bool connected, int nRelay, bool rtc)
 }
 
 // The pages of the host that are visible: exactly one is expected.
-QStringList ShownPages(const App &app)
-{
+QStringList ShownPages(const App &app) {
     QStringList shown;
     for (QWidget *page : app.Find<QWidget>("pnlMain")->findChildren<QWidget *>(
              QString(), Qt::FindDirectChildrenOnly))
@@ -81,14 +78,12 @@ QStringList ShownPages(const App &app)
     return shown;
 }
 
-int Tag(const App &app, const QString &button)
-{
+int Tag(const App &app, const QString &button) {
     return app.Find<QPushButton>(button)->property("tag").toInt();
 }
 } // namespace
 
-void tst_connection::startsDisconnectedOnConnectionPage()
-{
+void tst_connection::startsDisconnectedOnConnectionPage() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -101,8 +96,7 @@ void tst_connection::startsDisconnectedOnConnectionPage()
     QCOMPARE(w.size(), QSize(915, 451));
 }
 
-void tst_connection::connectAndDisconnectEachModel_data()
-{
+void tst_connection::connectAndDisconnectEachModel_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("nRelay");
     QTest::addColumn<bool>("rtc");
@@ -116,8 +110,7 @@ void tst_connection::connectAndDisconnectEachModel_data()
     QTest::newRow("upper case") << "QX4R" << 1 << false;
 }
 
-void tst_connection::connectAndDisconnectEachModel()
-{
+void tst_connection::connectAndDisconnectEachModel() {
     QFETCH(QString, model);
     QFETCH(int, nRelay);
     QFETCH(bool, rtc);
@@ -145,8 +138,7 @@ void tst_connection::connectAndDisconnectEachModel()
     QVERIFY(app.dialogs->shown.isEmpty());
 }
 
-void tst_connection::firstVisitReadsOncePerConnection()
-{
+void tst_connection::firstVisitReadsOncePerConnection() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -188,8 +180,7 @@ void tst_connection::firstVisitReadsOncePerConnection()
     QCOMPARE(app.dialogs->shown.size(), 1);
 }
 
-void tst_connection::relayPageFollowsOperation_data()
-{
+void tst_connection::relayPageFollowsOperation_data() {
     QTest::addColumn<int>("relay");
     QTest::addColumn<int>("opAtConnect");
     QTest::addColumn<int>("opInBlock");
@@ -213,8 +204,7 @@ void tst_connection::relayPageFollowsOperation_data()
                              << "";
 }
 
-void tst_connection::relayPageFollowsOperation()
-{
+void tst_connection::relayPageFollowsOperation() {
     QFETCH(int, relay);
     QFETCH(int, opAtConnect);
     QFETCH(int, opInBlock);
@@ -240,8 +230,7 @@ void tst_connection::relayPageFollowsOperation()
         QCOMPARE(app.Find<QTabWidget>("tabCold")->isTabVisible(3), opInBlock == 8);
 }
 
-void tst_connection::commandDuringAnotherIsRefusedAndReported()
-{
+void tst_connection::commandDuringAnotherIsRefusedAndReported() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -258,8 +247,7 @@ void tst_connection::commandDuringAnotherIsRefusedAndReported()
     QCOMPARE(ShownPages(app), QStringList{"pnlPAR"});
 }
 
-void tst_connection::silentControllerGivesLongDialog()
-{
+void tst_connection::silentControllerGivesLongDialog() {
     Sim sim;
     QVERIFY(sim.started);
     sim.controller->setFault(sim::Fault::Silence);
@@ -292,8 +280,7 @@ void tst_connection::silentControllerGivesLongDialog()
     ExpectState(app, false, 0, false);
 }
 
-void tst_connection::portInUseGivesOpenError()
-{
+void tst_connection::portInUseGivesOpenError() {
     Sim sim;
     QVERIFY(sim.started);
     tUART other;
@@ -306,8 +293,7 @@ void tst_connection::portInUseGivesOpenError()
     ExpectState(app, false, 0, false);
 }
 
-void tst_connection::connectWithoutPortSelected()
-{
+void tst_connection::connectWithoutPortSelected() {
     App app;
     app.Start();
     app.Find<QComboBox>("cbxPort")->setCurrentIndex(-1);
@@ -320,8 +306,7 @@ void tst_connection::connectWithoutPortSelected()
     QVERIFY(!app.w->Ondrel().Connected());
 }
 
-void tst_connection::listsEveryPortInTheMemo()
-{
+void tst_connection::listsEveryPortInTheMemo() {
     const QStringList names = {"/dev/tarvik-a", "/dev/tarvik-b", "/dev/tarvik-c"};
     qputenv("TARVIK_PORTS", names.join(':').toLocal8Bit());
     App app;
@@ -341,8 +326,7 @@ void tst_connection::listsEveryPortInTheMemo()
     QCOMPARE(app.Status(), expected.last());
 }
 
-void tst_connection::modbusErrorTexts_data()
-{
+void tst_connection::modbusErrorTexts_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
     QTest::newRow("-2") << -2 << "ILLEGAL DATA ADDRESS";
@@ -350,8 +334,7 @@ void tst_connection::modbusErrorTexts_data()
     QTest::newRow("-9") << -9 << "Unknow -9";
 }
 
-void tst_connection::modbusErrorTexts()
-{
+void tst_connection::modbusErrorTexts() {
     QFETCH(int, code);
     QFETCH(QString, text);
     App app;
@@ -361,8 +344,7 @@ void tst_connection::modbusErrorTexts()
     QCOMPARE(app.dialogs->shown, QStringList{"warning: " + text});
 }
 
-void tst_connection::closeWaitsForTransaction()
-{
+void tst_connection::closeWaitsForTransaction() {
     Sim sim;
     QVERIFY(sim.started);
     sim.controller->setFault(sim::Fault::Silence);
@@ -382,15 +364,13 @@ void tst_connection::closeWaitsForTransaction()
     QVERIFY(app.ReadFile("tarvik.ini").contains("TIMEOUT=2\r\n"));
 }
 
-void tst_connection::memoClears_data()
-{
+void tst_connection::memoClears_data() {
     QTest::addColumn<bool>("doubleClick");
     QTest::newRow("Limpar") << false;
     QTest::newRow("double click") << true;
 }
 
-void tst_connection::memoClears()
-{
+void tst_connection::memoClears() {
     QFETCH(bool, doubleClick);
     App app;
     TfrmMain &w = app.Start();

@@ -10,7 +10,7 @@
 
 class tst_message_window : public QObject {
     Q_OBJECT
-private Q_SLOTS:
+  private Q_SLOTS:
     void hidesOnTheTickAfterRelease_data();
     void hidesOnTheTickAfterRelease();
     void unreleasedMessageStaysUp();
@@ -19,13 +19,11 @@ private Q_SLOTS:
 namespace {
 // Records the elapsed time at which the window hides.
 class HideWatch : public QObject {
-public:
-    HideWatch(QWidget *w, const QElapsedTimer &clock) : clock(clock)
-    {
+  public:
+    HideWatch(QWidget *w, const QElapsedTimer &clock) : clock(clock) {
         w->installEventFilter(this);
     }
-    bool eventFilter(QObject *, QEvent *event) override
-    {
+    bool eventFilter(QObject *, QEvent *event) override {
         if (event->type() == QEvent::Hide && hiddenAt < 0)
             hiddenAt = clock.elapsed();
         return false;
@@ -35,8 +33,7 @@ public:
 };
 } // namespace
 
-void tst_message_window::hidesOnTheTickAfterRelease_data()
-{
+void tst_message_window::hidesOnTheTickAfterRelease_data() {
     QTest::addColumn<int>("secondMsgAt"); // -1: only one Msg
     QTest::addColumn<int>("releaseAt");
     QTest::addColumn<int>("expectedHide");
@@ -45,8 +42,7 @@ void tst_message_window::hidesOnTheTickAfterRelease_data()
     QTest::newRow("second message restarts") << 500 << 520 << 1300;
 }
 
-void tst_message_window::hidesOnTheTickAfterRelease()
-{
+void tst_message_window::hidesOnTheTickAfterRelease() {
     QFETCH(int, secondMsgAt);
     QFETCH(int, releaseAt);
     QFETCH(int, expectedHide);
@@ -68,8 +64,7 @@ void tst_message_window::hidesOnTheTickAfterRelease()
     QCOMPARE(frmShow.lblMsg()->text(), secondMsgAt >= 0 ? "segunda" : "primeira");
 }
 
-void tst_message_window::unreleasedMessageStaysUp()
-{
+void tst_message_window::unreleasedMessageStaysUp() {
     QWidget owner;
     TfrmShow frmShow(&owner);
     frmShow.HideMsg(); // a release before the message does not carry over

@@ -9,7 +9,7 @@
 
 class tst_settings : public QObject {
     Q_OBJECT
-private Q_SLOTS:
+  private Q_SLOTS:
     void firstStartUsesDefaultsAndWritesEightKeys();
     void storedValuesFallBack_data();
     void storedValuesFallBack();
@@ -20,8 +20,7 @@ private Q_SLOTS:
     void styleAppliesToBothWindowsAndIsRemembered();
 };
 
-void tst_settings::firstStartUsesDefaultsAndWritesEightKeys()
-{
+void tst_settings::firstStartUsesDefaultsAndWritesEightKeys() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -47,8 +46,7 @@ void tst_settings::firstStartUsesDefaultsAndWritesEightKeys()
     QCOMPARE(QDir(app.Path(".")).entryList({"*.log"}, QDir::Files), QStringList());
 }
 
-void tst_settings::storedValuesFallBack_data()
-{
+void tst_settings::storedValuesFallBack_data() {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
@@ -114,8 +112,7 @@ void tst_settings::storedValuesFallBack_data()
                                     << "201";
 }
 
-void tst_settings::storedValuesFallBack()
-{
+void tst_settings::storedValuesFallBack() {
     QFETCH(QByteArray, stored);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -131,8 +128,7 @@ void tst_settings::storedValuesFallBack()
     QCOMPARE(tIniFile(app.IniPath()).ReadString(section, key, QStringLiteral("missing")), written);
 }
 
-void tst_settings::handEditedFileKeepsItsOtherLines()
-{
+void tst_settings::handEditedFileKeepsItsOtherLines() {
     App app;
     app.WriteIni(
         "; notes of the site\r\n[MODBUS]\r\nADDRESS=17\r\nEXTRA=x\r\n\r\n[OTHER]\r\nA=1\r\n");
@@ -146,8 +142,7 @@ void tst_settings::handEditedFileKeepsItsOtherLines()
     QCOMPARE(text.count("ADDRESS="), 1);
 }
 
-void tst_settings::eventLogFileIsCreatedAnewEachStart()
-{
+void tst_settings::eventLogFileIsCreatedAnewEachStart() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -168,8 +163,7 @@ void tst_settings::eventLogFileIsCreatedAnewEachStart()
     QVERIFY(app.ReadFile(QStringLiteral("tarvik.ini")).contains("[SYSTEM]\r\nSAVE_LOG=1\r\n"));
 }
 
-void tst_settings::eventLogThatCannotBeCreatedIsReported()
-{
+void tst_settings::eventLogThatCannotBeCreatedIsReported() {
     App app;
     app.WriteIni("[SYSTEM]\nSAVE_LOG=1\n");
     // A folder where the log file should go makes its creation fail.
@@ -180,8 +174,7 @@ void tst_settings::eventLogThatCannotBeCreatedIsReported()
     QVERIFY(app.ReadFile(QStringLiteral("tarvik.ini")).contains("[SYSTEM]\r\nSAVE_LOG=1\r\n"));
 }
 
-void tst_settings::portOptionOverridesStoredPosition()
-{
+void tst_settings::portOptionOverridesStoredPosition() {
     Sim first;
     Sim second;
     QVERIFY(first.started && second.started);
@@ -200,8 +193,7 @@ void tst_settings::portOptionOverridesStoredPosition()
     QVERIFY(app.MemoLines().contains("Porta /dev/no-such-port não encontrada"));
 }
 
-void tst_settings::styleAppliesToBothWindowsAndIsRemembered()
-{
+void tst_settings::styleAppliesToBothWindowsAndIsRemembered() {
     App app;
     TfrmMain &w = app.Start();
     w.show();

@@ -44,8 +44,8 @@ QList<Field> table() {
         {"Year", &tRTC::Year},       {"Month", &tRTC::Month}, {"Day", &tRTC::Day},
         {"Weekday", &tRTC::Weekday}, {"Hour", &tRTC::Hour},   {"Minute", &tRTC::Minute},
         {"Second", &tRTC::Second}};
-    for (auto [name, m] : rtc)
-        add(QString("RTC.") + name, [m](tOndrel &d) { return Ref(&(d.RTC.*m)); });
+    for (const auto &[name, member] : rtc)
+        add(QString("RTC.") + name, [m = member](tOndrel &d) { return Ref(&(d.RTC.*m)); });
     add("Log.event", [](tOndrel &d) { return Ref(&d.Log.event); });
     add("Log.sensor1", [](tOndrel &d) { return Ref(&d.Log.sensor1); });
     add("Log.sensor2", [](tOndrel &d) { return Ref(&d.Log.sensor2); });
@@ -55,8 +55,8 @@ QList<Field> table() {
                                                                  {"hour", &tSlotLog::hour},
                                                                  {"min", &tSlotLog::min},
                                                                  {"sec", &tSlotLog::sec}};
-    for (auto [name, m] : log8)
-        add(QString("Log.") + name, [m](tOndrel &d) { return Ref(&(d.Log.*m)); });
+    for (const auto &[name, member] : log8)
+        add(QString("Log.") + name, [m = member](tOndrel &d) { return Ref(&(d.Log.*m)); });
     add("LogCountSlots", [](tOndrel &d) { return Ref(&d.LogCountSlots); });
     add("LogLastSlot", [](tOndrel &d) { return Ref(&d.LogLastSlot); });
     add("LogSlotRead", [](tOndrel &d) { return Ref(&d.LogSlotRead); });

@@ -8,8 +8,7 @@
 
 // Frames written as hex bytes separated by blanks. "crc" appends the CRC of
 // everything before it; "XX*N" repeats a byte N times.
-inline QByteArray hexFrame(const QString &text)
-{
+inline QByteArray hexFrame(const QString &text) {
     QByteArray out;
     for (const QString &token : text.split(u' ', Qt::SkipEmptyParts)) {
         if (token == QLatin1String("crc")) {
@@ -25,7 +24,6 @@ inline QByteArray hexFrame(const QString &text)
     return out;
 }
 
-inline QString hexText(const QByteArray &bytes)
-{
+inline QString hexText(const QByteArray &bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }

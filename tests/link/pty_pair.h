@@ -13,9 +13,8 @@
 // A pseudo-terminal: the port under test opens the slave side by name, the
 // test plays the far end on the master side.
 class tPtyPair {
-public:
-    tPtyPair()
-    {
+  public:
+    tPtyPair() {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
             slave = QString::fromLocal8Bit(ptsname(master));
@@ -27,15 +26,13 @@ public:
     bool valid() const { return master >= 0 && !slave.isEmpty(); }
     QString name() const { return slave; }
 
-    void send(const QByteArray &bytes) const
-    {
+    void send(const QByteArray &bytes) const {
         if (::write(master, bytes.constData(), size_t(bytes.size())) != bytes.size())
             std::abort();
     }
 
     // Whatever the port has written, waiting up to 10 s for `count` bytes.
-    QByteArray receive(qsizetype count) const
-    {
+    QByteArray receive(qsizetype count) const {
         QByteArray got;
         QDeadlineTimer deadline(10000);
         while (got.size() < count && !deadline.hasExpired()) {
@@ -51,14 +48,13 @@ public:
     }
 
     // The far end goes away, as an unplugged adapter does.
-    void hangUp()
-    {
+    void hangUp() {
         if (master >= 0)
             ::close(master);
         master = -1;
     }
 
-private:
+  private:
     int master = -1;
     QString slave;
 };

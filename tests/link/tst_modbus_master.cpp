@@ -51,8 +51,7 @@ const QString goodRead = QStringLiteral("C9 03 0E 71 78 72 34 31 32 00 01 00 02 
 
 // The three transactions as the tests run them: slave 201, seven registers
 // from 0, register 0x20 := 0x1234, three registers from 0xA014.
-int32_t transact(tModBus &m, const QString &kind, uint16_t *regs, int32_t slave = 201)
-{
+int32_t transact(tModBus &m, const QString &kind, uint16_t *regs, int32_t slave = 201) {
     static const uint16_t values[] = {12, 34, 56};
     if (kind == QLatin1String("read"))
         return m.Read_Registers(slave, 0, regs, 7);
@@ -61,8 +60,7 @@ int32_t transact(tModBus &m, const QString &kind, uint16_t *regs, int32_t slave 
     return m.Write_Registers(slave, 0xA014, values, 3);
 }
 
-QList<QByteArray> traceLines(const QString &name)
-{
+QList<QByteArray> traceLines(const QString &name) {
     QFile f(name);
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -82,16 +80,14 @@ class tst_ModbusMaster : public QObject {
 
     QTemporaryDir dir;
 
-private Q_SLOTS:
-    void initTestCase()
-    {
+  private Q_SLOTS:
+    void initTestCase() {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
         QVERIFY(dir.isValid());
         QVERIFY(QDir::setCurrent(dir.path()));
     }
 
-    void crc_data()
-    {
+    void crc_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("poly");
         QTest::addColumn<int>("init");
@@ -100,8 +96,7 @@ private Q_SLOTS:
         QTest::newRow("arc check") << QByteArray("123456789") << 0x8005 << 0x0000 << 0xBB3D;
         QTest::newRow("no data") << QByteArray() << 0x8005 << 0x1234 << 0x1234;
     }
-    void crc()
-    {
+    void crc() {
         QFETCH(QByteArray, data);
         QFETCH(int, poly);
         QFETCH(int, init);
@@ -114,8 +109,7 @@ private Q_SLOTS:
         QCOMPARE(crc16_Poly(0x0001), 0x8000);
     }
 
-    void requestFrames_data()
-    {
+    void requestFrames_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("slave");
         QTest::addColumn<QString>("request");
@@ -126,8 +120,7 @@ private Q_SLOTS:
         QTest::newRow("write multiple")
             << "writeN" << 201 << "C9 10 A0 14 00 03 06 00 0C 00 22 00 38 crc";
     }
-    void requestFrames()
-    {
+    void requestFrames() {
         QFETCH(QString, kind);
         QFETCH(int, slave);
         QFETCH(QString, request);
@@ -140,8 +133,7 @@ private Q_SLOTS:
 
     // Each answer gives its code and its trace line, leaves the registers
     // alone when it fails, and the next transaction works.
-    void resultCodes_data()
-    {
+    void resultCodes_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<int>("writeShortBy");
@@ -210,8 +202,7 @@ private Q_SLOTS:
             << "writeN"
             << "C9 06 A0 14 00 03 crc" << 0 << -11 << "    err FUNC";
     }
-    void resultCodes()
-    {
+    void resultCodes() {
         QFETCH(QString, kind);
         QFETCH(QString, answer);
         QFETCH(int, writeShortBy);
@@ -240,8 +231,7 @@ private Q_SLOTS:
     }
 
     // Counts that do not fit the frames are refused before anything is sent.
-    void lengthGuard_data()
-    {
+    void lengthGuard_data() {
         QTest::addColumn<bool>("read");
         QTest::addColumn<int>("len");
         QTest::newRow("read none") << true << 0;
@@ -249,8 +239,7 @@ private Q_SLOTS:
         QTest::newRow("write none") << false << 0;
         QTest::newRow("write 124") << false << 124;
     }
-    void lengthGuard()
-    {
+    void lengthGuard() {
         QFETCH(bool, read);
         QFETCH(int, len);
         tScriptedLine port;
@@ -261,8 +250,7 @@ private Q_SLOTS:
         QVERIFY(port.sent.isEmpty());
     }
 
-    void staleBytesArePurged()
-    {
+    void staleBytesArePurged() {
         tScriptedLine port;
         port.line = hexFrame(QStringLiteral("C9 03 02 12 34 crc"));
         port.answer = hexFrame(goodRead);
@@ -271,8 +259,7 @@ private Q_SLOTS:
         QCOMPARE(regs[0], 0x7178);
     }
 
-    void strerror_data()
-    {
+    void strerror_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("text");
         QTest::newRow("-1") << -1 << "ILLEGAL FUNCTION";
@@ -285,15 +272,13 @@ private Q_SLOTS:
         QTest::newRow("-15") << -15 << "Unknow -15";
         QTest::newRow("-200") << -200 << "Unknow -200";
     }
-    void strerror()
-    {
+    void strerror() {
         QFETCH(int, code);
         QFETCH(QString, text);
         QCOMPARE(modbus_strerror(code), text);
     }
 
-    void traceHeaderAndEncoding()
-    {
+    void traceHeaderAndEncoding() {
         tTraceLog log;
         QVERIFY(log.Open(QStringLiteral("plain.log"), QStringLiteral("INICIAÇÃO DO LOG X")));
         log.Line(QStringLiteral("Ação"));
@@ -308,15 +293,13 @@ private Q_SLOTS:
     }
 
     // A log that cannot be written says so once, closes, and ignores the rest.
-    void traceFailureReportedOnce_data()
-    {
+    void traceFailureReportedOnce_data() {
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("opens");
         QTest::newRow("disk full") << "/dev/full" << false;
         QTest::newRow("no such folder") << "missing/x.log" << false;
     }
-    void traceFailureReportedOnce()
-    {
+    void traceFailureReportedOnce() {
         QFETCH(QString, target);
         QFETCH(bool, opens);
         QFile::remove(QStringLiteral("broken.log"));
@@ -334,8 +317,7 @@ private Q_SLOTS:
 
     // The disk fills in the middle of a transaction: the answer still counts,
     // tracing stops, and the master says so once.
-    void traceFailsMidTransaction()
-    {
+    void traceFailsMidTransaction() {
         tScriptedLine port;
         int reports = 0;
         port.master.OnTraceError = [&reports](const QString &) { ++reports; };

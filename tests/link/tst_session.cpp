@@ -25,8 +25,7 @@ Q_DECLARE_METATYPE(tCommand)
 
 namespace {
 
-QStringList fileLines(const QString &name)
-{
+QStringList fileLines(const QString &name) {
     QFile f(name);
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -37,8 +36,7 @@ QStringList fileLines(const QString &name)
 }
 
 // The trace of an answer as it arrives: one line per byte, then its CRC.
-QStringList rxLines(const QByteArray &frame)
-{
+QStringList rxLines(const QByteArray &frame) {
     QStringList lines;
     for (qsizetype i = 0; i < frame.size(); ++i)
         lines << QString::asprintf("    [%d] rx 0x%X", int(i), unsigned(uint8_t(frame[i])));
@@ -48,8 +46,7 @@ QStringList rxLines(const QByteArray &frame)
 }
 
 // Checks a whole trace file: the header by its shape, every other line as is.
-void compareTrace(const QString &name, const QString &title, const QStringList &expected)
-{
+void compareTrace(const QString &name, const QString &title, const QStringList &expected) {
     QStringList lines = fileLines(name);
     QVERIFY2(!lines.isEmpty(), qPrintable(name));
     static const QString shape = QStringLiteral(
@@ -71,16 +68,14 @@ class tst_Session : public QObject {
     static constexpr int sensorTenths = 215;
 
     // The status was read: sensor 1 shows what the controller holds.
-    bool statusRead() const
-    {
+    bool statusRead() const {
         return dev->Temperature[0].sts == stsTEMP_OK && dev->Temperature[0].value == sensorTenths;
     }
 
     QString simPort() const { return QString::fromStdString(sim->portName()); }
 
     // A controller of `model` and a driver connected to it at 201.
-    bool connectTo(const std::string &model = "qx4r")
-    {
+    bool connectTo(const std::string &model = "qx4r") {
         sim = std::make_unique<sim::Controller>(sim::Options{.model = model});
         if (!sim->start())
             return false;
@@ -90,22 +85,19 @@ class tst_Session : public QObject {
         return dev->OpenConnection(simPort(), 201) == 1;
     }
 
-private Q_SLOTS:
-    void initTestCase()
-    {
+  private Q_SLOTS:
+    void initTestCase() {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
         QVERIFY(dir.isValid());
         QVERIFY(QDir::setCurrent(dir.path()));
         std::signal(SIGXFSZ, SIG_IGN);
     }
-    void cleanup()
-    {
+    void cleanup() {
         dev.reset();
         sim.reset();
     }
 
-    void identification_data()
-    {
+    void identification_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("relays");
         QTest::addColumn<bool>("clock");
@@ -118,8 +110,7 @@ private Q_SLOTS:
         QTest::newRow("upper case") << "QX4R" << 1 << false;
         QTest::newRow("unknown") << "zz9k" << 1 << false;
     }
-    void identification()
-    {
+    void identification() {
         QFETCH(QString, model);
         QFETCH(int, relays);
         QFETCH(bool, clock);
@@ -138,8 +129,7 @@ private Q_SLOTS:
         QCOMPARE(dev->ErrorCom, 0);
     }
 
-    void closeForgetsTheSessionButNotTheModel()
-    {
+    void closeForgetsTheSessionButNotTheModel() {
         QVERIFY(connectTo("qx2n"));
         QCOMPARE(dev->SendCommand(cmdGET_STATUS), 21);
         QVERIFY(statusRead());
@@ -153,8 +143,7 @@ private Q_SLOTS:
         QVERIFY(dev->Fimware.isEmpty());
     }
 
-    void settings()
-    {
+    void settings() {
         tOndrel d;
         const int timeouts[][2] = {{0, 3}, {11, 3}, {10, 10}, {1, 1}, {-4, 3}};
         for (const auto &[given, kept] : timeouts) {
@@ -169,16 +158,14 @@ private Q_SLOTS:
         }
     }
 
-    void neverOpenedPort()
-    {
+    void neverOpenedPort() {
         tOndrel d;
         QCOMPARE(d.SendCommand(cmdGET_STATUS), errMODBUS_TX);
         QCOMPARE(d.ErrorCom, errMODBUS_TX);
         QVERIFY(!d.Busy);
     }
 
-    void openFailures_data()
-    {
+    void openFailures_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("code");
         QTest::newRow("no such port") << "missing" << -14;
@@ -186,8 +173,7 @@ private Q_SLOTS:
         QTest::newRow("controller silent") << "silent" << -6;
         QTest::newRow("controller refuses") << "refuses" << -2;
     }
-    void openFailures()
-    {
+    void openFailures() {
         QFETCH(QString, how);
         QFETCH(int, code);
         QVERIFY(connectTo());
@@ -211,8 +197,7 @@ private Q_SLOTS:
 
     // Every spoiled answer gives its code, changes no field, and the next
     // command goes through.
-    void failureCodes_data()
-    {
+    void failureCodes_data() {
         QTest::addColumn<sim::Fault>("fault");
         QTest::addColumn<int>("param");
         QTest::addColumn<tCommand>("cmd");
@@ -233,8 +218,7 @@ private Q_SLOTS:
         QTest::newRow("echoed address") << Fault::WrongEchoAddr << 0 << cmdRST_STAT_TEMP << -10;
         QTest::newRow("echoed start") << Fault::WrongEchoAddr << 0 << cmdSET_RTC_TIME << -10;
     }
-    void failureCodes()
-    {
+    void failureCodes() {
         QFETCH(sim::Fault, fault);
         QFETCH(int, param);
         QFETCH(tCommand, cmd);
@@ -253,8 +237,7 @@ private Q_SLOTS:
 
     // An answer that comes after the time-out is thrown away before the next
     // request and never read as that request's answer.
-    void lateAnswerNotTakenForTheNext()
-    {
+    void lateAnswerNotTakenForTheNext() {
         QVERIFY(connectTo());
         sim->setFault(sim::Fault::Late, 1200, 1);
         QCOMPARE(dev->SendCommand(cmdGET_INFO), errMODBUS_TIMEOUT);
@@ -263,8 +246,7 @@ private Q_SLOTS:
         QVERIFY(statusRead());
     }
 
-    void chunkedAnswerIsOneFrame()
-    {
+    void chunkedAnswerIsOneFrame() {
         QVERIFY(connectTo());
         sim->setFault(sim::Fault::Chunked, 20, 1);
         QCOMPARE(dev->SendCommand(cmdGET_STATUS), 21);
@@ -273,8 +255,7 @@ private Q_SLOTS:
 
     // A timer firing while a command waits may not start another one: it is
     // refused at once, untraced, and the last failure stays as it was.
-    void commandWhileBusyIsRefused()
-    {
+    void commandWhileBusyIsRefused() {
         QVERIFY(connectTo());
         dev->SetSaveLog(true);
         dev->ErrorCom = -9;
@@ -295,8 +276,7 @@ private Q_SLOTS:
     }
 
     // Both trace files, byte for byte, for one transaction of each kind.
-    void traceFiles_data()
-    {
+    void traceFiles_data() {
         QTest::addColumn<tCommand>("cmd");
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QString>("request");
@@ -330,8 +310,7 @@ private Q_SLOTS:
             << "Write Regs [Device=ID 201] [addr init=0xA014] [len=3]"
             << "C9 10 A0 14 00 03 crc" << QStringList{};
     }
-    void traceFiles()
-    {
+    void traceFiles() {
         QFETCH(tCommand, cmd);
         QFETCH(QStringList, commands);
         QFETCH(QString, request);
@@ -358,8 +337,7 @@ private Q_SLOTS:
 
     // A trace that cannot be written is reported once per file; commands
     // keep working and the driver never stays busy.
-    void traceFailure_data()
-    {
+    void traceFailure_data() {
         QTest::addColumn<QStringList>("full");
         QTest::addColumn<int>("sizeLimit");
         QTest::addColumn<int>("reports");
@@ -368,8 +346,7 @@ private Q_SLOTS:
         QTest::newRow("both on a full disk") << QStringList{"modbus.log", "commands.log"} << 0 << 2;
         QTest::newRow("disk fills mid-transaction") << QStringList{} << 800 << 1;
     }
-    void traceFailure()
-    {
+    void traceFailure() {
         QFETCH(QStringList, full);
         QFETCH(int, sizeLimit);
         QFETCH(int, reports);
@@ -403,8 +380,7 @@ private Q_SLOTS:
 
     // The adapter is pulled while a command waits: that command fails, and so
     // does the next one, cleanly, without waiting out the time-out.
-    void portVanishesMidTransaction()
-    {
+    void portVanishesMidTransaction() {
         QVERIFY(connectTo());
         dev->SetTimeout(10);
         sim->setFault(sim::Fault::Late, 5000, 1);

@@ -12,8 +12,7 @@
 namespace {
 
 // The line settings the port left on the device, seen from another opener.
-termios settingsOf(const QString &name)
-{
+termios settingsOf(const QString &name) {
     termios t{};
     const int fd = ::open(name.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0) {
@@ -32,22 +31,19 @@ class tst_Uart : public QObject {
     std::unique_ptr<tPtyPair> pty;
     std::unique_ptr<tUART> port;
 
-private Q_SLOTS:
-    void init()
-    {
+  private Q_SLOTS:
+    void init() {
         pty = std::make_unique<tPtyPair>();
         QVERIFY(pty->valid());
         port = std::make_unique<tUART>();
         QVERIFY(port->Open(pty->name()));
     }
-    void cleanup()
-    {
+    void cleanup() {
         port.reset();
         pty.reset();
     }
 
-    void missingPort()
-    {
+    void missingPort() {
         QVERIFY(!port->Open(QStringLiteral("/dev/no-such-port")));
         QVERIFY(!port->Active());
         uint8_t c = 7;
@@ -58,8 +54,7 @@ private Q_SLOTS:
     }
 
     // We run as root, so only the lock taken on open keeps a second opener out.
-    void exclusiveOpen()
-    {
+    void exclusiveOpen() {
         tUART second;
         QVERIFY(!second.Open(pty->name()));
         QVERIFY(!second.Active());
@@ -67,8 +62,7 @@ private Q_SLOTS:
         QVERIFY(second.Open(pty->name()));
     }
 
-    void lineSettings()
-    {
+    void lineSettings() {
         port->Close();
         port->SetBaud(19200); // closed: kept for the next Open
         QVERIFY(port->Open(QString()));
@@ -83,8 +77,7 @@ private Q_SLOTS:
     }
 
     // One device read takes the whole burst; the rest comes from the buffer.
-    void burstServedFromBuffer()
-    {
+    void burstServedFromBuffer() {
         pty->send("ABCDE");
         uint8_t c = 0;
         QVERIFY(port->GetC(c));
@@ -99,8 +92,7 @@ private Q_SLOTS:
         QCOMPARE(c, 0);
     }
 
-    void purgeDropsBufferedAndQueued()
-    {
+    void purgeDropsBufferedAndQueued() {
         pty->send("abc");
         uint8_t c = 0;
         QVERIFY(port->GetC(c)); // "bc" now wait in the receive buffer
@@ -113,8 +105,7 @@ private Q_SLOTS:
         QCOMPARE(c, 'x');
     }
 
-    void reopenLosesWaitingBytes()
-    {
+    void reopenLosesWaitingBytes() {
         pty->send("stale");
         QTRY_VERIFY_WITH_TIMEOUT(port->RXda() == 5, 10000);
         QVERIFY(port->Open(QString()));
@@ -123,8 +114,7 @@ private Q_SLOTS:
         QVERIFY(!port->GetC(c));
     }
 
-    void stagingHoldsOneLessThanItsSize()
-    {
+    void stagingHoldsOneLessThanItsSize() {
         const QByteArray block(8191, 'z');
         QVERIFY(port->Push(block));
         QVERIFY(!port->Push('!'));
@@ -133,8 +123,7 @@ private Q_SLOTS:
         QVERIFY(port->Push('!')); // staging starts over after a flush
     }
 
-    void textLines()
-    {
+    void textLines() {
         pty->send("AB\rC");
         QCOMPARE(port->GetS(), QStringLiteral("AB\r"));
         QCOMPARE(port->GetS(), QStringLiteral("C"));
@@ -150,8 +139,7 @@ private Q_SLOTS:
 
     // The far end vanishing leaves a port that fails fast instead of
     // spinning on a descriptor that is always readable and always empty->
-    void hangUpFailsReadsAndWrites()
-    {
+    void hangUpFailsReadsAndWrites() {
         pty->hangUp();
         uint8_t c = 0;
         QVERIFY(!port->GetC(c));
@@ -162,8 +150,7 @@ private Q_SLOTS:
         QCOMPARE(port->DeviceReads(), reads);
     }
 
-    void portList()
-    {
+    void portList() {
         qputenv("TARVIK_PORTS", "/tmp/sim-a:/tmp/sim-b;/tmp/sim-a");
         QStringList list{QStringLiteral("old")};
         const int32_t n = uart_GetCommList(list);

@@ -14,7 +14,7 @@
 #include <memory>
 
 class TestHost : public ScreenHost {
-public:
+  public:
     tOndrel dev;
     std::unique_ptr<sim::Controller> sim;
     QStringList reports;
@@ -26,8 +26,7 @@ public:
 
     // Starts a simulator of `model` and opens it by its port name, as a
     // user would. Time-out unit 1 keeps a silent controller's wait short.
-    bool Connect(const std::string &model, sim::Options options = {})
-    {
+    bool Connect(const std::string &model, sim::Options options = {}) {
         options.model = model;
         sim = std::make_unique<sim::Controller>(options);
         if (!sim->start())
@@ -38,8 +37,7 @@ public:
 
     tOndrel &Ondrel() override { return dev; }
     int32_t SendCommand(tCommand cmd) override { return dev.SendCommand(cmd); }
-    void ModbusError(int32_t code) override
-    {
+    void ModbusError(int32_t code) override {
         errors.append(code);
         Report(0, QStringLiteral("Modbus error %1").arg(code));
         Warning(QString::number(code));
@@ -49,16 +47,14 @@ public:
     void Msg(const QString &) override { ++popups; }
     void HideMsg() override { --popups; }
     void Warning(const QString &text) override { warnings.append(text); }
-    bool AskYesNo(const QString &text) override
-    {
+    bool AskYesNo(const QString &text) override {
         questions.append(text);
         return answer;
     }
     QString AskOpenFile(const QString &, const QString &) override { return {}; }
     QString AskSaveFile(const QString &, const QString &) override { return {}; }
 
-    void Clear()
-    {
+    void Clear() {
         reports.clear();
         warnings.clear();
         questions.clear();

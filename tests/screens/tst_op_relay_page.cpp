@@ -12,29 +12,25 @@ using Codes = QList<int32_t>;
 class TestOpRelayPage : public QObject {
     Q_OBJECT
 
-    static QComboBox *box(TOpRelayPage &page, int k)
-    {
+    static QComboBox *box(TOpRelayPage &page, int k) {
         return page.findChild<QComboBox *>(QStringLiteral("cbxOpRelay%1").arg(k + 1));
     }
 
-    static QStringList names(const Codes &codes)
-    {
+    static QStringList names(const Codes &codes) {
         QStringList list;
         for (int32_t c : codes)
             list.append(QString::fromUtf8(opRELAY[size_t(c)]));
         return list;
     }
 
-    static QStringList items(QComboBox *b)
-    {
+    static QStringList items(QComboBox *b) {
         QStringList list;
         for (int i = 0; i < b->count(); ++i)
             list.append(b->itemText(i));
         return list;
     }
 
-    static void fill(TestHost &host, TOpRelayPage &page, const QString &model, const Codes &codes)
-    {
+    static void fill(TestHost &host, TOpRelayPage &page, const QString &model, const Codes &codes) {
         host.dev.Model = model;
         for (int k = 0; k < 4; ++k)
             host.dev.Relay[k].par[0] = codes[k];
@@ -42,14 +38,12 @@ class TestOpRelayPage : public QObject {
     }
 
     // Picks `code` in relay k's box as the user would.
-    static void pick(TOpRelayPage &page, int k, int32_t code)
-    {
+    static void pick(TOpRelayPage &page, int k, int32_t code) {
         box(page, k)->setCurrentIndex(GetIdxOpMat(page.idxOpMat(), code));
     }
 
-private Q_SLOTS:
-    void offersTheModelsOperations_data()
-    {
+  private Q_SLOTS:
+    void offersTheModelsOperations_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<Codes>("offered");
         const Codes all{0, 1, 2, 3, 4, 5, 6, 7, 8};
@@ -62,8 +56,7 @@ private Q_SLOTS:
         QTest::newRow("compared exactly") << "QX1N" << all;
         QTest::newRow("unknown model") << "zz9z" << all;
     }
-    void offersTheModelsOperations()
-    {
+    void offersTheModelsOperations() {
         QFETCH(QString, model);
         QFETCH(Codes, offered);
         TestHost host;
@@ -73,8 +66,7 @@ private Q_SLOTS:
             QCOMPARE(items(box(page, k)), names(offered));
     }
 
-    void singleUseOperations_data()
-    {
+    void singleUseOperations_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<Codes>("stored");
         QTest::addColumn<int>("relay");
@@ -91,8 +83,7 @@ private Q_SLOTS:
         // Filling the page never checks, even over the controller's duplicates.
         QTest::newRow("filled with duplicates") << "qx4r" << Codes{3, 3, 4, 4} << 0 << 1 << false;
     }
-    void singleUseOperations()
-    {
+    void singleUseOperations() {
         QFETCH(QString, model);
         QFETCH(Codes, stored);
         QFETCH(int, relay);
@@ -116,8 +107,7 @@ private Q_SLOTS:
             QCOMPARE(host.dev.Relay[k].par[0], stored[k]);
     }
 
-    void storedCodeNotOfferedIsWrittenBackUnchanged()
-    {
+    void storedCodeNotOfferedIsWrittenBackUnchanged() {
         TestHost host;
         QVERIFY(host.Connect("qx2n"));
         const Codes stored{7, 1, 0, 8};
@@ -134,8 +124,7 @@ private Q_SLOTS:
 
         pick(page, 1, opDEFROST);
         page.btnOpWriteClick();
-        QCOMPARE(host.questions,
-                 QStringList{"Deseja mesmo gravar os novos operadores no Ondrel?"});
+        QCOMPARE(host.questions, QStringList{"Deseja mesmo gravar os novos operadores no Ondrel?"});
         QVERIFY(host.errors.isEmpty());
         QCOMPARE(host.reports.last(), QStringLiteral("Gravação feita com sucesso"));
         const Codes written{7, 3, 0, 8};
@@ -146,8 +135,7 @@ private Q_SLOTS:
         QCOMPARE(host.popups, 0);
     }
 
-    void declinedWriteSendsNothing()
-    {
+    void declinedWriteSendsNothing() {
         TestHost host;
         QVERIFY(host.Connect("qx4r"));
         TOpRelayPage page(host);
@@ -167,8 +155,7 @@ private Q_SLOTS:
             QCOMPARE(host.dev.Relay[k].par[0], before[k]);
     }
 
-    void failedExchangesKeepTheSelections()
-    {
+    void failedExchangesKeepTheSelections() {
         TestHost host;
         QVERIFY(host.Connect("qx4r"));
         for (int k = 0; k < 4; ++k)
@@ -194,8 +181,7 @@ private Q_SLOTS:
         QCOMPARE(host.popups, 0);
     }
 
-    void helpMemoLines()
-    {
+    void helpMemoLines() {
         TestHost host;
         TOpRelayPage page(host);
         auto *memo = page.findChild<QPlainTextEdit *>();
@@ -214,7 +200,8 @@ private Q_SLOTS:
             if (at < lines.size())
                 QCOMPARE(lines[at++], QString());
         }
-        QVERIFY(lines[13].startsWith(QStringLiteral("Um rele configurado com o modo operante solar")));
+        QVERIFY(
+            lines[13].startsWith(QStringLiteral("Um rele configurado com o modo operante solar")));
         QVERIFY(lines[13].endsWith(QStringLiteral("piscina. ")));
         QVERIFY(lines[17].startsWith(QStringLiteral("Há duas utilidades")));
         QVERIFY(lines.last().endsWith(QStringLiteral("em tempos programados.")));

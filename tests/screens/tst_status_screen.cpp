@@ -19,15 +19,13 @@ constexpr int regSET_RELAYS = 0xA002;
 const QString slaveWarning = QStringLiteral(
     "Somente se pode ligar ou desligar quando o Ondrel estiver configurado no modo escravo.");
 
-template <typename T> T *child(const QWidget *page, const char *prefix, int p, int k = 0)
-{
+template <typename T> T *child(const QWidget *page, const char *prefix, int p, int k = 0) {
     const QString name = k ? QStringLiteral("%1%2_%3").arg(QLatin1String(prefix)).arg(p).arg(k)
                            : QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(p);
     return page->findChild<T *>(name);
 }
 
-QLabel *label(const QWidget *page, const char *prefix, int p, int k)
-{
+QLabel *label(const QWidget *page, const char *prefix, int p, int k) {
     return child<QLabel>(page, prefix, p, k);
 }
 
@@ -36,11 +34,10 @@ QLabel *label(const QWidget *page, const char *prefix, int p, int k)
 class TestStatusScreen : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void initTestCase() { QLocale::setDefault(QLocale(QStringLiteral("pt_BR"))); }
 
-    void printTemp_data()
-    {
+    void printTemp_data() {
         QTest::addColumn<int>("sts");
         QTest::addColumn<int>("unit");
         QTest::addColumn<int>("value");
@@ -48,18 +45,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("min");
         QTest::addColumn<QString>("max");
         const QString none = QStringLiteral("---  ");
-        QTest::newRow("valid") << 1 << 0 << 235 << "23,5ºC" << "Min: 18ºC  " << "Max: 30,1ºC  ";
-        QTest::newRow("negative fahrenheit")
-            << 1 << 1 << -5 << "-0,5ºF" << "Min: 18ºF  " << "Max: 30,1ºF  ";
-        QTest::newRow("no group separator")
-            << 1 << 0 << 32767 << "3276,7ºC" << "Min: 18ºC  " << "Max: 30,1ºC  ";
+        QTest::newRow("valid") << 1 << 0 << 235 << "23,5ºC"
+                               << "Min: 18ºC  "
+                               << "Max: 30,1ºC  ";
+        QTest::newRow("negative fahrenheit") << 1 << 1 << -5 << "-0,5ºF"
+                                             << "Min: 18ºF  "
+                                             << "Max: 30,1ºF  ";
+        QTest::newRow("no group separator") << 1 << 0 << 32767 << "3276,7ºC"
+                                            << "Min: 18ºC  "
+                                            << "Max: 30,1ºC  ";
         QTest::newRow("reading") << 0 << 0 << 235 << "Lendo" << none << none;
         QTest::newRow("short") << 2 << 0 << 235 << "Curto" << none << none;
         QTest::newRow("open") << 3 << 0 << 235 << "Aberto" << none << none;
         QTest::newRow("unknown state") << 7 << 0 << 235 << "---" << none << none;
     }
-    void printTemp()
-    {
+    void printTemp() {
         QFETCH(int, sts);
         QFETCH(int, unit);
         QFETCH(int, value);
@@ -76,8 +76,7 @@ private Q_SLOTS:
         QTEST(x.text(), "max");
     }
 
-    void printRelayDrawsOnlyChanges()
-    {
+    void printRelayDrawsOnlyChanges() {
         QLabel state(QStringLiteral("Desligado"));
         SetTag(&state, 0);
         TColorButton lamp;
@@ -98,8 +97,7 @@ private Q_SLOTS:
         QCOMPARE(lamp.property("color").toUInt(), 0xFF000000u);
     }
 
-    void operationNames_data()
-    {
+    void operationNames_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("name");
         QTest::newRow("none") << 0 << "Sem Operação";
@@ -110,16 +108,14 @@ private Q_SLOTS:
         QTest::newRow("above the table") << 12 << "---------";
         QTest::newRow("far above") << 65535 << "---------";
     }
-    void operationNames()
-    {
+    void operationNames() {
         QFETCH(int, code);
         QLabel l(QStringLiteral("Modo"));
         PrintOpRelay(&l, code);
         QTEST(l.text(), "name");
     }
 
-    void pagesPerModel_data()
-    {
+    void pagesPerModel_data() {
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("page");
         QTest::addColumn<int>("sensors");
@@ -131,8 +127,7 @@ private Q_SLOTS:
         QTest::newRow("qx3r") << "qx3r" << 3 << 4 << 3 << plural;
         QTest::newRow("qx4r") << "qx4r" << 4 << 4 << 4 << plural;
     }
-    void pagesPerModel()
-    {
+    void pagesPerModel() {
         QFETCH(QString, model);
         QFETCH(int, page);
         QFETCH(int, sensors);
@@ -180,8 +175,7 @@ private Q_SLOTS:
                 QCOMPARE(label(screen.page(p), "lblTS", p, 1)->text(), QStringLiteral("TS"));
     }
 
-    void relaySwitching()
-    {
+    void relaySwitching() {
         TestHost host;
         QVERIFY(host.Connect("qx4r"));
         TStatusScreen screen(host);
@@ -221,8 +215,7 @@ private Q_SLOTS:
         QCOMPARE(label(w, "lblRL", 4, 2)->text(), QStringLiteral("Desligado"));
     }
 
-    void automaticUpdateIsSilentAndResumes()
-    {
+    void automaticUpdateIsSilentAndResumes() {
         TestHost host;
         QVERIFY(host.Connect("qx1n"));
         TStatusScreen screen(host);
@@ -273,8 +266,7 @@ private Q_SLOTS:
         }
     }
 
-    void restartStatistics()
-    {
+    void restartStatistics() {
         TestHost host;
         QVERIFY(host.Connect("qx2r"));
         TStatusScreen screen(host);

@@ -11,7 +11,7 @@ class QFile;
 // created anew when opened. A line that cannot be written closes the log and
 // is reported once through OnError; nothing is ever thrown.
 class tTraceLog {
-public:
+  public:
     tTraceLog();
     ~tTraceLog();
 
@@ -24,7 +24,7 @@ public:
 
     std::function<void(const QString &why)> OnError;
 
-private:
+  private:
     void Fail(const QString &why);
     std::unique_ptr<QFile> file;
 };
