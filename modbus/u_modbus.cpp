@@ -78,7 +78,11 @@ void tModBus::SetSaveLog(bool on) {
 
 template <typename... Args> void tModBus::Trace(const char *format, Args... args) {
     // Formatting costs more than the rest of a transaction: skip it when off.
-    if (FSaveLog && flog->IsOpen())
+    if (!FSaveLog || !flog->IsOpen())
+        return;
+    if constexpr (sizeof...(Args) == 0)
+        flog->Line(QString::fromLatin1(format));
+    else
         flog->Line(QString::asprintf(format, args...));
 }
 
