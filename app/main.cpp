@@ -1,11 +1,13 @@
 #include "main_window.h"
 #include "startup_measure.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
+    InstallTranslations(app);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Configura e monitora o controlador de temperatura Ondrel."));
