@@ -3,7 +3,6 @@
 #include "ini_file.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -45,9 +44,4 @@ void tAppSettings::Store(tIniFile &ini) const {
 
 QString AppBaseName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
-
-QString DefaultSettingsPath() {
-    return QDir(QCoreApplication::applicationDirPath())
-        .filePath(AppBaseName() + QStringLiteral(".ini"));
 }

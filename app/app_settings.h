@@ -27,5 +27,3 @@ struct tAppSettings {
 // The executable's file name without folder and extension; names the
 // settings file and the application event log.
 QString AppBaseName();
-// The settings file: beside the executable, named after it, ".ini".
-QString DefaultSettingsPath();

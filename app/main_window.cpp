@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_page.h"
+#include "app_paths.h"
 #include "connection_page.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
@@ -51,8 +52,11 @@ TfrmMain::TfrmMain(tStartOptions options_)
       closeRetry(new QTimer(this)) {
     if (!dialogs)
         dialogs = std::make_unique<tWidgetDialogs>();
-    if (options.settingsPath.isEmpty())
-        options.settingsPath = DefaultSettingsPath();
+    if (options.settingsPath.isEmpty()) {
+        const tAppPaths paths = PrepareAppPaths();
+        options.settingsPath = paths.settingsFile;
+        options.logFolder = paths.logFolder;
+    }
     closeRetry->setSingleShot(true);
     closeRetry->setInterval(100);
     connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
@@ -204,6 +208,7 @@ void TfrmMain::FormCreate() {
     // Written back at exit even if the window never got shown.
     StyleForm = settings.Style;
     SaveLog = settings.SaveLog;
+    ondrel->SetLogFolder(options.logFolder);
     ondrel->SetSaveLog(settings.ModbusSaveLog);
 
     btnMenuMainClick();
@@ -231,7 +236,7 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::OpenEventLog() {
-    const QString name = AppBaseName() + QStringLiteral(".log");
+    const QString name = FileInFolder(options.logFolder, AppBaseName() + QStringLiteral(".log"));
     Flog = std::make_unique<tTraceLog>();
     if (!Flog->Open(name, QStringLiteral("INICIAÇÃO DO SISTEMA"))) {
         // Start without it; SaveLog stays as the user set it.
