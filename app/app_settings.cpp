@@ -3,7 +3,6 @@
 #include "ini_file.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 #include <variant>
@@ -63,9 +62,4 @@ void StoreSettings(const tSettings &s, tIniFile &ini) {
 
 QString AppBaseName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
-
-QString DefaultSettingsPath() {
-    return QDir(QCoreApplication::applicationDirPath())
-        .filePath(AppBaseName() + QStringLiteral(".ini"));
 }

@@ -16,5 +16,3 @@ void StoreSettings(const tSettings &s, tIniFile &ini);
 // The executable's file name without folder and extension; names the
 // settings file and the application event log.
 QString AppBaseName();
-// The settings file: beside the executable, named after it, ".ini".
-QString DefaultSettingsPath();

@@ -18,7 +18,11 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption measure(
         QStringLiteral("measure"),
         QStringLiteral("Mede o tempo até a janela aparecer e a memória após conectar; sai."));
-    parser.addOptions({port, measure});
+    const QCommandLineOption checkStart(
+        QStringLiteral("check-start"),
+        QStringLiteral("Mostra a janela, informa o estilo aplicado e onde ficam as configurações; "
+                       "sai."));
+    parser.addOptions({port, measure, checkStart});
     parser.process(app);
 
     tStartOptions options;
@@ -26,6 +30,8 @@ int main(int argc, char *argv[]) {
     TfrmMain frmMain(std::move(options));
     if (parser.isSet(measure))
         MeasureStartup(frmMain);
+    else if (parser.isSet(checkStart))
+        CheckStart(frmMain);
     frmMain.show();
     return app.exec();
 }

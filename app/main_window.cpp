@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_page.h"
+#include "app_paths.h"
 #include "app_settings.h"
 #include "connection_page.h"
 #include "ini_file.h"
@@ -81,8 +82,11 @@ TfrmMain::TfrmMain(tStartOptions options_)
       closeRetry(new QTimer(this)) {
     if (!dialogs)
         dialogs = std::make_unique<tWidgetDialogs>();
-    if (options.settingsPath.isEmpty())
-        options.settingsPath = DefaultSettingsPath();
+    if (options.settingsPath.isEmpty()) {
+        const tAppPaths paths = PrepareAppPaths();
+        options.settingsPath = paths.settingsFile;
+        options.logFolder = paths.logFolder;
+    }
     closeRetry->setSingleShot(true);
     closeRetry->setInterval(100);
     connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
@@ -226,6 +230,7 @@ void TfrmMain::FormCreate() {
     settings = LoadSettings(*fileInit);
     // Written back at exit even if the window never got shown.
     StyleForm = settings.Style;
+    ondrel->SetLogFolder(options.logFolder);
     ondrel->SetSaveLog(settings.ModbusSaveLog);
 
     btnMenuMainClick();
@@ -244,7 +249,7 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::OpenEventLog() {
-    const QString name = AppBaseName() + QStringLiteral(".log");
+    const QString name = FileInFolder(options.logFolder, AppBaseName() + QStringLiteral(".log"));
     Flog = std::make_unique<tTraceLog>();
     if (!Flog->Open(name, QStringLiteral("INICIAÇÃO DO SISTEMA"))) {
         // Start without it; SaveLog stays as the user set it.

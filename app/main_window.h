@@ -23,10 +23,11 @@ class TPage;
 class TRelayPages;
 class TStatusScreen;
 
-// How the main window starts: where its settings live, a port to select
-// regardless of the stored position, and the dialogs to use.
+// How the main window starts: where its settings and logs live, a port to
+// select regardless of the stored position, and the dialogs to use.
 struct tStartOptions {
-    QString settingsPath; // empty: beside the executable
+    QString settingsPath; // empty: both chosen by PrepareAppPaths
+    QString logFolder;    // empty: the current directory
     QString port;
     std::unique_ptr<tDialogs> dialogs; // null: the real dialogs
 };

@@ -62,9 +62,15 @@ void tOndrel::SetBaudRate(int32_t Value) {
     FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
 }
 
+void tOndrel::SetLogFolder(const QString &folder) {
+    FLogFolder = folder;
+    FModBus->SetLogFolder(folder);
+}
+
 void tOndrel::SetSaveLog(bool Value) {
     if (Value)
-        flog->Open(QStringLiteral("commands.log"), QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
+        flog->Open(FileInFolder(FLogFolder, QStringLiteral("commands.log")),
+                   QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
     FSaveLog = Value;
     FModBus->SetSaveLog(Value);
 }

@@ -126,6 +126,9 @@ class tOndrel {
 
     void SetTimeout(int32_t Value);
     void SetBaudRate(int32_t Value);
+    // The folder both trace files are created in when tracing is switched
+    // on; empty (the default): the current directory.
+    void SetLogFolder(const QString &folder);
     void SetSaveLog(bool Value);
     int32_t Timeout() const { return FTimeout; }
     int32_t BaudRate() const { return FBaudRate; }
@@ -193,6 +196,7 @@ class tOndrel {
     int32_t FBaudRate = 0;
     bool FConnected = false;
     bool FSaveLog = false;
+    QString FLogFolder;
     int32_t FTimeout = 0;
     std::unique_ptr<tUART> FUart;
     std::unique_ptr<tModBus> FModBus;
