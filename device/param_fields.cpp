@@ -19,6 +19,8 @@ double fieldShown(tFieldKind kind, int32_t entry) {
         return tenthsToBox(entry);
     case tFieldKind::Sensor:
         return double(entry) + 1;
+    case tFieldKind::TwoWay:
+        return entry > 0 ? 1 : 0;
     default:
         return double(entry);
     }
@@ -32,6 +34,8 @@ int32_t fieldStored(tFieldKind kind, double shown) {
         return roundHalfEven(shown) - 1;
     case tFieldKind::Switch:
         return shown > 0 ? 1 : 0;
+    case tFieldKind::TwoWay:
+        return roundHalfEven(shown) & 1;
     default:
         return roundHalfEven(shown);
     }
@@ -114,9 +118,11 @@ QString fieldText(const tParamField &field, int32_t entry) {
         return locale.toString(tenthsToBox(entry), 'f', 1);
     case tFieldKind::Switch:
         return entry > 0 ? QStringLiteral("ligado") : QStringLiteral("desligado");
-    case tFieldKind::Choice: {
+    case tFieldKind::Choice:
+    case tFieldKind::TwoWay: {
         const QStringList items = QString::fromUtf8(field.choices).split(u'|');
-        return entry >= 0 && entry < items.size() ? items[entry] : QString::number(entry);
+        const int32_t item = int32_t(fieldShown(field.kind, entry));
+        return entry >= 0 && item < items.size() ? items[item] : QString::number(entry);
     }
     case tFieldKind::HoursMinutes:
         return clock(splitMinutes(entry));

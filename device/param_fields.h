@@ -21,6 +21,7 @@ enum class tFieldKind : uint8_t {
     Whole,        // a whole number in a spin box
     Switch,       // on when the value is above 0
     Choice,       // the index of an item of a list
+    TwoWay,       // a list of two items: item 1 when the value is above 0
     HoursMinutes, // minutes edited as hours and minutes
     SetPoint,     // a packed timer set-point word
 };

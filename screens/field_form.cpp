@@ -140,7 +140,8 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
         e.control = box;
         break;
     }
-    case tFieldKind::Choice: {
+    case tFieldKind::Choice:
+    case tFieldKind::TwoWay: {
         auto *list = new QComboBox(parent);
         list->setObjectName(utf8(f.control));
         list->addItems(utf8(f.choices).split(u'|'));
@@ -197,7 +198,7 @@ void TFieldForm::Fill(const int32_t *block, const tOndrel &dev) {
     // controller holds cannot show that value.
     for (Entry &e : entries) {
         e.edited = false;
-        const bool noChoice = e.field->kind == tFieldKind::Choice &&
+        const bool noChoice = qobject_cast<QComboBox *>(e.control) &&
                               static_cast<QComboBox *>(e.control)->currentIndex() < 0;
         Mark(e, noChoice || Read(e) != e.filled);
     }
@@ -227,6 +228,9 @@ void TFieldForm::Show(Entry &e, const int32_t *block, const tOndrel &dev) {
     case tFieldKind::Choice:
         static_cast<QComboBox *>(e.control)->setCurrentIndex(entry);
         break;
+    case tFieldKind::TwoWay:
+        static_cast<QComboBox *>(e.control)->setCurrentIndex(int(fieldShown(f.kind, entry)));
+        break;
     case tFieldKind::HoursMinutes: {
         bounds(e.control);
         const tHoursMinutes t = splitMinutes(entry);
@@ -251,6 +255,8 @@ int32_t TFieldForm::Read(const Entry &e) const {
         return static_cast<QCheckBox *>(e.control)->isChecked() ? 1 : 0;
     case tFieldKind::Choice:
         return static_cast<QComboBox *>(e.control)->currentIndex();
+    case tFieldKind::TwoWay:
+        return fieldStored(f.kind, static_cast<QComboBox *>(e.control)->currentIndex());
     case tFieldKind::HoursMinutes:
         return joinMinutes(e.control->property("value").toDouble(), e.minutes->value());
     case tFieldKind::SetPoint:
