@@ -94,6 +94,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
+    Known = 0;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
         ErrorCom = errMODBUS_OPEN_UART;
@@ -122,6 +123,7 @@ void tOndrel::CloseConnection() {
         return;
     ErrorCom = 0;
     Busy = false;
+    Known = 0;
     FUart->Close();
     FConnected = false;
     Fimware.clear();
