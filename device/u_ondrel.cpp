@@ -95,6 +95,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         FConnected = false;
     }
     Known = 0;
+    FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
         ErrorCom = errMODBUS_OPEN_UART;
@@ -116,6 +117,10 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         }
     }
     return 1;
+}
+
+bool tOndrel::PortLost() const {
+    return FConnected && !FUart->Active();
 }
 
 void tOndrel::CloseConnection() {

@@ -158,6 +158,11 @@ class tOndrel {
     int32_t OpenConnection(const QString &PortCOM, int32_t id);
     void CloseConnection();
     int32_t SendCommand(tCommand cmd);
+    // The session's port has failed under it (adapter unplugged): every
+    // command fails until the session is closed and opened again.
+    bool PortLost() const;
+    // The port the session was opened on.
+    QString PortName() const { return FPort; }
 
     // Device configuration file. SaveConfig and LoadConfig return false with
     // a text the user can be shown in `error` and the kind of failure in
@@ -220,4 +225,5 @@ class tOndrel {
     std::unique_ptr<tUART> FUart;
     std::unique_ptr<tModBus> FModBus;
     int32_t Fid = 0;
+    QString FPort;
 };
