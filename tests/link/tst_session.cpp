@@ -76,7 +76,10 @@ class tst_Session : public QObject {
 
     // A controller of `model` and a driver connected to it at 201.
     bool connectTo(const std::string &model = "qx4r") {
-        sim = std::make_unique<sim::Controller>(sim::Options{.model = model});
+        return connectTo(sim::Options{.model = model});
+    }
+    bool connectTo(const sim::Options &options) {
+        sim = std::make_unique<sim::Controller>(options);
         if (!sim->start())
             return false;
         sim->setSensor(0, sim::SensorState::Valid, sensorTenths);
@@ -276,6 +279,26 @@ class tst_Session : public QObject {
         QCOMPARE(dev->SendCommand(cmdGET_PAR_RELAY2), 24);
         QCOMPARE(dev->Relay[1].par[1], 0x2201);
         QCOMPARE(dev->Relay[1].par[15], 0x220F);
+    }
+
+    // On a paced line behind a USB adapter whose 16 ms timer splits every
+    // answer into bursts, both ways of ending an answer read it whole.
+    void splitAnswersReadWhole_data() {
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("silence ends the answer") << false;
+        QTest::newRow("fast read") << true;
+    }
+    void splitAnswersReadWhole() {
+        QFETCH(bool, fast);
+        QVERIFY(connectTo(sim::Options{.baud = 9600, .adapterLatencyMs = 16}));
+        dev->SetFastRead(fast);
+        dev->SetBaudRate(3);
+        for (int i = 0; i < 5; ++i) {
+            sim->setSensor(0, sim::SensorState::Valid, -100 - i);
+            QCOMPARE(dev->SendCommand(cmdGET_STATUS), 21);
+            QCOMPARE(dev->Temperature[0].value, -100 - i);
+        }
+        QVERIFY(sim->splitReplies() >= 5);
     }
 
     // A timer firing while a command waits may not start another one: it is
