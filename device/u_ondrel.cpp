@@ -62,9 +62,15 @@ void tOndrel::SetBaudRate(int32_t Value) {
     FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
 }
 
+void tOndrel::SetLogFolder(const QString &folder) {
+    FLogFolder = folder;
+    FModBus->SetLogFolder(folder);
+}
+
 void tOndrel::SetSaveLog(bool Value) {
     if (Value)
-        flog->Open(QStringLiteral("commands.log"), QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
+        flog->Open(FileInFolder(FLogFolder, QStringLiteral("commands.log")),
+                   QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
     FSaveLog = Value;
     FModBus->SetSaveLog(Value);
 }
@@ -96,6 +102,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
+    Known = 0;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
         ErrorCom = errMODBUS_OPEN_UART;
@@ -124,6 +131,7 @@ void tOndrel::CloseConnection() {
         return;
     ErrorCom = 0;
     Busy = false;
+    Known = 0;
     FUart->Close();
     FConnected = false;
     Fimware.clear();

@@ -75,7 +75,8 @@ tModBus::~tModBus() = default;
 
 void tModBus::SetSaveLog(bool on) {
     if (on)
-        flog->Open(QStringLiteral("modbus.log"), QStringLiteral("INICIAÇÃO DO LOG MODBUS"));
+        flog->Open(FileInFolder(FLogFolder, QStringLiteral("modbus.log")),
+                   QStringLiteral("INICIAÇÃO DO LOG MODBUS"));
     FSaveLog = on;
 }
 

@@ -52,6 +52,9 @@ class tModBus {
     tModBus(const tModBus &) = delete;
     tModBus &operator=(const tModBus &) = delete;
 
+    // The folder "modbus.log" is created in when tracing is switched on;
+    // empty (the default): the current directory.
+    void SetLogFolder(const QString &folder) { FLogFolder = folder; }
     void SetSaveLog(bool on);
     bool SaveLog() const { return FSaveLog; }
 
@@ -95,6 +98,7 @@ class tModBus {
 
     std::unique_ptr<tTraceLog> flog;
     bool FSaveLog = false;
+    QString FLogFolder;
     tPortOut FPortOut;
     tPortIn FPortIn;
     tPurge FPurge;

@@ -1,6 +1,7 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
+#include "settings.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 
 namespace {
@@ -30,7 +32,7 @@ QGroupBox *Group(const QString &title, QLayout *layout) {
 } // namespace
 
 TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
-    : TPage(QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
+    : TPage(host_, QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
       cbxPort(new QComboBox),
       btnUpDatePorts(Button(QStringLiteral("btnUpDatePorts"), QStringLiteral("Atualizar"))),
       edtID(SpinBox(QStringLiteral("edtID"), 0, 9999)),
@@ -42,7 +44,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
       memoLog(new QPlainTextEdit),
-      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_) {
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))) {
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
     // A number box: typed, not stepped.
@@ -122,6 +124,40 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
         return true;
     }
     return TPage::eventFilter(watched, event);
+}
+
+void TConnectionPage::LoadSettings(const tSettings &s) {
+    tOndrel &dev = host.Ondrel();
+    if (s.Port >= 0 && s.Port < cbxPort->count())
+        cbxPort->setCurrentIndex(s.Port);
+    dev.SetBaudRate(s.BaudRate);
+    dev.SetTimeout(s.Timeout);
+    spiBaud->setValue(dev.BaudRate());
+    edtID->setValue(s.Address);
+    spiTimeout->setValue(dev.Timeout());
+}
+
+void TConnectionPage::StoreSettings(tSettings &s) const {
+    const tOndrel &dev = host.Ondrel();
+    s.Port = cbxPort->currentIndex();
+    s.BaudRate = dev.BaudRate();
+    s.Address = edtID->value();
+    s.Timeout = dev.Timeout();
+}
+
+void TConnectionPage::FollowState(const tOndrel &dev) {
+    const bool on = dev.Connected();
+    btnLoadConfig->setEnabled(on);
+    btnSaveConfig->setEnabled(on);
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
+        w->setEnabled(!on);
+}
+
+void TConnectionPage::AppendLog(const QString &text) {
+    memoLog->appendPlainText(text);
+    QScrollBar *bar = memoLog->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void TConnectionPage::btnUpDatePortsClick() {

@@ -14,6 +14,12 @@ class TConnectionPage : public TPage {
   public:
     explicit TConnectionPage(ScreenHost &host, QWidget *parent = nullptr);
 
+    void LoadSettings(const tSettings &s) override;
+    void StoreSettings(tSettings &s) const override;
+    void FollowState(const tOndrel &dev) override;
+    // A line at the end of the event memo, scrolled into view.
+    void AppendLog(const QString &text);
+
     void btnUpDatePortsClick();
     void spiBaudChange();
     void spiTimeoutChange();
@@ -51,6 +57,4 @@ class TConnectionPage : public TPage {
   private:
     void Connect();
     void Disconnect();
-
-    ScreenHost &host;
 };

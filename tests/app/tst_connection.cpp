@@ -73,7 +73,7 @@ QStringList ShownPages(const App &app) {
     QStringList shown;
     for (QWidget *page : app.Find<QWidget>("pnlMain")->findChildren<QWidget *>(
              QString(), Qt::FindDirectChildrenOnly))
-        if (page->isVisibleTo(app.w.get()))
+        if (page->isVisibleTo(app.w.get()) && !page->objectName().isEmpty())
             shown << page->objectName();
     return shown;
 }
