@@ -75,6 +75,14 @@ void tOndrel::SetSaveLog(bool Value) {
     FModBus->SetSaveLog(Value);
 }
 
+void tOndrel::SetFastRead(bool on) {
+    FModBus->SetFastRead(on);
+}
+
+bool tOndrel::FastRead() const {
+    return FModBus->FastRead();
+}
+
 int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
     PortsList.clear();
     if (Descriptions)

@@ -150,6 +150,11 @@ class tOndrel {
     int32_t BaudRate() const { return FBaudRate; }
     bool Connected() const { return FConnected; }
     bool SaveLog() const { return FSaveLog; }
+    // Fast read (off by default): an answer ends once the bytes its request
+    // calls for are in with a valid CRC, not after the silence that follows.
+    // A controller that answers with extra bytes should be read with it off.
+    void SetFastRead(bool on);
+    bool FastRead() const;
 
     // The system's serial ports by the names they are opened with; with
     // `Descriptions`, what the system knows of the adapter behind each, in
