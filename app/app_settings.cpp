@@ -3,51 +3,63 @@
 #include "ini_file.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
-namespace {
-const QString SYSTEM = QStringLiteral("SYSTEM");
-const QString MODBUS = QStringLiteral("MODBUS");
+#include <variant>
 
-int32_t Bounded(const tIniFile &ini, const QString &section, const QString &key, int32_t def,
-                int32_t lo, int32_t hi) {
-    const int32_t v = ini.ReadInteger(section, key, def);
-    return v < lo || v > hi ? def : v;
-}
+namespace {
+struct tKey {
+    const char *section;
+    const char *name;
+    std::variant<bool tSettings::*, int32_t tSettings::*> field;
+    int32_t lo = 0, hi = 0; // integers only
+};
+
+// In the order the file keeps them: SYSTEM before MODBUS.
+const tKey keys[] = {
+    {.section = "SYSTEM", .name = "SAVE_LOG", .field = &tSettings::SaveLog},
+    {.section = "MODBUS", .name = "SAVE_LOG", .field = &tSettings::ModbusSaveLog},
+    {.section = "SYSTEM", .name = "STYLE", .field = &tSettings::Style, .lo = 0, .hi = 2},
+    {.section = "SYSTEM",
+     .name = "LOG_MAX_READ",
+     .field = &tSettings::LogMaxRead,
+     .lo = 0,
+     .hi = 1000},
+    {.section = "MODBUS", .name = "PORT", .field = &tSettings::Port, .lo = -1, .hi = INT32_MAX},
+    // Codes outside 1..7 would run at 115200 anyway, but the speed box
+    // cannot show them and would push its own bound back into the driver.
+    {.section = "MODBUS", .name = "BAUDRATE", .field = &tSettings::BaudRate, .lo = 1, .hi = 7},
+    {.section = "MODBUS", .name = "ADDRESS", .field = &tSettings::Address, .lo = 0, .hi = 9999},
+    {.section = "MODBUS", .name = "TIMEOUT", .field = &tSettings::Timeout, .lo = 1, .hi = 10},
+};
 } // namespace
 
-tAppSettings tAppSettings::Load(const tIniFile &ini) {
-    tAppSettings s;
-    s.SaveLog = ini.ReadBool(SYSTEM, QStringLiteral("SAVE_LOG"), s.SaveLog);
-    s.ModbusSaveLog = ini.ReadBool(MODBUS, QStringLiteral("SAVE_LOG"), s.ModbusSaveLog);
-    s.Style = Bounded(ini, SYSTEM, QStringLiteral("STYLE"), s.Style, 0, 2);
-    s.LogMaxRead = Bounded(ini, SYSTEM, QStringLiteral("LOG_MAX_READ"), s.LogMaxRead, 0, 1000);
-    s.Port = Bounded(ini, MODBUS, QStringLiteral("PORT"), s.Port, -1, INT32_MAX);
-    // Codes outside 1..7 would run at 115200 anyway, but the speed box cannot
-    // show them and would push its own bound back into the driver.
-    s.BaudRate = Bounded(ini, MODBUS, QStringLiteral("BAUDRATE"), s.BaudRate, 1, 7);
-    s.Address = Bounded(ini, MODBUS, QStringLiteral("ADDRESS"), s.Address, 0, 9999);
-    s.Timeout = Bounded(ini, MODBUS, QStringLiteral("TIMEOUT"), s.Timeout, 1, 10);
+tSettings LoadSettings(const tIniFile &ini) {
+    tSettings s;
+    for (const tKey &k : keys) {
+        const QString section = QLatin1String(k.section), name = QLatin1String(k.name);
+        if (auto flag = std::get_if<bool tSettings::*>(&k.field)) {
+            s.*(*flag) = ini.ReadBool(section, name, s.*(*flag));
+        } else {
+            int32_t &value = s.*std::get<int32_t tSettings::*>(k.field);
+            const int32_t read = ini.ReadInteger(section, name, value);
+            if (read >= k.lo && read <= k.hi)
+                value = read;
+        }
+    }
     return s;
 }
 
-void tAppSettings::Store(tIniFile &ini) const {
-    ini.WriteBool(SYSTEM, QStringLiteral("SAVE_LOG"), SaveLog);
-    ini.WriteBool(MODBUS, QStringLiteral("SAVE_LOG"), ModbusSaveLog);
-    ini.WriteInteger(SYSTEM, QStringLiteral("STYLE"), Style);
-    ini.WriteInteger(SYSTEM, QStringLiteral("LOG_MAX_READ"), LogMaxRead);
-    ini.WriteInteger(MODBUS, QStringLiteral("PORT"), Port);
-    ini.WriteInteger(MODBUS, QStringLiteral("BAUDRATE"), BaudRate);
-    ini.WriteInteger(MODBUS, QStringLiteral("ADDRESS"), Address);
-    ini.WriteInteger(MODBUS, QStringLiteral("TIMEOUT"), Timeout);
+void StoreSettings(const tSettings &s, tIniFile &ini) {
+    for (const tKey &k : keys) {
+        const QString section = QLatin1String(k.section), name = QLatin1String(k.name);
+        if (auto flag = std::get_if<bool tSettings::*>(&k.field))
+            ini.WriteBool(section, name, s.*(*flag));
+        else
+            ini.WriteInteger(section, name, s.*std::get<int32_t tSettings::*>(k.field));
+    }
 }
 
 QString AppBaseName() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-}
-
-QString DefaultSettingsPath() {
-    return QDir(QCoreApplication::applicationDirPath())
-        .filePath(AppBaseName() + QStringLiteral(".ini"));
 }

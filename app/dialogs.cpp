@@ -1,7 +1,6 @@
 #include "dialogs.h"
 
 #include <QFileDialog>
-#include <QMessageBox>
 
 QString DialogText(const QString &text) {
     QString shown = text;
@@ -11,12 +10,16 @@ QString DialogText(const QString &text) {
     return shown;
 }
 
+std::unique_ptr<QMessageBox> WarningBox(QWidget *parent, const QString &text,
+                                        QMessageBox::StandardButtons buttons) {
+    return std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("Tarvik"),
+                                         DialogText(text), buttons, parent);
+}
+
 namespace {
 QMessageBox::StandardButton Ask(QWidget *parent, const QString &text,
                                 QMessageBox::StandardButtons buttons) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarvik"), DialogText(text), buttons,
-                    parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return static_cast<QMessageBox::StandardButton>(WarningBox(parent, text, buttons)->exec());
 }
 } // namespace
 

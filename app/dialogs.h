@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 
-class QWidget;
+#include <memory>
 
 // Every modal dialog of the application goes through one of these, so tests
 // can answer them. Texts separate lines with "\r".
@@ -30,3 +31,7 @@ class tWidgetDialogs : public tDialogs {
 
 // "\r" separates lines in the texts; the message box wants "\n".
 QString DialogText(const QString &text);
+
+// The warning box every message of the program is shown in.
+std::unique_ptr<QMessageBox> WarningBox(QWidget *parent, const QString &text,
+                                        QMessageBox::StandardButtons buttons);

@@ -1,11 +1,13 @@
 #include "main_window.h"
 #include "startup_measure.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
+    InstallTranslations(app);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Configura e monitora o controlador de temperatura Ondrel."));
@@ -16,7 +18,11 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption measure(
         QStringLiteral("measure"),
         QStringLiteral("Mede o tempo até a janela aparecer e a memória após conectar; sai."));
-    parser.addOptions({port, measure});
+    const QCommandLineOption checkStart(
+        QStringLiteral("check-start"),
+        QStringLiteral("Mostra a janela, informa o estilo aplicado e onde ficam as configurações; "
+                       "sai."));
+    parser.addOptions({port, measure, checkStart});
     parser.process(app);
 
     tStartOptions options;
@@ -24,6 +30,8 @@ int main(int argc, char *argv[]) {
     TfrmMain frmMain(std::move(options));
     if (parser.isSet(measure))
         MeasureStartup(frmMain);
+    else if (parser.isSet(checkStart))
+        CheckStart(frmMain);
     frmMain.show();
     return app.exec();
 }

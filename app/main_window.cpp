@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include "about_page.h"
+#include "app_paths.h"
+#include "app_settings.h"
 #include "connection_page.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
@@ -17,16 +19,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
-#include <QSpinBox>
-#include <QTabWidget>
+#include <QStackedWidget>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 QFrame *Panel(const QString &name) {
@@ -41,6 +40,38 @@ void SetPointSize(QWidget *w, int size, bool bold) {
     font.setBold(bold);
     w->setFont(font);
 }
+
+enum class tColumn { Left, LeftBottom, Bottom };
+
+// The menu buttons, in tMenu order: where each sits and its caption.
+struct tMenuButton {
+    tMenu menu;
+    const char *name;
+    const char *caption;
+    tColumn column;
+};
+constexpr tMenuButton menuButtonRows[] = {
+    {tMenu::Main, "btnMenuMain", "Conexão", tColumn::Left},
+    {tMenu::Status, "btnMenuStatus", "Status", tColumn::Left},
+    {tMenu::Log, "btnMenuLog", "LOG Reles", tColumn::Left},
+    {tMenu::PAR, "btnMenuPAR", "Ajustes", tColumn::Bottom},
+    {tMenu::RTC, "btnMenuRTC", "RTC", tColumn::Bottom},
+    {tMenu::SetOP, "btnMenuSetOP", "Ajustar Reles", tColumn::Bottom},
+    {tMenu::Relay1, "btnMenuRelay1", "Ajustar Rele 1", tColumn::Bottom},
+    {tMenu::Relay2, "btnMenuRelay2", "Ajustar Rele 2", tColumn::Bottom},
+    {tMenu::Relay3, "btnMenuRelay3", "Ajustar Rele 3", tColumn::Bottom},
+    {tMenu::Relay4, "btnMenuRelay4", "Ajustar Rele 4", tColumn::Bottom},
+    {tMenu::About, "btnMenuAbout", "Sobre", tColumn::LeftBottom},
+    {tMenu::Sair, "btnMenuSair", "Sair", tColumn::LeftBottom},
+};
+static_assert(std::size(menuButtonRows) == size_t(tMenuCount));
+constexpr bool menuRowsInOrder() {
+    for (size_t i = 0; i < std::size(menuButtonRows); ++i)
+        if (menuButtonRows[i].menu != tMenu(i))
+            return false;
+    return true;
+}
+static_assert(menuRowsInOrder());
 } // namespace
 
 TfrmMain::TfrmMain(tStartOptions options_)
@@ -51,13 +82,17 @@ TfrmMain::TfrmMain(tStartOptions options_)
       closeRetry(new QTimer(this)) {
     if (!dialogs)
         dialogs = std::make_unique<tWidgetDialogs>();
-    if (options.settingsPath.isEmpty())
-        options.settingsPath = DefaultSettingsPath();
+    if (options.settingsPath.isEmpty()) {
+        const tAppPaths paths = PrepareAppPaths();
+        options.settingsPath = paths.settingsFile;
+        options.logFolder = paths.logFolder;
+    }
     closeRetry->setSingleShot(true);
     closeRetry->setInterval(100);
     connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
 
     BuildFrame();
+    BuildPages();
     FormCreate();
     msgWindow = new TfrmShow(this);
     if (const QScreen *at = screen())
@@ -83,46 +118,31 @@ void TfrmMain::BuildFrame() {
     bannerLayout->addWidget(lblModel);
     pnlModel->setFixedHeight(42);
 
-    auto menuButton = [this](const QString &name, const QString &text) {
-        auto *b = TPage::Button(name, text);
-        b->setProperty("tag", 0);
-        b->setMinimumHeight(30);
-        menuButtons.push_back(b);
-        return b;
-    };
-    btnMenuMain = menuButton(QStringLiteral("btnMenuMain"), QStringLiteral("Conexão"));
-    btnMenuStatus = menuButton(QStringLiteral("btnMenuStatus"), QStringLiteral("Status"));
-    btnMenuLog = menuButton(QStringLiteral("btnMenuLog"), QStringLiteral("LOG Reles"));
-    btnMenuAbout = menuButton(QStringLiteral("btnMenuAbout"), QStringLiteral("Sobre"));
-    btnMenuSair = menuButton(QStringLiteral("btnMenuSair"), QStringLiteral("Sair"));
-    btnMenuPAR = menuButton(QStringLiteral("btnMenuPAR"), QStringLiteral("Ajustes"));
-    btnMenuRTC = menuButton(QStringLiteral("btnMenuRTC"), QStringLiteral("RTC"));
-    btnMenuSetOP = menuButton(QStringLiteral("btnMenuSetOP"), QStringLiteral("Ajustar Reles"));
-    for (int r = 0; r < 4; ++r)
-        btnMenuRelay[r] = menuButton(QStringLiteral("btnMenuRelay%1").arg(r + 1),
-                                     QStringLiteral("Ajustar Rele %1").arg(r + 1));
-
     auto *Panel10 = Panel(QStringLiteral("Panel10"));
     Panel10->setFixedWidth(124);
     auto *left = new QVBoxLayout(Panel10);
     left->setContentsMargins(6, 6, 6, 6);
-    for (QPushButton *b : {btnMenuMain, btnMenuStatus, btnMenuLog})
-        left->addWidget(b);
-    left->addStretch(1);
-    left->addWidget(btnMenuAbout);
-    left->addWidget(btnMenuSair);
-
+    auto *leftBottom = new QVBoxLayout;
     auto *Panel11 = Panel(QStringLiteral("Panel11"));
     auto *bottom = new QHBoxLayout(Panel11);
     bottom->setContentsMargins(6, 4, 6, 4);
     bottom->setSpacing(4);
-    for (QPushButton *b : {btnMenuPAR, btnMenuRTC, btnMenuSetOP, btnMenuRelay[0], btnMenuRelay[1],
-                           btnMenuRelay[2], btnMenuRelay[3]})
-        bottom->addWidget(b);
+    for (const tMenuButton &row : menuButtonRows) {
+        auto *b = TPage::Button(QLatin1String(row.name), QString::fromUtf8(row.caption));
+        b->setProperty("tag", 0);
+        b->setMinimumHeight(30);
+        menuButtons[size_t(row.menu)] = b;
+        QBoxLayout *columns[] = {left, leftBottom, bottom};
+        columns[int(row.column)]->addWidget(b);
+    }
+    left->addStretch(1);
+    left->addLayout(leftBottom);
 
-    pnlMain = Panel(QStringLiteral("pnlMain"));
-    auto *host = new QGridLayout(pnlMain);
-    host->setContentsMargins(0, 0, 0, 0);
+    pnlMain = new QStackedWidget;
+    pnlMain->setObjectName(QStringLiteral("pnlMain"));
+    // Shown for a relay whose operation has no page.
+    noPage = new QWidget;
+    pnlMain->addWidget(noPage);
 
     auto *statusBar = Panel(QStringLiteral("pnlStatusBar"));
     auto *statusCaption = new QLabel(QStringLiteral("Status:"));
@@ -150,48 +170,55 @@ void TfrmMain::BuildFrame() {
     root->addWidget(pnlModel);
     root->addLayout(middle, 1);
     root->addWidget(statusBar);
+}
 
-    // Every page lives in the host from the start; ShowPage keeps exactly
-    // one of them visible.
-    conn = new TConnectionPage(*this);
-    status = new TStatusScreen(*this, this);
-    logPage = new TLogRelaysPage(*this);
-    parPage = new TParPage(*this);
-    rtcPage = new TRtcPage(*this);
-    opPage = new TOpRelayPage(*this);
-    relayPages = new TRelayPages(*this, this);
-    aboutPage = new TAboutPage;
+void TfrmMain::BuildPages() {
+    conn = new TConnectionPage(*this, pnlMain);
+    status = new TStatusScreen(*this, pnlMain, this);
+    auto *logPage = new TLogRelaysPage(*this, pnlMain);
+    auto *parPage = new TParPage(*this, pnlMain);
+    auto *rtcPage = new TRtcPage(*this, pnlMain);
+    auto *opPage = new TOpRelayPage(*this, pnlMain);
+    relayPages = new TRelayPages(*this, pnlMain, this);
+    aboutPage = new TAboutPage(*this, pnlMain);
+
+    menuPages[size_t(tMenu::Main)] = conn;
+    menuPages[size_t(tMenu::Log)] = logPage;
+    menuPages[size_t(tMenu::PAR)] = parPage;
+    menuPages[size_t(tMenu::RTC)] = rtcPage;
+    menuPages[size_t(tMenu::SetOP)] = opPage;
+    menuPages[size_t(tMenu::About)] = aboutPage;
+
     pages = {conn};
     for (int n = 1; n <= 4; ++n)
         pages.push_back(status->page(n));
     pages.insert(pages.end(), {logPage, parPage, rtcPage, opPage});
     pages.insert(pages.end(), relayPages->Pages().begin(), relayPages->Pages().end());
     pages.push_back(aboutPage);
-    for (QWidget *page : pages) {
-        page->hide();
-        host->addWidget(page, 0, 0);
-    }
+    for (TPage *page : pages)
+        pnlMain->addWidget(page);
 
     connect(conn, &TConnectionPage::bannerChanged, lblModel, &QLabel::setText);
     connect(conn, &TConnectionPage::deviceConnected, status, &TStatusScreen::PrintOpRelays);
     connect(conn, &TConnectionPage::connectionChanged, this, &TfrmMain::CompsState);
     connect(aboutPage->cbxStyle, &QComboBox::currentIndexChanged, this, &TfrmMain::cbxStyleChange);
 
-    const std::pair<QPushButton *, void (TfrmMain::*)()> handlers[] = {
-        {btnMenuMain, &TfrmMain::btnMenuMainClick},
-        {btnMenuStatus, &TfrmMain::btnMenuStatusClick},
-        {btnMenuLog, &TfrmMain::btnMenuLogClick},
-        {btnMenuPAR, &TfrmMain::btnMenuPARClick},
-        {btnMenuRTC, &TfrmMain::btnMenuRTCClick},
-        {btnMenuSetOP, &TfrmMain::btnMenuSetOPClick},
-        {btnMenuAbout, &TfrmMain::btnMenuAboutClick},
-        {btnMenuSair, &TfrmMain::btnMenuSairClick},
+    using tHandler = void (TfrmMain::*)();
+    const std::pair<tMenu, tHandler> handlers[] = {
+        {tMenu::Main, &TfrmMain::btnMenuMainClick},
+        {tMenu::Status, &TfrmMain::btnMenuStatusClick},
+        {tMenu::Log, &TfrmMain::btnMenuLogClick},
+        {tMenu::PAR, &TfrmMain::btnMenuPARClick},
+        {tMenu::RTC, &TfrmMain::btnMenuRTCClick},
+        {tMenu::SetOP, &TfrmMain::btnMenuSetOPClick},
+        {tMenu::About, &TfrmMain::btnMenuAboutClick},
+        {tMenu::Sair, &TfrmMain::btnMenuSairClick},
     };
-    for (const auto &[button, handler] : handlers)
-        connect(button, &QPushButton::clicked, this, handler);
+    for (const auto &[menu, handler] : handlers)
+        connect(menuButtons[size_t(menu)], &QPushButton::clicked, this, handler);
     for (int r = 0; r < 4; ++r)
-        connect(btnMenuRelay[r], &QPushButton::clicked, this,
-                [this, r] { SetMenuParRelay(r, btnMenuRelay[r]); });
+        connect(menuButtons[size_t(tMenu::Relay1) + size_t(r)], &QPushButton::clicked, this,
+                [this, r] { btnMenuRelayClick(r); });
 }
 
 void TfrmMain::FormCreate() {
@@ -200,38 +227,29 @@ void TfrmMain::FormCreate() {
         Report(clERROR, QStringLiteral("LOG de comunicação desligado: %1").arg(why));
     };
     fileInit = std::make_unique<tIniFile>(options.settingsPath);
-    settings = tAppSettings::Load(*fileInit);
+    settings = LoadSettings(*fileInit);
     // Written back at exit even if the window never got shown.
     StyleForm = settings.Style;
-    SaveLog = settings.SaveLog;
+    ondrel->SetLogFolder(options.logFolder);
     ondrel->SetSaveLog(settings.ModbusSaveLog);
 
     btnMenuMainClick();
     conn->btnUpDatePortsClick();
-    if (settings.Port >= 0 && settings.Port < conn->cbxPort->count())
-        conn->cbxPort->setCurrentIndex(settings.Port);
+    for (TPage *page : pages)
+        page->LoadSettings(settings);
     if (!options.port.isEmpty() && !conn->SelectPort(options.port))
         Report(clERROR, QStringLiteral("Porta %1 não encontrada").arg(options.port));
 
-    ondrel->SetBaudRate(settings.BaudRate);
-    ondrel->SetTimeout(settings.Timeout);
-    logPage->edtLogMax->setValue(settings.LogMaxRead);
-    conn->spiBaud->setValue(ondrel->BaudRate());
-    conn->edtID->setValue(settings.Address);
-    conn->spiTimeout->setValue(ondrel->Timeout());
-
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
     conn->LayoutIndConnect->hide();
-    logPage->tabLogRelay->setCurrentIndex(0);
-    logPage->InitGridLogs();
-    if (SaveLog)
+    if (settings.SaveLog)
         OpenEventLog();
     relayPages->SelectFirstTabs();
     CompsState();
 }
 
 void TfrmMain::OpenEventLog() {
-    const QString name = AppBaseName() + QStringLiteral(".log");
+    const QString name = FileInFolder(options.logFolder, AppBaseName() + QStringLiteral(".log"));
     Flog = std::make_unique<tTraceLog>();
     if (!Flog->Open(name, QStringLiteral("INICIAÇÃO DO SISTEMA"))) {
         // Start without it; SaveLog stays as the user set it.
@@ -272,16 +290,12 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
 
 void TfrmMain::FormDestroy() {
     status->timerProcess()->stop();
-    tAppSettings s;
-    s.SaveLog = SaveLog;
+    tSettings s = settings;
     s.ModbusSaveLog = ondrel->SaveLog();
     s.Style = StyleForm;
-    s.LogMaxRead = logPage->edtLogMax->value();
-    s.Port = conn->cbxPort->currentIndex();
-    s.BaudRate = ondrel->BaudRate();
-    s.Address = conn->edtID->value();
-    s.Timeout = ondrel->Timeout();
-    s.Store(*fileInit);
+    for (const TPage *page : pages)
+        page->StoreSettings(s);
+    StoreSettings(s, *fileInit);
     QString error;
     if (!fileInit->UpdateFile(&error))
         qWarning("Tarvik: settings not saved to %s: %s", qPrintable(fileInit->FileName()),
@@ -297,10 +311,29 @@ void TfrmMain::FormDestroy() {
 // like any failed command; user actions report it through ModbusError, the
 // status refresh drops it silently.
 int32_t TfrmMain::SendCommand(tCommand cmd) {
-    return ondrel->SendCommand(cmd);
+    lostPortReported = false;
+    const int32_t result = ondrel->SendCommand(cmd);
+    if (result < 0 && result != errMODBUS_BUSY && ondrel->PortLost())
+        PortLost();
+    return result;
+}
+
+void TfrmMain::PortLost() {
+    const QString port = ondrel->PortName();
+    const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
+    Report(clERROR, lost);
+    LogLine(lost);
+    conn->btnCntClick();
+    conn->RefreshPorts();
+    Warning(QStringLiteral("O adaptador da porta %1 foi desconectado.\rReconecte o adaptador, "
+                           "escolha a porta e clique em Conectar.")
+                .arg(port));
+    lostPortReported = true;
 }
 
 void TfrmMain::ModbusError(int32_t code) {
+    if (std::exchange(lostPortReported, false))
+        return;
     const QString text = modbus_strerror(code);
     Report(0, QStringLiteral("Modbus error %1").arg(text));
     Warning(text);
@@ -311,13 +344,11 @@ void TfrmMain::Report(uint32_t color, const QString &text) {
     // visible; it stays on the label as a property.
     lblStatus->setProperty("reportColor", color);
     lblStatus->setText(text);
-    conn->memoLog->appendPlainText(text);
-    QScrollBar *bar = conn->memoLog->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    conn->AppendLog(text);
 }
 
 void TfrmMain::LogLine(const QString &text) {
-    if (SaveLog && Flog && Flog->IsOpen())
+    if (settings.SaveLog && Flog && Flog->IsOpen())
         Flog->Line(text);
 }
 
@@ -347,4 +378,26 @@ QString TfrmMain::AskSaveFile(const QString &filter, const QString &proposedName
 
 void TfrmMain::btnCntClick() {
     conn->btnCntClick();
+}
+
+void TfrmMain::SetTimerProcess(bool run) {
+    QTimer *timer = status->timerProcess();
+    if (!run)
+        timer->stop();
+    else if (ondrel->Connected() && !timer->isActive())
+        timer->start();
+}
+
+void TfrmMain::RefillPages() {
+    for (TPage *page : pages)
+        page->Refill();
+    relayPages->SetParRelays();
+}
+
+bool TfrmMain::Visited(tMenu menu) const {
+    return menuButtons[size_t(menu)]->property("tag").toInt() != 0;
+}
+
+void TfrmMain::SetVisited(tMenu menu, bool visited) {
+    menuButtons[size_t(menu)]->setProperty("tag", visited ? 1 : 0);
 }

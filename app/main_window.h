@@ -1,35 +1,33 @@
 #pragma once
 
-#include "app_settings.h"
 #include "dialogs.h"
 #include "screen_host.h"
+#include "settings.h"
 
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <vector>
 
 class QLabel;
 class QPushButton;
+class QStackedWidget;
 class QTimer;
 class tIniFile;
 class tTraceLog;
 class TAboutPage;
 class TConnectionPage;
 class TfrmShow;
-class TLogRelaysPage;
-class TOpRelayPage;
-class TParPage;
+class TPage;
 class TRelayPages;
-class TRtcPage;
 class TStatusScreen;
 
-// How the main window starts: where its settings live, a port to select
-// regardless of the stored position, and the dialogs to use.
+// How the main window starts: where its settings and logs live, a port to
+// select regardless of the stored position, and the dialogs to use.
 struct tStartOptions {
-    QString settingsPath; // empty: beside the executable
+    QString settingsPath; // empty: both chosen by PrepareAppPaths
+    QString logFolder;    // empty: the current directory
     QString port;
     std::unique_ptr<tDialogs> dialogs; // null: the real dialogs
 };
@@ -40,7 +38,9 @@ constexpr int32_t styleJET = 2;
 
 // The main window: model banner, the two menu rows, the page host and the
 // status line. Owns the device, the settings file, the application event
-// log and the message window, and serves every page as its ScreenHost.
+// log and the message window, and serves every page as its ScreenHost. It
+// knows its pages through one registry: a menu button, the page it shows
+// and the read a visit runs.
 class TfrmMain : public QWidget, public ScreenHost {
     Q_OBJECT
   public:
@@ -61,6 +61,10 @@ class TfrmMain : public QWidget, public ScreenHost {
     QString AskSaveFile(const QString &filter, const QString &proposedName) override;
     void btnCntClick() override;
     void btnMenuMainClick() override;
+    void SetTimerProcess(bool run) override;
+    void RefillPages() override;
+    bool Visited(tMenu menu) const override;
+    void SetVisited(tMenu menu, bool visited) override;
 
     // Navigation (navigation.cpp)
     void btnMenuStatusClick();
@@ -70,6 +74,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     void btnMenuSetOPClick();
     void btnMenuAboutClick();
     void btnMenuSairClick();
+    void btnMenuRelayClick(int relay);
     void SetMenuParRelay(int relay, QPushButton *button);
     void CompsState();
 
@@ -81,7 +86,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     TfrmShow *frmShow() const { return msgWindow; }
     TStatusScreen *StatusScreen() const { return status; }
     // The page the host shows now; nullptr when none (a relay without one).
-    QWidget *CurrentPage() const { return current; }
+    QWidget *CurrentPage() const;
     // Replaces the dialogs, e.g. by a scripted set in tests.
     void SetDialogs(std::unique_ptr<tDialogs> d) { dialogs = std::move(d); }
 
@@ -91,44 +96,41 @@ class TfrmMain : public QWidget, public ScreenHost {
 
   private:
     void BuildFrame();
+    void BuildPages();
     void FormCreate();
     void FormShow();
     void FormDestroy();
+    // Shows `page` (nullptr: none) and runs the visit read `menu` asks for.
+    void ShowMenu(tMenu menu, QWidget *page);
     void ShowPage(QWidget *page);
-    // Runs a page's first read once per connection; the button's tag keeps
-    // the score and is set before the read, so a second press during the
-    // read's wait does not start it again.
-    void FirstVisit(QPushButton *button, const std::function<void()> &read);
     void OpenEventLog();
+    // The session's adapter was pulled out: said once, session closed.
+    void PortLost();
 
     tStartOptions options;
     std::unique_ptr<tOndrel> ondrel;
     std::unique_ptr<tIniFile> fileInit;
-    tAppSettings settings;
-    bool SaveLog = false;
+    tSettings settings;
     std::unique_ptr<tTraceLog> Flog;
     std::unique_ptr<tDialogs> dialogs;
     bool shownOnce = false;
 
     QLabel *lblModel = nullptr;
     QLabel *lblStatus = nullptr;
-    QWidget *pnlMain = nullptr;
-    QPushButton *btnMenuMain = nullptr, *btnMenuStatus = nullptr, *btnMenuLog = nullptr,
-                *btnMenuAbout = nullptr, *btnMenuSair = nullptr, *btnMenuPAR = nullptr,
-                *btnMenuRTC = nullptr, *btnMenuSetOP = nullptr;
-    std::array<QPushButton *, 4> btnMenuRelay{};
-    std::vector<QPushButton *> menuButtons;
+    QStackedWidget *pnlMain = nullptr;
+    QWidget *noPage = nullptr;
+    std::array<QPushButton *, tMenuCount> menuButtons{};
+    std::array<TPage *, tMenuCount> menuPages{};
+    // Every page, in the order they refill: system, clock, operations.
+    std::vector<TPage *> pages;
 
     TConnectionPage *conn = nullptr;
     TStatusScreen *status = nullptr;
-    TLogRelaysPage *logPage = nullptr;
-    TParPage *parPage = nullptr;
-    TRtcPage *rtcPage = nullptr;
-    TOpRelayPage *opPage = nullptr;
     TRelayPages *relayPages = nullptr;
     TAboutPage *aboutPage = nullptr;
-    std::vector<QWidget *> pages;
-    QWidget *current = nullptr;
+
+    // The failure that revealed a lost port is not reported a second time.
+    bool lostPortReported = false;
 
     TfrmShow *msgWindow = nullptr;
     // Retries a close refused while a transaction waits.

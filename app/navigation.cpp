@@ -1,111 +1,139 @@
-// Which page each menu button shows, the first-visit reads, and the enabling
-// of controls by connection state and model.
+// Which page each menu button shows, the reads a visit runs, and the
+// enabling of controls by connection state and model.
 #include "main_window.h"
 
-#include "about_page.h"
-#include "connection_page.h"
-#include "log_relays_page.h"
-#include "op_relay_page.h"
-#include "par_page.h"
+#include "page.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
-#include "rtc_page.h"
 #include "status_screen.h"
 
-#include <QComboBox>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QStackedWidget>
 #include <QTimer>
 
+namespace {
+enum class tVisit { None, First, Every };
+
+// What a visit of each menu's page reads, and when the menu button may be
+// pressed (the buttons not listed are always available).
+struct tMenuRule {
+    tMenu menu;
+    tVisit visit;
+    bool (*enabled)(const tOndrel &);
+};
+constexpr tMenuRule menuRules[] = {
+    {tMenu::Status, tVisit::Every, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::Log, tVisit::None, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::PAR, tVisit::First, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::RTC, tVisit::First, [](const tOndrel &d) { return d.Connected() && d.HaveRTC; }},
+    {tMenu::SetOP, tVisit::First, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::Relay1, tVisit::None, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::Relay2, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 1; }},
+    {tMenu::Relay3, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 2; }},
+    {tMenu::Relay4, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 3; }},
+};
+
+tVisit VisitOf(tMenu menu) {
+    for (const tMenuRule &rule : menuRules)
+        if (rule.menu == menu)
+            return rule.visit;
+    return tVisit::None;
+}
+} // namespace
+
 void TfrmMain::ShowPage(QWidget *page) {
-    for (QWidget *p : pages)
-        if (p != page)
-            p->hide();
-    if (page)
-        page->show();
-    current = page;
+    pnlMain->setCurrentWidget(page ? page : noPage);
 }
 
-void TfrmMain::FirstVisit(QPushButton *button, const std::function<void()> &read) {
-    if (button->property("tag").toInt() != 0)
-        return;
-    button->setProperty("tag", 1);
-    read();
+QWidget *TfrmMain::CurrentPage() const {
+    QWidget *page = pnlMain->currentWidget();
+    return page == noPage ? nullptr : page;
+}
+
+void TfrmMain::ShowMenu(tMenu menu, QWidget *page) {
+    ShowPage(page);
+    auto *visited = qobject_cast<TPage *>(page);
+    switch (VisitOf(menu)) {
+    case tVisit::First:
+        // Marked before the read, so a second press during the read's wait
+        // does not start it again; a failed read counts as the visit.
+        if (Visited(menu) || !visited)
+            return;
+        SetVisited(menu, true);
+        visited->VisitRead();
+        break;
+    case tVisit::Every:
+        if (visited)
+            visited->VisitRead();
+        break;
+    case tVisit::None:
+        break;
+    }
 }
 
 void TfrmMain::btnMenuMainClick() {
-    ShowPage(conn);
+    ShowMenu(tMenu::Main, menuPages[size_t(tMenu::Main)]);
 }
 
 void TfrmMain::btnMenuStatusClick() {
-    ShowPage(status->page(ondrel->nRelay));
-    status->btnStatusRead4Click();
+    ShowMenu(tMenu::Status, status->page(ondrel->nRelay));
 }
 
 void TfrmMain::btnMenuLogClick() {
-    ShowPage(logPage);
+    ShowMenu(tMenu::Log, menuPages[size_t(tMenu::Log)]);
 }
 
 void TfrmMain::btnMenuPARClick() {
-    ShowPage(parPage);
-    FirstVisit(btnMenuPAR, [this] { parPage->btnReadParClick(); });
+    ShowMenu(tMenu::PAR, menuPages[size_t(tMenu::PAR)]);
 }
 
 void TfrmMain::btnMenuRTCClick() {
-    ShowPage(rtcPage);
-    FirstVisit(btnMenuRTC, [this] { rtcPage->btnRTCLerClick(); });
+    ShowMenu(tMenu::RTC, menuPages[size_t(tMenu::RTC)]);
 }
 
 void TfrmMain::btnMenuSetOPClick() {
-    ShowPage(opPage);
-    FirstVisit(btnMenuSetOP, [this] { opPage->btnOpReadClick(); });
+    ShowMenu(tMenu::SetOP, menuPages[size_t(tMenu::SetOP)]);
 }
 
 void TfrmMain::btnMenuAboutClick() {
-    ShowPage(aboutPage);
+    ShowMenu(tMenu::About, menuPages[size_t(tMenu::About)]);
 }
 
 void TfrmMain::btnMenuSairClick() {
     close();
 }
 
+void TfrmMain::btnMenuRelayClick(int relay) {
+    SetMenuParRelay(relay, menuButtons[size_t(tMenu::Relay1) + size_t(relay)]);
+}
+
 void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
     relayPages->RelaySet = relay;
     QWidget *page = relayPages->Choose();
     ShowPage(page);
-    FirstVisit(button, [&] {
+    const auto menu = tMenu(int(tMenu::Relay1) + relay);
+    if (button == menuButtons[size_t(menu)] && !Visited(menu)) {
+        SetVisited(menu, true);
         relayPages->btnColdReadClick();
         // The read may bring another operation than the one in memory; show
         // its page, unless the user has moved on meanwhile.
-        if (current == page)
+        if (CurrentPage() == page)
             ShowPage(relayPages->Choose());
-    });
+    }
     relayPages->SetParRelays();
 }
 
 void TfrmMain::CompsState() {
-    const bool on = ondrel->Connected();
-    const int32_t n = ondrel->nRelay;
-    auto enable = [](std::initializer_list<QWidget *> widgets, bool state) {
-        for (QWidget *w : widgets)
-            w->setEnabled(state);
-    };
-    enable({btnMenuStatus, btnMenuLog, btnMenuPAR}, on);
-    btnMenuRTC->setEnabled(on && ondrel->HaveRTC);
-    enable({btnMenuSetOP, btnMenuRelay[0]}, on);
-    for (int r = 1; r < 4; ++r)
-        btnMenuRelay[r]->setEnabled(on && n > r);
-    enable({parPage->btnStandard, conn->btnLoadConfig, conn->btnSaveConfig}, on);
-    opPage->SetRelayCount(n);
-    logPage->SetRelayCount(n);
-    enable({conn->cbxPort, conn->edtID, conn->spiBaud, conn->spiTimeout, conn->btnUpDatePorts},
-           !on);
-    QTimer *timer = status->timerProcess();
-    if (!on) {
-        timer->stop();
-        for (QPushButton *b : menuButtons)
-            b->setProperty("tag", 0);
-    } else if (!timer->isActive()) {
-        timer->start();
+    const tOndrel &dev = *ondrel;
+    for (const tMenuRule &rule : menuRules)
+        menuButtons[size_t(rule.menu)]->setEnabled(rule.enabled(dev));
+    for (TPage *page : pages)
+        page->FollowState(dev);
+    if (!dev.Connected()) {
+        status->timerProcess()->stop();
+        for (int m = 0; m < tMenuCount; ++m)
+            SetVisited(tMenu(m), false);
+    } else {
+        SetTimerProcess(true);
     }
 }

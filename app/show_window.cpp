@@ -50,9 +50,10 @@ TfrmShow::TfrmShow(QWidget *mainWindow)
 void TfrmShow::Msg(const QString &s) {
     timer->stop();
     lbl->setText(s);
-    FitText();
     CentreOverOwner();
     show();
+    // Fitted once shown: before the first show the label has no size yet.
+    FitText();
     timer->start();
     FHideMsg = false;
 }
@@ -66,16 +67,31 @@ void TfrmShow::AutoHideTimer() {
         hide();
 }
 
-// The window keeps its size; a message too long for size 14 is written
-// smaller rather than cut off at both ends.
+// The window keeps its size; a message too long for one line at size 14 is
+// written smaller, then on two lines, rather than cut off at both ends.
 void TfrmShow::FitText() {
     ensurePolished();
     layout()->activate();
-    const int room = lbl->contentsRect().width() - 4;
+    const QRect room = lbl->contentsRect().adjusted(2, 0, -2, 0);
     QFont font = lbl->font();
-    font.setPointSize(14);
-    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(lbl->text()) > room)
-        font.setPointSize(font.pointSize() - 1);
+    auto fits = [&](int size, bool wrap) {
+        font.setPointSize(size);
+        const int flags = Qt::AlignCenter | (wrap ? Qt::TextWordWrap : 0);
+        const QRect need = QFontMetrics(font).boundingRect(room, flags, lbl->text());
+        return need.width() <= room.width() && need.height() <= room.height();
+    };
+    bool wrap = false;
+    int size = 14;
+    while (size > 9 && !fits(size, false))
+        --size;
+    if (!fits(size, false)) {
+        wrap = true;
+        size = 12;
+        while (size > 6 && !fits(size, true))
+            --size;
+    }
+    font.setPointSize(size);
+    lbl->setWordWrap(wrap);
     lbl->setFont(font);
 }
 

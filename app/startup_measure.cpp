@@ -1,7 +1,9 @@
 #include "startup_measure.h"
 
+#include "app_paths.h"
 #include "main_window.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QFile>
 #include <QLabel>
@@ -10,6 +12,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -53,36 +56,55 @@ class tPrintedDialogs : public tDialogs {
     QString AskSaveFile(QWidget *, const QString &, const QString &) override { return {}; }
 };
 
+// Runs `report` once the window has been painted for the first time, then
+// closes the window.
 class tFirstPaint : public QObject {
   public:
-    explicit tFirstPaint(TfrmMain &w) : QObject(&w), frmMain(w) { w.installEventFilter(this); }
+    tFirstPaint(TfrmMain &w, std::function<void(TfrmMain &)> r)
+        : QObject(&w), frmMain(w), report(std::move(r)) {
+        w.SetDialogs(std::make_unique<tPrintedDialogs>());
+        w.installEventFilter(this);
+    }
 
     bool eventFilter(QObject *, QEvent *event) override {
         if (event->type() == QEvent::Paint) {
             frmMain.removeEventFilter(this);
             // Queued, so the paint this event starts is finished when measured.
-            QTimer::singleShot(0, &frmMain, [w = &frmMain] { Report(*w); });
+            QTimer::singleShot(0, &frmMain, [this] {
+                report(frmMain);
+                std::fflush(stdout);
+                frmMain.close();
+            });
         }
         return false;
     }
 
   private:
-    static void Report(TfrmMain &w) {
-        std::printf("startup to window shown: %.0f ms\n", MsSinceProcessStart());
-        std::printf("resident memory before connecting: %.1f MB\n", ResidentKb() / 1024.0);
-        w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
-        std::printf("connection: %s\n",
-                    qPrintable(w.findChild<QLabel *>(QStringLiteral("lblStatus"))->text()));
-        std::printf("resident memory after connecting: %.1f MB\n", ResidentKb() / 1024.0);
-        std::fflush(stdout);
-        w.close();
-    }
-
     TfrmMain &frmMain;
+    std::function<void(TfrmMain &)> report;
 };
+
+void ReportMeasures(TfrmMain &w) {
+    std::printf("startup to window shown: %.0f ms\n", MsSinceProcessStart());
+    std::printf("resident memory before connecting: %.1f MB\n", ResidentKb() / 1024.0);
+    w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
+    std::printf("connection: %s\n",
+                qPrintable(w.findChild<QLabel *>(QStringLiteral("lblStatus"))->text()));
+    std::printf("resident memory after connecting: %.1f MB\n", ResidentKb() / 1024.0);
+}
+
+void ReportStart(TfrmMain &w) {
+    std::printf("style: %s, style sheet of %lld characters\n",
+                qPrintable(w.findChild<QComboBox *>(QStringLiteral("cbxStyle"))->currentText()),
+                static_cast<long long>(w.styleSheet().size()));
+    std::printf("settings file: %s\n", qPrintable(ChooseAppPaths(CurrentAppPlace()).settingsFile));
+}
 } // namespace
 
 void MeasureStartup(TfrmMain &frmMain) {
-    frmMain.SetDialogs(std::make_unique<tPrintedDialogs>());
-    new tFirstPaint(frmMain);
+    new tFirstPaint(frmMain, ReportMeasures);
+}
+
+void CheckStart(TfrmMain &frmMain) {
+    new tFirstPaint(frmMain, ReportStart);
 }

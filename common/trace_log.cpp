@@ -3,7 +3,12 @@
 #include "locale_text.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+
+QString FileInFolder(const QString &folder, const QString &name) {
+    return folder.isEmpty() ? name : QDir(folder).filePath(name);
+}
 
 tTraceLog::tTraceLog() = default;
 

@@ -7,6 +7,10 @@
 
 class QFile;
 
+// `name` in `folder`; with no folder, the bare name, which opens in the
+// process's current directory.
+QString FileInFolder(const QString &folder, const QString &name);
+
 // A plain-text log as technicians read it: Latin-1 bytes, CR LF line ends,
 // created anew when opened. A line that cannot be written closes the log and
 // is reported once through OnError; nothing is ever thrown.

@@ -1,9 +1,9 @@
 // Device configuration file: 101 little-endian 32-bit records holding the
 // model, System[0..16] and the parameter sets of all four relays.
 #include "u_ondrel.h"
+#include "whole_file.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <array>
@@ -71,13 +71,7 @@ bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
     for (int i = 0; i < recordCount; ++i)
         qToLittleEndian<int32_t>(rec[i], bytes.data() + 4 * i);
 
-    // The new file replaces the old one only once it is complete on disk. A
-    // short write (disk full) can slip through commit(), so flush and check
-    // first; an uncommitted QSaveFile leaves the old file alone.
-    QSaveFile file(name);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == fileSize &&
-                         file.flush() && file.size() == fileSize;
-    if (!written || !file.commit())
+    if (!WriteWholeFile(name, bytes))
         return fail(tConfigError::Unwritable,
                     QStringLiteral("Não foi possível salvar o arquivo de configuração."), error,
                     why);
@@ -105,5 +99,7 @@ bool tOndrel::LoadConfig(const QString &name, QString *error, tConfigError *why)
         return fail(tConfigError::WrongModel, wrongModelText, error, why);
 
     forEachField(*this, [&](int i, int32_t &v) { v = rec[i]; });
+    Known |=
+        knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) | knownRelay(3);
     return succeed(error, why);
 }

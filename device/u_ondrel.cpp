@@ -82,11 +82,25 @@ void tOndrel::SetBaudRate(int32_t Value) {
     FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
 }
 
+void tOndrel::SetLogFolder(const QString &folder) {
+    FLogFolder = folder;
+    FModBus->SetLogFolder(folder);
+}
+
 void tOndrel::SetSaveLog(bool Value) {
     if (Value)
-        flog->Open(QStringLiteral("commands.log"), QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
+        flog->Open(FileInFolder(FLogFolder, QStringLiteral("commands.log")),
+                   QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
     FSaveLog = Value;
     FModBus->SetSaveLog(Value);
+}
+
+void tOndrel::SetFastRead(bool on) {
+    FModBus->SetFastRead(on);
+}
+
+bool tOndrel::FastRead() const {
+    return FModBus->FastRead();
 }
 
 int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
@@ -108,6 +122,8 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
+    Known = 0;
+    FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
         FPortError = tPortError::Other;
@@ -146,11 +162,16 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     return 1;
 }
 
+bool tOndrel::PortLost() const {
+    return FConnected && !FUart->Active();
+}
+
 void tOndrel::CloseConnection() {
     if (!FConnected)
         return;
     ErrorCom = 0;
     Busy = false;
+    Known = 0;
     FUart->Close();
     FConnected = false;
     Fimware.clear();

@@ -106,6 +106,22 @@ struct tTransaction {
     uint16_t value = 0;
 };
 
+// What the application's copy holds for this connection: a block read from
+// the controller, written to it, or loaded from a file. A page must not
+// write a block it never had (it would send zeros), and bounds need the
+// controller's unit.
+enum tKnown : uint32_t {
+    knownSYSTEM = 1u << 0, // System[0..12]
+    knownUNIT = 1u << 1,   // the temperature unit (System[6], or a status read's flags)
+    knownOPS = 1u << 2,    // the four operation codes
+    knownRELAY1 = 1u << 3, // relay r's block: knownRELAY1 << r
+    knownCLOCK = 1u << 7,  // date, time or clock format
+    knownCAL = 1u << 8,    // the clock calibration
+};
+constexpr uint32_t knownRelay(int r) {
+    return knownRELAY1 << r;
+}
+
 // Why a configuration file was refused or could not be written.
 enum class tConfigError {
     None,
@@ -136,11 +152,19 @@ class tOndrel {
 
     void SetTimeout(int32_t Value);
     void SetBaudRate(int32_t Value);
+    // The folder both trace files are created in when tracing is switched
+    // on; empty (the default): the current directory.
+    void SetLogFolder(const QString &folder);
     void SetSaveLog(bool Value);
     int32_t Timeout() const { return FTimeout; }
     int32_t BaudRate() const { return FBaudRate; }
     bool Connected() const { return FConnected; }
     bool SaveLog() const { return FSaveLog; }
+    // Fast read (off by default): an answer ends once the bytes its request
+    // calls for are in with a valid CRC, not after the silence that follows.
+    // A controller that answers with extra bytes should be read with it off.
+    void SetFastRead(bool on);
+    bool FastRead() const;
 
     // The system's serial ports by the names they are opened with; with
     // `Descriptions`, what the system knows of the adapter behind each, in
@@ -153,6 +177,11 @@ class tOndrel {
     QString PortErrorText() const { return FPortErrorText; }
     void CloseConnection();
     int32_t SendCommand(tCommand cmd);
+    // The session's port has failed under it (adapter unplugged): every
+    // command fails until the session is closed and opened again.
+    bool PortLost() const;
+    // The port the session was opened on.
+    QString PortName() const { return FPort; }
 
     // Device configuration file. SaveConfig and LoadConfig return false with
     // a text the user can be shown in `error` and the kind of failure in
@@ -193,6 +222,9 @@ class tOndrel {
     int32_t LogCountSlots = -1;
     int32_t LogLastSlot = -1;
     int32_t LogSlotRead = 0;
+    // tKnown bits; cleared when a session opens or closes.
+    uint32_t Known = 0;
+    bool IsKnown(uint32_t what) const { return (Known & what) == what; }
 
   private:
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
@@ -207,10 +239,12 @@ class tOndrel {
     int32_t FBaudRate = 0;
     bool FConnected = false;
     bool FSaveLog = false;
+    QString FLogFolder;
     int32_t FTimeout = 0;
     std::unique_ptr<tUART> FUart;
     std::unique_ptr<tModBus> FModBus;
     int32_t Fid = 0;
+    QString FPort;
     tPortError FPortError = tPortError::None;
     QString FPortErrorText;
 };

@@ -2,7 +2,7 @@
 // into a device whose model the file's own first records name, so that a file
 // of the right size is accepted, and into a "qx4r". A refused file changes no
 // field; an accepted one changes System and the relay parameters to its
-// records and nothing else.
+// records, marks them known, and changes nothing else.
 #include "device_fields.h"
 #include "fuzz_check.h"
 #include "u_ondrel.h"
@@ -62,10 +62,15 @@ void load(tOndrel &dev, const QString &model, const QString &file, const uint8_t
         return;
     }
     FUZZ_CHECK(why == tConfigError::None && error.isEmpty(), "accepted with an error");
-    for (const QString &line : changed)
-        FUZZ_CHECK(line.startsWith(QLatin1String("System[")) ||
-                       line.contains(QLatin1String("].par[")),
-                   "an accepted file changed %s", qPrintable(line));
+    for (const QString &name : changed)
+        FUZZ_CHECK(name.startsWith(QLatin1String("System[")) ||
+                       name.contains(QLatin1String("].par[")) || name == QLatin1String("Known"),
+                   "an accepted file changed %s", qPrintable(name));
+    // The copy now holds the system parameters, the unit and every relay's block.
+    const uint32_t loaded =
+        knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) | knownRelay(3);
+    FUZZ_CHECK(dev.Known == (uint32_t(before[names.indexOf(QLatin1String("Known"))]) | loaded),
+               "Known is 0x%X", dev.Known);
     for (size_t i = 0; i < dev.System.size(); ++i)
         FUZZ_CHECK(dev.System[i] == record(data, 4 + i), "System[%zu] is %d", i, dev.System[i]);
     for (size_t r = 0; r < dev.Relay.size(); ++r)

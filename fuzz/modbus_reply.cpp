@@ -3,7 +3,7 @@
 //
 // Input layout:
 //   byte 0     bit 0: seal the answer with its correct CRC, so that the checks
-//              behind the CRC are reached
+//              behind the CRC are reached; bit 1: fast read
 //   byte 1     slave address of the requests
 //   byte 2     register count: 1 + b % 125 for the read, 1 + b % 123 for the
 //              multiple write
@@ -12,8 +12,8 @@
 //   the rest   the answer, the same for the three transactions
 //
 // The line ends the frame as soon as the answer is used up instead of waiting
-// for real silence. Every answer must be taken exactly when it is the right
-// one: a success brings exactly the answer's words, a refusal changes nothing.
+// for real silence. Every frame must be taken exactly when it is the right
+// one: a success brings exactly the frame's words, a refusal changes nothing.
 #include "fuzz_check.h"
 #include "u_modbus.h"
 
@@ -66,6 +66,28 @@ struct tLine {
     }
 };
 
+// The bytes the master takes for the answer's frame: with fast read, the
+// length the request calls for (5 for an exception) once it is in with a valid
+// CRC; otherwise, and with fast read when that does not happen, everything
+// until the line falls silent.
+tBytes frameOf(const tBytes &answer, size_t expected, bool fast) {
+    if (fast && answer.size() >= 2) {
+        const size_t length = (answer[1] & 0x80) ? 5 : expected;
+        const tBytes prefix(answer.begin(), answer.begin() + std::min(length, answer.size()));
+        if (prefix.size() == length && crcHolds(prefix))
+            return prefix;
+    }
+    return answer;
+}
+
+// The master stops reading where its frame ends: the rest of a longer answer
+// stays on the line for the purge.
+void expectTaken(const tLine &line, const tBytes &frame) {
+    if (frame.size() < line.answer.size() && frame.size() <= 256)
+        FUZZ_CHECK(line.next == frame.size(), "read %zu bytes of a frame of %zu", line.next,
+                   frame.size());
+}
+
 void expectRequest(const tLine &line, const tBytes &body) {
     FUZZ_CHECK(line.request == sealed(body), "request of %zu bytes is not the one built",
                line.request.size());
@@ -98,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < header)
         return 0;
     const bool seal = data[0] & 1;
+    const bool fast = data[0] & 2;
     const uint8_t slave = data[1];
     const int32_t readCount = 1 + data[2] % maxREAD_REGS;
     const int32_t writeCount = 1 + data[2] % maxWRITE_REGS;
@@ -118,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         },
         [&line](uint8_t &c) { return line.give(c); }, [] {});
     master.PortLost = [&line] { return line.next >= line.answer.size(); };
+    master.SetFastRead(fast);
 
     // Read: success exactly for the right frame, which brings its words.
     {
@@ -125,17 +149,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const int32_t result = master.Read_Registers(slave, addr, regs.data(), readCount);
         expectRequest(line,
                       {slave, 3, addrHi, addrLo, uint8_t(readCount >> 8), uint8_t(readCount)});
-        const bool right = answer.size() == size_t(5 + 2 * readCount) && crcHolds(answer) &&
-                           answer[0] == slave && answer[1] == 3 && answer[2] == 2 * readCount;
+        const tBytes frame = frameOf(answer, size_t(5 + 2 * readCount), fast);
+        expectTaken(line, frame);
+        const bool right = frame.size() == size_t(5 + 2 * readCount) && crcHolds(frame) &&
+                           frame[0] == slave && frame[1] == 3 && frame[2] == 2 * readCount;
         if (right) {
             FUZZ_CHECK(result == readCount, "a right read answer gave %d", result);
             for (int32_t i = 0; i < readCount; ++i)
                 FUZZ_CHECK(regs[size_t(i)] ==
-                               256 * answer[size_t(3 + 2 * i)] + answer[size_t(4 + 2 * i)],
+                               256 * frame[size_t(3 + 2 * i)] + frame[size_t(4 + 2 * i)],
                            "register %d is 0x%X", i, regs[size_t(i)]);
         } else {
-            expectRefusal(result, answer);
-            expectException(result, answer, slave, 3);
+            expectRefusal(result, frame);
+            expectException(result, frame, slave, 3);
         }
         if (result < 0)
             FUZZ_CHECK(
@@ -151,11 +177,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const tBytes request = {slave, 6, addrHi, addrLo, uint8_t(value >> 8), uint8_t(value)};
         const int32_t result = master.Write_Register(slave, addr, value);
         expectRequest(line, request);
-        if (answer == sealed(request))
+        const tBytes frame = frameOf(answer, 8, fast);
+        expectTaken(line, frame);
+        if (frame == sealed(request))
             FUZZ_CHECK(result == 1, "the right echo gave %d", result);
         else {
-            expectRefusal(result, answer);
-            expectException(result, answer, slave, 6);
+            expectRefusal(result, frame);
+            expectException(result, frame, slave, 6);
         }
     }
 
@@ -176,12 +204,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         const int32_t result = master.Write_Registers(slave, addr, regs.data(), writeCount);
         expectRequest(line, request);
+        const tBytes frame = frameOf(answer, 8, fast);
+        expectTaken(line, frame);
         const tBytes echo(request.begin(), request.begin() + 6);
-        if (answer == sealed(echo))
+        if (frame == sealed(echo))
             FUZZ_CHECK(result == 1, "the right echo gave %d", result);
         else {
-            expectRefusal(result, answer);
-            expectException(result, answer, slave, 16);
+            expectRefusal(result, frame);
+            expectException(result, frame, slave, 16);
         }
     }
     return 0;

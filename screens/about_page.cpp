@@ -14,8 +14,9 @@ QString BuildDate() {
 }
 } // namespace
 
-TAboutPage::TAboutPage(QWidget *parent)
-    : TPage(QStringLiteral("pnlAbout"), QStringLiteral("Sobre"), parent), cbxStyle(new QComboBox) {
+TAboutPage::TAboutPage(ScreenHost &host_, QWidget *parent)
+    : TPage(host_, QStringLiteral("pnlAbout"), QStringLiteral("Sobre"), parent),
+      cbxStyle(new QComboBox) {
     auto *product = new QLabel(QStringLiteral("Tarvik v1.1"));
     product->setObjectName(QStringLiteral("lblProduct"));
     QFont big = product->font();

@@ -8,7 +8,7 @@ class QComboBox;
 class TAboutPage : public TPage {
     Q_OBJECT
   public:
-    explicit TAboutPage(QWidget *parent = nullptr);
+    explicit TAboutPage(ScreenHost &host, QWidget *parent = nullptr);
 
     // "Windows", "Transparente", "Jet"; nothing selected until the window is
     // first shown.

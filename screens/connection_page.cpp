@@ -1,6 +1,7 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
+#include "settings.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -10,7 +11,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
@@ -30,7 +33,7 @@ QGroupBox *Group(const QString &title, QLayout *layout) {
 } // namespace
 
 TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
-    : TPage(QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
+    : TPage(host_, QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
       cbxPort(new QComboBox),
       btnUpDatePorts(Button(QStringLiteral("btnUpDatePorts"), QStringLiteral("Atualizar"))),
       edtID(SpinBox(QStringLiteral("edtID"), 0, 9999)),
@@ -42,7 +45,11 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
       memoLog(new QPlainTextEdit),
-      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))), host(host_) {
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))),
+      portPoll(new QTimer(this)) {
+    portPoll->setObjectName(QStringLiteral("timerPorts"));
+    portPoll->setInterval(3000);
+    connect(portPoll, &QTimer::timeout, this, &TConnectionPage::RefreshPorts);
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
     // A number box: typed, not stepped.
@@ -124,26 +131,82 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
     return TPage::eventFilter(watched, event);
 }
 
-void TConnectionPage::btnUpDatePortsClick() {
-    QStringList names, descriptions;
-    const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
+void TConnectionPage::LoadSettings(const tSettings &s) {
+    tOndrel &dev = host.Ondrel();
+    if (s.Port >= 0 && s.Port < cbxPort->count())
+        cbxPort->setCurrentIndex(s.Port);
+    dev.SetBaudRate(s.BaudRate);
+    dev.SetTimeout(s.Timeout);
+    spiBaud->setValue(dev.BaudRate());
+    edtID->setValue(s.Address);
+    spiTimeout->setValue(dev.Timeout());
+}
+
+void TConnectionPage::StoreSettings(tSettings &s) const {
+    const tOndrel &dev = host.Ondrel();
+    s.Port = cbxPort->currentIndex();
+    s.BaudRate = dev.BaudRate();
+    s.Address = edtID->value();
+    s.Timeout = dev.Timeout();
+}
+
+void TConnectionPage::FollowState(const tOndrel &dev) {
+    const bool on = dev.Connected();
+    btnLoadConfig->setEnabled(on);
+    btnSaveConfig->setEnabled(on);
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
+        w->setEnabled(!on);
+}
+
+void TConnectionPage::AppendLog(const QString &text) {
+    memoLog->appendPlainText(text);
+    QScrollBar *bar = memoLog->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void TConnectionPage::FillPorts(const QStringList &names, const QStringList &descriptions) {
     cbxPort->clear();
     cbxPort->addItems(names);
-    if (n <= 0) {
-        cbxPort->setCurrentIndex(-1);
-        host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
-        return;
-    }
     // The entry's text stays the name it is opened by; what the system knows
     // of the adapter behind it is offered as the entry's tooltip.
     for (int at = 0; at < descriptions.size(); ++at)
         if (!descriptions[at].isEmpty())
             cbxPort->setItemData(at, descriptions[at], Qt::ToolTipRole);
+}
+
+void TConnectionPage::btnUpDatePortsClick() {
+    QStringList names, descriptions;
+    const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
+    FillPorts(names, descriptions);
+    if (n <= 0) {
+        cbxPort->setCurrentIndex(-1);
+        host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
+        return;
+    }
     cbxPort->setCurrentIndex(0);
     host.Report(clOK, QStringLiteral("Portas COMs encontradas:"));
     for (const QString &name : names)
         host.Report(clOK, QStringLiteral("    %1").arg(name));
     host.Report(clOK, QStringLiteral("Encontrado %1 portas COMs").arg(n));
+}
+
+void TConnectionPage::RefreshPorts() {
+    QStringList names, descriptions;
+    host.Ondrel().GetPorts(names, &descriptions);
+    QStringList shown;
+    for (int i = 0; i < cbxPort->count(); ++i)
+        shown << cbxPort->itemText(i);
+    if (names == shown)
+        return;
+    const QString selected = cbxPort->currentText();
+    FillPorts(names, descriptions);
+    cbxPort->setCurrentIndex(names.isEmpty() ? -1 : qMax(0, int(names.indexOf(selected))));
+    host.Report(
+        clOK,
+        names.isEmpty()
+            ? QStringLiteral("Nenhuma porta COM foi encontrada")
+            : QStringLiteral("Portas COMs atualizadas: %1").arg(names.join(QStringLiteral(", "))));
 }
 
 bool TConnectionPage::SelectPort(const QString &name) {

@@ -1,5 +1,7 @@
 #include "log_relays_page.h"
 
+#include "settings.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,13 +11,13 @@
 #include <QTableWidget>
 
 TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
-    : TPage(QStringLiteral("pnlLogRelays"), QStringLiteral("Relatório dos Eventos dos Reles"),
-            parent),
+    : TPage(host_, QStringLiteral("pnlLogRelays"),
+            QStringLiteral("Relatório dos Eventos dos Reles"), parent),
       tabLogRelay(new QTabWidget),
       btnLogGet(Button(QStringLiteral("btnLogGet"), QStringLiteral("Ler LOG"))),
       btnLogCancel(Button(QStringLiteral("btnLogCancel"), QStringLiteral("Cancelar"))),
       btnLogClear(Button(QStringLiteral("btnLogClear"), QStringLiteral("Limpar"))),
-      edtLogMax(new QSpinBox), host(host_) {
+      edtLogMax(new QSpinBox) {
     tabLogRelay->setObjectName(QStringLiteral("tabLogRelay"));
     const QStringList tabTitles = {QStringLiteral("Rele 1"), QStringLiteral("Rele2"),
                                    QStringLiteral("Rele 3"), QStringLiteral("Rele 4")};
@@ -53,6 +55,16 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     buttons->addWidget(btnLogClear);
     Body()->addWidget(tabLogRelay, 1);
     Body()->addLayout(buttons);
+}
+
+void TLogRelaysPage::LoadSettings(const tSettings &s) {
+    edtLogMax->setValue(s.LogMaxRead);
+    tabLogRelay->setCurrentIndex(0);
+    InitGridLogs();
+}
+
+void TLogRelaysPage::StoreSettings(tSettings &s) const {
+    s.LogMaxRead = edtLogMax->value();
 }
 
 void TLogRelaysPage::InitGridLogs() {

@@ -15,6 +15,10 @@ class TLogRelaysPage : public TPage {
   public:
     explicit TLogRelaysPage(ScreenHost &host, QWidget *parent = nullptr);
 
+    void LoadSettings(const tSettings &s) override;
+    void StoreSettings(tSettings &s) const override;
+    void FollowState(const tOndrel &dev) override { SetRelayCount(dev.nRelay); }
+
     // Empties the four tables; each table's "tag" counts its rows.
     void InitGridLogs();
     // Enables the tabs of relays 2..4 for the relays the model has.
@@ -26,7 +30,4 @@ class TLogRelaysPage : public TPage {
     QPushButton *btnLogCancel;
     QPushButton *btnLogClear;
     QSpinBox *edtLogMax;
-
-  private:
-    ScreenHost &host;
 };

@@ -1,18 +1,22 @@
 #pragma once
 
+#include "page.h"
 #include "screen_host.h"
-
-#include <QWidget>
 
 #include <array>
 #include <cstdint>
 
+class QComboBox;
+
 // pnlOpRelay: reads and assigns each relay's operation within the model's rules.
-class TOpRelayPage : public QWidget {
+class TOpRelayPage : public TPage {
     Q_OBJECT
   public:
     explicit TOpRelayPage(ScreenHost &host, QWidget *parent = nullptr);
-    ~TOpRelayPage() override;
+
+    void FollowState(const tOndrel &dev) override { SetRelayCount(dev.nRelay); }
+    void Refill() override { SetParOpRelays(); }
+    void VisitRead() override { btnOpReadClick(); }
 
     void btnOpReadClick();
     void btnOpWriteClick();
@@ -22,9 +26,9 @@ class TOpRelayPage : public QWidget {
     void SetRelayCount(int nRelay);
 
     // The opMat row chosen at the last filling.
-    int idxOpMat() const;
+    int idxOpMat() const { return opMatRow; }
     // The code selected in each box (-1: none), as of the last change check.
-    const std::array<int32_t, 4> &opComp() const;
+    const std::array<int32_t, 4> &opComp() const { return comp; }
 
   private:
     // Change of relay k's box (0..3).
@@ -32,6 +36,7 @@ class TOpRelayPage : public QWidget {
     void upDateOpComp();
     void CheckOperator(int k);
 
-    struct Impl;
-    Impl *d;
+    std::array<QComboBox *, 4> cbx{};
+    int opMatRow = 4;
+    std::array<int32_t, 4> comp{-1, -1, -1, -1};
 };

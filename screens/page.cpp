@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TPage::TPage(const QString &name, const QString &titleText, QWidget *parent,
+TPage::TPage(ScreenHost &host_, const QString &name, const QString &titleText, QWidget *parent,
              const QString &titleName)
-    : QWidget(parent), body(new QVBoxLayout(this)), title(new QLabel(titleText)) {
+    : QWidget(parent), host(host_), body(new QVBoxLayout(this)), title(new QLabel(titleText)) {
     setObjectName(name);
     title->setObjectName(titleName);
     // The styles draw every page title alike through this property.
@@ -20,8 +20,8 @@ TPage::TPage(const QString &name, const QString &titleText, QWidget *parent,
     body->addWidget(title);
 }
 
-QPushButton *TPage::Button(const QString &name, const QString &text) {
-    auto *button = new QPushButton(text);
+QPushButton *TPage::Button(const QString &name, const QString &text, QWidget *parent) {
+    auto *button = new QPushButton(text, parent);
     button->setObjectName(name);
     return button;
 }

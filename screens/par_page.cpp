@@ -1,13 +1,15 @@
 #include "par_page.h"
 
+#include "page_action.h"
+
 #include <QHBoxLayout>
 #include <QPushButton>
 
 TParPage::TParPage(ScreenHost &host_, QWidget *parent)
-    : TPage(QStringLiteral("pnlPAR"), QStringLiteral("Ajustes"), parent),
+    : TPage(host_, QStringLiteral("pnlPAR"), QStringLiteral("Ajustes"), parent),
       btnReadPar(Button(QStringLiteral("btnReadPar"), QStringLiteral("Ler"))),
-      btnStandard(Button(QStringLiteral("btnStandard"), QStringLiteral("Aplicar Valores Padrões"))),
-      host(host_) {
+      btnStandard(
+          Button(QStringLiteral("btnStandard"), QStringLiteral("Aplicar Valores Padrões"))) {
     Body()->addStretch(1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(btnReadPar);
@@ -17,13 +19,16 @@ TParPage::TParPage(ScreenHost &host_, QWidget *parent)
     connect(btnReadPar, &QPushButton::clicked, this, &TParPage::btnReadParClick);
 }
 
+void TParPage::FollowState(const tOndrel &dev) {
+    btnStandard->setEnabled(dev.Connected());
+}
+
 void TParPage::btnReadParClick() {
-    if (RunCommand(host, QStringLiteral("Lendo parâmetros de sistema"),
-                   QStringLiteral("Lendo parâmetros de sistema no Ondrel..."),
-                   cmdGET_PAR_SYSTEM) < 0)
-        return;
-    SetParSystem();
-    host.Report(0, QStringLiteral("Leitura dos parâmetros feita com sucesso"));
+    RunAction(host, {.progress = QStringLiteral("Lendo parâmetros de sistema"),
+                     .popup = true,
+                     .commands = {cmdGET_PAR_SYSTEM},
+                     .done = [this] { SetParSystem(); },
+                     .success = QStringLiteral("Leitura dos parâmetros feita com sucesso")});
 }
 
 // The parameter controls arrive with the system parameters screen.

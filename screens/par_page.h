@@ -9,13 +9,14 @@ class TParPage : public TPage {
   public:
     explicit TParPage(ScreenHost &host, QWidget *parent = nullptr);
 
+    void FollowState(const tOndrel &dev) override;
+    void Refill() override { SetParSystem(); }
+    void VisitRead() override { btnReadParClick(); }
+
     void btnReadParClick();
     // Fills the page from Ondrel.System, without traffic.
     void SetParSystem();
 
     QPushButton *btnReadPar;
     QPushButton *btnStandard;
-
-  private:
-    ScreenHost &host;
 };

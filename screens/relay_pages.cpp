@@ -1,5 +1,6 @@
 #include "relay_pages.h"
 
+#include "page_action.h"
 #include "relay_operations.h"
 #include "relay_param_page.h"
 
@@ -34,16 +35,51 @@ const tOpPage *OpPage(int32_t op) {
 }
 
 constexpr int TimerSubPage = 3;
+
+// The pages, in the order of OpPages' page indices.
+constexpr tRelayPageLayout Layouts[] = {
+    {.page = "pnlNop",
+     .caption = "lblCaptionNOP",
+     .text = "Este rele não terá nenhum modo de trabalho, ele está inoperante."},
+    {.page = "pnlCold",
+     .caption = "lblCaptionCold",
+     .tabs = "tabCold",
+     .subPages = {"tabItemMain=Principal", "tabItemLimits=Limites", "tabItemTimes=Tempos",
+                  "tabItemTimer=Timer"},
+     .buttons = {"btnColdRead", "btnColdWrite", "Button1"}},
+    {.page = "pnlDefrost",
+     .caption = "lblCaptionDefrost",
+     .tabs = "tabDefrost",
+     .subPages = {"tabDefrostMain=Principal", "tabDefrostAdvanced=Avançado"},
+     .buttons = {"btnDefrostRead", "btnDefrostWrite", "Button3"}},
+    {.page = "pnlFan",
+     .caption = "lblCaptionFan",
+     .tabs = "tabFan",
+     .subPages = {"tabFanMain=Principal", "tabFanAdvanced=Avançado"},
+     .buttons = {"btnFanRead", "btnFanWrite", "Button4"}},
+    {.page = "pnlHeat",
+     .caption = "lblCaptionHeat",
+     .tabs = "tabHeat",
+     .subPages = {"tabHeatMain=Principal", "tabHeatTemperatures=Temperaturas"},
+     .buttons = {"btnHeaterRead", "btnHeaterWrite", "Button2"}},
+    {.page = "pnlAux",
+     .caption = "lblCaptionAux",
+     .buttons = {"btnAuxRead", "btnAuxWrite", "Button6"}},
+    {.page = "pnlTimer",
+     .caption = "lblCaptionTimer",
+     .buttons = {"btnTimerRead", "btnTimerWrite", "Button8"}},
+};
 } // namespace
 
-TRelayPages::TRelayPages(ScreenHost &host_, QObject *parent)
-    : QObject(parent),
-      host(host_), pages{new TNopPage,  new TColdPage, new TDefrostPage, new TFanPage,
-                         new THeatPage, new TAuxPage,  new TTimerPage} {
-    for (TRelayParamPage *page : pages)
+TRelayPages::TRelayPages(ScreenHost &host_, QWidget *pageParent, QObject *parent)
+    : QObject(parent), host(host_) {
+    for (const tRelayPageLayout &layout : Layouts) {
+        auto *page = new TRelayParamPage(host, layout, pageParent);
         if (page->ReadButton())
             connect(page->ReadButton(), &QPushButton::clicked, this,
                     &TRelayPages::btnColdReadClick);
+        pages.push_back(page);
+    }
 }
 
 TRelayParamPage *TRelayPages::PageFor(int32_t op) const {
@@ -71,11 +107,11 @@ void TRelayPages::btnColdReadClick() {
     static constexpr tCommand reads[] = {cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2, cmdGET_PAR_RELAY3,
                                          cmdGET_PAR_RELAY4};
     const tCommand read = RelaySet >= 1 && RelaySet <= 3 ? reads[RelaySet] : reads[0];
-    if (RunCommand(host, QStringLiteral("Lendo parâmetros dos reles"),
-                   QStringLiteral("Lendo parâmetros dos reles no Ondrel..."), read) < 0)
-        return;
-    SetParRelays();
-    host.Report(0, QStringLiteral("Leitura dos parâmetros feita com sucesso"));
+    RunAction(host, {.progress = QStringLiteral("Lendo parâmetros dos reles"),
+                     .popup = true,
+                     .commands = {read},
+                     .done = [this] { SetParRelays(); },
+                     .success = QStringLiteral("Leitura dos parâmetros feita com sucesso")});
 }
 
 // The parameter controls arrive with the relay parameter screens.

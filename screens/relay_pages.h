@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class QWidget;
 class TRelayParamPage;
 
 // The relay parameter pages, and RelaySet, the relay whose page is open.
@@ -13,7 +14,8 @@ class TRelayParamPage;
 class TRelayPages : public QObject {
     Q_OBJECT
   public:
-    explicit TRelayPages(ScreenHost &host, QObject *parent = nullptr);
+    // The pages are made children of `pageParent`, which owns them.
+    TRelayPages(ScreenHost &host, QWidget *pageParent, QObject *parent = nullptr);
 
     const std::vector<TRelayParamPage *> &Pages() const { return pages; }
     // The page of an operation code; nullptr for codes without one.

@@ -2,75 +2,40 @@
 
 #include "page.h"
 
-#include <QStringList>
+#include <array>
 
-class QLabel;
 class QTabWidget;
 
-// A relay parameter page: its title label, its sub-pages (if any) and its
-// "Ler", "Gravar" and "Aplicar Valores Padrões" buttons.
+// How one relay parameter page is laid out: its names, its sub-pages and
+// its buttons. One row per page in relay_pages.cpp.
+struct tRelayPageLayout {
+    const char *page = "";
+    const char *caption = "";               // the title label's name
+    const char *tabs = "";                  // tab control; empty: no sub-pages
+    std::array<const char *, 4> subPages{}; // "objectName=Title"
+    std::array<const char *, 3> buttons{};  // read, write, defaults; empty: none
+    const char *text = "";                  // a fixed text in place of controls
+};
+
+// A relay parameter page: its title, its sub-pages (if any) and its "Ler",
+// "Gravar" and "Aplicar Valores Padrões" buttons.
 class TRelayParamPage : public TPage {
     Q_OBJECT
   public:
-    struct Layout {
-        QString page;
-        QString caption;
-        QString tabs;         // tab control name; empty: no sub-pages
-        QStringList subPages; // "objectName=Title" per sub-page
-        QStringList buttons;  // read, write and defaults button names; empty: none
-    };
-    explicit TRelayParamPage(const Layout &layout, QWidget *parent = nullptr);
+    TRelayParamPage(ScreenHost &host, const tRelayPageLayout &layout, QWidget *parent = nullptr);
 
     QLabel *Caption() const { return Title(); }
     QTabWidget *Tabs() const { return tabs; }
+    // Where the page's controls go: each sub-page, or the page itself.
+    QList<QWidget *> SubPages() const { return subPages; }
     QPushButton *ReadButton() const { return read; }
     QPushButton *WriteButton() const { return write; }
+    QPushButton *DefaultsButton() const { return defaults; }
 
   private:
     QTabWidget *tabs = nullptr;
+    QList<QWidget *> subPages;
     QPushButton *read = nullptr;
     QPushButton *write = nullptr;
-};
-
-// One page per operation; see relay_pages.h for which operation shows which.
-class TNopPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TNopPage(QWidget *parent = nullptr);
-};
-
-class TColdPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TColdPage(QWidget *parent = nullptr);
-};
-
-class TDefrostPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TDefrostPage(QWidget *parent = nullptr);
-};
-
-class TFanPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TFanPage(QWidget *parent = nullptr);
-};
-
-class THeatPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit THeatPage(QWidget *parent = nullptr);
-};
-
-class TAuxPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TAuxPage(QWidget *parent = nullptr);
-};
-
-class TTimerPage : public TRelayParamPage {
-    Q_OBJECT
-  public:
-    explicit TTimerPage(QWidget *parent = nullptr);
+    QPushButton *defaults = nullptr;
 };

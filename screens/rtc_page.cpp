@@ -1,11 +1,13 @@
 #include "rtc_page.h"
 
+#include "page_action.h"
+
 #include <QHBoxLayout>
 #include <QPushButton>
 
 TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
-    : TPage(QStringLiteral("pnlRTC"), QStringLiteral("RTC - Real Time Clock"), parent),
-      btnRTCLer(Button(QStringLiteral("btnRTCLer"), QStringLiteral("Ler"))), host(host_) {
+    : TPage(host_, QStringLiteral("pnlRTC"), QStringLiteral("RTC - Real Time Clock"), parent),
+      btnRTCLer(Button(QStringLiteral("btnRTCLer"), QStringLiteral("Ler"))) {
     Body()->addStretch(1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(btnRTCLer);
@@ -15,12 +17,11 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
 }
 
 void TRtcPage::btnRTCLerClick() {
-    if (RunCommands(host, QStringLiteral("Lendo parâmetros de data e hora"),
-                    QStringLiteral("Lendo parâmetros de data e hora no Ondrel..."),
-                    {cmdGET_RTC_DATE, cmdGET_RTC_TIME, cmdGET_RTC_FORMAT}) < 0)
-        return;
-    SetParRTC();
-    host.Report(0, QStringLiteral("Data e hora lidos com sucesso"));
+    RunAction(host, {.progress = QStringLiteral("Lendo parâmetros de data e hora"),
+                     .popup = true,
+                     .commands = {cmdGET_RTC_DATE, cmdGET_RTC_TIME, cmdGET_RTC_FORMAT},
+                     .done = [this] { SetParRTC(); },
+                     .success = QStringLiteral("Data e hora lidos com sucesso")});
 }
 
 // The clock controls arrive with the clock screen.

@@ -9,12 +9,12 @@ class TRtcPage : public TPage {
   public:
     explicit TRtcPage(ScreenHost &host, QWidget *parent = nullptr);
 
+    void Refill() override { SetParRTC(); }
+    void VisitRead() override { btnRTCLerClick(); }
+
     void btnRTCLerClick();
     // Fills the date group from Ondrel, without traffic.
     void SetParRTC();
 
     QPushButton *btnRTCLer;
-
-  private:
-    ScreenHost &host;
 };

@@ -5,11 +5,28 @@
 #include <QString>
 
 #include <cstdint>
-#include <initializer_list>
+
+// The twelve menu buttons; each carries a first-visit flag.
+enum class tMenu : int {
+    Main,
+    Status,
+    Log,
+    PAR,
+    RTC,
+    SetOP,
+    Relay1,
+    Relay2,
+    Relay3,
+    Relay4,
+    About,
+    Sair,
+};
+constexpr int tMenuCount = int(tMenu::Sair) + 1;
 
 // What every page needs from the main window: the device, the command
-// wrapper, the report channels, the message window and the dialog seam.
-// Pages talk to the controller only through SendCommand.
+// wrapper, the report channels, the message window, the dialog seam and the
+// few window actions a page may start. Pages talk to the controller only
+// through SendCommand.
 class ScreenHost {
   public:
     virtual ~ScreenHost() = default;
@@ -30,34 +47,19 @@ class ScreenHost {
     virtual QString AskOpenFile(const QString &filter, const QString &startName) = 0;
     virtual QString AskSaveFile(const QString &filter, const QString &proposedName) = 0;
 
-    // The connection page's actions, for the pages that end a session in code
-    // (factory defaults, clock output) or go back to the connection page.
-    virtual void btnCntClick() {}
-    virtual void btnMenuMainClick() {}
+    // The connect button (it disconnects an open session) and the
+    // connection page, for actions that end a session in code.
+    virtual void btnCntClick() = 0;
+    virtual void btnMenuMainClick() = 0;
+    // The status refresh: stopped for a long exchange; started again only
+    // while a connection is open.
+    virtual void SetTimerProcess(bool run) = 0;
+    // Every parameter page shows the device's values again, without traffic.
+    virtual void RefillPages() = 0;
+    // First-visit flags of the menu buttons: true once the page's read ran.
+    virtual bool Visited(tMenu menu) const = 0;
+    virtual void SetVisited(tMenu menu, bool visited) = 0;
 };
 
 constexpr uint32_t clOK = 0xFF000000;
 constexpr uint32_t clERROR = 0xFFFF0000;
-
-// The common shape of a page action: a progress line, the message window,
-// the commands in order until the first failure, the message window
-// released, a failure handed to ModbusError. Returns the failed command's
-// result, or the last command's.
-inline int32_t RunCommands(ScreenHost &host, const QString &progress, const QString &popup,
-                           std::initializer_list<tCommand> cmds) {
-    host.Report(0, progress);
-    host.Msg(popup);
-    int32_t result = 0;
-    for (tCommand cmd : cmds)
-        if ((result = host.SendCommand(cmd)) < 0)
-            break;
-    host.HideMsg();
-    if (result < 0)
-        host.ModbusError(result);
-    return result;
-}
-
-inline int32_t RunCommand(ScreenHost &host, const QString &progress, const QString &popup,
-                          tCommand cmd) {
-    return RunCommands(host, progress, popup, {cmd});
-}

@@ -1,5 +1,6 @@
 #include "status_screen.h"
 
+#include "page_action.h"
 #include "status_color_button.h"
 #include "status_print.h"
 #include "status_tag.h"
@@ -9,7 +10,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -63,54 +63,29 @@ QHBoxLayout *centredRow(QVBoxLayout *outer) {
 
 } // namespace
 
-struct TStatusScreen::Impl {
-    struct Page {
-        QPointer<QWidget> widget;
-        std::array<QLabel *, 4> ts{}, minTs{}, maxTs{}, rl{}, opRl{};
-        std::array<TColorButton *, 4> cbt{};
-        QPushButton *btnRead = nullptr;
-        QPushButton *btnInitStat = nullptr;
-        QCheckBox *cbxUpdate = nullptr;
-    };
-
-    explicit Impl(ScreenHost &h) : host(h) {}
-
-    ScreenHost &host;
-    std::array<Page, 4> pages;
-    QTimer *timer = nullptr;
-    bool autoUpdate = false;
-    bool ticking = false;
-
-    void build(TStatusScreen *q, int p);
-    void displayPass();
-};
-
-void TStatusScreen::Impl::build(TStatusScreen *q, int p) {
-    Page &pg = pages[p - 1];
-    auto *w = new QWidget;
-    pg.widget = w;
-    w->setObjectName(QStringLiteral("pnlStatus%1").arg(p));
-
-    auto *outer = new QVBoxLayout(w);
-    outer->setSpacing(8);
-    outer->addWidget(label(p == 1 ? QStringLiteral("Status de Temperatura e Rele")
-                                  : QStringLiteral("Status de Temperaturas e Reles"),
-                           QString(), 16, true, w));
+TStatusPage::TStatusPage(ScreenHost &host_, TStatusScreen &screen_, int p, QWidget *parent)
+    : TPage(host_, QStringLiteral("pnlStatus%1").arg(p),
+            p == 1 ? QStringLiteral("Status de Temperatura e Rele")
+                   : QStringLiteral("Status de Temperaturas e Reles"),
+            parent),
+      number(p), screen(screen_) {
+    QVBoxLayout *outer = Body();
+    Title()->setAlignment(Qt::AlignCenter);
     outer->addStretch(1);
 
     QHBoxLayout *sensors = centredRow(outer);
     for (int k = 1; k <= sensorsOfPage[p - 1]; ++k) {
-        QFrame *f = panel(w);
+        QFrame *f = panel(this);
         auto *v = new QVBoxLayout(f);
         v->setSpacing(2);
         v->addWidget(label(QStringLiteral("Sensor %1").arg(k), QString(), 12, true, f));
-        pg.ts[k - 1] = label(QStringLiteral("TS"), name("lblTS", p, k), 20, true, f);
-        pg.ts[k - 1]->setMinimumHeight(40);
-        pg.minTs[k - 1] = label(QStringLiteral("MIN"), name("lblMinTS", p, k), 0, false, f);
-        pg.maxTs[k - 1] = label(QStringLiteral("MAX"), name("lblMaxTS", p, k), 0, false, f);
-        v->addWidget(pg.ts[k - 1]);
-        v->addWidget(pg.minTs[k - 1]);
-        v->addWidget(pg.maxTs[k - 1]);
+        ts[k - 1] = label(QStringLiteral("TS"), name("lblTS", p, k), 20, true, f);
+        ts[k - 1]->setMinimumHeight(40);
+        minTs[k - 1] = label(QStringLiteral("MIN"), name("lblMinTS", p, k), 0, false, f);
+        maxTs[k - 1] = label(QStringLiteral("MAX"), name("lblMaxTS", p, k), 0, false, f);
+        v->addWidget(ts[k - 1]);
+        v->addWidget(minTs[k - 1]);
+        v->addWidget(maxTs[k - 1]);
         sensors->addWidget(f);
     }
     sensors->addStretch(1);
@@ -118,146 +93,119 @@ void TStatusScreen::Impl::build(TStatusScreen *q, int p) {
     QHBoxLayout *relays = centredRow(outer);
     for (int k = 1; k <= relaysOfPage[p - 1]; ++k) {
         // Lamp beside its words keeps the page within the window's height.
-        QFrame *f = panel(w);
+        QFrame *f = panel(this);
         auto *h = new QHBoxLayout(f);
         auto *lamp = new TColorButton(f);
         lamp->setObjectName(name("cbtRL", p, k));
         lamp->setToolTip(QStringLiteral("Clique para ligar ou desligar o rele"));
-        pg.cbt[k - 1] = lamp;
+        cbt[k - 1] = lamp;
         h->addWidget(lamp, 0, Qt::AlignVCenter);
         auto *v = new QVBoxLayout;
         v->setSpacing(2);
         v->addWidget(label(QStringLiteral("Rele %1").arg(k), QString(), 14, true, f));
-        pg.rl[k - 1] = label(QStringLiteral("Desligado"), name("lblRL", p, k), 12, true, f);
-        SetTag(pg.rl[k - 1], 0);
-        pg.opRl[k - 1] = label(QStringLiteral("Modo"), name("lblOPRL", p, k), 0, false, f);
-        pg.opRl[k - 1]->setWordWrap(true);
-        v->addWidget(pg.rl[k - 1]);
-        v->addWidget(pg.opRl[k - 1]);
+        rl[k - 1] = label(QStringLiteral("Desligado"), name("lblRL", p, k), 12, true, f);
+        SetTag(rl[k - 1], 0);
+        opRl[k - 1] = label(QStringLiteral("Modo"), name("lblOPRL", p, k), 0, false, f);
+        opRl[k - 1]->setWordWrap(true);
+        v->addWidget(rl[k - 1]);
+        v->addWidget(opRl[k - 1]);
         h->addLayout(v, 1);
         relays->addWidget(f);
-        QObject::connect(lamp, &QPushButton::clicked, q, [q, p, k] { q->cbtRLClick(p, k); });
+        connect(lamp, &QPushButton::clicked, &screen, [this, k] { screen.cbtRLClick(number, k); });
     }
     relays->addStretch(1);
     outer->addStretch(2);
 
     auto *bar = new QHBoxLayout;
-    pg.btnRead = new QPushButton(QStringLiteral("Ler"), w);
-    pg.btnRead->setObjectName(QStringLiteral("btnStatusRead%1").arg(p));
-    pg.cbxUpdate = new QCheckBox(QStringLiteral("Atualização Automática"), w);
-    pg.cbxUpdate->setObjectName(QStringLiteral("cbxUpdate%1").arg(p));
-    pg.btnInitStat = new QPushButton(QStringLiteral("Iniciar Estatística"), w);
-    pg.btnInitStat->setObjectName(QStringLiteral("btnInitStat%1").arg(p));
-    for (QPushButton *b : {pg.btnRead, pg.btnInitStat})
+    btnRead = Button(QStringLiteral("btnStatusRead%1").arg(p), QStringLiteral("Ler"), this);
+    cbxUpdate = new QCheckBox(QStringLiteral("Atualização Automática"), this);
+    cbxUpdate->setObjectName(QStringLiteral("cbxUpdate%1").arg(p));
+    btnInitStat =
+        Button(QStringLiteral("btnInitStat%1").arg(p), QStringLiteral("Iniciar Estatística"), this);
+    for (QPushButton *b : {btnRead, btnInitStat})
         b->setMinimumSize(120, 30);
-    bar->addWidget(pg.btnRead);
-    bar->addWidget(pg.cbxUpdate);
+    bar->addWidget(btnRead);
+    bar->addWidget(cbxUpdate);
     bar->addStretch(1);
-    bar->addWidget(pg.btnInitStat);
+    bar->addWidget(btnInitStat);
     outer->addLayout(bar);
 
-    QObject::connect(pg.btnRead, &QPushButton::clicked, q, [q] { q->btnStatusRead4Click(); });
-    QObject::connect(pg.btnInitStat, &QPushButton::clicked, q, [q] { q->btnInitStat4Click(); });
-    QObject::connect(pg.cbxUpdate, &QCheckBox::clicked, q, [q, p] { q->cbxUpdateClick(p); });
+    connect(btnRead, &QPushButton::clicked, &screen, [this] { screen.btnStatusRead4Click(); });
+    connect(btnInitStat, &QPushButton::clicked, &screen, [this] { screen.btnInitStat4Click(); });
+    connect(cbxUpdate, &QCheckBox::clicked, &screen, [this] { screen.cbxUpdateClick(number); });
 }
 
-void TStatusScreen::Impl::displayPass() {
+void TStatusPage::VisitRead() {
+    screen.btnStatusRead4Click();
+}
+
+TStatusScreen::TStatusScreen(ScreenHost &host_, QWidget *pageParent, QObject *parent)
+    : QObject(parent), host(host_), timer(new QTimer(this)) {
+    for (int p = 1; p <= 4; ++p)
+        pages[size_t(p - 1)] = new TStatusPage(host, *this, p, pageParent);
+    timer->setObjectName(QStringLiteral("timerProcess"));
+    timer->setInterval(1000);
+    connect(timer, &QTimer::timeout, this, [this] { timerProcessTimer(); });
+}
+
+TStatusPage *TStatusScreen::page(int nRelay) const {
+    return pages[size_t(pageOfRelays(nRelay) - 1)];
+}
+
+void TStatusScreen::displayPass() {
     const tOndrel &dev = host.Ondrel();
-    const int p = pageOfRelays(dev.nRelay);
-    Page &pg = pages[p - 1];
-    if (!pg.widget)
-        return;
-    for (int k = 0; k < sensorsOfPage[p - 1]; ++k)
+    const TStatusPage &pg = *page(dev.nRelay);
+    for (int k = 0; k < sensorsOfPage[pg.number - 1]; ++k)
         PrintTemp(pg.ts[k], pg.minTs[k], pg.maxTs[k], dev.Temperature[k]);
-    for (int k = 0; k < relaysOfPage[p - 1]; ++k)
+    for (int k = 0; k < relaysOfPage[pg.number - 1]; ++k)
         printRelay(pg.rl[k], pg.cbt[k], dev.Relay[k]);
 }
 
-TStatusScreen::TStatusScreen(ScreenHost &host, QObject *parent)
-    : QObject(parent), d(new Impl(host)) {
-    for (int p = 1; p <= 4; ++p)
-        d->build(this, p);
-    d->timer = new QTimer(this);
-    d->timer->setObjectName(QStringLiteral("timerProcess"));
-    d->timer->setInterval(1000);
-    connect(d->timer, &QTimer::timeout, this, [this] { timerProcessTimer(); });
-}
-
-TStatusScreen::~TStatusScreen() {
-    // A page placed in the window is owned by it and may be gone already.
-    for (auto &pg : d->pages)
-        delete pg.widget.data();
-    delete d;
-}
-
-QWidget *TStatusScreen::page(int nRelay) const {
-    return d->pages[pageOfRelays(nRelay) - 1].widget;
-}
-
-QTimer *TStatusScreen::timerProcess() const {
-    return d->timer;
-}
-
 void TStatusScreen::btnStatusRead4Click() {
-    const int32_t r = RunCommand(
-        d->host, QStringLiteral("Lendo temperatura e estados dos reles"),
-        QStringLiteral("Lendo temperatura e estados dos reles no Ondrel..."), cmdGET_STATUS);
-    if (r > 0)
-        d->displayPass();
-    if (r >= 0)
-        d->host.Report(0, QStringLiteral("Leituras feitas com sucesso"));
+    RunAction(host, {.progress = QStringLiteral("Lendo temperatura e estados dos reles"),
+                     .popup = true,
+                     .commands = {cmdGET_STATUS},
+                     .done = [this] { displayPass(); },
+                     .success = QStringLiteral("Leituras feitas com sucesso")});
 }
 
 void TStatusScreen::PrintOpRelays() {
-    const tOndrel &dev = d->host.Ondrel();
-    const int p = pageOfRelays(dev.nRelay);
-    if (!d->pages[p - 1].widget)
-        return;
-    for (int k = 0; k < relaysOfPage[p - 1]; ++k)
-        PrintOpRelay(d->pages[p - 1].opRl[k], dev.Relay[k].par[0]);
+    const tOndrel &dev = host.Ondrel();
+    const TStatusPage &pg = *page(dev.nRelay);
+    for (int k = 0; k < relaysOfPage[pg.number - 1]; ++k)
+        PrintOpRelay(pg.opRl[k], dev.Relay[k].par[0]);
 }
 
 void TStatusScreen::timerProcessTimer() {
-    const tOndrel &dev = d->host.Ondrel();
-    if (!d->autoUpdate || d->ticking || dev.Busy || !dev.Connected())
+    const tOndrel &dev = host.Ondrel();
+    if (!autoUpdate || ticking || dev.Busy || !dev.Connected())
         return;
-    d->ticking = true;
-    if (d->host.SendCommand(cmdGET_STATUS) > 0)
-        d->displayPass();
-    d->ticking = false;
+    ticking = true;
+    RunAction(host,
+              {.commands = {cmdGET_STATUS}, .silent = true, .done = [this] { displayPass(); }});
+    ticking = false;
 }
 
 void TStatusScreen::btnInitStat4Click() {
-    d->host.Report(0, QStringLiteral("Envio de comando de reinicio da estatísticas"));
-    const int32_t r = d->host.SendCommand(cmdRST_STAT_TEMP);
-    if (r < 0) {
-        d->host.ModbusError(r);
-        return;
-    }
-    btnStatusRead4Click();
-    d->host.Report(0, QStringLiteral("Reinicio da estatística feito com sucesso"));
+    RunAction(host, {.progress = QStringLiteral("Envio de comando de reinicio da estatísticas"),
+                     .commands = {cmdRST_STAT_TEMP},
+                     .done = [this] { btnStatusRead4Click(); },
+                     .success = QStringLiteral("Reinicio da estatística feito com sucesso")});
 }
 
-void TStatusScreen::cbxUpdateClick(int page) {
-    Q_UNUSED(page);
-    d->autoUpdate = !d->autoUpdate;
+void TStatusScreen::cbxUpdateClick(int) {
+    autoUpdate = !autoUpdate;
     // Under automatic update a manual read would only collide with the ticks.
-    for (auto &pg : d->pages) {
-        if (!pg.widget)
-            continue;
-        pg.cbxUpdate->setChecked(d->autoUpdate);
-        pg.btnRead->setEnabled(!d->autoUpdate);
+    for (TStatusPage *pg : pages) {
+        pg->cbxUpdate->setChecked(autoUpdate);
+        pg->btnRead->setEnabled(!autoUpdate);
     }
 }
 
-bool TStatusScreen::AutoUpdate() const {
-    return d->autoUpdate;
-}
-
-void TStatusScreen::cbtRLClick(int page, int relay) {
-    if (!checkModeSlave(d->host))
+void TStatusScreen::cbtRLClick(int p, int relay) {
+    if (!checkModeSlave(host))
         return;
-    tRelay &r = d->host.Ondrel().Relay[relay - 1];
+    tRelay &r = host.Ondrel().Relay[relay - 1];
     const int32_t before = r.sts;
     r.sts = r.sts > 0 ? 0 : 1;
     if (!UpdateRelay()) {
@@ -266,17 +214,12 @@ void TStatusScreen::cbtRLClick(int page, int relay) {
         r.sts = before;
         return;
     }
-    Impl::Page &pg = d->pages[page - 1];
+    TStatusPage &pg = *pages[size_t(p - 1)];
     printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], r);
 }
 
 bool TStatusScreen::UpdateRelay() {
-    d->host.Report(0, QStringLiteral("Atualizando estados dos reles"));
-    const int32_t r = d->host.SendCommand(cmdSET_RELAYS);
-    if (r < 0) {
-        d->host.ModbusError(r);
-        return false;
-    }
-    d->host.Report(0, QStringLiteral("Atualizando feita com sucesso"));
-    return true;
+    return RunAction(host, {.progress = QStringLiteral("Atualizando estados dos reles"),
+                            .commands = {cmdSET_RELAYS},
+                            .success = QStringLiteral("Atualizando feita com sucesso")}) >= 0;
 }

@@ -1,24 +1,50 @@
 #pragma once
 
+#include "page.h"
 #include "screen_host.h"
 
 #include <QObject>
 
-class QTimer;
-class QWidget;
+#include <array>
 
-// The live status pages pnlStatus1..pnlStatus4 (one per relay count), their
-// shared automatic-update setting and the refresh timer timerProcess.
+class QCheckBox;
+class QLabel;
+class QTimer;
+class TColorButton;
+class TStatusScreen;
+
+// One live status page, pnlStatus1..pnlStatus4, for a relay count.
+class TStatusPage : public TPage {
+    Q_OBJECT
+  public:
+    TStatusPage(ScreenHost &host, TStatusScreen &screen, int number, QWidget *parent);
+
+    // Every visit reads the status.
+    void VisitRead() override;
+
+    const int number;
+    std::array<QLabel *, 4> ts{}, minTs{}, maxTs{}, rl{}, opRl{};
+    std::array<TColorButton *, 4> cbt{};
+    QPushButton *btnRead = nullptr;
+    QPushButton *btnInitStat = nullptr;
+    QCheckBox *cbxUpdate = nullptr;
+
+  private:
+    TStatusScreen &screen;
+};
+
+// The four status pages' shared behaviour: the one automatic-update setting,
+// the refresh timer timerProcess, the reads and the relay switching.
 class TStatusScreen : public QObject {
     Q_OBJECT
   public:
-    TStatusScreen(ScreenHost &host, QObject *parent = nullptr);
-    ~TStatusScreen() override;
+    // The pages are made children of `pageParent`, which owns them.
+    TStatusScreen(ScreenHost &host, QWidget *pageParent, QObject *parent = nullptr);
 
     // The page for a relay count: >3 gives pnlStatus4, >2 pnlStatus3,
     // >1 pnlStatus2, anything else pnlStatus1.
-    QWidget *page(int nRelay) const;
-    QTimer *timerProcess() const;
+    TStatusPage *page(int nRelay) const;
+    QTimer *timerProcess() const { return timer; }
 
     void btnStatusRead4Click();
     // Names each relay's operation on the page of the model's relay count.
@@ -31,13 +57,18 @@ class TStatusScreen : public QObject {
     void btnInitStat4Click();
     // A click on cbxUpdate<page>: toggles the one automatic-update setting.
     void cbxUpdateClick(int page);
-    bool AutoUpdate() const;
+    bool AutoUpdate() const { return autoUpdate; }
     // A click on colour button cbtRL<page>_<relay>: switches that relay.
     void cbtRLClick(int page, int relay);
     // Sends the four relay states; false after a failure.
     bool UpdateRelay();
 
   private:
-    struct Impl;
-    Impl *d;
+    void displayPass();
+
+    ScreenHost &host;
+    std::array<TStatusPage *, 4> pages{};
+    QTimer *timer;
+    bool autoUpdate = false;
+    bool ticking = false;
 };

@@ -45,7 +45,8 @@ class ScriptedDialogs : public tDialogs {
 };
 
 // The main window on settings in a temporary folder, which is also the
-// current folder (where the logs go), with scripted dialogs.
+// current folder (where the logs go unless `logFolder` is set), with scripted
+// dialogs.
 class App {
   public:
     App() {
@@ -75,6 +76,7 @@ class App {
         dialogs = scripted.get();
         tStartOptions options;
         options.settingsPath = IniPath();
+        options.logFolder = logFolder;
         options.port = port;
         options.dialogs = std::move(scripted);
         w = std::make_unique<TfrmMain>(std::move(options));
@@ -100,6 +102,7 @@ class App {
 
     std::unique_ptr<TfrmMain> w;
     ScriptedDialogs *dialogs = nullptr;
+    QString logFolder; // empty: the logs go to the current (temporary) folder
 
   private:
     QTemporaryDir dir;

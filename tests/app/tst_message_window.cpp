@@ -14,6 +14,8 @@ class tst_message_window : public QObject {
     void hidesOnTheTickAfterRelease_data();
     void hidesOnTheTickAfterRelease();
     void unreleasedMessageStaysUp();
+    void everyMessageReadsWhole_data();
+    void everyMessageReadsWhole();
 };
 
 namespace {
@@ -72,6 +74,42 @@ void tst_message_window::unreleasedMessageStaysUp() {
     QSignalSpy ticks(frmShow.AutoHide(), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 10000);
     QVERIFY(frmShow.isVisible());
+}
+
+// Every text the program shows in the message window. Each must read whole
+// in the 388-pixel window with the fonts the package installs, the first of
+// a run included.
+void tst_message_window::everyMessageReadsWhole_data() {
+    QTest::addColumn<QString>("text");
+    for (const char *text : {
+             "Lendo temperatura e estados dos reles no Ondrel...",
+             "Lendo parâmetros de sistema no Ondrel...",
+             "Gravando os parâmetros do sistema no Ondrel...",
+             "Lendo parâmetros de data e hora no Ondrel...",
+             "Lendo parâmetros de calibração do RTC no Ondrel...",
+             "Gravando os novos operadores dos reles no Ondrel...",
+             "Lendo parâmetros dos reles no Ondrel...",
+             "Gravando parâmetros dos reles no Ondrel...",
+         })
+        QTest::newRow(text) << QString::fromUtf8(text);
+}
+
+void tst_message_window::everyMessageReadsWhole() {
+    QFETCH(QString, text);
+    QWidget owner;
+    TfrmShow frmShow(&owner);
+    frmShow.Msg(text);
+    const QLabel *label = frmShow.lblMsg();
+    const QRect room = label->contentsRect();
+    const int flags = Qt::AlignCenter | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect need = QFontMetrics(label->font()).boundingRect(room, flags, text);
+    QVERIFY2(need.width() <= room.width() && need.height() <= room.height(),
+             qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                            .arg(need.width())
+                            .arg(need.height())
+                            .arg(room.width())
+                            .arg(room.height())));
+    QVERIFY(label->font().pointSize() >= 7);
 }
 
 QTEST_MAIN(tst_message_window)

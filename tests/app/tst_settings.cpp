@@ -1,6 +1,7 @@
 // Start-up and exit: the settings file, its fallbacks, the event log file
 // and the port chosen on the command line.
 #include "app_fixture.h"
+#include "app_settings.h"
 #include "ini_file.h"
 #include "show_window.h"
 

@@ -6,7 +6,7 @@
 namespace fields {
 namespace {
 
-using Ref = std::variant<int32_t *, uint16_t *, uint8_t *, bool *>;
+using Ref = std::variant<int32_t *, uint32_t *, uint16_t *, uint8_t *, bool *>;
 
 struct Field {
     QString name;
@@ -58,6 +58,7 @@ QList<Field> table() {
     for (const auto &[name, member] : log8)
         add(QString("Log.") + name, [m = member](tOndrel &d) { return Ref(&(d.Log.*m)); });
     add("LogCountSlots", [](tOndrel &d) { return Ref(&d.LogCountSlots); });
+    add("Known", [](tOndrel &d) { return Ref(&d.Known); });
     add("LogLastSlot", [](tOndrel &d) { return Ref(&d.LogLastSlot); });
     add("LogSlotRead", [](tOndrel &d) { return Ref(&d.LogSlotRead); });
     return t;

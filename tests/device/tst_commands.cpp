@@ -64,6 +64,8 @@ class TestCommands : public QObject {
     void singleWritesTraceTheirCount();
     void failedCommandsChangeNoField_data();
     void failedCommandsChangeNoField();
+    void knownFollowsTheSession_data();
+    void knownFollowsTheSession();
 
   private:
     void setRegs(int start, const QString &hex);
@@ -429,6 +431,33 @@ void TestCommands::failedCommandsChangeNoField() {
     const QStringList cleared =
         cmd == cmdGET_LOG_INFO ? QStringList{"LogCountSlots=-1", "LogLastSlot=-1"} : QStringList{};
     QCOMPARE(fields::changed(before, fields::snapshot(*dev)).join("; "), cleared.join("; "));
+}
+
+void TestCommands::knownFollowsTheSession_data() {
+    QTest::addColumn<tCommand>("cmd");
+    QTest::addColumn<uint32_t>("known");
+    QTest::newRow("status brings the unit") << cmdGET_STATUS << uint32_t(knownUNIT);
+    QTest::newRow("system read") << cmdGET_PAR_SYSTEM << uint32_t(knownSYSTEM | knownUNIT);
+    QTest::newRow("system written") << cmdSET_PAR_SYSTEM << uint32_t(knownSYSTEM | knownUNIT);
+    QTest::newRow("relay 2 read") << cmdGET_PAR_RELAY2 << uint32_t(knownRelay(1));
+    QTest::newRow("relay 4 written") << cmdSET_PAR_RELAY4 << uint32_t(knownRelay(3));
+    QTest::newRow("calibration") << cmdGET_RTC_CAL << uint32_t(knownCAL);
+    QTest::newRow("log info") << cmdGET_LOG_INFO << uint32_t(0);
+}
+
+// A fresh session knows the operation codes only; each block becomes known
+// once read or written, and closing forgets them all.
+void TestCommands::knownFollowsTheSession() {
+    QFETCH(tCommand, cmd);
+    QFETCH(uint32_t, known);
+    tOndrel &d = *dev;
+    QCOMPARE(d.OpenConnection(QString::fromStdString(sim->portName()), slaveId), 1);
+    QCOMPARE(d.Known, uint32_t(knownOPS));
+    QVERIFY(d.SendCommand(cmd) > 0);
+    QCOMPARE(d.Known, knownOPS | known);
+    d.CloseConnection();
+    QCOMPARE(d.Known, 0u);
+    QCOMPARE(d.OpenConnection(QString::fromStdString(sim->portName()), slaveId), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

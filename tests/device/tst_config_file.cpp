@@ -136,9 +136,13 @@ void TestConfigFile::saveAndLoadRestoreEveryStoredField() {
     QCOMPARE(same.System[13], -1);
     for (int r = 0; r < 4; ++r)
         QCOMPARE(same.Relay[r].par, saved.Relay[r].par);
-    // Only System and the relay parameters come from the file.
+    // Only System and the relay parameters come from the file, and the copy
+    // now holds the system block, the unit and the four relay blocks.
     for (const QString &line : fields::changed(unstored, fields::snapshot(same)))
-        QVERIFY2(line.startsWith("System[") || line.contains("].par["), qPrintable(line));
+        QVERIFY2(line.startsWith("System[") || line.contains("].par[") || line.startsWith("Known="),
+                 qPrintable(line));
+    QVERIFY(same.IsKnown(knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) |
+                         knownRelay(3)));
 }
 
 void TestConfigFile::loadChecksOnlyTheModelsLowBytes_data() {

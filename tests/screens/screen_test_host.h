@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTest>
 
+#include <array>
 #include <memory>
 
 class TestHost : public ScreenHost {
@@ -22,12 +23,14 @@ class TestHost : public ScreenHost {
     QStringList questions;
     QList<int32_t> errors;
     bool answer = true;
+    int slaveId = 201;
     int popups = 0;
 
     // Starts a simulator of `model` and opens it by its port name, as a
     // user would. Time-out unit 1 keeps a silent controller's wait short.
     bool Connect(const std::string &model, sim::Options options = {}) {
         options.model = model;
+        slaveId = options.slaveId;
         sim = std::make_unique<sim::Controller>(options);
         if (!sim->start())
             return false;
@@ -35,29 +38,72 @@ class TestHost : public ScreenHost {
         return dev.OpenConnection(QString::fromStdString(sim->portName()), options.slaveId) >= 0;
     }
 
+    // Everything the pages asked of the host, in order.
+    QStringList events;
+
     tOndrel &Ondrel() override { return dev; }
-    int32_t SendCommand(tCommand cmd) override { return dev.SendCommand(cmd); }
+    int32_t SendCommand(tCommand cmd) override {
+        events.append(QStringLiteral("send %1").arg(int(cmd)));
+        return dev.SendCommand(cmd);
+    }
     void ModbusError(int32_t code) override {
         errors.append(code);
         Report(0, QStringLiteral("Modbus error %1").arg(code));
         Warning(QString::number(code));
     }
-    void Report(uint32_t, const QString &text) override { reports.append(text); }
+    void Report(uint32_t, const QString &text) override {
+        reports.append(text);
+        events.append(QStringLiteral("report ") + text);
+    }
     void LogLine(const QString &) override {}
-    void Msg(const QString &) override { ++popups; }
-    void HideMsg() override { --popups; }
-    void Warning(const QString &text) override { warnings.append(text); }
+    void Msg(const QString &text) override {
+        ++popups;
+        events.append(QStringLiteral("popup ") + text);
+    }
+    void HideMsg() override {
+        --popups;
+        events.append(QStringLiteral("popup released"));
+    }
+    void Warning(const QString &text) override {
+        warnings.append(text);
+        events.append(QStringLiteral("warning ") + text);
+    }
     bool AskYesNo(const QString &text) override {
         questions.append(text);
+        events.append(QStringLiteral("question ") + text);
         return answer;
     }
     QString AskOpenFile(const QString &, const QString &) override { return {}; }
     QString AskSaveFile(const QString &, const QString &) override { return {}; }
+
+    // The window's actions, done for real on the driver: the connect button
+    // disconnects an open session or opens the simulator again.
+    QString shownPage;
+    bool timerRunning = false;
+    int refills = 0;
+    std::array<bool, tMenuCount> visited{};
+    void btnCntClick() override {
+        if (dev.Connected()) {
+            dev.CloseConnection();
+            Report(clOK, QStringLiteral("Desconectado do dispositivo"));
+            SetTimerProcess(false);
+            visited.fill(false);
+        } else if (sim) {
+            dev.OpenConnection(QString::fromStdString(sim->portName()), slaveId);
+            SetTimerProcess(true);
+        }
+    }
+    void btnMenuMainClick() override { shownPage = QStringLiteral("pnlConnection"); }
+    void SetTimerProcess(bool run) override { timerRunning = run && dev.Connected(); }
+    void RefillPages() override { ++refills; }
+    bool Visited(tMenu menu) const override { return visited[size_t(menu)]; }
+    void SetVisited(tMenu menu, bool v) override { visited[size_t(menu)] = v; }
 
     void Clear() {
         reports.clear();
         warnings.clear();
         questions.clear();
         errors.clear();
+        events.clear();
     }
 };

@@ -143,7 +143,8 @@ class TestStatusScreen : public QObject {
         host.sim->setReg(regRELAY_STATE + relays - 1, 0x4000);
         QVERIFY(host.dev.SendCommand(cmdGET_INFO) > 0);
 
-        TStatusScreen screen(host);
+        QWidget holder;
+        TStatusScreen screen(host, &holder);
         QWidget *w = screen.page(host.dev.nRelay);
         QCOMPARE(w->objectName(), QStringLiteral("pnlStatus%1").arg(page));
         QVERIFY(w->findChildren<QLabel *>().first()->text() == title);
@@ -178,7 +179,8 @@ class TestStatusScreen : public QObject {
     void relaySwitching() {
         TestHost host;
         QVERIFY(host.Connect("qx4r"));
-        TStatusScreen screen(host);
+        QWidget holder;
+        TStatusScreen screen(host, &holder);
         QWidget *w = screen.page(4);
         host.sim->setReg(regRELAY_STATE + 0, 0x4000);
         host.sim->setReg(regRELAY_STATE + 3, 0x4000);
@@ -218,7 +220,8 @@ class TestStatusScreen : public QObject {
     void automaticUpdateIsSilentAndResumes() {
         TestHost host;
         QVERIFY(host.Connect("qx1n"));
-        TStatusScreen screen(host);
+        QWidget holder;
+        TStatusScreen screen(host, &holder);
         QLabel *ts = label(screen.page(1), "lblTS", 1, 1);
         host.sim->setSensor(0, sim::SensorState::Valid, 250);
         screen.timerProcess()->start();
@@ -269,7 +272,8 @@ class TestStatusScreen : public QObject {
     void restartStatistics() {
         TestHost host;
         QVERIFY(host.Connect("qx2r"));
-        TStatusScreen screen(host);
+        QWidget holder;
+        TStatusScreen screen(host, &holder);
         child<QPushButton>(screen.page(2), "btnInitStat", 2)->click();
         QCOMPARE(host.reports, (QStringList{"Envio de comando de reinicio da estatísticas",
                                             "Lendo temperatura e estados dos reles",

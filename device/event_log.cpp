@@ -1,0 +1,72 @@
+#include "event_log.h"
+
+#include "locale_text.h"
+#include "relay_operations.h"
+#include "temperature.h"
+
+#include <QDate>
+#include <QStringList>
+#include <QTime>
+
+#include <algorithm>
+
+namespace {
+// Operations whose relay has no sensor of its own, and the one with an
+// auxiliary sensor.
+bool usesSensor(int op) {
+    return op != opNOP && op != opAUX && op != opTIMER;
+}
+} // namespace
+
+tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
+    const int op = (slot.event >> 4) & 0x0F;
+    const QString unused = QStringLiteral("Não usado");
+    tLogRow row;
+    row.relay = (slot.event >> 2) & 3;
+    row.operation =
+        op < int(opRELAY.size()) ? OpRelayName(op) : QStringLiteral("Operação %1").arg(op);
+    row.status = (slot.event & 3) ? QStringLiteral("Ligado") : QStringLiteral("Desligado");
+    row.sensor = usesSensor(op) ? logTempText(slot.sensor1, locale) : unused;
+    row.auxSensor = op == opHEATER ? logTempText(slot.sensor2, locale) : unused;
+    const QDate date(slot.year, slot.month, slot.mday);
+    const bool dateValid = date.isValid() && slot.year >= 1 && slot.year <= 9999;
+    row.date = dateValid ? ShortDateText(date, locale) : QStringLiteral("inválida");
+    const QTime time(slot.hour, slot.min, slot.sec);
+    row.time = time.isValid() ? LongTimeText(time, locale) : QStringLiteral("inválida");
+    return row;
+}
+
+std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t limit) {
+    std::vector<int32_t> order;
+    if (countSlots < 1 || lastSlot < 0)
+        return order;
+    // n + 1 slots for a limit of n, but a slot is an event once only.
+    const int64_t wanted = std::min<int64_t>(int64_t(limit) + 1, countSlots);
+    int32_t slot = lastSlot;
+    for (int64_t i = 0; i < wanted; ++i) {
+        order.push_back(slot);
+        slot = slot == 0 ? countSlots - 1 : slot - 1;
+    }
+    return order;
+}
+
+QByteArray CsvLine(const QStringList &fields) {
+    QStringList quoted;
+    for (QString f : fields) {
+        if (f.contains(u';') || f.contains(u'"') || f.contains(u'\n') || f.contains(u'\r'))
+            f = u'"' + f.replace(u'"', QStringLiteral("\"\"")) + u'"';
+        quoted << f;
+    }
+    return quoted.join(u';').toUtf8() + "\r\n";
+}
+
+QByteArray LogCsv(const std::vector<tLogRow> &rows) {
+    QByteArray csv = "\xEF\xBB\xBF";
+    csv += CsvLine({QStringLiteral("Rele"), QStringLiteral("Operação"), QStringLiteral("Status"),
+                    QStringLiteral("Sensor"), QStringLiteral("Sensor Auxiliar"),
+                    QStringLiteral("Data"), QStringLiteral("Hora")});
+    for (const tLogRow &r : rows)
+        csv += CsvLine({QString::number(r.relay + 1), r.operation, r.status, r.sensor, r.auxSensor,
+                        r.date, r.time});
+    return csv;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+// The relay event log as people read it: one row of texts per slot, the
+// order in which slots are read (newest first), and the rows as a file a
+// Brazilian spreadsheet opens as it is. The log screen and the command-line
+// tool both use these, so their texts agree.
+
+#include "u_ondrel.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <vector>
+
+struct tLogRow {
+    int relay = 0;     // 0..3
+    QString operation; // "Refrigeração", or "Operação 12" for a code without a name
+    QString status;    // "Ligado" / "Desligado"
+    QString sensor;    // the relay's sensor: value, state or "Não usado"
+    QString auxSensor; // the auxiliary sensor, likewise
+    QString date;      // short date, or "inválida"
+    QString time;      // long time without the time zone, or "inválida"
+};
+
+tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale = QLocale());
+
+// The slots a read of at most `limit` + 1 slots visits, newest first: from
+// `lastSlot` backwards, wrapping below 0, never visiting a slot twice. None
+// when the log is empty (count below 1 or lastSlot negative).
+std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t limit);
+
+// The header and one line per row: the relay number (1..4) first, then the
+// columns as shown; fields separated by ';', UTF-8 with a byte-order mark,
+// lines ended by CR LF.
+QByteArray LogCsv(const std::vector<tLogRow> &rows);
+// One CSV line of `fields`, quoted where needed, ended by CR LF.
+QByteArray CsvLine(const QStringList &fields);

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "screen_host.h"
+
+#include <functional>
+#include <vector>
+
+// The common shape of a page action, as a value: an optional question, a
+// progress line, the message window, the page's values stored into the
+// device, the commands in order until the first failure, the message window
+// released, a failure reported (or kept silent), and on success the page
+// refreshed and a success line.
+struct tAction {
+    QString question = {};                    // Yes/No first; No sends nothing
+    QString progress = {};                    // Report line before anything is sent
+    bool popup = false;                       // message window: progress + " no Ondrel..."
+    std::function<void()> collect = {};       // page -> device, before the commands
+    std::vector<tCommand> commands = {};      // sent in order, stopping at a failure
+    bool silent = false;                      // a failure is not reported
+    std::function<void(int32_t)> failed = {}; // after a failure (and its report)
+    std::function<void()> done = {};          // after every command succeeded
+    QString success = {};                     // Report line after done
+};
+
+// Runs `action` through `host`. Returns the last command's result, the
+// failed one's, or actDECLINED when the question was answered No.
+int32_t RunAction(ScreenHost &host, const tAction &action);
+constexpr int32_t actDECLINED = 0;

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# test_install.sh BUILD_DIR PROGRAM... : installs BUILD_DIR into a temporary
+# DESTDIR with prefix /usr, checks the installed files, then starts the
+# installed program offscreen, first from a writable folder, then from a
+# read-only one, with the user's folders in the temporary folder.
+set -euo pipefail
+build=$1
+shift
+programs=("$@")
+
+tmp=$(mktemp -d)
+sim=""
+cleanup() {
+    [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+    chmod -R u+w "$tmp" 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >/dev/null
+usr="$tmp/root/usr"
+bin="$usr/bin"
+
+for p in "${programs[@]}"; do
+    [ -x "$bin/$p" ] || fail "$p is not installed in bin/"
+    if ldd "$bin/$p" | grep -q "not found"; then
+        fail "$p needs a library that is missing: $(ldd "$bin/$p" | grep "not found")"
+    fi
+done
+
+desktop="$usr/share/applications/tarvik.desktop"
+[ -f "$desktop" ] || fail "no desktop entry"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$desktop" || fail "desktop entry not valid"
+fi
+grep -qx "Name=Tarvik" "$desktop" || fail "desktop entry not named Tarvik"
+grep -qx "Categories=Utility;Engineering;" "$desktop" || fail "desktop entry categories"
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[ -x "$bin/$exec_name" ] || fail "desktop entry runs '$exec_name', which is not installed"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -s "$usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon"
+png="$usr/share/icons/hicolor/256x256/apps/$icon.png"
+[ -s "$png" ] || fail "no 256-pixel icon $icon"
+# PNG: width and height are the big-endian words at bytes 16 and 20.
+size=$(od -An -tu1 -j16 -N8 "$png" | awk '{ print ($1*2^24+$2*2^16+$3*2^8+$4) "x" ($5*2^24+$6*2^16+$7*2^8+$8) }')
+[ "$size" = 256x256 ] || fail "the 256-pixel icon is $size"
+[ -s "$usr/share/doc/tarvik/copyright" ] || fail "no copyright file"
+
+# The simulator installed starts and offers its port.
+"$bin/ondrel-sim" --port-file "$tmp/sim-port" >/dev/null 2>&1 &
+sim=$!
+for _ in $(seq 200); do [ -s "$tmp/sim-port" ] && break; sleep 0.05; done
+[ -s "$tmp/sim-port" ] || fail "the installed ondrel-sim did not start"
+kill "$sim"
+wait "$sim" 2>/dev/null || true
+sim=""
+
+mkdir -p "$tmp/home" "$tmp/work"
+config="$tmp/home/config"
+data="$tmp/home/data"
+# Runs the installed program until its window is shown, from $tmp/work.
+start() {
+    (cd "$tmp/work" && env HOME="$tmp/home" XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$data" \
+        QT_QPA_PLATFORM=offscreen "$@" "$bin/tarvik" --check-start) >"$tmp/out" 2>&1 ||
+        fail "tarvik --check-start failed: $(cat "$tmp/out")"
+    # The styles are compiled in: the default one is applied wherever it runs.
+    grep -Eq "^style: Transparente, style sheet of [1-9][0-9]* characters$" "$tmp/out" ||
+        fail "no style applied: $(cat "$tmp/out")"
+}
+
+# A writable folder: a portable copy keeps its settings beside itself.
+start
+[ -s "$bin/tarvik.ini" ] || fail "settings not beside a writable executable"
+[ ! -e "$config/tarvik" ] || fail "a portable copy wrote the user's configuration folder"
+rm "$bin/tarvik.ini"
+
+# A read-only folder. The mode bits do not bind root, so for root the folder
+# is bound read-only onto itself in a private mount namespace: the program
+# then meets the same refusal (access() W_OK) any user meets.
+chmod a-w "$bin"
+readonly_run=()
+if [ -w "$bin" ]; then
+    ro='mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && shift && exec "$@"'
+    for ns in "unshare -m" "unshare -rm"; do
+        if $ns sh -c "$ro" sh "$bin" true 2>/dev/null; then
+            readonly_run=($ns sh -c "$ro" sh "$bin")
+            break
+        fi
+    done
+    if [ ${#readonly_run[@]} -eq 0 ]; then
+        echo "SKIP: cannot make $bin read-only for root here (no mount namespace)"
+        exit 77
+    fi
+fi
+
+start "${readonly_run[@]}"
+ini="$config/tarvik/tarvik.ini"
+[ -s "$ini" ] || fail "settings not written to the user's configuration folder"
+grep -q "^TIMEOUT=3" "$ini" || fail "settings file incomplete: $(cat "$ini")"
+[ ! -e "$bin/tarvik.ini" ] || fail "settings written beside a read-only executable"
+grep -q "^settings file: $ini$" "$tmp/out" || fail "reported settings file: $(cat "$tmp/out")"
+
+# With the logs switched on, all three go to the user's data folder.
+sed -i 's/^SAVE_LOG=0/SAVE_LOG=1/' "$ini"
+start "${readonly_run[@]}"
+for log in tarvik.log commands.log modbus.log; do
+    [ -s "$data/tarvik/$log" ] || fail "$log not in the user's data folder"
+done
+[ -z "$(ls -A "$tmp/work")" ] || fail "files left in the current directory: $(ls -A "$tmp/work")"
+echo "install checked in $usr"
