@@ -202,6 +202,12 @@ void TfrmMain::BuildPages() {
     connect(conn, &TConnectionPage::deviceConnected, status, &TStatusScreen::PrintOpRelays);
     connect(conn, &TConnectionPage::connectionChanged, this, &TfrmMain::CompsState);
     connect(aboutPage->cbxStyle, &QComboBox::currentIndexChanged, this, &TfrmMain::cbxStyleChange);
+    // A relay read that brought another operation, unless the user has
+    // moved on meanwhile.
+    connect(relayPages, &TRelayPages::pageChanged, this, [this](QWidget *from, QWidget *to) {
+        if (CurrentPage() == from)
+            ShowPage(to);
+    });
 
     using tHandler = void (TfrmMain::*)();
     const std::pair<tMenu, tHandler> handlers[] = {
