@@ -290,7 +290,13 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(shown, cells);
     }
 
-    void cancelKeepsTheRows() {
+    void cancelOrDisconnectionKeepsTheRows_data() {
+        QTest::addColumn<bool>("disconnect");
+        QTest::newRow("Cancelar") << false;
+        QTest::newRow("connection closed") << true;
+    }
+    void cancelOrDisconnectionKeepsTheRows() {
+        QFETCH(bool, disconnect);
         TestHost host;
         QVERIFY(Preload(host, 100, 100, 99));
         TLogRelaysPage page(host);
@@ -302,7 +308,10 @@ class TestLogRelaysPage : public QObject {
                 return false;
             timerStopped = !host.timerRunning;
             readDisabled = !page.btnLogGet->isEnabled();
-            page.btnLogCancel->click();
+            if (disconnect)
+                host.btnCntClick();
+            else
+                page.btnLogCancel->click();
             return true;
         });
 
@@ -313,7 +322,9 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(Column(page.stgRL[0], 2), SensorTexts(Slots{99, 98, 97, 96}.mid(0, rows)));
         QCOMPARE(host.sim->requestCount() - requests, 1 + 2 * rows);
         QVERIFY(timerStopped && readDisabled);
-        QVERIFY(host.timerRunning);
+        // The refresh runs again only while the connection is open.
+        QCOMPARE(host.timerRunning, !disconnect);
+        QVERIFY(host.warnings.isEmpty());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogCancel->isEnabled());
         QVERIFY(!page.Reading());
     }
