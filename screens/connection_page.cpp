@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
@@ -44,7 +45,11 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
       memoLog(new QPlainTextEdit),
-      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))) {
+      btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))),
+      portPoll(new QTimer(this)) {
+    portPoll->setObjectName(QStringLiteral("timerPorts"));
+    portPoll->setInterval(3000);
+    connect(portPoll, &QTimer::timeout, this, &TConnectionPage::RefreshPorts);
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
     // A number box: typed, not stepped.
@@ -160,26 +165,48 @@ void TConnectionPage::AppendLog(const QString &text) {
     bar->setValue(bar->maximum());
 }
 
-void TConnectionPage::btnUpDatePortsClick() {
-    QStringList names, descriptions;
-    const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
+void TConnectionPage::FillPorts(const QStringList &names, const QStringList &descriptions) {
     cbxPort->clear();
     cbxPort->addItems(names);
-    if (n <= 0) {
-        cbxPort->setCurrentIndex(-1);
-        host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
-        return;
-    }
     // The entry's text stays the name it is opened by; what the system knows
     // of the adapter behind it is offered as the entry's tooltip.
     for (int at = 0; at < descriptions.size(); ++at)
         if (!descriptions[at].isEmpty())
             cbxPort->setItemData(at, descriptions[at], Qt::ToolTipRole);
+}
+
+void TConnectionPage::btnUpDatePortsClick() {
+    QStringList names, descriptions;
+    const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
+    FillPorts(names, descriptions);
+    if (n <= 0) {
+        cbxPort->setCurrentIndex(-1);
+        host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
+        return;
+    }
     cbxPort->setCurrentIndex(0);
     host.Report(clOK, QStringLiteral("Portas COMs encontradas:"));
     for (const QString &name : names)
         host.Report(clOK, QStringLiteral("    %1").arg(name));
     host.Report(clOK, QStringLiteral("Encontrado %1 portas COMs").arg(n));
+}
+
+void TConnectionPage::RefreshPorts() {
+    QStringList names, descriptions;
+    host.Ondrel().GetPorts(names, &descriptions);
+    QStringList shown;
+    for (int i = 0; i < cbxPort->count(); ++i)
+        shown << cbxPort->itemText(i);
+    if (names == shown)
+        return;
+    const QString selected = cbxPort->currentText();
+    FillPorts(names, descriptions);
+    cbxPort->setCurrentIndex(names.isEmpty() ? -1 : qMax(0, int(names.indexOf(selected))));
+    host.Report(
+        clOK,
+        names.isEmpty()
+            ? QStringLiteral("Nenhuma porta COM foi encontrada")
+            : QStringLiteral("Portas COMs atualizadas: %1").arg(names.join(QStringLiteral(", "))));
 }
 
 bool TConnectionPage::SelectPort(const QString &name) {

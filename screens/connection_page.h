@@ -4,6 +4,7 @@
 #include "screen_host.h"
 
 class QComboBox;
+class QTimer;
 class QPlainTextEdit;
 class QSpinBox;
 
@@ -27,6 +28,12 @@ class TConnectionPage : public TPage {
     void btnClearClick();
     void btnLoadConfigClick();
     void btnSaveConfigClick();
+
+    // Refills the port list when the system's list changed, keeping the
+    // selected port when it is still there. Runs by itself every few
+    // seconds while no session is open, so adapters plugged in or pulled
+    // out show up without pressing "Atualizar".
+    void RefreshPorts();
 
     // Selects the entry named `name`; false (selection unchanged) when absent.
     bool SelectPort(const QString &name);
@@ -57,4 +64,7 @@ class TConnectionPage : public TPage {
   private:
     void Connect();
     void Disconnect();
+    void FillPorts(const QStringList &names, const QStringList &descriptions);
+
+    QTimer *portPoll;
 };
