@@ -31,12 +31,12 @@ QString DurationText(qint64 ms) {
     return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
 }
 
-// A model string as part of a file name: whatever the controller sent.
-QString FileNamePart(const QString &model) {
-    QString part;
+// A model string fit for a file name, whatever the controller sent.
+QString FileNameModel(const QString &model) {
+    QString name;
     for (QChar c : model)
-        part += c.isLetterOrNumber() && c.unicode() < 128 ? c : QChar(u'_');
-    return part.isEmpty() ? QStringLiteral("Ondrel") : part;
+        name += c.isLetterOrNumber() && c.unicode() < 128 ? c : QChar(u'_');
+    return name.isEmpty() ? QStringLiteral("Ondrel") : name;
 }
 } // namespace
 
@@ -249,7 +249,7 @@ void TLogRelaysPage::btnLogClearClick() {
 QString TLogRelaysPage::ExportName(const QDateTime &now) const {
     const QString model = rowsModel.isEmpty() ? host.Ondrel().Model : rowsModel;
     return QStringLiteral("%1-LOG-%2.csv")
-        .arg(FileNamePart(model), now.toString(QStringLiteral("yyyyMMdd-HHmm")));
+        .arg(FileNameModel(model), now.toString(QStringLiteral("yyyyMMdd-HHmm")));
 }
 
 void TLogRelaysPage::btnLogExportClick() {
