@@ -324,6 +324,7 @@ void tst_connection::unpluggedAdapterEndsTheSessionOnce() {
     // bring another dialog.
     ExpectState(app, false, 2, true);
 
+    sim.reset(); // before the next one names its port in the environment
     sim = std::make_unique<Sim>("qx2r");
     QVERIFY(sim->started);
     auto *ports = app.Find<QComboBox>("cbxPort");
