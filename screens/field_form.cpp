@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPalette>
 #include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -296,6 +297,16 @@ void TFieldForm::Mark(Entry &e, bool out) {
     for (QWidget *w : marked) {
         w->setProperty(outOfRangeProperty, out);
         w->setToolTip(note);
+        // The native style has no style sheet to read the property; a
+        // palette of its own marks the control there.
+        QPalette palette;
+        if (out) {
+            palette = w->palette();
+            palette.setColor(QPalette::Base, QColor(0xFF, 0xE0, 0xC0));
+            palette.setColor(QPalette::Text, QColor(0x90, 0x20, 0x00));
+            palette.setColor(QPalette::WindowText, QColor(0xB0, 0x30, 0x00));
+        }
+        w->setPalette(palette);
         // Style sheets match the property only after a fresh polish.
         w->style()->unpolish(w);
         w->style()->polish(w);
