@@ -283,8 +283,12 @@ void TfrmMain::FormShow() {
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
     // Closing under a waiting transaction would pull the window from under
-    // it; try again once the command has returned.
-    if (ondrel->Busy) {
+    // it, and a page reading between events would go on reading behind a
+    // hidden window: ask the pages to stop and try again once all returned.
+    bool running = false;
+    for (TPage *page : pages)
+        running = page->StopForClose() || running;
+    if (ondrel->Busy || running) {
         event->ignore();
         closeRetry->start();
         return;

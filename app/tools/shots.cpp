@@ -1,5 +1,6 @@
 // Screenshots of the main window connected to a simulated controller, in
 // each style, with the message window: `tarvik_shots <folder>`.
+#include "log_relays_page.h"
 #include "main_window.h"
 #include "ondrel_sim.h"
 #include "show_window.h"
@@ -9,9 +10,12 @@
 #include <QDir>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -74,7 +78,9 @@ int main(int argc, char *argv[]) {
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots");
     QDir().mkpath(out);
 
-    sim::Controller controller;
+    sim::Options simOptions;
+    simOptions.preloadEvents = 40; // rows for the log page's tables
+    sim::Controller controller(simOptions);
     if (!controller.start()) {
         std::fprintf(stderr, "no simulated controller\n");
         return 1;
@@ -144,6 +150,27 @@ int main(int argc, char *argv[]) {
         }
         if (tabs)
             tabs->setCurrentIndex(0);
+    }
+    // The relay event log: a read caught half-way, then the tables filled.
+    auto *logPage = w.findChild<TLogRelaysPage *>();
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        w.btnMenuLogClick();
+        logPage->edtLogMax->setValue(39);
+        QTimer halfway;
+        halfway.setInterval(0);
+        QObject::connect(&halfway, &QTimer::timeout, &w, [&] {
+            if (logPage->stgRL[0]->rowCount() < 5)
+                return;
+            halfway.stop();
+            save(style, "log-reading", false);
+        });
+        halfway.start();
+        logPage->btnLogGet->click();
+        save(style, "log-filled", false);
+        logPage->tabLogRelay->setCurrentIndex(1);
+        save(style, "log-filled-rele2", false);
+        logPage->tabLogRelay->setCurrentIndex(0);
     }
     std::printf("screenshots in %s\n", qPrintable(out));
     return 0;
