@@ -3,6 +3,7 @@
 #include "page.h"
 #include "screen_host.h"
 
+class QCheckBox;
 class QComboBox;
 class QTimer;
 class QPlainTextEdit;
@@ -43,6 +44,7 @@ class TConnectionPage : public TPage {
     QSpinBox *edtID;
     QSpinBox *spiBaud;
     QSpinBox *spiTimeout;
+    QCheckBox *cbxFastRead;
     QPushButton *btnCnt;
     QWidget *LayoutIndConnect;
     QPushButton *btnLoadConfig;
