@@ -171,6 +171,10 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
         w->setEnabled(!on);
+    if (on)
+        portPoll->stop();
+    else if (!portPoll->isActive())
+        portPoll->start();
 }
 
 void TConnectionPage::AppendLog(const QString &text) {
