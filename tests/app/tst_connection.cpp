@@ -299,6 +299,19 @@ void tst_connection::portInUseGivesOpenError() {
     QCOMPARE(app.Status(), "Erro [-14] de conexão ao Ondrel");
     QCOMPARE(app.dialogs->shown.size(), 1);
     ExpectState(app, false, 0, false);
+    // The reason comes first in the dialog and just before the error line.
+    const QString why =
+        QStringLiteral("A porta %1 está em uso por outro programa.").arg(sim.Port());
+    QVERIFY(app.dialogs->shown.first().startsWith(QStringLiteral("warning: ") + why + "\r\r"));
+    QCOMPARE(app.MemoLines().mid(app.MemoLines().size() - 2),
+             (QStringList{why, "Erro [-14] de conexão ao Ondrel"}));
+
+    // A port that has gone says so.
+    other.Close();
+    app.Find<QComboBox>("cbxPort")->addItem("/dev/tarvik-nenhuma");
+    app.Find<QComboBox>("cbxPort")->setCurrentIndex(app.Find<QComboBox>("cbxPort")->count() - 1);
+    app.Click("btnCnt");
+    QVERIFY(app.MemoLines().contains("A porta /dev/tarvik-nenhuma não existe."));
 }
 
 // The adapter pulled out while automatic update runs: said once, the
