@@ -38,5 +38,7 @@ QString tWidgetDialogs::AskOpenFile(QWidget *parent, const QString &filter,
 
 QString tWidgetDialogs::AskSaveFile(QWidget *parent, const QString &filter,
                                     const QString &proposedName) {
-    return QFileDialog::getSaveFileName(parent, QString(), proposedName, filter);
+    // The caller asks its own overwrite question; the dialog must not ask too.
+    return QFileDialog::getSaveFileName(parent, QString(), proposedName, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }

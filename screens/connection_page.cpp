@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -46,6 +47,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnLoadConfig(Button(QStringLiteral("btnLoadConfig"), QStringLiteral("Ler Configurações"))),
       btnSaveConfig(
           Button(QStringLiteral("btnSaveConfig"), QStringLiteral("Salvar Configurações"))),
+      btnApplyConfig(Button(QStringLiteral("btnApplyConfig"), QStringLiteral("Gravar no Ondrel"))),
       memoLog(new QPlainTextEdit),
       btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))),
       portPoll(new QTimer(this)) {
@@ -98,9 +100,13 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     slotLayout->addWidget(LayoutIndConnect);
     settings->addWidget(indicatorSlot);
 
-    auto *configButtons = new QHBoxLayout;
-    configButtons->addWidget(btnLoadConfig);
-    configButtons->addWidget(btnSaveConfig);
+    auto *configButtons = new QGridLayout;
+    configButtons->addWidget(btnLoadConfig, 0, 0);
+    configButtons->addWidget(btnSaveConfig, 0, 1);
+    configButtons->addWidget(btnApplyConfig, 1, 0, 1, 2);
+    btnApplyConfig->setToolTip(QStringLiteral(
+        "Grava no Ondrel a configuração lida do arquivo (sistema, operações e reles) e confere "
+        "cada bloco lendo-o de volta. O relógio não faz parte do arquivo."));
     auto *left = new QVBoxLayout;
     left->addWidget(Group(QStringLiteral("Comunicação"), settings));
     left->addStretch(1);
@@ -132,6 +138,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnClear, &QPushButton::clicked, this, &TConnectionPage::btnClearClick);
     connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
+    connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
 }
 
 bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
@@ -168,6 +175,9 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
     const bool on = dev.Connected();
     btnLoadConfig->setEnabled(on);
     btnSaveConfig->setEnabled(on);
+    if (!on)
+        configLoaded = false;
+    btnApplyConfig->setEnabled(on && configLoaded);
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
         w->setEnabled(!on);
@@ -314,11 +324,6 @@ void TConnectionPage::Connect() {
     LayoutIndConnect->hide();
     btnCnt->setEnabled(true);
 }
-
-// The configuration file actions come with the device configuration file.
-void TConnectionPage::btnLoadConfigClick() {}
-
-void TConnectionPage::btnSaveConfigClick() {}
 
 void TConnectionPage::btnClearClick() {
     memoLog->clear();

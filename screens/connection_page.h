@@ -27,8 +27,12 @@ class TConnectionPage : public TPage {
     void spiTimeoutChange();
     void btnCntClick();
     void btnClearClick();
+    // The configuration file (connection_config.cpp).
     void btnLoadConfigClick();
     void btnSaveConfigClick();
+    // Writes the configuration loaded from a file to the controller, reads
+    // every block back and says what differs.
+    void btnApplyConfigClick();
 
     // Refills the port list when the system's list changed, keeping the
     // selected port when it is still there. Runs by itself every few
@@ -49,6 +53,7 @@ class TConnectionPage : public TPage {
     QWidget *LayoutIndConnect;
     QPushButton *btnLoadConfig;
     QPushButton *btnSaveConfig;
+    QPushButton *btnApplyConfig;
     QPlainTextEdit *memoLog;
     QPushButton *btnClear;
 
@@ -67,6 +72,13 @@ class TConnectionPage : public TPage {
     void Connect();
     void Disconnect();
     void FillPorts(const QStringList &names, const QStringList &descriptions);
+    // The blocks a save needs and the copy does not hold yet, read first;
+    // false when a read failed (and was reported).
+    bool ReadMissingBlocks();
 
     QTimer *portPoll;
+    // The file last chosen in the open dialog, for the rest of the run.
+    QString lastConfigFile;
+    // A configuration was loaded in this connection: it may be written.
+    bool configLoaded = false;
 };

@@ -173,7 +173,11 @@ void TRtcPage::Refill() {
     // A model without a clock has no date to call invalid.
     if (!ClockAllowed())
         return;
-    SetParRTC();
+    // A configuration file carries the clock's formats but not the clock.
+    if (clockRead)
+        SetParRTC();
+    else
+        SetParRTCFormat();
     SetParRTCCAL();
 }
 
@@ -232,6 +236,7 @@ void TRtcPage::btnRTCLerClick() {
     QDateTime start;
     auto done = [this, &start] {
         const QDateTime end = ComputerClock();
+        clockRead = true;
         SetParRTC();
         const QDateTime middle = start.addMSecs(start.msecsTo(end) / 2);
         lblClockDiff->setText(ClockDifferenceText(ClockDifference(host.Ondrel().RTC, middle)));
@@ -262,6 +267,11 @@ void TRtcPage::SetParRTC() {
         host.Warning(QStringLiteral("Hora inválida"));
         host.Report(0, QStringLiteral("Hora inválida"));
     }
+    SetParRTCFormat();
+}
+
+void TRtcPage::SetParRTCFormat() {
+    const tOndrel &dev = host.Ondrel();
     formatForm->Fill(dev.System.data(), dev);
     // A fill from memory that never held the controller's format (nothing
     // read or loaded) leaves the write locked.

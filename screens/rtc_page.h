@@ -32,6 +32,8 @@ class TRtcPage : public TPage {
     void btnRTCLerClick();
     // Fills the date group from Ondrel, without traffic.
     void SetParRTC();
+    // The two format lists alone, from System[7] and System[8].
+    void SetParRTCFormat();
     void btnRTCAplicarClick();
     void cbxRtcEnChange();
     void btnRTCReadClick();
@@ -76,5 +78,8 @@ class TRtcPage : public TPage {
     TFieldForm *formatForm;
     TFieldForm *calForm;
     bool formatKnown = false;
+    // The controller's clock has been read in this run: until then the
+    // clock fields in memory are not a date to show (or to call invalid).
+    bool clockRead = false;
     std::array<int32_t, 2> calBlock{};
 };

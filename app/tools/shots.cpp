@@ -1,5 +1,6 @@
 // Screenshots of the main window connected to a simulated controller, in
 // each style, with the message window: `tarvik_shots <folder>`.
+#include "dialogs.h"
 #include "log_relays_page.h"
 #include "main_window.h"
 #include "ondrel_sim.h"
@@ -37,6 +38,19 @@ QImage Compose(TfrmMain &w, bool withMessage) {
     }
     return shot;
 }
+// Dialogs answered without a person: questions with Yes, the open dialog
+// with the configuration file the shots wrote.
+class tShotDialogs : public tDialogs {
+  public:
+    QString configFile;
+    void Warning(QWidget *, const QString &text) override {
+        std::fprintf(stderr, "warning: %s\n", qPrintable(text));
+    }
+    bool AskYesNo(QWidget *, const QString &) override { return true; }
+    QString AskOpenFile(QWidget *, const QString &, const QString &) override { return configFile; }
+    QString AskSaveFile(QWidget *, const QString &, const QString &) override { return {}; }
+};
+
 // A relay page as the shots show it: the block relay 1 holds, the page's
 // name in the file names and how many sub-pages it has.
 struct tRelayShot {
@@ -91,6 +105,9 @@ int main(int argc, char *argv[]) {
     tStartOptions options;
     options.settingsPath = dir.filePath(QStringLiteral("tarvik.ini"));
     options.port = port;
+    auto dialogs = std::make_unique<tShotDialogs>();
+    tShotDialogs &answers = *dialogs;
+    options.dialogs = std::move(dialogs);
     TfrmMain w(std::move(options));
     w.show();
     Settle();
@@ -171,6 +188,18 @@ int main(int argc, char *argv[]) {
         logPage->tabLogRelay->setCurrentIndex(1);
         save(style, "log-filled-rele2", false);
         logPage->tabLogRelay->setCurrentIndex(0);
+    }
+    // A configuration saved, loaded again and written back with its
+    // read-back: the event memo lists every block.
+    answers.configFile = dir.filePath(QStringLiteral("qx4r.cfg"));
+    w.Ondrel().SaveConfig(answers.configFile);
+    w.btnMenuMainClick();
+    w.findChild<QPushButton *>(QStringLiteral("btnLoadConfig"))->click();
+    w.findChild<QPushButton *>(QStringLiteral("btnApplyConfig"))->click();
+    w.frmShow()->hide();
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        save(style, "config-applied", false);
     }
     std::printf("screenshots in %s\n", qPrintable(out));
     return 0;

@@ -34,13 +34,23 @@ class ScriptedDialogs : public tDialogs {
         answers.pop_front();
         return yes;
     }
-    QString AskOpenFile(QWidget *, const QString &filter, const QString &) override {
-        shown << QStringLiteral("open: ") + filter;
-        return {};
+    // File dialogs answer with the next of `files` (cancelled when none is
+    // left) and are recorded with the name they proposed.
+    std::deque<QString> files;
+    QString AskOpenFile(QWidget *, const QString &filter, const QString &start) override {
+        shown << QStringLiteral("open: %1 %2").arg(filter, start);
+        return NextFile();
     }
-    QString AskSaveFile(QWidget *, const QString &filter, const QString &) override {
-        shown << QStringLiteral("save: ") + filter;
-        return {};
+    QString AskSaveFile(QWidget *, const QString &filter, const QString &proposed) override {
+        shown << QStringLiteral("save: %1 %2").arg(filter, proposed);
+        return NextFile();
+    }
+    QString NextFile() {
+        if (files.empty())
+            return {};
+        const QString f = files.front();
+        files.pop_front();
+        return f;
     }
 };
 

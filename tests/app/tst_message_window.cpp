@@ -90,6 +90,15 @@ void tst_message_window::everyMessageReadsWhole_data() {
              "Gravando os novos operadores dos reles no Ondrel...",
              "Lendo parâmetros dos reles no Ondrel...",
              "Gravando parâmetros dos reles no Ondrel...",
+             // The configuration sequence, a step per block.
+             "Lendo operações dos reles no Ondrel...",
+             "Lendo parâmetros do rele 4 no Ondrel...",
+             "Gravando parâmetros de sistema no Ondrel...",
+             "Gravando operações dos reles no Ondrel...",
+             "Gravando parâmetros do rele 4 no Ondrel...",
+             "Conferindo parâmetros de sistema no Ondrel...",
+             "Conferindo operações dos reles no Ondrel...",
+             "Conferindo parâmetros do rele 4 no Ondrel...",
          })
         QTest::newRow(text) << QString::fromUtf8(text);
 }

@@ -1,0 +1,249 @@
+// The configuration file group of the connection page: loading a file into
+// the pages, saving what the controller holds, and writing a loaded file to
+// the controller with every block read back.
+#include "app_fixture.h"
+
+#include <QDoubleSpinBox>
+#include <QPushButton>
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+class tst_config_files : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void loadBelongsToItsModel_data();
+    void loadBelongsToItsModel();
+    void saveProposesAName();
+    void saveReadsWhatWasNeverRead();
+    void failedSaveKeepsTheEarlierFile();
+    void applyWritesAndVerifies_data();
+    void applyWritesAndVerifies();
+};
+
+namespace {
+const QString invalidFile = QStringLiteral(
+    "warning: Arquivo de configuração inválido.\rCheque se o arquivo pertence a esse modelo "
+    "de Ondrel.");
+
+// A configuration of `model`: offset 1.5 on sensor 1, relay 1 cooling at
+// SP 5.5, relay 2 defrost.
+void WriteConfig(const QString &path, const QString &model) {
+    tOndrel d;
+    d.Model = model;
+    d.System[0] = 15;
+    d.System[11] = 10;
+    d.Relay[0].par = {1, 55, 20, 80, -500, 1100, 20};
+    d.Relay[0].par[12] = 0;
+    d.Relay[1].par = {3, 80, 20, 100};
+    d.Relay[1].par[10] = 480;
+    QVERIFY(d.SaveConfig(path));
+}
+
+QByteArray Bytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Session {
+    explicit Session(const std::string &model) : sim(model) {
+        app.Start(sim.Port());
+        app.Click("btnCnt");
+        app.dialogs->shown.clear();
+    }
+    int Requests() const { return sim.controller->requestCount(); }
+    void Load(const QString &path) {
+        app.dialogs->files.push_back(path);
+        app.Click("btnLoadConfig");
+    }
+    Sim sim;
+    App app;
+};
+} // namespace
+
+void tst_config_files::loadBelongsToItsModel_data() {
+    QTest::addColumn<QString>("fileModel");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("accepted");
+    // Neither a clockless model nor a clock never read shows "Data inválida"
+    // for a clock the file does not carry: the open dialog is the only one.
+    QTest::newRow("same model, no clock") << QString("qx2n") << QString("qx2n") << true;
+    QTest::newRow("same model, clock never read") << QString("qx4r") << QString("qx4r") << true;
+    QTest::newRow("other model") << "qx2n"
+                                 << "qx2r" << false;
+}
+
+// A file loads only into its own model; loading sends nothing, and the
+// pages keep the file's values until the user reads again.
+void tst_config_files::loadBelongsToItsModel() {
+    QFETCH(QString, fileModel);
+    QFETCH(QString, model);
+    QFETCH(bool, accepted);
+    Session s(model.toStdString());
+    const QString path = s.app.Path("a.cfg");
+    WriteConfig(path, fileModel);
+    const int before = s.Requests();
+    s.Load(path);
+    QCOMPARE(s.Requests(), before);
+    QCOMPARE(s.app.dialogs->shown.size(), accepted ? 1 : 2);
+    QCOMPARE(s.app.dialogs->shown.last() == invalidFile, !accepted);
+    QCOMPARE(s.app.Find<QPushButton>("btnApplyConfig")->isEnabled(), accepted);
+    if (!accepted)
+        return;
+
+    auto *offset = s.app.Find<QDoubleSpinBox>("edtOffSet1");
+    QCOMPARE(offset->value(), 1.5);
+    s.app.Click("btnMenuPAR");
+    QCOMPARE(s.Requests(), before);
+    QCOMPARE(offset->value(), 1.5);
+    s.app.Click("btnReadPar");
+    QCOMPARE(s.Requests(), before + 1);
+    QCOMPARE(offset->value(), 0.0);
+}
+
+void tst_config_files::saveProposesAName() {
+    Session s("qx4r");
+    s.app.Click("btnSaveConfig");
+    QCOMPARE(s.app.dialogs->shown.last(),
+             QStringLiteral("save: Tarvik (*.cfg) qx4r-CLIENTE_DATA_HORA.cfg"));
+
+    // After a load, its file is proposed, and overwriting it is asked first.
+    const QString path = s.app.Path("cliente.cfg");
+    WriteConfig(path, "qx4r");
+    const QByteArray saved = Bytes(path);
+    s.Load(path);
+    s.app.dialogs->files.push_back(path);
+    s.app.dialogs->answers.push_back(false);
+    const int before = s.Requests();
+    s.app.Click("btnSaveConfig");
+    QCOMPARE(s.app.dialogs->shown.mid(s.app.dialogs->shown.size() - 2),
+             (QStringList{QStringLiteral("save: Tarvik (*.cfg) ") + path,
+                          "question: Há um arquivo com esse nome. Deseja reescrever?"}));
+    QCOMPARE(s.Requests(), before);
+    QCOMPARE(Bytes(path), saved);
+}
+
+// Saving right after connecting reads the blocks not read yet, so the file
+// never holds zeros for them; a failed read saves nothing.
+void tst_config_files::saveReadsWhatWasNeverRead() {
+    Session s("qx2r");
+    s.sim.controller->setReg(0x0020 + 11, 25);
+    s.sim.controller->setReg(0x0500 + 1, uint16_t(-35));
+    const QString path = s.app.Path("novo.cfg");
+    s.app.dialogs->files.push_back(path);
+    const int before = s.Requests();
+    s.app.Click("btnSaveConfig");
+    // System parameters and the two relay blocks; the operations came with
+    // the identification.
+    QCOMPARE(s.Requests(), before + 3);
+    tOndrel check;
+    check.Model = "qx2r";
+    QVERIFY(check.LoadConfig(path));
+    QCOMPARE(check.System[11], 25);
+    QCOMPARE(check.Relay[1].par[1], -35);
+
+    s.app.Click("btnCnt");
+    s.app.Click("btnCnt");
+    s.sim.controller->setFault(sim::Fault::Exception, 4, 1);
+    const QString other = s.app.Path("falhou.cfg");
+    s.app.dialogs->files.push_back(other);
+    s.app.dialogs->shown.clear();
+    s.app.Click("btnSaveConfig");
+    QVERIFY(!QFile::exists(other));
+    QCOMPARE(s.app.dialogs->shown.last(), "warning: SLAVE DEVICE FAILURE");
+    QCOMPARE(s.app.MemoLines().last(),
+             "Configuração não salva: falha ao ler parâmetros de sistema");
+}
+
+// A save that cannot be written (here the disk is "full") says so and leaves
+// the earlier file as it was.
+void tst_config_files::failedSaveKeepsTheEarlierFile() {
+    Session s("qx4r");
+    const QString path = s.app.Path("cheio.cfg");
+    WriteConfig(path, "qx4r");
+    const QByteArray earlier = Bytes(path);
+    s.app.dialogs->files.push_back(path);
+    s.app.dialogs->shown.clear();
+
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &small);
+    s.app.Click("btnSaveConfig");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+
+    QCOMPARE(s.app.dialogs->shown.last(),
+             "warning: Não foi possível salvar o arquivo de configuração.");
+    QCOMPARE(s.app.MemoLines().last(), "Não foi possível salvar o arquivo de configuração.");
+    QCOMPARE(Bytes(path), earlier);
+}
+
+void tst_config_files::applyWritesAndVerifies_data() {
+    QTest::addColumn<QString>("trouble"); // "", "held", "failure"
+    QTest::addColumn<QStringList>("memo");
+    QTest::newRow("all verified") << ""
+                                  << QStringList{"    Gravado e conferido: parâmetros de sistema",
+                                                 "    Gravado e conferido: operações dos reles",
+                                                 "    Gravado e conferido: parâmetros do rele 1",
+                                                 "    Gravado e conferido: parâmetros do rele 2",
+                                                 "Configuração gravada e conferida"};
+    QTest::newRow("controller keeps another SP")
+        << "held"
+        << QStringList{"    Gravado e conferido: parâmetros de sistema",
+                       "    Gravado e conferido: operações dos reles",
+                       "    Gravado, mas difere: Rele 1: SP 5,5 ≠ 6,0",
+                       "    Gravado e conferido: parâmetros do rele 2",
+                       "Configuração gravada; 1 campo(s) diferem do arquivo"};
+    QTest::newRow("relay 1 refused")
+        << "failure"
+        << QStringList{"Modbus error SLAVE DEVICE FAILURE",
+                       "Falha ao gravar parâmetros do rele 1; gravados antes da falha: "
+                       "parâmetros de sistema, operações dos reles"};
+}
+
+// "Gravar no Ondrel" writes the loaded file block by block, reads every
+// block back and names what the controller did not keep; a failure stops
+// it and names the blocks written before.
+void tst_config_files::applyWritesAndVerifies() {
+    QFETCH(QString, trouble);
+    QFETCH(QStringList, memo);
+    Session s("qx2r");
+    const QString path = s.app.Path("aplicar.cfg");
+    WriteConfig(path, "qx2r");
+    s.Load(path);
+    const int before = s.Requests();
+    // Trouble comes while the sequence runs: the window's events go on
+    // during each exchange.
+    QTimer meddle;
+    meddle.setInterval(0);
+    QObject::connect(&meddle, &QTimer::timeout, &meddle, [&] {
+        const int sent = s.Requests() - before;
+        if (trouble == "held" && sent >= 4) {
+            s.sim.controller->setReg(0x0401, 60); // relay 1 written, relay 2 under way
+            meddle.stop();
+        } else if (trouble == "failure" && sent >= 2) {
+            s.sim.controller->setFault(sim::Fault::Exception, 4, 1); // the next one: relay 1
+            meddle.stop();
+        }
+    });
+    meddle.start();
+    s.app.Click("btnApplyConfig");
+    const QStringList lines = s.app.MemoLines();
+    QCOMPARE(lines.mid(lines.size() - memo.size()), memo);
+    if (trouble == "failure") {
+        QCOMPARE(s.Requests(), before + 3);
+        QCOMPARE(s.app.dialogs->shown.last(), "warning: SLAVE DEVICE FAILURE");
+        return;
+    }
+    // Four writes, four reads back; the clock is never touched.
+    QCOMPARE(s.Requests(), before + 8);
+    QCOMPARE(s.sim.controller->reg(0x0020), uint16_t(15));
+    QCOMPARE(s.sim.controller->reg(0x050A), uint16_t(480));
+}
+
+QTEST_MAIN(tst_config_files)
+#include "tst_config_files.moc"
