@@ -57,6 +57,7 @@ struct Controller::Impl {
     // Serving thread --------------------------------------------------------
     void serve();
     size_t forAnother(const uint8_t *frame) const;
+    void otherAddress(const uint8_t *frame);
     void route(const Frame &request);
     void handle(const Frame &request, Impl &line);
     Frame answer(const Frame &request, Fault fault, int param, Impl &line);
@@ -195,6 +196,26 @@ size_t Controller::Impl::forAnother(const uint8_t *f) const {
     return crc16(f, n - 2) == crc ? n : 0;
 }
 
+// libmodbus takes a request for another address for the first half of that
+// controller's exchange and would swallow the next frame as its reply; on
+// this line no reply ever comes back to it, so it is handed a stand-in, and
+// the next request is read as a request again.
+void Controller::Impl::otherAddress(const uint8_t *frame) {
+    const size_t n = forAnother(frame);
+    const Frame request(frame, frame + n);
+    Frame standIn{frame[0], 0x83, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS};
+    appendCrc(standIn);
+    uint8_t discard[MODBUS_RTU_MAX_ADU_LENGTH];
+    if (::write(capture[1], standIn.data(), standIn.size()) == ssize_t(standIn.size())) {
+        modbus_set_socket(ctx, capture[0]);
+        modbus_receive(ctx, discard);
+        modbus_set_socket(ctx, pty.master());
+    }
+    drain(capture[0]);
+    if (!request.empty())
+        route(request);
+}
+
 // A broadcast reaches every controller on the line; none of them answers it.
 void Controller::Impl::route(const Frame &request) {
     const int id = request[0];
@@ -252,12 +273,12 @@ void Controller::Impl::serve() {
         }
         if (ready <= 0 || !(p[0].revents & POLLIN))
             continue;
-        int n = modbus_receive(ctx, buf);
-        if (n == 0 && !bus.empty())
-            n = int(forAnother(buf));
+        const int n = modbus_receive(ctx, buf);
         if (n > 0)
             route(Frame(buf, buf + n));
-        else if (n < 0)
+        else if (n == 0)
+            otherAddress(buf);
+        else
             discardUntilQuiet(); // a broken frame: resynchronise on the next silence
     }
 }
