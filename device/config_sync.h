@@ -1,0 +1,71 @@
+#pragma once
+
+// A controller's whole configuration as one sequence: reading every block a
+// configuration file holds, writing a configuration to the controller, and
+// comparing one with the controller's values. The command-line tool and the
+// application's "Gravar no Ondrel" both run these, so both read, write and
+// name the fields alike. The clock and its calibration are no part of a
+// configuration and are never touched here.
+
+#include "u_ondrel.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+// How the sequence reaches the controller and tells what it is doing. An
+// empty `send` is the driver's own SendCommand (the application passes its
+// wrapper); `progress`, when set, gets one text per step, such as
+// "Gravando parâmetros do rele 2".
+struct tSyncIo {
+    std::function<int32_t(tCommand)> send;
+    std::function<void(const QString &)> progress;
+};
+
+// The values a configuration is made of: System[0..16] and the parameter
+// block of each relay, par[0] (its operation) included.
+struct tConfigValues {
+    std::array<int32_t, 17> System{};
+    std::array<std::array<int32_t, 20>, 4> par{};
+};
+tConfigValues ConfigOf(const tOndrel &dev);
+
+struct tSyncResult {
+    // Positive when every command succeeded; else the failed one's result.
+    int32_t result = 1;
+    tCommand failed = cmdNONE;
+    // The write commands that succeeded, in the order they were sent.
+    QList<tCommand> written;
+    // The fields that differ, wanted value first: "Rele 2: SP 5,5 ≠ 6,0".
+    QStringList differences;
+    bool ok() const { return result > 0 && differences.isEmpty(); }
+};
+
+// What a command of the sequence reads or writes, for messages:
+// "parâmetros de sistema", "operações dos reles", "parâmetros do rele 2".
+QString ConfigBlockName(tCommand cmd);
+
+// Reads the system parameters, the operation codes and the parameter blocks
+// of the model's relays; with `onlyMissing`, only the blocks the copy does
+// not hold yet in this session. Stops at the first failure.
+tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io = {}, bool onlyMissing = false);
+
+// Writes the configuration the copy holds: the system parameters, the
+// operation codes, then the parameter blocks of the model's relays. A failure
+// stops the sequence, and `written` says which blocks went before it. With
+// `verify`, every block is then read back and whatever differs from what was
+// written is listed (the copy then holds what the controller kept).
+tSyncResult WriteConfig(tOndrel &dev, bool verify, const tSyncIo &io = {});
+
+// Reads every block of the configuration from the controller and lists the
+// fields where `wanted` differs from it.
+tSyncResult CompareConfig(tOndrel &dev, const tConfigValues &wanted, const tSyncIo &io = {});
+
+// The fields of the model's first `relays` relays and of the system block
+// where `wanted` and `found` differ as the controller holds them (16-bit
+// registers, timer set-points 32 bits), named by the codes the pages show;
+// an operation as its name, an entry no page shows by its index.
+QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &found, int relays);
