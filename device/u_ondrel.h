@@ -146,9 +146,15 @@ class tOndrel {
     // on; empty (the default): the current directory.
     void SetLogFolder(const QString &folder);
     void SetSaveLog(bool Value);
+    // The two traces apart: this object's "commands.log" and the master's
+    // "modbus.log". SaveLog() then tells whether the commands are traced.
+    void SetSaveLog(bool commands, bool modbus);
     int32_t Timeout() const { return FTimeout; }
     int32_t BaudRate() const { return FBaudRate; }
     bool Connected() const { return FConnected; }
+    // The port is open and has not failed under a transaction: false once an
+    // adapter is pulled, which tells a vanished port from a silent controller.
+    bool PortActive() const;
     bool SaveLog() const { return FSaveLog; }
 
     // The system's serial ports by the names they are opened with; with
