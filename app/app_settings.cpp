@@ -31,6 +31,8 @@ const tKey keys[] = {
     {.section = "MODBUS", .name = "BAUDRATE", .field = &tSettings::BaudRate, .lo = 1, .hi = 7},
     {.section = "MODBUS", .name = "ADDRESS", .field = &tSettings::Address, .lo = 0, .hi = 9999},
     {.section = "MODBUS", .name = "TIMEOUT", .field = &tSettings::Timeout, .lo = 1, .hi = 10},
+    // Added after the first eight; a file without it reads as off.
+    {.section = "MODBUS", .name = "FAST_READ", .field = &tSettings::FastRead},
 };
 } // namespace
 

@@ -311,10 +311,29 @@ void TfrmMain::FormDestroy() {
 // like any failed command; user actions report it through ModbusError, the
 // status refresh drops it silently.
 int32_t TfrmMain::SendCommand(tCommand cmd) {
-    return ondrel->SendCommand(cmd);
+    lostPortReported = false;
+    const int32_t result = ondrel->SendCommand(cmd);
+    if (result < 0 && result != errMODBUS_BUSY && ondrel->PortLost())
+        PortLost();
+    return result;
+}
+
+void TfrmMain::PortLost() {
+    const QString port = ondrel->PortName();
+    const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
+    Report(clERROR, lost);
+    LogLine(lost);
+    conn->btnCntClick();
+    conn->RefreshPorts();
+    Warning(QStringLiteral("O adaptador da porta %1 foi desconectado.\rReconecte o adaptador, "
+                           "escolha a porta e clique em Conectar.")
+                .arg(port));
+    lostPortReported = true;
 }
 
 void TfrmMain::ModbusError(int32_t code) {
+    if (std::exchange(lostPortReported, false))
+        return;
     const QString text = modbus_strerror(code);
     Report(0, QStringLiteral("Modbus error %1").arg(text));
     Warning(text);

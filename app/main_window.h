@@ -104,6 +104,8 @@ class TfrmMain : public QWidget, public ScreenHost {
     void ShowMenu(tMenu menu, QWidget *page);
     void ShowPage(QWidget *page);
     void OpenEventLog();
+    // The session's adapter was pulled out: said once, session closed.
+    void PortLost();
 
     tStartOptions options;
     std::unique_ptr<tOndrel> ondrel;
@@ -126,6 +128,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     TStatusScreen *status = nullptr;
     TRelayPages *relayPages = nullptr;
     TAboutPage *aboutPage = nullptr;
+
+    // The failure that revealed a lost port is not reported a second time.
+    bool lostPortReported = false;
 
     TfrmShow *msgWindow = nullptr;
     // Retries a close refused while a transaction waits.

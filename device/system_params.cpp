@@ -3,6 +3,12 @@
 namespace {
 using K = tFieldKind;
 
+// Where the page shows each field: the sensor offsets, the values switched
+// on by a check box, and the lists.
+constexpr int offsetsArea = 0;
+constexpr int switchedArea = 1;
+constexpr int listsArea = 2;
+
 constexpr tParamField offset(int index, const char *code, const char *control, const char *hint) {
     return {.index = index,
             .code = code,
@@ -10,7 +16,8 @@ constexpr tParamField offset(int index, const char *code, const char *control, c
             .kind = K::Tenths,
             .lo = tBound::fixed(-5),
             .hi = tBound::fixed(5),
-            .hint = hint};
+            .hint = hint,
+            .subPage = offsetsArea};
 }
 
 constexpr tParamField switched(int index, const char *code, const char *control, const char *toggle,
@@ -24,6 +31,7 @@ constexpr tParamField switched(int index, const char *code, const char *control,
             .hi = tBound::fixed(max),
             .caption = caption,
             .hint = hint,
+            .subPage = switchedArea,
             .decimals = 0};
 }
 
@@ -46,12 +54,14 @@ constexpr tParamField systemFields[] = {
      .code = "TT: Grandeza da Temperatura",
      .control = "popSetTemp",
      .kind = K::TwoWay,
-     .choices = "Celsius|Fahrenheit"},
+     .choices = "Celsius|Fahrenheit",
+     .subPage = listsArea},
     {.index = idxBEEP,
      .code = "BEEP",
      .control = "popSetBeep",
      .kind = K::TwoWay,
-     .choices = "Desligado|Ligado"},
+     .choices = "Desligado|Ligado",
+     .subPage = listsArea},
     switched(idxDLY_INIT, "DLY", "edtSetDelay", "cbxSetDelay", 240, "Tempo de Retardo",
              "Valor entre 1 a 240 Minutos"),
     switched(idxALARM, "AL", "edtAL", "cbxAL", 720, "Duração do Alarme",
@@ -60,7 +70,8 @@ constexpr tParamField systemFields[] = {
      .code = "SLA: Modo de trabalho",
      .control = "popSetModeSlave",
      .kind = K::TwoWay,
-     .choices = "Autônomo|Escravo"},
+     .choices = "Autônomo|Escravo",
+     .subPage = listsArea},
 };
 
 constexpr tParamField clockFormatFields[] = {
@@ -75,6 +86,24 @@ constexpr tParamField clockFormatFields[] = {
      .kind = K::TwoWay,
      .choices = "12 Horas|24 Horas"},
 };
+// Whole numbers as the controller keeps them: a 17-bit value and a
+// direction bit.
+constexpr tParamField clockCalibrationFields[] = {
+    {.index = idxCAL_VAL,
+     .code = "RTC CalVal",
+     .control = "edtCALVAL",
+     .kind = K::Number,
+     .lo = tBound::fixed(0),
+     .hi = tBound::fixed(maxCAL_VAL),
+     .decimals = 0},
+    {.index = idxCAL_DIR,
+     .code = "RTC CalDir",
+     .control = "edtCALDIR",
+     .kind = K::Number,
+     .lo = tBound::fixed(0),
+     .hi = tBound::fixed(1),
+     .decimals = 0},
+};
 } // namespace
 
 tFieldTable SystemFields() {
@@ -83,4 +112,8 @@ tFieldTable SystemFields() {
 
 tFieldTable ClockFormatFields() {
     return clockFormatFields;
+}
+
+tFieldTable ClockCalibrationFields() {
+    return clockCalibrationFields;
 }

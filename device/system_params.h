@@ -31,3 +31,10 @@ constexpr int nSYSTEM_REGS = 13;
 tFieldTable SystemFields();
 // The clock page's two format lists.
 tFieldTable ClockFormatFields();
+
+// The clock calibration as a block of two entries: {CalVal, CalDir}.
+constexpr int idxCAL_VAL = 0;
+constexpr int idxCAL_DIR = 1;
+constexpr int nCAL_ENTRIES = 2;
+constexpr int maxCAL_VAL = 131071;
+tFieldTable ClockCalibrationFields();

@@ -83,6 +83,14 @@ bool tOndrel::PortActive() const {
     return FUart->Active();
 }
 
+void tOndrel::SetFastRead(bool on) {
+    FModBus->SetFastRead(on);
+}
+
+bool tOndrel::FastRead() const {
+    return FModBus->FastRead();
+}
+
 int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
     PortsList.clear();
     if (Descriptions)
@@ -103,6 +111,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         FConnected = false;
     }
     Known = 0;
+    FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
         ErrorCom = errMODBUS_OPEN_UART;
@@ -124,6 +133,10 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         }
     }
     return 1;
+}
+
+bool tOndrel::PortLost() const {
+    return FConnected && !FUart->Active();
 }
 
 void tOndrel::CloseConnection() {

@@ -156,6 +156,11 @@ class tOndrel {
     // adapter is pulled, which tells a vanished port from a silent controller.
     bool PortActive() const;
     bool SaveLog() const { return FSaveLog; }
+    // Fast read (off by default): an answer ends once the bytes its request
+    // calls for are in with a valid CRC, not after the silence that follows.
+    // A controller that answers with extra bytes should be read with it off.
+    void SetFastRead(bool on);
+    bool FastRead() const;
 
     // The system's serial ports by the names they are opened with; with
     // `Descriptions`, what the system knows of the adapter behind each, in
@@ -164,6 +169,11 @@ class tOndrel {
     int32_t OpenConnection(const QString &PortCOM, int32_t id);
     void CloseConnection();
     int32_t SendCommand(tCommand cmd);
+    // The session's port has failed under it (adapter unplugged): every
+    // command fails until the session is closed and opened again.
+    bool PortLost() const;
+    // The port the session was opened on.
+    QString PortName() const { return FPort; }
 
     // Device configuration file. SaveConfig and LoadConfig return false with
     // a text the user can be shown in `error` and the kind of failure in
@@ -226,4 +236,5 @@ class tOndrel {
     std::unique_ptr<tUART> FUart;
     std::unique_ptr<tModBus> FModBus;
     int32_t Fid = 0;
+    QString FPort;
 };

@@ -13,6 +13,9 @@ constexpr int64_t nsPerMs = 1000000;
 constexpr int64_t silenceNs = 8640000;
 constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
 
+// Length of an exception answer: address, function | 0x80, code, CRC.
+constexpr int32_t exceptionLen = 5;
+
 constexpr uint8_t fnREAD_REGS = 3;
 constexpr uint8_t fnWRITE_REG = 6;
 constexpr uint8_t fnWRITE_REGS = 16;
@@ -95,7 +98,7 @@ int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *r
     }
     putHeader(FQuerieOut, AddrSlave, fnREAD_REGS, AddrInit, len);
     putCrc(FQuerieOut, 6);
-    const int32_t count = Transact(8);
+    const int32_t count = Transact(8, 5 + 2 * len);
     if (count < 0)
         return count;
     const int32_t bc = FQuerieIn[2];
@@ -118,7 +121,7 @@ int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value)
           int(Value));
     putHeader(FQuerieOut, AddrSlave, fnWRITE_REG, Addr, Value);
     putCrc(FQuerieOut, 6);
-    const int32_t count = Transact(8);
+    const int32_t count = Transact(8, 8);
     if (count < 0)
         return count;
     return CheckEcho(count, Addr, Value, "    err value %d <> %d");
@@ -137,7 +140,7 @@ int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint
     for (int32_t i = 0; i < len; ++i)
         put16(FQuerieOut + 7 + 2 * i, regs[i]);
     putCrc(FQuerieOut, 7 + 2 * len);
-    const int32_t count = Transact(9 + 2 * len);
+    const int32_t count = Transact(9 + 2 * len, 8);
     if (count < 0)
         return count;
     return CheckEcho(count, AddrInit, uint16_t(len), "    err qtd %d <> %d");
@@ -145,8 +148,10 @@ int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint
 
 // Steps shared by the three functions once the request is built: purge, send,
 // receive and check the header. Returns the answer's length or a failure.
-int32_t tModBus::Transact(int32_t frameLen) {
+int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
+    DiscardLateAnswer();
     FPurge();
+    FExpected = answerLen;
     if (FPortOut(FQuerieOut, frameLen) != frameLen) {
         Trace("    err TX");
         return errMODBUS_TX;
@@ -185,6 +190,39 @@ bool tModBus::FrameLength(int32_t count, int32_t expected) {
     return false;
 }
 
+// A slave that answers after the time-out may still be sending when the next
+// request goes out, or ignore that request and answer only the old one: its
+// late answer would then be read as the new request's, same length, valid
+// CRC, wrong registers. So after a time-out the next transaction lets the
+// line run until it has been silent for the port's byte wait, throwing away
+// what arrives, and gives the slave one more response time-out to finish.
+// Without a time-out this costs nothing. A line that never falls silent is
+// left to the purge and the checks after two time-outs.
+void tModBus::DiscardLateAnswer() {
+    if (!FLateAnswerDue)
+        return;
+    FLateAnswerDue = false;
+    const int64_t grace = int64_t(FTimeOut) * timeoutUnitNs;
+    int32_t discarded = 0;
+    for (;;) {
+        if (PortLost && PortLost())
+            break;
+        uint8_t c = 0;
+        const bool got = FPortIn(c);
+        const int64_t since = FSinceTimeout.nsecsElapsed();
+        if (got)
+            ++discarded;
+        else if (since >= grace)
+            break;
+        if (since >= 2 * grace)
+            break;
+        if (Idle)
+            Idle();
+    }
+    if (discarded > 0)
+        Trace("    discarded %d late bytes", discarded);
+}
+
 int32_t tModBus::GetPacket() {
     int32_t count = 0;
     QElapsedTimer clock;
@@ -203,6 +241,8 @@ int32_t tModBus::GetPacket() {
             Trace("    [%d] rx 0x%X", count, unsigned(c));
             FQuerieIn[count++] = c;
             last = now;
+            if (FFastRead && ExpectedFrameIn(count))
+                return CheckCrc(count);
         } else {
             // A port that is gone will stay silent: decide now.
             const bool lost = PortLost && PortLost();
@@ -211,23 +251,44 @@ int32_t tModBus::GetPacket() {
                     Trace("    NO RESPONSE");
                     return errMODBUS_NORESPONSE;
                 }
-                const uint16_t calc = crc16_MODBUS(FQuerieIn, count - 2);
-                const uint16_t msg = uint16_t(FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1]);
-                Trace("    [crc msg 0x%X] [crc calc 0x%X]", unsigned(msg), unsigned(calc));
-                if (msg != calc) {
-                    Trace("    ERROR CRC");
-                    return errMODBUS_CRC;
-                }
-                return count;
+                return CheckCrc(count);
             }
             if (count == 0 && (lost || now > int64_t(FTimeOut) * timeoutUnitNs)) {
                 Trace("    TIMEOUT");
+                // A port that is gone brings no late answer.
+                if (!lost) {
+                    FLateAnswerDue = true;
+                    FSinceTimeout.start();
+                }
                 return errMODBUS_TIMEOUT;
             }
         }
         if (Idle)
             Idle();
     }
+}
+
+// Fast read: the bytes in are exactly what the request calls for (an
+// exception answer once the function byte says so) and their CRC holds. A
+// count reached with a bad CRC, or passed, is left to the silence.
+bool tModBus::ExpectedFrameIn(int32_t count) const {
+    if (count < 2)
+        return false;
+    const int32_t expected = (FQuerieIn[1] & 0x80) ? exceptionLen : FExpected;
+    return count == expected &&
+           crc16_MODBUS(FQuerieIn, count - 2) == FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1];
+}
+
+// The frame has ended: its CRC decides.
+int32_t tModBus::CheckCrc(int32_t count) {
+    const uint16_t calc = crc16_MODBUS(FQuerieIn, count - 2);
+    const uint16_t msg = uint16_t(FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1]);
+    Trace("    [crc msg 0x%X] [crc calc 0x%X]", unsigned(msg), unsigned(calc));
+    if (msg != calc) {
+        Trace("    ERROR CRC");
+        return errMODBUS_CRC;
+    }
+    return count;
 }
 
 int32_t tModBus::ValidatePacket() {

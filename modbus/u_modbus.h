@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
@@ -65,6 +66,14 @@ class tModBus {
     int32_t Timeout() const { return FTimeOut; }
     void SetTimeout(int32_t value) { FTimeOut = value; }
 
+    // Fast read, off by default: an answer ends as soon as the bytes its
+    // request calls for (5 + 2 x count for a read, 8 for a write, 5 for an
+    // exception) are in with a valid CRC, instead of after the silence that
+    // follows it. Any other answer still ends by silence, with the same codes
+    // and trace lines.
+    void SetFastRead(bool on) { FFastRead = on; }
+    bool FastRead() const { return FFastRead; }
+
     // Called once when a trace line cannot be written; tracing stops then.
     std::function<void(const QString &why)> OnTraceError;
 
@@ -77,10 +86,13 @@ class tModBus {
     tIdle Idle;
 
   private:
-    int32_t Transact(int32_t frameLen);
+    int32_t Transact(int32_t frameLen, int32_t answerLen);
+    void DiscardLateAnswer();
     int32_t CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch);
     bool FrameLength(int32_t count, int32_t expected);
     int32_t GetPacket();
+    bool ExpectedFrameIn(int32_t count) const;
+    int32_t CheckCrc(int32_t count);
     int32_t ValidatePacket();
     template <typename... Args> void Trace(const char *format, Args... args);
 
@@ -93,4 +105,11 @@ class tModBus {
     uint8_t FQuerieOut[256] = {};
     uint8_t FQuerieIn[256] = {};
     int32_t FTimeOut = 1;
+    bool FFastRead = false;
+    // Length of the answer the request just sent calls for.
+    int32_t FExpected = 0;
+    // The last transaction timed out: its answer may still come, and must
+    // not be read as the next one's.
+    bool FLateAnswerDue = false;
+    QElapsedTimer FSinceTimeout;
 };

@@ -3,7 +3,9 @@
 #include "page.h"
 #include "screen_host.h"
 
+class QCheckBox;
 class QComboBox;
+class QTimer;
 class QPlainTextEdit;
 class QSpinBox;
 
@@ -28,6 +30,12 @@ class TConnectionPage : public TPage {
     void btnLoadConfigClick();
     void btnSaveConfigClick();
 
+    // Refills the port list when the system's list changed, keeping the
+    // selected port when it is still there. Runs by itself every few
+    // seconds while no session is open, so adapters plugged in or pulled
+    // out show up without pressing "Atualizar".
+    void RefreshPorts();
+
     // Selects the entry named `name`; false (selection unchanged) when absent.
     bool SelectPort(const QString &name);
 
@@ -36,6 +44,7 @@ class TConnectionPage : public TPage {
     QSpinBox *edtID;
     QSpinBox *spiBaud;
     QSpinBox *spiTimeout;
+    QCheckBox *cbxFastRead;
     QPushButton *btnCnt;
     QWidget *LayoutIndConnect;
     QPushButton *btnLoadConfig;
@@ -57,4 +66,7 @@ class TConnectionPage : public TPage {
   private:
     void Connect();
     void Disconnect();
+    void FillPorts(const QStringList &names, const QStringList &descriptions);
+
+    QTimer *portPoll;
 };

@@ -3,7 +3,11 @@
 #include "page.h"
 #include "screen_host.h"
 
-// pnlPAR: the controller's system parameters.
+class QPushButton;
+class TFieldForm;
+
+// pnlPAR: the controller's system parameters, their write and the factory
+// defaults.
 class TParPage : public TPage {
     Q_OBJECT
   public:
@@ -14,9 +18,27 @@ class TParPage : public TPage {
     void VisitRead() override { btnReadParClick(); }
 
     void btnReadParClick();
+    void btnWritePARClick();
+    void btnStandardClick();
     // Fills the page from Ondrel.System, without traffic.
     void SetParSystem();
 
+    // The controls of System[0..12] but 7 and 8 (those are the clock page's).
+    TFieldForm *Form() const { return form; }
+
     QPushButton *btnReadPar;
     QPushButton *btnStandard;
+    QPushButton *btnWritePAR;
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+
+  private:
+    // "Gravar" sends all thirteen registers: only once the page shows what
+    // the controller holds (read, written or loaded from a file in this
+    // connection), never zeros from memory.
+    bool Writable() const;
+    void FollowKnown();
+
+    TFieldForm *form;
 };

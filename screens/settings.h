@@ -14,4 +14,5 @@ struct tSettings {
     int32_t BaudRate = 7;       // MODBUS/BAUDRATE: speed code 1..7
     int32_t Address = 201;      // MODBUS/ADDRESS: 0..9999
     int32_t Timeout = 3;        // MODBUS/TIMEOUT: 1..10, units of 864 ms
+    bool FastRead = false;      // MODBUS/FAST_READ: answers end by their expected length
 };

@@ -160,10 +160,12 @@ bool tUART::GetC(uint8_t &c) {
             rxcnt = int32_t(got);
             if (rxcnt > 0)
                 break;
-            if (t.elapsed() > Timeout)
+            const qint64 elapsed = t.elapsed();
+            if (elapsed > Timeout)
                 return false;
-            // The 1 ms pause between polls; arriving bytes end it early.
-            com->waitForReadyRead(1);
+            // One blocking wait for what is left of the byte wait, rather than
+            // waking every millisecond: arriving bytes end it at once.
+            com->waitForReadyRead(int(Timeout + 1 - elapsed));
         }
     }
     c = uint8_t(rxbuf[rxpos]);

@@ -10,7 +10,7 @@
 class QSerialPort;
 
 // One serial device as a byte stream: fixed line settings (8N1, DTR and RTS
-// held inactive), a polled byte read with a short wait, block writes.
+// held inactive), a byte read that waits a short while, block writes.
 // Used from one thread only.
 class tUART {
   public:

@@ -2,6 +2,7 @@
 
 #include "faults.h"
 #include "frame.h"
+#include "line.h"
 #include "model.h"
 #include "pty.h"
 #include "registers.h"
@@ -9,10 +10,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <mutex>
 #include <poll.h>
+#include <random>
 #include <thread>
 #include <unistd.h>
 
@@ -52,7 +55,10 @@ size_t requestLength(const uint8_t *f) {
 } // namespace
 
 struct Controller::Impl {
-    explicit Impl(Options o) : options(std::move(o)), model(options) {}
+    explicit Impl(Options o)
+        : options(std::move(o)), model(options),
+          adapter(options.baud > 0 ? Micros(options.adapterLatencyMs) * 1000 : 0),
+          random(std::random_device{}()) {}
 
     // Serving thread --------------------------------------------------------
     void serve();
@@ -62,9 +68,10 @@ struct Controller::Impl {
     void handle(const Frame &request, Impl &line);
     Frame answer(const Frame &request, Fault fault, int param, Impl &line);
     Frame captured(int exception, const Frame &request, Model &served);
-    void deliver(const Frame &reply, Fault fault, int param);
+    void deliver(const Frame &request, const Frame &reply, Fault fault, int param);
     bool writeAll(const uint8_t *data, size_t n);
-    bool waitForStop(int ms);
+    Micros now() const;
+    bool sleepUntil(Micros at);
     void discardUntilQuiet();
     void takeFault(uint8_t function, Fault &fault, int &param);
 
@@ -77,6 +84,12 @@ struct Controller::Impl {
     int capture[2] = {-1, -1}; // libmodbus writes its replies here
     std::thread thread;
     std::atomic<bool> stopping{false};
+
+    // The line (serving thread only, but for the count).
+    std::chrono::steady_clock::time_point epoch = std::chrono::steady_clock::now();
+    UsbAdapter adapter;
+    std::mt19937 random;
+    std::atomic<int> splitReplies{0};
 
     Fault fault = Fault::None;
     int faultParam = 0;
@@ -91,9 +104,20 @@ struct Controller::Impl {
     Impl *line = this;
 };
 
-bool Controller::Impl::waitForStop(int ms) {
-    pollfd p{wake[0], POLLIN, 0};
-    ::poll(&p, 1, ms);
+Micros Controller::Impl::now() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 epoch)
+        .count();
+}
+
+// Sleeps until `at` on the line's clock, to the microsecond (a byte lasts
+// 87 us at 115200); true when stop() cut the sleep short.
+bool Controller::Impl::sleepUntil(Micros at) {
+    for (Micros left = at - now(); left > 0 && !stopping; left = at - now()) {
+        const timespec t{time_t(left / 1000000), long(left % 1000000) * 1000};
+        pollfd p{wake[0], POLLIN, 0};
+        ::ppoll(&p, 1, &t, nullptr);
+    }
     return stopping;
 }
 
@@ -238,23 +262,31 @@ void Controller::Impl::handle(const Frame &request, Impl &line) {
             takeFault(request[1], f, param);
         reply = answer(request, f, param, line);
     }
-    line.deliver(reply, f, param);
+    line.deliver(request, reply, f, param);
 }
 
-void Controller::Impl::deliver(const Frame &reply, Fault f, int param) {
+// The reply goes out once the request has crossed the wire (and after a
+// random delay, if asked for), paced byte by byte, and reaches the master in
+// the bursts its adapter makes. Unpaced, it goes out at once, whole.
+void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f, int param) {
     if (reply.empty())
         return;
-    const int delay = faultDelayMs(f, param);
-    if (f == Fault::Late && waitForStop(delay))
-        return;
-    if (f != Fault::Chunked) {
-        writeAll(reply.data(), reply.size());
-        return;
-    }
-    for (size_t at = 0; at < reply.size(); at += kChunkBytes) {
-        if (at > 0 && waitForStop(delay))
+    const Micros faultDelay = Micros(faultDelayMs(f, param)) * 1000;
+    Micros start = now() + wireTime(request.size(), options.baud);
+    if (options.answerDelayMs > 0)
+        start += std::uniform_int_distribution<Micros>(0, options.answerDelayMs * 1000)(random);
+    if (f == Fault::Late)
+        start += faultDelay;
+    const bool chunked = f == Fault::Chunked;
+    const std::vector<Burst> bursts =
+        adapter.pass(reply, wireTimes(reply.size(), start, options.baud, chunked ? kChunkBytes : 0,
+                                      chunked ? faultDelay : 0));
+    if (options.baud > 0 && options.adapterLatencyMs > 0 && bursts.size() > 1)
+        ++splitReplies;
+    for (const Burst &b : bursts) {
+        if (sleepUntil(b.at))
             return;
-        writeAll(reply.data() + at, std::min(kChunkBytes, reply.size() - at));
+        writeAll(b.bytes.data(), b.bytes.size());
     }
 }
 
@@ -404,6 +436,10 @@ void Controller::setSlaveMode(bool on) {
 void Controller::setClockOffsetSeconds(long long s) {
     std::lock_guard lock(d->mutex);
     d->model.setClockOffset(s);
+}
+
+int Controller::splitReplies() const {
+    return d->splitReplies;
 }
 
 int Controller::requestCount() const {

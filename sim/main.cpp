@@ -16,10 +16,11 @@
 
 namespace {
 
-const char *const kUsage = "usage: ondrel-sim [--model M[,M...]] [--id N[,N...]] [--log-slots N]\n"
-                           "                  [--preload N]\n"
-                           "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
-                           "                  [--port-file FILE] [--fault NAME[:PARAM]]\n";
+const char *const kUsage =
+    "usage: ondrel-sim [--model M[,M...]] [--id N[,N...]] [--log-slots N] [--preload N]\n"
+    "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
+    "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
+    "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n";
 
 [[noreturn]] void usage(const char *problem) {
     if (problem)
@@ -96,6 +97,12 @@ int main(int argc, char **argv) {
             drift = false;
         else if (arg == "--port-file")
             portFile = value();
+        else if (arg == "--baud")
+            options.baud = number(value());
+        else if (arg == "--adapter-latency")
+            options.adapterLatencyMs = number(value());
+        else if (arg == "--answer-delay")
+            options.answerDelayMs = number(value());
         else if (arg == "--fault") {
             const std::string choice = value();
             const auto colon = choice.find(':');
@@ -117,6 +124,12 @@ int main(int argc, char **argv) {
     }
     if (options.logSlots < 1 || options.logSlots > 32767)
         usage("the log holds 1 to 32767 slots");
+    if (options.baud < 0 || options.baud > 4000000)
+        usage("the speed must be 0 (not paced) to 4000000 bit/s");
+    if (options.adapterLatencyMs < 0 || options.adapterLatencyMs > 255)
+        usage("the adapter's latency timer runs 0 (no adapter) to 255 ms");
+    if (options.answerDelayMs < 0 || options.answerDelayMs > 10000)
+        usage("the answer delay is 0 to 10000 ms");
 
     // Blocked before the serving thread starts, so that only sigwait sees them.
     sigset_t stopSignals;
@@ -153,6 +166,9 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < ids.size(); ++i)
         std::printf("Simulated controller %s id %d on %s\n",
                     models[std::min(i, models.size() - 1)].c_str(), ids[i], port.c_str());
+    if (options.baud > 0)
+        std::printf("Answers paced at %d bit/s, adapter latency %d ms, answer delay up to %d ms\n",
+                    options.baud, options.adapterLatencyMs, options.answerDelayMs);
     std::fflush(stdout);
     if (!portFile.empty() && !writePortFile(portFile, port)) {
         std::fprintf(stderr, "ondrel-sim: cannot write %s\n", portFile.c_str());

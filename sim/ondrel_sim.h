@@ -38,6 +38,17 @@ struct Options {
     char firmwareMinor = '2';
     int logSlots = 100;    // size of the event-log ring
     int preloadEvents = 0; // events written into the ring at start
+
+    // The line, for figures that mean what a technician sees. With `baud`
+    // set, a reply begins once the request would have crossed the wire and
+    // is paced at that speed (10 bits a byte); a USB adapter on the master's
+    // side then holds the bytes it receives until 62 wait or its latency
+    // timer expires (`adapterLatencyMs`, 0 = no adapter). `answerDelayMs`
+    // delays each reply by a random time up to that, so that the timer falls
+    // inside replies and splits them. With `baud` 0 replies go out at once.
+    int baud = 0;
+    int adapterLatencyMs = 16;
+    int answerDelayMs = 0;
 };
 
 // One slot of the relay event log, word for word as the slot registers show
@@ -65,8 +76,9 @@ class Controller {
     // bus: it answers `options.slaveId` on this pty, with its own model,
     // registers, fault switches and test hooks, and is served by this
     // controller's thread (its own start() and stop() do nothing). Owned by
-    // this controller. Only before start(); nullptr when started already, or
-    // when the address is taken on the line.
+    // this controller. The line's pacing (baud, adapter, answer delay) is
+    // this controller's; those in `options` are not used. Only before
+    // start(); nullptr when started already, or when the address is taken.
     Controller *addToBus(Options options);
 
     // Applies `fault` to the next `times` requests (-1: until cleared).
@@ -96,6 +108,9 @@ class Controller {
     void setFahrenheit(bool on);             // System[6] and the flags word
     void setSlaveMode(bool on);              // System[12] and the flags word
     void setClockOffsetSeconds(long long s); // controller clock = host + offset
+
+    // Replies the emulated adapter passed on in more than one burst.
+    int splitReplies() const;
 
     // Requests received (valid frames for our id), and the last one's bytes.
     int requestCount() const;

@@ -55,6 +55,12 @@ int main(int argc, char *argv[]) {
     Settle();
 
     const char *const names[] = {"windows", "transparente", "jet"};
+    // Pages shot connected, each after the visit of its menu button.
+    using tMenuClick = void (TfrmMain::*)();
+    const std::pair<const char *, tMenuClick> pageShots[] = {
+        {"ajustes", &TfrmMain::btnMenuPARClick},
+        {"rtc", &TfrmMain::btnMenuRTCClick},
+    };
     auto *styles = w.findChild<QComboBox *>(QStringLiteral("cbxStyle"));
     auto save = [&](int style, const char *what, bool withMessage) {
         Settle();
@@ -76,6 +82,10 @@ int main(int argc, char *argv[]) {
         save(style, "status", false);
         w.btnMenuAboutClick();
         save(style, "about", false);
+        for (const auto &[what, click] : pageShots) {
+            (w.*click)();
+            save(style, what, false);
+        }
     }
     std::printf("screenshots in %s\n", qPrintable(out));
     return 0;

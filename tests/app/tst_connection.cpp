@@ -4,6 +4,7 @@
 #include "app_fixture.h"
 #include "u_uart.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -23,6 +24,7 @@ class tst_connection : public QObject {
     void commandDuringAnotherIsRefusedAndReported();
     void silentControllerGivesLongDialog();
     void portInUseGivesOpenError();
+    void unpluggedAdapterEndsTheSessionOnce();
     void connectWithoutPortSelected();
     void listsEveryPortInTheMemo();
     void modbusErrorTexts_data();
@@ -291,6 +293,46 @@ void tst_connection::portInUseGivesOpenError() {
     QCOMPARE(app.Status(), "Erro [-14] de conexão ao Ondrel");
     QCOMPARE(app.dialogs->shown.size(), 1);
     ExpectState(app, false, 0, false);
+}
+
+// The adapter pulled out while automatic update runs: said once, the
+// session closed as a disconnection closes it, and a controller that comes
+// back on another port is found and connected without restarting.
+void tst_connection::unpluggedAdapterEndsTheSessionOnce() {
+    auto sim = std::make_unique<Sim>("qx2r");
+    QVERIFY(sim->started);
+    const QString first = sim->Port();
+    App app;
+    TfrmMain &w = app.Start(first);
+    w.show();
+    app.Click("btnCnt");
+    ExpectState(app, true, 2, true);
+    app.Click("btnMenuStatus");
+    app.Find<QCheckBox>("cbxUpdate2")->click();
+    app.dialogs->shown.clear();
+
+    sim->controller->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!app.w->Ondrel().Connected(), 15000);
+    QCOMPARE(app.dialogs->shown,
+             QStringList{QStringLiteral("warning: O adaptador da porta %1 foi desconectado.\r"
+                                        "Reconecte o adaptador, escolha a porta e clique em "
+                                        "Conectar.")
+                             .arg(first)});
+    QVERIFY(app.MemoLines().contains(
+        QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(first)));
+    // Disconnected as by the button: the refresh stopped, so no tick can
+    // bring another dialog.
+    ExpectState(app, false, 2, true);
+
+    sim.reset(); // before the next one names its port in the environment
+    sim = std::make_unique<Sim>("qx2r");
+    QVERIFY(sim->started);
+    auto *ports = app.Find<QComboBox>("cbxPort");
+    QTRY_VERIFY_WITH_TIMEOUT(ports->findText(sim->Port()) >= 0, 15000);
+    ports->setCurrentIndex(ports->findText(sim->Port()));
+    app.Click("btnCnt");
+    ExpectState(app, true, 2, true);
+    QCOMPARE(app.dialogs->shown.size(), 1);
 }
 
 void tst_connection::connectWithoutPortSelected() {

@@ -5,13 +5,14 @@
 #include "ini_file.h"
 #include "show_window.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QSpinBox>
 
 class tst_settings : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void firstStartUsesDefaultsAndWritesEightKeys();
+    void firstStartUsesDefaultsAndWritesEveryKey();
     void storedValuesFallBack_data();
     void storedValuesFallBack();
     void handEditedFileKeepsItsOtherLines();
@@ -19,9 +20,10 @@ class tst_settings : public QObject {
     void eventLogThatCannotBeCreatedIsReported();
     void portOptionOverridesStoredPosition();
     void styleAppliesToBothWindowsAndIsRemembered();
+    void fastReadChoiceReachesTheDriver();
 };
 
-void tst_settings::firstStartUsesDefaultsAndWritesEightKeys() {
+void tst_settings::firstStartUsesDefaultsAndWritesEveryKey() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -38,12 +40,13 @@ void tst_settings::firstStartUsesDefaultsAndWritesEightKeys() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(app.Find<QComboBox>(QStringLiteral("cbxStyle"))->currentText(), "Transparente");
     QVERIFY(!w.styleSheet().isEmpty());
+    QVERIFY(!w.Ondrel().FastRead());
     app.Stop();
 
     QCOMPARE(app.ReadFile(QStringLiteral("tarvik.ini")),
              QByteArray("[SYSTEM]\r\nSAVE_LOG=0\r\nSTYLE=1\r\nLOG_MAX_READ=20\r\n"
                         "[MODBUS]\r\nSAVE_LOG=0\r\nPORT=0\r\nBAUDRATE=7\r\nADDRESS=201\r\n"
-                        "TIMEOUT=3\r\n"));
+                        "TIMEOUT=3\r\nFAST_READ=0\r\n"));
     QCOMPARE(QDir(app.Path(".")).entryList({"*.log"}, QDir::Files), QStringList());
 }
 
@@ -105,6 +108,9 @@ void tst_settings::storedValuesFallBack_data() {
     QTest::newRow("log on as yes") << QByteArray("[SYSTEM]\nSAVE_LOG=yes") << "SYSTEM"
                                    << "SAVE_LOG"
                                    << "0";
+    QTest::newRow("fast read on") << QByteArray("[MODBUS]\nFAST_READ=1") << "MODBUS"
+                                  << "FAST_READ"
+                                  << "1";
     QTest::newRow("key in other section") << QByteArray("[SYSTEM]\nTIMEOUT=9") << "MODBUS"
                                           << "TIMEOUT"
                                           << "3";
@@ -216,6 +222,21 @@ void tst_settings::styleAppliesToBothWindowsAndIsRemembered() {
     QCOMPARE(again.StyleForm, styleJET);
     QCOMPARE(again.styleSheet(), jet);
     QCOMPARE(again.frmShow()->styleSheet(), jet);
+}
+
+// The fast-read box starts from the file, drives the master at once and is
+// written back.
+void tst_settings::fastReadChoiceReachesTheDriver() {
+    App app;
+    app.WriteIni("[MODBUS]\nFAST_READ=1\n");
+    TfrmMain &w = app.Start();
+    auto *box = app.Find<QCheckBox>(QStringLiteral("cbxFastRead"));
+    QVERIFY(box->isChecked());
+    QVERIFY(w.Ondrel().FastRead());
+    box->click();
+    QVERIFY(!w.Ondrel().FastRead());
+    app.Stop();
+    QCOMPARE(tIniFile(app.IniPath()).ReadString("MODBUS", "FAST_READ", "missing"), "0");
 }
 
 QTEST_MAIN(tst_settings)

@@ -92,6 +92,19 @@ class tst_Uart : public QObject {
         QCOMPARE(c, 0);
     }
 
+    // The byte wait is one blocking wait, not a poll every millisecond: a
+    // silent wait reads the device once before it and once after.
+    void silentWaitDoesNotPoll() {
+        uint8_t c = 7;
+        const int64_t reads = port->DeviceReads();
+        QVERIFY(!port->GetC(c));
+        QVERIFY2(port->DeviceReads() - reads <= 3,
+                 qPrintable(QString::number(port->DeviceReads() - reads)));
+        pty->send("z");
+        QVERIFY(port->GetC(c));
+        QCOMPARE(c, 'z');
+    }
+
     void purgeDropsBufferedAndQueued() {
         pty->send("abc");
         uint8_t c = 0;
