@@ -118,6 +118,11 @@ bool setLogCommands(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+bool setFastRead(tCliArgs &a, const QString &, QString &) {
+    a.fastRead = true;
+    return true;
+}
+
 bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
@@ -183,6 +188,11 @@ constexpr tOptionRow optionRows[] = {
      setLogModbus},
     {"log-comandos", 0, nullptr, "", "grava os comandos em commands.log, na pasta atual",
      setLogCommands},
+    {"rapido", 0, nullptr, "",
+     "leitura rápida: cada resposta termina assim que chegam os bytes esperados com o CRC "
+     "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
+     "ser lido sem ela",
+     setFastRead},
     {"intervalo", 0, "S", "status",
      "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
     {"csv", 0, nullptr, "status|log",

@@ -33,6 +33,7 @@ struct tCliArgs {
     int timeout = 3;
     bool logModbus = false;
     bool logCommands = false;
+    bool fastRead = false;
     std::optional<double> interval; // seconds
     tFormat format = tFormat::Text;
     int max = 20;

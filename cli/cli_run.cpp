@@ -129,6 +129,7 @@ tRun::tRun(const tCliArgs &a) : args(a), port(a.port.isEmpty() ? DefaultPort() :
     dev.OnTraceError = [](const QString &why) { message(QStringLiteral("log: %1").arg(why)); };
     dev.SetBaudRate(args.speed);
     dev.SetTimeout(args.timeout);
+    dev.SetFastRead(args.fastRead);
     if (args.logCommands || args.logModbus)
         dev.SetSaveLog(args.logCommands, args.logModbus);
 }

@@ -152,8 +152,10 @@ class tOndrel {
     int32_t Timeout() const { return FTimeout; }
     int32_t BaudRate() const { return FBaudRate; }
     bool Connected() const { return FConnected; }
-    // The port is open and has not failed under a transaction: false once an
-    // adapter is pulled, which tells a vanished port from a silent controller.
+    // The port is open and has not failed under a transaction, whether or
+    // not a session is open on it (PortLost() asks the same of a session):
+    // false once an adapter is pulled, which tells a vanished port from a
+    // silent controller, also when an identification failed.
     bool PortActive() const;
     bool SaveLog() const { return FSaveLog; }
     // Fast read (off by default): an answer ends once the bytes its request

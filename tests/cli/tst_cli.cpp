@@ -142,6 +142,10 @@ void TestCli::invocations_data() {
         << QStringList{"^\\{.*\"modelo\":\"qx2n\".*\"relogio\":null.*\\}$"} << QStringList{};
     QTest::newRow("port by option") << QStringList{"-p", "{port}", "-a", "202", "relogio"} << false
                                     << 0 << QStringList{"^202: sem relógio$"} << QStringList{};
+    QTest::newRow("fast read") << QStringList{"-a", "202", "--rapido", "status"} << true << 0
+                               << QStringList{"^202: Sensor 1: 4ºC .*  Rele 2: Desligado "
+                                              "\\(Degelo\\)$"}
+                               << QStringList{};
     QTest::newRow("silent controller")
         << QStringList{"-a", "203", "-t", "1", "status"} << true << 1 << QStringList{}
         << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\)"};
