@@ -350,15 +350,30 @@ QString UsageLine() {
                           "a ajuda");
 }
 
+// Prose in lines of at most 79 characters; paragraphs split at blank lines.
+QString paragraphs(const QString &text) {
+    QString out;
+    for (const QString &para : text.split(QStringLiteral("\n\n"))) {
+        QString line;
+        for (const QString &word : para.split(u' ', Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && line.size() + 1 + word.size() > 79) {
+                out += line + u'\n';
+                line.clear();
+            }
+            line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        out += line + QStringLiteral("\n\n");
+    }
+    return out;
+}
+
 QString HelpText() {
-    QString help = QStringLiteral(
-        "Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n"
-        "\n"
-        "O controlador de temperatura Ondrel pelo terminal e por scripts, pela porta serial\n"
-        "(Modbus RTU). Resultados na saída padrão; mensagens e erros, com o endereço e o\n"
-        "código de erro, na saída de erros.\n"
-        "\n"
-        "Comandos:\n");
+    QString help = QStringLiteral("Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n\n");
+    help += paragraphs(QStringLiteral(
+        "O controlador de temperatura Ondrel pelo terminal e por scripts, pela porta serial "
+        "(Modbus RTU). Resultados na saída padrão; mensagens e erros, com o endereço e o código "
+        "de erro, na saída de erros."));
+    help += QStringLiteral("Comandos:\n");
     for (const tCommandRow &row : commandRows)
         help += beside(QString::fromUtf8(row.synopsis), QString::fromUtf8(row.about));
     help += QStringLiteral("\nOpções:\n");
@@ -370,39 +385,37 @@ QString HelpText() {
             names += u' ' + QString::fromUtf8(row.value);
         help += beside(names, QString::fromUtf8(row.help));
     }
+    help += u'\n';
+    help += paragraphs(QStringLiteral(
+        "Vários endereços (-a 201,202,203) rodam o comando para cada um, em ordem, na mesma "
+        "porta, como controladores num barramento RS-485; cada resultado começa pelo endereço. "
+        "Com vários endereços, o ARQUIVO de \"config salvar\" leva %a, trocado pelo endereço "
+        "(backup-%a.cfg); em \"config gravar\" e \"config comparar\" o %a é opcional: sem ele, "
+        "o mesmo arquivo vale para todos.\n\n"
+        "Com --intervalo, Ctrl+C termina depois da leitura em curso, com a última linha inteira. "
+        "Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a porta é reaberta "
+        "a cada 3 segundos até voltar; o que já foi escrito fica como está. Com --csv, o "
+        "cabeçalho só é escrito quando a saída não é um arquivo que já tem dados (tarvik-cli "
+        "status --csv >> temperaturas.csv, de minuto em minuto).\n\n"
+        "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o JSON "
+        "usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio do "
+        "controlador menos relógio do computador, em segundos."));
     help += QStringLiteral(
-        "\n"
-        "Vários endereços (-a 201,202,203) rodam o comando para cada um, em ordem, na mesma\n"
-        "porta, como controladores num barramento RS-485; cada resultado começa pelo\n"
-        "endereço. Com vários endereços, o ARQUIVO de \"config salvar\" leva %a, trocado pelo\n"
-        "endereço (backup-%a.cfg); em \"config gravar\" e \"config comparar\" o %a é\n"
-        "opcional: sem ele, o mesmo arquivo vale para todos.\n"
-        "\n"
-        "Com --intervalo, Ctrl+C termina depois da leitura em curso, com a última linha\n"
-        "inteira. Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a\n"
-        "porta é reaberta a cada 3 segundos até voltar; o que já foi escrito fica como está.\n"
-        "Com --csv, o cabeçalho só é escrito quando a saída não é um arquivo que já tem\n"
-        "dados (tarvik-cli status --csv >> temperaturas.csv, de minuto em minuto).\n"
-        "\n"
-        "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o\n"
-        "JSON usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio\n"
-        "do controlador menos relógio do computador, em segundos.\n"
-        "\n"
         "Códigos de saída:\n"
         "  0  tudo certo\n"
         "  1  um controlador respondeu com falha ou não respondeu, ou a porta não abriu\n"
-        "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa (endereço\n"
-        "     fora de 1..247), arquivo que não pode ser lido ou escrito, de tamanho errado\n"
-        "     ou de outro modelo\n"
-        "  3  a configuração difere (config comparar; config gravar --verificar)\n"
-        "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior\n"
-        "do período todo (uma leitura perdida dá 1).\n"
-        "\n"
-        "Exemplos:\n"
-        "  tarvik-cli -p /dev/ttyUSB0 info\n"
-        "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
-        "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
-        "  tarvik-cli -a 201,202 relogio acertar\n");
+        "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa\n"
+        "     (endereço fora de 1..247), arquivo que não pode ser lido ou escrito,\n"
+        "     de tamanho errado ou de outro modelo\n"
+        "  3  a configuração difere (config comparar; config gravar --verificar)\n");
+    help += paragraphs(QStringLiteral(
+        "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
+        "período todo (uma leitura perdida dá 1)."));
+    help += QStringLiteral("Exemplos:\n"
+                           "  tarvik-cli -p /dev/ttyUSB0 info\n"
+                           "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
+                           "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
+                           "  tarvik-cli -a 201,202 relogio acertar\n");
     return help;
 }
 
