@@ -46,6 +46,7 @@ class TestConfigSync : public QObject {
     void writes_data();
     void writes();
     void stepsAreReported();
+    void unitChangesBeforeTheRelayBlocks();
     void comparesByThePagesCodes_data();
     void comparesByThePagesCodes();
     void sameRegisterIsNoDifference();
@@ -215,6 +216,21 @@ void TestConfigSync::stepsAreReported() {
                           "Gravando parâmetros do rele 1", "Gravando parâmetros do rele 2",
                           "Conferindo parâmetros de sistema", "Conferindo operações dos reles",
                           "Conferindo parâmetros do rele 1", "Conferindo parâmetros do rele 2"}));
+}
+
+// A configuration in Fahrenheit written to a controller in Celsius: the
+// controller converts its relay blocks when its unit changes, so they must
+// arrive after the system block, already in the file's unit.
+void TestConfigSync::unitChangesBeforeTheRelayBlocks() {
+    connect(201);
+    QVERIFY(ReadConfig(dev).ok());
+    dev.System[6] = 1;
+    dev.Relay[0].par[1] = 410; // SP 41.0 ºF
+    const tSyncResult r = WriteConfig(dev, true, recording());
+    QCOMPARE(r.differences, QStringList{});
+    QVERIFY(r.ok());
+    QCOMPARE(first->reg(0x0026), uint16_t(1));
+    QCOMPARE(first->reg(0x0401), uint16_t(410));
 }
 
 void TestConfigSync::comparesByThePagesCodes_data() {
