@@ -199,13 +199,13 @@ int tRun::fail(int id, const QString &what, int32_t code) {
 }
 
 tSyncIo tRun::io(int id) {
-    tSyncIo io{.send = [this](tCommand cmd) { return dev.SendCommand(cmd); }, .progress = {}};
+    tSyncIo sync{.send = [this](tCommand cmd) { return dev.SendCommand(cmd); }, .progress = {}};
     // The steps are for someone watching; a script reads the results.
     if (::isatty(STDERR_FILENO))
-        io.progress = [id](const QString &step) {
+        sync.progress = [id](const QString &step) {
             message(QStringLiteral("endereço %1: %2").arg(id).arg(step));
         };
-    return io;
+    return sync;
 }
 
 QString tRun::fileFor(int id) const {
@@ -318,14 +318,14 @@ int tRun::log(int id) {
     const std::vector<int32_t> order =
         LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, args.max - 1);
     std::vector<tLogEntry> entries;
-    int status = exitOK;
+    int outcome = exitOK;
     for (int32_t slot : order) {
         dev.LogSlotRead = slot;
         r = dev.SendCommand(cmdSET_LOG_READ);
         if (r >= 0)
             r = dev.SendCommand(cmdGET_LOG_READ);
         if (r < 0) {
-            status = fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
+            outcome = fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
             break;
         }
         entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
@@ -338,7 +338,7 @@ int tRun::log(int id) {
         result(LogJson(id, entries));
     else if (order.empty() && args.format == tFormat::Text)
         result(id, QStringLiteral("Não há informações de LOG"));
-    return status;
+    return outcome;
 }
 
 int tRun::configSave(int id) {
@@ -370,7 +370,7 @@ int tRun::configWrite(int id) {
     if (r.result < 0) {
         const QString step = isWrite(r.failed) ? QStringLiteral("gravação de %1")
                                                : QStringLiteral("conferência de %1");
-        const int status = fail(id, step.arg(ConfigBlockName(r.failed)), r.result);
+        const int outcome = fail(id, step.arg(ConfigBlockName(r.failed)), r.result);
         QStringList done;
         for (tCommand cmd : r.written)
             done << ConfigBlockName(cmd);
@@ -379,7 +379,7 @@ int tRun::configWrite(int id) {
                     .arg(done.isEmpty()
                              ? QStringLiteral("nada foi gravado")
                              : QStringLiteral("já gravados: ") + done.join(QStringLiteral(", "))));
-        return status;
+        return outcome;
     }
     for (const QString &d : r.differences)
         result(id, d);
