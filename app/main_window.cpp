@@ -202,6 +202,12 @@ void TfrmMain::BuildPages() {
     connect(conn, &TConnectionPage::deviceConnected, status, &TStatusScreen::PrintOpRelays);
     connect(conn, &TConnectionPage::connectionChanged, this, &TfrmMain::CompsState);
     connect(aboutPage->cbxStyle, &QComboBox::currentIndexChanged, this, &TfrmMain::cbxStyleChange);
+    // A relay read that brought another operation, unless the user has
+    // moved on meanwhile.
+    connect(relayPages, &TRelayPages::pageChanged, this, [this](QWidget *from, QWidget *to) {
+        if (CurrentPage() == from)
+            ShowPage(to);
+    });
 
     using tHandler = void (TfrmMain::*)();
     const std::pair<tMenu, tHandler> handlers[] = {
@@ -277,8 +283,12 @@ void TfrmMain::FormShow() {
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
     // Closing under a waiting transaction would pull the window from under
-    // it; try again once the command has returned.
-    if (ondrel->Busy) {
+    // it, and a page reading between events would go on reading behind a
+    // hidden window: ask the pages to stop and try again once all returned.
+    bool running = false;
+    for (TPage *page : pages)
+        running = page->StopForClose() || running;
+    if (ondrel->Busy || running) {
         event->ignore();
         closeRetry->start();
         return;

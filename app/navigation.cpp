@@ -109,16 +109,12 @@ void TfrmMain::btnMenuRelayClick(int relay) {
 
 void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
     relayPages->RelaySet = relay;
-    QWidget *page = relayPages->Choose();
-    ShowPage(page);
+    ShowPage(relayPages->Choose());
     const auto menu = tMenu(int(tMenu::Relay1) + relay);
     if (button == menuButtons[size_t(menu)] && !Visited(menu)) {
         SetVisited(menu, true);
+        // A read that brings another operation shows its page (pageChanged).
         relayPages->btnColdReadClick();
-        // The read may bring another operation than the one in memory; show
-        // its page, unless the user has moved on meanwhile.
-        if (CurrentPage() == page)
-            ShowPage(relayPages->Choose());
     }
     relayPages->SetParRelays();
 }

@@ -38,6 +38,15 @@ tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
     return row;
 }
 
+bool LogSlotWritten(const tSlotLog &s) {
+    const bool zeros = s.event == 0 && s.sensor1 == 0 && s.sensor2 == 0 && s.year == 0 &&
+                       s.month == 0 && s.mday == 0 && s.hour == 0 && s.min == 0 && s.sec == 0;
+    const bool ones = s.event == 0xFF && s.sensor1 == 0xFFFF && s.sensor2 == 0xFFFF &&
+                      s.year == 0xFFFF && s.month == 0xFF && s.mday == 0xFF && s.hour == 0xFF &&
+                      s.min == 0xFF && s.sec == 0xFF;
+    return !zeros && !ones;
+}
+
 std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t limit) {
     std::vector<int32_t> order;
     if (countSlots < 1 || lastSlot < 0)

@@ -28,6 +28,12 @@ tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale = QLocale());
 bool LogSensorUsed(int op);
 bool LogAuxSensorUsed(int op);
 
+// Whether a slot holds an event. A slot the controller never wrote reads
+// all zeros (a new or cleared ring) or all ones (erased memory): no event
+// has operation 0 with no date, nor operation 15 in year 65535. A month or
+// an hour out of range alone does not make a slot empty.
+bool LogSlotWritten(const tSlotLog &slot);
+
 // The slots a read of at most `limit` + 1 slots visits, newest first: from
 // `lastSlot` backwards, wrapping below 0, never visiting a slot twice. None
 // when the log is empty (count below 1 or lastSlot negative).

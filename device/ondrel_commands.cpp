@@ -42,6 +42,7 @@ void unpackStatus(tOndrel &d, const uint16_t *w) {
         t.valueMax = sext(b[3]);
         t.TemperatureType = unit;
     }
+    d.ControllerUnit = unit ? tempFAHRENHEIT : tempCELSIUS;
     d.System[12] = (w[20] >> 1) & 1;
 }
 
@@ -102,9 +103,19 @@ void packRtcCal(const tOndrel &d, uint16_t *w) {
     w[2] = low16(d.CalDir);
 }
 
+// The controller's unit once System[6] was read or written.
+void learnUnit(tOndrel &d) {
+    d.ControllerUnit = d.System[6] == 1 ? tempFAHRENHEIT : tempCELSIUS;
+}
+
 void unpackSystem(tOndrel &d, const uint16_t *w) {
     for (int i = 0; i < 13; ++i)
         d.System[i] = sext(w[i]);
+    learnUnit(d);
+}
+
+void systemWritten(tOndrel &d, const uint16_t *) {
+    learnUnit(d);
 }
 
 void packSystem(const tOndrel &d, uint16_t *w) {
@@ -166,7 +177,7 @@ struct tCommandRow {
     int32_t count;
     uint16_t (*value)(const tOndrel &) = nullptr;          // writeREG
     void (*pack)(const tOndrel &, uint16_t *) = nullptr;   // writeREGS
-    void (*unpack)(tOndrel &, const uint16_t *) = nullptr; // readREGS, on success
+    void (*unpack)(tOndrel &, const uint16_t *) = nullptr; // on success
     void (*before)(tOndrel &) = nullptr;                   // field changes made up front
     uint32_t known = 0; // what the copy holds once the command succeeded
 };
@@ -262,6 +273,7 @@ constexpr tCommandRow commandMap[] = {
      .start = 0x0020,
      .count = 13,
      .pack = packSystem,
+     .unpack = systemWritten,
      .known = knownSYSTEM | knownUNIT},
     {.cmd = cmdGET_PAR_opRELAYS,
      .kind = readREGS,

@@ -293,8 +293,8 @@ constexpr tParamField heatFields[] = {
      .code = "SP",
      .control = "edtHeatSP",
      .kind = K::Tenths,
-     .lo = B::fixed(0),
-     .hi = B::fixed(90),
+     .lo = B::fixed(minTEMP_HEAT_SP),
+     .hi = B::celsius(maxTEMP_HEAT_SP),
      .caption = "Ajuste da temperatura de trabalho e age em cima do sensor de temperatura do "
                 "reservatório de água. Valor entre 0.1°C/32,2°F a 90°C/°194F, a opção padrão é "
                 "desligada = 0",
@@ -358,6 +358,11 @@ constexpr tParamField timerFields[] = {
     setPoint(1, "TiSet2", 0),
     setPoint(2, "TiSet3", 0),
     setPoint(3, "TiSet4", 0),
+    {.index = idxIRL,
+     .code = "IRL",
+     .control = "cbxTiIRL",
+     .kind = K::Switch,
+     .caption = irlCaption},
 };
 } // namespace
 

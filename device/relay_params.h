@@ -39,6 +39,9 @@ constexpr double minTEMP_DON = 0, maxTEMP_DON = 20;
 constexpr double minTEMP_DOFF = 0, maxTEMP_DOFF = 20;
 constexpr double minTIRG = 0, maxTIRG = 240;
 constexpr double minDRTI = 0, maxDRTI = 30;
+// The heat exchanger's SP: 0 switches it off in either unit, so the lower
+// bound stays 0; the upper one follows the unit (90 °C, 194 °F).
+constexpr double minTEMP_HEAT_SP = 0, maxTEMP_HEAT_SP = 90;
 
 // Refrigeration, heating and conditional timer (pnlCold), without the
 // "Timer" sub-page; sub-pages 0 "Principal", 1 "Limites", 2 "Tempos".
@@ -54,7 +57,8 @@ tFieldTable FanFields();
 tFieldTable HeatFields();
 // Auxiliary (pnlAux).
 tFieldTable AuxFields();
-// Timer (pnlTimer): the four set-points.
+// Timer (pnlTimer): the four set-points, then the inverted relay drive at
+// par[11], where every other operation with a relay drive keeps it.
 tFieldTable TimerFields();
 
 // The tables an operation's page fills and collects, in order; none for

@@ -29,7 +29,7 @@ void ChangeTypeTemp(tOndrel &dev, int direction) {
 }
 
 double convCelcius2Ondrel(const tOndrel &dev, double x) {
-    return dev.System[6] == 1 ? convCelcius2Fahrenheit(x) : x;
+    return dev.TempUnit() == tempFAHRENHEIT ? convCelcius2Fahrenheit(x) : x;
 }
 
 double tenthsToBox(int32_t t) {

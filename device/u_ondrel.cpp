@@ -111,6 +111,7 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
         FConnected = false;
     }
     Known = 0;
+    ControllerUnit = -1;
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
@@ -145,6 +146,7 @@ void tOndrel::CloseConnection() {
     ErrorCom = 0;
     Busy = false;
     Known = 0;
+    ControllerUnit = -1;
     FUart->Close();
     FConnected = false;
     Fimware.clear();
@@ -202,6 +204,12 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
     Unpack(cmd);
     Busy = false;
     return result;
+}
+
+int32_t tOndrel::TempUnit() const {
+    if (ControllerUnit >= 0)
+        return ControllerUnit;
+    return System[6] == 1 ? tempFAHRENHEIT : tempCELSIUS;
 }
 
 void tOndrel::Trace(const QString &line) {

@@ -219,6 +219,13 @@ class tOndrel {
     // tKnown bits; cleared when a session opens or closes.
     uint32_t Known = 0;
     bool IsKnown(uint32_t what) const { return (Known & what) == what; }
+    // The controller's temperature unit as this connection last learned it,
+    // from a status read's flags or from System[6] read or written; -1 until
+    // then (cleared with Known).
+    int32_t ControllerUnit = -1;
+    // The unit fixed bounds are given in: ControllerUnit once learned, else
+    // System[6] (1 = Fahrenheit, anything else Celsius).
+    int32_t TempUnit() const;
 
   private:
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,

@@ -6,9 +6,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPalette>
 #include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -108,6 +110,7 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
     QFont bold = e.code->font();
     bold.setBold(true);
     e.code->setFont(bold);
+    e.code->installEventFilter(this);
     page.fields->addWidget(e.code, row, 0);
 
     auto *cell = new QHBoxLayout;
@@ -134,8 +137,10 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
         break;
     }
     case tFieldKind::Switch: {
-        auto *box = new QCheckBox(utf8(f.caption), parent);
+        // The caption goes beside it, where it can wrap like every other.
+        auto *box = new QCheckBox(parent);
         box->setObjectName(utf8(f.control));
+        box->setAccessibleName(utf8(f.caption));
         connect(box, &QCheckBox::toggled, this, [this, &e] { Touch(e); });
         e.control = box;
         break;
@@ -179,12 +184,17 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
     cell->addStretch(1);
     page.fields->addLayout(cell, row, 1);
     e.control->setToolTip(utf8(f.hint));
-    const bool captionBeside = f.kind != tFieldKind::Switch && !*f.toggle && *f.caption;
+    const bool captionBeside = !*f.toggle && *f.caption;
     if (captionBeside) {
         auto *caption = new QLabel(utf8(f.caption), parent);
         caption->setWordWrap(true);
         caption->setToolTip(utf8(f.hint));
         page.fields->addWidget(caption, row, 2);
+        // A click on a switch's caption toggles the box.
+        if (f.kind == tFieldKind::Switch) {
+            caption->setBuddy(e.control);
+            caption->installEventFilter(this);
+        }
     }
 }
 
@@ -279,6 +289,31 @@ void TFieldForm::Touch(Entry &e) {
     Q_EMIT edited(e.field->index);
 }
 
+namespace {
+// The platform's own style has no style sheet to read the property: the
+// code turns red there. A style sheet's colour overrides the palette, and
+// a change of style resets it, so it is given again after each.
+void PaintMark(QWidget *code, bool out) {
+    QPalette palette; // an empty palette: the parent's again
+    if (out)
+        palette.setColor(QPalette::WindowText, QColor(0xC0, 0x1E, 0x1E));
+    code->setPalette(palette);
+}
+} // namespace
+
+bool TFieldForm::eventFilter(QObject *watched, QEvent *event) {
+    auto *label = qobject_cast<QLabel *>(watched);
+    if (label && event->type() == QEvent::MouseButtonRelease) {
+        // A switch's caption is its text.
+        if (auto *box = qobject_cast<QCheckBox *>(label->buddy()); box && box->isEnabled())
+            box->click();
+    } else if (label && event->type() == QEvent::StyleChange &&
+               label->property(outOfRangeProperty).toBool()) {
+        PaintMark(label, true);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void TFieldForm::Mark(Entry &e, bool out) {
     if (e.out == out)
         return;
@@ -296,6 +331,8 @@ void TFieldForm::Mark(Entry &e, bool out) {
     for (QWidget *w : marked) {
         w->setProperty(outOfRangeProperty, out);
         w->setToolTip(note);
+        if (w == e.code)
+            PaintMark(w, out);
         // Style sheets match the property only after a fresh polish.
         w->style()->unpolish(w);
         w->style()->polish(w);

@@ -46,6 +46,9 @@ class TFieldForm : public QObject {
     // The user (or a rule acting on the user's change) changed entry `index`.
     void edited(int index);
 
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
   private:
     struct Entry;
     struct Grids;

@@ -1,14 +1,44 @@
 #include "log_relays_page.h"
 
+#include "event_log.h"
+#include "page_action.h"
 #include "settings.h"
+#include "whole_file.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+
+#include <initializer_list>
+
+namespace {
+constexpr int colCount = 6;
+
+// "2,3 s" for a short read, "48 s", "1 min 45 s" for a long one.
+QString DurationText(qint64 ms) {
+    if (ms < 10000)
+        return QLocale().toString(double(ms) / 1000.0, 'f', 1) + QStringLiteral(" s");
+    const qint64 s = (ms + 500) / 1000;
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+}
+
+// A model string fit for a file name, whatever the controller sent.
+QString FileNameModel(const QString &model) {
+    QString name;
+    for (QChar c : model)
+        name += c.isLetterOrNumber() && c.unicode() < 128 ? c : QChar(u'_');
+    return name.isEmpty() ? QStringLiteral("Ondrel") : name;
+}
+} // namespace
 
 TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     : TPage(host_, QStringLiteral("pnlLogRelays"),
@@ -17,7 +47,8 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
       btnLogGet(Button(QStringLiteral("btnLogGet"), QStringLiteral("Ler LOG"))),
       btnLogCancel(Button(QStringLiteral("btnLogCancel"), QStringLiteral("Cancelar"))),
       btnLogClear(Button(QStringLiteral("btnLogClear"), QStringLiteral("Limpar"))),
-      edtLogMax(new QSpinBox) {
+      btnLogExport(Button(QStringLiteral("btnLogExport"), QStringLiteral("Exportar"))),
+      edtLogMax(new QSpinBox), prgLog(new QProgressBar), lblLogProgress(new QLabel) {
     tabLogRelay->setObjectName(QStringLiteral("tabLogRelay"));
     const QStringList tabTitles = {QStringLiteral("Rele 1"), QStringLiteral("Rele2"),
                                    QStringLiteral("Rele 3"), QStringLiteral("Rele 4")};
@@ -32,7 +63,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
         grid->setHorizontalHeaderLabels(headers);
         grid->verticalHeader()->hide();
         grid->verticalHeader()->setDefaultSectionSize(21);
-        grid->horizontalHeader()->setStretchLastSection(true);
+        grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
         grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
         grid->setSelectionBehavior(QAbstractItemView::SelectRows);
         grid->setAlternatingRowColors(true);
@@ -45,16 +76,31 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     edtLogMax->setObjectName(QStringLiteral("edtLogMax"));
     edtLogMax->setRange(0, 1000);
     edtLogMax->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    edtLogMax->setMinimumWidth(60);
+    prgLog->setObjectName(QStringLiteral("prgLog"));
+    prgLog->setRange(0, 1);
+    prgLog->setValue(0);
+    prgLog->setFormat(QString());
+    prgLog->setMinimumWidth(220);
+    lblLogProgress->setObjectName(QStringLiteral("lblLogProgress"));
 
+    auto *progress = new QHBoxLayout;
+    progress->addWidget(prgLog);
+    progress->addWidget(lblLogProgress, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(new QLabel(QStringLiteral("Máximo de leituras")));
     buttons->addWidget(edtLogMax);
     buttons->addStretch(1);
-    buttons->addWidget(btnLogGet);
-    buttons->addWidget(btnLogCancel);
-    buttons->addWidget(btnLogClear);
+    for (QPushButton *b : {btnLogGet, btnLogCancel, btnLogClear, btnLogExport})
+        buttons->addWidget(b);
     Body()->addWidget(tabLogRelay, 1);
+    Body()->addLayout(progress);
     Body()->addLayout(buttons);
+
+    connect(btnLogGet, &QPushButton::clicked, this, &TLogRelaysPage::btnLogGetClick);
+    connect(btnLogCancel, &QPushButton::clicked, this, &TLogRelaysPage::btnLogCancelClick);
+    connect(btnLogClear, &QPushButton::clicked, this, &TLogRelaysPage::btnLogClearClick);
+    connect(btnLogExport, &QPushButton::clicked, this, &TLogRelaysPage::btnLogExportClick);
 }
 
 void TLogRelaysPage::LoadSettings(const tSettings &s) {
@@ -67,11 +113,203 @@ void TLogRelaysPage::StoreSettings(tSettings &s) const {
     s.LogMaxRead = edtLogMax->value();
 }
 
+bool TLogRelaysPage::StopForClose() {
+    closing = true;
+    stsCom = 0;
+    return reading;
+}
+
+void TLogRelaysPage::btnLogGetClick() {
+    if (reading || closing)
+        return;
+    reading = true;
+    readClock.start();
+    tOndrel &dev = host.Ondrel();
+    const tAction info{
+        .progress = QStringLiteral("Lendo LOG de eventos"),
+        .collect =
+            [&] {
+                host.LogLine(QStringLiteral("Iniciado a leitura do LOG"));
+                InitGridLogs();
+                ButtonsLogState(false);
+                dev.LogLastSlot = -1;
+                // No status read may fall between the selection and the read of a slot.
+                host.SetTimerProcess(false);
+                rowsModel = dev.Model;
+            },
+        .commands = {cmdGET_LOG_INFO},
+    };
+    if (RunAction(host, info) < 0)
+        return EndRead(false);
+
+    if (dev.LogCountSlots < 1 || dev.LogLastSlot < 0) {
+        host.Report(0, QStringLiteral("    Não há informações de LOG"));
+        host.LogLine(QStringLiteral("    Quantidade de SLOTs %1 ").arg(dev.LogCountSlots));
+        host.LogLine(QStringLiteral("    Último SLOT garavado %1").arg(dev.LogLastSlot));
+        return EndRead(false);
+    }
+    host.Report(0, QStringLiteral("    Quantidade de SLOTs %1 ").arg(dev.LogCountSlots));
+    host.Report(0, QStringLiteral("    Último SLOT garavado %1").arg(dev.LogLastSlot));
+    host.LogLine(QStringLiteral("Finalizado a leitura do LOG"));
+    host.Report(clOK, QStringLiteral("Finalizado a leitura do LOG"));
+
+    btnLogCancel->setEnabled(true);
+    dev.LogSlotRead = dev.LogLastSlot;
+    stsCom = closing ? 0 : 1;
+    int n = edtLogMax->value();
+    if (n < 1) {
+        n = 20;
+        edtLogMax->setValue(20);
+    }
+    // n + 1 slots, newest first, but none twice: a ring smaller than that
+    // would list its events again as if they had happened twice.
+    const std::vector<int32_t> order = LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, n);
+    const int total = int(order.size());
+    walkClock.start();
+    const tAction select{
+        .commands = {cmdSET_LOG_READ},
+        .failed =
+            [&](int32_t r) {
+                host.LogLine(QStringLiteral("erro no envio do slot para ler [%1]").arg(r));
+            },
+    };
+    const tAction get{
+        .commands = {cmdGET_LOG_READ},
+        .silent = true,
+        .failed =
+            [&](int32_t r) {
+                host.LogLine(
+                    QStringLiteral("erro no envio do comando para ler o slot [%1]").arg(r));
+            },
+    };
+    int walked = 0;
+    while (walked < total && dev.Connected() && stsCom == 1) {
+        dev.LogSlotRead = order[size_t(walked)];
+        ShowProgress(walked, total);
+        if (RunAction(host, select) < 0)
+            break;
+        host.LogLine(QStringLiteral("lendo LOG %1").arg(dev.LogSlotRead));
+        if (RunAction(host, get) < 0)
+            break;
+        ++walked;
+        // The ring fills in order, so a slot never written means that the
+        // older ones were never written either.
+        if (!LogSlotWritten(dev.Log)) {
+            host.LogLine(QStringLiteral("    SLOT %1 vazio: fim do LOG").arg(dev.LogSlotRead));
+            break;
+        }
+        PrintLog(dev.Log);
+        QCoreApplication::processEvents();
+    }
+    stsCom = 0;
+    prgLog->setValue(walked);
+    prgLog->setFormat(QStringLiteral("%1 de %2").arg(walked).arg(total));
+    EndRead(true);
+}
+
+void TLogRelaysPage::ShowProgress(int index, int total) {
+    prgLog->setRange(0, total);
+    prgLog->setValue(index);
+    prgLog->setFormat(QStringLiteral("Lendo %1 de %2").arg(index + 1).arg(total));
+    QString left = QStringLiteral("calculando");
+    if (index > 0)
+        left = QStringLiteral("cerca de ") +
+               DurationText(walkClock.elapsed() * (total - index) / index);
+    lblLogProgress->setText(QStringLiteral("Tempo restante: ") + left);
+}
+
+void TLogRelaysPage::EndRead(bool walked) {
+    ButtonsLogState(true);
+    host.SetTimerProcess(true);
+    reading = false;
+    if (!walked) {
+        prgLog->setRange(0, 1);
+        prgLog->setValue(0);
+        prgLog->setFormat(QString());
+        lblLogProgress->clear();
+        return;
+    }
+    const QString figures = QStringLiteral("Eventos lidos: %1 em %2")
+                                .arg(Rows())
+                                .arg(DurationText(readClock.elapsed()));
+    lblLogProgress->setText(figures);
+    host.Report(0, figures);
+}
+
+void TLogRelaysPage::btnLogClearClick() {
+    RunAction(host, {
+                        .question = QStringLiteral("Esta função vai limpar o log dos eventos dos "
+                                                   "reles.\rDeseja continuar?\r"),
+                        .progress = QStringLiteral("Envio de comando para limpar o log dos reles"),
+                        .commands = {cmdSET_LOG_CLEAR},
+                        .success = QStringLiteral("Comando executado com sucesso"),
+                    });
+}
+
+QString TLogRelaysPage::ExportName(const QDateTime &now) const {
+    const QString model = rowsModel.isEmpty() ? host.Ondrel().Model : rowsModel;
+    return QStringLiteral("%1-LOG-%2.csv")
+        .arg(FileNameModel(model), now.toString(QStringLiteral("yyyyMMdd-HHmm")));
+}
+
+void TLogRelaysPage::btnLogExportClick() {
+    const QString name = host.AskSaveFile(QStringLiteral("Planilha CSV (*.csv)"),
+                                          ExportName(QDateTime::currentDateTime()));
+    if (name.isEmpty())
+        return;
+    std::vector<tLogRow> rows;
+    for (int r = 0; r < 4; ++r) {
+        const QTableWidget *grid = stgRL[size_t(r)];
+        for (int i = 0; i < grid->rowCount(); ++i) {
+            auto cell = [&](int c) {
+                return grid->item(i, c) ? grid->item(i, c)->text() : QString();
+            };
+            rows.push_back({r, cell(0), cell(1), cell(2), cell(3), cell(4), cell(5)});
+        }
+    }
+    QString why;
+    if (WriteWholeFile(name, LogCsv(rows), &why)) {
+        host.Report(clOK, QStringLiteral("LOG dos reles salvo em %1").arg(name));
+        return;
+    }
+    host.Report(clERROR, QStringLiteral("Não foi possível salvar o LOG dos reles em %1").arg(name));
+    host.Warning(QStringLiteral("Não foi possível salvar o arquivo %1.\r%2").arg(name, why));
+}
+
 void TLogRelaysPage::InitGridLogs() {
     for (QTableWidget *grid : stgRL) {
         grid->setRowCount(0);
         grid->setProperty("tag", 0);
     }
+}
+
+void TLogRelaysPage::ButtonsLogState(bool enabled) {
+    // The export too: its dialog would hold the read until it closed.
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{btnLogGet, btnLogClear, edtLogMax, btnLogExport})
+        w->setEnabled(enabled);
+}
+
+void TLogRelaysPage::PrintLog(const tSlotLog &slot) {
+    PlotLog(stgRL[size_t((slot.event >> 2) & 3)], slot);
+}
+
+void TLogRelaysPage::PlotLog(QTableWidget *grid, const tSlotLog &slot) {
+    const tLogRow row = LogRowOf(slot);
+    const int r = grid->property("tag").toInt();
+    grid->setRowCount(r + 1);
+    const QString cells[colCount] = {row.operation, row.status, row.sensor,
+                                     row.auxSensor, row.date,   row.time};
+    for (int c = 0; c < colCount; ++c)
+        grid->setItem(r, c, new QTableWidgetItem(cells[c]));
+    grid->setProperty("tag", r + 1);
+}
+
+int TLogRelaysPage::Rows() const {
+    int rows = 0;
+    for (const QTableWidget *grid : stgRL)
+        rows += grid->property("tag").toInt();
+    return rows;
 }
 
 void TLogRelaysPage::SetRelayCount(int nRelay) {

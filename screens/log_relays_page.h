@@ -3,8 +3,12 @@
 #include "page.h"
 #include "screen_host.h"
 
+#include <QElapsedTimer>
+
 #include <array>
 
+class QLabel;
+class QProgressBar;
 class QSpinBox;
 class QTableWidget;
 class QTabWidget;
@@ -18,16 +22,59 @@ class TLogRelaysPage : public TPage {
     void LoadSettings(const tSettings &s) override;
     void StoreSettings(tSettings &s) const override;
     void FollowState(const tOndrel &dev) override { SetRelayCount(dev.nRelay); }
+    bool StopForClose() override;
+
+    // Reads the controller's log into the tables, newest first, letting the
+    // window run between slots.
+    void btnLogGetClick();
+    // Ends a running read after the slot being read has been listed.
+    void btnLogCancelClick() { stsCom = 0; }
+    // Clears the controller's log after confirmation; the tables keep their rows.
+    void btnLogClearClick();
+    // Saves the rows of the four tables in one CSV file.
+    void btnLogExportClick();
 
     // Empties the four tables; each table's "tag" counts its rows.
     void InitGridLogs();
+    // Enables or disables together what must not run during a read.
+    void ButtonsLogState(bool enabled);
+    // Appends `slot` to the table of its relay.
+    void PrintLog(const tSlotLog &slot);
+    void PlotLog(QTableWidget *grid, const tSlotLog &slot);
     // Enables the tabs of relays 2..4 for the relays the model has.
     void SetRelayCount(int nRelay);
+
+    // True from the click on "Ler LOG" until the read has ended.
+    bool Reading() const { return reading; }
+    // The name the export proposes: <model>-LOG-<yyyyMMdd-HHmm>.csv.
+    QString ExportName(const QDateTime &now) const;
 
     QTabWidget *tabLogRelay;
     std::array<QTableWidget *, 4> stgRL{};
     QPushButton *btnLogGet;
     QPushButton *btnLogCancel;
     QPushButton *btnLogClear;
+    QPushButton *btnLogExport;
     QSpinBox *edtLogMax;
+    QProgressBar *prgLog;
+    QLabel *lblLogProgress;
+
+  private:
+    // Shows which slot of how many is being read and the time left.
+    void ShowProgress(int index, int total);
+    // The end of every read: buttons back, the status refresh running again
+    // while connected, and the figures of the read when slots were walked.
+    void EndRead(bool walked);
+    int Rows() const;
+
+    // 1 while a read may go on; "Cancelar" and the read's own limit set it to 0.
+    int stsCom = 0;
+    bool reading = false;
+    // The window is closing: a read stops at its next step and none starts.
+    bool closing = false;
+    // The model the rows were read from (the export's name; the session may
+    // have ended since).
+    QString rowsModel;
+    QElapsedTimer readClock;
+    QElapsedTimer walkClock;
 };

@@ -18,5 +18,8 @@ QString TNumberBox::textFromValue(double value) const {
     // shown with the digits it needs.
     const double scale = std::pow(10.0, shown);
     const bool exact = std::abs(value * scale - std::nearbyint(value * scale)) < 1e-6;
-    return locale().toString(value, 'f', exact ? shown : decimals());
+    // Whole numbers as the controller shows them: 1234, never 1.234.
+    QLocale plain = locale();
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain.toString(value, 'f', exact ? shown : decimals());
 }

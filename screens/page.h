@@ -32,6 +32,10 @@ class TPage : public QWidget {
     // The read a visit runs (on the first visit after connecting, or on
     // every visit, as the menu says).
     virtual void VisitRead() {}
+    // The window is closing: a page running a long action between events
+    // asks it to stop at its next step and returns true while it still
+    // runs, so that the window closes once it has returned.
+    virtual bool StopForClose() { return false; }
 
     // A push button named `name` with `text`.
     static QPushButton *Button(const QString &name, const QString &text, QWidget *parent = nullptr);

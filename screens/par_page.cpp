@@ -2,7 +2,6 @@
 
 #include "field_form.h"
 #include "page_action.h"
-#include "plain_numbers.h"
 #include "system_params.h"
 #include "temperature.h"
 
@@ -43,7 +42,6 @@ TParPage::TParPage(ScreenHost &host_, QWidget *parent)
     Body()->addLayout(top);
     Body()->addWidget(areas[2]);
     Body()->addStretch(1);
-    OmitGroupSeparators(this);
     // The switched boxes in one column whatever their captions, and the
     // lists of one width.
     QList<QWidget *> toggles, lists;

@@ -1,11 +1,15 @@
 #include "relay_pages.h"
 
+#include "field_form.h"
+#include "number_box.h"
 #include "page_action.h"
 #include "relay_operations.h"
 #include "relay_param_page.h"
+#include "relay_params.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 
 namespace {
@@ -46,76 +50,166 @@ constexpr tRelayPageLayout Layouts[] = {
      .tabs = "tabCold",
      .subPages = {"tabItemMain=Principal", "tabItemLimits=Limites", "tabItemTimes=Tempos",
                   "tabItemTimer=Timer"},
-     .buttons = {"btnColdRead", "btnColdWrite", "Button1"}},
+     .buttons = {"btnColdRead", "btnColdWrite"},
+     .tables = {ColdFields, ColdTimerFields}},
     {.page = "pnlDefrost",
      .caption = "lblCaptionDefrost",
      .tabs = "tabDefrost",
      .subPages = {"tabDefrostMain=Principal", "tabDefrostAdvanced=Avançado"},
-     .buttons = {"btnDefrostRead", "btnDefrostWrite", "Button3"}},
+     .buttons = {"btnDefrostRead", "btnDefrostWrite"},
+     .tables = {DefrostFields}},
     {.page = "pnlFan",
      .caption = "lblCaptionFan",
      .tabs = "tabFan",
      .subPages = {"tabFanMain=Principal", "tabFanAdvanced=Avançado"},
-     .buttons = {"btnFanRead", "btnFanWrite", "Button4"}},
+     .buttons = {"btnFanRead", "btnFanWrite"},
+     .tables = {FanFields}},
     {.page = "pnlHeat",
      .caption = "lblCaptionHeat",
      .tabs = "tabHeat",
      .subPages = {"tabHeatMain=Principal", "tabHeatTemperatures=Temperaturas"},
-     .buttons = {"btnHeaterRead", "btnHeaterWrite", "Button2"}},
+     .buttons = {"btnHeaterRead", "btnHeaterWrite"},
+     .tables = {HeatFields}},
     {.page = "pnlAux",
      .caption = "lblCaptionAux",
-     .buttons = {"btnAuxRead", "btnAuxWrite", "Button6"}},
+     .buttons = {"btnAuxRead", "btnAuxWrite"},
+     .tables = {AuxFields}},
     {.page = "pnlTimer",
      .caption = "lblCaptionTimer",
-     .buttons = {"btnTimerRead", "btnTimerWrite", "Button8"}},
+     .buttons = {"btnTimerRead", "btnTimerWrite"},
+     .tables = {TimerFields}},
 };
+
+constexpr tCommand Reads[] = {cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2, cmdGET_PAR_RELAY3,
+                              cmdGET_PAR_RELAY4};
+constexpr tCommand Writes[] = {cmdSET_PAR_RELAY1, cmdSET_PAR_RELAY2, cmdSET_PAR_RELAY3,
+                               cmdSET_PAR_RELAY4};
 } // namespace
 
 TRelayPages::TRelayPages(ScreenHost &host_, QWidget *pageParent, QObject *parent)
     : QObject(parent), host(host_) {
     for (const tRelayPageLayout &layout : Layouts) {
         auto *page = new TRelayParamPage(host, layout, pageParent);
-        if (page->ReadButton())
+        if (page->ReadButton()) {
             connect(page->ReadButton(), &QPushButton::clicked, this,
                     &TRelayPages::btnColdReadClick);
+            connect(page->WriteButton(), &QPushButton::clicked, this,
+                    &TRelayPages::btnColdWriteClick);
+        }
         pages.push_back(page);
     }
+    TFieldForm *defrost = PageFor(opDEFROST)->Form(DefrostFields());
+    dftcHours = static_cast<TNumberBox *>(defrost->Control(idxDFTC));
+    dftcMinutes = defrost->Minutes(idxDFTC);
+    for (TNumberBox *box : {dftcHours, dftcMinutes})
+        connect(box, &TNumberBox::valueChanged, this, &TRelayPages::edtDefrostMinDFTCChange);
+}
+
+int TRelayPages::Relay() const {
+    return RelaySet >= 1 && RelaySet <= 3 ? RelaySet : 0;
+}
+
+int32_t TRelayPages::Operation() const {
+    return host.Ondrel().Relay[size_t(Relay())].par[idxOP];
 }
 
 TRelayParamPage *TRelayPages::PageFor(int32_t op) const {
     const tOpPage *p = OpPage(op);
-    return p ? pages[p->page] : nullptr;
+    return p ? pages[size_t(p->page)] : nullptr;
 }
 
 TRelayParamPage *TRelayPages::Choose() {
-    const int32_t op = host.Ondrel().Relay[RelaySet & 3].par[0];
+    const int32_t op = Operation();
     const tOpPage *p = OpPage(op);
     if (!p)
         return nullptr;
-    TRelayParamPage *page = pages[p->page];
+    TRelayParamPage *page = pages[size_t(p->page)];
     page->Caption()->setText(QString::fromUtf16(p->title).arg(RelaySet + 1));
     if (page == pages[1]) {
+        // Hiding the selected tab would select its neighbour; the page
+        // falls back to "Principal" instead.
         QTabWidget *tabCold = page->Tabs();
-        tabCold->setTabVisible(TimerSubPage, op == opTIMERIF);
         if (op != opTIMERIF && tabCold->currentIndex() == TimerSubPage)
             tabCold->setCurrentIndex(0);
+        tabCold->setTabVisible(TimerSubPage, op == opTIMERIF);
     }
+    page->SetRelay(Relay());
+    page->FollowState(host.Ondrel());
     return page;
 }
 
 void TRelayPages::btnColdReadClick() {
-    static constexpr tCommand reads[] = {cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2, cmdGET_PAR_RELAY3,
-                                         cmdGET_PAR_RELAY4};
-    const tCommand read = RelaySet >= 1 && RelaySet <= 3 ? reads[RelaySet] : reads[0];
+    const int relay = Relay();
+    // Bounds in Fahrenheit need the controller's unit before the first fill;
+    // a status read brings it with its flags.
+    std::vector<tCommand> commands;
+    if (host.Ondrel().ControllerUnit < 0)
+        commands.push_back(cmdGET_STATUS);
+    commands.push_back(Reads[relay]);
+    TRelayParamPage *shown = PageFor(Operation());
+    const int32_t set = RelaySet;
     RunAction(host, {.progress = QStringLiteral("Lendo parâmetros dos reles"),
                      .popup = true,
-                     .commands = {read},
-                     .done = [this] { SetParRelays(); },
+                     .commands = commands,
+                     .done =
+                         [this, shown, set] {
+                             // Another relay's page opened during the wait
+                             // has been filled by its own opening.
+                             if (RelaySet != set)
+                                 return;
+                             // What is on screen is what "Gravar" collects:
+                             // a read that brings another operation shows
+                             // that operation's page before it is filled.
+                             TRelayParamPage *now = Choose();
+                             if (now != shown)
+                                 Q_EMIT pageChanged(shown, now);
+                             SetParRelays();
+                         },
                      .success = QStringLiteral("Leitura dos parâmetros feita com sucesso")});
 }
 
-// The parameter controls arrive with the relay parameter screens.
-void TRelayPages::SetParRelays() {}
+void TRelayPages::btnColdWriteClick() {
+    tOndrel &dev = host.Ondrel();
+    const int relay = Relay();
+    const int32_t op = Operation();
+    TRelayParamPage *page = PageFor(op);
+    // The button waits for the block (FollowState); a call in code must too.
+    if (!page || !dev.IsKnown(knownRelay(relay)))
+        return;
+    RunAction(host, {.question = QStringLiteral(
+                         "Deseja mesmo gravar os novos valores dos parâmetros no Ondrel?"),
+                     .progress = QStringLiteral("Gravando parâmetros dos reles"),
+                     .popup = true,
+                     .collect =
+                         [this, &dev, page, relay, op] {
+                             if (op == opDEFROST) {
+                                 // The rule's own change is no edit of the user's:
+                                 // an untouched DFTC goes back as it was read.
+                                 const QSignalBlocker quiet(dftcMinutes);
+                                 edtDefrostMinDFTCChange();
+                             }
+                             page->Collect(op, dev.Relay[size_t(relay)].par.data());
+                         },
+                     .commands = {Writes[relay]},
+                     .success = QStringLiteral("Gravação dos parâmetros feita com sucesso")});
+}
+
+void TRelayPages::SetParRelays() {
+    const tOndrel &dev = host.Ondrel();
+    const int relay = Relay();
+    const int32_t op = Operation();
+    TRelayParamPage *page = PageFor(op);
+    if (!page)
+        return;
+    page->SetRelay(relay);
+    page->Fill(op, dev.Relay[size_t(relay)].par.data(), dev);
+    page->FollowState(dev);
+}
+
+void TRelayPages::edtDefrostMinDFTCChange() {
+    if (dftcHours->value() > 23)
+        dftcMinutes->setValue(0);
+}
 
 void TRelayPages::SelectFirstTabs() {
     for (TRelayParamPage *page : pages)

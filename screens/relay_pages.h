@@ -7,6 +7,7 @@
 #include <vector>
 
 class QWidget;
+class TNumberBox;
 class TRelayParamPage;
 
 // The relay parameter pages, and RelaySet, the relay whose page is open.
@@ -21,19 +22,36 @@ class TRelayPages : public QObject {
     // The page of an operation code; nullptr for codes without one.
     TRelayParamPage *PageFor(int32_t op) const;
 
-    // Prepares the page of relay RelaySet's operation (its title, and the
-    // "Timer" sub-page only for the conditional timer) and returns it.
+    // Prepares the page of relay RelaySet's operation (its title, the
+    // "Timer" sub-page only for the conditional timer, its buttons) and
+    // returns it.
     TRelayParamPage *Choose();
 
+    // The one read and the one write action of every relay page.
     void btnColdReadClick();
-    // Fills the open page from relay RelaySet's block, without traffic.
+    void btnColdWriteClick();
+    // Fills the page of relay RelaySet's operation from its block, without
+    // traffic.
     void SetParRelays();
+    // The DFTC rule: at more than 23 hours the minutes become 0.
+    void edtDefrostMinDFTCChange();
     // The first sub-page of each page with sub-pages.
     void SelectFirstTabs();
 
     int32_t RelaySet = 0;
 
+  Q_SIGNALS:
+    // A read brought another operation than the one whose page was shown:
+    // `to` (nullptr: none) now shows the relay instead of `from`.
+    void pageChanged(QWidget *from, QWidget *to);
+
   private:
+    // The relay RelaySet stands for: 1..3 as they are, any other value 0.
+    int Relay() const;
+    int32_t Operation() const;
+
     ScreenHost &host;
     std::vector<TRelayParamPage *> pages;
+    TNumberBox *dftcHours = nullptr;
+    TNumberBox *dftcMinutes = nullptr;
 };

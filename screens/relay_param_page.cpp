@@ -1,5 +1,9 @@
 #include "relay_param_page.h"
 
+#include "field_form.h"
+#include "relay_params.h"
+#include "u_ondrel.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -34,16 +38,46 @@ TRelayParamPage::TRelayParamPage(ScreenHost &host, const tRelayPageLayout &layou
         Body()->addWidget(area, 1);
         subPages << area;
     }
+    for (auto table : layout.tables)
+        if (table)
+            forms.emplace_back(table(), new TFieldForm(table(), subPages, this));
     if (layout.buttons[0]) {
         read = Button(QString::fromUtf8(layout.buttons[0]), QStringLiteral("Ler"), this);
         write = Button(QString::fromUtf8(layout.buttons[1]), QStringLiteral("Gravar"), this);
-        defaults = Button(QString::fromUtf8(layout.buttons[2]),
-                          QStringLiteral("Aplicar Valores Padrões"), this);
         auto *row = new QHBoxLayout;
         row->addWidget(read);
         row->addWidget(write);
         row->addStretch(1);
-        row->addWidget(defaults);
         Body()->addLayout(row);
     }
+}
+
+TFieldForm *TRelayParamPage::Form(tFieldTable table) const {
+    for (const auto &[t, form] : forms)
+        if (t.data() == table.data())
+            return form;
+    return nullptr;
+}
+
+void TRelayParamPage::Fill(int32_t op, const int32_t *block, const tOndrel &dev) {
+    for (tFieldTable table : RelayFieldTables(op))
+        if (TFieldForm *form = Form(table))
+            form->Fill(block, dev);
+}
+
+void TRelayParamPage::Collect(int32_t op, int32_t *block) const {
+    for (tFieldTable table : RelayFieldTables(op))
+        if (TFieldForm *form = Form(table))
+            form->Collect(block);
+}
+
+void TRelayParamPage::FollowState(const tOndrel &dev) {
+    if (!read)
+        return;
+    read->setEnabled(dev.Connected());
+    const bool known = dev.IsKnown(knownRelay(shownRelay));
+    write->setEnabled(dev.Connected() && known);
+    write->setToolTip(known ? QString()
+                            : QStringLiteral("Disponível depois que os parâmetros deste rele forem "
+                                             "lidos do Ondrel (Ler) ou carregados de um arquivo."));
 }

@@ -4,7 +4,6 @@
 #include "field_form.h"
 #include "locale_text.h"
 #include "page_action.h"
-#include "plain_numbers.h"
 #include "system_params.h"
 
 #include <QCheckBox>
@@ -139,7 +138,6 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
     groups->addWidget(calGroup, 2);
     Body()->addLayout(groups);
     Body()->addStretch(1);
-    OmitGroupSeparators(this);
 
     connect(btnReadRTCOS, &QPushButton::clicked, this, &TRtcPage::btnReadRTCOSClick);
     connect(btnRTCLer, &QPushButton::clicked, this, &TRtcPage::btnRTCLerClick);

@@ -22,7 +22,7 @@ TSetPointRow::TSetPointRow(const QString &name, QGridLayout *grid, int row, QWid
         auto *box = new TNumberBox(1, parent);
         box->setObjectName(QStringLiteral("edt%1%2").arg(name, QLatin1String(timeNames[i])));
         box->setRange(0, i % 2 == 0 ? 23 : 59);
-        box->setMaximumWidth(44);
+        box->setFixedWidth(50);
         times[i] = box;
     }
     // hh : mm under each time heading.
@@ -32,6 +32,8 @@ TSetPointRow::TSetPointRow(const QString &name, QGridLayout *grid, int row, QWid
         cell->addWidget(times[size_t(2 * t)]);
         cell->addWidget(new QLabel(QStringLiteral(":"), parent));
         cell->addWidget(times[size_t(2 * t + 1)]);
+        // Hours and minutes stay together under a heading wider than both.
+        cell->addStretch(1);
         grid->addLayout(cell, row, 1 + t);
     }
     for (size_t d = 0; d < days.size(); ++d) {
@@ -49,6 +51,9 @@ void TSetPointRow::AddHeadings(QGridLayout *grid, int row, QWidget *parent) {
     for (int d = 0; d < 7; ++d)
         grid->addWidget(new QLabel(QString::fromUtf8(dayHeadings[d]), parent), row, 3 + d,
                         Qt::AlignCenter);
+    // Room the rows do not need goes after the last day.
+    grid->setColumnStretch(10, 1);
+    grid->setHorizontalSpacing(14);
 }
 
 QList<QWidget *> TSetPointRow::Controls() const {

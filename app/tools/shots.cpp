@@ -1,5 +1,6 @@
 // Screenshots of the main window connected to a simulated controller, in
 // each style, with the message window: `tarvik_shots <folder>`.
+#include "log_relays_page.h"
 #include "main_window.h"
 #include "ondrel_sim.h"
 #include "show_window.h"
@@ -9,8 +10,12 @@
 #include <QDir>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -32,6 +37,40 @@ QImage Compose(TfrmMain &w, bool withMessage) {
     }
     return shot;
 }
+// A relay page as the shots show it: the block relay 1 holds, the page's
+// name in the file names and how many sub-pages it has.
+struct tRelayShot {
+    const char *name;
+    int32_t block[20];
+    int subPages;
+};
+constexpr int32_t workdays = 190 | 450 << 8 | 495 << 20;
+constexpr int32_t weekend = 0xC1 | 1200 << 8 | 1320 << 20;
+constexpr tRelayShot relayShots[] = {
+    {"cooling", {1, 50, -100, 150, -500, 1100, 20, 0, 2, 0, 3, 0, 0, 0, 1, 0}, 3},
+    {"heating", {2, 450, 300, 600, -500, 1100, 20, 0, 1, 1, 5, 1, 1, 0, 0, 30}, 3},
+    {"conditional-timer",
+     {8, 50, -100, 150, -500, 1100, 20, 0, 2, 0, 3, 0, 0, 0, 1, 0, workdays, weekend},
+     4},
+    {"cooling-marked", {1, 50, -100, 150, -500, 1100, 0, 0, 7, 0, 3, 2, 5, 0, 1, 0}, 3},
+    {"defrost", {3, 100, 0, 300, 0, 0, 0, 0, 1, 0, 1470, 0, 1, 30, 30, 5}, 2},
+    {"fan", {4, -50, -500, 500, 0, 0, 0, 100, 1, 1, 5, 0, 1, 1, 0, 0}, 2},
+    {"heat-exchanger", {5, 450, 50, 20, 100, 800, 20, 100, 0, 0, 0, 0, 0, 1}, 2},
+    {"auxiliary", {6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}, 1},
+    {"timer", {7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, workdays, weekend, 0x80}, 1},
+    {"none", {0}, 1},
+};
+
+// Relay 1's block in the controller, as the line would write it.
+void StoreRelay1(sim::Controller &c, const int32_t *block) {
+    for (int i = 0; i < 16; ++i)
+        c.setReg(0x0400 + i, uint16_t(block[i]));
+    for (int k = 0; k < 4; ++k) {
+        const auto word = uint32_t(block[16 + k]);
+        c.setReg(0x0410 + 2 * k, uint16_t(word));
+        c.setReg(0x0411 + 2 * k, uint16_t(word >> 16));
+    }
+}
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -39,7 +78,9 @@ int main(int argc, char *argv[]) {
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots");
     QDir().mkpath(out);
 
-    sim::Controller controller;
+    sim::Options simOptions;
+    simOptions.preloadEvents = 40; // rows for the log page's tables
+    sim::Controller controller(simOptions);
     if (!controller.start()) {
         std::fprintf(stderr, "no simulated controller\n");
         return 1;
@@ -86,6 +127,50 @@ int main(int argc, char *argv[]) {
             (w.*click)();
             save(style, what, false);
         }
+    }
+    // Every relay page with each of its sub-pages: relay 1 takes each
+    // block in turn, and the page's "Ler" brings it (and its page).
+    w.btnMenuRelayClick(0);
+    w.frmShow()->hide();
+    for (const tRelayShot &shot : relayShots) {
+        StoreRelay1(controller, shot.block);
+        for (QPushButton *button : w.CurrentPage()->findChildren<QPushButton *>())
+            if (button->text() == QLatin1String("Ler"))
+                button->click();
+        w.frmShow()->hide();
+        auto *tabs = w.CurrentPage()->findChild<QTabWidget *>();
+        for (int style = 0; style < 3; ++style) {
+            styles->setCurrentIndex(style);
+            for (int sub = 0; sub < shot.subPages; ++sub) {
+                if (tabs)
+                    tabs->setCurrentIndex(sub);
+                save(style, qPrintable(QStringLiteral("relay-%1-%2").arg(shot.name).arg(sub)),
+                     false);
+            }
+        }
+        if (tabs)
+            tabs->setCurrentIndex(0);
+    }
+    // The relay event log: a read caught half-way, then the tables filled.
+    auto *logPage = w.findChild<TLogRelaysPage *>();
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        w.btnMenuLogClick();
+        logPage->edtLogMax->setValue(39);
+        QTimer halfway;
+        halfway.setInterval(0);
+        QObject::connect(&halfway, &QTimer::timeout, &w, [&] {
+            if (logPage->stgRL[0]->rowCount() < 5)
+                return;
+            halfway.stop();
+            save(style, "log-reading", false);
+        });
+        halfway.start();
+        logPage->btnLogGet->click();
+        save(style, "log-filled", false);
+        logPage->tabLogRelay->setCurrentIndex(1);
+        save(style, "log-filled-rele2", false);
+        logPage->tabLogRelay->setCurrentIndex(0);
     }
     std::printf("screenshots in %s\n", qPrintable(out));
     return 0;

@@ -2,6 +2,7 @@
 // exactly as a user opens a real one.
 #include "device_fields.h"
 #include "ondrel_sim.h"
+#include "temperature.h"
 #include "u_ondrel.h"
 
 #include <QDir>
@@ -66,6 +67,7 @@ class TestCommands : public QObject {
     void failedCommandsChangeNoField();
     void knownFollowsTheSession_data();
     void knownFollowsTheSession();
+    void unitFollowsTheController();
 
   private:
     void setRegs(int start, const QString &hex);
@@ -457,6 +459,33 @@ void TestCommands::knownFollowsTheSession() {
     QCOMPARE(d.Known, knownOPS | known);
     d.CloseConnection();
     QCOMPARE(d.Known, 0u);
+    QCOMPARE(d.OpenConnection(QString::fromStdString(sim->portName()), slaveId), 1);
+}
+
+// Fixed bounds follow the controller's unit as last learned in this
+// connection, from a status read or the system block; before that,
+// System[6] as it stands.
+void TestCommands::unitFollowsTheController() {
+    tOndrel &d = *dev;
+    QCOMPARE(d.OpenConnection(QString::fromStdString(sim->portName()), slaveId), 1);
+    d.System.fill(0);
+    d.System[6] = 1;
+    QCOMPARE(d.TempUnit(), tempFAHRENHEIT);
+    QVERIFY(d.SendCommand(cmdGET_STATUS) > 0);
+    QCOMPARE(d.TempUnit(), tempCELSIUS);
+    QCOMPARE(convCelcius2Ondrel(d, 110), 110.0);
+    QVERIFY(d.SendCommand(cmdSET_PAR_SYSTEM) > 0);
+    QCOMPARE(d.TempUnit(), tempFAHRENHEIT);
+    QCOMPARE(convCelcius2Ondrel(d, 110), 230.0);
+    sim->setFahrenheit(false); // changed on the controller itself
+    QVERIFY(d.SendCommand(cmdGET_STATUS) > 0);
+    QCOMPARE(d.TempUnit(), tempCELSIUS);
+    sim->setFahrenheit(true);
+    QVERIFY(d.SendCommand(cmdGET_PAR_SYSTEM) > 0);
+    QCOMPARE(d.TempUnit(), tempFAHRENHEIT);
+    d.CloseConnection();
+    QCOMPARE(d.ControllerUnit, -1);
+    sim->setFahrenheit(false);
     QCOMPARE(d.OpenConnection(QString::fromStdString(sim->portName()), slaveId), 1);
 }
 

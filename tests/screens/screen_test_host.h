@@ -55,7 +55,9 @@ class TestHost : public ScreenHost {
         reports.append(text);
         events.append(QStringLiteral("report ") + text);
     }
-    void LogLine(const QString &) override {}
+    // Lines for the application event log file.
+    QStringList logLines;
+    void LogLine(const QString &text) override { logLines.append(text); }
     void Msg(const QString &text) override {
         ++popups;
         events.append(QStringLiteral("popup ") + text);
@@ -74,7 +76,13 @@ class TestHost : public ScreenHost {
         return answer;
     }
     QString AskOpenFile(const QString &, const QString &) override { return {}; }
-    QString AskSaveFile(const QString &, const QString &) override { return {}; }
+    // The save dialog: what it proposed, and the name it answers (empty: cancelled).
+    QStringList saveProposals;
+    QString saveAnswer;
+    QString AskSaveFile(const QString &filter, const QString &proposedName) override {
+        saveProposals.append(filter + u' ' + proposedName);
+        return saveAnswer;
+    }
 
     // The window's actions, done for real on the driver: the connect button
     // disconnects an open session or opens the simulator again.
@@ -105,5 +113,6 @@ class TestHost : public ScreenHost {
         questions.clear();
         errors.clear();
         events.clear();
+        logLines.clear();
     }
 };
