@@ -328,6 +328,9 @@ int tRun::log(int id) {
             outcome = fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
             break;
         }
+        // The ring fills in order: a slot never written has nothing older behind it.
+        if (!LogSlotWritten(dev.Log))
+            break;
         entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
         if (args.format == tFormat::Csv)
             writeOut(CsvLine(LogCsvFieldsOf(id, entries.back())));

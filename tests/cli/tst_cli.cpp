@@ -320,6 +320,7 @@ void TestCli::logNewestFirst_data() {
     QTest::addColumn<QList<int>>("minutes"); // of the events listed, in order
     QTest::newRow("at most max") << 100 << 5 << "3" << QList<int>{4, 3, 2};
     QTest::newRow("never a slot twice") << 3 << 5 << "5" << QList<int>{4, 3, 2};
+    QTest::newRow("up to the first slot never written") << 100 << 2 << "5" << QList<int>{1, 0};
 }
 
 void TestCli::logNewestFirst() {
