@@ -19,6 +19,26 @@ constexpr tModelRow modelTable[] = {
     {"qx4r", 4, true}, {"qx3r", 3, true}, {"qx2r", 2, true}, {"qx2n", 2, false}, {"qx1r", 1, true},
 };
 
+// What the user is told when the port does not open; %1 is the port, %2 the
+// system's own words.
+struct tPortErrorRow {
+    tOpenFailure failure;
+    tPortError error;
+    const char *text;
+};
+
+constexpr tPortErrorRow portErrorTable[] = {
+    {tOpenFailure::NoDevice, tPortError::NoSuchPort, "A porta %1 não existe."},
+    {tOpenFailure::InUse, tPortError::InUse, "A porta %1 está em uso por outro programa."},
+#ifdef Q_OS_LINUX
+    {tOpenFailure::NoPermission, tPortError::NoPermission,
+     "Sem permissão para abrir a porta %1: adicione o usuário ao grupo dialout e entre novamente."},
+#else
+    {tOpenFailure::NoPermission, tPortError::NoPermission, "Sem permissão para abrir a porta %1."},
+#endif
+    {tOpenFailure::Other, tPortError::Other, "Não foi possível abrir a porta %1: %2"},
+};
+
 // Speed codes 1 to 7; any other code runs at the fastest speed.
 constexpr int32_t baudTable[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
@@ -115,9 +135,24 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
+        FPortError = tPortError::Other;
+        const char *text = portErrorTable[std::size(portErrorTable) - 1].text;
+        for (const tPortErrorRow &row : portErrorTable) {
+            if (row.failure == FUart->OpenFailure()) {
+                FPortError = row.error;
+                text = row.text;
+                break;
+            }
+        }
+        const QString sentence = QString::fromUtf8(text);
+        FPortErrorText = FPortError == tPortError::Other
+                             ? sentence.arg(FUart->port, FUart->OpenFailureText())
+                             : sentence.arg(FUart->port);
         ErrorCom = errMODBUS_OPEN_UART;
         return errMODBUS_OPEN_UART;
     }
+    FPortError = tPortError::None;
+    FPortErrorText.clear();
     const int32_t result = SendCommand(cmdGET_INFO);
     if (result <= 0) {
         FConnected = false;

@@ -131,6 +131,16 @@ enum class tConfigError {
     Unwritable, // cannot be created, written or put in place
 };
 
+// Why OpenConnection could not open the port (its result errMODBUS_OPEN_UART),
+// from what the system reported.
+enum class tPortError {
+    None,         // the port opened, or no OpenConnection yet
+    NoSuchPort,   // no port of that name: adapter unplugged, name mistyped
+    InUse,        // another program holds the port
+    NoPermission, // the user may not open it
+    Other,        // anything else; PortErrorText carries the system's words
+};
+
 // The driver of one controller: owns the port and the Modbus master, keeps
 // the session and the application's copy of the controller's state.
 class tOndrel {
@@ -169,6 +179,10 @@ class tOndrel {
     // the same order (empty when nothing). One enumeration serves both.
     int32_t GetPorts(QStringList &PortsList, QStringList *Descriptions = nullptr);
     int32_t OpenConnection(const QString &PortCOM, int32_t id);
+    // Why the last OpenConnection could not open its port, and a sentence for
+    // the user naming the port and what to do; None and empty once a port opened.
+    tPortError PortError() const { return FPortError; }
+    QString PortErrorText() const { return FPortErrorText; }
     void CloseConnection();
     int32_t SendCommand(tCommand cmd);
     // The session's port has failed under it (adapter unplugged): every
@@ -246,4 +260,6 @@ class tOndrel {
     std::unique_ptr<tModBus> FModBus;
     int32_t Fid = 0;
     QString FPort;
+    tPortError FPortError = tPortError::None;
+    QString FPortErrorText;
 };

@@ -1,12 +1,17 @@
 #include "u_uart.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QtGlobal>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +21,42 @@ constexpr int bufferSize = 8192;
 // frame's own wire time at the current speed, plus a second of slack.
 int writeLimitMs(int32_t bytes, int32_t baud) {
     return 1000 + int(int64_t(bytes) * 10 * 1000 * 2 / qMax(baud, 1));
+}
+
+// The device behind a port name, as QSerialPort finds it: a bare name such
+// as "ttyUSB0" lives under /dev.
+QString systemLocation(const QString &name) {
+    return name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))
+               ? name
+               : QStringLiteral("/dev/") + name;
+}
+
+// `error` and `savedErrno` are what the failed open left. QSerialPort calls a
+// device another program has locked or holds exclusively a permission error,
+// just as one the user may not open; only the device's own access rights tell
+// them apart. Past the lock file, errno is the device open's own.
+tOpenFailure classify(QSerialPort::SerialPortError error, int savedErrno, const QString &location) {
+    if (error == QSerialPort::DeviceNotFoundError)
+        return tOpenFailure::NoDevice;
+    if (error != QSerialPort::PermissionError) {
+        if (savedErrno == ENOENT || savedErrno == ENODEV || savedErrno == ENXIO)
+            return tOpenFailure::NoDevice;
+        return savedErrno == EBUSY ? tOpenFailure::InUse : tOpenFailure::Other;
+    }
+    if (::faccessat(AT_FDCWD, QFile::encodeName(location).constData(), R_OK | W_OK, AT_EACCESS) ==
+        0)
+        return tOpenFailure::InUse;
+    switch (errno) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return tOpenFailure::NoPermission;
+    case ENOENT:
+    case ENOTDIR:
+        return tOpenFailure::NoDevice;
+    default:
+        return tOpenFailure::InUse;
+    }
 }
 
 } // namespace
@@ -49,8 +90,15 @@ bool tUART::Open(const QString &name) {
         Close();
     failed = false;
     com->setPortName(port);
-    if (!com->open(QIODevice::ReadWrite))
+    errno = 0;
+    if (!com->open(QIODevice::ReadWrite)) {
+        const int savedErrno = errno;
+        openFailure = classify(com->error(), savedErrno, systemLocation(port));
+        openFailureText = com->errorString();
         return false;
+    }
+    openFailure = tOpenFailure::None;
+    openFailureText.clear();
     rxbuf.resize(bufferSize);
     txbuf.resize(bufferSize);
     rxcnt = rxpos = txpos = 0;

@@ -9,6 +9,15 @@
 
 class QSerialPort;
 
+// Why the last Open failed, from what the system reported.
+enum class tOpenFailure {
+    None,         // the last Open succeeded (or none was tried)
+    NoDevice,     // no device of that name
+    InUse,        // another program holds it
+    NoPermission, // the user may not read and write it
+    Other,        // anything else: see OpenFailureText
+};
+
 // One serial device as a byte stream: fixed line settings (8N1, DTR and RTS
 // held inactive), a byte read that waits a short while, block writes.
 // Used from one thread only.
@@ -21,6 +30,9 @@ class tUART {
 
     void SetBaud(int32_t rate);
     bool Open(const QString &name);
+    tOpenFailure OpenFailure() const { return openFailure; }
+    // The system's own words for the last failed Open; empty after a good one.
+    QString OpenFailureText() const { return openFailureText; }
     void Close();
     // Open and usable: false once the device has failed under the port.
     bool Active() const;
@@ -55,6 +67,8 @@ class tUART {
     int32_t txpos = 0;
     std::unique_ptr<QSerialPort> com;
     int64_t deviceReads = 0;
+    tOpenFailure openFailure = tOpenFailure::None;
+    QString openFailureText;
     // The device reported an error it does not recover from (adapter
     // unplugged, pty hung up); reads and writes fail until the next Open.
     bool failed = false;

@@ -85,6 +85,14 @@ std::pair<QString, qint64> parse(const QString &assignment) {
     return {parts[0], v};
 }
 
+qint64 valueOf(tOndrel &dev, const Field &f) {
+    return std::visit([](auto *p) { return qint64(*p); }, f.at(dev));
+}
+
+void assign(tOndrel &dev, const Field &f, qint64 value) {
+    std::visit([value](auto *p) { *p = std::remove_reference_t<decltype(*p)>(value); }, f.at(dev));
+}
+
 } // namespace
 
 QStringList names() {
@@ -95,12 +103,11 @@ QStringList names() {
 }
 
 qint64 get(tOndrel &dev, const QString &name) {
-    return std::visit([](auto *p) { return qint64(*p); }, find(name).at(dev));
+    return valueOf(dev, find(name));
 }
 
 void set(tOndrel &dev, const QString &name, qint64 value) {
-    std::visit([value](auto *p) { *p = std::remove_reference_t<decltype(*p)>(value); },
-               find(name).at(dev));
+    assign(dev, find(name), value);
 }
 
 void apply(tOndrel &dev, const QString &assignments) {
@@ -132,17 +139,25 @@ void scramble(tOndrel &dev) {
     qint64 v = 30011;
     for (const Field &f : all()) {
         if (f.name != "Busy") // a busy driver refuses every command
-            set(dev, f.name, v);
+            assign(dev, f, v);
         v += 7919;
     }
     dev.Model = "zz9z";
     dev.Fimware = "8.8";
 }
 
+QList<qint64> values(tOndrel &dev) {
+    QList<qint64> v;
+    v.reserve(all().size());
+    for (const Field &f : all())
+        v << valueOf(dev, f);
+    return v;
+}
+
 QStringList snapshot(tOndrel &dev) {
     QStringList s{"Model=" + dev.Model, "Fimware=" + dev.Fimware};
     for (const Field &f : all())
-        s << QString("%1=%2").arg(f.name).arg(get(dev, f.name));
+        s << QString("%1=%2").arg(f.name).arg(valueOf(dev, f));
     return s;
 }
 

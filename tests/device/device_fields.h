@@ -25,6 +25,10 @@ QStringList mismatches(tOndrel &dev, const QString &assignments);
 // test table puts into the controller, and a model and firmware text.
 void scramble(tOndrel &dev);
 
+// The values of the fields names() lists, in that order: a snapshot without
+// text, for loops that take many (the fuzzer).
+QList<qint64> values(tOndrel &dev);
+
 // All fields with their values, Model and Fimware included; ErrorCom left out.
 QStringList snapshot(tOndrel &dev);
 // The lines of `after` that differ from `before`.

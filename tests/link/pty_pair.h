@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -57,4 +59,41 @@ class tPtyPair {
   private:
     int master = -1;
     QString slave;
+};
+
+// While it lives, the process may not open the device `name`, as a user left
+// out of the device's group: the device's mode is cleared and, for root (whom
+// modes do not stop), the effective user becomes "nobody". The simulator's
+// thread keeps the pty it already holds.
+class tLockedOut {
+  public:
+    explicit tLockedOut(const QString &name) : path(name.toLocal8Bit()) {
+        struct stat st {};
+        if (::stat(path.constData(), &st) != 0 || ::chmod(path.constData(), 0) != 0)
+            return;
+        mode = st.st_mode & 07777;
+        if (::geteuid() == 0) {
+            const passwd *nobody = ::getpwnam("nobody");
+            if (::seteuid(nobody ? nobody->pw_uid : 65534) != 0)
+                return;
+            dropped = true;
+        }
+        ok = true;
+    }
+    ~tLockedOut() {
+        if (dropped && ::seteuid(0) != 0)
+            std::abort();
+        if (mode != mode_t(-1))
+            ::chmod(path.constData(), mode);
+    }
+    tLockedOut(const tLockedOut &) = delete;
+    tLockedOut &operator=(const tLockedOut &) = delete;
+
+    bool valid() const { return ok; }
+
+  private:
+    QByteArray path;
+    mode_t mode = mode_t(-1);
+    bool dropped = false;
+    bool ok = false;
 };

@@ -3,6 +3,7 @@
 // and chunked answers, both trace files, trace failures and a vanishing port.
 #include "hex_frame.h"
 #include "ondrel_sim.h"
+#include "pty_pair.h"
 #include "u_ondrel.h"
 #include "u_uart.h"
 
@@ -22,6 +23,7 @@
 
 Q_DECLARE_METATYPE(sim::Fault)
 Q_DECLARE_METATYPE(tCommand)
+Q_DECLARE_METATYPE(tPortError)
 
 namespace {
 
@@ -168,34 +170,55 @@ class tst_Session : public QObject {
         QVERIFY(!d.Busy);
     }
 
+    // A port that does not open gives -14 and says why, naming the port; a
+    // port that opens forgets the last reason, whatever the controller does.
     void openFailures_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("code");
-        QTest::newRow("no such port") << "missing" << -14;
-        QTest::newRow("port taken") << "taken" << -14;
-        QTest::newRow("controller silent") << "silent" << -6;
-        QTest::newRow("controller refuses") << "refuses" << -2;
+        QTest::addColumn<tPortError>("reason");
+        QTest::addColumn<QString>("sentence"); // %1: the port
+        QTest::newRow("no such port")
+            << "missing" << -14 << tPortError::NoSuchPort << "A porta %1 não existe.";
+        QTest::newRow("port taken")
+            << "taken" << -14 << tPortError::InUse << "A porta %1 está em uso por outro programa.";
+        QTest::newRow("no permission")
+            << "locked out" << -14 << tPortError::NoPermission
+            << "Sem permissão para abrir a porta %1: adicione o usuário ao grupo dialout e "
+               "entre novamente.";
+        QTest::newRow("controller silent") << "silent" << -6 << tPortError::None << "";
+        QTest::newRow("controller refuses") << "refuses" << -2 << tPortError::None << "";
     }
     void openFailures() {
         QFETCH(QString, how);
         QFETCH(int, code);
+        QFETCH(tPortError, reason);
+        QFETCH(QString, sentence);
         QVERIFY(connectTo());
+        // A reason left from an earlier attempt, which the next one replaces.
+        QCOMPARE(dev->OpenConnection(QStringLiteral("/dev/gone"), 201), -14);
+        QCOMPARE(dev->PortError(), tPortError::NoSuchPort);
         tUART other;
+        std::unique_ptr<tLockedOut> lockedOut;
         QString port = simPort();
         if (how == QLatin1String("missing"))
             port = QStringLiteral("/dev/no-such-port");
-        if (how == QLatin1String("taken")) {
-            dev->CloseConnection();
+        if (how == QLatin1String("taken"))
             QVERIFY(other.Open(port));
+        if (how == QLatin1String("locked out")) {
+            lockedOut = std::make_unique<tLockedOut>(port);
+            QVERIFY(lockedOut->valid());
         }
         if (how == QLatin1String("silent"))
             sim->setFault(sim::Fault::Silence);
         if (how == QLatin1String("refuses"))
             sim->setFault(sim::Fault::Exception, 2);
         QCOMPARE(dev->OpenConnection(port, 201), code);
+        lockedOut.reset();
         QVERIFY(!dev->Connected());
         QCOMPARE(dev->ErrorCom, code);
         QVERIFY(!dev->Busy);
+        QCOMPARE(dev->PortError(), reason);
+        QCOMPARE(dev->PortErrorText(), sentence.isEmpty() ? sentence : sentence.arg(port));
     }
 
     // Every spoiled answer gives its code, changes no field, and the next

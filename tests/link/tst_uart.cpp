@@ -3,6 +3,7 @@
 #include "pty_pair.h"
 #include "u_uart.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <memory>
@@ -23,6 +24,8 @@ termios settingsOf(const QString &name) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(tOpenFailure)
 
 class tst_Uart : public QObject {
     Q_OBJECT
@@ -60,6 +63,48 @@ class tst_Uart : public QObject {
         QVERIFY(!second.Active());
         port->Close();
         QVERIFY(second.Open(pty->name()));
+    }
+
+    // Why an Open failed, as the system tells it; a good Open forgets it.
+    void openFailureReasons_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<tOpenFailure>("reason");
+        QTest::newRow("no such device") << "missing" << tOpenFailure::NoDevice;
+        QTest::newRow("bare name of no device") << "bare" << tOpenFailure::NoDevice;
+        QTest::newRow("held by another opener") << "taken" << tOpenFailure::InUse;
+        QTest::newRow("no permission") << "locked out" << tOpenFailure::NoPermission;
+        QTest::newRow("not a terminal") << "plain file" << tOpenFailure::Other;
+    }
+    void openFailureReasons() {
+        QFETCH(QString, how);
+        QFETCH(tOpenFailure, reason);
+        QString name = pty->name();
+        QTemporaryFile plain;
+        if (how == QLatin1String("missing"))
+            name = QStringLiteral("/dev/no-such-port");
+        if (how == QLatin1String("bare"))
+            name = QStringLiteral("no-such-port");
+        if (how == QLatin1String("plain file")) {
+            QVERIFY(plain.open());
+            name = plain.fileName();
+        }
+        std::unique_ptr<tLockedOut> lockedOut;
+        if (how == QLatin1String("locked out")) {
+            port->Close();
+            lockedOut = std::make_unique<tLockedOut>(name);
+            QVERIFY(lockedOut->valid());
+        }
+        tUART second;
+        QVERIFY(!second.Open(name));
+        lockedOut.reset();
+        QCOMPARE(second.OpenFailure(), reason);
+        QVERIFY(!second.OpenFailureText().isEmpty());
+        QVERIFY(!second.Active());
+
+        port->Close();
+        QVERIFY(second.Open(pty->name()));
+        QCOMPARE(second.OpenFailure(), tOpenFailure::None);
+        QVERIFY(second.OpenFailureText().isEmpty());
     }
 
     void lineSettings() {
