@@ -173,7 +173,7 @@ int tRun::connect(int id) {
         portGone = true;
         // During --intervalo a port lost later is reported where it is retried.
         if (!args.interval || !portOpened)
-            message(QStringLiteral("porta %1 não pôde ser aberta (erro %2)").arg(port).arg(r));
+            message(QStringLiteral("%1 (erro %2)").arg(dev.PortErrorText()).arg(r));
         return exitDEVICE;
     }
     portOpened = true;

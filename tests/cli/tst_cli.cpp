@@ -176,7 +176,7 @@ void TestCli::invocations_data() {
                                             "TARVIK_PORTS"};
     QTest::newRow("port that does not exist")
         << QStringList{"-p", "/dev/tarvik-none", "status"} << true << 1 << QStringList{}
-        << QStringList{"porta /dev/tarvik-none não pôde ser aberta \\(erro -14\\)"};
+        << QStringList{"A porta /dev/tarvik-none não existe\\. \\(erro -14\\)"};
     QTest::newRow("help") << QStringList{"--help"} << false << 0
                           << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"}
                           << QStringList{};
