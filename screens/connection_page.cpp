@@ -171,6 +171,10 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
         w->setEnabled(!on);
+    if (on)
+        portPoll->stop();
+    else if (!portPoll->isActive())
+        portPoll->start();
 }
 
 void TConnectionPage::AppendLog(const QString &text) {
@@ -278,12 +282,20 @@ void TConnectionPage::Connect() {
 
     const int32_t result = dev.OpenConnection(port, id);
     if (result < 0) {
-        host.Warning(QStringLiteral(
-            "Não foi possível fazer conexão com o Ondrel, por favor cheque os seguintes "
-            "itens:\r1 - Se o Ondrel está ligado\r2 - Se há porta de comunicação COM\r3 - Se o "
-            "cabo está conectado entre o computador ao Ondrel\r4 - Se a porta de comunicação "
-            "esteja sendo usado por outro software"));
+        // A port that would not open says why, ahead of the general advice.
+        const QString why = dev.PortError() != tPortError::None ? dev.PortErrorText() : QString();
+        host.Warning(
+            (why.isEmpty() ? QString() : why + QStringLiteral("\r\r")) +
+            QStringLiteral("Não foi possível fazer conexão com o Ondrel, por favor cheque os "
+                           "seguintes itens:\r1 - Se o Ondrel está ligado\r2 - Se há porta de "
+                           "comunicação COM\r3 - Se o cabo está conectado entre o computador ao "
+                           "Ondrel\r4 - Se a porta de comunicação esteja sendo usado por outro "
+                           "software"));
         btnCnt->setText(QStringLiteral("Conectar"));
+        if (!why.isEmpty()) {
+            host.Report(clERROR, why);
+            host.LogLine(QStringLiteral("  ") + why);
+        }
         const QString failed = QStringLiteral("Erro [%1] de conexão ao Ondrel").arg(dev.ErrorCom);
         host.Report(clERROR, failed);
         host.LogLine(QStringLiteral("  Não estabelecido a comunicação"));

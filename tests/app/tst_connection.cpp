@@ -10,6 +10,10 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "status_screen.h"
 
 class tst_connection : public QObject {
@@ -295,6 +299,19 @@ void tst_connection::portInUseGivesOpenError() {
     QCOMPARE(app.Status(), "Erro [-14] de conexão ao Ondrel");
     QCOMPARE(app.dialogs->shown.size(), 1);
     ExpectState(app, false, 0, false);
+    // The reason comes first in the dialog and just before the error line.
+    const QString why =
+        QStringLiteral("A porta %1 está em uso por outro programa.").arg(sim.Port());
+    QVERIFY(app.dialogs->shown.first().startsWith(QStringLiteral("warning: ") + why + "\r\r"));
+    QCOMPARE(app.MemoLines().mid(app.MemoLines().size() - 2),
+             (QStringList{why, "Erro [-14] de conexão ao Ondrel"}));
+
+    // A port that has gone says so.
+    other.Close();
+    app.Find<QComboBox>("cbxPort")->addItem("/dev/tarvik-nenhuma");
+    app.Find<QComboBox>("cbxPort")->setCurrentIndex(app.Find<QComboBox>("cbxPort")->count() - 1);
+    app.Click("btnCnt");
+    QVERIFY(app.MemoLines().contains("A porta /dev/tarvik-nenhuma não existe."));
 }
 
 // The adapter pulled out while automatic update runs: said once, the
@@ -327,7 +344,11 @@ void tst_connection::unpluggedAdapterEndsTheSessionOnce() {
     ExpectState(app, false, 2, true);
 
     sim.reset(); // before the next one names its port in the environment
+    // The old pty's number stays taken, so the controller comes back under
+    // a name the list does not hold yet.
+    const int held = posix_openpt(O_RDWR | O_NOCTTY);
     sim = std::make_unique<Sim>("qx2r");
+    QVERIFY(sim->Port() != first);
     QVERIFY(sim->started);
     auto *ports = app.Find<QComboBox>("cbxPort");
     QTRY_VERIFY_WITH_TIMEOUT(ports->findText(sim->Port()) >= 0, 15000);
@@ -335,6 +356,8 @@ void tst_connection::unpluggedAdapterEndsTheSessionOnce() {
     app.Click("btnCnt");
     ExpectState(app, true, 2, true);
     QCOMPARE(app.dialogs->shown.size(), 1);
+    if (held >= 0)
+        ::close(held);
 }
 
 void tst_connection::connectWithoutPortSelected() {
