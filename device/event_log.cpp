@@ -10,13 +10,15 @@
 
 #include <algorithm>
 
-namespace {
 // Operations whose relay has no sensor of its own, and the one with an
 // auxiliary sensor.
-bool usesSensor(int op) {
+bool LogSensorUsed(int op) {
     return op != opNOP && op != opAUX && op != opTIMER;
 }
-} // namespace
+
+bool LogAuxSensorUsed(int op) {
+    return op == opHEATER;
+}
 
 tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
     const int op = (slot.event >> 4) & 0x0F;
@@ -26,8 +28,8 @@ tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
     row.operation =
         op < int(opRELAY.size()) ? OpRelayName(op) : QStringLiteral("Operação %1").arg(op);
     row.status = (slot.event & 3) ? QStringLiteral("Ligado") : QStringLiteral("Desligado");
-    row.sensor = usesSensor(op) ? logTempText(slot.sensor1, locale) : unused;
-    row.auxSensor = op == opHEATER ? logTempText(slot.sensor2, locale) : unused;
+    row.sensor = LogSensorUsed(op) ? logTempText(slot.sensor1, locale) : unused;
+    row.auxSensor = LogAuxSensorUsed(op) ? logTempText(slot.sensor2, locale) : unused;
     const QDate date(slot.year, slot.month, slot.mday);
     const bool dateValid = date.isValid() && slot.year >= 1 && slot.year <= 9999;
     row.date = dateValid ? ShortDateText(date, locale) : QStringLiteral("inválida");
@@ -69,13 +71,21 @@ QByteArray CsvLine(const QStringList &fields) {
     return quoted.join(u';').toUtf8() + "\r\n";
 }
 
+QStringList LogCsvHeader() {
+    return {QStringLiteral("Rele"),   QStringLiteral("Operação"),        QStringLiteral("Status"),
+            QStringLiteral("Sensor"), QStringLiteral("Sensor Auxiliar"), QStringLiteral("Data"),
+            QStringLiteral("Hora")};
+}
+
+QStringList LogCsvFields(const tLogRow &r) {
+    return {
+        QString::number(r.relay + 1), r.operation, r.status, r.sensor, r.auxSensor, r.date, r.time};
+}
+
 QByteArray LogCsv(const std::vector<tLogRow> &rows) {
     QByteArray csv = "\xEF\xBB\xBF";
-    csv += CsvLine({QStringLiteral("Rele"), QStringLiteral("Operação"), QStringLiteral("Status"),
-                    QStringLiteral("Sensor"), QStringLiteral("Sensor Auxiliar"),
-                    QStringLiteral("Data"), QStringLiteral("Hora")});
+    csv += CsvLine(LogCsvHeader());
     for (const tLogRow &r : rows)
-        csv += CsvLine({QString::number(r.relay + 1), r.operation, r.status, r.sensor, r.auxSensor,
-                        r.date, r.time});
+        csv += CsvLine(LogCsvFields(r));
     return csv;
 }

@@ -23,6 +23,10 @@ struct tLogRow {
 };
 
 tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale = QLocale());
+// Whether a slot of operation `op` carries a reading of the relay's sensor,
+// and of the auxiliary one; a sensor not used reads "Não usado".
+bool LogSensorUsed(int op);
+bool LogAuxSensorUsed(int op);
 
 // Whether a slot holds an event. A slot the controller never wrote reads
 // all zeros (a new or cleared ring) or all ones (erased memory): no event
@@ -39,5 +43,8 @@ std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t 
 // columns as shown; fields separated by ';', UTF-8 with a byte-order mark,
 // lines ended by CR LF.
 QByteArray LogCsv(const std::vector<tLogRow> &rows);
+// The header's fields and a row's, as LogCsv writes them.
+QStringList LogCsvHeader();
+QStringList LogCsvFields(const tLogRow &row);
 // One CSV line of `fields`, quoted where needed, ended by CR LF.
 QByteArray CsvLine(const QStringList &fields);

@@ -3,6 +3,7 @@
 #include "u_ondrel.h"
 
 #include <cmath>
+#include <cstdlib>
 
 // Both conversions run in extended precision so that a count taken to the
 // other unit and back lands on the count it started from.
@@ -39,18 +40,46 @@ int32_t boxToTenths(double v) {
     return int32_t(std::nearbyint(v * 10.0));
 }
 
-QString logTempText(uint16_t word, const QLocale &locale) {
-    const QString unit = (word & 0x1000) ? QStringLiteral("ºF") : QStringLiteral("ºC");
-    const QString sign = (word & 0x8000) ? QStringLiteral("-") : QString();
+tLogTemp decodeLogTemp(uint16_t word) {
+    tLogTemp t;
+    t.fahrenheit = word & 0x1000;
     const bool open = word & 0x4000;
     const bool shorted = word & 0x2000;
-    if (open && shorted)
+    t.state = open && shorted ? tLogTemp::Starting
+              : open          ? tLogTemp::Open
+              : shorted       ? tLogTemp::Short
+                              : tLogTemp::Valid;
+    const int32_t magnitude = word & 0x0FFF;
+    t.tenths = (word & 0x8000) ? -magnitude : magnitude;
+    return t;
+}
+
+QString logTempText(uint16_t word, const QLocale &locale) {
+    const tLogTemp t = decodeLogTemp(word);
+    switch (t.state) {
+    case tLogTemp::Starting:
         return QStringLiteral("Inicializando");
-    if (open)
+    case tLogTemp::Open:
         return QStringLiteral("Aberto");
-    if (shorted)
+    case tLogTemp::Short:
         return QStringLiteral("Em curto");
+    case tLogTemp::Valid:
+        break;
+    }
+    // The sign stays on a zero magnitude: the word says it.
+    const QString sign = (word & 0x8000) ? QStringLiteral("-") : QString();
     QLocale plain = locale;
     plain.setNumberOptions(QLocale::OmitGroupSeparator);
-    return sign + plain.toString((word & 0x0FFF) / 10.0, 'f', 1) + u' ' + unit;
+    return sign + plain.toString(std::abs(t.tenths) / 10.0, 'f', 1) + u' ' +
+           (t.fahrenheit ? QStringLiteral("ºF") : QStringLiteral("ºC"));
+}
+
+QString tenthsText(int32_t tenths, const QLocale &locale) {
+    QLocale l = locale;
+    l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
+    return l.toString(tenths / 10.0, 'g', 15);
+}
+
+QString unitText(int32_t temperatureType) {
+    return temperatureType == tempCELSIUS ? QStringLiteral("ºC") : QStringLiteral("ºF");
 }

@@ -23,6 +23,21 @@ double convCelcius2Ondrel(const tOndrel &dev, double x);
 double tenthsToBox(int32_t t);
 int32_t boxToTenths(double v);
 
-// A log temperature word (sign and magnitude, state and unit flags) as text:
-// "-12.5 ºF", "Aberto", "Em curto", "Inicializando".
+// A log temperature word taken apart: sign and magnitude, state and unit flags.
+struct tLogTemp {
+    enum tState : uint8_t { Valid, Open, Short, Starting };
+    tState state = Valid;
+    int32_t tenths = 0; // signed, in the word's unit
+    bool fahrenheit = false;
+};
+tLogTemp decodeLogTemp(uint16_t word);
+
+// A log temperature word as text: "-12.5 ºF", "Aberto", "Em curto",
+// "Inicializando".
 QString logTempText(uint16_t word, const QLocale &locale = QLocale());
+
+// A tenths count as the status screen writes it: the shortest decimal form
+// in the locale's separator (235 "23,5", 230 "23", -5 "-0,5").
+QString tenthsText(int32_t tenths, const QLocale &locale = QLocale());
+// "ºC" for a unit flag of 0, "ºF" for any other.
+QString unitText(int32_t temperatureType);

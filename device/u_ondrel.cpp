@@ -88,11 +88,19 @@ void tOndrel::SetLogFolder(const QString &folder) {
 }
 
 void tOndrel::SetSaveLog(bool Value) {
-    if (Value)
+    SetSaveLog(Value, Value);
+}
+
+void tOndrel::SetSaveLog(bool commands, bool modbus) {
+    if (commands)
         flog->Open(FileInFolder(FLogFolder, QStringLiteral("commands.log")),
                    QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
-    FSaveLog = Value;
-    FModBus->SetSaveLog(Value);
+    FSaveLog = commands;
+    FModBus->SetSaveLog(modbus);
+}
+
+bool tOndrel::PortActive() const {
+    return FUart->Active();
 }
 
 void tOndrel::SetFastRead(bool on) {

@@ -156,9 +156,17 @@ class tOndrel {
     // on; empty (the default): the current directory.
     void SetLogFolder(const QString &folder);
     void SetSaveLog(bool Value);
+    // The two traces apart: this object's "commands.log" and the master's
+    // "modbus.log". SaveLog() then tells whether the commands are traced.
+    void SetSaveLog(bool commands, bool modbus);
     int32_t Timeout() const { return FTimeout; }
     int32_t BaudRate() const { return FBaudRate; }
     bool Connected() const { return FConnected; }
+    // The port is open and has not failed under a transaction, whether or
+    // not a session is open on it (PortLost() asks the same of a session):
+    // false once an adapter is pulled, which tells a vanished port from a
+    // silent controller, also when an identification failed.
+    bool PortActive() const;
     bool SaveLog() const { return FSaveLog; }
     // Fast read (off by default): an answer ends once the bytes its request
     // calls for are in with a valid CRC, not after the silence that follows.

@@ -35,6 +35,23 @@ Frame drain(int fd) {
     return out;
 }
 
+// libmodbus reads a frame for another address whole but hands it over as
+// length 0; the length follows from the function code as libmodbus reads a
+// request.
+size_t requestLength(const uint8_t *f) {
+    switch (f[1]) {
+    case 15:
+    case 16:
+        return 9 + f[6];
+    case 22:
+        return 10;
+    case 23:
+        return 13 + f[10];
+    default:
+        return f[1] <= 6 ? 8 : 4;
+    }
+}
+
 } // namespace
 
 struct Controller::Impl {
@@ -45,9 +62,12 @@ struct Controller::Impl {
 
     // Serving thread --------------------------------------------------------
     void serve();
-    void handle(const Frame &request);
-    Frame answer(const Frame &request, Fault fault, int param);
-    Frame captured(int exception, const Frame &request);
+    size_t forAnother(const uint8_t *frame) const;
+    void otherAddress(const uint8_t *frame);
+    void route(const Frame &request);
+    void handle(const Frame &request, Impl &line);
+    Frame answer(const Frame &request, Fault fault, int param, Impl &line);
+    Frame captured(int exception, const Frame &request, Model &served);
     void deliver(const Frame &request, const Frame &reply, Fault fault, int param);
     bool writeAll(const uint8_t *data, size_t n);
     Micros now() const;
@@ -77,6 +97,11 @@ struct Controller::Impl {
 
     int requests = 0;
     Frame last;
+
+    // Controllers sharing this one's line, as on an RS-485 bus; this one's
+    // thread serves them. For one of them, `line` is the controller it shares.
+    std::vector<std::unique_ptr<Controller>> bus;
+    Impl *line = this;
 };
 
 Micros Controller::Impl::now() const {
@@ -122,12 +147,12 @@ void Controller::Impl::discardUntilQuiet() {
 
 // libmodbus writes its reply to the socket it was given; handing it a pipe
 // for the moment lets the fault switches see and alter the reply first.
-Frame Controller::Impl::captured(int exception, const Frame &request) {
+Frame Controller::Impl::captured(int exception, const Frame &request, Model &served) {
     modbus_set_socket(ctx, capture[1]);
     if (exception)
         modbus_reply_exception(ctx, request.data(), unsigned(exception));
     else
-        modbus_reply(ctx, request.data(), int(request.size()), model.mapping());
+        modbus_reply(ctx, request.data(), int(request.size()), served.mapping());
     modbus_set_socket(ctx, pty.master());
     return drain(capture[0]);
 }
@@ -142,7 +167,7 @@ void Controller::Impl::takeFault(uint8_t function, Fault &f, int &param) {
         fault = Fault::None;
 }
 
-Frame Controller::Impl::answer(const Frame &request, Fault f, int param) {
+Frame Controller::Impl::answer(const Frame &request, Fault f, int param, Impl &line) {
     const uint8_t function = request[1];
     if (!faultCarriesOut(f))
         return f == Fault::Silence ? Frame{} : spoilReply(f, param, request, {}, options.slaveId);
@@ -173,7 +198,7 @@ Frame Controller::Impl::answer(const Frame &request, Fault f, int param) {
 
     if (!exception && function == 3)
         model.beforeRead();
-    Frame reply = captured(exception, request);
+    Frame reply = line.captured(exception, request, model);
     if (!exception && function != 3)
         model.afterWrite(address, count);
     if (f == Fault::None || reply.empty())
@@ -181,7 +206,51 @@ Frame Controller::Impl::answer(const Frame &request, Fault f, int param) {
     return spoilReply(f, param, request, std::move(reply), options.slaveId);
 }
 
-void Controller::Impl::handle(const Frame &request) {
+// The length of a whole, sound frame for a controller sharing the line; 0
+// for anything else, which stays unanswered as on a real bus.
+size_t Controller::Impl::forAnother(const uint8_t *f) const {
+    const bool ours = std::any_of(bus.begin(), bus.end(),
+                                  [&](const auto &c) { return c->d->options.slaveId == f[0]; });
+    if (!ours)
+        return 0;
+    const size_t n = requestLength(f);
+    if (n < 4 || n > MODBUS_RTU_MAX_ADU_LENGTH)
+        return 0;
+    const uint16_t crc = uint16_t(f[n - 2] | f[n - 1] << 8);
+    return crc16(f, n - 2) == crc ? n : 0;
+}
+
+// libmodbus takes a request for another address for the first half of that
+// controller's exchange and would swallow the next frame as its reply; on
+// this line no reply ever comes back to it, so it is handed a stand-in, and
+// the next request is read as a request again.
+void Controller::Impl::otherAddress(const uint8_t *frame) {
+    const size_t n = forAnother(frame);
+    const Frame request(frame, frame + n);
+    Frame standIn{frame[0], 0x83, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS};
+    appendCrc(standIn);
+    uint8_t discard[MODBUS_RTU_MAX_ADU_LENGTH];
+    if (::write(capture[1], standIn.data(), standIn.size()) == ssize_t(standIn.size())) {
+        modbus_set_socket(ctx, capture[0]);
+        modbus_receive(ctx, discard);
+        modbus_set_socket(ctx, pty.master());
+    }
+    drain(capture[0]);
+    if (!request.empty())
+        route(request);
+}
+
+// A broadcast reaches every controller on the line; none of them answers it.
+void Controller::Impl::route(const Frame &request) {
+    const int id = request[0];
+    if (id == 0 || id == options.slaveId)
+        handle(request, *this);
+    for (const auto &c : bus)
+        if (id == 0 || id == c->d->options.slaveId)
+            c->d->handle(request, *this);
+}
+
+void Controller::Impl::handle(const Frame &request, Impl &line) {
     Frame reply;
     Fault f = Fault::None;
     int param = 0;
@@ -191,9 +260,9 @@ void Controller::Impl::handle(const Frame &request) {
         last = request;
         if (request[0] != 0) // a broadcast is never answered, so no fault shows on it
             takeFault(request[1], f, param);
-        reply = answer(request, f, param);
+        reply = answer(request, f, param, line);
     }
-    deliver(request, reply, f, param);
+    line.deliver(request, reply, f, param);
 }
 
 // The reply goes out once the request has crossed the wire (and after a
@@ -230,12 +299,18 @@ void Controller::Impl::serve() {
             std::lock_guard lock(mutex);
             model.tick();
         }
+        for (const auto &c : bus) {
+            std::lock_guard lock(c->d->mutex);
+            c->d->model.tick();
+        }
         if (ready <= 0 || !(p[0].revents & POLLIN))
             continue;
         const int n = modbus_receive(ctx, buf);
         if (n > 0)
-            handle(Frame(buf, buf + n));
-        else if (n < 0)
+            route(Frame(buf, buf + n));
+        else if (n == 0)
+            otherAddress(buf);
+        else
             discardUntilQuiet(); // a broken frame: resynchronise on the next silence
     }
 }
@@ -247,7 +322,7 @@ Controller::~Controller() {
 }
 
 bool Controller::start() {
-    if (d->thread.joinable())
+    if (d->thread.joinable() || d->line != d.get())
         return true;
     if (!d->pty.open())
         return false;
@@ -290,8 +365,21 @@ void Controller::stop() {
 }
 
 std::string Controller::portName() const {
-    std::lock_guard lock(d->mutex);
-    return d->pty.slaveName();
+    const Impl &line = *d->line;
+    std::lock_guard lock(line.mutex);
+    return line.pty.slaveName();
+}
+
+Controller *Controller::addToBus(Options options) {
+    if (d->line != d.get() || d->thread.joinable())
+        return nullptr;
+    auto taken = [&](const Options &o) { return o.slaveId == options.slaveId; };
+    if (taken(d->options) || std::any_of(d->bus.begin(), d->bus.end(),
+                                         [&](const auto &c) { return taken(c->d->options); }))
+        return nullptr;
+    d->bus.push_back(std::make_unique<Controller>(std::move(options)));
+    d->bus.back()->d->line = d.get();
+    return d->bus.back().get();
 }
 
 void Controller::setFault(Fault fault, int param, int times) {

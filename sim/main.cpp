@@ -4,17 +4,20 @@
 #include "faults.h"
 #include "ondrel_sim.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char *const kUsage =
-    "usage: ondrel-sim [--model M] [--id N] [--log-slots N] [--preload N]\n"
+    "usage: ondrel-sim [--model M[,M...]] [--id N[,N...]] [--log-slots N] [--preload N]\n"
     "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
     "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
     "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n";
@@ -34,6 +37,15 @@ int number(const char *text) {
     return int(v);
 }
 
+std::vector<std::string> list(const std::string &text) {
+    std::vector<std::string> items;
+    size_t from = 0;
+    for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+        items.push_back(text.substr(from, comma - from));
+    items.push_back(text.substr(from));
+    return items;
+}
+
 // Written under another name first so that a reader never sees half a name.
 bool writePortFile(const std::string &file, const std::string &port) {
     const std::string tmp = file + ".tmp";
@@ -51,6 +63,10 @@ bool writePortFile(const std::string &file, const std::string &port) {
 int main(int argc, char **argv) {
     sim::Options options;
     options.preloadEvents = 8; // a log with something in it makes a livelier demo
+    // Several addresses make several controllers on the one line; the last
+    // model named serves the addresses left.
+    std::vector<std::string> models{options.model};
+    std::vector<int> ids{options.slaveId};
     bool fahrenheit = false, slaveMode = false, drift = true;
     std::string portFile;
     sim::Fault fault = sim::Fault::None;
@@ -64,10 +80,12 @@ int main(int argc, char **argv) {
             return argv[++i];
         };
         if (arg == "--model")
-            options.model = value();
-        else if (arg == "--id")
-            options.slaveId = number(value());
-        else if (arg == "--log-slots")
+            models = list(value());
+        else if (arg == "--id") {
+            ids.clear();
+            for (const std::string &id : list(value()))
+                ids.push_back(number(id.c_str()));
+        } else if (arg == "--log-slots")
             options.logSlots = number(value());
         else if (arg == "--preload")
             options.preloadEvents = number(value());
@@ -97,8 +115,13 @@ int main(int argc, char **argv) {
         else
             usage(("unknown option " + arg).c_str());
     }
-    if (options.slaveId < 1 || options.slaveId > 247)
-        usage("the id must be 1 to 247");
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (ids[i] < 1 || ids[i] > 247)
+            usage("the id must be 1 to 247");
+        for (size_t j = 0; j < i; ++j)
+            if (ids[j] == ids[i])
+                usage("an id appears twice");
+    }
     if (options.logSlots < 1 || options.logSlots > 32767)
         usage("the log holds 1 to 32767 slots");
     if (options.baud < 0 || options.baud > 4000000)
@@ -115,21 +138,34 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    sim::Controller controller(options);
-    controller.setFahrenheit(fahrenheit);
-    controller.setSlaveMode(slaveMode);
-    controller.setDrift(drift);
-    controller.setRelayLogic(true);
-    if (fault != sim::Fault::None)
-        controller.setFault(fault, faultParam);
+    std::vector<sim::Controller *> all;
+    std::unique_ptr<sim::Controller> first;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        sim::Options o = options;
+        o.slaveId = ids[i];
+        o.model = models[std::min(i, models.size() - 1)];
+        if (!first)
+            first = std::make_unique<sim::Controller>(o);
+        all.push_back(i == 0 ? first.get() : first->addToBus(o));
+    }
+    for (sim::Controller *c : all) {
+        c->setFahrenheit(fahrenheit);
+        c->setSlaveMode(slaveMode);
+        c->setDrift(drift);
+        c->setRelayLogic(true);
+        if (fault != sim::Fault::None)
+            c->setFault(fault, faultParam);
+    }
+    sim::Controller &controller = *first;
     if (!controller.start()) {
         std::fprintf(stderr, "ondrel-sim: cannot create a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return 1;
     }
     const std::string port = controller.portName();
-    std::printf("Simulated controller %s id %d on %s\n", options.model.c_str(), options.slaveId,
-                port.c_str());
+    for (size_t i = 0; i < ids.size(); ++i)
+        std::printf("Simulated controller %s id %d on %s\n",
+                    models[std::min(i, models.size() - 1)].c_str(), ids[i], port.c_str());
     if (options.baud > 0)
         std::printf("Answers paced at %d bit/s, adapter latency %d ms, answer delay up to %d ms\n",
                     options.baud, options.adapterLatencyMs, options.answerDelayMs);

@@ -72,6 +72,15 @@ class Controller {
     // Slave side of the pty, the name Tarvik opens (e.g. "/dev/pts/4").
     std::string portName() const;
 
+    // Another controller on this one's line, as controllers share an RS-485
+    // bus: it answers `options.slaveId` on this pty, with its own model,
+    // registers, fault switches and test hooks, and is served by this
+    // controller's thread (its own start() and stop() do nothing). Owned by
+    // this controller. The line's pacing (baud, adapter, answer delay) is
+    // this controller's; those in `options` are not used. Only before
+    // start(); nullptr when started already, or when the address is taken.
+    Controller *addToBus(Options options);
+
     // Applies `fault` to the next `times` requests (-1: until cleared).
     void setFault(Fault fault, int param = 0, int times = -1);
     void clearFault();

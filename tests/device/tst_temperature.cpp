@@ -17,6 +17,8 @@ class TestTemperature : public QObject {
     void boxValuesRoundToTenths();
     void logWordsAsText_data();
     void logWordsAsText();
+    void countsAsTheStatusScreenWritesThem_data();
+    void countsAsTheStatusScreenWritesThem();
 };
 
 void TestTemperature::convParRelayConverts_data() {
@@ -158,6 +160,21 @@ void TestTemperature::logWordsAsText() {
     const QString byDefault = logTempText(uint16_t(word));
     QLocale::setDefault(saved);
     QCOMPARE(byDefault, text);
+}
+
+void TestTemperature::countsAsTheStatusScreenWritesThem_data() {
+    QTest::addColumn<int>("tenths");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("decimal") << 235 << "23,5";
+    QTest::newRow("whole") << 230 << "23";
+    QTest::newRow("below one") << -5 << "-0,5";
+    QTest::newRow("no group separator") << 12345 << "1234,5";
+}
+
+void TestTemperature::countsAsTheStatusScreenWritesThem() {
+    QFETCH(int, tenths);
+    QFETCH(QString, text);
+    QCOMPARE(tenthsText(tenths, QLocale(QLocale::Portuguese, QLocale::Brazil)), text);
 }
 
 QTEST_GUILESS_MAIN(TestTemperature)

@@ -273,10 +273,12 @@ class SimTest : public QObject {
         startSim();
         RawLine line(sim->portName());
         QVERIFY(line.transact(withCrc(hex("07 03 00 00 00 02")), 300).isEmpty());
-        QVERIFY(line.transact(hex("C9 03 00 00 00 02 00 00"), 300).isEmpty()); // bad CRC
-        QCOMPARE(sim->requestCount(), 0);
+        // The next request is served, not swallowed as the other address's reply.
         QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+        QVERIFY(line.transact(hex("C9 03 00 00 00 02 00 00"), 300).isEmpty()); // bad CRC
         QCOMPARE(sim->requestCount(), 1);
+        QCOMPARE(line.transact(withCrc(hex(kRead2))), withCrc(hex(kRead2Reply)));
+        QCOMPARE(sim->requestCount(), 2);
     }
 
     void clientsComeAndGo() {
@@ -288,6 +290,68 @@ class SimTest : public QObject {
         }
         Master m(sim->portName(), 201);
         QCOMPARE(m.read(0, 2), 0);
+    }
+
+    // Controllers sharing one line each answer their own address from their
+    // own registers; an address nobody has stays silent; a broadcast reaches all.
+    void controllersShareALine() {
+        sim = std::make_unique<sim::Controller>();
+        sim::Options o;
+        o.model = "qx2n";
+        o.slaveId = 202;
+        sim::Controller *second = sim->addToBus(o);
+        QVERIFY(second);
+        QVERIFY(!sim->addToBus(o)); // the address is taken
+        QVERIFY(sim->start());
+        o.slaveId = 203;
+        QVERIFY(!sim->addToBus(o)); // only before the line serves
+        QCOMPARE(second->portName(), sim->portName());
+
+        RawLine line(sim->portName());
+        QCOMPARE(line.transact(withCrc(hex("C9 03 00 01 00 01"))), withCrc(hex("C9 03 02 72 34")));
+        QCOMPARE(line.transact(withCrc(hex("CA 03 00 01 00 01"))), withCrc(hex("CA 03 02 6E 32")));
+        QVERIFY(line.transact(withCrc(hex("CB 03 00 01 00 01")), 300).isEmpty());
+        QCOMPARE(line.transact(withCrc(hex("CA 06 00 20 00 05"))),
+                 withCrc(hex("CA 06 00 20 00 05")));
+        QCOMPARE(int(second->reg(0x20)), 5);
+        QCOMPARE(int(sim->reg(0x20)), 0);
+        QCOMPARE(sim->requestCount(), 1);
+        QCOMPARE(second->requestCount(), 2);
+
+        second->setFault(sim::Fault::Silence);
+        QVERIFY(line.transact(withCrc(hex("CA 03 00 01 00 01")), 300).isEmpty());
+        QCOMPARE(line.transact(withCrc(hex("C9 03 00 01 00 01"))), withCrc(hex("C9 03 02 72 34")));
+
+        QVERIFY(line.transact(withCrc(hex("00 06 00 21 00 07")), 300).isEmpty());
+        QCOMPARE(int(sim->reg(0x21)), 7);
+        QCOMPARE(int(second->reg(0x21)), 7);
+    }
+
+    void standaloneBus() {
+        QTemporaryDir dir;
+        const QString portFile = dir.filePath("port");
+        QProcess p;
+        p.start(ONDREL_SIM, {"--model", "qx2r,qx1n", "--id", "17,18,19", "--no-drift",
+                             "--port-file", portFile});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(portFile).size() > 0, 10000);
+        QFile f(portFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const std::string port = f.readAll().trimmed().toStdString();
+        {
+            RawLine line(port);
+            QCOMPARE(line.transact(withCrc(hex("11 03 00 01 00 01"))),
+                     withCrc(hex("11 03 02 72 32")));
+            QCOMPARE(line.transact(withCrc(hex("13 03 00 01 00 01"))),
+                     withCrc(hex("13 03 02 6E 31")));
+        }
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(
+            lines[2].startsWith("Simulated controller qx1n id 19 on " + QByteArray(port.c_str())));
     }
 
     void standaloneProgram_data() {

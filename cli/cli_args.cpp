@@ -1,0 +1,427 @@
+#include "cli_args.h"
+
+#include <QRegularExpression>
+
+#include <iterator>
+
+namespace {
+
+// Bit rates by speed code, as the application offers them.
+constexpr int speedRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// `text` in lines of at most 79 characters after a first column of 30;
+// lines after the first start under the text.
+QString beside(const QString &first, const QString &text) {
+    constexpr int column = 30, width = 79;
+    QString out = QStringLiteral("  ") + first;
+    QString line;
+    auto flush = [&] {
+        out += out.endsWith(u'\n') ? QString(column, u' ')
+                                   : QString(qMax(1, column - int(out.size())), u' ');
+        out += line + u'\n';
+        line.clear();
+    };
+    for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && column + line.size() + 1 + word.size() > width)
+            flush();
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    flush();
+    return out;
+}
+
+struct tCommandRow {
+    const char *name; // the words that name it
+    const char *synopsis;
+    bool needsFile;
+    const char *about;
+};
+
+constexpr tCommandRow commandRows[] = {
+    {"portas", "portas", false, "as portas seriais, com a descrição do adaptador"},
+    {"info", "info", false, "modelo, firmware, reles e relógio (ou \"sem relógio\")"},
+    {"status", "status", false,
+     "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles"},
+    {"log", "log", false, "os eventos dos reles, do mais novo ao mais antigo"},
+    {"config salvar", "config salvar ARQUIVO", true, "lê toda a configuração e a salva em ARQUIVO"},
+    {"config gravar", "config gravar ARQUIVO", true,
+     "grava ARQUIVO no controlador: sistema, operações e os reles do modelo"},
+    {"config comparar", "config comparar ARQUIVO", true,
+     "lista, pelos códigos das telas, os campos que diferem de ARQUIVO"},
+    {"relogio ler", "relogio [ler]", false, "o relógio e a diferença para o do computador"},
+    {"relogio acertar", "relogio acertar", false, "acerta o relógio pelo do computador"},
+};
+
+bool whole(const QString &text, int lo, int hi, int &out) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (!ok || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+bool outOfRange(QString &error, const char *option, const QString &value, const char *range) {
+    error = QStringLiteral("valor inválido para %1: \"%2\" (%3)")
+                .arg(QLatin1String(option), value, QString::fromUtf8(range));
+    return false;
+}
+
+bool setPort(tCliArgs &a, const QString &v, QString &error) {
+    if (v.isEmpty()) {
+        error = QStringLiteral("falta o nome da porta em --porta");
+        return false;
+    }
+    a.port = v;
+    return true;
+}
+
+bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
+    a.addresses.clear();
+    for (const QString &item : v.split(u',')) {
+        int id = 0;
+        if (!whole(item, 1, 247, id)) {
+            error = QStringLiteral("endereço fora de 1..247: \"%1\"").arg(item);
+            return false;
+        }
+        a.addresses << id;
+    }
+    return true;
+}
+
+// A speed code, or the bit rate itself.
+bool setSpeed(tCliArgs &a, const QString &v, QString &error) {
+    int n = 0;
+    if (whole(v, 1, int(std::size(speedRates)), n)) {
+        a.speed = n;
+        return true;
+    }
+    for (size_t i = 0; i < std::size(speedRates); ++i)
+        if (whole(v, speedRates[i], speedRates[i], n)) {
+            a.speed = int(i) + 1;
+            return true;
+        }
+    return outOfRange(error, "--velocidade", v, "código 1 a 7, ou 2400 a 115200 bit/s");
+}
+
+bool setTimeout(tCliArgs &a, const QString &v, QString &error) {
+    return whole(v, 1, 10, a.timeout) || outOfRange(error, "--timeout", v, "de 1 a 10");
+}
+
+bool setLogModbus(tCliArgs &a, const QString &, QString &) {
+    a.logModbus = true;
+    return true;
+}
+
+bool setLogCommands(tCliArgs &a, const QString &, QString &) {
+    a.logCommands = true;
+    return true;
+}
+
+bool setFastRead(tCliArgs &a, const QString &, QString &) {
+    a.fastRead = true;
+    return true;
+}
+
+bool setInterval(tCliArgs &a, const QString &v, QString &error) {
+    bool ok = false;
+    const double s = QString(v).replace(u',', u'.').toDouble(&ok);
+    if (!ok || !(s >= 0.1 && s <= 86400))
+        return outOfRange(error, "--intervalo", v, "segundos, de 0.1 a 86400");
+    a.interval = s;
+    return true;
+}
+
+bool setFormat(tCliArgs &a, tFormat f, QString &error) {
+    if (a.format != tFormat::Text && a.format != f) {
+        error = QStringLiteral("--csv e --json não vão juntos");
+        return false;
+    }
+    a.format = f;
+    return true;
+}
+
+bool setCsv(tCliArgs &a, const QString &, QString &error) {
+    return setFormat(a, tFormat::Csv, error);
+}
+
+bool setJson(tCliArgs &a, const QString &, QString &error) {
+    return setFormat(a, tFormat::Json, error);
+}
+
+bool setMax(tCliArgs &a, const QString &v, QString &error) {
+    return whole(v, 1, 32767, a.max) || outOfRange(error, "--max", v, "de 1 a 32767");
+}
+
+bool setVerify(tCliArgs &a, const QString &, QString &) {
+    a.verify = true;
+    return true;
+}
+
+bool setHelp(tCliArgs &a, const QString &, QString &) {
+    a.help = true;
+    return true;
+}
+
+struct tOptionRow {
+    const char *name;     // after "--"
+    char letter;          // after "-"; 0 for none
+    const char *value;    // the value's name in the help; nullptr for a switch
+    const char *commands; // the commands it belongs to, '|' between; "" for all
+    const char *help;
+    bool (*apply)(tCliArgs &, const QString &value, QString &error);
+};
+
+constexpr tOptionRow optionRows[] = {
+    {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
+    {"endereco", 'a', "ENDEREÇO[,…]", "",
+     "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
+     "são atendidos um depois do outro na mesma porta",
+     setAddresses},
+    {"velocidade", 'b', "VELOCIDADE", "",
+     "código 1 a 7 (2400, 4800, 9600, 19200, 38400, 57600, 115200 bit/s) ou a própria "
+     "velocidade (padrão 7)",
+     setSpeed},
+    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, de 1 a 10 vezes 864 ms (padrão 3)",
+     setTimeout},
+    {"log-modbus", 0, nullptr, "", "grava os quadros Modbus em modbus.log, na pasta atual",
+     setLogModbus},
+    {"log-comandos", 0, nullptr, "", "grava os comandos em commands.log, na pasta atual",
+     setLogCommands},
+    {"rapido", 0, nullptr, "",
+     "leitura rápida: cada resposta termina assim que chegam os bytes esperados com o CRC "
+     "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
+     "ser lido sem ela",
+     setFastRead},
+    {"intervalo", 0, "S", "status",
+     "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
+    {"csv", 0, nullptr, "status|log",
+     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
+    {"json", 0, nullptr, "info|status|log",
+     "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
+     "temperaturas na unidade do controlador, estados em palavras",
+     setJson},
+    {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
+    {"verificar", 0, nullptr, "config gravar",
+     "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
+    {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
+};
+
+const tOptionRow *optionNamed(const QString &name) {
+    for (const tOptionRow &row : optionRows)
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
+
+const tOptionRow *optionLettered(QChar letter) {
+    for (const tOptionRow &row : optionRows)
+        if (row.letter && letter == QLatin1Char(row.letter))
+            return &row;
+    return nullptr;
+}
+
+QString shown(const tOptionRow &row) {
+    return QStringLiteral("--") + QLatin1String(row.name);
+}
+
+bool belongs(const tOptionRow &row, const QString &command) {
+    const QString commands = QString::fromUtf8(row.commands);
+    return commands.isEmpty() || commands.split(u'|').contains(command);
+}
+
+// The command the words name; "relogio" alone reads the clock.
+bool commandOf(QStringList words, tCliArgs &out, QString &error) {
+    if (words.isEmpty()) {
+        error = QStringLiteral("falta o comando");
+        return false;
+    }
+    if (words == QStringList{QStringLiteral("relogio")})
+        words << QStringLiteral("ler");
+    const tCommandRow *found = nullptr;
+    qsizetype used = 0;
+    for (const tCommandRow &row : commandRows) {
+        const QStringList name = QString::fromUtf8(row.name).split(u' ');
+        if (words.mid(0, name.size()) == name) {
+            found = &row;
+            used = name.size();
+        }
+    }
+    if (!found) {
+        const bool family =
+            words[0] == QLatin1String("config") || words[0] == QLatin1String("relogio");
+        error = family && words.size() > 1
+                    ? QStringLiteral("comando desconhecido: %1 %2").arg(words[0], words[1])
+                    : QStringLiteral("comando desconhecido: %1").arg(words[0]);
+        return false;
+    }
+    out.command = QString::fromUtf8(found->name);
+    words = words.mid(used);
+    if (found->needsFile) {
+        if (words.isEmpty()) {
+            error = QStringLiteral("falta ARQUIVO: %1").arg(QString::fromUtf8(found->synopsis));
+            return false;
+        }
+        out.file = words.takeFirst();
+    }
+    if (!words.isEmpty()) {
+        error = QStringLiteral("argumento a mais: %1").arg(words[0]);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int WorseExit(int a, int b) {
+    for (int s : {exitUSAGE, exitDEVICE, exitDIFFERENT})
+        if (a == s || b == s)
+            return s;
+    return exitOK;
+}
+
+bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
+    QStringList words;
+    QList<const tOptionRow *> given;
+    bool wordsOnly = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (wordsOnly || arg.size() < 2 || !arg.startsWith(u'-')) {
+            words << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            wordsOnly = true;
+            continue;
+        }
+        const tOptionRow *row = nullptr;
+        std::optional<QString> attached;
+        if (arg.startsWith(QLatin1String("--"))) {
+            const qsizetype eq = arg.indexOf(u'=');
+            row = optionNamed(arg.mid(2, eq < 0 ? -1 : eq - 2));
+            if (eq >= 0)
+                attached = arg.mid(eq + 1);
+        } else {
+            row = optionLettered(arg[1]);
+            if (arg.size() > 2)
+                attached = arg.mid(2);
+        }
+        if (!row) {
+            error = QStringLiteral("opção desconhecida: %1").arg(arg);
+            return false;
+        }
+        QString value;
+        if (row->value && attached) {
+            value = *attached;
+        } else if (row->value) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("falta o valor de %1").arg(shown(*row));
+                return false;
+            }
+            value = args[++i];
+        } else if (attached) {
+            error = QStringLiteral("%1 não leva valor").arg(shown(*row));
+            return false;
+        }
+        if (!row->apply(out, value, error))
+            return false;
+        given << row;
+    }
+    if (out.help)
+        return true;
+    if (!commandOf(words, out, error))
+        return false;
+    for (const tOptionRow *row : given)
+        if (!belongs(*row, out.command)) {
+            error = QStringLiteral("%1 não vale para o comando %2").arg(shown(*row), out.command);
+            return false;
+        }
+    if (out.command == QLatin1String("config salvar") && out.addresses.size() > 1 &&
+        !out.file.contains(QLatin1String("%a"))) {
+        error = QStringLiteral("com vários endereços, o nome do arquivo leva %a, que é trocado "
+                               "pelo endereço (backup-%a.cfg)");
+        return false;
+    }
+    return true;
+}
+
+QString UsageLine() {
+    return QStringLiteral("uso: tarvik-cli [opções] COMANDO [ARQUIVO]; tarvik-cli --help para "
+                          "a ajuda");
+}
+
+// Prose in lines of at most 79 characters; paragraphs split at blank lines.
+QString paragraphs(const QString &text) {
+    QString out;
+    for (const QString &para : text.split(QStringLiteral("\n\n"))) {
+        QString line;
+        for (const QString &word : para.split(u' ', Qt::SkipEmptyParts)) {
+            if (!line.isEmpty() && line.size() + 1 + word.size() > 79) {
+                out += line + u'\n';
+                line.clear();
+            }
+            line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        out += line + QStringLiteral("\n\n");
+    }
+    return out;
+}
+
+QString HelpText() {
+    QString help = QStringLiteral("Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n\n");
+    help += paragraphs(QStringLiteral(
+        "O controlador de temperatura Ondrel pelo terminal e por scripts, pela porta serial "
+        "(Modbus RTU). Resultados na saída padrão; mensagens e erros, com o endereço e o código "
+        "de erro, na saída de erros."));
+    help += QStringLiteral("Comandos:\n");
+    for (const tCommandRow &row : commandRows)
+        help += beside(QString::fromUtf8(row.synopsis), QString::fromUtf8(row.about));
+    help += QStringLiteral("\nOpções:\n");
+    for (const tOptionRow &row : optionRows) {
+        QString names = row.letter ? QStringLiteral("-%1, ").arg(QLatin1Char(row.letter))
+                                   : QStringLiteral("    ");
+        names += shown(row);
+        if (row.value)
+            names += u' ' + QString::fromUtf8(row.value);
+        help += beside(names, QString::fromUtf8(row.help));
+    }
+    help += u'\n';
+    help += paragraphs(QStringLiteral(
+        "Vários endereços (-a 201,202,203) rodam o comando para cada um, em ordem, na mesma "
+        "porta, como controladores num barramento RS-485; cada resultado começa pelo endereço. "
+        "Com vários endereços, o ARQUIVO de \"config salvar\" leva %a, trocado pelo endereço "
+        "(backup-%a.cfg); em \"config gravar\" e \"config comparar\" o %a é opcional: sem ele, "
+        "o mesmo arquivo vale para todos.\n\n"
+        "Com --intervalo, Ctrl+C termina depois da leitura em curso, com a última linha inteira. "
+        "Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a porta é reaberta "
+        "a cada 3 segundos até voltar; o que já foi escrito fica como está. Com --csv, o "
+        "cabeçalho só é escrito quando a saída não é um arquivo que já tem dados (tarvik-cli "
+        "status --csv >> temperaturas.csv, de minuto em minuto).\n\n"
+        "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o JSON "
+        "usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio do "
+        "controlador menos relógio do computador, em segundos."));
+    help += QStringLiteral(
+        "Códigos de saída:\n"
+        "  0  tudo certo\n"
+        "  1  um controlador respondeu com falha ou não respondeu, ou a porta não abriu\n"
+        "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa\n"
+        "     (endereço fora de 1..247), arquivo que não pode ser lido ou escrito,\n"
+        "     de tamanho errado ou de outro modelo\n"
+        "  3  a configuração difere (config comparar; config gravar --verificar)\n");
+    help += paragraphs(QStringLiteral(
+        "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
+        "período todo (uma leitura perdida dá 1)."));
+    help += QStringLiteral("Exemplos:\n"
+                           "  tarvik-cli -p /dev/ttyUSB0 info\n"
+                           "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
+                           "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
+                           "  tarvik-cli -a 201,202 relogio acertar\n");
+    return help;
+}
+
+QString DefaultPort() {
+    const QStringList ports =
+        qEnvironmentVariable("TARVIK_PORTS")
+            .split(QRegularExpression(QStringLiteral("[:;]")), Qt::SkipEmptyParts);
+    return ports.isEmpty() ? QString() : ports.first();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// The command line of tarvik-cli: its commands and options as tables of
+// rows, one routine that reads any of them, and the help made from the same
+// rows.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Exit statuses, as --help documents them.
+enum tExit : int {
+    exitOK = 0,
+    exitDEVICE = 1,    // a controller answered with a failure or not at all; no port
+    exitUSAGE = 2,     // bad usage, a bad value, a file of the wrong size or model
+    exitDIFFERENT = 3, // the configuration differs (comparar, gravar --verificar)
+};
+
+// The worse of two statuses: usage before the device, the device before a
+// difference.
+int WorseExit(int a, int b);
+
+enum class tFormat { Text, Csv, Json };
+
+struct tCliArgs {
+    QString command; // "info", "config salvar", "relogio ler"...
+    QString file;    // config's ARQUIVO
+    QString port;    // empty: the first entry of TARVIK_PORTS
+    QList<int> addresses{201};
+    int speed = 7; // code 1..7
+    int timeout = 3;
+    bool logModbus = false;
+    bool logCommands = false;
+    bool fastRead = false;
+    std::optional<double> interval; // seconds
+    tFormat format = tFormat::Text;
+    int max = 20;
+    bool verify = false;
+    bool help = false;
+};
+
+// Reads `args` (without the program's name). False on bad usage, with the
+// message to show in `error`.
+bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error);
+
+// The whole help, and the one line shown with a usage error.
+QString HelpText();
+QString UsageLine();
+
+// The port a command runs on: -p, else the first entry of TARVIK_PORTS.
+QString DefaultPort();

@@ -1,0 +1,29 @@
+// tarvik-cli: the controller from a terminal and from scripts.
+
+#include "cli_args.h"
+#include "cli_run.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+
+#include <cstdio>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    // Texts and numbers as a Brazilian spreadsheet and technician read them,
+    // whatever the locale a script or a service runs under.
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+
+    tCliArgs args;
+    QString error;
+    if (!ParseArgs(QCoreApplication::arguments().mid(1), args, error)) {
+        std::fprintf(stderr, "tarvik-cli: %s\n%s\n", error.toUtf8().constData(),
+                     UsageLine().toUtf8().constData());
+        return exitUSAGE;
+    }
+    if (args.help) {
+        std::fputs(HelpText().toUtf8().constData(), stdout);
+        return exitOK;
+    }
+    return RunCli(args);
+}

@@ -1,0 +1,519 @@
+// tarvik-cli run as a user runs it, against simulated controllers sharing one
+// line: a "qx4r" at 201 and a "qx2n" at 202; nobody answers 203. The port
+// comes from TARVIK_PORTS unless a row says otherwise.
+#include "ondrel_sim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+struct tOutcome {
+    int code = -1;
+    QByteArray bytes; // standard output as written
+    QString out;
+    QString err;
+};
+
+const QByteArray bom = "\xEF\xBB\xBF";
+
+// The fields of each CSV line, line ends taken off (decoding drops the mark).
+QList<QStringList> csvRows(const QString &text) {
+    QList<QStringList> rows;
+    for (const QString &line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        rows << line.split(u';');
+    return rows;
+}
+
+QStringList lines(const QString &text) {
+    return text.split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void init();
+    void cleanup();
+    void invocations_data();
+    void invocations();
+    void statusCsvParsesBack();
+    void statusJsonParses();
+    void logNewestFirst_data();
+    void logNewestFirst();
+    void configSaveCompareWrite();
+    void clockReadAndSet();
+    void traceFiles_data();
+    void traceFiles();
+    void intervalStopsWithTheLastLineWhole();
+    void vanishedPortIsReopened();
+
+  private:
+    void startLine(int logSlots);
+    QProcess *start(const QStringList &args, const QString &workDir = QString());
+    tOutcome run(const QStringList &args, const QString &workDir = QString());
+    QString port() const { return QString::fromStdString(first->portName()); }
+
+    std::unique_ptr<sim::Controller> first;
+    sim::Controller *second = nullptr;
+    std::unique_ptr<QProcess> process;
+    QString portEnv; // TARVIK_PORTS for the next run
+};
+
+void TestCli::init() {
+    startLine(100);
+}
+
+void TestCli::startLine(int logSlots) {
+    first.reset();
+    sim::Options a;
+    a.logSlots = logSlots;
+    first = std::make_unique<sim::Controller>(a);
+    sim::Options o;
+    o.model = "qx2n";
+    o.slaveId = 202;
+    second = first->addToBus(o);
+    QVERIFY(second);
+    QVERIFY(first->start());
+    portEnv = port();
+}
+
+void TestCli::cleanup() {
+    if (process && process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished();
+    }
+    process.reset();
+    first.reset();
+}
+
+QProcess *TestCli::start(const QStringList &args, const QString &workDir) {
+    process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
+    process->setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        process->setWorkingDirectory(workDir);
+    process->start(QStringLiteral(TARVIK_CLI), args);
+    return process.get();
+}
+
+tOutcome TestCli::run(const QStringList &args, const QString &workDir) {
+    QProcess *p = start(args, workDir);
+    tOutcome o;
+    if (!p->waitForFinished(60000) || p->exitStatus() != QProcess::NormalExit)
+        return o;
+    o.code = p->exitCode();
+    o.bytes = p->readAllStandardOutput();
+    o.out = QString::fromUtf8(o.bytes);
+    o.err = QString::fromUtf8(p->readAllStandardError());
+    return o;
+}
+
+void TestCli::invocations_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("portInEnvironment");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("out"); // patterns, each matching one line, in order
+    QTest::addColumn<QStringList>("err"); // patterns found somewhere in stderr
+
+    QTest::newRow("info on two models")
+        << QStringList{"-a", "201,202", "info"} << true << 0
+        << QStringList{"^201: modelo qx4r, firmware 1\\.2, 4 reles \\(Refrigeração, Degelo, "
+                       "Ventilador, Auxiliar\\), relógio \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d "
+                       "\\(\\w+(-feira)?\\)$",
+                       "^202: modelo qx2n, firmware 1\\.2, 2 reles \\(Refrigeração, Degelo\\), sem "
+                       "relógio$"}
+        << QStringList{};
+    QTest::newRow("info as JSON")
+        << QStringList{"-a", "202", "info", "--json"} << true << 0
+        << QStringList{"^\\{.*\"modelo\":\"qx2n\".*\"relogio\":null.*\\}$"} << QStringList{};
+    QTest::newRow("port by option") << QStringList{"-p", "{port}", "-a", "202", "relogio"} << false
+                                    << 0 << QStringList{"^202: sem relógio$"} << QStringList{};
+    QTest::newRow("fast read") << QStringList{"-a", "202", "--rapido", "status"} << true << 0
+                               << QStringList{"^202: Sensor 1: 4ºC .*  Rele 2: Desligado "
+                                              "\\(Degelo\\)$"}
+                               << QStringList{};
+    QTest::newRow("silent controller")
+        << QStringList{"-a", "203", "-t", "1", "status"} << true << 1 << QStringList{}
+        << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\)"};
+    QTest::newRow("three addresses, one silent")
+        << QStringList{"-a", "201,203,202", "-t", "1", "status"} << true << 1
+        << QStringList{"^201: Sensor 1: 4ºC \\(Min: 4ºC, Max: 4ºC\\)  Sensor 2: -12ºC .*  "
+                       "Sensor 4: 45ºC .*  Rele 4: Desligado \\(Auxiliar\\)$",
+                       "^202: Sensor 1: .*  Sensor 2: .*  Rele 2: Desligado \\(Degelo\\)$"}
+        << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\)"};
+    QTest::newRow("unknown option")
+        << QStringList{"--bogus", "status"} << true << 2 << QStringList{}
+        << QStringList{"opção desconhecida: --bogus", "uso: tarvik-cli \\[opções\\] COMANDO"};
+    QTest::newRow("unknown command") << QStringList{"estado"} << true << 2 << QStringList{}
+                                     << QStringList{"comando desconhecido: estado", "uso:"};
+    QTest::newRow("address out of range")
+        << QStringList{"-a", "201,248", "info"} << true << 2 << QStringList{}
+        << QStringList{"endereço fora de 1..247: \"248\""};
+    QTest::newRow("option of another command")
+        << QStringList{"info", "--csv"} << true << 2 << QStringList{}
+        << QStringList{"--csv não vale para o comando info"};
+    QTest::newRow("two formats") << QStringList{"status", "--csv", "--json"} << true << 2
+                                 << QStringList{} << QStringList{"--csv e --json não vão juntos"};
+    QTest::newRow("several files without %a")
+        << QStringList{"-a", "201,202", "config", "salvar", "x.cfg"} << true << 2 << QStringList{}
+        << QStringList{"leva %a"};
+    QTest::newRow("no port") << QStringList{"info"} << false << 2 << QStringList{}
+                             << QStringList{"nenhuma porta: use -p PORTA ou a variável "
+                                            "TARVIK_PORTS"};
+    QTest::newRow("port that does not exist")
+        << QStringList{"-p", "/dev/tarvik-none", "status"} << true << 1 << QStringList{}
+        << QStringList{"A porta /dev/tarvik-none não existe\\. \\(erro -14\\)"};
+    QTest::newRow("help") << QStringList{"--help"} << false << 0
+                          << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"}
+                          << QStringList{};
+}
+
+void TestCli::invocations() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, portInEnvironment);
+    QFETCH(int, code);
+    QFETCH(QStringList, out);
+    QFETCH(QStringList, err);
+    args.replaceInStrings(QStringLiteral("{port}"), port());
+    if (!portInEnvironment)
+        portEnv.clear();
+    const tOutcome o = run(args);
+    QVERIFY2(o.code == code,
+             qPrintable(QStringLiteral("exit %1\n%2%3").arg(o.code).arg(o.out, o.err)));
+    const QStringList got = lines(o.out);
+    if (args.contains(QStringLiteral("--help"))) {
+        QVERIFY(o.out.contains(QStringLiteral("Códigos de saída:")));
+        QVERIFY(o.out.contains(QStringLiteral("a cada 3 segundos até voltar")));
+    } else {
+        QCOMPARE(got.size(), out.size());
+    }
+    for (qsizetype i = 0; i < out.size(); ++i)
+        QVERIFY2(QRegularExpression(out[i]).match(got[i]).hasMatch(), qPrintable(got[i]));
+    for (const QString &pattern : err)
+        QVERIFY2(QRegularExpression(pattern).match(o.err).hasMatch(), qPrintable(o.err));
+    if (code == 2 && !o.err.contains(QStringLiteral("nenhuma porta")))
+        QVERIFY(o.out.isEmpty());
+}
+
+void TestCli::statusCsvParsesBack() {
+    first->setSensor(0, sim::SensorState::Valid, 235);
+    first->setSensor(1, sim::SensorState::Open, 0);
+    first->setReg(0xA001, 0); // minimum and maximum start again from the present values
+    first->setSensor(0, sim::SensorState::Valid, -5);
+    first->setReg(0x0200, 0x4000); // relay 1 energised
+    const tOutcome o = run({"-a", "201,202", "status", "--csv"});
+    QCOMPARE(o.code, 0);
+    QVERIFY(o.bytes.startsWith(bom));
+    const QList<QStringList> rows = csvRows(o.out);
+    QCOMPARE(rows.size(), 3);
+    const QStringList &header = rows[0];
+    QCOMPARE(header.mid(0, 7),
+             QStringList({"Data", "Hora", "Endereço", "Unidade", "Sensor 1", "Min 1", "Max 1"}));
+    QCOMPARE(header.size(), 4 + 4 * 3 + 4 * 2);
+    auto cell = [&](const QStringList &row, const QString &column) {
+        return row.value(header.indexOf(column));
+    };
+    const QStringList &a = rows[1], &b = rows[2];
+    QCOMPARE(a.size(), header.size());
+    QCOMPARE(b.size(), header.size());
+    QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(cell(a, "Data")).hasMatch());
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(cell(a, "Hora")).hasMatch());
+    QCOMPARE(cell(a, "Endereço"), "201");
+    QCOMPARE(cell(a, "Unidade"), "ºC");
+    QCOMPARE(cell(a, "Sensor 1"), "-0,5");
+    QCOMPARE(cell(a, "Min 1"), "-0,5");
+    QCOMPARE(cell(a, "Max 1"), "23,5");
+    QCOMPARE(cell(a, "Sensor 2"), "Aberto");
+    QCOMPARE(cell(a, "Min 2"), "");
+    QCOMPARE(cell(a, "Rele 1"), "Ligado");
+    QCOMPARE(cell(a, "Operação 1"), "Refrigeração");
+    QCOMPARE(cell(a, "Operação 4"), "Auxiliar");
+    QCOMPARE(cell(b, "Endereço"), "202");
+    QCOMPARE(cell(b, "Sensor 2"), "-12,0");
+    QCOMPARE(cell(b, "Sensor 3"), "");   // a two-relay model shows two sensors
+    QCOMPARE(cell(b, "Operação 3"), ""); // and two relays
+
+    // Appended to a file that holds data: no second header, no second mark.
+    QTemporaryDir dir;
+    const QString file = dir.filePath("camara.csv");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(o.bytes);
+    f.close();
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARVIK_PORTS"), port());
+    sh.setProcessEnvironment(env);
+    sh.start(QStringLiteral("/bin/sh"),
+             {"-c", QStringLiteral("exec '%1' status --csv >> '%2'").arg(TARVIK_CLI, file)});
+    QVERIFY(sh.waitForFinished(60000));
+    QCOMPARE(sh.exitCode(), 0);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray all = f.readAll();
+    QCOMPARE(all.count(bom), 1);
+    const QList<QStringList> allRows = csvRows(QString::fromUtf8(all));
+    QCOMPARE(allRows.size(), 4);
+    QCOMPARE(allRows[3][2], "201");
+}
+
+void TestCli::statusJsonParses() {
+    first->setSensor(0, sim::SensorState::Valid, 235);
+    first->setSensor(1, sim::SensorState::Short, 0);
+    first->setReg(0xA001, 0);
+    first->setReg(0x0201, 0x4000); // relay 2 energised
+    second->setFahrenheit(true);
+    second->setSensor(0, sim::SensorState::Valid, -40);
+    const tOutcome o = run({"-a", "201,202", "status", "--json"});
+    QCOMPARE(o.code, 0);
+    const QStringList got = lines(o.out);
+    QCOMPARE(got.size(), 2);
+    QJsonParseError error;
+    const QJsonObject a = QJsonDocument::fromJson(got[0].toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonObject b = QJsonDocument::fromJson(got[1].toUtf8(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+
+    QCOMPARE(a["endereco"].toInt(), 201);
+    QCOMPARE(a["modelo"].toString(), "qx4r");
+    QCOMPARE(a["unidade"].toString(), "C");
+    QVERIFY(QDateTime::fromString(a["data_hora"].toString(), Qt::ISODate).isValid());
+    const QJsonArray sensors = a["sensores"].toArray();
+    QCOMPARE(sensors.size(), 4);
+    QCOMPARE(sensors[0]["estado"].toString(), "ok");
+    QCOMPARE(sensors[0]["valor"].toDouble(), 23.5);
+    QCOMPARE(sensors[0]["min"].toDouble(), 23.5);
+    QVERIFY(got[0].contains("\"valor\":23.5")); // a point, whatever the locale
+    QCOMPARE(sensors[1]["estado"].toString(), "curto");
+    QVERIFY(!sensors[1].toObject().contains("valor"));
+    const QJsonArray relays = a["reles"].toArray();
+    QCOMPARE(relays.size(), 4);
+    QCOMPARE(relays[0]["estado"].toString(), "desligado");
+    QCOMPARE(relays[1]["estado"].toString(), "ligado");
+    QCOMPARE(relays[1]["operacao"].toString(), "Degelo");
+    QCOMPARE(relays[1]["codigo"].toInt(), 3);
+
+    QCOMPARE(b["endereco"].toInt(), 202);
+    QCOMPARE(b["unidade"].toString(), "F");
+    QCOMPARE(b["sensores"].toArray().size(), 2);
+    QCOMPARE(b["sensores"][0]["valor"].toDouble(), -4.0);
+    QCOMPARE(b["reles"].toArray().size(), 2);
+}
+
+void TestCli::logNewestFirst_data() {
+    QTest::addColumn<int>("ring");
+    QTest::addColumn<int>("written");
+    QTest::addColumn<QString>("max");
+    QTest::addColumn<QList<int>>("minutes"); // of the events listed, in order
+    QTest::newRow("at most max") << 100 << 5 << "3" << QList<int>{4, 3, 2};
+    QTest::newRow("never a slot twice") << 3 << 5 << "5" << QList<int>{4, 3, 2};
+    QTest::newRow("up to the first slot never written") << 100 << 2 << "5" << QList<int>{1, 0};
+}
+
+void TestCli::logNewestFirst() {
+    QFETCH(int, ring);
+    QFETCH(int, written);
+    QFETCH(QString, max);
+    QFETCH(QList<int>, minutes);
+    startLine(ring);
+    for (int i = 0; i < written; ++i) {
+        sim::LogSlot s;
+        s.event = uint16_t(i % 2 ? 0x10 : 0x11); // refrigeration, relay 1, off and on
+        s.sensor1 = 0x907D;                      // -12.5 ºF
+        s.year = 2024;
+        s.month = 5;
+        s.day = 1;
+        s.hour = 12;
+        s.minute = uint16_t(i);
+        first->addLogSlot(s);
+    }
+    const tOutcome text = run({"log", "--max", max});
+    QCOMPARE(text.code, 0);
+    const QStringList got = lines(text.out);
+    QCOMPARE(got.size(), minutes.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i], QStringLiteral("201: Rele 1  Refrigeração  %1  -12,5 ºF  Não usado  "
+                                        "01/05/2024  12:%2:00")
+                             .arg(minutes[i] % 2 ? "Desligado" : "Ligado")
+                             .arg(minutes[i], 2, 10, QChar('0')));
+
+    const tOutcome csv = run({"log", "--max", max, "--csv"});
+    QCOMPARE(csv.code, 0);
+    const QList<QStringList> rows = csvRows(csv.out);
+    QCOMPARE(rows.size(), minutes.size() + 1);
+    QCOMPARE(rows[0], QStringList({"Endereço", "Rele", "Operação", "Status", "Sensor",
+                                   "Sensor Auxiliar", "Data", "Hora"}));
+    for (qsizetype i = 0; i < minutes.size(); ++i)
+        QCOMPARE(rows[i + 1][7], QStringLiteral("12:%1:00").arg(minutes[i], 2, 10, QChar('0')));
+
+    const tOutcome json = run({"log", "--max", max, "--json"});
+    QCOMPARE(json.code, 0);
+    const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    const QJsonArray events = o["eventos"].toArray();
+    QCOMPARE(events.size(), minutes.size());
+    QCOMPARE(events[0]["sensor"]["valor"].toDouble(), -12.5);
+    QCOMPARE(events[0]["sensor"]["unidade"].toString(), "F");
+    QVERIFY(events[0]["sensor_auxiliar"].isNull());
+    QCOMPARE(events[0]["data"].toString(), "2024-05-01");
+}
+
+// Saved, compared unchanged, compared after a change on the controller, written
+// back with a read-back check, and refused on another model or a short file.
+void TestCli::configSaveCompareWrite() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("c-%a.cfg");
+    const QString saved = dir.filePath("c-201.cfg");
+
+    tOutcome o = run({"config", "salvar", file});
+    QCOMPARE(o.code, 0);
+    QCOMPARE(o.out, QStringLiteral("201: configuração salva em %1\n").arg(saved));
+    QCOMPARE(QFileInfo(saved).size(), 404);
+
+    o = run({"config", "comparar", saved});
+    QCOMPARE(o.code, 0);
+    QCOMPARE(o.out, "201: sem diferenças\n");
+
+    first->setReg(0x0401, 60); // relay 1 SP, 5.0 when saved
+    o = run({"config", "comparar", saved});
+    QCOMPARE(o.code, 3);
+    QCOMPARE(o.out, "201: Rele 1: SP 5,0 ≠ 6,0\n");
+
+    o = run({"config", "gravar", file, "--verificar"});
+    QCOMPARE(o.code, 0);
+    QCOMPARE(o.out, "201: configuração gravada e conferida\n");
+    QCOMPARE(first->reg(0x0401), uint16_t(50));
+    QCOMPARE(run({"config", "comparar", saved}).code, 0);
+
+    const int before = second->requestCount();
+    o = run({"-a", "202", "config", "gravar", saved});
+    QCOMPARE(o.code, 2);
+    QVERIFY2(o.err.contains("Arquivo de configuração inválido.\nCheque se o arquivo pertence a "
+                            "esse modelo de Ondrel."),
+             qPrintable(o.err));
+    QCOMPARE(second->requestCount(), before + 1); // the identification, nothing written
+
+    QFile shortFile(dir.filePath("short.cfg"));
+    QVERIFY(shortFile.open(QIODevice::WriteOnly));
+    shortFile.write(QByteArray(10, 'q'));
+    shortFile.close();
+    o = run({"config", "comparar", shortFile.fileName()});
+    QCOMPARE(o.code, 2);
+    QVERIFY2(o.err.contains("tem 10 bytes em vez de 404"), qPrintable(o.err));
+}
+
+void TestCli::clockReadAndSet() {
+    const QRegularExpression difference("^201: .*, diferença para o computador: ([-+]?\\d+) s$");
+    first->setClockOffsetSeconds(-3600);
+    tOutcome o = run({"-a", "201,202", "relogio", "ler"});
+    QCOMPARE(o.code, 0);
+    QStringList got = lines(o.out);
+    QCOMPARE(got.size(), 2);
+    QRegularExpressionMatch m = difference.match(got[0]);
+    QVERIFY2(m.hasMatch(), qPrintable(got[0]));
+    QVERIFY(qAbs(m.captured(1).toInt() + 3600) <= 2);
+    QCOMPARE(got[1], "202: sem relógio");
+
+    o = run({"-a", "201,202", "relogio", "acertar"});
+    QCOMPARE(o.code, 0);
+    QVERIFY2(o.out.startsWith("201: relógio acertado para "), qPrintable(o.out));
+    QVERIFY(o.out.contains("202: sem relógio"));
+
+    m = difference.match(lines(run({"relogio"}).out).value(0));
+    QVERIFY(m.hasMatch());
+    QVERIFY(qAbs(m.captured(1).toInt()) <= 1);
+}
+
+void TestCli::traceFiles_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("modbus");
+    QTest::addColumn<bool>("commands");
+    QTest::newRow("frames") << QStringList{"--log-modbus"} << true << false;
+    QTest::newRow("commands") << QStringList{"--log-comandos"} << false << true;
+    QTest::newRow("both") << QStringList{"--log-modbus", "--log-comandos"} << true << true;
+}
+
+void TestCli::traceFiles() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, modbus);
+    QFETCH(bool, commands);
+    QTemporaryDir dir;
+    QCOMPARE(run(options + QStringList{"status"}, dir.path()).code, 0);
+    QCOMPARE(QFileInfo::exists(dir.filePath("modbus.log")), modbus);
+    QCOMPARE(QFileInfo::exists(dir.filePath("commands.log")), commands);
+    if (commands) {
+        QFile f(dir.filePath("commands.log"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("Enviando comando de leitura REGS addr 0x200 len 21\r\n"));
+    }
+}
+
+void TestCli::intervalStopsWithTheLastLineWhole() {
+    QProcess *p = start({"-a", "201,202", "status", "--intervalo", "0.2", "--json"});
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count('\n') >= 6, 30000);
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(30000));
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p->exitCode(), 0);
+    out += p->readAllStandardOutput();
+    QVERIFY(out.endsWith('\n'));
+    const QList<QByteArray> objects = out.trimmed().split('\n');
+    for (const QByteArray &line : objects) {
+        QJsonParseError error;
+        QJsonDocument::fromJson(line, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+    }
+    // Readings go round the addresses in turn.
+    QVERIFY(objects[0].contains("\"endereco\":201"));
+    QVERIFY(objects[1].contains("\"endereco\":202"));
+}
+
+// The port is a link to the controller's pty; unplugging removes the pty and
+// the link, plugging in another controller brings the name back.
+void TestCli::vanishedPortIsReopened() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyUSB0");
+    QVERIFY(QFile::link(port(), link));
+    QProcess *p = start({"-p", link, "-a", "201", "status", "--intervalo", "0.3", "--csv"});
+    QByteArray out, err;
+    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count("\r\n") >= 3, 30000);
+
+    first.reset();
+    QVERIFY(QFile::remove(link));
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("sumiu"), 30000);
+    const qsizetype before = (out += p->readAllStandardOutput()).count("\r\n");
+
+    first = std::make_unique<sim::Controller>();
+    QVERIFY(first->start());
+    QVERIFY(QFile::link(port(), link));
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("reaberta"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count("\r\n") >= before + 2,
+                             30000);
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(30000));
+    out += p->readAllStandardOutput();
+    err += p->readAllStandardError();
+
+    QCOMPARE(err.count("sumiu"), 1);
+    QVERIFY2(!err.contains("TIMEOUT"), err.constData());
+    const QList<QStringList> rows = csvRows(QString::fromUtf8(out));
+    for (const QStringList &row : rows)
+        QCOMPARE(row.size(), rows[0].size());
+    QCOMPARE(p->exitCode(), 1); // readings were lost while the port was away
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
