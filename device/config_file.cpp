@@ -99,7 +99,8 @@ bool tOndrel::LoadConfig(const QString &name, QString *error, tConfigError *why)
         return fail(tConfigError::WrongModel, wrongModelText, error, why);
 
     forEachField(*this, [&](int i, int32_t &v) { v = rec[i]; });
-    Known |=
-        knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) | knownRelay(3);
+    // The file carries the operation codes too: par[0] of each relay.
+    Known |= knownSYSTEM | knownUNIT | knownOPS | knownRelay(0) | knownRelay(1) | knownRelay(2) |
+             knownRelay(3);
     return succeed(error, why);
 }

@@ -66,9 +66,10 @@ void load(tOndrel &dev, const QString &model, const QString &file, const uint8_t
         FUZZ_CHECK(name.startsWith(QLatin1String("System[")) ||
                        name.contains(QLatin1String("].par[")) || name == QLatin1String("Known"),
                    "an accepted file changed %s", qPrintable(name));
-    // The copy now holds the system parameters, the unit and every relay's block.
-    const uint32_t loaded =
-        knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) | knownRelay(3);
+    // The copy now holds the system parameters, the unit, the operations and
+    // every relay's block.
+    const uint32_t loaded = knownSYSTEM | knownUNIT | knownOPS | knownRelay(0) | knownRelay(1) |
+                            knownRelay(2) | knownRelay(3);
     FUZZ_CHECK(dev.Known == (uint32_t(before[names.indexOf(QLatin1String("Known"))]) | loaded),
                "Known is 0x%X", dev.Known);
     for (size_t i = 0; i < dev.System.size(); ++i)

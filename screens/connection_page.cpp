@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -71,12 +70,20 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     auto *portRow = new QHBoxLayout;
     portRow->addWidget(cbxPort, 1);
     portRow->addWidget(btnUpDatePorts);
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Porta COM"), portRow);
-    form->addRow(QStringLiteral("ID"), edtID);
-    form->addRow(QStringLiteral("Velocidade"), spiBaud);
-    form->addRow(QStringLiteral("Timeout"), spiTimeout);
-    form->addRow(cbxFastRead);
+    // The small boxes two to a row, so the column fits the page's height.
+    auto *form = new QGridLayout;
+    auto label = [](const QString &text) { return new QLabel(text); };
+    form->addWidget(label(QStringLiteral("Porta COM")), 0, 0);
+    form->addLayout(portRow, 0, 1, 1, 3);
+    form->addWidget(label(QStringLiteral("ID")), 1, 0);
+    form->addWidget(edtID, 1, 1);
+    form->addWidget(label(QStringLiteral("Velocidade")), 1, 2);
+    form->addWidget(spiBaud, 1, 3);
+    form->addWidget(label(QStringLiteral("Timeout")), 2, 0);
+    form->addWidget(spiTimeout, 2, 1);
+    form->addWidget(cbxFastRead, 3, 0, 1, 4);
+    form->setColumnStretch(1, 1);
+    form->setColumnStretch(3, 1);
 
     LayoutIndConnect->setObjectName(QStringLiteral("LayoutIndConnect"));
     auto *indicatorRow = new QHBoxLayout(LayoutIndConnect);
@@ -91,14 +98,17 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     btnCnt->setMinimumHeight(34);
     auto *settings = new QVBoxLayout;
     settings->addLayout(form);
-    settings->addWidget(btnCnt);
-    // Keeps the column's height whether the indicator shows or not.
+    // The indicator sits beside the button, in a slot that keeps its width
+    // whether it shows or not, so the column fits the page's height.
     auto *indicatorSlot = new QWidget;
-    indicatorSlot->setFixedHeight(30);
+    indicatorSlot->setFixedWidth(130);
     auto *slotLayout = new QHBoxLayout(indicatorSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
     slotLayout->addWidget(LayoutIndConnect);
-    settings->addWidget(indicatorSlot);
+    auto *connectRow = new QHBoxLayout;
+    connectRow->addWidget(btnCnt, 1);
+    connectRow->addWidget(indicatorSlot);
+    settings->addLayout(connectRow);
 
     auto *configButtons = new QGridLayout;
     configButtons->addWidget(btnLoadConfig, 0, 0);

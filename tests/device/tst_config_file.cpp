@@ -141,8 +141,8 @@ void TestConfigFile::saveAndLoadRestoreEveryStoredField() {
     for (const QString &line : fields::changed(unstored, fields::snapshot(same)))
         QVERIFY2(line.startsWith("System[") || line.contains("].par[") || line.startsWith("Known="),
                  qPrintable(line));
-    QVERIFY(same.IsKnown(knownSYSTEM | knownUNIT | knownRelay(0) | knownRelay(1) | knownRelay(2) |
-                         knownRelay(3)));
+    QVERIFY(same.IsKnown(knownSYSTEM | knownUNIT | knownOPS | knownRelay(0) | knownRelay(1) |
+                         knownRelay(2) | knownRelay(3)));
 }
 
 void TestConfigFile::loadChecksOnlyTheModelsLowBytes_data() {
