@@ -1,4 +1,5 @@
 #include "startup_measure.h"
+#include "process_figures.h"
 
 #include "app_paths.h"
 #include "main_window.h"
@@ -30,16 +31,6 @@ double MsSinceProcessStart() {
     clock_gettime(CLOCK_BOOTTIME, &now);
     const double nowMs = now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
     return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
-long ResidentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 // Dialogs would wait for a hand that is not there; print them instead.

@@ -7,12 +7,11 @@
 //
 // Defaults 200, 1000 and 1001; 0 skips that part.
 #include "ondrel_sim.h"
+#include "process_figures.h"
 #include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,20 +24,6 @@ namespace {
 constexpr int requestBytes = 8;
 constexpr int statusAnswerBytes = 5 + 2 * 21;
 constexpr double silenceMs = 50.0; // the port's byte wait that ends an answer by silence
-
-double threadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(u.ru_utime) + ms(u.ru_stime);
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
 
 struct tLine {
     int baud;
@@ -101,7 +86,7 @@ tFigures statusExchanges(const tLine &line, bool fast, int runs) {
         b.dev.SendCommand(cmdGET_STATUS);
     const int split0 = b.controller.splitReplies();
     f.wall.reserve(size_t(runs));
-    const double cpu0 = threadCpuMs();
+    const double cpu0 = ThreadCpuMs();
     QElapsedTimer clock;
     for (int i = 0; i < runs; ++i) {
         clock.start();
@@ -109,7 +94,7 @@ tFigures statusExchanges(const tLine &line, bool fast, int runs) {
             ++f.failures;
         f.wall.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
-    f.cpu = (threadCpuMs() - cpu0) / runs;
+    f.cpu = (ThreadCpuMs() - cpu0) / runs;
     f.split = b.controller.splitReplies() - split0;
     return f;
 }
@@ -123,10 +108,10 @@ double floorMs(const tLine &line, bool fast) {
 
 void printRow(const tLine &line, bool fast, const tFigures &f) {
     const double floor = floorMs(line, fast);
-    const double median = percentile(f.wall, 0.5);
+    const double median = Percentile(f.wall, 0.5);
     std::printf("  %6d  %2d ms  %-6s  %7.2f  %7.2f (%+6.2f)  %7.2f  %6.3f  %4d/%zu\n", line.baud,
                 line.latencyMs, modeName(fast), floor, median, median - floor,
-                percentile(f.wall, 0.95), f.cpu, f.failures, f.wall.size());
+                Percentile(f.wall, 0.95), f.cpu, f.failures, f.wall.size());
     std::fflush(stdout);
 }
 
@@ -194,8 +179,8 @@ int main(int argc, char **argv) {
         for (bool fast : {false, true}) {
             const tFigures f = statusExchanges(line, fast, splitRuns);
             std::printf("  %-6s  %d answers split, %d failed, median %.2f ms, p95 %.2f ms\n",
-                        modeName(fast), f.split, f.failures, percentile(f.wall, 0.5),
-                        percentile(f.wall, 0.95));
+                        modeName(fast), f.split, f.failures, Percentile(f.wall, 0.5),
+                        Percentile(f.wall, 0.95));
             std::fflush(stdout);
         }
     }

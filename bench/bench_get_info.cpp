@@ -2,33 +2,17 @@
 // controller at 115200 bit/s, beside what the design cannot go below: the
 // request and the answer on the wire plus the silence that ends the answer.
 #include "ondrel_sim.h"
+#include "process_figures.h"
 #include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-double cpuMs(int who) {
-    rusage u{};
-    getrusage(who, &u);
-    auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(u.ru_utime) + ms(u.ru_stime);
-}
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
@@ -49,8 +33,8 @@ int main(int argc, char **argv) {
 
     std::vector<double> wall;
     wall.reserve(size_t(runs));
-    const double threadCpu0 = cpuMs(RUSAGE_THREAD);
-    const double processCpu0 = cpuMs(RUSAGE_SELF);
+    const double threadCpu0 = ThreadCpuMs();
+    const double processCpu0 = ProcessCpuMs();
     QElapsedTimer clock;
     for (int i = 0; i < runs; ++i) {
         clock.start();
@@ -61,8 +45,8 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
-    const double threadCpu = (cpuMs(RUSAGE_THREAD) - threadCpu0) / runs;
-    const double processCpu = (cpuMs(RUSAGE_SELF) - processCpu0) / runs;
+    const double threadCpu = (ThreadCpuMs() - threadCpu0) / runs;
+    const double processCpu = (ProcessCpuMs() - processCpu0) / runs;
 
     // 8-byte request and 19-byte answer, 10 bits a byte in 8N1, plus the
     // 50 ms byte wait that tells the answer has ended.
@@ -70,9 +54,9 @@ int main(int argc, char **argv) {
     const double floor = wire + 50.0;
     std::printf("cmdGET_INFO x %d at 115200 bit/s (simulated controller on a pty)\n", runs);
     std::printf("  floor    %7.2f ms (wire %.2f ms + 50 ms silence)\n", floor, wire);
-    std::printf("  median   %7.2f ms (%+.2f ms from the floor)\n", percentile(wall, 0.5),
-                percentile(wall, 0.5) - floor);
-    std::printf("  p95      %7.2f ms\n", percentile(wall, 0.95));
+    std::printf("  median   %7.2f ms (%+.2f ms from the floor)\n", Percentile(wall, 0.5),
+                Percentile(wall, 0.5) - floor);
+    std::printf("  p95      %7.2f ms\n", Percentile(wall, 0.95));
     std::printf("  CPU      %7.3f ms per transaction in the driver's thread\n", threadCpu);
     std::printf("           %7.3f ms per transaction for the whole process (with the simulator)\n",
                 processCpu);

@@ -8,6 +8,7 @@
 #include "log_relays_page.h"
 #include "main_window.h"
 #include "ondrel_sim.h"
+#include "process_figures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,8 +17,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,13 +34,6 @@ class PrintedDialogs : public tDialogs {
     QString AskOpenFile(QWidget *, const QString &, const QString &) override { return {}; }
     QString AskSaveFile(QWidget *, const QString &, const QString &) override { return {}; }
 };
-
-double threadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(u.ru_utime) + ms(u.ru_stime);
-}
 
 // Bytes on the wire at 115200 bit/s, 10 bits a byte, plus the byte wait.
 double exchangeFloorMs(int requestBytes, int answerBytes) {
@@ -104,11 +96,11 @@ int main(int argc, char **argv) {
             lastPass = now;
         });
         pass.start();
-        const double cpu0 = threadCpuMs();
+        const double cpu0 = ThreadCpuMs();
         clock.start();
         page->btnLogGet->click();
         const double ms = double(clock.nsecsElapsed()) / 1e6;
-        const double cpu = threadCpuMs() - cpu0;
+        const double cpu = ThreadCpuMs() - cpu0;
         gaps.push_back(double(clock.nsecsElapsed() - lastPass) / 1e6);
         pass.stop();
 

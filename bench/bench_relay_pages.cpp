@@ -5,12 +5,12 @@
 // says otherwise).
 #include "main_window.h"
 #include "ondrel_sim.h"
+#include "process_figures.h"
 #include "show_window.h"
 #include "status_screen.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,23 +20,6 @@
 #include <vector>
 
 namespace {
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-
-// Resident memory of this process, in KiB.
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // Relay 1's block in the controller, as the line would write it.
 void storeRelay1(sim::Controller &c, const std::vector<int32_t> &block) {
@@ -87,7 +70,7 @@ int main(int argc, char *argv[]) {
     // Only the page openings are timed: no status refresh in between.
     w.StatusScreen()->timerProcess()->stop();
     QApplication::processEvents();
-    const long before = residentKiB();
+    const long before = ResidentKb();
 
     const int32_t workdays = 190 | 450 << 8 | 495 << 20;
     const tPageRun runs[] = {
@@ -116,7 +99,7 @@ int main(int argc, char *argv[]) {
         w.btnMenuRelayClick(r);
     w.frmShow()->hide();
     QApplication::processEvents();
-    const long after = residentKiB();
+    const long after = ResidentKb();
 
     // Opening a page already visited: choose it by the operation, fill it,
     // lay it out and paint it. The connection page in between makes each
@@ -137,11 +120,11 @@ int main(int argc, char *argv[]) {
             times.push_back(double(clock.nsecsElapsed()) / 1e6);
         }
         all.insert(all.end(), times.begin(), times.end());
-        std::printf("  %-20s %8.3f %8.3f %8.3f\n", run.name, percentile(times, 0.5),
-                    percentile(times, 0.95), percentile(times, 1.0));
+        std::printf("  %-20s %8.3f %8.3f %8.3f\n", run.name, Percentile(times, 0.5),
+                    Percentile(times, 0.95), Percentile(times, 1.0));
     }
-    std::printf("  %-20s %8.3f %8.3f %8.3f\n", "all", percentile(all, 0.5), percentile(all, 0.95),
-                percentile(all, 1.0));
+    std::printf("  %-20s %8.3f %8.3f %8.3f\n", "all", Percentile(all, 0.5), Percentile(all, 0.95),
+                Percentile(all, 1.0));
     std::printf("Resident memory: %ld KiB connected, %ld KiB after visiting every relay page "
                 "(+%ld KiB)\n",
                 before, after, after - before);

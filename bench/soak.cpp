@@ -9,11 +9,11 @@
 // Exits with 1 when a good read brought a wrong word.
 #include "faults.h"
 #include "ondrel_sim.h"
+#include "process_figures.h"
 #include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <algorithm>
 #include <array>
@@ -55,23 +55,6 @@ constexpr tFaultRow faultTable[] = {
 };
 constexpr int faultKinds = int(std::size(faultTable));
 
-long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-// `v` is sorted.
-double percentile(const std::vector<double> &v, double p) {
-    if (v.empty())
-        return 0;
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
-
 struct tTally {
     long reads = 0;
     long writes = 0;
@@ -90,7 +73,7 @@ struct tTally {
 
 void printMinute(int minute, const tTally &t) {
     std::printf("%4d min  reads %7ld  good %7ld  faults %5ld  wrong words %ld  RSS %ld kB\n",
-                minute, t.reads, t.goodReads, t.faultCount(), t.wrongWords, residentKb());
+                minute, t.reads, t.goodReads, t.faultCount(), t.wrongWords, ResidentKb());
     std::fflush(stdout);
 }
 
@@ -109,8 +92,8 @@ void printSummary(const tTally &t, double seconds, long rssKb) {
     std::printf("  wrong words %ld\n", t.wrongWords);
     std::vector<double> ms(t.goodMs.begin(), t.goodMs.begin() + t.goodReads);
     std::sort(ms.begin(), ms.end());
-    std::printf("  good reads: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(ms, 0.5),
-                percentile(ms, 0.99), percentile(ms, 1));
+    std::printf("  good reads: median %.2f ms, p99 %.2f ms, max %.2f ms\n", Percentile(ms, 0.5),
+                Percentile(ms, 0.99), Percentile(ms, 1));
     std::printf("  RSS %ld kB at the end of the run\n", rssKb);
 }
 
@@ -194,6 +177,6 @@ int main(int argc, char **argv) {
         if (run.elapsed() >= (minute + 1) * 60000LL)
             printMinute(++minute, t);
     }
-    printSummary(t, double(run.elapsed()) / 1000, residentKb());
+    printSummary(t, double(run.elapsed()) / 1000, ResidentKb());
     return t.wrongWords == 0 ? 0 : 1;
 }

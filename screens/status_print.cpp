@@ -4,18 +4,9 @@
 #include "screen_host.h"
 #include "status_color_button.h"
 #include "status_tag.h"
+#include "temperature.h"
 
 #include <QLabel>
-
-QString TempNumber(int32_t tenths, const QLocale &locale) {
-    QLocale l = locale;
-    l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
-    return l.toString(tenths / 10.0, 'g', 15);
-}
-
-QString TempUnit(int32_t temperatureType) {
-    return temperatureType == tempCELSIUS ? QStringLiteral("ºC") : QStringLiteral("ºF");
-}
 
 static void setTextIfChanged(QLabel *label, const QString &text) {
     if (label->text() != text)
@@ -32,10 +23,10 @@ void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s) {
         v = QStringLiteral("Lendo");
         break;
     case stsTEMP_OK: {
-        const QString unit = TempUnit(s.TemperatureType);
-        v = TempNumber(s.value) + unit;
-        n = QStringLiteral("Min: ") + TempNumber(s.valueMin) + unit + QStringLiteral("  ");
-        x = QStringLiteral("Max: ") + TempNumber(s.valueMax) + unit + QStringLiteral("  ");
+        const QString unit = unitText(s.TemperatureType);
+        v = tenthsText(s.value) + unit;
+        n = QStringLiteral("Min: ") + tenthsText(s.valueMin) + unit + QStringLiteral("  ");
+        x = QStringLiteral("Max: ") + tenthsText(s.valueMax) + unit + QStringLiteral("  ");
         break;
     }
     case stsTEMP_ERRMIN:

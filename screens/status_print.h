@@ -14,11 +14,6 @@ class ScreenHost;
 constexpr uint32_t clRELAY_ON = 0xFF00FF00;
 constexpr uint32_t clRELAY_OFF = 0xFF000000;
 
-// A tenths count as the shortest decimal text, in the locale's separator.
-QString TempNumber(int32_t tenths, const QLocale &locale = QLocale());
-// "ºC" or "ºF" for a sensor's unit flag.
-QString TempUnit(int32_t temperatureType);
-
 // Shows one sensor: value (or its state), minimum and maximum.
 void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s);
 // Shows one relay's state in words and as colour; the label's tag remembers

@@ -2,13 +2,10 @@
 // the pages, saving what the controller holds, and writing a loaded file to
 // the controller with every block read back.
 #include "app_fixture.h"
+#include "file_size_limit.h"
 
 #include <QDoubleSpinBox>
 #include <QPushButton>
-
-#include <sys/resource.h>
-
-#include <csignal>
 
 class tst_config_files : public QObject {
     Q_OBJECT
@@ -166,15 +163,11 @@ void tst_config_files::failedSaveKeepsTheEarlierFile() {
     s.app.dialogs->files.push_back(path);
     s.app.dialogs->shown.clear();
 
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 100;
-    setrlimit(RLIMIT_FSIZE, &small);
-    s.app.Click("btnSaveConfig");
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    {
+        FileSizeLimit full(100);
+        QVERIFY(full.ok);
+        s.app.Click("btnSaveConfig");
+    }
 
     QCOMPARE(s.app.dialogs->shown.last(),
              "warning: Não foi possível salvar o arquivo de configuração.");

@@ -1,4 +1,5 @@
 #include "device_fields.h"
+#include "file_size_limit.h"
 #include "u_ondrel.h"
 
 #include <QDir>
@@ -6,9 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -53,28 +51,6 @@ void expectRefused(const QString &file, const QString &model, tConfigError want,
     QVERIFY(!error->isEmpty());
     QCOMPARE(fields::changed(before, fields::snapshot(dev)).join("; "), QString());
 }
-
-// Writes beyond `bytes` into any file fail, as on a full disk, until the
-// object goes away.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit l = saved;
-        l.rlim_cur = bytes;
-        ok = setrlimit(RLIMIT_FSIZE, &l) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-    bool ok = false;
-
-  private:
-    rlimit saved{};
-    void (*oldHandler)(int) = nullptr;
-};
 
 } // namespace
 

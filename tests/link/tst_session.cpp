@@ -1,6 +1,7 @@
 // The device session against the simulated controller on a pty: opening and
 // identification, every failure code with recovery, the busy refusal, late
 // and chunked answers, both trace files, trace failures and a vanishing port.
+#include "file_size_limit.h"
 #include "hex_frame.h"
 #include "ondrel_sim.h"
 #include "pty_pair.h"
@@ -16,10 +17,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <csignal>
 #include <memory>
+#include <optional>
 
 Q_DECLARE_METATYPE(sim::Fault)
 Q_DECLARE_METATYPE(tCommand)
@@ -429,18 +429,19 @@ class tst_Session : public QObject {
         QStringList seen;
         dev->OnTraceError = [&seen](const QString &why) { seen << why; };
 
-        rlimit old{};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        if (sizeLimit) {
-            rlimit tight = old;
-            tight.rlim_cur = rlim_t(sizeLimit);
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        int first = 0, second = 0;
+        bool busyAfterFirst = true;
+        {
+            std::optional<FileSizeLimit> tight;
+            if (sizeLimit) {
+                tight.emplace(rlim_t(sizeLimit));
+                QVERIFY(tight->ok);
+            }
+            dev->SetSaveLog(true);
+            first = dev->SendCommand(cmdGET_STATUS);
+            busyAfterFirst = dev->Busy;
+            second = dev->SendCommand(cmdGET_INFO);
         }
-        dev->SetSaveLog(true);
-        const int first = dev->SendCommand(cmdGET_STATUS);
-        const bool busyAfterFirst = dev->Busy;
-        const int second = dev->SendCommand(cmdGET_INFO);
-        setrlimit(RLIMIT_FSIZE, &old);
 
         QCOMPARE(first, 21);
         QVERIFY(!busyAfterFirst);

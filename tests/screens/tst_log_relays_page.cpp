@@ -1,6 +1,7 @@
 // The relay event log page against a simulated controller with a preloaded
 // log: the slots a read walks, the rows it lists, how it ends, the clear and
 // the export.
+#include "file_size_limit.h"
 #include "log_relays_page.h"
 #include "screen_test_host.h"
 #include "temperature.h"
@@ -17,9 +18,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <functional>
 
 using Slots = QList<int>;
@@ -92,28 +90,6 @@ void During(QObject *context, std::function<bool()> step) {
     });
     timer->start();
 }
-
-// Writes beyond `bytes` into any file fail, as on a full disk, until the
-// object goes away.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit l = saved;
-        l.rlim_cur = bytes;
-        ok = setrlimit(RLIMIT_FSIZE, &l) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-    bool ok = false;
-
-  private:
-    rlimit saved{};
-    void (*oldHandler)(int) = nullptr;
-};
 
 const QString clearQuestion =
     QStringLiteral("Esta função vai limpar o log dos eventos dos reles.\rDeseja continuar?\r");

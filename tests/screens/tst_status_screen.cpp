@@ -4,6 +4,7 @@
 #include "status_print.h"
 #include "status_screen.h"
 #include "status_tag.h"
+#include "temperature.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -159,7 +160,7 @@ class TestStatusScreen : public QObject {
             QLabel *ts = label(w, "lblTS", page, k);
             QCOMPARE(ts != nullptr, k <= sensors);
             if (ts)
-                QCOMPARE(ts->text(), TempNumber(200 + 15 * (k - 1)) + QStringLiteral("ºC"));
+                QCOMPARE(ts->text(), tenthsText(200 + 15 * (k - 1)) + QStringLiteral("ºC"));
         }
         for (int k = 1; k <= relays; ++k) {
             const bool on = k == relays;

@@ -1,0 +1,42 @@
+#include "process_figures.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+
+namespace {
+double cpuMs(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(u.ru_utime) + ms(u.ru_stime);
+}
+} // namespace
+
+double ProcessCpuMs() {
+    return cpuMs(RUSAGE_SELF);
+}
+
+double ThreadCpuMs() {
+    return cpuMs(RUSAGE_THREAD);
+}
+
+long ResidentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+double Percentile(std::vector<double> samples, double p) {
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[std::min(samples.size() - 1, size_t(p * double(samples.size() - 1) + 0.5))];
+}

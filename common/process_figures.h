@@ -1,0 +1,12 @@
+#pragma once
+
+#include <vector>
+
+// Figures the benchmarks and the start-up measurement print about this
+// process: processor time, resident memory, and percentiles of samples.
+double ProcessCpuMs();
+double ThreadCpuMs();
+// Resident memory in KiB; -1 when the system does not say.
+long ResidentKb();
+// The nearest-rank percentile `p` (0..1) of `samples`; 0 when there are none.
+double Percentile(std::vector<double> samples, double p);
