@@ -67,12 +67,6 @@ QString signedNumber(qint64 n) {
     return n > 0 ? QStringLiteral("+%1").arg(n) : QString::number(n);
 }
 
-bool isWrite(tCommand cmd) {
-    constexpr tCommand writes[] = {cmdSET_PAR_SYSTEM, cmdSET_PAR_opRELAYS, cmdSET_PAR_RELAY1,
-                                   cmdSET_PAR_RELAY2, cmdSET_PAR_RELAY3,   cmdSET_PAR_RELAY4};
-    return std::find(std::begin(writes), std::end(writes), cmd) != std::end(writes);
-}
-
 class tRun {
   public:
     explicit tRun(const tCliArgs &args);
@@ -85,6 +79,7 @@ class tRun {
     int fail(int id, const QString &what, int32_t code);
     tSyncIo io(int id);
     QString fileFor(int id) const;
+    int loadFile(int id);
     void csvHeader(const QStringList &fields);
 
     int ports();
@@ -210,6 +205,17 @@ tSyncIo tRun::io(int id) {
 
 QString tRun::fileFor(int id) const {
     return QString(args.file).replace(QLatin1String("%a"), QString::number(id));
+}
+
+// The file for `id` into the copy; a refused file is bad usage, with the
+// application's own message.
+int tRun::loadFile(int id) {
+    const QString name = fileFor(id);
+    QString error;
+    if (dev.LoadConfig(name, &error))
+        return exitOK;
+    message(QStringLiteral("endereço %1: %2: %3").arg(id).arg(name, terminalText(error)));
+    return exitUSAGE;
 }
 
 void tRun::csvHeader(const QStringList &fields) {
@@ -363,25 +369,18 @@ int tRun::configSave(int id) {
 int tRun::configWrite(int id) {
     if (const int c = connect(id))
         return c;
-    const QString name = fileFor(id);
-    QString error;
-    if (!dev.LoadConfig(name, &error)) {
-        message(QStringLiteral("endereço %1: %2: %3").arg(id).arg(name, terminalText(error)));
-        return exitUSAGE;
-    }
+    if (const int c = loadFile(id))
+        return c;
     const tSyncResult r = WriteConfig(dev, args.verify, io(id));
     if (r.result < 0) {
-        const QString step = isWrite(r.failed) ? QStringLiteral("gravação de %1")
-                                               : QStringLiteral("conferência de %1");
+        const QString step = IsConfigWrite(r.failed) ? QStringLiteral("gravação de %1")
+                                                     : QStringLiteral("conferência de %1");
         const int outcome = fail(id, step.arg(ConfigBlockName(r.failed)), r.result);
-        QStringList done;
-        for (tCommand cmd : r.written)
-            done << ConfigBlockName(cmd);
         message(QStringLiteral("endereço %1: %2")
                     .arg(id)
-                    .arg(done.isEmpty()
+                    .arg(r.written.isEmpty()
                              ? QStringLiteral("nada foi gravado")
-                             : QStringLiteral("já gravados: ") + done.join(QStringLiteral(", "))));
+                             : QStringLiteral("já gravados: ") + ConfigBlockNames(r.written)));
         return outcome;
     }
     for (const QString &d : r.differences)
@@ -400,12 +399,8 @@ int tRun::configWrite(int id) {
 int tRun::configCompare(int id) {
     if (const int c = connect(id))
         return c;
-    const QString name = fileFor(id);
-    QString error;
-    if (!dev.LoadConfig(name, &error)) {
-        message(QStringLiteral("endereço %1: %2: %3").arg(id).arg(name, terminalText(error)));
-        return exitUSAGE;
-    }
+    if (const int c = loadFile(id))
+        return c;
     const tSyncResult r = CompareConfig(dev, ConfigOf(dev), io(id));
     if (r.result < 0)
         return fail(id, QStringLiteral("leitura de %1").arg(ConfigBlockName(r.failed)), r.result);

@@ -115,6 +115,20 @@ QString ConfigBlockName(tCommand cmd) {
     return QString();
 }
 
+QString ConfigBlockNames(const QList<tCommand> &cmds) {
+    QStringList names;
+    for (tCommand cmd : cmds)
+        names << ConfigBlockName(cmd);
+    return names.join(QStringLiteral(", "));
+}
+
+bool IsConfigWrite(tCommand cmd) {
+    for (const tBlockRow &row : blockRows)
+        if (cmd == row.set)
+            return true;
+    return false;
+}
+
 tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io, bool onlyMissing) {
     tSyncResult r;
     for (const tBlockRow &row : blockRows) {

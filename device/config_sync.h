@@ -47,6 +47,11 @@ struct tSyncResult {
 // What a command of the sequence reads or writes, for messages:
 // "parâmetros de sistema", "operações dos reles", "parâmetros do rele 2".
 QString ConfigBlockName(tCommand cmd);
+// The blocks of `cmds` by name, separated by commas.
+QString ConfigBlockNames(const QList<tCommand> &cmds);
+// True for the sequence's writes, false for its reads (a failure during the
+// read-back is a failed check, not a failed write).
+bool IsConfigWrite(tCommand cmd);
 
 // Reads the system parameters, the operation codes and the parameter blocks
 // of the model's relays; with `onlyMissing`, only the blocks the copy does

@@ -35,11 +35,6 @@ bool DiffersIn(tCommand block, const QString &line) {
     const int relay = (block - cmdSET_PAR_RELAY1) / 2 + 1;
     return !operation && where == QStringLiteral("Rele %1").arg(relay);
 }
-
-bool IsWrite(tCommand cmd) {
-    return cmd == cmdSET_PAR_SYSTEM || cmd == cmdSET_PAR_opRELAYS ||
-           (cmd >= cmdSET_PAR_RELAY1 && (cmd - cmdSET_PAR_RELAY1) % 2 == 0);
-}
 } // namespace
 
 void TConnectionPage::btnLoadConfigClick() {
@@ -109,15 +104,12 @@ void TConnectionPage::btnApplyConfigClick() {
     host.HideMsg();
     if (r.result <= 0) {
         host.ModbusError(r.result);
-        QStringList before;
-        for (tCommand cmd : r.written)
-            before << ConfigBlockName(cmd);
         const QString step =
-            IsWrite(r.failed) ? QStringLiteral("gravar") : QStringLiteral("conferir");
+            IsConfigWrite(r.failed) ? QStringLiteral("gravar") : QStringLiteral("conferir");
         host.Report(clERROR, QStringLiteral("Falha ao %1 %2; gravados antes da falha: %3")
                                  .arg(step, ConfigBlockName(r.failed),
-                                      before.isEmpty() ? QStringLiteral("nenhum")
-                                                       : before.join(QStringLiteral(", "))));
+                                      r.written.isEmpty() ? QStringLiteral("nenhum")
+                                                          : ConfigBlockNames(r.written)));
         return;
     }
     for (tCommand block : r.written) {
