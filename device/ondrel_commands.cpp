@@ -4,6 +4,14 @@
 
 #include <iterator>
 
+namespace {} // namespace
+
+void DecodeIdentity(const uint16_t *w, QString &model, QString &firmware) {
+    auto ch = [](uint16_t byte) { return QChar(char16_t(byte & 0xFF)); };
+    model = QString() + ch(w[0]) + ch(w[0] >> 8) + ch(w[1]) + ch(w[1] >> 8);
+    firmware = QString() + ch(w[2]) + u'.' + ch(w[2] >> 8);
+}
+
 namespace {
 
 // Words travel as 16 bits; a field wider than that loses its upper bits.
@@ -22,9 +30,7 @@ void split32(int32_t v, uint16_t *w) {
 }
 
 void unpackInfo(tOndrel &d, const uint16_t *w) {
-    auto ch = [](uint16_t byte) { return QChar(char16_t(byte & 0xFF)); };
-    d.Model = QString() + ch(w[0]) + ch(w[0] >> 8) + ch(w[1]) + ch(w[1] >> 8);
-    d.Fimware = QString() + ch(w[2]) + u'.' + ch(w[2] >> 8);
+    DecodeIdentity(w, d.Model, d.Fimware);
     for (int r = 0; r < 4; ++r)
         d.Relay[r].par[0] = w[3 + r];
 }

@@ -3,6 +3,7 @@
 #include "trace_log.h"
 #include "u_uart.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -76,10 +77,14 @@ void tOndrel::SetTimeout(int32_t Value) {
     FModBus->SetTimeout(Value);
 }
 
+int32_t BaudRateOf(int32_t code) {
+    const bool listed = code >= 1 && code <= int32_t(std::size(baudTable));
+    return listed ? baudTable[code - 1] : baudTable[std::size(baudTable) - 1];
+}
+
 void tOndrel::SetBaudRate(int32_t Value) {
     FBaudRate = Value;
-    const bool listed = Value >= 1 && Value <= int32_t(std::size(baudTable));
-    FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
+    FUart->SetBaud(BaudRateOf(Value));
 }
 
 void tOndrel::SetLogFolder(const QString &folder) {
@@ -132,6 +137,70 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     }
     Known = 0;
     ControllerUnit = -1;
+    const int32_t opened = Open(PortCOM);
+    if (opened < 0)
+        return opened;
+    const int32_t result = SendCommand(cmdGET_INFO);
+    if (result <= 0) {
+        FConnected = false;
+        return result;
+    }
+    FConnected = true;
+    HaveRTC = false;
+    nRelay = 1;
+    for (const tModelRow &row : modelTable) {
+        if (Model == QLatin1String(row.model)) {
+            nRelay = row.relays;
+            HaveRTC = row.rtc;
+            break;
+        }
+    }
+    return 1;
+}
+
+int32_t tOndrel::OpenPort(const QString &PortCOM) {
+    CloseConnection();
+    return Open(PortCOM);
+}
+
+void tOndrel::ClosePort() {
+    if (FConnected)
+        CloseConnection();
+    else
+        FUart->Close();
+}
+
+void tOndrel::SetSweep(int32_t timeoutMs) {
+    // The byte wait bounds how finely the time-out is kept.
+    constexpr int32_t sweepByteWaitMs = 2;
+    if (timeoutMs > 0 && FModBus->Sweep() == 0)
+        FByteWait = FUart->Timeout;
+    if (timeoutMs <= 0 && FModBus->Sweep() > 0)
+        FUart->Timeout = FByteWait;
+    else if (timeoutMs > 0)
+        FUart->Timeout = std::min(sweepByteWaitMs, FByteWait);
+    FModBus->SetSweep(timeoutMs);
+}
+
+int32_t tOndrel::Identify(int32_t id, QString &model, QString &firmware) {
+    if (Busy)
+        return errMODBUS_BUSY;
+    Busy = true;
+    Trace(QString::asprintf("Procurando controlador no id %d", id));
+    uint16_t w[7] = {};
+    const int32_t result = FModBus->Read_Registers(id, 0, w, int32_t(std::size(w)));
+    if (result > 0) {
+        DecodeIdentity(w, model, firmware);
+        Trace(QStringLiteral("    %1 firmware %2").arg(model, firmware));
+    } else {
+        Trace(QString::asprintf("    Erro %d", result));
+    }
+    Busy = false;
+    return result;
+}
+
+// Opens the port; on failure says why in PortError and PortErrorText.
+int32_t tOndrel::Open(const QString &PortCOM) {
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
@@ -153,21 +222,6 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     }
     FPortError = tPortError::None;
     FPortErrorText.clear();
-    const int32_t result = SendCommand(cmdGET_INFO);
-    if (result <= 0) {
-        FConnected = false;
-        return result;
-    }
-    FConnected = true;
-    HaveRTC = false;
-    nRelay = 1;
-    for (const tModelRow &row : modelTable) {
-        if (Model == QLatin1String(row.model)) {
-            nRelay = row.relays;
-            HaveRTC = row.rtc;
-            break;
-        }
-    }
     return 1;
 }
 

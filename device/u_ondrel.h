@@ -210,6 +210,29 @@ class tOndrel {
             QCoreApplication::processEvents();
     };
 
+    // How the line has done since the owner last reset it (the driver never
+    // does, so a program reports a whole run): every exchange by how it
+    // ended, and the round trips of the good ones.
+    const tLinkStats &LinkStats() const { return FModBus->Stats(); }
+    void ResetLinkStats() { FModBus->ResetStats(); }
+
+    // Finding controllers (bus_scan.h) without a session. OpenPort opens
+    // the port as OpenConnection does (an open session ends first), with
+    // the same result and PortError, and identifies nothing; ClosePort
+    // closes it, or ends the session open on it.
+    int32_t OpenPort(const QString &PortCOM);
+    void ClosePort();
+    // Sweep mode for the exchanges that follow (tModBus::SetSweep): a
+    // time-out of `timeoutMs` ms, the port's byte wait cut to match; 0 ends
+    // it, and the next exchange drains any late answer first.
+    void SetSweep(int32_t timeoutMs);
+    QList<int32_t> TakeStrays() { return FModBus->TakeStrays(); }
+    // Waits out the late answers still due after a time-out or a sweep.
+    void DrainLateAnswers() { FModBus->DrainLateAnswers(); }
+    // The identification read sent to `id`, leaving the application's copy,
+    // the session and ErrorCom alone; model and firmware on success.
+    int32_t Identify(int32_t id, QString &model, QString &firmware);
+
     // Read-only view of the register buffer, for tests and traces.
     const uint16_t *Regs() const { return FRegs; }
     tUART &Uart() { return *FUart; }
@@ -242,6 +265,8 @@ class tOndrel {
     int32_t TempUnit() const;
 
   private:
+    int32_t Open(const QString &PortCOM);
+
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
     // packing FRegs for a multiple write; after success, unpack into fields.
     tTransaction Prepare(tCommand cmd);
@@ -262,4 +287,14 @@ class tOndrel {
     QString FPort;
     tPortError FPortError = tPortError::None;
     QString FPortErrorText;
+    // The port's byte wait outside sweep mode.
+    int32_t FByteWait = 0;
 };
+
+// The line speed of a speed code in bit/s; codes outside 1..7 run at 115200.
+int32_t BaudRateOf(int32_t code);
+constexpr int32_t minSPEED_CODE = 1;
+constexpr int32_t maxSPEED_CODE = 7;
+
+// Model and firmware from the identification block's first three words.
+void DecodeIdentity(const uint16_t *w, QString &model, QString &firmware);

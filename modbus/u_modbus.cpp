@@ -5,6 +5,9 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 constexpr int64_t nsPerMs = 1000000;
@@ -104,16 +107,16 @@ int32_t tModBus::Read_Registers(int32_t AddrSlave, int32_t AddrInit, uint16_t *r
     const int32_t bc = FQuerieIn[2];
     if (bc != 2 * len) {
         Trace("    err len bytes rx %d <> %d", 2 * len, bc);
-        return errMODBUS_LEN;
+        return Fail(tOutcome::Length, errMODBUS_LEN);
     }
     if (!FrameLength(count, 5 + bc))
-        return errMODBUS_LEN;
+        return Fail(tOutcome::Length, errMODBUS_LEN);
     Trace("    read %d bytes", bc);
     for (int32_t i = 0; i < len; ++i) {
         regs[i] = uint16_t(get16(FQuerieIn + 3 + 2 * i));
         Trace("    addr 0x%X = 0x%X", unsigned(AddrInit + i), unsigned(regs[i]));
     }
-    return len;
+    return Succeed(len);
 }
 
 int32_t tModBus::Write_Register(int32_t AddrSlave, int32_t Addr, uint16_t Value) {
@@ -152,9 +155,11 @@ int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
     DiscardLateAnswer();
     FPurge();
     FExpected = answerLen;
+    FSent.start();
     if (FPortOut(FQuerieOut, frameLen) != frameLen) {
         Trace("    err TX");
-        return errMODBUS_TX;
+        return Fail(PortLost && PortLost() ? tOutcome::PortLost : tOutcome::SendFailure,
+                    errMODBUS_TX);
     }
     const int32_t count = GetPacket();
     if (count < 0)
@@ -167,18 +172,69 @@ int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
 // 6) or the quantity (function 16).
 int32_t tModBus::CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch) {
     if (!FrameLength(count, 8))
-        return errMODBUS_LEN;
+        return Fail(tOutcome::Length, errMODBUS_LEN);
     const int32_t echoAddr = get16(FQuerieIn + 2);
     if (echoAddr != (addr & 0xFFFF)) {
         Trace("    err addr %d <> %d", addr, echoAddr);
-        return errMODBUS_ADDR;
+        return Fail(tOutcome::Echo, errMODBUS_ADDR);
     }
     const int32_t echo = get16(FQuerieIn + 4);
     if (echo != second) {
         Trace(mismatch, int(second), echo);
-        return errMODBUS_VALUE;
+        return Fail(tOutcome::Echo, errMODBUS_VALUE);
     }
-    return 1;
+    return Succeed(1);
+}
+
+int32_t tModBus::Fail(tOutcome outcome, int32_t code, int32_t exceptionCode) {
+    FStats.Count(outcome, exceptionCode);
+    return code;
+}
+
+int32_t tModBus::Succeed(int32_t result) {
+    FStats.Good(FLastByteNs);
+    return result;
+}
+
+int64_t tModBus::TimeoutNs() const {
+    return FSweepMs > 0 ? int64_t(FSweepMs) * nsPerMs : int64_t(FTimeOut) * timeoutUnitNs;
+}
+
+void tModBus::SetSweep(int32_t timeoutMs) {
+    const bool ending = FSweepMs > 0 && timeoutMs <= 0;
+    FSweepMs = std::max(timeoutMs, 0);
+    FStrays.clear();
+    if (ending) {
+        FLateAnswerDue = true;
+        FSinceTimeout.start();
+    }
+}
+
+QList<int32_t> tModBus::TakeStrays() {
+    return std::exchange(FStrays, {});
+}
+
+// The frames that follow one another in `bytes`, each ended by the first
+// length at which its CRC holds; what is left when none does is noise.
+void tModBus::NoteStrays(const uint8_t *bytes, int32_t n) {
+    int32_t at = 0;
+    while (n - at >= exceptionLen) {
+        int32_t len = 0;
+        for (int32_t k = exceptionLen; k <= n - at && len == 0; ++k)
+            if (crc16_MODBUS(bytes + at, k - 2) == bytes[at + k - 2] + 256 * bytes[at + k - 1])
+                len = k;
+        if (len == 0)
+            return;
+        NoteStray(bytes[at]);
+        at += len;
+    }
+}
+
+void tModBus::NoteStray(int32_t address) {
+    // Only a sweep takes them; a session of days must not pile them up.
+    constexpr qsizetype kept = 256;
+    if (FStrays.size() < kept)
+        FStrays << address;
 }
 
 // An answer whose CRC holds but whose length does not fit its function would
@@ -202,25 +258,32 @@ void tModBus::DiscardLateAnswer() {
     if (!FLateAnswerDue)
         return;
     FLateAnswerDue = false;
-    const int64_t grace = int64_t(FTimeOut) * timeoutUnitNs;
+    // In sweep mode only what has already arrived.
+    const int64_t grace = FSweepMs > 0 ? 0 : TimeoutNs();
     int32_t discarded = 0;
+    uint8_t late[sizeof(FQuerieIn)];
     for (;;) {
         if (PortLost && PortLost())
             break;
         uint8_t c = 0;
         const bool got = FPortIn(c);
         const int64_t since = FSinceTimeout.nsecsElapsed();
+        if (got && discarded < int32_t(sizeof(late)))
+            late[discarded] = c;
         if (got)
             ++discarded;
         else if (since >= grace)
             break;
-        if (since >= 2 * grace)
+        if (since >= 2 * grace && grace > 0)
             break;
         if (Idle)
             Idle();
     }
-    if (discarded > 0)
-        Trace("    discarded %d late bytes", discarded);
+    if (discarded == 0)
+        return;
+    Trace("    discarded %d late bytes", discarded);
+    FStats.LateAnswer();
+    NoteStrays(late, std::min(discarded, int32_t(sizeof(late))));
 }
 
 int32_t tModBus::GetPacket() {
@@ -236,31 +299,35 @@ int32_t tModBus::GetPacket() {
         if (got) {
             if (count == int32_t(sizeof(FQuerieIn))) {
                 Trace("    BUF OVERFLOW");
-                return errMODBUS_BUFFER_OVERFLOW;
+                return Fail(tOutcome::Length, errMODBUS_BUFFER_OVERFLOW);
             }
             Trace("    [%d] rx 0x%X", count, unsigned(c));
             FQuerieIn[count++] = c;
             last = now;
+            FLastByteNs = FSent.nsecsElapsed();
             if (FFastRead && ExpectedFrameIn(count))
-                return CheckCrc(count);
+                return CheckCrc(count, false);
         } else {
             // A port that is gone will stay silent: decide now.
             const bool lost = PortLost && PortLost();
-            if (count > 0 && (lost || now - last > silenceNs)) {
+            // A sweep cuts the port's byte wait short, so the silence it
+            // waits for must outlast an adapter holding the rest of the answer.
+            const int64_t silence = FSweepMs > 0 ? int64_t(FSweepMs) * nsPerMs : silenceNs;
+            if (count > 0 && (lost || now - last > silence)) {
                 if (count < 3) {
                     Trace("    NO RESPONSE");
-                    return errMODBUS_NORESPONSE;
+                    return Fail(lost ? tOutcome::PortLost : tOutcome::Noise, errMODBUS_NORESPONSE);
                 }
-                return CheckCrc(count);
+                return CheckCrc(count, lost);
             }
-            if (count == 0 && (lost || now > int64_t(FTimeOut) * timeoutUnitNs)) {
+            if (count == 0 && (lost || now > TimeoutNs())) {
                 Trace("    TIMEOUT");
                 // A port that is gone brings no late answer.
-                if (!lost) {
-                    FLateAnswerDue = true;
-                    FSinceTimeout.start();
-                }
-                return errMODBUS_TIMEOUT;
+                if (lost)
+                    return Fail(tOutcome::PortLost, errMODBUS_TIMEOUT);
+                FLateAnswerDue = true;
+                FSinceTimeout.start();
+                return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
             }
         }
         if (Idle)
@@ -280,13 +347,14 @@ bool tModBus::ExpectedFrameIn(int32_t count) const {
 }
 
 // The frame has ended: its CRC decides.
-int32_t tModBus::CheckCrc(int32_t count) {
+int32_t tModBus::CheckCrc(int32_t count, bool lost) {
     const uint16_t calc = crc16_MODBUS(FQuerieIn, count - 2);
     const uint16_t msg = uint16_t(FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1]);
     Trace("    [crc msg 0x%X] [crc calc 0x%X]", unsigned(msg), unsigned(calc));
     if (msg != calc) {
         Trace("    ERROR CRC");
-        return errMODBUS_CRC;
+        // An answer cut off by the port failing under it is no line fault.
+        return Fail(lost ? tOutcome::PortLost : tOutcome::Crc, errMODBUS_CRC);
     }
     return count;
 }
@@ -294,17 +362,18 @@ int32_t tModBus::CheckCrc(int32_t count) {
 int32_t tModBus::ValidatePacket() {
     if (FQuerieIn[0] != FQuerieOut[0]) {
         Trace("    err ADDR");
-        return errMODBUS_ADDR;
+        NoteStray(FQuerieIn[0]);
+        return Fail(tOutcome::AddressOrFunction, errMODBUS_ADDR);
     }
     if ((FQuerieIn[1] & 0x7F) != FQuerieOut[1]) {
         Trace("    err FUNC");
-        return errMODBUS_FUNC;
+        return Fail(tOutcome::AddressOrFunction, errMODBUS_FUNC);
     }
     if (FQuerieIn[1] & 0x80) {
         const int32_t code = -int32_t(FQuerieIn[2]);
         Trace("    exception %d", code);
         // Code 0 is no exception code at all; the answer is still a refusal.
-        return code < 0 ? code : errMODBUS_FUNC;
+        return Fail(tOutcome::Exception, code < 0 ? code : errMODBUS_FUNC, FQuerieIn[2]);
     }
     return 0;
 }

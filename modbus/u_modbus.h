@@ -1,6 +1,9 @@
 #pragma once
 
+#include "link_stats.h"
+
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -74,6 +77,27 @@ class tModBus {
     void SetFastRead(bool on) { FFastRead = on; }
     bool FastRead() const { return FFastRead; }
 
+    // Every exchange by how it ended, and the round trips of the good ones;
+    // kept until reset by the owner.
+    const tLinkStats &Stats() const { return FStats; }
+    void ResetStats() { FStats.Reset(); }
+
+    // Sweep mode, for asking many addresses in turn: a response time-out of
+    // `timeoutMs` milliseconds, and after a time-out the next request goes
+    // out at once, draining only what has already arrived. It goes to
+    // another address, whose check tells a late answer apart from its own.
+    // 0 ends sweep mode; the next exchange then drains as after any time-out,
+    // since the sweep's last late answers may still be on their way.
+    void SetSweep(int32_t timeoutMs);
+    int32_t Sweep() const { return FSweepMs; }
+    // Drains now what the next exchange would drain first: after a time-out
+    // (or a sweep), whatever comes within one response time-out.
+    void DrainLateAnswers() { DiscardLateAnswer(); }
+    // The addresses of well-formed answers that were not the answer asked
+    // for (late ones drained, or answers from another address), in the order
+    // they came since the last take or SetSweep; taking them clears the list.
+    QList<int32_t> TakeStrays();
+
     // Called once when a trace line cannot be written; tracing stops then.
     std::function<void(const QString &why)> OnTraceError;
 
@@ -87,12 +111,17 @@ class tModBus {
 
   private:
     int32_t Transact(int32_t frameLen, int32_t answerLen);
+    int32_t Fail(tOutcome outcome, int32_t code, int32_t exceptionCode = 0);
+    int32_t Succeed(int32_t result);
+    int64_t TimeoutNs() const;
+    void NoteStrays(const uint8_t *bytes, int32_t n);
+    void NoteStray(int32_t address);
     void DiscardLateAnswer();
     int32_t CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch);
     bool FrameLength(int32_t count, int32_t expected);
     int32_t GetPacket();
     bool ExpectedFrameIn(int32_t count) const;
-    int32_t CheckCrc(int32_t count);
+    int32_t CheckCrc(int32_t count, bool lost);
     int32_t ValidatePacket();
     template <typename... Args> void Trace(const char *format, Args... args);
 
@@ -112,4 +141,10 @@ class tModBus {
     // not be read as the next one's.
     bool FLateAnswerDue = false;
     QElapsedTimer FSinceTimeout;
+    tLinkStats FStats;
+    // From just before the request went out; the last answer byte's time.
+    QElapsedTimer FSent;
+    int64_t FLastByteNs = 0;
+    int32_t FSweepMs = 0;
+    QList<int32_t> FStrays;
 };

@@ -241,12 +241,17 @@ void Controller::Impl::otherAddress(const uint8_t *frame) {
 }
 
 // A broadcast reaches every controller on the line; none of them answers it.
+// A controller set to another speed than the master's hears only noise.
 void Controller::Impl::route(const Frame &request) {
     const int id = request[0];
-    if (id == 0 || id == options.slaveId)
+    const int lineSpeed = pty.speed();
+    auto hears = [&](const Options &o) {
+        return (id == 0 || id == o.slaveId) && (o.speed == 0 || o.speed == lineSpeed);
+    };
+    if (hears(options))
         handle(request, *this);
     for (const auto &c : bus)
-        if (id == 0 || id == c->d->options.slaveId)
+        if (hears(c->d->options))
             c->d->handle(request, *this);
 }
 

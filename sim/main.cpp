@@ -20,7 +20,8 @@ const char *const kUsage =
     "usage: ondrel-sim [--model M[,M...]] [--id N[,N...]] [--log-slots N] [--preload N]\n"
     "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
     "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
-    "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n";
+    "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n"
+    "                  [--speed N[,N...]]\n";
 
 [[noreturn]] void usage(const char *problem) {
     if (problem)
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
     // model named serves the addresses left.
     std::vector<std::string> models{options.model};
     std::vector<int> ids{options.slaveId};
+    std::vector<int> speeds{0};
     bool fahrenheit = false, slaveMode = false, drift = true;
     std::string portFile;
     sim::Fault fault = sim::Fault::None;
@@ -101,7 +103,11 @@ int main(int argc, char **argv) {
             options.baud = number(value());
         else if (arg == "--adapter-latency")
             options.adapterLatencyMs = number(value());
-        else if (arg == "--answer-delay")
+        else if (arg == "--speed") {
+            speeds.clear();
+            for (const std::string &speed : list(value()))
+                speeds.push_back(number(speed.c_str()));
+        } else if (arg == "--answer-delay")
             options.answerDelayMs = number(value());
         else if (arg == "--fault") {
             const std::string choice = value();
@@ -122,6 +128,9 @@ int main(int argc, char **argv) {
             if (ids[j] == ids[i])
                 usage("an id appears twice");
     }
+    for (int speed : speeds)
+        if (speed < 0)
+            usage("a controller's speed is 0 (any) or in bit/s");
     if (options.logSlots < 1 || options.logSlots > 32767)
         usage("the log holds 1 to 32767 slots");
     if (options.baud < 0 || options.baud > 4000000)
@@ -144,6 +153,7 @@ int main(int argc, char **argv) {
         sim::Options o = options;
         o.slaveId = ids[i];
         o.model = models[std::min(i, models.size() - 1)];
+        o.speed = speeds[std::min(i, speeds.size() - 1)];
         if (!first)
             first = std::make_unique<sim::Controller>(o);
         all.push_back(i == 0 ? first.get() : first->addToBus(o));

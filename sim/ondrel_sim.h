@@ -49,6 +49,12 @@ struct Options {
     int baud = 0;
     int adapterLatencyMs = 16;
     int answerDelayMs = 0;
+
+    // The speed this controller listens at, in bit/s: a request sent while
+    // the master's port is set to another speed is noise to it and stays
+    // unanswered. 0: it hears every speed. Unlike `baud`, each controller on
+    // a bus has its own.
+    int speed = 0;
 };
 
 // One slot of the relay event log, word for word as the slot registers show

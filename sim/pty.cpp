@@ -42,6 +42,23 @@ bool PseudoTerminal::open() {
     return true;
 }
 
+int PseudoTerminal::speed() const {
+    static constexpr struct {
+        speed_t code;
+        int baud;
+    } kSpeeds[] = {{B1200, 1200},   {B2400, 2400},     {B4800, 4800},
+                   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+                   {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    termios tio{};
+    if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0)
+        return 0;
+    const speed_t code = cfgetospeed(&tio);
+    for (const auto &s : kSpeeds)
+        if (s.code == code)
+            return s.baud;
+    return 0;
+}
+
 void PseudoTerminal::close() {
     if (m_slave >= 0)
         ::close(m_slave);

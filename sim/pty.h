@@ -19,6 +19,8 @@ class PseudoTerminal {
     void close();
     int master() const { return m_master; }
     const std::string &slaveName() const { return m_slaveName; }
+    // The speed the client last set the line to, in bit/s (0 when unknown).
+    int speed() const;
 
   private:
     int m_master = -1;
