@@ -2,15 +2,16 @@
 
 #include "cli_output.h"
 #include "config_sync.h"
+#include "csv.h"
 #include "event_log.h"
 #include "locale_text.h"
+#include "std_output.h"
 #include "stop_request.h"
 #include "u_ondrel.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,11 +24,30 @@ namespace {
 // How often a vanished port is tried again during --intervalo.
 constexpr int reopenSeconds = 3;
 
-void writeOut(const QByteArray &bytes) {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    // Every result reaches the file at once: a recording stopped or cut off
-    // keeps every line written before.
-    std::fflush(stdout);
+void message(const QString &text) {
+    const QByteArray bytes = QStringLiteral("tarvik-cli: %1\n").arg(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+// The system's reason once a result could not be written; the run stops
+// there and ends as bad usage.
+QString outputError;
+
+bool outputFailed() {
+    return !outputError.isEmpty();
+}
+
+// Every result reaches the output at once and whole: a recording stopped or
+// cut off keeps every line written before, and never half of one.
+bool writeOut(const QByteArray &bytes) {
+    if (outputFailed())
+        return false;
+    if (WriteAll(STDOUT_FILENO, bytes, &outputError))
+        return true;
+    if (outputError.isEmpty())
+        outputError = QStringLiteral("?");
+    message(QStringLiteral("não foi possível escrever na saída padrão: %1").arg(outputError));
+    return false;
 }
 
 void result(const QString &text) {
@@ -40,18 +60,6 @@ void result(int id, const QString &text) {
 
 void result(const QJsonObject &object) {
     writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-}
-
-void message(const QString &text) {
-    const QByteArray bytes = QStringLiteral("tarvik-cli: %1\n").arg(text).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
-
-// An output that already holds data (a CSV file appended to, line after
-// line, run after run) gets no second header.
-bool outputHasData() {
-    struct stat st = {};
-    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
 // The application's messages break their lines with a carriage return alone.
@@ -101,6 +109,10 @@ class tRun {
 
     const tCliArgs &args;
     const QString port;
+    // CSV for a spreadsheet into a file; plain lines into a terminal or pipe.
+    const tOutputKind output = OutputKind(STDOUT_FILENO);
+    const tCsvTarget csv =
+        output == tOutputKind::Stream ? tCsvTarget::Stream : tCsvTarget::Spreadsheet;
     tOndrel dev;
     int connectedTo = 0;     // the address the session is open with; 0: none
     bool portOpened = false; // the port opened at least once in this run
@@ -139,6 +151,8 @@ int tRun::exec() {
     if (args.format == tFormat::Csv)
         csvHeader(args.command == QLatin1String("log") ? LogCsvHeaderOfAddresses()
                                                        : StatusCsvHeader());
+    if (outputFailed())
+        return exitUSAGE;
     if (args.interval)
         return statusEvery();
     for (const tCommandRow &row : commandRows)
@@ -151,6 +165,8 @@ int tRun::each(tPerAddress run) {
     int worst = exitOK;
     for (int id : args.addresses) {
         worst = WorseExit(worst, (this->*run)(id));
+        if (outputFailed())
+            return exitUSAGE;
         if (portGone)
             break; // every address would fail alike
     }
@@ -218,9 +234,11 @@ int tRun::loadFile(int id) {
     return exitUSAGE;
 }
 
+// An output that already holds data (a CSV file appended to, line after
+// line, run after run) gets no second header.
 void tRun::csvHeader(const QStringList &fields) {
-    if (!outputHasData())
-        writeOut("\xEF\xBB\xBF" + CsvLine(fields));
+    if (output != tOutputKind::FileWithData)
+        writeOut(CsvStart(csv) + CsvLine(fields, csv));
 }
 
 int tRun::ports() {
@@ -228,9 +246,9 @@ int tRun::ports() {
     dev.GetPorts(names, &descriptions);
     if (names.isEmpty())
         message(QStringLiteral("nenhuma porta serial encontrada"));
-    for (qsizetype i = 0; i < names.size(); ++i)
+    for (qsizetype i = 0; i < names.size() && !outputFailed(); ++i)
         result(descriptions[i].isEmpty() ? names[i] : names[i] + u'\t' + descriptions[i]);
-    return exitOK;
+    return outputFailed() ? exitUSAGE : exitOK;
 }
 
 int tRun::info(int id) {
@@ -255,7 +273,7 @@ int tRun::status(int id) {
     const QDateTime at = QDateTime::currentDateTime();
     switch (args.format) {
     case tFormat::Csv:
-        writeOut(CsvLine(StatusCsvFields(id, dev, at)));
+        writeOut(CsvLine(StatusCsvFields(id, dev, at), csv));
         break;
     case tFormat::Json:
         result(StatusJson(id, dev, at));
@@ -303,6 +321,8 @@ int tRun::statusEvery() {
             if (stop.requested() || portGone)
                 break;
             worst = WorseExit(worst, status(id));
+            if (outputFailed())
+                return exitUSAGE;
         }
         if (portGone)
             continue;
@@ -339,9 +359,11 @@ int tRun::log(int id) {
             break;
         entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
         if (args.format == tFormat::Csv)
-            writeOut(CsvLine(LogCsvFieldsOf(id, entries.back())));
+            writeOut(CsvLine(LogCsvFieldsOf(id, entries.back()), csv));
         else if (args.format == tFormat::Text)
             result(LogText(id, entries.back()));
+        if (outputFailed())
+            return exitUSAGE;
     }
     if (args.format == tFormat::Json)
         result(LogJson(id, entries));
@@ -468,5 +490,6 @@ int tRun::clockSet(int id) {
 
 int RunCli(const tCliArgs &args) {
     tRun run(args);
-    return run.exec();
+    const int code = run.exec();
+    return outputFailed() ? exitUSAGE : code;
 }
