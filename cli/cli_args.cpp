@@ -138,6 +138,24 @@ bool setVerify(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+bool setScanFrom(tCliArgs &a, const QString &v, QString &error) {
+    return whole(v, 1, 247, a.scanFrom) || outOfRange(error, "--de", v, "endereço de 1 a 247");
+}
+
+bool setScanTo(tCliArgs &a, const QString &v, QString &error) {
+    return whole(v, 1, 247, a.scanTo) || outOfRange(error, "--ate", v, "endereço de 1 a 247");
+}
+
+bool setAllSpeeds(tCliArgs &a, const QString &, QString &) {
+    a.allSpeeds = true;
+    return true;
+}
+
+bool setStats(tCliArgs &a, const QString &, QString &) {
+    a.stats = true;
+    return true;
+}
+
 bool setHelp(tCliArgs &a, const QString &, QString &) {
     a.help = true;
     return true;
@@ -177,13 +195,23 @@ constexpr tOptionRow optionRows[] = {
      "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
     {"csv", 0, nullptr, "status|log",
      "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
-    {"json", 0, nullptr, "info|status|log",
-     "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
+    {"json", 0, nullptr, "info|status|log|procurar",
+     "(info, status, log, procurar) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
      setJson},
     {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
+    {"de", 0, "N", "procurar", "(procurar) o primeiro endereço perguntado (padrão 1)", setScanFrom},
+    {"ate", 0, "N", "procurar", "(procurar) o último endereço perguntado (padrão 247)", setScanTo},
+    {"velocidades", 0, nullptr, "procurar",
+     "(procurar) procura em cada velocidade, do código 1 ao 7, em vez de só na de -b",
+     setAllSpeeds},
+    {"estatisticas", 0, nullptr, "",
+     "no fim, um resumo da linha na saída de erros, como o do ping: trocas, falhas por tipo, "
+     "ida e volta mínima, mediana, 95º percentil e máxima; com --json, os mesmos números numa "
+     "última linha",
+     setStats},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
 };
 
@@ -393,7 +421,8 @@ QString HelpText() {
                            "  tarvik-cli -p /dev/ttyUSB0 info\n"
                            "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
                            "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
-                           "  tarvik-cli -a 201,202 relogio acertar\n");
+                           "  tarvik-cli -a 201,202 relogio acertar\n"
+                           "  tarvik-cli -p /dev/ttyUSB0 procurar --velocidades\n");
     return help;
 }
 

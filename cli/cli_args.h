@@ -39,6 +39,13 @@ struct tCliArgs {
     int max = 20;
     bool verify = false;
     bool help = false;
+    // procurar: the addresses asked, and every speed code instead of -b's.
+    int scanFrom = 1;
+    int scanTo = 247;
+    bool allSpeeds = false;
+    // The line's figures on standard error at the end of the run (and in
+    // the JSON output).
+    bool stats = false;
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the

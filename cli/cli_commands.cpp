@@ -1,5 +1,6 @@
 #include "cli_commands.h"
 
+#include "bus_scan.h"
 #include "cli_output.h"
 #include "cli_run.h"
 #include "config_sync.h"
@@ -9,6 +10,8 @@
 #include "u_ondrel.h"
 
 #include <QDateTime>
+
+#include <unistd.h>
 
 #include <chrono>
 
@@ -291,6 +294,54 @@ int clockSet(tCliRun &run, int id) {
     return exitOK;
 }
 
+bool scanCheck(const tCliArgs &args, QString &error) {
+    if (args.scanFrom <= args.scanTo)
+        return true;
+    error = QStringLiteral("--de %1 passa de --ate %2").arg(args.scanFrom).arg(args.scanTo);
+    return false;
+}
+
+// Every address asked in turn; reads only. Nothing found is a controller
+// that did not answer.
+int scan(tCliRun &run) {
+    tScanOptions options{.port = run.port, .from = run.args.scanFrom, .to = run.args.scanTo};
+    if (run.args.allSpeeds)
+        for (int32_t code = minSPEED_CODE; code <= maxSPEED_CODE; ++code)
+            options.speeds << code;
+    tScanIo io{.found = [&run](const tFoundController &f) {
+        if (run.args.format == tFormat::Json)
+            CliResult(QJsonObject{{QStringLiteral("endereco"), f.id},
+                                  {QStringLiteral("modelo"), f.model},
+                                  {QStringLiteral("firmware"), f.firmware},
+                                  {QStringLiteral("velocidade"), f.speed},
+                                  {QStringLiteral("bit_s"), BaudRateOf(f.speed)}});
+        else
+            CliResult(f.id, QStringLiteral("modelo %1, firmware %2, velocidade %3 (%4 bit/s)")
+                                .arg(f.model, f.firmware)
+                                .arg(f.speed)
+                                .arg(BaudRateOf(f.speed)));
+    }};
+    // Where the scan is, for someone watching; a script reads the results.
+    if (::isatty(STDERR_FILENO))
+        io.progress = [](int32_t id, int32_t speed, int32_t, int32_t) {
+            if (id % 16 == 0)
+                CliMessage(
+                    QStringLiteral("procurando: endereço %1, velocidade %2").arg(id).arg(speed));
+        };
+    const tScanResult r = ScanBus(run.dev, options, io);
+    if (r.result == errMODBUS_OPEN_UART) {
+        CliMessage(QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r.result));
+        return exitDEVICE;
+    }
+    if (r.found.isEmpty()) {
+        CliMessage(QStringLiteral("nenhum controlador respondeu de %1 a %2")
+                       .arg(options.from)
+                       .arg(options.to));
+        return exitDEVICE;
+    }
+    return exitOK;
+}
+
 constexpr tCliCommand commandRows[] = {
     {.name = "portas",
      .synopsis = "portas",
@@ -336,6 +387,12 @@ constexpr tCliCommand commandRows[] = {
      .synopsis = "relogio acertar",
      .about = "acerta o relógio pelo do computador",
      .run = EachAddress<clockSet>},
+    {.name = "procurar",
+     .synopsis = "procurar",
+     .about = "pergunta a identificação a cada endereço (--de, --ate) e lista endereço, modelo, "
+              "firmware e velocidade de quem responde; só lê, nunca grava",
+     .check = scanCheck,
+     .run = scan},
 };
 
 } // namespace

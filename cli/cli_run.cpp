@@ -84,7 +84,22 @@ int tCliRun::exec() {
     if (args.format == tFormat::Csv && command->csvHeader && output != tOutputKind::FileWithData &&
         !CliWrite(CsvStart(csv) + CsvLine(command->csvHeader(), csv)))
         return exitUSAGE;
-    return command->run(*this);
+    const int status = command->run(*this);
+    if (args.stats)
+        reportStats();
+    return status;
+}
+
+// As a ping ends: how the line did over the whole run.
+void tCliRun::reportStats() {
+    const tLinkStats &stats = dev.LinkStats();
+    const QStringList lines =
+        QStringList{QStringLiteral("--- estatísticas da linha %1 ---").arg(port)} + stats.Report();
+    const QByteArray text = (lines.join(u'\n') + u'\n').toUtf8();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    if (args.format == tFormat::Json)
+        CliResult(QJsonObject{{QStringLiteral("porta"), port},
+                              {QStringLiteral("estatisticas"), stats.Json()}});
 }
 
 int tCliRun::each(tPerAddress run) {

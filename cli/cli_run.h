@@ -32,6 +32,9 @@ class tCliRun {
     int fail(int id, const QString &what, int32_t code);
     // The sequence's sender, with its steps shown when someone watches.
     tSyncIo io(int id);
+    // The line's figures for the whole run: on stderr, and with --json as
+    // a last line on stdout.
+    void reportStats();
     // ARQUIVO with %a replaced by `id`.
     QString fileFor(int id) const;
     // fileFor(id) into the copy; a refused file is bad usage.

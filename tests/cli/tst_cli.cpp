@@ -206,6 +206,35 @@ void TestCli::invocations_data() {
     QTest::newRow("port that does not exist")
         << QStringList{"-p", "/dev/tarvik-none", "status"} << true << 1 << QStringList{}
         << QStringList{"A porta /dev/tarvik-none não existe\\. \\(erro -14\\)"};
+    QTest::newRow("scan of a range")
+        << QStringList{"-t", "1", "procurar", "--de", "195", "--ate", "205"} << true << 0
+        << QStringList{"^201: modelo qx4r, firmware 1\\.2, velocidade 7 \\(115200 bit/s\\)$",
+                       "^202: modelo qx2n, firmware 1\\.2, velocidade 7 \\(115200 bit/s\\)$"}
+        << QStringList{};
+    QTest::newRow("scan as JSON")
+        << QStringList{"-t", "1", "procurar", "--de", "202", "--ate", "202", "--json"} << true << 0
+        << QStringList{"^\\{\"bit_s\":115200,\"endereco\":202,\"firmware\":\"1\\.2\",\"modelo\":"
+                       "\"qx2n\",\"velocidade\":7\\}$"}
+        << QStringList{};
+    QTest::newRow("scan finds nobody")
+        << QStringList{"-t", "1", "procurar", "--de", "1", "--ate", "3"} << true << 1
+        << QStringList{} << QStringList{"nenhum controlador respondeu de 1 a 3"};
+    QTest::newRow("scan range reversed")
+        << QStringList{"procurar", "--de", "10", "--ate", "5"} << true << 2 << QStringList{}
+        << QStringList{"--de 10 passa de --ate 5"};
+    QTest::newRow("line statistics")
+        << QStringList{"-a", "202,203", "-t", "1", "info", "--estatisticas"} << true << 1
+        << QStringList{"^202: modelo qx2n"}
+        << QStringList{"--- estatísticas da linha /dev/pts/\\d+ ---\n"
+                       "2 trocas, 1 boas, 50,0% com falha\n"
+                       "ida e volta mín/mediana/p95/máx = \\d+,\\d/\\d+,\\d/\\d+,\\d/\\d+,\\d ms\n"
+                       "falhas: 1 timeout\n"};
+    QTest::newRow("line statistics as JSON")
+        << QStringList{"-a", "202", "info", "--json", "--estatisticas"} << true << 0
+        << QStringList{"^\\{.*\"modelo\":\"qx2n\".*\\}$",
+                       "^\\{\"estatisticas\":\\{.*\"boas\":1,.*\"ida_e_volta_ms\":\\{\"max\":.*"
+                       "\"timeout\":0,\"trocas\":1\\},\"porta\":\"/dev/pts/\\d+\"\\}$"}
+        << QStringList{};
     QTest::newRow("help") << QStringList{"--help"} << false << 0
                           << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"}
                           << QStringList{};
