@@ -297,7 +297,7 @@ int clockSet(tCliRun &run, int id) {
 bool scanCheck(const tCliArgs &args, QString &error) {
     if (args.scanFrom <= args.scanTo)
         return true;
-    error = QStringLiteral("--de %1 passa de --ate %2").arg(args.scanFrom).arg(args.scanTo);
+    error = QStringLiteral("--de %1 passa de --até %2").arg(args.scanFrom).arg(args.scanTo);
     return false;
 }
 
@@ -350,16 +350,16 @@ constexpr tCliCommand commandRows[] = {
      .run = ports},
     {.name = "info",
      .synopsis = "info",
-     .about = "modelo, firmware, reles e relógio (ou \"sem relógio\")",
+     .about = "modelo, firmware, relés e relógio (ou \"sem relógio\")",
      .run = EachAddress<info>},
     {.name = "status",
      .synopsis = "status",
-     .about = "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles",
+     .about = "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos relés",
      .csvHeader = StatusCsvHeader,
      .run = status},
     {.name = "log",
      .synopsis = "log",
-     .about = "os eventos dos reles, do mais novo ao mais antigo",
+     .about = "os eventos dos relés, do mais novo ao mais antigo",
      .csvHeader = LogCsvHeaderOfAddresses,
      .run = EachAddress<log>},
     {.name = "config salvar",
@@ -370,26 +370,27 @@ constexpr tCliCommand commandRows[] = {
      .run = EachAddress<configSave>},
     {.name = "config gravar",
      .synopsis = "config gravar ARQUIVO",
-     .about = "grava ARQUIVO no controlador: sistema, operações e os reles do modelo",
+     .about = "grava ARQUIVO no controlador: sistema, operações e os relés do modelo",
      .operand = "ARQUIVO",
      .run = EachAddress<configWrite>},
     {.name = "config comparar",
      .synopsis = "config comparar ARQUIVO",
-     .about = "lista, pelos códigos das telas, os campos que diferem de ARQUIVO",
+     .about = "lista, pelos códigos das telas, os campos que diferem de ARQUIVO, com o valor do "
+              "arquivo e o do controlador",
      .operand = "ARQUIVO",
      .run = EachAddress<configCompare>},
     {.name = "relogio ler",
-     .synopsis = "relogio [ler]",
+     .synopsis = "relógio [ler]",
      .about = "o relógio e a diferença para o do computador",
      .byFirstWord = true,
      .run = EachAddress<clockRead>},
     {.name = "relogio acertar",
-     .synopsis = "relogio acertar",
+     .synopsis = "relógio acertar",
      .about = "acerta o relógio pelo do computador",
      .run = EachAddress<clockSet>},
     {.name = "procurar",
      .synopsis = "procurar",
-     .about = "pergunta a identificação a cada endereço (--de, --ate) e lista endereço, modelo, "
+     .about = "pergunta a identificação a cada endereço (--de, --até) e lista endereço, modelo, "
               "firmware e velocidade de quem responde; só lê, nunca grava",
      .check = scanCheck,
      .run = scan},
