@@ -201,6 +201,7 @@ void TfrmMain::BuildPages() {
     connect(conn, &TConnectionPage::bannerChanged, lblModel, &QLabel::setText);
     connect(conn, &TConnectionPage::deviceConnected, status, &TStatusScreen::PrintOpRelays);
     connect(conn, &TConnectionPage::connectionChanged, this, &TfrmMain::CompsState);
+    connect(conn, &TConnectionPage::linkSummaryChanged, lblStatus, &QLabel::setToolTip);
     connect(aboutPage->cbxStyle, &QComboBox::currentIndexChanged, this, &TfrmMain::cbxStyleChange);
     // A relay read that brought another operation, unless the user has
     // moved on meanwhile.

@@ -1,6 +1,8 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
+#include "bus_scan_panel.h"
+#include "link_health_box.h"
 #include "settings.h"
 
 #include <QCheckBox>
@@ -49,7 +51,16 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       btnApplyConfig(Button(QStringLiteral("btnApplyConfig"), QStringLiteral("Gravar no Ondrel"))),
       memoLog(new QPlainTextEdit),
       btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))),
-      portPoll(new QTimer(this)) {
+      btnScan(Button(QStringLiteral("btnScan"), QStringLiteral("Procurar"))),
+      BusScan(new TBusScanPanel), LinkHealth(new TLinkHealthBox), portPoll(new QTimer(this)),
+      healthPoll(new QTimer(this)) {
+    healthPoll->setObjectName(QStringLiteral("timerLinkHealth"));
+    healthPoll->setInterval(500);
+    connect(healthPoll, &QTimer::timeout, this, &TConnectionPage::ShowLinkHealth);
+    btnScan->setAccessibleName(QStringLiteral("Procurar controladores na linha"));
+    btnScan->setToolTip(QStringLiteral(
+        "Pergunta a identificação a cada endereço, de 1 a 247, e lista quem responde. Só lê, "
+        "nunca grava."));
     portPoll->setObjectName(QStringLiteral("timerPorts"));
     portPoll->setInterval(3000);
     connect(portPoll, &QTimer::timeout, this, &TConnectionPage::RefreshPorts);
@@ -76,7 +87,10 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     form->addWidget(label(QStringLiteral("Porta COM")), 0, 0);
     form->addLayout(portRow, 0, 1, 1, 3);
     form->addWidget(label(QStringLiteral("ID")), 1, 0);
-    form->addWidget(edtID, 1, 1);
+    auto *idRow = new QHBoxLayout;
+    idRow->addWidget(edtID, 1);
+    idRow->addWidget(btnScan);
+    form->addLayout(idRow, 1, 1);
     form->addWidget(label(QStringLiteral("Velocidade")), 1, 2);
     form->addWidget(spiBaud, 1, 3);
     form->addWidget(label(QStringLiteral("Timeout")), 2, 0);
@@ -133,9 +147,15 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     clearRow->addWidget(btnClear);
     memoBox->addLayout(clearRow);
 
+    // The scan's list shows above the memo once a scan has run.
+    BusScan->hide();
+    auto *right = new QVBoxLayout;
+    right->addWidget(LinkHealth);
+    right->addWidget(BusScan);
+    right->addWidget(Group(QStringLiteral("LOG de Eventos"), memoBox), 1);
     auto *columns = new QHBoxLayout;
     columns->addLayout(left, 0);
-    columns->addWidget(Group(QStringLiteral("LOG de Eventos"), memoBox), 1);
+    columns->addLayout(right, 1);
     Body()->addLayout(columns, 1);
 
     connect(btnUpDatePorts, &QPushButton::clicked, this, &TConnectionPage::btnUpDatePortsClick);
@@ -149,6 +169,47 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
+    connect(btnScan, &QPushButton::clicked, this, &TConnectionPage::btnScanClick);
+    connect(BusScan, &TBusScanPanel::chosen, this, [this](int id, int speed) {
+        edtID->setValue(id);
+        spiBaud->setValue(speed);
+    });
+    connect(LinkHealth, &TLinkHealthBox::resetRequested, this, [this] {
+        host.Ondrel().ResetLinkStats();
+        ShowLinkHealth();
+    });
+}
+
+void TConnectionPage::ShowLinkHealth() {
+    const tLinkStats &stats = host.Ondrel().LinkStats();
+    LinkHealth->Show(stats);
+    Q_EMIT linkSummaryChanged(QStringLiteral("Saúde da comunicação: ") + stats.Summary());
+}
+
+bool TConnectionPage::StopForClose() {
+    BusScan->Cancel();
+    return BusScan->Running();
+}
+
+void TConnectionPage::btnScanClick() {
+    if (BusScan->Running() || host.Ondrel().Connected() || cbxPort->currentIndex() < 0)
+        return;
+    const QString port = cbxPort->currentText();
+    BusScan->show();
+    host.Report(clOK, QStringLiteral("Procurando controladores na porta %1").arg(port));
+    host.Ondrel().ResetLinkStats();
+    btnCnt->setEnabled(false);
+    FollowState(host.Ondrel());
+    const int32_t found = BusScan->Run(host.Ondrel(), port, spiBaud->value());
+    btnCnt->setEnabled(true);
+    FollowState(host.Ondrel());
+    ShowLinkHealth();
+    if (found < 0)
+        host.Report(clERROR, host.Ondrel().PortErrorText());
+    else
+        host.Report(
+            found > 0 ? clOK : clERROR,
+            QStringLiteral("Procura terminada: %1 controlador(es) encontrado(s)").arg(found));
 }
 
 bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
@@ -183,6 +244,13 @@ void TConnectionPage::StoreSettings(tSettings &s) const {
 
 void TConnectionPage::FollowState(const tOndrel &dev) {
     const bool on = dev.Connected();
+    const bool scanning = BusScan->Running();
+    btnScan->setEnabled(!on && !scanning);
+    LinkHealth->btnLinkReset->setEnabled(on);
+    if (on && !healthPoll->isActive())
+        healthPoll->start();
+    else if (!on)
+        healthPoll->stop();
     btnLoadConfig->setEnabled(on);
     btnSaveConfig->setEnabled(on);
     if (!on)
@@ -190,8 +258,8 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
     btnApplyConfig->setEnabled(on && configLoaded);
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
-        w->setEnabled(!on);
-    if (on)
+        w->setEnabled(!on && !scanning);
+    if (on || scanning)
         portPoll->stop();
     else if (!portPoll->isActive())
         portPoll->start();
@@ -281,6 +349,8 @@ void TConnectionPage::btnCntClick() {
 }
 
 void TConnectionPage::Disconnect() {
+    host.Report(clOK,
+                QStringLiteral("Saúde da comunicação: ") + host.Ondrel().LinkStats().Summary());
     host.Ondrel().CloseConnection();
     LayoutIndConnect->hide();
     host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
@@ -300,7 +370,10 @@ void TConnectionPage::Connect() {
     host.LogLine(QStringLiteral("  ") + attempt);
     host.Report(clOK, attempt);
 
+    // The figures are the session's, its identification included.
+    dev.ResetLinkStats();
     const int32_t result = dev.OpenConnection(port, id);
+    ShowLinkHealth();
     if (result < 0) {
         // A port that would not open says why, ahead of the general advice.
         const QString why = dev.PortError() != tPortError::None ? dev.PortErrorText() : QString();

@@ -4,6 +4,8 @@
 #include "screen_host.h"
 
 class QCheckBox;
+class TBusScanPanel;
+class TLinkHealthBox;
 class QComboBox;
 class QTimer;
 class QPlainTextEdit;
@@ -19,6 +21,8 @@ class TConnectionPage : public TPage {
     void LoadSettings(const tSettings &s) override;
     void StoreSettings(tSettings &s) const override;
     void FollowState(const tOndrel &dev) override;
+    // A scan running stops at its next address.
+    bool StopForClose() override;
     // A line at the end of the event memo, scrolled into view.
     void AppendLog(const QString &text);
 
@@ -27,6 +31,9 @@ class TConnectionPage : public TPage {
     void spiTimeoutChange();
     void btnCntClick();
     void btnClearClick();
+    // Finds the controllers on the chosen port; a line chosen in the list
+    // sets the address and the speed.
+    void btnScanClick();
     // The configuration file (connection_config.cpp).
     void btnLoadConfigClick();
     void btnSaveConfigClick();
@@ -56,6 +63,9 @@ class TConnectionPage : public TPage {
     QPushButton *btnApplyConfig;
     QPlainTextEdit *memoLog;
     QPushButton *btnClear;
+    QPushButton *btnScan;
+    TBusScanPanel *BusScan;
+    TLinkHealthBox *LinkHealth;
 
   Q_SIGNALS:
     // The model banner's new text.
@@ -64,6 +74,8 @@ class TConnectionPage : public TPage {
     void deviceConnected();
     // After every connection attempt and every disconnection.
     void connectionChanged();
+    // One line of the session's link figures, whenever they are shown anew.
+    void linkSummaryChanged(const QString &text);
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -77,6 +89,9 @@ class TConnectionPage : public TPage {
     bool ReadMissingBlocks();
 
     QTimer *portPoll;
+    // Shows the link figures while a session is open.
+    QTimer *healthPoll;
+    void ShowLinkHealth();
     // The file last chosen in the open dialog, for the rest of the run.
     QString lastConfigFile;
     // A configuration was loaded in this connection: it may be written.

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -36,6 +37,7 @@ class tst_connection : public QObject {
     void closeWaitsForTransaction();
     void memoClears_data();
     void memoClears();
+    void scanSetsAddressAndHealthFollowsTheSession();
 };
 
 namespace {
@@ -452,6 +454,58 @@ void tst_connection::memoClears() {
         app.Click("btnClear");
     QVERIFY(memo->toPlainText().isEmpty());
     QCOMPARE(app.Status(), "linha");
+}
+
+// "Procurar" lists the controllers on the line; a line chosen sets address
+// and speed. The session's link figures then show live, reset with
+// "Zerar", and are summed up in the memo when the session ends.
+void tst_connection::scanSetsAddressAndHealthFollowsTheSession() {
+    sim::Controller line({.model = "qx4r", .slaveId = 5});
+    QVERIFY(line.addToBus({.model = "qx2n", .slaveId = 201}));
+    QVERIFY(line.start());
+    const QString port = QString::fromStdString(line.portName());
+    qputenv("TARVIK_PORTS", port.toLocal8Bit());
+    App app;
+    TfrmMain &w = app.Start(port);
+    w.show();
+    app.Find<QSpinBox>("edtID")->setValue(17);
+    app.Find<QSpinBox>("spiTimeout")->setValue(1);
+
+    app.Click("btnScan");
+    auto *found = app.Find<QListWidget>("lstFound");
+    QVERIFY(found->isVisible());
+    QCOMPARE(found->count(), 2);
+    QCOMPARE(found->item(0)->text(), "ID 5 — qx4r firmware 1.2 — velocidade 7 (115200 bit/s)");
+    QCOMPARE(found->item(1)->text(), "ID 201 — qx2n firmware 1.2 — velocidade 7 (115200 bit/s)");
+    QVERIFY(app.MemoLines().contains("Procura terminada: 2 controlador(es) encontrado(s)"));
+    QVERIFY(Enabled(app, "btnCnt") && Enabled(app, "btnScan"));
+    QTest::mouseClick(found->viewport(), Qt::LeftButton, {},
+                      found->visualItemRect(found->item(0)).center());
+    QCOMPARE(app.Find<QSpinBox>("edtID")->value(), 5);
+
+    app.Click("btnCnt");
+    QCOMPARE(app.Find<QLabel>("lblModel")->text(), "Ondrel qx4ri - Firmware 1.2");
+    QVERIFY(!Enabled(app, "btnScan"));
+    // The identification, and the status refresh's reads since: all good.
+    QTRY_VERIFY(app.Find<QLabel>("lblLink_boas")->text().toInt() >= 1);
+    QCOMPARE(app.Find<QLabel>("lblLinkTotal")->text(), app.Find<QLabel>("lblLink_boas")->text());
+    const QRegularExpression allGood(
+        "^Saúde da comunicação: (\\d+) trocas, \\1 boas; ida e volta mín/mediana/p95/máx "
+        "\\d+,\\d/\\d+,\\d/\\d+,\\d/\\d+,\\d ms$");
+    const QString tip = app.Find<QLabel>("lblStatus")->toolTip();
+    QVERIFY2(allGood.match(tip).hasMatch(), qPrintable(tip));
+    app.Click("btnLinkReset");
+    QCOMPARE(app.Find<QLabel>("lblLinkTotal")->text(), "0");
+    line.setFault(sim::Fault::Silence, 0, 1);
+    app.Click("btnMenuStatus"); // its read times out
+    app.Click("btnMenuMain");
+    app.Click("btnCnt");
+    const QStringList memo = app.MemoLines();
+    QVERIFY(memo.size() > 2);
+    const QString summary = memo[memo.size() - 2];
+    QVERIFY2(summary.startsWith("Saúde da comunicação: ") && summary.contains(", 1 timeout"),
+             qPrintable(summary));
+    QCOMPARE(memo.last(), "Desconectado do dispositivo");
 }
 
 QTEST_MAIN(tst_connection)

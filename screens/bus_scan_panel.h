@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QGroupBox>
+
+class QCheckBox;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class tOndrel;
+
+// "Procurar controladores": the scan of a bus from the connection page, its
+// progress, "Cancelar", and the list of what answered. Choosing a line of
+// the list hands its address and speed to the page.
+class TBusScanPanel : public QGroupBox {
+    Q_OBJECT
+  public:
+    explicit TBusScanPanel(QWidget *parent = nullptr);
+
+    // Scans `port` at `speed` (every speed code with "Todas as velocidades")
+    // and lists what answers, the window live meanwhile; returns once done
+    // or cancelled, with the number found, or the driver's failure to open
+    // the port (negative).
+    int32_t Run(tOndrel &dev, const QString &port, int32_t speed);
+    bool Running() const { return running; }
+    void Cancel() { cancelled = true; }
+
+    QCheckBox *cbxScanSpeeds;
+    QProgressBar *prgScan;
+    QPushButton *btnScanCancel;
+    QListWidget *lstFound;
+
+  Q_SIGNALS:
+    void chosen(int id, int speed);
+
+  private:
+    bool running = false;
+    bool cancelled = false;
+};
