@@ -128,6 +128,12 @@ int main(int argc, char *argv[]) {
         styles->setCurrentIndex(style);
         save(style, "disconnected", false);
     }
+    // The controllers found on the line, before connecting.
+    w.findChild<QPushButton *>(QStringLiteral("btnScan"))->click();
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        save(style, "scan", false);
+    }
     w.findChild<QPushButton *>(QStringLiteral("btnCnt"))->click();
     for (int style = 0; style < 3; ++style) {
         styles->setCurrentIndex(style);
