@@ -19,23 +19,30 @@ QAtomicInteger<quint64> connectionCount;
 constexpr int64_t summaryLevels[] = {14'400'000, 600'000}; // coarsest first
 
 // The summary: per controller, level and slot of that level, each sensor's
-// count, min and max in Celsius tenths, kept by the database itself as
-// readings arrive. A year of readings is then 2190 rows at four hours.
+// count, min and max in Celsius tenths and each relay's readings on and
+// known, kept by the database itself as readings arrive. A year of readings is then 2190 rows at
+// four hours.
 QStringList SummarySql() {
     QStringList sensors, inserts, updates;
     for (int k = 0; k < 4; ++k) {
-        sensors << QStringLiteral("n%1 INTEGER NOT NULL, lo%1 INTEGER, hi%1 INTEGER").arg(k);
+        sensors << QStringLiteral("n%1 INTEGER NOT NULL, lo%1 INTEGER, hi%1 INTEGER, on%1 INTEGER "
+                                  "NOT NULL, kn%1 INTEGER NOT NULL")
+                       .arg(k);
         const QString v =
             QStringLiteral("(CASE WHEN NEW.s%1 = %2 THEN (CASE NEW.unit WHEN %3 THEN NEW.v%1 "
                            "ELSE CAST(round((NEW.v%1 - 320) / 1.8) AS INTEGER) END) END)")
                 .arg(k)
                 .arg(stsTEMP_OK)
                 .arg(tempCELSIUS);
-        inserts << QStringLiteral("NEW.s%1 = %2, %3, %3").arg(k).arg(stsTEMP_OK).arg(v);
+        inserts << QStringLiteral("NEW.s%1 = %2, %3, %3, NEW.result > 0 AND NEW.r%1 = 1, "
+                                  "NEW.result > 0 AND NEW.r%1 >= 0")
+                       .arg(k)
+                       .arg(stsTEMP_OK)
+                       .arg(v);
         updates << QStringLiteral(
                        "n%1 = n%1 + excluded.n%1, lo%1 = coalesce(min(lo%1, excluded.lo%1), lo%1, "
                        "excluded.lo%1), hi%1 = coalesce(max(hi%1, excluded.hi%1), hi%1, "
-                       "excluded.hi%1)")
+                       "excluded.hi%1), on%1 = on%1 + excluded.on%1, kn%1 = kn%1 + excluded.kn%1")
                        .arg(k);
     }
     QStringList sql{QStringLiteral("CREATE TABLE summary(ctl INTEGER NOT NULL, lvl INTEGER NOT "
@@ -161,6 +168,7 @@ void tHistoryStore::Close() {
 }
 
 bool tHistoryStore::Fail(const QString &what, const QString &detail) {
+    FFailed = true;
     FMessage = detail.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, detail);
     return false;
 }
@@ -253,6 +261,7 @@ const QString readOnlyText = QStringLiteral("o histórico está aberto somente p
 }
 
 int64_t tHistoryStore::ControllerId(const tHistController &c) {
+    Start();
     QSqlQuery q(Db());
     const auto find = [&] {
         q.prepare(QStringLiteral("SELECT id FROM controller WHERE port = ? AND address = ? AND "
@@ -279,12 +288,14 @@ int64_t tHistoryStore::ControllerId(const tHistController &c) {
 }
 
 bool tHistoryStore::Begin() {
+    Start();
     QSqlDatabase db = Db();
     return db.transaction() ||
            Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
 }
 
 bool tHistoryStore::Commit() {
+    Start();
     QSqlDatabase db = Db();
     if (db.commit())
         return true;
@@ -294,6 +305,7 @@ bool tHistoryStore::Commit() {
 }
 
 bool tHistoryStore::AddReading(const tHistReading &r) {
+    Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString());
     QSqlQuery q(Db());
@@ -322,6 +334,7 @@ bool tHistoryStore::AddReading(const tHistReading &r) {
 }
 
 bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
+    Start();
     if (isNew)
         *isNew = false;
     if (FReadOnly)
@@ -343,6 +356,7 @@ bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
 }
 
 bool tHistoryStore::AddAudit(const tHistAudit &a) {
+    Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString());
     QSqlDatabase db = Db();
@@ -376,6 +390,7 @@ bool tHistoryStore::AddAudit(const tHistAudit &a) {
 }
 
 int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
+    Start();
     if (keepDays <= 0)
         return 0;
     if (FReadOnly)
@@ -408,6 +423,7 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
 }
 
 std::vector<tHistController> tHistoryStore::Controllers() {
+    Start();
     std::vector<tHistController> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
@@ -421,6 +437,7 @@ std::vector<tHistController> tHistoryStore::Controllers() {
 }
 
 std::optional<std::pair<int64_t, int64_t>> tHistoryStore::ReadingSpan(int64_t controller) {
+    Start();
     QSqlQuery q(Db());
     q.prepare(QStringLiteral("SELECT min(t), max(t) FROM reading WHERE ctl = ?"));
     q.addBindValue(qint64(controller));
@@ -437,18 +454,21 @@ QString SummaryExpr(const QString &column, int32_t unit) {
                : column;
 }
 
-struct tRawBucket {
-    int64_t index, first, last;
-    std::array<int32_t, 4> min, max, count;
-};
 } // namespace
 
-std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller, int64_t fromMs,
-                                                             int64_t toMs, int64_t bucketMs,
-                                                             int32_t unit) {
-    std::array<std::vector<tHistBucket>, 4> out;
+// One bucket of every sensor and relay, as the queries below and the
+// summary give them.
+struct tHistoryStore::tMerged {
+    int64_t index, first, last;
+    std::array<int32_t, 4> min, max, count, on, known;
+};
+
+std::vector<tHistoryStore::tMerged> tHistoryStore::Merged(int64_t controller, int64_t fromMs,
+                                                          int64_t toMs, int64_t bucketMs,
+                                                          int32_t unit) {
+    std::vector<tMerged> rows;
     if (bucketMs <= 0 || toMs <= fromMs)
-        return out;
+        return rows;
     // Whole slots of the coarsest summary level no wider than a bucket come
     // from the summary; the ends of the range, and narrow buckets, from the
     // readings. A slot counts in the bucket its start falls in.
@@ -464,13 +484,15 @@ std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller,
     QStringList raw, summary;
     for (int k = 0; k < 4; ++k) {
         const QString x = ValueExpr(k, unit);
-        raw << QStringLiteral("min(%1), max(%1), count(%1)").arg(x);
-        summary << QStringLiteral("%1, %2, sum(n%3)")
+        raw << QStringLiteral("min(%1), max(%1), count(%1), sum(result > 0 AND r%2 = 1), "
+                              "sum(result > 0 AND r%2 >= 0)")
+                   .arg(x)
+                   .arg(k);
+        summary << QStringLiteral("%1, %2, sum(n%3), sum(on%3), sum(kn%3)")
                        .arg(SummaryExpr(QStringLiteral("min(lo%1)").arg(k), unit),
                             SummaryExpr(QStringLiteral("max(hi%1)").arg(k), unit))
                        .arg(k);
     }
-    std::vector<tRawBucket> rows;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
     const auto run = [&](const QString &sql, int64_t from, int64_t to) {
@@ -486,16 +508,20 @@ std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller,
         if (!q.exec())
             return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text());
         while (q.next()) {
-            tRawBucket r{q.value(0).toLongLong(),
-                         q.value(1).toLongLong(),
-                         q.value(2).toLongLong(),
-                         {},
-                         {},
-                         {}};
+            tMerged r{q.value(0).toLongLong(),
+                      q.value(1).toLongLong(),
+                      q.value(2).toLongLong(),
+                      {},
+                      {},
+                      {},
+                      {},
+                      {}};
             for (int k = 0; k < 4; ++k) {
-                r.min[k] = q.value(3 + 3 * k).toInt();
-                r.max[k] = q.value(4 + 3 * k).toInt();
-                r.count[k] = q.value(5 + 3 * k).toInt();
+                r.min[k] = q.value(3 + 5 * k).toInt();
+                r.max[k] = q.value(4 + 5 * k).toInt();
+                r.count[k] = q.value(5 + 5 * k).toInt();
+                r.on[k] = q.value(6 + 5 * k).toInt();
+                r.known[k] = q.value(7 + 5 * k).toInt();
             }
             rows.push_back(r);
         }
@@ -511,23 +537,37 @@ std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller,
                                    .arg(summary.join(QStringLiteral(", ")));
     if (!run(rawSql, fromMs, inFrom) || !run(summarySql, inFrom, inTo) ||
         !run(rawSql, std::max(fromMs, inTo), toMs))
-        return out;
+        return {};
     std::stable_sort(rows.begin(), rows.end(),
-                     [](const tRawBucket &a, const tRawBucket &b) { return a.index < b.index; });
-    for (size_t i = 0; i < rows.size();) {
-        tRawBucket m = rows[i];
-        for (++i; i < rows.size() && rows[i].index == m.index; ++i) {
-            const tRawBucket &r = rows[i];
-            m.first = std::min(m.first, r.first);
-            m.last = std::max(m.last, r.last);
-            for (int k = 0; k < 4; ++k) {
-                if (!r.count[k])
-                    continue;
-                m.min[k] = m.count[k] ? std::min(m.min[k], r.min[k]) : r.min[k];
-                m.max[k] = m.count[k] ? std::max(m.max[k], r.max[k]) : r.max[k];
-                m.count[k] += r.count[k];
-            }
+                     [](const tMerged &a, const tMerged &b) { return a.index < b.index; });
+    std::vector<tMerged> out;
+    for (const tMerged &r : rows) {
+        if (out.empty() || out.back().index != r.index) {
+            out.push_back(r);
+            continue;
         }
+        tMerged &m = out.back();
+        m.first = std::min(m.first, r.first);
+        m.last = std::max(m.last, r.last);
+        for (int k = 0; k < 4; ++k) {
+            m.on[k] += r.on[k];
+            m.known[k] += r.known[k];
+            if (!r.count[k])
+                continue;
+            m.min[k] = m.count[k] ? std::min(m.min[k], r.min[k]) : r.min[k];
+            m.max[k] = m.count[k] ? std::max(m.max[k], r.max[k]) : r.max[k];
+            m.count[k] += r.count[k];
+        }
+    }
+    return out;
+}
+
+std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller, int64_t fromMs,
+                                                             int64_t toMs, int64_t bucketMs,
+                                                             int32_t unit) {
+    Start();
+    std::array<std::vector<tHistBucket>, 4> out;
+    for (const tMerged &m : Merged(controller, fromMs, toMs, bucketMs, unit))
         for (int k = 0; k < 4; ++k)
             if (m.count[k])
                 out[k].push_back({.fromMs = fromMs + m.index * bucketMs,
@@ -536,12 +576,22 @@ std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller,
                                   .min = m.min[k],
                                   .max = m.max[k],
                                   .count = m.count[k]});
-    }
+    return out;
+}
+
+std::vector<tHistRelayBucket> tHistoryStore::RelayBuckets(int64_t controller, int64_t fromMs,
+                                                          int64_t toMs, int64_t bucketMs) {
+    Start();
+    std::vector<tHistRelayBucket> out;
+    for (const tMerged &m : Merged(controller, fromMs, toMs, bucketMs, tempCELSIUS))
+        if (std::any_of(m.known.begin(), m.known.end(), [](int32_t n) { return n > 0; }))
+            out.push_back({.fromMs = fromMs + m.index * bucketMs, .on = m.on, .known = m.known});
     return out;
 }
 
 std::vector<tHistBucket> tHistoryStore::Buckets(int64_t controller, int sensor, int64_t fromMs,
                                                 int64_t toMs, int64_t bucketMs, int32_t unit) {
+    Start();
     if (sensor < 0 || sensor > 3)
         return {};
     return Curve(controller, fromMs, toMs, bucketMs, unit)[sensor];
@@ -549,6 +599,7 @@ std::vector<tHistBucket> tHistoryStore::Buckets(int64_t controller, int sensor, 
 
 std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fromMs,
                                                   int64_t toMs) {
+    Start();
     std::vector<tHistReading> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
@@ -579,6 +630,7 @@ std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fr
 
 std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, int64_t fromMs,
                                                           int64_t toMs) {
+    Start();
     std::vector<tHistRelayChange> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
@@ -642,6 +694,7 @@ static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int
 std::vector<tHistDay> tHistoryStore::Days(int64_t controller, int sensor, int64_t fromMs,
                                           int64_t toMs, const tHistLimits &limits, int32_t unit,
                                           int64_t maxGapMs) {
+    Start();
     std::vector<tHistDay> out;
     if (sensor < 0 || sensor > 3)
         return out;
@@ -685,6 +738,7 @@ std::vector<tHistDay> tHistoryStore::Days(int64_t controller, int sensor, int64_
 std::vector<tHistExcursion> tHistoryStore::Excursions(int64_t controller, int sensor,
                                                       int64_t fromMs, int64_t toMs,
                                                       const tHistLimits &limits, int32_t unit) {
+    Start();
     std::vector<tHistExcursion> out;
     if (sensor < 0 || sensor > 3 || (!limits.low && !limits.high))
         return out;
@@ -719,6 +773,7 @@ std::vector<tHistExcursion> tHistoryStore::Excursions(int64_t controller, int se
 
 std::vector<tHistAuditEntry> tHistoryStore::Audits(int64_t controller, int64_t fromMs,
                                                    int64_t toMs) {
+    Start();
     std::vector<tHistAuditEntry> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
@@ -750,6 +805,7 @@ std::vector<tHistAuditEntry> tHistoryStore::Audits(int64_t controller, int64_t f
 }
 
 std::vector<tHistLogSlot> tHistoryStore::LogSlots(int64_t controller) {
+    Start();
     std::vector<tHistLogSlot> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);

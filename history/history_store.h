@@ -90,6 +90,13 @@ struct tHistBucket {
     int32_t count = 0; // valid readings in it
 };
 
+// How many readings of a bucket found each relay on, and how many said
+// anything about it (a failed reading or a relay the model lacks does not).
+struct tHistRelayBucket {
+    int64_t fromMs = 0;
+    std::array<int32_t, 4> on{}, known{};
+};
+
 // A relay switching, found between two consecutive readings (the first
 // reading of a range gives each relay's state at its start).
 struct tHistRelayChange {
@@ -153,6 +160,9 @@ class tHistoryStore {
     QString Path() const { return FPath; }
     // The last failure, or the read-only notice, in the user's words.
     QString Message() const { return FMessage; }
+    // Whether the last call (query or write) failed; an empty answer of a
+    // query that did not fail means there is nothing in the range.
+    bool LastFailed() const { return FFailed; }
 
     // --- writing (false, with Message(), when the file refuses) ---
 
@@ -190,6 +200,11 @@ class tHistoryStore {
     // One sensor (0..3) of Curve.
     std::vector<tHistBucket> Buckets(int64_t controller, int sensor, int64_t fromMs, int64_t toMs,
                                      int64_t bucketMs, int32_t unit = 0);
+    // Each relay's share of time on per bucket (buckets where no relay is
+    // known left out), from the same summary as Curve: made for the bands
+    // under a curve.
+    std::vector<tHistRelayBucket> RelayBuckets(int64_t controller, int64_t fromMs, int64_t toMs,
+                                               int64_t bucketMs);
     // Every reading in the range, oldest first (for CSV and JSON export).
     // Values stay in the unit they were read in.
     std::vector<tHistReading> Readings(int64_t controller, int64_t fromMs, int64_t toMs);
@@ -211,6 +226,10 @@ class tHistoryStore {
     std::vector<tHistLogSlot> LogSlots(int64_t controller);
 
   private:
+    struct tMerged;
+    std::vector<tMerged> Merged(int64_t controller, int64_t fromMs, int64_t toMs, int64_t bucketMs,
+                                int32_t unit);
+    void Start() { FFailed = false; }
     bool Fail(const QString &what, const QString &detail);
     bool Migrate(int32_t from);
     QSqlDatabase Db() const;
@@ -219,6 +238,7 @@ class tHistoryStore {
     QString FPath;
     QString FMessage;
     bool FReadOnly = false;
+    bool FFailed = false;
 };
 
 // The history file's path: TARVIK_HISTORICO when set; else

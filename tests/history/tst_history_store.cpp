@@ -161,9 +161,12 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
     QVERIFY(store.Begin());
     for (int64_t t = base - 30 * minute; fill && t < to + 30 * minute; t += minute) {
         const int64_t i = (t - base) / minute;
-        tHistReading r = Reading(ctl, t, int32_t((i * 37) % 301 - 150));
+        tHistReading r = Reading(ctl, t, int32_t((i * 37) % 301 - 150),
+                                 {int32_t(i % 3 == 0), int32_t(i % 7 < 3), -1, -1});
         if (i % 101 == 0)
             r.state[0] = stsTEMP_ERRMIN;
+        if (i % 211 == 0)
+            r.result = errMODBUS_TIMEOUT;
         if (i == 500) {
             r.unit = tempFAHRENHEIT;
             r.value[0] = 770; // 25.0 ºC: converts exactly both ways
@@ -176,7 +179,17 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
     const int64_t inFrom = level ? (from + level - 1) / level * level : to;
     const int64_t inTo = level ? to / level * level : to;
     std::map<int64_t, std::pair<int32_t, int32_t>> expected;
+    std::map<int64_t, std::array<int32_t, 4>> relays; // on and known of relays 1 and 2
     for (const tHistReading &r : store.Readings(ctl, from, to)) {
+        const int64_t slotted =
+            r.utcMs >= inFrom && r.utcMs < inTo ? r.utcMs - r.utcMs % level : r.utcMs;
+        if (r.result > 0) {
+            auto &counts = relays[(slotted - from) / bucketMs];
+            counts[0] += r.relay[0];
+            counts[1] += 1;
+            counts[2] += r.relay[1];
+            counts[3] += 1;
+        }
         if (r.state[0] != stsTEMP_OK)
             continue;
         int32_t v = r.value[0];
@@ -195,6 +208,16 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
     for (const auto &[index, minMax] : expected) {
         QCOMPARE(got[0][i].fromMs, from + index * bucketMs);
         QCOMPARE(std::pair(got[0][i].min, got[0][i].max), minMax);
+        ++i;
+    }
+    const auto bands = store.RelayBuckets(ctl, from, to, bucketMs);
+    QCOMPARE(bands.size(), relays.size());
+    i = 0;
+    for (const auto &[index, counts] : relays) {
+        QCOMPARE(bands[i].fromMs, from + index * bucketMs);
+        QCOMPARE((std::array{bands[i].on[0], bands[i].known[0], bands[i].on[1], bands[i].known[1]}),
+                 counts);
+        QCOMPARE(bands[i].known[2], 0);
         ++i;
     }
 }
