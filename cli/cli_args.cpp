@@ -90,13 +90,19 @@ std::optional<QDateTime> dateOf(const QString &v, bool end) {
     return end && time.isEmpty() ? at.addDays(1) : at;
 }
 
+// --de and --até serve two commands: procurar takes an address, historico a
+// date; a whole number 1..247 is the address.
 bool setFrom(tCliArgs &a, const QString &v, QString &error) {
+    if (whole(v, 1, 247, a.scanFrom))
+        return true;
     a.from = dateOf(v, false);
     return a.from ||
            outOfRange(error, "--de", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
 }
 
 bool setTo(tCliArgs &a, const QString &v, QString &error) {
+    if (whole(v, 1, 247, a.scanTo))
+        return true;
     a.to = dateOf(v, true);
     return a.to ||
            outOfRange(error, "--ate", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
@@ -176,14 +182,6 @@ bool setVerify(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
-bool setScanFrom(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 247, a.scanFrom) || outOfRange(error, "--de", v, "endereço de 1 a 247");
-}
-
-bool setScanTo(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 247, a.scanTo) || outOfRange(error, "--até", v, "endereço de 1 a 247");
-}
-
 bool setAllSpeeds(tCliArgs &a, const QString &, QString &) {
     a.allSpeeds = true;
     return true;
@@ -239,10 +237,14 @@ constexpr tOptionRow optionRows[] = {
      "até "
      "Ctrl+C",
      setInterval},
-    {"de", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
-     "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional)", setFrom},
-    {"ate", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
-     "(historico) até DATA (uma data sem hora inclui o dia todo)", setTo},
+    {"de", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
+     "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional); (procurar) o "
+     "primeiro endereço perguntado, N de 1 a 247 (padrão 1)",
+     setFrom},
+    {"ate", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
+     "(historico) até DATA (uma data sem hora inclui o dia todo); (procurar) o último endereço "
+     "perguntado, N de 1 a 247 (padrão 247)",
+     setTo},
     {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
      setPdf},
     {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
@@ -257,8 +259,6 @@ constexpr tOptionRow optionRows[] = {
     {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
-    {"de", 0, "N", "procurar", "(procurar) o primeiro endereço perguntado (padrão 1)", setScanFrom},
-    {"até", 0, "N", "procurar", "(procurar) o último endereço perguntado (padrão 247)", setScanTo},
     {"velocidades", 0, nullptr, "procurar",
      "(procurar) procura em cada velocidade, do código 1 ao 7, em vez de só na de -b",
      setAllSpeeds},
