@@ -461,7 +461,7 @@ QString HelpText() {
 }
 
 int SpeedRate(int code) {
-    return code >= 1 && code <= int(std::size(speedRates)) ? speedRates[code - 1] : 0;
+    return code >= minBAUD_CODE && code <= maxBAUD_CODE ? BaudRateOf(code) : 0;
 }
 
 QString Unaccented(const QString &word) {
