@@ -6,6 +6,7 @@
 
 #include "link_settings.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,10 @@ struct tCliArgs {
     tFormat format = tFormat::Text;
     int max = 20;
     bool verify = false;
+    bool addressGiven = false;     // -a given: historico narrows to those addresses
+    std::optional<QDateTime> from; // historico --de
+    std::optional<QDateTime> to;   // historico --ate (exclusive)
+    QString pdf;                   // historico relatorio --pdf
     bool help = false;
     bool version = false;
 };
