@@ -290,7 +290,7 @@ bool scanCheck(const tCliArgs &args, QString &error) {
 int scan(tCliRun &run) {
     tScanOptions options{.port = run.port, .from = run.args.scanFrom, .to = run.args.scanTo};
     if (run.args.allSpeeds)
-        for (int32_t code = minSPEED_CODE; code <= maxSPEED_CODE; ++code)
+        for (int32_t code = minBAUD_CODE; code <= maxBAUD_CODE; ++code)
             options.speeds << code;
     tScanIo io{.found = [&run](const tFoundController &f) {
         if (run.args.format == tFormat::Json)

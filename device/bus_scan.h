@@ -6,6 +6,7 @@
 // reads only; it never writes to any controller. One sequence for the
 // window and the command-line tool alike.
 
+#include "link_settings.h"
 #include "u_ondrel.h"
 
 #include <QList>

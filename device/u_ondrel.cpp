@@ -75,11 +75,6 @@ void tOndrel::SetTimeout(int32_t Value) {
     FModBus->SetTimeout(Value);
 }
 
-int32_t BaudRateOf(int32_t code) {
-    const bool listed = code >= 1 && code <= int32_t(std::size(baudTable));
-    return listed ? baudTable[code - 1] : baudTable[std::size(baudTable) - 1];
-}
-
 void tOndrel::SetBaudRate(int32_t Value) {
     FBaudRate = Value;
     FUart->SetBaud(BaudRateOf(Value));

@@ -291,10 +291,5 @@ class tOndrel {
     int32_t FByteWait = 0;
 };
 
-// The line speed of a speed code in bit/s; codes outside 1..7 run at 115200.
-int32_t BaudRateOf(int32_t code);
-constexpr int32_t minSPEED_CODE = 1;
-constexpr int32_t maxSPEED_CODE = 7;
-
 // Model and firmware from the identification block's first three words.
 void DecodeIdentity(const uint16_t *w, QString &model, QString &firmware);

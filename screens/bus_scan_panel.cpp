@@ -56,7 +56,7 @@ int32_t TBusScanPanel::Run(tOndrel &dev, const QString &port, int32_t speed) {
     cbxScanSpeeds->setEnabled(false);
     tScanOptions options{.port = port};
     if (cbxScanSpeeds->isChecked())
-        for (int32_t code = minSPEED_CODE; code <= maxSPEED_CODE; ++code)
+        for (int32_t code = minBAUD_CODE; code <= maxBAUD_CODE; ++code)
             options.speeds << code;
     else
         options.speeds << speed;
