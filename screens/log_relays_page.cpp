@@ -134,7 +134,7 @@ void TLogRelaysPage::btnLogGetClick() {
                 ButtonsLogState(false);
                 dev.LogLastSlot = -1;
                 // No status read may fall between the selection and the read of a slot.
-                host.SetTimerProcess(false);
+                host.Session().SetRefresh(false);
                 rowsModel = dev.Model;
             },
         .commands = {cmdGET_LOG_INFO},
@@ -220,7 +220,7 @@ void TLogRelaysPage::ShowProgress(int index, int total) {
 
 void TLogRelaysPage::EndRead(bool walked) {
     ButtonsLogState(true);
-    host.SetTimerProcess(true);
+    host.Session().SetRefresh(true);
     reading = false;
     if (!walked) {
         prgLog->setRange(0, 1);

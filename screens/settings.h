@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 
 // The settings kept between runs, as typed values with their defaults. The
@@ -15,4 +17,7 @@ struct tSettings {
     int32_t Address = 201;      // MODBUS/ADDRESS: 0..9999
     int32_t Timeout = 3;        // MODBUS/TIMEOUT: 1..10, units of 864 ms
     bool FastRead = false;      // MODBUS/FAST_READ: answers end by their expected length
+    // Not stored: a port to select at start whatever MODBUS/PORT says (the
+    // command line's); empty: none.
+    QString StartPort;
 };
