@@ -1,5 +1,7 @@
 #include "cli_args.h"
 
+#include "cli_commands.h"
+
 #include <QRegularExpression>
 
 #include <iterator>
@@ -29,28 +31,6 @@ QString beside(const QString &first, const QString &text) {
     flush();
     return out;
 }
-
-struct tCommandRow {
-    const char *name; // the words that name it
-    const char *synopsis;
-    bool needsFile;
-    const char *about;
-};
-
-constexpr tCommandRow commandRows[] = {
-    {"portas", "portas", false, "as portas seriais, com a descrição do adaptador"},
-    {"info", "info", false, "modelo, firmware, reles e relógio (ou \"sem relógio\")"},
-    {"status", "status", false,
-     "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles"},
-    {"log", "log", false, "os eventos dos reles, do mais novo ao mais antigo"},
-    {"config salvar", "config salvar ARQUIVO", true, "lê toda a configuração e a salva em ARQUIVO"},
-    {"config gravar", "config gravar ARQUIVO", true,
-     "grava ARQUIVO no controlador: sistema, operações e os reles do modelo"},
-    {"config comparar", "config comparar ARQUIVO", true,
-     "lista, pelos códigos das telas, os campos que diferem de ARQUIVO"},
-    {"relogio ler", "relogio [ler]", false, "o relógio e a diferença para o do computador"},
-    {"relogio acertar", "relogio acertar", false, "acerta o relógio pelo do computador"},
-};
 
 bool whole(const QString &text, int lo, int hi, int &out) {
     bool ok = false;
@@ -127,7 +107,7 @@ bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
     if (!ok || !(s >= 0.1 && s <= 86400))
-        return outOfRange(error, "--intervalo", v, "segundos, de 0.1 a 86400");
+        return outOfRange(error, "--intervalo", v, "segundos, de 0,1 a 86400");
     a.interval = s;
     return true;
 }
@@ -163,6 +143,11 @@ bool setHelp(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+bool setVersion(tCliArgs &a, const QString &, QString &) {
+    a.version = true;
+    return true;
+}
+
 struct tOptionRow {
     const char *name;     // after "--"
     char letter;          // after "-"; 0 for none
@@ -174,7 +159,7 @@ struct tOptionRow {
 
 constexpr tOptionRow optionRows[] = {
     {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
-    {"endereco", 'a', "ENDEREÇO[,…]", "",
+    {"endereço", 'a', "ENDEREÇO[,…]", "",
      "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
      "são atendidos um depois do outro na mesma porta",
      setAddresses},
@@ -188,15 +173,19 @@ constexpr tOptionRow optionRows[] = {
      setLogModbus},
     {"log-comandos", 0, nullptr, "", "grava os comandos em commands.log, na pasta atual",
      setLogCommands},
-    {"rapido", 0, nullptr, "",
+    {"rápido", 0, nullptr, "",
      "leitura rápida: cada resposta termina assim que chegam os bytes esperados com o CRC "
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
     {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
+     "(status) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, até "
+     "Ctrl+C",
+     setInterval},
     {"csv", 0, nullptr, "status|log",
-     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
+     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
+     "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
+     setCsv},
     {"json", 0, nullptr, "info|status|log",
      "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
@@ -205,11 +194,25 @@ constexpr tOptionRow optionRows[] = {
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
+    {"version", 0, nullptr, "", "mostra a versão", setVersion},
+};
+
+// The README's examples, the same in the help and the manual page.
+constexpr const char *examples[] = {
+    "tarvik-cli portas",
+    "tarvik-cli -p /dev/ttyUSB0 info",
+    "tarvik-cli -a 201,202,203 config salvar bkp-%a.cfg",
+    "tarvik-cli config comparar bkp-201.cfg",
+    "tarvik-cli config gravar bkp-201.cfg --verificar",
+    "tarvik-cli status --intervalo 60 --csv >> camara.csv",
+    "tarvik-cli log --max 50 --json",
+    "tarvik-cli -a 201,202 relógio acertar",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
+    const QString plain = Unaccented(name);
     for (const tOptionRow &row : optionRows)
-        if (name == QLatin1String(row.name))
+        if (plain == Unaccented(QString::fromUtf8(row.name)))
             return &row;
     return nullptr;
 }
@@ -222,7 +225,7 @@ const tOptionRow *optionLettered(QChar letter) {
 }
 
 QString shown(const tOptionRow &row) {
-    return QStringLiteral("--") + QLatin1String(row.name);
+    return QStringLiteral("--") + QString::fromUtf8(row.name);
 }
 
 bool belongs(const tOptionRow &row, const QString &command) {
@@ -230,26 +233,31 @@ bool belongs(const tOptionRow &row, const QString &command) {
     return commands.isEmpty() || commands.split(u'|').contains(command);
 }
 
-// The command the words name; "relogio" alone reads the clock.
+// The command the words name: the row whose name they start with, or the
+// one a family's first word alone names.
 bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     if (words.isEmpty()) {
         error = QStringLiteral("falta o comando");
         return false;
     }
-    if (words == QStringList{QStringLiteral("relogio")})
-        words << QStringLiteral("ler");
-    const tCommandRow *found = nullptr;
+    const tCliCommand *found = nullptr;
     qsizetype used = 0;
-    for (const tCommandRow &row : commandRows) {
-        const QStringList name = QString::fromUtf8(row.name).split(u' ');
-        if (words.mid(0, name.size()) == name) {
+    bool family = false; // the first word starts names of several words
+    QStringList plain;
+    for (const QString &word : words)
+        plain << Unaccented(word);
+    for (const tCliCommand &row : CliCommands()) {
+        const QStringList name = Unaccented(QString::fromUtf8(row.name)).split(u' ');
+        family = family || (name.size() > 1 && name[0] == plain[0]);
+        if (plain.mid(0, name.size()) == name && name.size() > used) {
             found = &row;
             used = name.size();
+        } else if (!found && row.byFirstWord && plain == QStringList{name[0]}) {
+            found = &row;
+            used = 1;
         }
     }
     if (!found) {
-        const bool family =
-            words[0] == QLatin1String("config") || words[0] == QLatin1String("relogio");
         error = family && words.size() > 1
                     ? QStringLiteral("comando desconhecido: %1 %2").arg(words[0], words[1])
                     : QStringLiteral("comando desconhecido: %1").arg(words[0]);
@@ -257,9 +265,10 @@ bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     }
     out.command = QString::fromUtf8(found->name);
     words = words.mid(used);
-    if (found->needsFile) {
+    if (found->operand) {
         if (words.isEmpty()) {
-            error = QStringLiteral("falta ARQUIVO: %1").arg(QString::fromUtf8(found->synopsis));
+            error = QStringLiteral("falta %1: %2")
+                        .arg(QString::fromUtf8(found->operand), QString::fromUtf8(found->synopsis));
             return false;
         }
         out.file = words.takeFirst();
@@ -327,7 +336,7 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             return false;
         given << row;
     }
-    if (out.help)
+    if (out.help || out.version)
         return true;
     if (!commandOf(words, out, error))
         return false;
@@ -336,13 +345,8 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             error = QStringLiteral("%1 não vale para o comando %2").arg(shown(*row), out.command);
             return false;
         }
-    if (out.command == QLatin1String("config salvar") && out.addresses.size() > 1 &&
-        !out.file.contains(QLatin1String("%a"))) {
-        error = QStringLiteral("com vários endereços, o nome do arquivo leva %a, que é trocado "
-                               "pelo endereço (backup-%a.cfg)");
-        return false;
-    }
-    return true;
+    const tCliCommand *command = CliCommandNamed(out.command);
+    return !command->check || command->check(out, error);
 }
 
 QString UsageLine() {
@@ -374,7 +378,7 @@ QString HelpText() {
         "(Modbus RTU). Resultados na saída padrão; mensagens e erros, com o endereço e o código "
         "de erro, na saída de erros."));
     help += QStringLiteral("Comandos:\n");
-    for (const tCommandRow &row : commandRows)
+    for (const tCliCommand &row : CliCommands())
         help += beside(QString::fromUtf8(row.synopsis), QString::fromUtf8(row.about));
     help += QStringLiteral("\nOpções:\n");
     for (const tOptionRow &row : optionRows) {
@@ -396,27 +400,44 @@ QString HelpText() {
         "Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a porta é reaberta "
         "a cada 3 segundos até voltar; o que já foi escrito fica como está. Com --csv, o "
         "cabeçalho só é escrito quando a saída não é um arquivo que já tem dados (tarvik-cli "
-        "status --csv >> temperaturas.csv, de minuto em minuto).\n\n"
+        "status --csv >> temperaturas.csv, de minuto em minuto). Num terminal ou pipe o CSV sai "
+        "sem BOM e com fim de linha LF; num arquivo vazio, com BOM e CR LF, como as planilhas "
+        "esperam. Campos com vírgula, ';', tabulação, aspas ou quebra de linha vão entre aspas; "
+        "a última coluna, \"Data e hora\", é ISO 8601.\n\n"
+        "Toda escrita na saída padrão é conferida: se falhar (disco cheio, saída fechada), o "
+        "comando para com a mensagem do sistema e o código 2, e um arquivo termina sempre numa "
+        "linha inteira.\n\n"
         "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o JSON "
-        "usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio do "
-        "controlador menos relógio do computador, em segundos."));
+        "usa ponto decimal e datas ISO 8601. Comandos e opções valem com ou sem acento "
+        "(relógio, relogio; --endereço, --endereco). \"relógio ler\" dá a diferença como "
+        "relógio do controlador menos relógio do computador, em segundos."));
     help += QStringLiteral(
         "Códigos de saída:\n"
         "  0  tudo certo\n"
         "  1  um controlador respondeu com falha ou não respondeu, ou a porta não abriu\n"
         "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa\n"
         "     (endereço fora de 1..247), arquivo que não pode ser lido ou escrito,\n"
-        "     de tamanho errado ou de outro modelo\n"
+        "     de tamanho errado ou de outro modelo; saída padrão que não pôde ser escrita\n"
         "  3  a configuração difere (config comparar; config gravar --verificar)\n");
     help += paragraphs(QStringLiteral(
         "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
         "período todo (uma leitura perdida dá 1)."));
-    help += QStringLiteral("Exemplos:\n"
-                           "  tarvik-cli -p /dev/ttyUSB0 info\n"
-                           "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
-                           "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
-                           "  tarvik-cli -a 201,202 relogio acertar\n");
+    help += QStringLiteral("Exemplos:\n");
+    for (const char *example : examples)
+        help += QStringLiteral("  ") + QString::fromUtf8(example) + u'\n';
     return help;
+}
+
+int SpeedRate(int code) {
+    return code >= 1 && code <= int(std::size(speedRates)) ? speedRates[code - 1] : 0;
+}
+
+QString Unaccented(const QString &word) {
+    QString out;
+    for (QChar c : word.normalized(QString::NormalizationForm_D))
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out;
 }
 
 QString DefaultPort() {

@@ -2,9 +2,12 @@
 
 #include "cli_args.h"
 #include "cli_run.h"
+#include "std_output.h"
 
 #include <QCoreApplication>
 #include <QLocale>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -21,9 +24,15 @@ int main(int argc, char *argv[]) {
                      UsageLine().toUtf8().constData());
         return exitUSAGE;
     }
-    if (args.help) {
-        std::fputs(HelpText().toUtf8().constData(), stdout);
-        return exitOK;
+    if (args.help || args.version) {
+        const QString text =
+            args.version ? QStringLiteral("tarvik-cli %1\n").arg(TARVIK_VERSION) : HelpText();
+        QString why;
+        if (WriteAll(STDOUT_FILENO, text.toUtf8(), &why))
+            return exitOK;
+        std::fprintf(stderr, "tarvik-cli: não foi possível escrever na saída padrão: %s\n",
+                     why.toUtf8().constData());
+        return exitUSAGE;
     }
     return RunCli(args);
 }

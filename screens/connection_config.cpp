@@ -33,7 +33,7 @@ bool DiffersIn(tCommand block, const QString &line) {
     if (block == cmdSET_PAR_opRELAYS)
         return operation;
     const int relay = (block - cmdSET_PAR_RELAY1) / 2 + 1;
-    return !operation && where == QStringLiteral("Rele %1").arg(relay);
+    return !operation && where == QStringLiteral("Relé %1").arg(relay);
 }
 } // namespace
 
@@ -87,7 +87,7 @@ void TConnectionPage::btnSaveConfigClick() {
         return;
     QString error;
     if (!dev.SaveConfig(name, &error)) {
-        host.Report(clERROR, error);
+        host.Report(clERROR, QString(error).replace(u'\r', u' '));
         host.Warning(error);
     }
 }
@@ -95,7 +95,7 @@ void TConnectionPage::btnSaveConfigClick() {
 void TConnectionPage::btnApplyConfigClick() {
     if (!host.AskYesNo(QStringLiteral("Deseja gravar no Ondrel a configuração lida do arquivo?\r"
                                       "Os parâmetros de sistema, as operações e os parâmetros "
-                                      "dos reles serão substituídos e conferidos.")))
+                                      "dos relés serão substituídos e conferidos.")))
         return;
     tOndrel &dev = host.Ondrel();
     host.Report(0, QStringLiteral("Gravando a configuração no Ondrel"));

@@ -8,11 +8,11 @@ struct tBlockName {
 };
 constexpr tBlockName blockNames[] = {
     {knownSYSTEM, "os parâmetros de sistema"},
-    {knownOPS, "os operadores dos reles"},
-    {knownRelay(0), "os parâmetros do rele 1"},
-    {knownRelay(1), "os parâmetros do rele 2"},
-    {knownRelay(2), "os parâmetros do rele 3"},
-    {knownRelay(3), "os parâmetros do rele 4"},
+    {knownOPS, "os operadores dos relés"},
+    {knownRelay(0), "os parâmetros do relé 1"},
+    {knownRelay(1), "os parâmetros do relé 2"},
+    {knownRelay(2), "os parâmetros do relé 3"},
+    {knownRelay(3), "os parâmetros do relé 4"},
     {knownFORMAT, "a data e hora"},
     {knownCLOCK, "a data e hora"},
     {knownCAL, "a calibração do RTC"},
