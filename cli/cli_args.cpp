@@ -138,6 +138,21 @@ bool setVerify(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+// The text options of publicar: any value but an empty one.
+template <QString tCliArgs::*Field> bool setText(tCliArgs &a, const QString &v, QString &error) {
+    if (v.isEmpty()) {
+        error = QStringLiteral("valor vazio");
+        return false;
+    }
+    a.*Field = v;
+    return true;
+}
+
+template <bool tCliArgs::*Field> bool setSwitch(tCliArgs &a, const QString &, QString &) {
+    a.*Field = true;
+    return true;
+}
+
 bool setHelp(tCliArgs &a, const QString &, QString &) {
     a.help = true;
     return true;
@@ -173,8 +188,10 @@ constexpr tOptionRow optionRows[] = {
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
-    {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
+    {"intervalo", 0, "S", "status|publicar",
+     "(status, publicar) uma leitura a cada S segundos até Ctrl+C; status escreve uma linha "
+     "por leitura, publicar lê a cada 10 s sem ela",
+     setInterval},
     {"csv", 0, nullptr, "status|log",
      "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
     {"json", 0, nullptr, "info|status|log",
@@ -184,6 +201,28 @@ constexpr tOptionRow optionRows[] = {
     {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
+    {"broker", 0, "URL", "publicar",
+     "(publicar) mqtt://HOST[:PORTA] (padrão 1883) ou mqtts://HOST[:PORTA] (padrão 8883, "
+     "certificado do broker conferido)",
+     setText<&tCliArgs::broker>},
+    {"topico", 0, "PREFIXO", "publicar",
+     "(publicar) tópicos em PREFIXO/PORTA/ENDEREÇO/estado e .../disponivel (padrão "
+     "tarvik/<nome do computador>)",
+     setText<&tCliArgs::topic>},
+    {"usuario", 0, "U", "publicar", "(publicar) usuário no broker", setText<&tCliArgs::user>},
+    {"senha-arquivo", 0, "ARQ", "publicar",
+     "(publicar) a senha do usuário é a primeira linha de ARQ; nunca na linha de comando",
+     setText<&tCliArgs::passwordFile>},
+    {"ca", 0, "ARQ", "publicar",
+     "(publicar) confere o certificado do broker com a autoridade de ARQ, não com as do "
+     "sistema",
+     setText<&tCliArgs::caFile>},
+    {"homeassistant", 0, nullptr, "publicar",
+     "(publicar) anuncia em homeassistant/ cada sensor e rele como uma entidade",
+     setSwitch<&tCliArgs::homeAssistant>},
+    {"inseguro", 0, nullptr, "publicar",
+     "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
+     setSwitch<&tCliArgs::insecure>},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
 };
 

@@ -82,8 +82,8 @@ struct tPublisher::tImpl {
         std::map<int, uint64_t> inflight; // message id -> reading
         std::map<uint64_t, bool> sent;    // readings sent on this connection: acknowledged?
         int connack = -1;                 // the broker's answer to our last connection
-        bool answering = false;           // the controller answered its last reading
-        bool availabilityDirty = true;    // under `lock`
+        int answering = -1;               // the last reading: 1 answered, 0 not, -1 none yet
+        bool availabilityDirty = false;   // under `lock`
         QByteArray discoveryKey;          // what the last discovery described
         std::vector<tMessage> discovery;  // the entities, under `lock`
         bool discoveryDirty = false;      // to publish when up; under `lock`
@@ -191,7 +191,8 @@ struct tPublisher::tImpl {
                                                "identificação do cliente recusada",
                                                "serviço indisponível",
                                                "usuário ou senha errados",
-                                               "não autorizado"};
+                                               "não autorizado (usuário ou senha errados, ou "
+                                               "usuário sem permissão)"};
         if (connack > 0 && connack < int(std::size(refusals)))
             return QString::fromUtf8(refusals[connack]);
         if (connack > 0)
@@ -222,7 +223,7 @@ struct tPublisher::tImpl {
         c.retryAt = Clock::now() + milliseconds(c.retryMs);
         {
             std::lock_guard g(lock);
-            c.availabilityDirty = true;
+            c.availabilityDirty = c.answering >= 0;
         }
         const QString reason = reasonOf(rc, connack);
         const bool tlsRefused = rc == MOSQ_ERR_TLS;
@@ -252,7 +253,7 @@ struct tPublisher::tImpl {
         {
             // A restarted broker may have forgotten what it retained.
             std::lock_guard g(lock);
-            c.availabilityDirty = true;
+            c.availabilityDirty = c.answering >= 0;
             c.discoveryDirty = !c.discovery.empty();
         }
         everUp = true;
@@ -274,7 +275,7 @@ struct tPublisher::tImpl {
         std::vector<tMessage> discovery;
         std::vector<tPending> next;
         bool availability = false;
-        bool answering = false;
+        int answering = -1;
         {
             std::lock_guard g(lock);
             availability = std::exchange(c.availabilityDirty, false);
@@ -293,7 +294,7 @@ struct tPublisher::tImpl {
                 next = c.buffer->from(c.nextSeq, window - c.inflight.size());
         }
         if (availability && !finishing)
-            publish(c, c.availabilityTopic, answering ? availableOnline : availableOffline,
+            publish(c, c.availabilityTopic, answering > 0 ? availableOnline : availableOffline,
                     nullptr);
         for (const tMessage &m : discovery)
             publish(c, m.topic, m.payload, nullptr);
@@ -467,8 +468,8 @@ void tPublisher::submit(const tReading &reading) {
     {
         std::lock_guard g(d->lock);
         c->buffer->append(reading);
-        if (c->answering != reading.ok()) {
-            c->answering = reading.ok();
+        if (c->answering != int(reading.ok())) {
+            c->answering = int(reading.ok());
             c->availabilityDirty = true;
         }
         if (d->options.homeAssistant && reading.ok()) {
