@@ -42,7 +42,8 @@ struct tArrivals {
 
 void onMessage(mosquitto *, void *obj, const mosquitto_message *m) {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!QByteArray(m->topic).endsWith("/estado"))
+    // Retained: the last reading of an earlier run, not one of this run.
+    if (m->retain || !QByteArray(m->topic).endsWith("/estado"))
         return;
     const QJsonObject o =
         QJsonDocument::fromJson(QByteArray(static_cast<const char *>(m->payload), m->payloadlen))
@@ -179,6 +180,7 @@ int main(int argc, char *argv[]) {
     if (!pw.open(QIODevice::WriteOnly) || pw.write(b.password.toUtf8()) < 0)
         return 1;
     pw.close();
+    pw.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 
     const double floorPerS = baud / 10.0 / statusWireBytes;
     std::printf("%d controllers on one line at %d bit/s, USB adapter latency 16 ms; %.0f s each\n",
