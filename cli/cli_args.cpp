@@ -218,7 +218,7 @@ constexpr tOptionRow optionRows[] = {
      "sistema",
      setText<&tCliArgs::caFile>},
     {"homeassistant", 0, nullptr, "publicar",
-     "(publicar) anuncia em homeassistant/ cada sensor e rele como uma entidade",
+     "(publicar) anuncia em homeassistant/ cada sensor e relé como uma entidade",
      setSwitch<&tCliArgs::homeAssistant>},
     {"inseguro", 0, nullptr, "publicar",
      "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",

@@ -93,7 +93,7 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r
               templateOf("sensores", "sensor", int(s), "valor")}});
     for (size_t k = 1; k <= r.relays.size(); ++k)
         add("binary_sensor", QStringLiteral("rele%1").arg(k),
-            {{QStringLiteral("name"), QStringLiteral("Rele %1").arg(k)},
+            {{QStringLiteral("name"), QStringLiteral("Relé %1").arg(k)},
              {QStringLiteral("device_class"), QStringLiteral("power")},
              {QStringLiteral("payload_on"), QStringLiteral("ligado")},
              {QStringLiteral("payload_off"), QStringLiteral("desligado")},

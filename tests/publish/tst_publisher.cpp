@@ -238,7 +238,7 @@ void TestPublisher::fullBufferSaysWhatItGaveUp() {
         p->submit(qx4r(m));
     QTRY_VERIFY_WITH_TIMEOUT(said->all().contains("2 leitura(s) mais antiga(s) descartada(s)"),
                              20000);
-    QVERIFY(said->all().contains("inacessível"));
+    QTRY_VERIFY_WITH_TIMEOUT(said->all().contains("inacessível"), 20000);
     QVERIFY(b.start());
     const QString state = "loja7/ttyUSB0/201/estado";
     QTRY_COMPARE_WITH_TIMEOUT(sub->payloads(state).size(), 3, 30000);
