@@ -62,7 +62,7 @@ bool PublishCheck(const tCliArgs &a, QString &error) {
     if (!broker)
         return false;
     if (!a.passwordFile.isEmpty() && a.user.isEmpty()) {
-        error = QStringLiteral("--senha-arquivo pede --usuario");
+        error = QStringLiteral("--senha-arquivo pede --usuário");
         return false;
     }
     if (!a.passwordFile.isEmpty() && !broker->tls && !a.insecure) {
@@ -76,7 +76,7 @@ bool PublishCheck(const tCliArgs &a, QString &error) {
     }
     if (a.topic.contains(u'+') || a.topic.contains(u'#') || a.topic.startsWith(u'/') ||
         a.topic.endsWith(u'/')) {
-        error = QStringLiteral("--topico: sem + nem #, e sem / no começo ou no fim");
+        error = QStringLiteral("--tópico: sem + nem #, e sem / no começo ou no fim");
         return false;
     }
     return true;
