@@ -8,9 +8,6 @@
 
 namespace {
 
-// Bit rates by speed code, as the application offers them.
-constexpr int speedRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 // `text` in lines of at most 79 characters after a first column of 30;
 // lines after the first start under the text.
 QString beside(const QString &first, const QString &text) {
@@ -61,8 +58,11 @@ bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     a.addressGiven = true;
     for (const QString &item : v.split(u',')) {
         int id = 0;
-        if (!whole(item, 1, 247, id)) {
-            error = QStringLiteral("endereço fora de 1..247: \"%1\"").arg(item);
+        if (!whole(item, minSLAVE_ADDRESS, maxSLAVE_ADDRESS, id)) {
+            error = QStringLiteral("endereço fora de %1..%2: \"%3\"")
+                        .arg(minSLAVE_ADDRESS)
+                        .arg(maxSLAVE_ADDRESS)
+                        .arg(item);
             return false;
         }
         a.addresses << id;
@@ -110,20 +110,33 @@ bool setPdf(tCliArgs &a, const QString &v, QString &) {
 // A speed code, or the bit rate itself.
 bool setSpeed(tCliArgs &a, const QString &v, QString &error) {
     int n = 0;
-    if (whole(v, 1, int(std::size(speedRates)), n)) {
+    if (whole(v, minBAUD_CODE, maxBAUD_CODE, n)) {
         a.speed = n;
         return true;
     }
-    for (size_t i = 0; i < std::size(speedRates); ++i)
-        if (whole(v, speedRates[i], speedRates[i], n)) {
-            a.speed = int(i) + 1;
+    for (int32_t code = minBAUD_CODE; code <= maxBAUD_CODE; ++code)
+        if (whole(v, BaudRateOf(code), BaudRateOf(code), n)) {
+            a.speed = code;
             return true;
         }
-    return outOfRange(error, "--velocidade", v, "código 1 a 7, ou 2400 a 115200 bit/s");
+    error = QStringLiteral("valor inválido para --velocidade: \"%1\" (código %2 a %3, ou %4 a "
+                           "%5 bit/s)")
+                .arg(v)
+                .arg(minBAUD_CODE)
+                .arg(maxBAUD_CODE)
+                .arg(BaudRateOf(minBAUD_CODE))
+                .arg(BaudRateOf(maxBAUD_CODE));
+    return false;
 }
 
 bool setTimeout(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 10, a.timeout) || outOfRange(error, "--timeout", v, "de 1 a 10");
+    if (whole(v, minTIMEOUT, maxTIMEOUT, a.timeout))
+        return true;
+    error = QStringLiteral("valor inválido para --timeout: \"%1\" (de %2 a %3)")
+                .arg(v)
+                .arg(minTIMEOUT)
+                .arg(maxTIMEOUT);
+    return false;
 }
 
 bool setLogModbus(tCliArgs &a, const QString &, QString &) {
@@ -213,14 +226,12 @@ struct tOptionRow {
 constexpr tOptionRow optionRows[] = {
     {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
     {"endereço", 'a', "ENDEREÇO[,…]", "",
-     "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
+     "endereço do controlador, {endereços} (padrão {endereço}); vários, separados por vírgula, "
      "são atendidos um depois do outro na mesma porta",
      setAddresses},
     {"velocidade", 'b', "VELOCIDADE", "",
-     "código 1 a 7 (2400, 4800, 9600, 19200, 38400, 57600, 115200 bit/s) ou a própria "
-     "velocidade (padrão 7)",
-     setSpeed},
-    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, de 1 a 10 vezes 864 ms (padrão 3)",
+     "código {velocidades} ou a própria velocidade (padrão {velocidade})", setSpeed},
+    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, {timeout} (padrão {timeout padrão})",
      setTimeout},
     {"log-modbus", 0, nullptr, "", "grava os quadros Modbus em modbus.log, na pasta atual",
      setLogModbus},
@@ -453,6 +464,27 @@ QString paragraphs(const QString &text) {
     return out;
 }
 
+// The options' help with the connection settings' bounds filled in.
+QString withBounds(QString text) {
+    QStringList rates;
+    for (int32_t rate : baudRates)
+        rates << QString::number(rate);
+    const QString speeds = QStringLiteral("%1 a %2 (%3 bit/s)")
+                               .arg(minBAUD_CODE)
+                               .arg(maxBAUD_CODE)
+                               .arg(rates.join(QStringLiteral(", ")));
+    return text.replace(QStringLiteral("{velocidades}"), speeds)
+        .replace(QStringLiteral("{velocidade}"), QString::number(defBAUD_CODE))
+        .replace(QStringLiteral("{timeout}"), QStringLiteral("de %1 a %2 vezes %3 ms")
+                                                  .arg(minTIMEOUT)
+                                                  .arg(maxTIMEOUT)
+                                                  .arg(timeoutUnitMs))
+        .replace(QStringLiteral("{timeout padrão}"), QString::number(defTIMEOUT))
+        .replace(QStringLiteral("{endereços}"),
+                 QStringLiteral("%1 a %2").arg(minSLAVE_ADDRESS).arg(maxSLAVE_ADDRESS))
+        .replace(QStringLiteral("{endereço}"), QString::number(defADDRESS));
+}
+
 QString HelpText() {
     QString help = QStringLiteral("Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n\n");
     help += paragraphs(QStringLiteral(
@@ -469,7 +501,7 @@ QString HelpText() {
         names += shown(row);
         if (row.value)
             names += u' ' + QString::fromUtf8(row.value);
-        help += beside(names, QString::fromUtf8(row.help));
+        help += beside(names, withBounds(QString::fromUtf8(row.help)));
     }
     help += u'\n';
     help += paragraphs(QStringLiteral(
@@ -511,7 +543,7 @@ QString HelpText() {
 }
 
 int SpeedRate(int code) {
-    return code >= 1 && code <= int(std::size(speedRates)) ? speedRates[code - 1] : 0;
+    return code >= minBAUD_CODE && code <= maxBAUD_CODE ? BaudRateOf(code) : 0;
 }
 
 QString Unaccented(const QString &word) {

@@ -4,6 +4,8 @@
 // rows, one routine that reads any of them, and the help made from the same
 // rows.
 
+#include "link_settings.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -29,9 +31,9 @@ struct tCliArgs {
     QString command; // "info", "config salvar", "relogio ler"...
     QString file;    // config's ARQUIVO
     QString port;    // empty: the first entry of TARVIK_PORTS
-    QList<int> addresses{201};
-    int speed = 7; // code 1..7
-    int timeout = 3;
+    QList<int> addresses{defADDRESS};
+    int speed = defBAUD_CODE;
+    int timeout = defTIMEOUT;
     bool logModbus = false;
     bool logCommands = false;
     bool fastRead = false;

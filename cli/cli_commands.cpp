@@ -4,9 +4,11 @@
 #include "cli_output.h"
 #include "cli_publish.h"
 #include "cli_run.h"
+#include "clock_sync.h"
 #include "config_sync.h"
 #include "event_log.h"
 #include "locale_text.h"
+#include "log_walk.h"
 #include "stop_request.h"
 #include "u_ondrel.h"
 
@@ -140,39 +142,35 @@ int status(tCliRun &run) {
 int log(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
-    tOndrel &dev = run.dev;
     const tFormat format = run.args.format;
-    int32_t r = dev.SendCommand(cmdGET_LOG_INFO);
-    if (r < 0)
-        return run.fail(id, QStringLiteral("leitura do LOG"), r);
-    // At most `max` events, newest first, never one slot twice.
-    const std::vector<int32_t> order =
-        LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, run.args.max - 1);
     std::vector<tLogEntry> entries;
+    // At most `max` events, newest first, never one slot twice.
+    const tLogWalkResult walk = WalkLog(
+        run.dev, {.send = [&run](tCommand cmd) { return run.dev.SendCommand(cmd); },
+                  .limit = run.args.max - 1,
+                  .slotRead =
+                      [&](int32_t slot, const tSlotLog &log) {
+                          entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
+                          if (format == tFormat::Csv)
+                              CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
+                          else if (format == tFormat::Text)
+                              CliResult(LogText(id, entries.back()));
+                          return !CliOutputFailed();
+                      }});
+    if (CliOutputFailed())
+        return exitUSAGE;
     int outcome = exitOK;
-    for (int32_t slot : order) {
-        dev.LogSlotRead = slot;
-        r = dev.SendCommand(cmdSET_LOG_READ);
-        if (r >= 0)
-            r = dev.SendCommand(cmdGET_LOG_READ);
-        if (r < 0) {
-            outcome = run.fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
-            break;
-        }
-        // The ring fills in order: a slot never written has nothing older behind it.
-        if (!LogSlotWritten(dev.Log))
-            break;
-        entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
-        if (format == tFormat::Csv)
-            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
-        else if (format == tFormat::Text)
-            CliResult(LogText(id, entries.back()));
-        if (CliOutputFailed())
-            return exitUSAGE;
-    }
+    if (walk.end == tLogWalkEnd::Failed)
+        outcome = run.fail(id,
+                           walk.failedSlot < 0
+                               ? QStringLiteral("leitura do LOG")
+                               : QStringLiteral("leitura do slot %1 do LOG").arg(walk.failedSlot),
+                           walk.result);
+    if (walk.end == tLogWalkEnd::Failed && walk.failedSlot < 0)
+        return outcome;
     if (format == tFormat::Json)
         CliResult(LogJson(id, entries));
-    else if (order.empty() && format == tFormat::Text)
+    else if (walk.end == tLogWalkEnd::Empty && format == tFormat::Text)
         CliResult(id, QStringLiteral("Não há informações de LOG"));
     return outcome;
 }
@@ -273,9 +271,7 @@ int clockRead(tCliRun &run, int id) {
     return exitOK;
 }
 
-// From the computer's clock: the date, then the time rounded to the nearest
-// second as it leaves, then the date again if midnight passed in between.
-// The clock's display format and calibration are left as they are.
+// The display format and calibration are left as they are.
 int clockSet(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
@@ -284,25 +280,12 @@ int clockSet(tCliRun &run, int id) {
         CliResult(id, QStringLiteral("sem relógio"));
         return exitOK;
     }
-    auto sendDate = [&](const QDate &d) {
-        dev.RTC.Year = uint16_t(d.year());
-        dev.RTC.Month = uint16_t(d.month());
-        dev.RTC.Day = uint16_t(d.day());
-        dev.RTC.Weekday = uint16_t(d.dayOfWeek() % 7); // the controller counts from Sunday
-        return dev.SendCommand(cmdSET_RTC_DATE);
-    };
-    const QDate day = QDate::currentDate();
-    if (const int32_t r = sendDate(day); r < 0)
-        return run.fail(id, QStringLiteral("acerto da data"), r);
-    const QDateTime now = QDateTime::currentDateTime().addMSecs(500);
-    dev.RTC.Hour = uint16_t(now.time().hour());
-    dev.RTC.Minute = uint16_t(now.time().minute());
-    dev.RTC.Second = uint16_t(now.time().second());
-    if (const int32_t r = dev.SendCommand(cmdSET_RTC_TIME); r < 0)
-        return run.fail(id, QStringLiteral("acerto da hora"), r);
-    if (now.date() != day)
-        if (const int32_t r = sendDate(now.date()); r < 0)
-            return run.fail(id, QStringLiteral("acerto da data"), r);
+    const tSyncResult r = SetClockFromComputer(dev);
+    if (r.result < 0)
+        return run.fail(id,
+                        r.failed == cmdSET_RTC_TIME ? QStringLiteral("acerto da hora")
+                                                    : QStringLiteral("acerto da data"),
+                        r.result);
     CliResult(id, QStringLiteral("relógio acertado para %1").arg(ClockText(dev.RTC)));
     return exitOK;
 }
