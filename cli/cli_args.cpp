@@ -205,6 +205,21 @@ bool setStats(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+// The text options of publicar: any value but an empty one.
+template <QString tCliArgs::*Field> bool setText(tCliArgs &a, const QString &v, QString &error) {
+    if (v.isEmpty()) {
+        error = QStringLiteral("valor vazio");
+        return false;
+    }
+    a.*Field = v;
+    return true;
+}
+
+template <bool tCliArgs::*Field> bool setSwitch(tCliArgs &a, const QString &, QString &) {
+    a.*Field = true;
+    return true;
+}
+
 bool setHelp(tCliArgs &a, const QString &, QString &) {
     a.help = true;
     return true;
@@ -243,10 +258,9 @@ constexpr tOptionRow optionRows[] = {
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
-    {"intervalo", 0, "S", "status|registrar",
-     "(status, registrar) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, "
-     "até "
-     "Ctrl+C",
+    {"intervalo", 0, "S", "status|registrar|publicar",
+     "(status, registrar, publicar) uma leitura a cada S segundos (de 0,1 a 86400) até Ctrl+C; "
+     "status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",
      setInterval},
     {"de", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
      "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional); (procurar) o "
@@ -278,6 +292,28 @@ constexpr tOptionRow optionRows[] = {
      "ida e volta mínima, mediana, 95º percentil e máxima; com --json, os mesmos números numa "
      "última linha",
      setStats},
+    {"broker", 0, "URL", "publicar",
+     "(publicar) mqtt://HOST[:PORTA] (padrão 1883) ou mqtts://HOST[:PORTA] (padrão 8883, "
+     "certificado do broker conferido)",
+     setText<&tCliArgs::broker>},
+    {"tópico", 0, "PREFIXO", "publicar",
+     "(publicar) tópicos em PREFIXO/PORTA/ENDEREÇO/estado e .../disponivel (padrão "
+     "tarvik/<nome do computador>)",
+     setText<&tCliArgs::topic>},
+    {"usuário", 0, "U", "publicar", "(publicar) usuário no broker", setText<&tCliArgs::user>},
+    {"senha-arquivo", 0, "ARQ", "publicar",
+     "(publicar) a senha do usuário é a primeira linha de ARQ; nunca na linha de comando",
+     setText<&tCliArgs::passwordFile>},
+    {"ca", 0, "ARQ", "publicar",
+     "(publicar) confere o certificado do broker com a autoridade de ARQ, não com as do "
+     "sistema",
+     setText<&tCliArgs::caFile>},
+    {"homeassistant", 0, nullptr, "publicar",
+     "(publicar) anuncia em homeassistant/ cada sensor e relé como uma entidade",
+     setSwitch<&tCliArgs::homeAssistant>},
+    {"inseguro", 0, nullptr, "publicar",
+     "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
+     setSwitch<&tCliArgs::insecure>},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
     {"version", 0, nullptr, "", "mostra a versão", setVersion},
 };

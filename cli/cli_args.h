@@ -54,6 +54,14 @@ struct tCliArgs {
     // the JSON output).
     bool stats = false;
     bool version = false;
+    // publicar
+    QString broker; // mqtt://HOST[:PORTA] or mqtts://HOST[:PORTA]
+    QString topic;  // the topics' prefix; empty: tarvik/<host>
+    QString user;
+    QString passwordFile; // the password is its first line
+    QString caFile;
+    bool homeAssistant = false;
+    bool insecure = false; // a password over plain mqtt:// allowed
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the

@@ -3,6 +3,7 @@
 #include "bus_scan.h"
 #include "cli_history.h"
 #include "cli_output.h"
+#include "cli_publish.h"
 #include "cli_run.h"
 #include "clock_sync.h"
 #include "config_sync.h"
@@ -75,17 +76,27 @@ int statusOnce(tCliRun &run, int id) {
     return exitOK;
 }
 
-// One reading of every address per period until stopped. A vanished port is
-// reported once and tried again every few seconds; the readings go on once
-// it is back.
-int statusEvery(tCliRun &run) {
+} // namespace
+
+// A vanished port is reported once and tried again every few seconds; the
+// rounds go on once it is back.
+int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
+                const std::function<bool()> &going) {
     using Clock = std::chrono::steady_clock;
     const tStopRequest stop;
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(*run.args.interval));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    auto goOn = [&] { return !stop.requested() && (!going || going()); };
+    // Waits until `deadline`, looking now and then whether to go on.
+    auto waitUntil = [&](Clock::time_point deadline) {
+        while (goOn() && Clock::now() < deadline)
+            stop.waitUntil(going ? std::min(deadline, Clock::now() + std::chrono::milliseconds(200))
+                                 : deadline);
+        return goOn();
+    };
     int worst = exitOK;
     auto next = Clock::now();
-    while (!stop.requested()) {
+    while (goOn()) {
         if (run.portGone) {
             if (!run.portOpened)
                 return worst; // a port that never opened is a wrong name, not a loss
@@ -94,7 +105,7 @@ int statusEvery(tCliRun &run) {
                     .arg(run.port)
                     .arg(reopenSeconds));
             while (run.portGone) {
-                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
+                if (!waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
                     return worst;
                 const int first = run.args.addresses.first();
                 const int32_t r = run.dev.OpenConnection(run.port, first);
@@ -107,9 +118,9 @@ int statusEvery(tCliRun &run) {
             next = Clock::now();
         }
         for (int id : run.args.addresses) {
-            if (stop.requested() || run.portGone)
+            if (!goOn() || run.portGone)
                 break;
-            worst = WorseExit(worst, statusOnce(run, id));
+            worst = WorseExit(worst, perAddress(id));
             if (CliOutputFailed())
                 return exitUSAGE;
         }
@@ -118,13 +129,17 @@ int statusEvery(tCliRun &run) {
         next += period;
         if (next < Clock::now())
             next = Clock::now(); // a slow round delays the next, it does not crowd them
-        stop.waitUntil(next);
+        waitUntil(next);
     }
     return worst;
 }
 
+namespace {
+
 int status(tCliRun &run) {
-    return run.args.interval ? statusEvery(run) : run.each(statusOnce);
+    if (run.args.interval)
+        return EveryPeriod(run, *run.args.interval, [&](int id) { return statusOnce(run, id); });
+    return run.each(statusOnce);
 }
 
 int log(tCliRun &run, int id) {
@@ -399,6 +414,11 @@ constexpr tCliCommand commandRows[] = {
               "firmware e velocidade de quem responde; só lê, nunca grava",
      .check = scanCheck,
      .run = scan},
+    {.name = "publicar",
+     .synopsis = "publicar --broker URL",
+     .about = "lê os controladores a cada período e publica cada leitura num broker MQTT",
+     .check = PublishCheck,
+     .run = Publish},
 };
 
 } // namespace

@@ -70,10 +70,6 @@ class TConnectionPage : public TPage {
   Q_SIGNALS:
     // The model banner's new text.
     void bannerChanged(const QString &text);
-    // A controller has just been identified.
-    void deviceConnected();
-    // After every connection attempt and every disconnection.
-    void connectionChanged();
     // One line of the session's link figures, whenever they are shown anew.
     void linkSummaryChanged(const QString &text);
 
@@ -82,7 +78,8 @@ class TConnectionPage : public TPage {
 
   private:
     void Connect();
-    void Disconnect();
+    // The session opened or ended, here or anywhere else.
+    void ConnectionChanged(bool connected);
     void FillPorts(const QStringList &names, const QStringList &descriptions);
     // The blocks a save needs and the copy does not hold yet, read first;
     // false when a read failed (and was reported).
