@@ -69,8 +69,13 @@ tScanResult ScanBus(tOndrel &dev, const tScanOptions &options, const tScanIo &io
                 io.progress(id, speed, done, total);
             const int32_t result = ask(id);
             ++done;
-            if (result <= 0 && result != errMODBUS_TIMEOUT)
+            // Anything but silence: this one's answer may have followed another's,
+            // or what came was the rest of the one before, late and cut in two.
+            if (result <= 0 && result != errMODBUS_TIMEOUT) {
                 suspects << id;
+                if (id > from)
+                    suspects << id - 1;
+            }
             noteStrays(id);
         }
         // A controller slower than the sweep may answer only after it: its

@@ -79,6 +79,13 @@ class tst_BusScan : public QObject {
         const QList<tFoundController> expected{{1, foundAt, "qx4r", "1.2"},
                                                {17, foundAt, "qx2n", "1.2"},
                                                {247, foundAt, "qx1r", "1.2"}};
+        auto text = [](const QList<tFoundController> &list) {
+            QStringList items;
+            for (const tFoundController &f : list)
+                items << QStringLiteral("%1@%2").arg(f.id).arg(f.speed);
+            return items.join(u' ');
+        };
+        QCOMPARE(text(r.found), text(expected));
         QCOMPARE(r.found, expected);
         QCOMPARE(told, expected);
         QCOMPARE(total, 247 * std::max<int32_t>(1, int32_t(speeds.size())));
