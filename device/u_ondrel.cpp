@@ -196,6 +196,8 @@ void tOndrel::CloseConnection() {
         r.sts = -1;
 }
 
+// The trace lines are formatted only when traced: formatting costs more than
+// the rest of an exchange.
 int32_t tOndrel::SendCommand(tCommand cmd) {
     if (Busy)
         return errMODBUS_BUSY;
@@ -205,26 +207,30 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
     int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
     switch (t.kind) {
     case writeREG:
-        Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
-                                unsigned(t.start)));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
+                                    unsigned(t.start)));
         result = FModBus->Write_Register(Fid, t.start, t.value);
         break;
     case writeREGS:
-        Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
-                                unsigned(t.start), t.count));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
         if (fits)
             result = FModBus->Write_Registers(Fid, t.start, FRegs, t.count);
         break;
     case readREGS:
-        Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
-                                unsigned(t.start), t.count));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
         // The register buffer bounds what a read may bring in.
         if (fits)
             result = FModBus->Read_Registers(Fid, t.start, FRegs, t.count);
         break;
     }
     if (result < 0) {
-        Trace(QString::asprintf("    Erro %d", result));
+        if (FSaveLog)
+            Trace(QString::asprintf("    Erro %d", result));
         ErrorCom = result;
         Busy = false;
         return result;

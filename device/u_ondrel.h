@@ -202,9 +202,9 @@ class tOndrel {
     // file is closed then and the commands go on untraced in it.
     std::function<void(const QString &why)> OnTraceError;
 
-    // Run at every poll while a command waits for its answer. By default it
-    // lets the thread's Qt events run, so a window stays live during a
-    // transaction; a program without an event loop may clear it.
+    // Run every few milliseconds while a command waits for its answer. By
+    // default it lets the thread's Qt events run, so a window stays live
+    // during a transaction; a program without an event loop may clear it.
     std::function<void()> OnIdle = [] {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
