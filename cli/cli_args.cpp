@@ -1,5 +1,7 @@
 #include "cli_args.h"
 
+#include "cli_commands.h"
+
 #include <QRegularExpression>
 
 #include <iterator>
@@ -29,28 +31,6 @@ QString beside(const QString &first, const QString &text) {
     flush();
     return out;
 }
-
-struct tCommandRow {
-    const char *name; // the words that name it
-    const char *synopsis;
-    bool needsFile;
-    const char *about;
-};
-
-constexpr tCommandRow commandRows[] = {
-    {"portas", "portas", false, "as portas seriais, com a descrição do adaptador"},
-    {"info", "info", false, "modelo, firmware, reles e relógio (ou \"sem relógio\")"},
-    {"status", "status", false,
-     "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles"},
-    {"log", "log", false, "os eventos dos reles, do mais novo ao mais antigo"},
-    {"config salvar", "config salvar ARQUIVO", true, "lê toda a configuração e a salva em ARQUIVO"},
-    {"config gravar", "config gravar ARQUIVO", true,
-     "grava ARQUIVO no controlador: sistema, operações e os reles do modelo"},
-    {"config comparar", "config comparar ARQUIVO", true,
-     "lista, pelos códigos das telas, os campos que diferem de ARQUIVO"},
-    {"relogio ler", "relogio [ler]", false, "o relógio e a diferença para o do computador"},
-    {"relogio acertar", "relogio acertar", false, "acerta o relógio pelo do computador"},
-};
 
 bool whole(const QString &text, int lo, int hi, int &out) {
     bool ok = false;
@@ -230,26 +210,28 @@ bool belongs(const tOptionRow &row, const QString &command) {
     return commands.isEmpty() || commands.split(u'|').contains(command);
 }
 
-// The command the words name; "relogio" alone reads the clock.
+// The command the words name: the row whose name they start with, or the
+// one a family's first word alone names.
 bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     if (words.isEmpty()) {
         error = QStringLiteral("falta o comando");
         return false;
     }
-    if (words == QStringList{QStringLiteral("relogio")})
-        words << QStringLiteral("ler");
-    const tCommandRow *found = nullptr;
+    const tCliCommand *found = nullptr;
     qsizetype used = 0;
-    for (const tCommandRow &row : commandRows) {
+    bool family = false; // the first word starts names of several words
+    for (const tCliCommand &row : CliCommands()) {
         const QStringList name = QString::fromUtf8(row.name).split(u' ');
-        if (words.mid(0, name.size()) == name) {
+        family = family || (name.size() > 1 && name[0] == words[0]);
+        if (words.mid(0, name.size()) == name && name.size() > used) {
             found = &row;
             used = name.size();
+        } else if (!found && row.byFirstWord && words == QStringList{name[0]}) {
+            found = &row;
+            used = 1;
         }
     }
     if (!found) {
-        const bool family =
-            words[0] == QLatin1String("config") || words[0] == QLatin1String("relogio");
         error = family && words.size() > 1
                     ? QStringLiteral("comando desconhecido: %1 %2").arg(words[0], words[1])
                     : QStringLiteral("comando desconhecido: %1").arg(words[0]);
@@ -257,9 +239,10 @@ bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     }
     out.command = QString::fromUtf8(found->name);
     words = words.mid(used);
-    if (found->needsFile) {
+    if (found->operand) {
         if (words.isEmpty()) {
-            error = QStringLiteral("falta ARQUIVO: %1").arg(QString::fromUtf8(found->synopsis));
+            error = QStringLiteral("falta %1: %2")
+                        .arg(QString::fromUtf8(found->operand), QString::fromUtf8(found->synopsis));
             return false;
         }
         out.file = words.takeFirst();
@@ -336,13 +319,8 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             error = QStringLiteral("%1 não vale para o comando %2").arg(shown(*row), out.command);
             return false;
         }
-    if (out.command == QLatin1String("config salvar") && out.addresses.size() > 1 &&
-        !out.file.contains(QLatin1String("%a"))) {
-        error = QStringLiteral("com vários endereços, o nome do arquivo leva %a, que é trocado "
-                               "pelo endereço (backup-%a.cfg)");
-        return false;
-    }
-    return true;
+    const tCliCommand *command = CliCommandNamed(out.command);
+    return !command->check || command->check(out, error);
 }
 
 QString UsageLine() {
@@ -374,7 +352,7 @@ QString HelpText() {
         "(Modbus RTU). Resultados na saída padrão; mensagens e erros, com o endereço e o código "
         "de erro, na saída de erros."));
     help += QStringLiteral("Comandos:\n");
-    for (const tCommandRow &row : commandRows)
+    for (const tCliCommand &row : CliCommands())
         help += beside(QString::fromUtf8(row.synopsis), QString::fromUtf8(row.about));
     help += QStringLiteral("\nOpções:\n");
     for (const tOptionRow &row : optionRows) {

@@ -1,7 +1,61 @@
 #pragma once
 
-#include "cli_args.h"
+// The run of one tarvik-cli command: the port and its session, shared by
+// every address the command serves, and the services a command's handler
+// uses (connecting, reporting a failure, results and messages).
 
-// Runs the command `args` names, for each address in turn on the one port;
-// returns the exit status.
+#include "cli_args.h"
+#include "config_sync.h"
+#include "u_ondrel.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+class tCliRun {
+  public:
+    explicit tCliRun(const tCliArgs &args);
+    // Runs the command the arguments name; returns the exit status.
+    int exec();
+
+    using tPerAddress = int (*)(tCliRun &, int id);
+    // `run` for each address in turn, the worst status of them; stops early
+    // once the port is gone, as every address would fail alike.
+    int each(tPerAddress run);
+    // The session with `id`, identified afresh when another address or a
+    // failure came in between; exitOK or the status to return.
+    int connect(int id);
+    // Reports the failure of `what` at `id` (or the port's loss); exitDEVICE.
+    int fail(int id, const QString &what, int32_t code);
+    // The sequence's sender, with its steps shown when someone watches.
+    tSyncIo io(int id);
+    // ARQUIVO with %a replaced by `id`.
+    QString fileFor(int id) const;
+    // fileFor(id) into the copy; a refused file is bad usage.
+    int loadFile(int id);
+
+    const tCliArgs &args;
+    const QString port;
+    tOndrel dev;
+    int connectedTo = 0;     // the address the session is open with; 0: none
+    bool portOpened = false; // the port opened at least once in this run
+    bool portGone = false;   // it cannot be opened now, or failed under a command
+};
+
+// A command's run that serves each address in turn with `PerAddress`.
+template <tCliRun::tPerAddress PerAddress> int EachAddress(tCliRun &run) {
+    return run.each(PerAddress);
+}
+
+// Output: results on stdout, flushed line by line; messages on stderr.
+void CliWrite(const QByteArray &bytes);
+void CliResult(const QString &text);
+void CliResult(int id, const QString &text);
+void CliResult(const QJsonObject &object);
+void CliMessage(const QString &text);
+// The application's messages break their lines with a carriage return alone.
+QString TerminalText(QString text);
+QString FailureText(int32_t code);
+
 int RunCli(const tCliArgs &args);

@@ -1,0 +1,348 @@
+#include "cli_commands.h"
+
+#include "cli_output.h"
+#include "cli_run.h"
+#include "config_sync.h"
+#include "event_log.h"
+#include "locale_text.h"
+#include "stop_request.h"
+#include "u_ondrel.h"
+
+#include <QDateTime>
+
+#include <chrono>
+
+namespace {
+
+// How often a vanished port is tried again during --intervalo.
+constexpr int reopenSeconds = 3;
+
+QString signedNumber(qint64 n) {
+    return n > 0 ? QStringLiteral("+%1").arg(n) : QString::number(n);
+}
+
+int ports(tCliRun &run) {
+    QStringList names, descriptions;
+    run.dev.GetPorts(names, &descriptions);
+    if (names.isEmpty())
+        CliMessage(QStringLiteral("nenhuma porta serial encontrada"));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        CliResult(descriptions[i].isEmpty() ? names[i] : names[i] + u'\t' + descriptions[i]);
+    return exitOK;
+}
+
+int info(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    tOndrel &dev = run.dev;
+    if (dev.HaveRTC)
+        for (tCommand cmd : {cmdGET_RTC_DATE, cmdGET_RTC_TIME})
+            if (const int32_t r = dev.SendCommand(cmd); r < 0)
+                return run.fail(id, QStringLiteral("leitura do relógio"), r);
+    if (run.args.format == tFormat::Json)
+        CliResult(InfoJson(id, dev));
+    else
+        CliResult(InfoText(id, dev));
+    return exitOK;
+}
+
+int statusOnce(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    tOndrel &dev = run.dev;
+    if (const int32_t r = dev.SendCommand(cmdGET_STATUS); r < 0)
+        return run.fail(id, QStringLiteral("leitura do status"), r);
+    const QDateTime at = QDateTime::currentDateTime();
+    switch (run.args.format) {
+    case tFormat::Csv:
+        CliWrite(CsvLine(StatusCsvFields(id, dev, at)));
+        break;
+    case tFormat::Json:
+        CliResult(StatusJson(id, dev, at));
+        break;
+    case tFormat::Text:
+        CliResult(run.args.interval ? ShortDateText(at.date()) + u' ' + LongTimeText(at.time()) +
+                                          u' ' + StatusText(id, dev)
+                                    : StatusText(id, dev));
+        break;
+    }
+    return exitOK;
+}
+
+// One reading of every address per period until stopped. A vanished port is
+// reported once and tried again every few seconds; the readings go on once
+// it is back.
+int statusEvery(tCliRun &run) {
+    using Clock = std::chrono::steady_clock;
+    const tStopRequest stop;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(*run.args.interval));
+    int worst = exitOK;
+    auto next = Clock::now();
+    while (!stop.requested()) {
+        if (run.portGone) {
+            if (!run.portOpened)
+                return worst; // a port that never opened is a wrong name, not a loss
+            CliMessage(
+                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
+                    .arg(run.port)
+                    .arg(reopenSeconds));
+            while (run.portGone) {
+                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
+                    return worst;
+                const int first = run.args.addresses.first();
+                const int32_t r = run.dev.OpenConnection(run.port, first);
+                if (r == errMODBUS_OPEN_UART)
+                    continue;
+                run.portGone = false;
+                run.connectedTo = r > 0 ? first : 0;
+                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+            }
+            next = Clock::now();
+        }
+        for (int id : run.args.addresses) {
+            if (stop.requested() || run.portGone)
+                break;
+            worst = WorseExit(worst, statusOnce(run, id));
+        }
+        if (run.portGone)
+            continue;
+        next += period;
+        if (next < Clock::now())
+            next = Clock::now(); // a slow round delays the next, it does not crowd them
+        stop.waitUntil(next);
+    }
+    return worst;
+}
+
+int status(tCliRun &run) {
+    return run.args.interval ? statusEvery(run) : run.each(statusOnce);
+}
+
+int log(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    tOndrel &dev = run.dev;
+    const tFormat format = run.args.format;
+    int32_t r = dev.SendCommand(cmdGET_LOG_INFO);
+    if (r < 0)
+        return run.fail(id, QStringLiteral("leitura do LOG"), r);
+    // At most `max` events, newest first, never one slot twice.
+    const std::vector<int32_t> order =
+        LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, run.args.max - 1);
+    std::vector<tLogEntry> entries;
+    int outcome = exitOK;
+    for (int32_t slot : order) {
+        dev.LogSlotRead = slot;
+        r = dev.SendCommand(cmdSET_LOG_READ);
+        if (r >= 0)
+            r = dev.SendCommand(cmdGET_LOG_READ);
+        if (r < 0) {
+            outcome = run.fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
+            break;
+        }
+        // The ring fills in order: a slot never written has nothing older behind it.
+        if (!LogSlotWritten(dev.Log))
+            break;
+        entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
+        if (format == tFormat::Csv)
+            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back())));
+        else if (format == tFormat::Text)
+            CliResult(LogText(id, entries.back()));
+    }
+    if (format == tFormat::Json)
+        CliResult(LogJson(id, entries));
+    else if (order.empty() && format == tFormat::Text)
+        CliResult(id, QStringLiteral("Não há informações de LOG"));
+    return outcome;
+}
+
+int configSave(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    const tSyncResult r = ReadConfig(run.dev, run.io(id));
+    if (r.result < 0)
+        return run.fail(id, QStringLiteral("leitura de %1").arg(ConfigBlockName(r.failed)),
+                        r.result);
+    const QString name = run.fileFor(id);
+    QString error;
+    if (!run.dev.SaveConfig(name, &error)) {
+        CliMessage(QStringLiteral("endereço %1: %2: %3").arg(id).arg(name, TerminalText(error)));
+        return exitUSAGE;
+    }
+    CliResult(id, QStringLiteral("configuração salva em %1").arg(name));
+    return exitOK;
+}
+
+// Several addresses cannot share one file to save into.
+bool configSaveCheck(const tCliArgs &args, QString &error) {
+    if (args.addresses.size() > 1 && !args.file.contains(QLatin1String("%a"))) {
+        error = QStringLiteral("com vários endereços, o nome do arquivo leva %a, que é trocado "
+                               "pelo endereço (backup-%a.cfg)");
+        return false;
+    }
+    return true;
+}
+
+int configWrite(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    if (const int c = run.loadFile(id))
+        return c;
+    const bool verify = run.args.verify;
+    const tSyncResult r = WriteConfig(run.dev, verify, run.io(id));
+    if (r.result < 0) {
+        const QString step = IsConfigWrite(r.failed) ? QStringLiteral("gravação de %1")
+                                                     : QStringLiteral("conferência de %1");
+        const int outcome = run.fail(id, step.arg(ConfigBlockName(r.failed)), r.result);
+        CliMessage(QStringLiteral("endereço %1: %2")
+                       .arg(id)
+                       .arg(r.written.isEmpty()
+                                ? QStringLiteral("nada foi gravado")
+                                : QStringLiteral("já gravados: ") + ConfigBlockNames(r.written)));
+        return outcome;
+    }
+    for (const QString &d : r.differences)
+        CliResult(id, d);
+    if (!r.differences.isEmpty()) {
+        CliMessage(
+            QStringLiteral("endereço %1: o controlador não guardou %2 campo(s) como gravados")
+                .arg(id)
+                .arg(r.differences.size()));
+        return exitDIFFERENT;
+    }
+    CliResult(id, verify ? QStringLiteral("configuração gravada e conferida")
+                         : QStringLiteral("configuração gravada"));
+    return exitOK;
+}
+
+int configCompare(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    if (const int c = run.loadFile(id))
+        return c;
+    const tSyncResult r = CompareConfig(run.dev, ConfigOf(run.dev), run.io(id));
+    if (r.result < 0)
+        return run.fail(id, QStringLiteral("leitura de %1").arg(ConfigBlockName(r.failed)),
+                        r.result);
+    for (const QString &d : r.differences)
+        CliResult(id, d);
+    if (r.differences.isEmpty())
+        CliResult(id, QStringLiteral("sem diferenças"));
+    return r.differences.isEmpty() ? exitOK : exitDIFFERENT;
+}
+
+int clockRead(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    tOndrel &dev = run.dev;
+    if (!dev.HaveRTC) {
+        CliResult(id, QStringLiteral("sem relógio"));
+        return exitOK;
+    }
+    for (tCommand cmd : {cmdGET_RTC_DATE, cmdGET_RTC_TIME})
+        if (const int32_t r = dev.SendCommand(cmd); r < 0)
+            return run.fail(id, QStringLiteral("leitura do relógio"), r);
+    const QDateTime computer = QDateTime::currentDateTime();
+    const QDateTime controller = ClockDateTime(dev.RTC);
+    QString text = ClockText(dev.RTC);
+    if (controller.isValid())
+        text += QStringLiteral(", diferença para o computador: %1 s")
+                    .arg(signedNumber(computer.secsTo(controller)));
+    CliResult(id, text);
+    return exitOK;
+}
+
+// From the computer's clock: the date, then the time rounded to the nearest
+// second as it leaves, then the date again if midnight passed in between.
+// The clock's display format and calibration are left as they are.
+int clockSet(tCliRun &run, int id) {
+    if (const int c = run.connect(id))
+        return c;
+    tOndrel &dev = run.dev;
+    if (!dev.HaveRTC) {
+        CliResult(id, QStringLiteral("sem relógio"));
+        return exitOK;
+    }
+    auto sendDate = [&](const QDate &d) {
+        dev.RTC.Year = uint16_t(d.year());
+        dev.RTC.Month = uint16_t(d.month());
+        dev.RTC.Day = uint16_t(d.day());
+        dev.RTC.Weekday = uint16_t(d.dayOfWeek() % 7); // the controller counts from Sunday
+        return dev.SendCommand(cmdSET_RTC_DATE);
+    };
+    const QDate day = QDate::currentDate();
+    if (const int32_t r = sendDate(day); r < 0)
+        return run.fail(id, QStringLiteral("acerto da data"), r);
+    const QDateTime now = QDateTime::currentDateTime().addMSecs(500);
+    dev.RTC.Hour = uint16_t(now.time().hour());
+    dev.RTC.Minute = uint16_t(now.time().minute());
+    dev.RTC.Second = uint16_t(now.time().second());
+    if (const int32_t r = dev.SendCommand(cmdSET_RTC_TIME); r < 0)
+        return run.fail(id, QStringLiteral("acerto da hora"), r);
+    if (now.date() != day)
+        if (const int32_t r = sendDate(now.date()); r < 0)
+            return run.fail(id, QStringLiteral("acerto da data"), r);
+    CliResult(id, QStringLiteral("relógio acertado para %1").arg(ClockText(dev.RTC)));
+    return exitOK;
+}
+
+constexpr tCliCommand commandRows[] = {
+    {.name = "portas",
+     .synopsis = "portas",
+     .about = "as portas seriais, com a descrição do adaptador",
+     .needsPort = false,
+     .run = ports},
+    {.name = "info",
+     .synopsis = "info",
+     .about = "modelo, firmware, reles e relógio (ou \"sem relógio\")",
+     .run = EachAddress<info>},
+    {.name = "status",
+     .synopsis = "status",
+     .about = "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles",
+     .csvHeader = StatusCsvHeader,
+     .run = status},
+    {.name = "log",
+     .synopsis = "log",
+     .about = "os eventos dos reles, do mais novo ao mais antigo",
+     .csvHeader = LogCsvHeaderOfAddresses,
+     .run = EachAddress<log>},
+    {.name = "config salvar",
+     .synopsis = "config salvar ARQUIVO",
+     .about = "lê toda a configuração e a salva em ARQUIVO",
+     .operand = "ARQUIVO",
+     .check = configSaveCheck,
+     .run = EachAddress<configSave>},
+    {.name = "config gravar",
+     .synopsis = "config gravar ARQUIVO",
+     .about = "grava ARQUIVO no controlador: sistema, operações e os reles do modelo",
+     .operand = "ARQUIVO",
+     .run = EachAddress<configWrite>},
+    {.name = "config comparar",
+     .synopsis = "config comparar ARQUIVO",
+     .about = "lista, pelos códigos das telas, os campos que diferem de ARQUIVO",
+     .operand = "ARQUIVO",
+     .run = EachAddress<configCompare>},
+    {.name = "relogio ler",
+     .synopsis = "relogio [ler]",
+     .about = "o relógio e a diferença para o do computador",
+     .byFirstWord = true,
+     .run = EachAddress<clockRead>},
+    {.name = "relogio acertar",
+     .synopsis = "relogio acertar",
+     .about = "acerta o relógio pelo do computador",
+     .run = EachAddress<clockSet>},
+};
+
+} // namespace
+
+std::span<const tCliCommand> CliCommands() {
+    return commandRows;
+}
+
+const tCliCommand *CliCommandNamed(const QString &name) {
+    for (const tCliCommand &row : commandRows)
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
