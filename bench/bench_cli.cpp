@@ -99,6 +99,11 @@ struct tMedians {
     double rssKb = 0;
 };
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 // Medians of `runs` runs; false when one failed.
 template <typename Run> bool medians(int runs, Run run, const char *what, tMedians &m) {
     std::vector<double> wall, cpu, rss;
@@ -122,11 +127,6 @@ std::string cacheFolder;
 void emptyCache() {
     const std::string command = "rm -rf '" + cacheFolder + "/tarvik'";
     std::system(command.c_str());
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

@@ -124,6 +124,38 @@ int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
 }
 
 int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
+    if (const int32_t r = OpenPort(PortCOM, id); r < 0)
+        return r;
+    const int32_t result = SendCommand(cmdGET_INFO);
+    if (result <= 0) {
+        FConnected = false;
+        return result;
+    }
+    SetIdentity();
+    return 1;
+}
+
+int32_t tOndrel::OpenIdentified(const QString &PortCOM, int32_t id, const tIdentification &known) {
+    if (const int32_t r = OpenPort(PortCOM, id); r < 0)
+        return r;
+    Model = known.model;
+    Fimware = known.firmware;
+    for (size_t r = 0; r < Relay.size(); ++r)
+        Relay[r].par[0] = known.operations[r];
+    SetIdentity();
+    return 1;
+}
+
+tIdentification tOndrel::Identification() const {
+    tIdentification i{Model, Fimware, {}};
+    for (size_t r = 0; r < Relay.size(); ++r)
+        i.operations[r] = Relay[r].par[0];
+    return i;
+}
+
+// The session's start up to the identification: the old session closed,
+// the copy forgotten, the port opened. 1, or errMODBUS_OPEN_UART.
+int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     Fid = id;
     if (FConnected) {
         FUart->Close();
@@ -153,11 +185,11 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     }
     FPortError = tPortError::None;
     FPortErrorText.clear();
-    const int32_t result = SendCommand(cmdGET_INFO);
-    if (result <= 0) {
-        FConnected = false;
-        return result;
-    }
+    return 1;
+}
+
+// What the model says of the controller; the session is open from here.
+void tOndrel::SetIdentity() {
     FConnected = true;
     HaveRTC = false;
     nRelay = 1;
@@ -168,7 +200,6 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
             break;
         }
     }
-    return 1;
 }
 
 bool tOndrel::PortLost() const {
