@@ -26,9 +26,9 @@ int ports(tCliRun &run) {
     run.dev.GetPorts(names, &descriptions);
     if (names.isEmpty())
         CliMessage(QStringLiteral("nenhuma porta serial encontrada"));
-    for (qsizetype i = 0; i < names.size(); ++i)
+    for (qsizetype i = 0; i < names.size() && !CliOutputFailed(); ++i)
         CliResult(descriptions[i].isEmpty() ? names[i] : names[i] + u'\t' + descriptions[i]);
-    return exitOK;
+    return CliOutputFailed() ? exitUSAGE : exitOK;
 }
 
 int info(tCliRun &run, int id) {
@@ -55,7 +55,7 @@ int statusOnce(tCliRun &run, int id) {
     const QDateTime at = QDateTime::currentDateTime();
     switch (run.args.format) {
     case tFormat::Csv:
-        CliWrite(CsvLine(StatusCsvFields(id, dev, at)));
+        CliWrite(CsvLine(StatusCsvFields(id, dev, at), run.csv));
         break;
     case tFormat::Json:
         CliResult(StatusJson(id, dev, at));
@@ -104,6 +104,8 @@ int statusEvery(tCliRun &run) {
             if (stop.requested() || run.portGone)
                 break;
             worst = WorseExit(worst, statusOnce(run, id));
+            if (CliOutputFailed())
+                return exitUSAGE;
         }
         if (run.portGone)
             continue;
@@ -146,9 +148,11 @@ int log(tCliRun &run, int id) {
             break;
         entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
         if (format == tFormat::Csv)
-            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back())));
+            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
         else if (format == tFormat::Text)
             CliResult(LogText(id, entries.back()));
+        if (CliOutputFailed())
+            return exitUSAGE;
     }
     if (format == tFormat::Json)
         CliResult(LogJson(id, entries));

@@ -1,5 +1,6 @@
 #include "cli_output.h"
 
+#include "csv.h"
 #include "locale_text.h"
 #include "relay_operations.h"
 #include "temperature.h"
@@ -49,9 +50,7 @@ QString relayText(const tRelay &r) {
 
 // A count as a spreadsheet reads a number: one decimal, the locale's comma.
 QString csvNumber(int32_t tenths) {
-    QLocale l;
-    l.setNumberOptions(QLocale::OmitGroupSeparator);
-    return l.toString(tenths / 10.0, 'f', 1);
+    return CsvNumber(tenths / 10.0, 1);
 }
 
 QString jsonUnit(int32_t temperatureType) {
@@ -162,6 +161,8 @@ QStringList StatusCsvHeader() {
           << QStringLiteral("Max %1").arg(s);
     for (int r = 1; r <= 4; ++r)
         h << QStringLiteral("Rele %1").arg(r) << QStringLiteral("Operação %1").arg(r);
+    // Last, so that the columns scripts already read keep their places.
+    h << QStringLiteral("Data e hora");
     return h;
 }
 
@@ -186,6 +187,7 @@ QStringList StatusCsvFields(int id, const tOndrel &dev, const QDateTime &at) {
         else
             f << QString() << QString();
     }
+    f << CsvDateTime(at);
     return f;
 }
 

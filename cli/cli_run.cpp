@@ -5,27 +5,32 @@
 
 #include <QJsonDocument>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 namespace {
 
-// An output that already holds data (a CSV file appended to, line after
-// line, run after run) gets no second header.
-bool outputHasData() {
-    struct stat st = {};
-    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-}
+// The system's reason once a result could not be written.
+QString outputError;
 
 } // namespace
 
-void CliWrite(const QByteArray &bytes) {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    // Every result reaches the file at once: a recording stopped or cut off
-    // keeps every line written before.
-    std::fflush(stdout);
+bool CliWrite(const QByteArray &bytes) {
+    if (CliOutputFailed())
+        return false;
+    // Every result reaches the output at once and whole: a recording stopped
+    // or cut off keeps every line written before, and never half of one.
+    if (WriteAll(STDOUT_FILENO, bytes, &outputError))
+        return true;
+    if (outputError.isEmpty())
+        outputError = QStringLiteral("?");
+    CliMessage(QStringLiteral("não foi possível escrever na saída padrão: %1").arg(outputError));
+    return false;
+}
+
+bool CliOutputFailed() {
+    return !outputError.isEmpty();
 }
 
 void CliResult(const QString &text) {
@@ -53,7 +58,9 @@ QString FailureText(int32_t code) {
     return QStringLiteral("erro %1 (%2)").arg(code).arg(modbus_strerror(code));
 }
 
-tCliRun::tCliRun(const tCliArgs &a) : args(a), port(a.port.isEmpty() ? DefaultPort() : a.port) {
+tCliRun::tCliRun(const tCliArgs &a)
+    : args(a), port(a.port.isEmpty() ? DefaultPort() : a.port), output(OutputKind(STDOUT_FILENO)),
+      csv(output == tOutputKind::Stream ? tCsvTarget::Stream : tCsvTarget::Spreadsheet) {
     // No window to keep alive while a command waits for its answer.
     dev.OnIdle = nullptr;
     dev.OnTraceError = [](const QString &why) { CliMessage(QStringLiteral("log: %1").arg(why)); };
@@ -72,8 +79,11 @@ int tCliRun::exec() {
         CliMessage(QStringLiteral("nenhuma porta: use -p PORTA ou a variável TARVIK_PORTS"));
         return exitUSAGE;
     }
-    if (args.format == tFormat::Csv && command->csvHeader && !outputHasData())
-        CliWrite("\xEF\xBB\xBF" + CsvLine(command->csvHeader()));
+    // An output that already holds data (a CSV file appended to, line after
+    // line, run after run) gets no second header.
+    if (args.format == tFormat::Csv && command->csvHeader && output != tOutputKind::FileWithData &&
+        !CliWrite(CsvStart(csv) + CsvLine(command->csvHeader(), csv)))
+        return exitUSAGE;
     const int status = command->run(*this);
     if (cache)
         cache->Save();
@@ -90,6 +100,8 @@ int tCliRun::each(tPerAddress run) {
     int worst = exitOK;
     for (int id : args.addresses) {
         worst = WorseExit(worst, run(*this, id));
+        if (CliOutputFailed())
+            return exitUSAGE;
         if (portGone)
             break;
     }
@@ -181,5 +193,6 @@ int tCliRun::loadFile(int id) {
 
 int RunCli(const tCliArgs &args) {
     tCliRun run(args);
-    return run.exec();
+    const int code = run.exec();
+    return CliOutputFailed() ? exitUSAGE : code;
 }

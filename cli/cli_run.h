@@ -6,7 +6,9 @@
 
 #include "cli_args.h"
 #include "config_sync.h"
+#include "csv.h"
 #include "identity_cache.h"
+#include "std_output.h"
 #include "u_ondrel.h"
 
 #include <QByteArray>
@@ -44,6 +46,9 @@ class tCliRun {
 
     const tCliArgs &args;
     const QString port;
+    const tOutputKind output; // what standard output is
+    // CSV for a spreadsheet into a file; plain lines into a terminal or pipe.
+    const tCsvTarget csv;
     tOndrel dev;
     int connectedTo = 0;     // the address the session is open with; 0: none
     bool portOpened = false; // the port opened at least once in this run
@@ -60,8 +65,11 @@ template <tCliRun::tPerAddress PerAddress> int EachAddress(tCliRun &run) {
     return run.each(PerAddress);
 }
 
-// Output: results on stdout, flushed line by line; messages on stderr.
-void CliWrite(const QByteArray &bytes);
+// Output: results on stdout, each written whole at once; messages on stderr.
+// The first write that fails says so with the system's reason; after it
+// nothing more is written and the run ends with exitUSAGE.
+bool CliWrite(const QByteArray &bytes);
+bool CliOutputFailed();
 void CliResult(const QString &text);
 void CliResult(int id, const QString &text);
 void CliResult(const QJsonObject &object);

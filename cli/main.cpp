@@ -2,9 +2,12 @@
 
 #include "cli_args.h"
 #include "cli_run.h"
+#include "std_output.h"
 
 #include <QCoreApplication>
 #include <QLocale>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -22,8 +25,12 @@ int main(int argc, char *argv[]) {
         return exitUSAGE;
     }
     if (args.help) {
-        std::fputs(HelpText().toUtf8().constData(), stdout);
-        return exitOK;
+        QString why;
+        if (WriteAll(STDOUT_FILENO, HelpText().toUtf8(), &why))
+            return exitOK;
+        std::fprintf(stderr, "tarvik-cli: não foi possível escrever na saída padrão: %s\n",
+                     why.toUtf8().constData());
+        return exitUSAGE;
     }
     return RunCli(args);
 }

@@ -71,10 +71,12 @@ bool tOndrel::SaveConfig(const QString &name, QString *error, tConfigError *why)
     for (int i = 0; i < recordCount; ++i)
         qToLittleEndian<int32_t>(rec[i], bytes.data() + 4 * i);
 
-    if (!WriteWholeFile(name, bytes))
-        return fail(tConfigError::Unwritable,
-                    QStringLiteral("Não foi possível salvar o arquivo de configuração."), error,
-                    why);
+    QString reason;
+    if (!WriteWholeFile(name, bytes, &reason))
+        return fail(
+            tConfigError::Unwritable,
+            QStringLiteral("Não foi possível salvar o arquivo de configuração.\r%1").arg(reason),
+            error, why);
     return succeed(error, why);
 }
 

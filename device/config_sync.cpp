@@ -105,13 +105,13 @@ QString ConfigBlockName(tCommand cmd) {
         return QStringLiteral("parâmetros de sistema");
     case cmdGET_PAR_opRELAYS:
     case cmdSET_PAR_opRELAYS:
-        return QStringLiteral("operações dos reles");
+        return QStringLiteral("operações dos relés");
     default:
         break;
     }
     for (const tBlockRow &row : blockRows)
         if (row.relay >= 0 && (cmd == row.get || cmd == row.set))
-            return QStringLiteral("parâmetros do rele %1").arg(row.relay + 1);
+            return QStringLiteral("parâmetros do relé %1").arg(row.relay + 1);
     return QString();
 }
 

@@ -19,7 +19,7 @@
 // How the sequence reaches the controller and tells what it is doing. An
 // empty `send` is the driver's own SendCommand (the application passes its
 // wrapper); `progress`, when set, gets one text per step, such as
-// "Gravando parâmetros do rele 2".
+// "Gravando parâmetros do relé 2".
 struct tSyncIo {
     std::function<int32_t(tCommand)> send;
     std::function<void(const QString &)> progress;
@@ -45,7 +45,7 @@ struct tSyncResult {
 };
 
 // What a command of the sequence reads or writes, for messages:
-// "parâmetros de sistema", "operações dos reles", "parâmetros do rele 2".
+// "parâmetros de sistema", "operações dos relés", "parâmetros do relé 2".
 QString ConfigBlockName(tCommand cmd);
 // The blocks of `cmds` by name, separated by commas.
 QString ConfigBlockNames(const QList<tCommand> &cmds);

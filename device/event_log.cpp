@@ -5,6 +5,7 @@
 #include "temperature.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QStringList>
 #include <QTime>
 
@@ -19,6 +20,26 @@ bool LogSensorUsed(int op) {
 bool LogAuxSensorUsed(int op) {
     return op == opHEATER;
 }
+
+namespace {
+
+// A logged reading as a number and its unit, or no number and its state.
+void spreadsheetReading(uint16_t word, bool used, const QLocale &locale, QString &value,
+                        QString &unit) {
+    if (!used) {
+        unit = QStringLiteral("Não usado");
+        return;
+    }
+    const tLogTemp t = decodeLogTemp(word);
+    if (t.state != tLogTemp::Valid) {
+        unit = logTempText(word, locale);
+        return;
+    }
+    value = CsvNumber(t.tenths / 10.0, 1, locale);
+    unit = t.fahrenheit ? QStringLiteral("ºF") : QStringLiteral("ºC");
+}
+
+} // namespace
 
 tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
     const int op = (slot.event >> 4) & 0x0F;
@@ -35,6 +56,10 @@ tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale) {
     row.date = dateValid ? ShortDateText(date, locale) : QStringLiteral("inválida");
     const QTime time(slot.hour, slot.min, slot.sec);
     row.time = time.isValid() ? LongTimeText(time, locale) : QStringLiteral("inválida");
+    spreadsheetReading(slot.sensor1, LogSensorUsed(op), locale, row.sensorValue, row.sensorUnit);
+    spreadsheetReading(slot.sensor2, LogAuxSensorUsed(op), locale, row.auxValue, row.auxUnit);
+    if (dateValid && time.isValid())
+        row.dateTime = CsvDateTime(QDateTime(date, time));
     return row;
 }
 
@@ -61,31 +86,39 @@ std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t 
     return order;
 }
 
-QByteArray CsvLine(const QStringList &fields) {
-    QStringList quoted;
-    for (QString f : fields) {
-        if (f.contains(u';') || f.contains(u'"') || f.contains(u'\n') || f.contains(u'\r'))
-            f = u'"' + f.replace(u'"', QStringLiteral("\"\"")) + u'"';
-        quoted << f;
-    }
-    return quoted.join(u';').toUtf8() + "\r\n";
-}
-
 QStringList LogCsvHeader() {
-    return {QStringLiteral("Rele"),   QStringLiteral("Operação"),        QStringLiteral("Status"),
-            QStringLiteral("Sensor"), QStringLiteral("Sensor Auxiliar"), QStringLiteral("Data"),
-            QStringLiteral("Hora")};
+    return {QStringLiteral("Rele"),
+            QStringLiteral("Operação"),
+            QStringLiteral("Status"),
+            QStringLiteral("Sensor"),
+            QStringLiteral("Sensor Auxiliar"),
+            QStringLiteral("Data"),
+            QStringLiteral("Hora"),
+            QStringLiteral("Data e hora"),
+            QStringLiteral("Sensor valor"),
+            QStringLiteral("Sensor unidade ou estado"),
+            QStringLiteral("Sensor Auxiliar valor"),
+            QStringLiteral("Sensor Auxiliar unidade ou estado")};
 }
 
 QStringList LogCsvFields(const tLogRow &r) {
-    return {
-        QString::number(r.relay + 1), r.operation, r.status, r.sensor, r.auxSensor, r.date, r.time};
+    return {QString::number(r.relay + 1),
+            r.operation,
+            r.status,
+            r.sensor,
+            r.auxSensor,
+            r.date,
+            r.time,
+            r.dateTime,
+            r.sensorValue,
+            r.sensorUnit,
+            r.auxValue,
+            r.auxUnit};
 }
 
 QByteArray LogCsv(const std::vector<tLogRow> &rows) {
-    QByteArray csv = "\xEF\xBB\xBF";
-    csv += CsvLine(LogCsvHeader());
+    QList<QStringList> lines;
     for (const tLogRow &r : rows)
-        csv += CsvLine(LogCsvFields(r));
-    return csv;
+        lines << LogCsvFields(r);
+    return CsvDocument(LogCsvHeader(), lines);
 }

@@ -5,6 +5,7 @@
 // Brazilian spreadsheet opens as it is. The log screen and the command-line
 // tool both use these, so their texts agree.
 
+#include "csv.h"
 #include "u_ondrel.h"
 
 #include <QLocale>
@@ -20,6 +21,12 @@ struct tLogRow {
     QString auxSensor; // the auxiliary sensor, likewise
     QString date;      // short date, or "inválida"
     QString time;      // long time without the time zone, or "inválida"
+    // For a spreadsheet: each sensor as a number ("-13,0", empty when there
+    // is no reading) beside its unit or state ("ºC", "Aberto", "Não usado"),
+    // and the date and time in ISO 8601, empty when either is invalid.
+    QString sensorValue, sensorUnit;
+    QString auxValue, auxUnit;
+    QString dateTime;
 };
 
 tLogRow LogRowOf(const tSlotLog &slot, const QLocale &locale = QLocale());
@@ -40,11 +47,9 @@ bool LogSlotWritten(const tSlotLog &slot);
 std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t limit);
 
 // The header and one line per row: the relay number (1..4) first, then the
-// columns as shown; fields separated by ';', UTF-8 with a byte-order mark,
-// lines ended by CR LF.
+// columns as shown, then the date and time and each sensor's number and unit
+// or state; a CSV file for a spreadsheet (see csv.h).
 QByteArray LogCsv(const std::vector<tLogRow> &rows);
 // The header's fields and a row's, as LogCsv writes them.
 QStringList LogCsvHeader();
 QStringList LogCsvFields(const tLogRow &row);
-// One CSV line of `fields`, quoted where needed, ended by CR LF.
-QByteArray CsvLine(const QStringList &fields);

@@ -88,7 +88,7 @@ void TConnectionPage::btnSaveConfigClick() {
         return;
     QString error;
     if (!dev.SaveConfig(name, &error)) {
-        host.Report(clERROR, error);
+        host.Report(clERROR, QString(error).replace(u'\r', u' '));
         host.Warning(error);
     }
 }
@@ -96,7 +96,7 @@ void TConnectionPage::btnSaveConfigClick() {
 void TConnectionPage::btnApplyConfigClick() {
     if (!host.AskYesNo(QStringLiteral("Deseja gravar no Ondrel a configuração lida do arquivo?\r"
                                       "Os parâmetros de sistema, as operações e os parâmetros "
-                                      "dos reles serão substituídos e conferidos.")))
+                                      "dos relés serão substituídos e conferidos.")))
         return;
     tOndrel &dev = host.Ondrel();
     host.Report(0, QStringLiteral("Gravando a configuração no Ondrel"));

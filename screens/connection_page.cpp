@@ -115,7 +115,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     configButtons->addWidget(btnSaveConfig, 0, 1);
     configButtons->addWidget(btnApplyConfig, 1, 0, 1, 2);
     btnApplyConfig->setToolTip(QStringLiteral(
-        "Grava no Ondrel a configuração lida do arquivo (sistema, operações e reles) e confere "
+        "Grava no Ondrel a configuração lida do arquivo (sistema, operações e relés) e confere "
         "cada bloco lendo-o de volta. O relógio não faz parte do arquivo."));
     auto *left = new QVBoxLayout;
     left->addWidget(Group(QStringLiteral("Comunicação"), settings));

@@ -20,6 +20,8 @@
 
 namespace {
 constexpr int colCount = 6;
+// Where a row's first cell keeps the slot it shows, for the export.
+constexpr int slotRole = Qt::UserRole + 1;
 
 // "2,3 s" for a short read, "48 s", "1 min 45 s" for a long one.
 QString DurationText(qint64 ms) {
@@ -257,22 +259,19 @@ void TLogRelaysPage::btnLogExportClick() {
                                           ExportName(QDateTime::currentDateTime()));
     if (name.isEmpty())
         return;
+    // From the slots the rows were made of, so the file also carries each
+    // reading as a number and the date and time in one cell.
     std::vector<tLogRow> rows;
-    for (int r = 0; r < 4; ++r) {
-        const QTableWidget *grid = stgRL[size_t(r)];
-        for (int i = 0; i < grid->rowCount(); ++i) {
-            auto cell = [&](int c) {
-                return grid->item(i, c) ? grid->item(i, c)->text() : QString();
-            };
-            rows.push_back({r, cell(0), cell(1), cell(2), cell(3), cell(4), cell(5)});
-        }
-    }
+    for (const QTableWidget *grid : stgRL)
+        for (int i = 0; i < grid->rowCount(); ++i)
+            if (const QTableWidgetItem *first = grid->item(i, 0))
+                rows.push_back(LogRowOf(first->data(slotRole).value<tSlotLog>()));
     QString why;
     if (WriteWholeFile(name, LogCsv(rows), &why)) {
-        host.Report(clOK, QStringLiteral("LOG dos reles salvo em %1").arg(name));
+        host.Report(clOK, QStringLiteral("LOG dos relés salvo em %1").arg(name));
         return;
     }
-    host.Report(clERROR, QStringLiteral("Não foi possível salvar o LOG dos reles em %1").arg(name));
+    host.Report(clERROR, QStringLiteral("Não foi possível salvar o LOG dos relés em %1").arg(name));
     host.Warning(QStringLiteral("Não foi possível salvar o arquivo %1.\r%2").arg(name, why));
 }
 
@@ -302,6 +301,7 @@ void TLogRelaysPage::PlotLog(QTableWidget *grid, const tSlotLog &slot) {
                                      row.auxSensor, row.date,   row.time};
     for (int c = 0; c < colCount; ++c)
         grid->setItem(r, c, new QTableWidgetItem(cells[c]));
+    grid->item(r, 0)->setData(slotRole, QVariant::fromValue(slot));
     grid->setProperty("tag", r + 1);
 }
 

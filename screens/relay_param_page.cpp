@@ -78,6 +78,6 @@ void TRelayParamPage::FollowState(const tOndrel &dev) {
     const bool known = dev.IsKnown(knownRelay(shownRelay));
     write->setEnabled(dev.Connected() && known);
     write->setToolTip(known ? QString()
-                            : QStringLiteral("Disponível depois que os parâmetros deste rele forem "
+                            : QStringLiteral("Disponível depois que os parâmetros deste relé forem "
                                              "lidos do Ondrel (Ler) ou carregados de um arquivo."));
 }

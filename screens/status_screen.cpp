@@ -97,7 +97,7 @@ TStatusPage::TStatusPage(ScreenHost &host_, TStatusScreen &screen_, int p, QWidg
         auto *h = new QHBoxLayout(f);
         auto *lamp = new TColorButton(f);
         lamp->setObjectName(name("cbtRL", p, k));
-        lamp->setToolTip(QStringLiteral("Clique para ligar ou desligar o rele"));
+        lamp->setToolTip(QStringLiteral("Clique para ligar ou desligar o relé"));
         cbt[k - 1] = lamp;
         h->addWidget(lamp, 0, Qt::AlignVCenter);
         auto *v = new QVBoxLayout;

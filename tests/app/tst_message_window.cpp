@@ -91,14 +91,14 @@ void tst_message_window::everyMessageReadsWhole_data() {
              "Lendo parâmetros dos reles no Ondrel...",
              "Gravando parâmetros dos reles no Ondrel...",
              // The configuration sequence, a step per block.
-             "Lendo operações dos reles no Ondrel...",
-             "Lendo parâmetros do rele 4 no Ondrel...",
+             "Lendo operações dos relés no Ondrel...",
+             "Lendo parâmetros do relé 4 no Ondrel...",
              "Gravando parâmetros de sistema no Ondrel...",
-             "Gravando operações dos reles no Ondrel...",
-             "Gravando parâmetros do rele 4 no Ondrel...",
+             "Gravando operações dos relés no Ondrel...",
+             "Gravando parâmetros do relé 4 no Ondrel...",
              "Conferindo parâmetros de sistema no Ondrel...",
-             "Conferindo operações dos reles no Ondrel...",
-             "Conferindo parâmetros do rele 4 no Ondrel...",
+             "Conferindo operações dos relés no Ondrel...",
+             "Conferindo parâmetros do relé 4 no Ondrel...",
          })
         QTest::newRow(text) << QString::fromUtf8(text);
 }

@@ -1,7 +1,9 @@
 // tarvik-cli run as a user runs it, against simulated controllers sharing one
 // line: a "qx4r" at 201 and a "qx2n" at 202; nobody answers 203. The port
 // comes from TARVIK_PORTS unless a row says otherwise.
+#include "file_size_limit.h"
 #include "ondrel_sim.h"
+#include "spreadsheet_rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,12 +29,13 @@ struct tOutcome {
 
 const QByteArray bom = "\xEF\xBB\xBF";
 
-// The fields of each CSV line, line ends taken off (decoding drops the mark).
 QList<QStringList> csvRows(const QString &text) {
-    QList<QStringList> rows;
-    for (const QString &line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-        rows << line.split(u';');
-    return rows;
+    return SpreadsheetRows(text);
+}
+
+QByteArray readFile(const QString &name) {
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QStringList lines(const QString &text) {
@@ -50,6 +53,10 @@ class TestCli : public QObject {
     void invocations_data();
     void invocations();
     void statusCsvParsesBack();
+    void csvFollowsItsOutput_data();
+    void csvFollowsItsOutput();
+    void failedWritesAreSaid_data();
+    void failedWritesAreSaid();
     void statusJsonParses();
     void logNewestFirst_data();
     void logNewestFirst();
@@ -65,6 +72,8 @@ class TestCli : public QObject {
     void startLine(int logSlots);
     QProcess *start(const QStringList &args, const QString &workDir = QString());
     tOutcome run(const QStringList &args, const QString &workDir = QString());
+    // The program through the shell, for redirections: `line` follows its name.
+    tOutcome runShell(const QString &line);
     QString port() const { return QString::fromStdString(first->portName()); }
 
     std::unique_ptr<sim::Controller> first;
@@ -125,6 +134,23 @@ tOutcome TestCli::run(const QStringList &args, const QString &workDir) {
     return o;
 }
 
+tOutcome TestCli::runShell(const QString &line) {
+    process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
+    process->setProcessEnvironment(env);
+    process->start(QStringLiteral("/bin/sh"),
+                   {"-c", QStringLiteral("exec '%1' %2").arg(TARVIK_CLI, line)});
+    tOutcome o;
+    if (!process->waitForFinished(60000) || process->exitStatus() != QProcess::NormalExit)
+        return o;
+    o.code = process->exitCode();
+    o.bytes = process->readAllStandardOutput();
+    o.out = QString::fromUtf8(o.bytes);
+    o.err = QString::fromUtf8(process->readAllStandardError());
+    return o;
+}
+
 void TestCli::invocations_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("portInEnvironment");
@@ -177,6 +203,9 @@ void TestCli::invocations_data() {
     QTest::newRow("no port") << QStringList{"info"} << false << 2 << QStringList{}
                              << QStringList{"nenhuma porta: use -p PORTA ou a variável "
                                             "TARVIK_PORTS"};
+    QTest::newRow("saving onto a device")
+        << QStringList{"config", "salvar", "/dev/null"} << true << 2 << QStringList{}
+        << QStringList{"/dev/null não é um arquivo comum, é um dispositivo; nada foi gravado"};
     QTest::newRow("port that does not exist")
         << QStringList{"-p", "/dev/tarvik-none", "status"} << true << 1 << QStringList{}
         << QStringList{"A porta /dev/tarvik-none não existe\\. \\(erro -14\\)"};
@@ -220,13 +249,13 @@ void TestCli::statusCsvParsesBack() {
     first->setReg(0x0200, 0x4000); // relay 1 energised
     const tOutcome o = run({"-a", "201,202", "status", "--csv"});
     QCOMPARE(o.code, 0);
-    QVERIFY(o.bytes.startsWith(bom));
     const QList<QStringList> rows = csvRows(o.out);
     QCOMPARE(rows.size(), 3);
     const QStringList &header = rows[0];
     QCOMPARE(header.mid(0, 7),
              QStringList({"Data", "Hora", "Endereço", "Unidade", "Sensor 1", "Min 1", "Max 1"}));
-    QCOMPARE(header.size(), 4 + 4 * 3 + 4 * 2);
+    QCOMPARE(header.size(), 4 + 4 * 3 + 4 * 2 + 1);
+    QCOMPARE(header.last(), "Data e hora");
     auto cell = [&](const QStringList &row, const QString &column) {
         return row.value(header.indexOf(column));
     };
@@ -235,6 +264,9 @@ void TestCli::statusCsvParsesBack() {
     QCOMPARE(b.size(), header.size());
     QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(cell(a, "Data")).hasMatch());
     QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(cell(a, "Hora")).hasMatch());
+    QCOMPARE(cell(a, "Data e hora"),
+             QDateTime::fromString(cell(a, "Data") + ' ' + cell(a, "Hora"), "dd/MM/yyyy HH:mm:ss")
+                 .toString("yyyy-MM-dd HH:mm:ss"));
     QCOMPARE(cell(a, "Endereço"), "201");
     QCOMPARE(cell(a, "Unidade"), "ºC");
     QCOMPARE(cell(a, "Sensor 1"), "-0,5");
@@ -249,28 +281,106 @@ void TestCli::statusCsvParsesBack() {
     QCOMPARE(cell(b, "Sensor 2"), "-12,0");
     QCOMPARE(cell(b, "Sensor 3"), "");   // a two-relay model shows two sensors
     QCOMPARE(cell(b, "Operação 3"), ""); // and two relays
+}
 
-    // Appended to a file that holds data: no second header, no second mark.
+// A file a spreadsheet opens starts with the mark and ends its lines with
+// CR LF; a pipe or terminal gets plain lines for grep and awk. A file that
+// already holds data gets neither a second mark nor a second header.
+void TestCli::csvFollowsItsOutput_data() {
+    QTest::addColumn<QString>("redirection"); // {file} stands for the file's path
+    QTest::addColumn<QByteArray>("before");   // the file's content beforehand; "-" no file
+    QTest::addColumn<bool>("mark");
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::newRow("pipe") << "" << QByteArray("-") << false << true << QByteArray("\n");
+    QTest::newRow("new file") << "> {file}" << QByteArray("-") << true << true
+                              << QByteArray("\r\n");
+    QTest::newRow("empty file") << "> {file}" << QByteArray() << true << true << QByteArray("\r\n");
+    QTest::newRow("appended to a new file")
+        << ">> {file}" << QByteArray("-") << true << true << QByteArray("\r\n");
+    QTest::newRow("appended to data") << ">> {file}"
+                                      << QByteArray("\xEF\xBB\xBF"
+                                                    "Data;Hora\r\n")
+                                      << false << false << QByteArray("\r\n");
+}
+
+void TestCli::csvFollowsItsOutput() {
+    QFETCH(QString, redirection);
+    QFETCH(QByteArray, before);
+    QFETCH(bool, mark);
+    QFETCH(bool, header);
+    QFETCH(QByteArray, lineEnd);
     QTemporaryDir dir;
     const QString file = dir.filePath("camara.csv");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(o.bytes);
-    f.close();
-    QProcess sh;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TARVIK_PORTS"), port());
-    sh.setProcessEnvironment(env);
-    sh.start(QStringLiteral("/bin/sh"),
-             {"-c", QStringLiteral("exec '%1' status --csv >> '%2'").arg(TARVIK_CLI, file)});
-    QVERIFY(sh.waitForFinished(60000));
-    QCOMPARE(sh.exitCode(), 0);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray all = f.readAll();
-    QCOMPARE(all.count(bom), 1);
-    const QList<QStringList> allRows = csvRows(QString::fromUtf8(all));
-    QCOMPARE(allRows.size(), 4);
-    QCOMPARE(allRows[3][2], "201");
+    if (before != "-") {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    const tOutcome o = runShell(
+        QStringLiteral("-a 201,202 status --csv %1").arg(redirection).replace("{file}", file));
+    QCOMPARE(o.code, 0);
+    QByteArray written = redirection.isEmpty() ? o.bytes : readFile(file);
+    if (before != "-") {
+        QVERIFY(written.startsWith(before));
+        written = written.mid(before.size());
+    }
+    QCOMPARE(written.startsWith(bom), mark);
+    if (mark)
+        written = written.mid(bom.size());
+    QCOMPARE(written.startsWith("Data;Hora;"), header);
+    const QList<QByteArray> lines = written.split('\n');
+    QCOMPARE(lines.size(), header ? 4 : 3); // and an empty piece after the last line end
+    QVERIFY(lines.last().isEmpty());
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        QCOMPARE(lines[i].endsWith('\r'), lineEnd == "\r\n");
+}
+
+// A result that cannot be written stops the command with the system's reason
+// and exit 2; a file cut short by a full disk ends with a whole line.
+void TestCli::failedWritesAreSaid_data() {
+    QTest::addColumn<QString>("line"); // {file} stands for a file in a temporary folder
+    QTest::addColumn<int>("diskFull"); // bytes a file may hold; 0: no limit
+    QTest::addColumn<bool>("csv");
+    QTest::newRow("info") << "info > /dev/full" << 0 << false;
+    QTest::newRow("help") << "--help > /dev/full" << 0 << false;
+    QTest::newRow("log header") << "log --csv > /dev/full" << 0 << false;
+    QTest::newRow("CSV recording") << "status --intervalo 0.1 --csv >> {file}" << 1500 << true;
+    QTest::newRow("text recording")
+        << "-a 201,202 status --intervalo 0.1 >> {file}" << 1000 << false;
+}
+
+void TestCli::failedWritesAreSaid() {
+    QFETCH(QString, line);
+    QFETCH(int, diskFull);
+    QFETCH(bool, csv);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("camara.csv");
+    tOutcome o;
+    if (diskFull) {
+        FileSizeLimit limit{rlim_t(diskFull)}; // the program inherits it
+        QVERIFY(limit.ok);
+        o = runShell(line.replace("{file}", file));
+    } else {
+        o = runShell(line);
+    }
+    QCOMPARE(o.code, 2);
+    QVERIFY2(QRegularExpression("^tarvik-cli: não foi possível escrever na saída padrão: .+$",
+                                QRegularExpression::MultilineOption)
+                 .match(o.err)
+                 .hasMatch(),
+             qPrintable(o.err));
+    if (!diskFull)
+        return;
+    const QByteArray written = readFile(file);
+    QVERIFY(written.size() <= diskFull);
+    QVERIFY2(written.endsWith('\n'), written.right(80).constData());
+    if (csv) {
+        const QList<QStringList> rows = csvRows(QString::fromUtf8(written));
+        QVERIFY(rows.size() >= 3);
+        for (const QStringList &row : rows)
+            QCOMPARE(row.size(), rows[0].size());
+    }
 }
 
 void TestCli::statusJsonParses() {
@@ -357,10 +467,19 @@ void TestCli::logNewestFirst() {
     QCOMPARE(csv.code, 0);
     const QList<QStringList> rows = csvRows(csv.out);
     QCOMPARE(rows.size(), minutes.size() + 1);
-    QCOMPARE(rows[0], QStringList({"Endereço", "Rele", "Operação", "Status", "Sensor",
-                                   "Sensor Auxiliar", "Data", "Hora"}));
-    for (qsizetype i = 0; i < minutes.size(); ++i)
-        QCOMPARE(rows[i + 1][7], QStringLiteral("12:%1:00").arg(minutes[i], 2, 10, QChar('0')));
+    QCOMPARE(rows[0],
+             QStringList({"Endereço", "Rele", "Operação", "Status", "Sensor", "Sensor Auxiliar",
+                          "Data", "Hora", "Data e hora", "Sensor valor", "Sensor unidade ou estado",
+                          "Sensor Auxiliar valor", "Sensor Auxiliar unidade ou estado"}));
+    for (qsizetype i = 0; i < minutes.size(); ++i) {
+        const QStringList &row = rows[i + 1];
+        QCOMPARE(row.size(), rows[0].size());
+        const QString minute = QStringLiteral("%1").arg(minutes[i], 2, 10, QChar('0'));
+        QCOMPARE(row[4], "-12,5 ºF");
+        QCOMPARE(row[7], QStringLiteral("12:%1:00").arg(minute));
+        QCOMPARE(row.mid(8), QStringList({QStringLiteral("2024-05-01 12:%1:00").arg(minute),
+                                          "-12,5", "ºF", "", "Não usado"}));
+    }
 
     const tOutcome json = run({"log", "--max", max, "--json"});
     QCOMPARE(json.code, 0);
@@ -492,19 +611,18 @@ void TestCli::vanishedPortIsReopened() {
     QVERIFY(QFile::link(port(), link));
     QProcess *p = start({"-p", link, "-a", "201", "status", "--intervalo", "0.3", "--csv"});
     QByteArray out, err;
-    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count("\r\n") >= 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count('\n') >= 3, 30000);
 
     first.reset();
     QVERIFY(QFile::remove(link));
     QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("sumiu"), 30000);
-    const qsizetype before = (out += p->readAllStandardOutput()).count("\r\n");
+    const qsizetype before = (out += p->readAllStandardOutput()).count('\n');
 
     first = std::make_unique<sim::Controller>();
     QVERIFY(first->start());
     QVERIFY(QFile::link(port(), link));
     QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("reaberta"), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count("\r\n") >= before + 2,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count('\n') >= before + 2, 30000);
     ::kill(pid_t(p->processId()), SIGINT);
     QVERIFY(p->waitForFinished(30000));
     out += p->readAllStandardOutput();

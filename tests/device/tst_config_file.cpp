@@ -4,9 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -176,17 +179,28 @@ void TestConfigFile::filesOfTheWrongSizeChangeNothing() {
 void TestConfigFile::failedSaveKeepsTheEarlierFile_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("diskFull");
-    QTest::newRow("folder missing") << "missing/f.cfg" << false;
-    QTest::newRow("folder is a file") << "plain.txt/f.cfg" << false;
-    QTest::newRow("disk full") << "f.cfg" << true;
+    QTest::addColumn<QString>("reason"); // part of the message after the first line
+    QTest::newRow("folder missing") << "missing/f.cfg" << false << "";
+    QTest::newRow("folder is a file") << "plain.txt/f.cfg" << false << "";
+    QTest::newRow("disk full") << "f.cfg" << true << "";
+    QTest::newRow("a folder") << "dir" << false << "é uma pasta";
+    QTest::newRow("a pipe") << "fifo" << false << "é um pipe (FIFO)";
+    QTest::newRow("a device") << "/dev/null" << false << "/dev/null não é um arquivo comum";
 }
 
+// Whatever stops the save, the message says why after its first line, and
+// nothing that was there before is replaced or changed in kind.
 void TestConfigFile::failedSaveKeepsTheEarlierFile() {
     QFETCH(QString, target);
     QFETCH(bool, diskFull);
+    QFETCH(QString, reason);
     writeAll(path("plain.txt"), "not a folder");
     const QByteArray earlier = QByteArray(404, '\x5A');
     writeAll(path("f.cfg"), earlier);
+    QVERIFY(QDir().mkpath(path("dir")));
+    if (!QFileInfo::exists(path("fifo")))
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+    const QString name = target.startsWith(u'/') ? target : path(target);
 
     tOndrel dev;
     fillConfiguration(dev, "qx4r");
@@ -196,16 +210,22 @@ void TestConfigFile::failedSaveKeepsTheEarlierFile() {
     if (diskFull) {
         FileSizeLimit limit(100);
         QVERIFY(limit.ok);
-        saved = dev.SaveConfig(path(target), &error, &why);
+        saved = dev.SaveConfig(name, &error, &why);
     } else {
-        saved = dev.SaveConfig(path(target), &error, &why);
+        saved = dev.SaveConfig(name, &error, &why);
     }
     QVERIFY(!saved);
     QCOMPARE(why, tConfigError::Unwritable);
-    QVERIFY(!error.isEmpty());
+    const QStringList lines = error.split(u'\r');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], "Não foi possível salvar o arquivo de configuração.");
+    QVERIFY2(!lines[1].isEmpty() && lines[1].contains(reason), qPrintable(lines[1]));
     QCOMPARE(readAll(path("f.cfg")), earlier);
     QCOMPARE(readAll(path("plain.txt")), "not a folder");
-    QVERIFY(!QFile::exists(path(target)) || target == "f.cfg");
+    QVERIFY(QFileInfo(path("dir")).isDir());
+    QVERIFY(!QFileInfo(path("fifo")).isFile() && QFileInfo::exists(path("fifo")));
+    QVERIFY(!QFileInfo("/dev/null").isFile());
+    QVERIFY(!QFile::exists(name) || !QFileInfo(name).isFile() || target == "f.cfg");
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -212,10 +212,10 @@ void TestConfigSync::stepsAreReported() {
     connect(202);
     QVERIFY(WriteConfig(dev, true, recording()).ok());
     QCOMPARE(steps,
-             QStringList({"Gravando parâmetros de sistema", "Gravando operações dos reles",
-                          "Gravando parâmetros do rele 1", "Gravando parâmetros do rele 2",
-                          "Conferindo parâmetros de sistema", "Conferindo operações dos reles",
-                          "Conferindo parâmetros do rele 1", "Conferindo parâmetros do rele 2"}));
+             QStringList({"Gravando parâmetros de sistema", "Gravando operações dos relés",
+                          "Gravando parâmetros do relé 1", "Gravando parâmetros do relé 2",
+                          "Conferindo parâmetros de sistema", "Conferindo operações dos relés",
+                          "Conferindo parâmetros do relé 1", "Conferindo parâmetros do relé 2"}));
 }
 
 // A configuration in Fahrenheit written to a controller in Celsius: the

@@ -31,19 +31,27 @@ class TestEventLog : public QObject {
         QTEST(LogSlotWritten(slot), "written");
     }
 
+    // Quoted wherever any separator a spreadsheet may tick would split it.
     void csvFields_data() {
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("plain") << QStringList{"1", "Refrigeração", "-5,0 ºC"}
-                               << QByteArray("1;Refrigera\xC3\xA7\xC3\xA3o;-5,0 \xC2\xBA"
+        QTest::newRow("plain") << QStringList{"1", "Refrigeração", "-5 ºC"}
+                               << QByteArray("1;Refrigera\xC3\xA7\xC3\xA3o;-5 \xC2\xBA"
                                              "C\r\n");
+        QTest::newRow("decimal comma") << QStringList{"-5,0", "ºC"}
+                                       << QByteArray("\"-5,0\";\xC2\xBA"
+                                                     "C\r\n");
         QTest::newRow("separator inside") << QStringList{"a;b", "c"} << QByteArray("\"a;b\";c\r\n");
+        QTest::newRow("tab inside") << QStringList{"a\tb"} << QByteArray("\"a\tb\"\r\n");
         QTest::newRow("quote inside") << QStringList{"5\" x", ""} << QByteArray("\"5\"\" x\";\r\n");
         QTest::newRow("line break inside") << QStringList{"a\r\nb"} << QByteArray("\"a\r\nb\"\r\n");
     }
     void csvFields() {
         QFETCH(QStringList, fields);
-        QTEST(CsvLine(fields), "line");
+        QFETCH(QByteArray, line);
+        QCOMPARE(CsvLine(fields), line);
+        // Into a pipe only the line end differs.
+        QCOMPARE(CsvLine(fields, tCsvTarget::Stream), line.chopped(2) + '\n');
     }
 };
 

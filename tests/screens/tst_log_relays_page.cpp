@@ -4,6 +4,7 @@
 #include "file_size_limit.h"
 #include "log_relays_page.h"
 #include "screen_test_host.h"
+#include "spreadsheet_rows.h"
 #include "temperature.h"
 
 #include <QDateTime>
@@ -473,20 +474,29 @@ class TestLogRelaysPage : public QObject {
                                             name + QStringLiteral(".\r")));
             QCOMPARE(
                 host.reports,
-                QStringList{QStringLiteral("Não foi possível salvar o LOG dos reles em ") + name});
+                QStringList{QStringLiteral("Não foi possível salvar o LOG dos relés em ") + name});
             QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"log.csv"});
             return;
         }
         const QByteArray expected =
             QByteArray("\xEF\xBB\xBF") +
-            QStringLiteral("Rele;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora\r\n"
-                           "1;Refrigeração;Desligado;-5,0 ºC;Não usado;05/03/2024;14:27:09\r\n"
-                           "1;Refrigeração;Ligado;-5,0 ºC;Não usado;05/03/2024;14:07:09\r\n"
-                           "3;Trocador de Calor;Ligado;-5,0 ºC;25,0 ºC;05/03/2024;14:17:09\r\n")
+            QStringLiteral(
+                "Rele;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora;Data e hora;Sensor valor;"
+                "Sensor unidade ou estado;Sensor Auxiliar valor;Sensor Auxiliar unidade ou "
+                "estado\r\n"
+                "1;Refrigeração;Desligado;\"-5,0 ºC\";Não usado;05/03/2024;14:27:09;"
+                "2024-03-05 14:27:09;\"-5,0\";ºC;;Não usado\r\n"
+                "1;Refrigeração;Ligado;\"-5,0 ºC\";Não usado;05/03/2024;14:07:09;"
+                "2024-03-05 14:07:09;\"-5,0\";ºC;;Não usado\r\n"
+                "3;Trocador de Calor;Ligado;\"-5,0 ºC\";\"25,0 ºC\";05/03/2024;14:17:09;"
+                "2024-03-05 14:17:09;\"-5,0\";ºC;\"25,0\";ºC\r\n")
                 .toUtf8();
         QCOMPARE(bytes, expected);
+        // A spreadsheet splitting on every separator sees the header's cells on each row.
+        for (const QStringList &row : SpreadsheetRows(QString::fromUtf8(bytes)))
+            QCOMPARE(row.size(), 12);
         QVERIFY(host.warnings.isEmpty());
-        QCOMPARE(host.reports, QStringList{QStringLiteral("LOG dos reles salvo em ") + name});
+        QCOMPARE(host.reports, QStringList{QStringLiteral("LOG dos relés salvo em ") + name});
     }
 };
 
