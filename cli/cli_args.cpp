@@ -116,7 +116,7 @@ bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
     if (!ok || !(s >= 0.1 && s <= 86400))
-        return outOfRange(error, "--intervalo", v, "segundos, de 0.1 a 86400");
+        return outOfRange(error, "--intervalo", v, "segundos, de 0,1 a 86400");
     a.interval = s;
     return true;
 }
@@ -152,6 +152,11 @@ bool setHelp(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+bool setVersion(tCliArgs &a, const QString &, QString &) {
+    a.version = true;
+    return true;
+}
+
 struct tOptionRow {
     const char *name;     // after "--"
     char letter;          // after "-"; 0 for none
@@ -163,7 +168,7 @@ struct tOptionRow {
 
 constexpr tOptionRow optionRows[] = {
     {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
-    {"endereco", 'a', "ENDEREÇO[,…]", "",
+    {"endereço", 'a', "ENDEREÇO[,…]", "",
      "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
      "são atendidos um depois do outro na mesma porta",
      setAddresses},
@@ -177,7 +182,7 @@ constexpr tOptionRow optionRows[] = {
      setLogModbus},
     {"log-comandos", 0, nullptr, "", "grava os comandos em commands.log, na pasta atual",
      setLogCommands},
-    {"rapido", 0, nullptr, "",
+    {"rápido", 0, nullptr, "",
      "leitura rápida: cada resposta termina assim que chegam os bytes esperados com o CRC "
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
@@ -188,9 +193,13 @@ constexpr tOptionRow optionRows[] = {
      "responder",
      setModel},
     {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
+     "(status) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, até "
+     "Ctrl+C",
+     setInterval},
     {"csv", 0, nullptr, "status|log",
-     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
+     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
+     "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
+     setCsv},
     {"json", 0, nullptr, "info|status|log",
      "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
@@ -199,11 +208,25 @@ constexpr tOptionRow optionRows[] = {
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
+    {"version", 0, nullptr, "", "mostra a versão", setVersion},
+};
+
+// The README's examples, the same in the help and the manual page.
+constexpr const char *examples[] = {
+    "tarvik-cli portas",
+    "tarvik-cli -p /dev/ttyUSB0 info",
+    "tarvik-cli -a 201,202,203 config salvar bkp-%a.cfg",
+    "tarvik-cli config comparar bkp-201.cfg",
+    "tarvik-cli config gravar bkp-201.cfg --verificar",
+    "tarvik-cli status --intervalo 60 --csv >> camara.csv",
+    "tarvik-cli log --max 50 --json",
+    "tarvik-cli -a 201,202 relógio acertar",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
+    const QString plain = Unaccented(name);
     for (const tOptionRow &row : optionRows)
-        if (name == QLatin1String(row.name))
+        if (plain == Unaccented(QString::fromUtf8(row.name)))
             return &row;
     return nullptr;
 }
@@ -216,7 +239,7 @@ const tOptionRow *optionLettered(QChar letter) {
 }
 
 QString shown(const tOptionRow &row) {
-    return QStringLiteral("--") + QLatin1String(row.name);
+    return QStringLiteral("--") + QString::fromUtf8(row.name);
 }
 
 bool belongs(const tOptionRow &row, const QString &command) {
@@ -234,13 +257,16 @@ bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     const tCliCommand *found = nullptr;
     qsizetype used = 0;
     bool family = false; // the first word starts names of several words
+    QStringList plain;
+    for (const QString &word : words)
+        plain << Unaccented(word);
     for (const tCliCommand &row : CliCommands()) {
-        const QStringList name = QString::fromUtf8(row.name).split(u' ');
-        family = family || (name.size() > 1 && name[0] == words[0]);
-        if (words.mid(0, name.size()) == name && name.size() > used) {
+        const QStringList name = Unaccented(QString::fromUtf8(row.name)).split(u' ');
+        family = family || (name.size() > 1 && name[0] == plain[0]);
+        if (plain.mid(0, name.size()) == name && name.size() > used) {
             found = &row;
             used = name.size();
-        } else if (!found && row.byFirstWord && words == QStringList{name[0]}) {
+        } else if (!found && row.byFirstWord && plain == QStringList{name[0]}) {
             found = &row;
             used = 1;
         }
@@ -324,7 +350,7 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             return false;
         given << row;
     }
-    if (out.help)
+    if (out.help || out.version)
         return true;
     if (!commandOf(words, out, error))
         return false;
@@ -388,27 +414,44 @@ QString HelpText() {
         "Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a porta é reaberta "
         "a cada 3 segundos até voltar; o que já foi escrito fica como está. Com --csv, o "
         "cabeçalho só é escrito quando a saída não é um arquivo que já tem dados (tarvik-cli "
-        "status --csv >> temperaturas.csv, de minuto em minuto).\n\n"
+        "status --csv >> temperaturas.csv, de minuto em minuto). Num terminal ou pipe o CSV sai "
+        "sem BOM e com fim de linha LF; num arquivo vazio, com BOM e CR LF, como as planilhas "
+        "esperam. Campos com vírgula, ';', tabulação, aspas ou quebra de linha vão entre aspas; "
+        "a última coluna, \"Data e hora\", é ISO 8601.\n\n"
+        "Toda escrita na saída padrão é conferida: se falhar (disco cheio, saída fechada), o "
+        "comando para com a mensagem do sistema e o código 2, e um arquivo termina sempre numa "
+        "linha inteira.\n\n"
         "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o JSON "
-        "usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio do "
-        "controlador menos relógio do computador, em segundos."));
+        "usa ponto decimal e datas ISO 8601. Comandos e opções valem com ou sem acento "
+        "(relógio, relogio; --endereço, --endereco). \"relógio ler\" dá a diferença como "
+        "relógio do controlador menos relógio do computador, em segundos."));
     help += QStringLiteral(
         "Códigos de saída:\n"
         "  0  tudo certo\n"
         "  1  um controlador respondeu com falha ou não respondeu, ou a porta não abriu\n"
         "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa\n"
         "     (endereço fora de 1..247), arquivo que não pode ser lido ou escrito,\n"
-        "     de tamanho errado ou de outro modelo\n"
+        "     de tamanho errado ou de outro modelo; saída padrão que não pôde ser escrita\n"
         "  3  a configuração difere (config comparar; config gravar --verificar)\n");
     help += paragraphs(QStringLiteral(
         "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
         "período todo (uma leitura perdida dá 1)."));
-    help += QStringLiteral("Exemplos:\n"
-                           "  tarvik-cli -p /dev/ttyUSB0 info\n"
-                           "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
-                           "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
-                           "  tarvik-cli -a 201,202 relogio acertar\n");
+    help += QStringLiteral("Exemplos:\n");
+    for (const char *example : examples)
+        help += QStringLiteral("  ") + QString::fromUtf8(example) + u'\n';
     return help;
+}
+
+int SpeedRate(int code) {
+    return code >= 1 && code <= int(std::size(speedRates)) ? speedRates[code - 1] : 0;
+}
+
+QString Unaccented(const QString &word) {
+    QString out;
+    for (QChar c : word.normalized(QString::NormalizationForm_D))
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out;
 }
 
 QString DefaultPort() {

@@ -40,15 +40,23 @@ struct tCliArgs {
     int max = 20;
     bool verify = false;
     bool help = false;
+    bool version = false;
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the
 // message to show in `error`.
 bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error);
 
+// A command word or option name without its accents, so that "relógio" and
+// "relogio", "--endereço" and "--endereco" name the same thing.
+QString Unaccented(const QString &word);
+
 // The whole help, and the one line shown with a usage error.
 QString HelpText();
 QString UsageLine();
+
+// The bit rate of speed code 1..7.
+int SpeedRate(int code);
 
 // The port a command runs on: -p, else the first entry of TARVIK_PORTS.
 QString DefaultPort();

@@ -481,7 +481,7 @@ class TestLogRelaysPage : public QObject {
         const QByteArray expected =
             QByteArray("\xEF\xBB\xBF") +
             QStringLiteral(
-                "Rele;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora;Data e hora;Sensor valor;"
+                "Relé;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora;Data e hora;Sensor valor;"
                 "Sensor unidade ou estado;Sensor Auxiliar valor;Sensor Auxiliar unidade ou "
                 "estado\r\n"
                 "1;Refrigeração;Desligado;\"-5,0 ºC\";Não usado;05/03/2024;14:27:09;"
