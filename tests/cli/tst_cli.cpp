@@ -678,7 +678,7 @@ void TestCli::identityCache() {
         const tOutcome o = run(extra + QStringList{"status"});
         return std::make_pair(o, first->requestCount() + second->requestCount() - before);
     };
-    const QString fourRelays = QStringLiteral("Rele 4: Desligado (Auxiliar)");
+    const QString fourRelays = QStringLiteral("Relé 4: Desligado (Auxiliar)");
 
     auto [o, exchanges] = status();
     QCOMPARE(o.code, 0);
@@ -711,7 +711,7 @@ void TestCli::identityCache() {
     file.close();
     std::tie(o, exchanges) = status();
     QCOMPARE(exchanges, 1);
-    QVERIFY(!o.out.contains(QStringLiteral("Rele 2")));
+    QVERIFY(!o.out.contains(QStringLiteral("Relé 2")));
     QCOMPARE(run({"info"}).code, 0);
     std::tie(o, exchanges) = status();
     QCOMPARE(exchanges, 1);
@@ -721,11 +721,11 @@ void TestCli::identityCache() {
     std::tie(o, exchanges) = status({"-a", "202", "--modelo", "qx2n"});
     QCOMPARE(o.code, 0);
     QCOMPARE(exchanges, 1);
-    QVERIFY2(o.out.contains(QStringLiteral("Rele 2: Desligado (---------)")), qPrintable(o.out));
+    QVERIFY2(o.out.contains(QStringLiteral("Relé 2: Desligado (---------)")), qPrintable(o.out));
     QCOMPARE(run({"-a", "202", "info"}).code, 0);
     std::tie(o, exchanges) = status({"-a", "202", "--modelo", "qx2n"});
     QCOMPARE(exchanges, 1);
-    QVERIFY(o.out.contains(QStringLiteral("Rele 2: Desligado (Degelo)")));
+    QVERIFY(o.out.contains(QStringLiteral("Relé 2: Desligado (Degelo)")));
     QCOMPARE(run({"--modelo", "qx-4", "status"}).code, 2);
 }
 
