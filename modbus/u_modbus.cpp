@@ -12,10 +12,10 @@ constexpr int64_t nsPerMs = 1000000;
 // frame, 1/100 000 the unit of the response time-out.
 constexpr int64_t silenceNs = 8640000;
 constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
-// How often the wait for an answer lets the caller's events run: once a
-// display frame keeps a window live (a silent poll of the port takes longer
-// anyway), and an answer arriving byte by byte does not pay for the event
-// loop at every byte.
+// How often the wait for an answer lets the caller's events run: at its
+// first poll and then once a display frame keeps a window live (a silent poll of the port takes
+// longer anyway), and an answer arriving byte by byte does not pay for the event loop at every
+// byte.
 constexpr int64_t idleEveryNs = 16 * nsPerMs;
 
 // Length of an exception answer: address, function | 0x80, code, CRC.
@@ -233,7 +233,8 @@ int32_t tModBus::GetPacket() {
     QElapsedTimer clock;
     clock.start();
     int64_t last = 0;
-    int64_t lastIdle = 0;
+    // Once at the first poll, so that every exchange lets the events run.
+    int64_t lastIdle = -idleEveryNs;
     Trace("Wait data of the slave");
     for (;;) {
         uint8_t c = 0;
