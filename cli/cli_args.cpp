@@ -8,9 +8,6 @@
 
 namespace {
 
-// Bit rates by speed code, as the application offers them.
-constexpr int speedRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 // `text` in lines of at most 79 characters after a first column of 30;
 // lines after the first start under the text.
 QString beside(const QString &first, const QString &text) {
@@ -58,10 +55,14 @@ bool setPort(tCliArgs &a, const QString &v, QString &error) {
 
 bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     a.addresses.clear();
+    a.addressGiven = true;
     for (const QString &item : v.split(u',')) {
         int id = 0;
-        if (!whole(item, 1, 247, id)) {
-            error = QStringLiteral("endereço fora de 1..247: \"%1\"").arg(item);
+        if (!whole(item, minSLAVE_ADDRESS, maxSLAVE_ADDRESS, id)) {
+            error = QStringLiteral("endereço fora de %1..%2: \"%3\"")
+                        .arg(minSLAVE_ADDRESS)
+                        .arg(maxSLAVE_ADDRESS)
+                        .arg(item);
             return false;
         }
         a.addresses << id;
@@ -69,23 +70,73 @@ bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     return true;
 }
 
+// A local date, "AAAA-MM-DD" or "DD/MM/AAAA", with an optional time "HH:MM[:SS]"
+// after a blank or a T. A date alone as the end of a range takes that day whole.
+std::optional<QDateTime> dateOf(const QString &v, bool end) {
+    const QString text = v.trimmed().replace(u'T', u' ');
+    const QString day = text.section(u' ', 0, 0), time = text.section(u' ', 1);
+    QDate d = QDate::fromString(day, Qt::ISODate);
+    if (!d.isValid())
+        d = QDate::fromString(day, QStringLiteral("dd/MM/yyyy"));
+    QTime t(0, 0);
+    if (!time.isEmpty()) {
+        t = QTime::fromString(time, QStringLiteral("HH:mm:ss"));
+        if (!t.isValid())
+            t = QTime::fromString(time, QStringLiteral("HH:mm"));
+    }
+    if (!d.isValid() || !t.isValid())
+        return std::nullopt;
+    QDateTime at(d, t);
+    return end && time.isEmpty() ? at.addDays(1) : at;
+}
+
+bool setFrom(tCliArgs &a, const QString &v, QString &error) {
+    a.from = dateOf(v, false);
+    return a.from ||
+           outOfRange(error, "--de", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setTo(tCliArgs &a, const QString &v, QString &error) {
+    a.to = dateOf(v, true);
+    return a.to ||
+           outOfRange(error, "--ate", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setPdf(tCliArgs &a, const QString &v, QString &) {
+    a.pdf = v;
+    return true;
+}
+
 // A speed code, or the bit rate itself.
 bool setSpeed(tCliArgs &a, const QString &v, QString &error) {
     int n = 0;
-    if (whole(v, 1, int(std::size(speedRates)), n)) {
+    if (whole(v, minBAUD_CODE, maxBAUD_CODE, n)) {
         a.speed = n;
         return true;
     }
-    for (size_t i = 0; i < std::size(speedRates); ++i)
-        if (whole(v, speedRates[i], speedRates[i], n)) {
-            a.speed = int(i) + 1;
+    for (int32_t code = minBAUD_CODE; code <= maxBAUD_CODE; ++code)
+        if (whole(v, BaudRateOf(code), BaudRateOf(code), n)) {
+            a.speed = code;
             return true;
         }
-    return outOfRange(error, "--velocidade", v, "código 1 a 7, ou 2400 a 115200 bit/s");
+    error = QStringLiteral("valor inválido para --velocidade: \"%1\" (código %2 a %3, ou %4 a "
+                           "%5 bit/s)")
+                .arg(v)
+                .arg(minBAUD_CODE)
+                .arg(maxBAUD_CODE)
+                .arg(BaudRateOf(minBAUD_CODE))
+                .arg(BaudRateOf(maxBAUD_CODE));
+    return false;
 }
 
 bool setTimeout(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 10, a.timeout) || outOfRange(error, "--timeout", v, "de 1 a 10");
+    if (whole(v, minTIMEOUT, maxTIMEOUT, a.timeout))
+        return true;
+    error = QStringLiteral("valor inválido para --timeout: \"%1\" (de %2 a %3)")
+                .arg(v)
+                .arg(minTIMEOUT)
+                .arg(maxTIMEOUT);
+    return false;
 }
 
 bool setLogModbus(tCliArgs &a, const QString &, QString &) {
@@ -147,6 +198,21 @@ bool setVerify(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+// The text options of publicar: any value but an empty one.
+template <QString tCliArgs::*Field> bool setText(tCliArgs &a, const QString &v, QString &error) {
+    if (v.isEmpty()) {
+        error = QStringLiteral("valor vazio");
+        return false;
+    }
+    a.*Field = v;
+    return true;
+}
+
+template <bool tCliArgs::*Field> bool setSwitch(tCliArgs &a, const QString &, QString &) {
+    a.*Field = true;
+    return true;
+}
+
 bool setHelp(tCliArgs &a, const QString &, QString &) {
     a.help = true;
     return true;
@@ -169,14 +235,12 @@ struct tOptionRow {
 constexpr tOptionRow optionRows[] = {
     {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
     {"endereço", 'a', "ENDEREÇO[,…]", "",
-     "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
+     "endereço do controlador, {endereços} (padrão {endereço}); vários, separados por vírgula, "
      "são atendidos um depois do outro na mesma porta",
      setAddresses},
     {"velocidade", 'b', "VELOCIDADE", "",
-     "código 1 a 7 (2400, 4800, 9600, 19200, 38400, 57600, 115200 bit/s) ou a própria "
-     "velocidade (padrão 7)",
-     setSpeed},
-    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, de 1 a 10 vezes 864 ms (padrão 3)",
+     "código {velocidades} ou a própria velocidade (padrão {velocidade})", setSpeed},
+    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, {timeout} (padrão {timeout padrão})",
      setTimeout},
     {"log-modbus", 0, nullptr, "", "grava os quadros Modbus em modbus.log, na pasta atual",
      setLogModbus},
@@ -192,21 +256,50 @@ constexpr tOptionRow optionRows[] = {
      "ela, o status usa o modelo guardado da última identificação enquanto o controlador "
      "responder",
      setModel},
-    {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, até "
-     "Ctrl+C",
+    {"intervalo", 0, "S", "status|registrar|publicar",
+     "(status, registrar, publicar) uma leitura a cada S segundos (de 0,1 a 86400) até Ctrl+C; "
+     "status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",
      setInterval},
-    {"csv", 0, nullptr, "status|log",
+    {"de", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional)", setFrom},
+    {"ate", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) até DATA (uma data sem hora inclui o dia todo)", setTo},
+    {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
+     setPdf},
+    {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
      "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
      "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
      setCsv},
-    {"json", 0, nullptr, "info|status|log",
+    {"json", 0, nullptr,
+     "info|status|log|historico exportar|historico relatorio|historico alteracoes",
      "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
      setJson},
     {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
+    {"broker", 0, "URL", "publicar",
+     "(publicar) mqtt://HOST[:PORTA] (padrão 1883) ou mqtts://HOST[:PORTA] (padrão 8883, "
+     "certificado do broker conferido)",
+     setText<&tCliArgs::broker>},
+    {"tópico", 0, "PREFIXO", "publicar",
+     "(publicar) tópicos em PREFIXO/PORTA/ENDEREÇO/estado e .../disponivel (padrão "
+     "tarvik/<nome do computador>)",
+     setText<&tCliArgs::topic>},
+    {"usuário", 0, "U", "publicar", "(publicar) usuário no broker", setText<&tCliArgs::user>},
+    {"senha-arquivo", 0, "ARQ", "publicar",
+     "(publicar) a senha do usuário é a primeira linha de ARQ; nunca na linha de comando",
+     setText<&tCliArgs::passwordFile>},
+    {"ca", 0, "ARQ", "publicar",
+     "(publicar) confere o certificado do broker com a autoridade de ARQ, não com as do "
+     "sistema",
+     setText<&tCliArgs::caFile>},
+    {"homeassistant", 0, nullptr, "publicar",
+     "(publicar) anuncia em homeassistant/ cada sensor e relé como uma entidade",
+     setSwitch<&tCliArgs::homeAssistant>},
+    {"inseguro", 0, nullptr, "publicar",
+     "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
+     setSwitch<&tCliArgs::insecure>},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
     {"version", 0, nullptr, "", "mostra a versão", setVersion},
 };
@@ -385,6 +478,27 @@ QString paragraphs(const QString &text) {
     return out;
 }
 
+// The options' help with the connection settings' bounds filled in.
+QString withBounds(QString text) {
+    QStringList rates;
+    for (int32_t rate : baudRates)
+        rates << QString::number(rate);
+    const QString speeds = QStringLiteral("%1 a %2 (%3 bit/s)")
+                               .arg(minBAUD_CODE)
+                               .arg(maxBAUD_CODE)
+                               .arg(rates.join(QStringLiteral(", ")));
+    return text.replace(QStringLiteral("{velocidades}"), speeds)
+        .replace(QStringLiteral("{velocidade}"), QString::number(defBAUD_CODE))
+        .replace(QStringLiteral("{timeout}"), QStringLiteral("de %1 a %2 vezes %3 ms")
+                                                  .arg(minTIMEOUT)
+                                                  .arg(maxTIMEOUT)
+                                                  .arg(timeoutUnitMs))
+        .replace(QStringLiteral("{timeout padrão}"), QString::number(defTIMEOUT))
+        .replace(QStringLiteral("{endereços}"),
+                 QStringLiteral("%1 a %2").arg(minSLAVE_ADDRESS).arg(maxSLAVE_ADDRESS))
+        .replace(QStringLiteral("{endereço}"), QString::number(defADDRESS));
+}
+
 QString HelpText() {
     QString help = QStringLiteral("Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n\n");
     help += paragraphs(QStringLiteral(
@@ -401,7 +515,7 @@ QString HelpText() {
         names += shown(row);
         if (row.value)
             names += u' ' + QString::fromUtf8(row.value);
-        help += beside(names, QString::fromUtf8(row.help));
+        help += beside(names, withBounds(QString::fromUtf8(row.help)));
     }
     help += u'\n';
     help += paragraphs(QStringLiteral(
@@ -443,7 +557,7 @@ QString HelpText() {
 }
 
 int SpeedRate(int code) {
-    return code >= 1 && code <= int(std::size(speedRates)) ? speedRates[code - 1] : 0;
+    return code >= minBAUD_CODE && code <= maxBAUD_CODE ? BaudRateOf(code) : 0;
 }
 
 QString Unaccented(const QString &word) {

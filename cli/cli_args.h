@@ -4,6 +4,9 @@
 // rows, one routine that reads any of them, and the help made from the same
 // rows.
 
+#include "link_settings.h"
+
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,9 +31,9 @@ struct tCliArgs {
     QString command; // "info", "config salvar", "relogio ler"...
     QString file;    // config's ARQUIVO
     QString port;    // empty: the first entry of TARVIK_PORTS
-    QList<int> addresses{201};
-    int speed = 7; // code 1..7
-    int timeout = 3;
+    QList<int> addresses{defADDRESS};
+    int speed = defBAUD_CODE;
+    int timeout = defTIMEOUT;
     bool logModbus = false;
     bool logCommands = false;
     bool fastRead = false;
@@ -39,8 +42,20 @@ struct tCliArgs {
     tFormat format = tFormat::Text;
     int max = 20;
     bool verify = false;
+    bool addressGiven = false;     // -a given: historico narrows to those addresses
+    std::optional<QDateTime> from; // historico --de
+    std::optional<QDateTime> to;   // historico --ate (exclusive)
+    QString pdf;                   // historico relatorio --pdf
     bool help = false;
     bool version = false;
+    // publicar
+    QString broker; // mqtt://HOST[:PORTA] or mqtts://HOST[:PORTA]
+    QString topic;  // the topics' prefix; empty: tarvik/<host>
+    QString user;
+    QString passwordFile; // the password is its first line
+    QString caFile;
+    bool homeAssistant = false;
+    bool insecure = false; // a password over plain mqtt:// allowed
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the

@@ -1,10 +1,14 @@
 #include "cli_commands.h"
 
+#include "cli_history.h"
 #include "cli_output.h"
+#include "cli_publish.h"
 #include "cli_run.h"
+#include "clock_sync.h"
 #include "config_sync.h"
 #include "event_log.h"
 #include "locale_text.h"
+#include "log_walk.h"
 #include "stop_request.h"
 #include "u_ondrel.h"
 
@@ -69,17 +73,27 @@ int statusOnce(tCliRun &run, int id) {
     return exitOK;
 }
 
-// One reading of every address per period until stopped. A vanished port is
-// reported once and tried again every few seconds; the readings go on once
-// it is back.
-int statusEvery(tCliRun &run) {
+} // namespace
+
+// A vanished port is reported once and tried again every few seconds; the
+// rounds go on once it is back.
+int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
+                const std::function<bool()> &going) {
     using Clock = std::chrono::steady_clock;
     const tStopRequest stop;
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(*run.args.interval));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    auto goOn = [&] { return !stop.requested() && (!going || going()); };
+    // Waits until `deadline`, looking now and then whether to go on.
+    auto waitUntil = [&](Clock::time_point deadline) {
+        while (goOn() && Clock::now() < deadline)
+            stop.waitUntil(going ? std::min(deadline, Clock::now() + std::chrono::milliseconds(200))
+                                 : deadline);
+        return goOn();
+    };
     int worst = exitOK;
     auto next = Clock::now();
-    while (!stop.requested()) {
+    while (goOn()) {
         if (run.portGone) {
             if (!run.portOpened)
                 return worst; // a port that never opened is a wrong name, not a loss
@@ -88,7 +102,7 @@ int statusEvery(tCliRun &run) {
                     .arg(run.port)
                     .arg(reopenSeconds));
             while (run.portGone) {
-                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
+                if (!waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
                     return worst;
                 const int first = run.args.addresses.first();
                 const int32_t r = run.dev.OpenConnection(run.port, first);
@@ -101,9 +115,9 @@ int statusEvery(tCliRun &run) {
             next = Clock::now();
         }
         for (int id : run.args.addresses) {
-            if (stop.requested() || run.portGone)
+            if (!goOn() || run.portGone)
                 break;
-            worst = WorseExit(worst, statusOnce(run, id));
+            worst = WorseExit(worst, perAddress(id));
             if (CliOutputFailed())
                 return exitUSAGE;
         }
@@ -112,51 +126,51 @@ int statusEvery(tCliRun &run) {
         next += period;
         if (next < Clock::now())
             next = Clock::now(); // a slow round delays the next, it does not crowd them
-        stop.waitUntil(next);
+        waitUntil(next);
     }
     return worst;
 }
 
+namespace {
+
 int status(tCliRun &run) {
-    return run.args.interval ? statusEvery(run) : run.each(statusOnce);
+    if (run.args.interval)
+        return EveryPeriod(run, *run.args.interval, [&](int id) { return statusOnce(run, id); });
+    return run.each(statusOnce);
 }
 
 int log(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
-    tOndrel &dev = run.dev;
     const tFormat format = run.args.format;
-    int32_t r = dev.SendCommand(cmdGET_LOG_INFO);
-    if (r < 0)
-        return run.fail(id, QStringLiteral("leitura do LOG"), r);
-    // At most `max` events, newest first, never one slot twice.
-    const std::vector<int32_t> order =
-        LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, run.args.max - 1);
     std::vector<tLogEntry> entries;
+    // At most `max` events, newest first, never one slot twice.
+    const tLogWalkResult walk = WalkLog(
+        run.dev, {.send = [&run](tCommand cmd) { return run.dev.SendCommand(cmd); },
+                  .limit = run.args.max - 1,
+                  .slotRead =
+                      [&](int32_t slot, const tSlotLog &log) {
+                          entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
+                          if (format == tFormat::Csv)
+                              CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
+                          else if (format == tFormat::Text)
+                              CliResult(LogText(id, entries.back()));
+                          return !CliOutputFailed();
+                      }});
+    if (CliOutputFailed())
+        return exitUSAGE;
     int outcome = exitOK;
-    for (int32_t slot : order) {
-        dev.LogSlotRead = slot;
-        r = dev.SendCommand(cmdSET_LOG_READ);
-        if (r >= 0)
-            r = dev.SendCommand(cmdGET_LOG_READ);
-        if (r < 0) {
-            outcome = run.fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
-            break;
-        }
-        // The ring fills in order: a slot never written has nothing older behind it.
-        if (!LogSlotWritten(dev.Log))
-            break;
-        entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
-        if (format == tFormat::Csv)
-            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
-        else if (format == tFormat::Text)
-            CliResult(LogText(id, entries.back()));
-        if (CliOutputFailed())
-            return exitUSAGE;
-    }
+    if (walk.end == tLogWalkEnd::Failed)
+        outcome = run.fail(id,
+                           walk.failedSlot < 0
+                               ? QStringLiteral("leitura do LOG")
+                               : QStringLiteral("leitura do slot %1 do LOG").arg(walk.failedSlot),
+                           walk.result);
+    if (walk.end == tLogWalkEnd::Failed && walk.failedSlot < 0)
+        return outcome;
     if (format == tFormat::Json)
         CliResult(LogJson(id, entries));
-    else if (order.empty() && format == tFormat::Text)
+    else if (walk.end == tLogWalkEnd::Empty && format == tFormat::Text)
         CliResult(id, QStringLiteral("Não há informações de LOG"));
     return outcome;
 }
@@ -257,9 +271,7 @@ int clockRead(tCliRun &run, int id) {
     return exitOK;
 }
 
-// From the computer's clock: the date, then the time rounded to the nearest
-// second as it leaves, then the date again if midnight passed in between.
-// The clock's display format and calibration are left as they are.
+// The display format and calibration are left as they are.
 int clockSet(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
@@ -268,25 +280,12 @@ int clockSet(tCliRun &run, int id) {
         CliResult(id, QStringLiteral("sem relógio"));
         return exitOK;
     }
-    auto sendDate = [&](const QDate &d) {
-        dev.RTC.Year = uint16_t(d.year());
-        dev.RTC.Month = uint16_t(d.month());
-        dev.RTC.Day = uint16_t(d.day());
-        dev.RTC.Weekday = uint16_t(d.dayOfWeek() % 7); // the controller counts from Sunday
-        return dev.SendCommand(cmdSET_RTC_DATE);
-    };
-    const QDate day = QDate::currentDate();
-    if (const int32_t r = sendDate(day); r < 0)
-        return run.fail(id, QStringLiteral("acerto da data"), r);
-    const QDateTime now = QDateTime::currentDateTime().addMSecs(500);
-    dev.RTC.Hour = uint16_t(now.time().hour());
-    dev.RTC.Minute = uint16_t(now.time().minute());
-    dev.RTC.Second = uint16_t(now.time().second());
-    if (const int32_t r = dev.SendCommand(cmdSET_RTC_TIME); r < 0)
-        return run.fail(id, QStringLiteral("acerto da hora"), r);
-    if (now.date() != day)
-        if (const int32_t r = sendDate(now.date()); r < 0)
-            return run.fail(id, QStringLiteral("acerto da data"), r);
+    const tSyncResult r = SetClockFromComputer(dev);
+    if (r.result < 0)
+        return run.fail(id,
+                        r.failed == cmdSET_RTC_TIME ? QStringLiteral("acerto da hora")
+                                                    : QStringLiteral("acerto da data"),
+                        r.result);
     CliResult(id, QStringLiteral("relógio acertado para %1").arg(ClockText(dev.RTC)));
     return exitOK;
 }
@@ -333,10 +332,36 @@ constexpr tCliCommand commandRows[] = {
      .about = "o relógio e a diferença para o do computador",
      .byFirstWord = true,
      .run = EachAddress<clockRead>},
+    {.name = "registrar",
+     .synopsis = "registrar",
+     .about = "grava o histórico até Ctrl+C: uma leitura a cada --intervalo (60 s), na hora "
+              "quando um rele ou um sensor muda, e o LOG do controlador a cada hora",
+     .run = Record},
+    {.name = "historico exportar",
+     .synopsis = "historico exportar",
+     .about = "as leituras do histórico (--de, --ate, -a, -p)",
+     .needsPort = false,
+     .csvHeader = HistoryReadingsCsvHeader,
+     .run = HistoryExport},
+    {.name = "historico relatorio",
+     .synopsis = "historico relatorio",
+     .about = "mínima, média e máxima por dia e sensor, ligações dos reles, alterações",
+     .needsPort = false,
+     .run = HistoryReport},
+    {.name = "historico alteracoes",
+     .synopsis = "historico alteracoes",
+     .about = "o que o Tarvik gravou nos controladores: quem, quando, cada campo antes e depois",
+     .needsPort = false,
+     .run = HistoryAudit},
     {.name = "relogio acertar",
      .synopsis = "relógio acertar",
      .about = "acerta o relógio pelo do computador",
      .run = EachAddress<clockSet>},
+    {.name = "publicar",
+     .synopsis = "publicar --broker URL",
+     .about = "lê os controladores a cada período e publica cada leitura num broker MQTT",
+     .check = PublishCheck,
+     .run = Publish},
 };
 
 } // namespace

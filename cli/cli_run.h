@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class tCliRun {
   public:
     explicit tCliRun(const tCliArgs &args);
@@ -64,6 +66,12 @@ class tCliRun {
 template <tCliRun::tPerAddress PerAddress> int EachAddress(tCliRun &run) {
     return run.each(PerAddress);
 }
+
+// A round of `perAddress` over the addresses every `seconds` until Ctrl+C,
+// SIGTERM or `going` says no; the worst status of the run. A port that
+// vanishes is reopened, and the rounds go on once it is back.
+int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
+                const std::function<bool()> &going = {});
 
 // Output: results on stdout, each written whole at once; messages on stderr.
 // The first write that fails says so with the system's reason; after it

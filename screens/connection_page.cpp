@@ -1,6 +1,7 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
+#include "link_settings.h"
 #include "settings.h"
 
 #include <QCheckBox>
@@ -37,9 +38,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     : TPage(host_, QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
       cbxPort(new QComboBox),
       btnUpDatePorts(Button(QStringLiteral("btnUpDatePorts"), QStringLiteral("Atualizar"))),
-      edtID(SpinBox(QStringLiteral("edtID"), 0, 9999)),
-      spiBaud(SpinBox(QStringLiteral("spiBaud"), 1, 7)),
-      spiTimeout(SpinBox(QStringLiteral("spiTimeout"), 1, 10)),
+      edtID(SpinBox(QStringLiteral("edtID"), minADDRESS, maxADDRESS)),
+      spiBaud(SpinBox(QStringLiteral("spiBaud"), minBAUD_CODE, maxBAUD_CODE)),
+      spiTimeout(SpinBox(QStringLiteral("spiTimeout"), minTIMEOUT, maxTIMEOUT)),
       cbxFastRead(new QCheckBox(QStringLiteral("Leitura rápida (fim da resposta pelo tamanho)"))),
       btnCnt(Button(QStringLiteral("btnCnt"), QStringLiteral("Conectar"))),
       LayoutIndConnect(new QWidget),
@@ -58,9 +59,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     // A number box: typed, not stepped.
     edtID->setButtonSymbols(QAbstractSpinBox::NoButtons);
     edtID->setToolTip(QStringLiteral("Endereço Modbus do Ondrel"));
-    spiBaud->setToolTip(QStringLiteral(
-        "1 = 2400, 2 = 4800, 3 = 9600, 4 = 19200, 5 = 38400, 6 = 57600, 7 = 115200 bit/s"));
-    spiTimeout->setToolTip(QStringLiteral("Tempo de resposta em unidades de 864 ms"));
+    spiBaud->setToolTip(SpeedCodesText());
+    spiTimeout->setToolTip(
+        QStringLiteral("Tempo de resposta em unidades de %1 ms").arg(timeoutUnitMs));
     cbxFastRead->setObjectName(QStringLiteral("cbxFastRead"));
     cbxFastRead->setToolTip(QStringLiteral(
         "Termina cada resposta assim que chegam os bytes esperados com o CRC certo, sem esperar "
@@ -147,6 +148,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnCnt, &QPushButton::clicked, this, &TConnectionPage::btnCntClick);
     connect(btnClear, &QPushButton::clicked, this, &TConnectionPage::btnClearClick);
     connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
+    tSession &session = host.Session();
+    connect(&session, &tSession::connectionChanged, this, &TConnectionPage::ConnectionChanged);
+    connect(&session, &tSession::portLost, this, &TConnectionPage::RefreshPorts);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
 }
@@ -161,6 +165,7 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
 
 void TConnectionPage::LoadSettings(const tSettings &s) {
     tOndrel &dev = host.Ondrel();
+    btnUpDatePortsClick();
     if (s.Port >= 0 && s.Port < cbxPort->count())
         cbxPort->setCurrentIndex(s.Port);
     dev.SetBaudRate(s.BaudRate);
@@ -170,6 +175,8 @@ void TConnectionPage::LoadSettings(const tSettings &s) {
     spiTimeout->setValue(dev.Timeout());
     cbxFastRead->setChecked(s.FastRead);
     dev.SetFastRead(s.FastRead);
+    if (!s.StartPort.isEmpty() && !SelectPort(s.StartPort))
+        host.Report(clERROR, QStringLiteral("Porta %1 não encontrada").arg(s.StartPort));
 }
 
 void TConnectionPage::StoreSettings(tSettings &s) const {
@@ -265,7 +272,7 @@ void TConnectionPage::spiTimeoutChange() {
 void TConnectionPage::btnCntClick() {
     Q_EMIT bannerChanged(ModelBannerIdle);
     if (host.Ondrel().Connected()) {
-        Disconnect();
+        host.Session().End();
         return;
     }
     if (cbxPort->currentIndex() < 0) {
@@ -280,13 +287,12 @@ void TConnectionPage::btnCntClick() {
     Connect();
 }
 
-void TConnectionPage::Disconnect() {
-    host.Ondrel().CloseConnection();
+void TConnectionPage::ConnectionChanged(bool connected) {
+    if (connected)
+        return;
     LayoutIndConnect->hide();
-    host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
     btnCnt->setText(QStringLiteral("Conectar"));
-    host.Report(clOK, QStringLiteral("Desconectado do dispositivo"));
-    Q_EMIT connectionChanged();
+    Q_EMIT bannerChanged(ModelBannerIdle);
 }
 
 void TConnectionPage::Connect() {
@@ -300,7 +306,7 @@ void TConnectionPage::Connect() {
     host.LogLine(QStringLiteral("  ") + attempt);
     host.Report(clOK, attempt);
 
-    const int32_t result = dev.OpenConnection(port, id);
+    const int32_t result = host.Session().Open(port, id);
     if (result < 0) {
         // A port that would not open says why, ahead of the general advice.
         const QString why = dev.PortError() != tPortError::None ? dev.PortErrorText() : QString();
@@ -327,10 +333,8 @@ void TConnectionPage::Connect() {
                          .arg(dev.Model, dev.Fimware));
         Q_EMIT bannerChanged(
             QStringLiteral("Ondrel %1i - Firmware %2").arg(dev.Model, dev.Fimware));
-        Q_EMIT deviceConnected();
         btnCnt->setText(QStringLiteral("Desconectar"));
     }
-    Q_EMIT connectionChanged();
     LayoutIndConnect->hide();
     btnCnt->setEnabled(true);
 }

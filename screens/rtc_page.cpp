@@ -1,6 +1,7 @@
 #include "rtc_page.h"
 
 #include "clock_difference.h"
+#include "clock_sync.h"
 #include "field_form.h"
 #include "locale_text.h"
 #include "page_action.h"
@@ -18,9 +19,11 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString clockNotRead =
-    QStringLiteral("Leia a data e hora do Ondrel antes de gravar (o formato vai junto)");
-const QString calibrationNotRead = QStringLiteral("Leia a calibração do Ondrel antes de gravar");
+// The clock's write sends the display format too, which the system block
+// carries as well.
+constexpr uint32_t formatBlocks = knownFORMAT | knownSYSTEM;
+const QString clockNotRead = NotKnownText(formatBlocks) + QStringLiteral(" (o formato vai junto)");
+const QString calibrationNotRead = NotKnownText(knownCAL);
 const QString noClock = QStringLiteral("Este modelo do Ondrel não tem relógio (RTC)");
 
 // The locale's short date with the year in full, so years below 100 and
@@ -158,7 +161,6 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
 void TRtcPage::FollowState(const tOndrel &dev) {
     if (!dev.Connected()) {
         // What was read belongs to the session that ended.
-        formatKnown = false;
         lblClockDiff->clear();
     }
     FollowControls();
@@ -167,6 +169,15 @@ void TRtcPage::FollowState(const tOndrel &dev) {
 void TRtcPage::showEvent(QShowEvent *event) {
     TPage::showEvent(event);
     FollowControls();
+}
+
+void TRtcPage::BlocksRead(uint32_t blocks) {
+    if (!ClockAllowed())
+        return;
+    if (blocks & formatBlocks)
+        SetParRTCFormat();
+    if (blocks & knownCAL)
+        SetParRTCCAL();
 }
 
 void TRtcPage::Refill() {
@@ -194,7 +205,7 @@ bool TRtcPage::Refused() {
 }
 
 bool TRtcPage::ClockWritable() const {
-    return ClockAllowed() && host.Ondrel().Connected() && formatKnown;
+    return ClockAllowed() && (host.Ondrel().Known & formatBlocks);
 }
 
 bool TRtcPage::CalibrationWritable() const {
@@ -273,40 +284,36 @@ void TRtcPage::SetParRTC() {
 void TRtcPage::SetParRTCFormat() {
     const tOndrel &dev = host.Ondrel();
     formatForm->Fill(dev.System.data(), dev);
-    // A fill from memory that never held the controller's format (nothing
-    // read or loaded) leaves the write locked.
-    formatKnown = dev.IsKnown(knownCLOCK) || dev.IsKnown(knownSYSTEM);
     FollowControls();
 }
 
 void TRtcPage::btnRTCAplicarClick() {
     if (Refused())
         return;
-    if (!ClockWritable()) {
-        host.Report(clERROR, clockNotRead);
-        return;
-    }
     const int weekday = cbxWeekday->currentIndex();
     if (weekday < 0 || weekday > 6) {
         host.Warning(QStringLiteral("Dia da semana inválido"));
         return;
     }
     tOndrel &dev = host.Ondrel();
-    dev.RTC.Weekday = uint16_t(weekday);
-    formatForm->Collect(dev.System.data());
-    auto collect = [this, &dev] {
-        const QDate date = edtDate->date();
-        const QTime time = edtTime->time();
-        dev.RTC.Year = uint16_t(date.year());
-        dev.RTC.Month = uint16_t(date.month());
-        dev.RTC.Day = uint16_t(date.day());
-        dev.RTC.Hour = uint16_t(time.hour());
-        dev.RTC.Minute = uint16_t(time.minute());
-        dev.RTC.Second = uint16_t(time.second());
+    tClockSetting setting;
+    setting.weekday = weekday;
+    setting.format = true;
+    auto collect = [this, &dev, &setting] {
+        formatForm->Collect(dev.System.data());
+        setting.date = edtDate->date();
+        setting.time = edtTime->time();
     };
-    RunAction(host, {.progress = QStringLiteral("Envio de comando para ajustar data e hora"),
+    auto write = [this, &dev, &setting] {
+        return WriteClock(
+                   dev, setting,
+                   {.send = [this](tCommand cmd) { return host.SendCommand(cmd); }, .progress = {}})
+            .result;
+    };
+    RunAction(host, {.needs = formatBlocks,
+                     .progress = QStringLiteral("Envio de comando para ajustar data e hora"),
                      .collect = collect,
-                     .commands = {cmdSET_RTC_DATE, cmdSET_RTC_TIME, cmdSET_RTC_FORMAT},
+                     .sequence = write,
                      .success = QStringLiteral("Data e hora ajustas com sucesso")});
     FollowControls();
 }
@@ -336,10 +343,6 @@ void TRtcPage::SetParRTCCAL() {
 void TRtcPage::btnRTCApplyClick() {
     if (Refused())
         return;
-    if (!CalibrationWritable()) {
-        host.Report(clERROR, calibrationNotRead);
-        return;
-    }
     tOndrel &dev = host.Ondrel();
     auto collect = [this, &dev] {
         calForm->Collect(calBlock.data());
@@ -348,7 +351,8 @@ void TRtcPage::btnRTCApplyClick() {
     };
     RunAction(
         host,
-        {.progress = QStringLiteral("Envio de comando para gravar os valores de calibração do RTC"),
+        {.needs = knownCAL,
+         .progress = QStringLiteral("Envio de comando para gravar os valores de calibração do RTC"),
          .collect = collect,
          .commands = {cmdSET_RTC_CAL},
          .success = QStringLiteral("Valores de calibração do RTC gravados com sucesso")});
@@ -356,8 +360,7 @@ void TRtcPage::btnRTCApplyClick() {
 }
 
 void TRtcPage::Disconnect() {
-    if (host.Ondrel().Connected())
-        host.btnCntClick();
+    host.Session().End();
 }
 
 void TRtcPage::btnRTCClick() {

@@ -50,6 +50,17 @@ size=$(od -An -tu1 -j16 -N8 "$png" | awk '{ print ($1*2^24+$2*2^16+$3*2^8+$4) "x
 [ "$size" = 256x256 ] || fail "the 256-pixel icon is $size"
 [ -s "$usr/share/doc/tarvik/copyright" ] || fail "no copyright file"
 
+# The publisher service: its unit runs an installed program as the user the
+# sysusers entry makes, a member of dialout.
+unit="$usr/lib/systemd/system/tarvik-publicar@.service"
+[ -f "$unit" ] || fail "no publisher service unit"
+unit_exec=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+[ -x "$tmp/root$unit_exec" ] || fail "the service runs '$unit_exec', which is not installed"
+unit_user=$(sed -n 's/^User=//p' "$unit")
+grep -q "^u $unit_user " "$usr/lib/sysusers.d/tarvik.conf" || fail "no sysusers entry for $unit_user"
+grep -qx "m $unit_user dialout" "$usr/lib/sysusers.d/tarvik.conf" || fail "$unit_user not in dialout"
+grep -q "^EnvironmentFile=/etc/tarvik/publicar-%i.conf$" "$unit" || fail "unit configuration file"
+
 # The simulator installed starts and offers its port.
 "$bin/ondrel-sim" --port-file "$tmp/sim-port" >/dev/null 2>&1 &
 sim=$!

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -168,7 +169,7 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(host.logLines.mid(0, 2),
                  (QStringList{"Iniciado a leitura do LOG", "Finalizado a leitura do LOG"}));
         QVERIFY(host.warnings.isEmpty());
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogClear->isEnabled() &&
                 page.edtLogMax->isEnabled() && page.btnLogExport->isEnabled());
         QCOMPARE(page.prgLog->value(), fetched.size());
@@ -199,7 +200,7 @@ class TestLogRelaysPage : public QObject {
                               QStringLiteral("    Quantidade de SLOTs %1 ").arg(count),
                               QStringLiteral("    Último SLOT garavado %1").arg(last)}));
         QCOMPARE(Rows(page), 0);
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled());
     }
 
@@ -283,7 +284,7 @@ class TestLogRelaysPage : public QObject {
         During(&page, [&] {
             if (page.stgRL[0]->rowCount() < 3)
                 return false;
-            timerStopped = !host.timerRunning;
+            timerStopped = !host.timerRunning();
             readDisabled = !page.btnLogGet->isEnabled();
             if (disconnect)
                 host.btnCntClick();
@@ -300,7 +301,7 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(host.sim->requestCount() - requests, 1 + 2 * rows);
         QVERIFY(timerStopped && readDisabled);
         // The refresh runs again only while the connection is open.
-        QCOMPARE(host.timerRunning, !disconnect);
+        QCOMPARE(host.timerRunning(), !disconnect);
         QVERIFY(host.warnings.isEmpty());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogCancel->isEnabled());
         QVERIFY(!page.Reading());
@@ -353,8 +354,57 @@ class TestLogRelaysPage : public QObject {
             QVERIFY(host.reports.last().startsWith(
                 QStringLiteral("Eventos lidos: %1 em ").arg(afterRows)));
         }
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogClear->isEnabled());
+    }
+
+    // Whatever ended a read, the bar shows it over and the line says why:
+    // a bar left at "4 de 21" looked like an interrupted read.
+    void theEndSaysWhy_data() {
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("trouble"); // "", "cancel", "fault"
+        QTest::addColumn<QString>("why");
+        QTest::newRow("first empty slot") << 3 << 20 << ""
+                                          << "fim do LOG";
+        QTest::newRow("every slot of a small ring") << 10 << 20 << ""
+                                                    << "fim do LOG";
+        QTest::newRow("limit") << 100 << 3 << ""
+                               << "limite";
+        QTest::newRow("Cancelar") << 100 << 50 << "cancel"
+                                  << "cancelado";
+        QTest::newRow("failed exchange") << 100 << 50 << "fault"
+                                         << "falha";
+    }
+    void theEndSaysWhy() {
+        QFETCH(int, written);
+        QFETCH(int, limit);
+        QFETCH(QString, trouble);
+        QFETCH(QString, why);
+        TestHost host;
+        QVERIFY(Preload(host, written == 10 ? 10 : 100, written, written - 1));
+        TLogRelaysPage page(host);
+        page.edtLogMax->setValue(limit);
+        if (!trouble.isEmpty())
+            During(&page, [&] {
+                if (page.stgRL[0]->rowCount() < 2)
+                    return false;
+                if (trouble == "cancel")
+                    page.btnLogCancel->click();
+                else
+                    host.sim->setFault(sim::Fault::WrongEcho, 0, 1);
+                return true;
+            });
+
+        page.btnLogGet->click();
+
+        QVERIFY(page.prgLog->maximum() > 0);
+        QCOMPARE(page.prgLog->value(), page.prgLog->maximum());
+        const QString line = page.lblLogProgress->text();
+        QVERIFY2(line.startsWith(QStringLiteral("Eventos lidos: %1 em ").arg(Rows(page))) &&
+                     line.endsWith(QStringLiteral(" (%1)").arg(why)),
+                 qPrintable(line));
+        QCOMPARE(host.reports.last(), line);
     }
 
     void clearAsksFirst_data() {

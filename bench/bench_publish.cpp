@@ -1,0 +1,234 @@
+// tarvik-cli publicar on a fleet's bus: 32 simulated controllers on one line
+// paced at 115200 bit/s behind the usual USB adapter, published to Debian's
+// broker on 127.0.0.1 and counted by a subscriber in this process.
+//
+// 1. Read as fast as the line allows (--intervalo 0.1): readings a second
+//    arriving, design read and fast read, against the line's floor (each
+//    status exchange's request and answer on the wire, nothing else).
+// 2. The time from a reading (its time stamp) to its arrival at the subscriber.
+// 3. With LONG_SECONDS: every controller read once a second for that long;
+//    the publisher's processor use and resident memory, sampled along the run.
+//
+//   bench_publish [SECONDS [LONG_SECONDS]]   (20, 0)
+#include "../tests/publish/broker.h"
+#include "ondrel_sim.h"
+#include "process_figures.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <mosquitto.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int controllers = 32;
+constexpr int baud = 115200;
+constexpr int statusWireBytes = 8 + 5 + 2 * 21; // request and answer
+
+struct tArrivals {
+    std::mutex lock;
+    long count = 0;
+    std::vector<double> latencyMs;
+};
+
+void onMessage(mosquitto *, void *obj, const mosquitto_message *m) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Retained: the last reading of an earlier run, not one of this run.
+    if (m->retain || !QByteArray(m->topic).endsWith("/estado"))
+        return;
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray(static_cast<const char *>(m->payload), m->payloadlen))
+            .object();
+    const QDateTime at = QDateTime::fromString(o["data_hora"].toString(), Qt::ISODateWithMs);
+    auto *a = static_cast<tArrivals *>(obj);
+    std::lock_guard g(a->lock);
+    ++a->count;
+    if (at.isValid())
+        a->latencyMs.push_back(double(now - at.toMSecsSinceEpoch()));
+}
+
+void onConnect(mosquitto *mosq, void *, int) {
+    mosquitto_subscribe(mosq, nullptr, "bench/#", 1);
+}
+
+struct tProcFigures {
+    double cpuS = 0;
+    long rssKb = 0;
+};
+
+tProcFigures figuresOf(qint64 pid) {
+    tProcFigures f;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray s = stat.readAll();
+        const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
+        // utime and stime are fields 14 and 15 of the whole line.
+        if (fields.size() > 13)
+            f.cpuS = (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                f.rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
+    return f;
+}
+
+struct tRun {
+    broker::tBroker &b;
+    sim::Controller line;
+    tArrivals arrivals;
+    mosquitto *sub = nullptr;
+    QProcess publisher;
+
+    explicit tRun(broker::tBroker &br) : b(br), line(sim::Options{.slaveId = 1, .baud = baud}) {
+        for (int id = 2; id <= controllers; ++id)
+            line.addToBus(sim::Options{.slaveId = id, .baud = baud});
+    }
+
+    bool start(bool fast, double interval) {
+        if (!line.start())
+            return false;
+        sub = mosquitto_new(nullptr, true, &arrivals);
+        mosquitto_username_pw_set(sub, b.readerUser.toUtf8().constData(),
+                                  b.readerPassword.toUtf8().constData());
+        mosquitto_connect_callback_set(sub, onConnect);
+        mosquitto_message_callback_set(sub, onMessage);
+        if (mosquitto_connect(sub, "127.0.0.1", b.port, 30) != MOSQ_ERR_SUCCESS ||
+            mosquitto_loop_start(sub) != MOSQ_ERR_SUCCESS)
+            return false;
+        QStringList ids;
+        for (int id = 1; id <= controllers; ++id)
+            ids << QString::number(id);
+        QStringList args = {"-p",
+                            QString::fromStdString(line.portName()),
+                            "-a",
+                            ids.join(u','),
+                            "publicar",
+                            "--broker",
+                            QStringLiteral("mqtt://127.0.0.1:%1").arg(b.port),
+                            "--topico",
+                            "bench",
+                            "--usuario",
+                            b.user,
+                            "--senha-arquivo",
+                            b.path("senha"),
+                            "--inseguro",
+                            "--intervalo",
+                            QString::number(interval)};
+        if (fast)
+            args.prepend("--rapido");
+        publisher.setStandardOutputFile(QProcess::nullDevice());
+        publisher.setStandardErrorFile(QProcess::nullDevice());
+        publisher.start(QStringLiteral(TARVIK_CLI), args);
+        return publisher.waitForStarted(10000);
+    }
+
+    // Readings that arrived in `seconds`, after the first round.
+    long countFor(double seconds) {
+        if (!QTest::qWaitFor([&] { return taken().count >= controllers; }, 60000))
+            return 0;
+        const long before = taken().count;
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        return taken().count - before;
+    }
+
+    struct tTaken {
+        long count;
+        std::vector<double> latency;
+    };
+    tTaken taken() {
+        std::lock_guard g(arrivals.lock);
+        return {arrivals.count, arrivals.latencyMs};
+    }
+
+    ~tRun() {
+        publisher.terminate();
+        if (!publisher.waitForFinished(10000))
+            publisher.kill();
+        publisher.waitForFinished();
+        if (sub) {
+            mosquitto_disconnect(sub);
+            mosquitto_loop_stop(sub, false);
+            mosquitto_destroy(sub);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
+    const double longSeconds = argc > 2 ? std::atof(argv[2]) : 0;
+    mosquitto_lib_init();
+    broker::tBroker b;
+    if (!b.prepare() || !b.start()) {
+        std::fprintf(stderr, "the broker did not start\n");
+        return 1;
+    }
+    QFile pw(b.path("senha"));
+    if (!pw.open(QIODevice::WriteOnly) || pw.write(b.password.toUtf8()) < 0)
+        return 1;
+    pw.close();
+    pw.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    const double floorPerS = baud / 10.0 / statusWireBytes;
+    std::printf("%d controllers on one line at %d bit/s, USB adapter latency 16 ms; %.0f s each\n",
+                controllers, baud, seconds);
+    std::printf("line floor: %.1f readings/s (%d bytes on the wire per status exchange)\n\n",
+                floorPerS, statusWireBytes);
+    std::printf("%-12s %14s %12s %12s %12s %12s\n", "read", "readings/s", "of floor", "latency p50",
+                "p95", "max");
+    for (const bool fast : {false, true}) {
+        tRun run(b);
+        if (!run.start(fast, 0.1)) {
+            std::fprintf(stderr, "could not start the run\n");
+            return 1;
+        }
+        const long n = run.countFor(seconds);
+        const std::vector<double> lat = run.taken().latency;
+        const double perS = n / seconds;
+        std::printf("%-12s %14.1f %11.1f%% %10.1f ms %9.1f ms %9.1f ms\n", fast ? "fast" : "design",
+                    perS, 100.0 * perS / floorPerS, Percentile(lat, 0.5), Percentile(lat, 0.95),
+                    Percentile(lat, 1.0));
+    }
+
+    if (longSeconds > 0) {
+        std::printf("\nevery controller once a second, fast read, %.0f s: the publisher's "
+                    "processor use and resident memory\n",
+                    longSeconds);
+        std::printf("%10s %12s %12s %12s\n", "elapsed s", "CPU s", "CPU %", "RSS KiB");
+        tRun run(b);
+        if (!run.start(true, 1.0))
+            return 1;
+        const qint64 pid = run.publisher.processId();
+        const auto t0 = std::chrono::steady_clock::now();
+        const int samples = 10;
+        tProcFigures last = figuresOf(pid);
+        double lastT = 0;
+        for (int i = 1; i <= samples; ++i) {
+            std::this_thread::sleep_until(t0 +
+                                          std::chrono::duration<double>(longSeconds * i / samples));
+            const tProcFigures f = figuresOf(pid);
+            const double t = longSeconds * i / samples;
+            std::printf("%10.0f %12.2f %11.2f%% %12ld\n", t, f.cpuS,
+                        100.0 * (f.cpuS - last.cpuS) / (t - lastT), f.rssKb);
+            std::fflush(stdout);
+            last = f;
+            lastT = t;
+        }
+        const long arrived = run.taken().count;
+        std::printf("readings arrived: %ld (%.1f/s)\n", arrived, arrived / longSeconds);
+    }
+    return 0;
+}

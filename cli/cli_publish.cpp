@@ -1,0 +1,117 @@
+#include "cli_publish.h"
+
+#include "cli_run.h"
+#include "publisher.h"
+#include "reading.h"
+#include "topics.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include <chrono>
+
+namespace {
+
+constexpr double defaultSeconds = 10;
+// How long the readings still waiting may take to leave at the end.
+constexpr auto leaveLimit = std::chrono::seconds(10);
+
+// The password is the file's first line, never a word on the command line
+// (where every user of the machine can read it).
+bool readPassword(const QString &name, QString &password) {
+    QFile f(name);
+    if (!f.open(QIODevice::ReadOnly)) {
+        CliMessage(QStringLiteral("--senha-arquivo: %1: %2").arg(name, f.errorString()));
+        return false;
+    }
+    QByteArray line = f.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    password = QString::fromUtf8(line);
+    struct stat st = {};
+    if (::stat(QFile::encodeName(name).constData(), &st) == 0 && (st.st_mode & S_IROTH))
+        CliMessage(
+            QStringLiteral("aviso: %1 pode ser lido por qualquer usuário (chmod o-r)").arg(name));
+    return true;
+}
+
+// One status reading of `id`, published whether it succeeded or not.
+int publishOne(tCliRun &run, tPublisher &publisher, int id) {
+    const int c = run.connect(id);
+    if (run.portGone)
+        return c; // no controller was asked; the port is tried again
+    const int32_t r = c == exitOK ? run.dev.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
+    publisher.submit(ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime()));
+    if (c != exitOK)
+        return c;
+    if (r < 0)
+        return run.fail(id, QStringLiteral("leitura do status"), r);
+    return exitOK;
+}
+
+} // namespace
+
+bool PublishCheck(const tCliArgs &a, QString &error) {
+    if (a.broker.isEmpty()) {
+        error = QStringLiteral("falta --broker mqtt://HOST[:PORTA] ou mqtts://HOST[:PORTA]");
+        return false;
+    }
+    const std::optional<tBrokerAddress> broker = ParseBroker(a.broker, error);
+    if (!broker)
+        return false;
+    if (!a.passwordFile.isEmpty() && a.user.isEmpty()) {
+        error = QStringLiteral("--senha-arquivo pede --usuário");
+        return false;
+    }
+    if (!a.passwordFile.isEmpty() && !broker->tls && !a.insecure) {
+        error = QStringLiteral("a senha iria sem criptografia por mqtt://; use mqtts:// ou, numa "
+                               "rede de confiança, --inseguro");
+        return false;
+    }
+    if (!a.caFile.isEmpty() && !broker->tls) {
+        error = QStringLiteral("--ca só vale com mqtts://");
+        return false;
+    }
+    if (a.topic.contains(u'+') || a.topic.contains(u'#') || a.topic.startsWith(u'/') ||
+        a.topic.endsWith(u'/')) {
+        error = QStringLiteral("--tópico: sem + nem #, e sem / no começo ou no fim");
+        return false;
+    }
+    return true;
+}
+
+int Publish(tCliRun &run) {
+    const tCliArgs &a = run.args;
+    QString error;
+    tPublishOptions o;
+    o.broker = *ParseBroker(a.broker, error);
+    o.prefix = a.topic.isEmpty() ? DefaultTopicPrefix() : a.topic;
+    o.user = a.user;
+    if (!a.passwordFile.isEmpty() && !readPassword(a.passwordFile, o.password))
+        return exitUSAGE;
+    o.caFile = a.caFile;
+    o.homeAssistant = a.homeAssistant;
+    const std::vector<int> ids(a.addresses.begin(), a.addresses.end());
+    tPublisher publisher(o, run.port, ids, CliMessage);
+    CliMessage(QStringLiteral("publicando em %1, tópicos %2/%3/ENDEREÇO/estado; sem o broker, "
+                              "as leituras esperam %4")
+                   .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port))
+                   .arg(tMemoryBuffer(memoryBufferReadings).describe()));
+    int worst = EveryPeriod(
+        run, a.interval.value_or(defaultSeconds),
+        [&](int id) { return publishOne(run, publisher, id); },
+        [&] { return !publisher.refused(); });
+    if (publisher.refused()) {
+        publisher.finish(std::chrono::milliseconds(0));
+        return exitDEVICE;
+    }
+    if (const size_t left = publisher.finish(leaveLimit)) {
+        CliMessage(QStringLiteral("%1 leitura(s) não publicada(s): o broker não as confirmou "
+                                  "antes da saída")
+                       .arg(left));
+        worst = WorseExit(worst, exitDEVICE);
+    }
+    return worst;
+}

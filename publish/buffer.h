@@ -1,0 +1,53 @@
+#pragma once
+
+// Readings that wait for the broker, oldest first, each under a sequence
+// number that only grows. The publisher takes them in order and lets them go
+// once the broker has acknowledged them, so a reading taken while the broker
+// is away is published later with its own time, and exactly once unless an
+// acknowledgement itself is lost.
+
+#include "reading.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+struct tPending {
+    uint64_t seq = 0;
+    tReading reading;
+};
+
+class tReadingBuffer {
+  public:
+    virtual ~tReadingBuffer() = default;
+    virtual void append(const tReading &reading) = 0;
+    // Up to `count` readings with a sequence number of `from` or more, in order.
+    virtual std::vector<tPending> from(uint64_t from, size_t count) const = 0;
+    // The broker has every reading up to `seq`; they need not be kept.
+    virtual void acknowledge(uint64_t seq) = 0;
+    virtual size_t size() const = 0;
+    // Readings given up for room since the last call.
+    virtual uint64_t takeLost() = 0;
+    // Where the readings wait and how many fit, for the start message.
+    virtual QString describe() const = 0;
+};
+
+// In memory, at most `bound` readings; when full the oldest gives way.
+class tMemoryBuffer : public tReadingBuffer {
+  public:
+    explicit tMemoryBuffer(size_t bound);
+    void append(const tReading &reading) override;
+    std::vector<tPending> from(uint64_t from, size_t count) const override;
+    void acknowledge(uint64_t seq) override;
+    size_t size() const override { return items.size(); }
+    uint64_t takeLost() override;
+    QString describe() const override;
+
+  private:
+    size_t bound;
+    uint64_t next = 1;
+    uint64_t lost = 0;
+    std::deque<tPending> items;
+};

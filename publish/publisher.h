@@ -1,0 +1,70 @@
+#pragma once
+
+// The controllers' readings on an MQTT broker: one client per controller, so
+// that each has its own "offline" will, all served by one network thread.
+// Readings are handed over without waiting; each waits in its controller's
+// buffer until the broker acknowledges it (QoS 1), across lost connections,
+// which are tried again with a growing pause. Nothing is ever subscribed:
+// nobody on the broker can reach a controller through this program.
+
+#include "buffer.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct tBrokerAddress {
+    bool tls = false;
+    QString host;
+    int port = 1883;
+    QString text() const; // as the user wrote it, port included
+};
+
+// "mqtt://HOST[:PORT]" (1883) or "mqtts://HOST[:PORT]" (8883); nothing when
+// `url` is neither, with the reason in `error`.
+std::optional<tBrokerAddress> ParseBroker(const QString &url, QString &error);
+
+struct tPublishOptions {
+    tBrokerAddress broker;
+    QString prefix; // topics under it; DefaultTopicPrefix() when empty
+    QString user;   // empty: no user name
+    QString password;
+    QString caFile; // empty: the system's certificate authorities
+    bool homeAssistant = false;
+    int keepAliveSeconds = 30;
+    int firstRetryMs = 1000; // the pause after a failure, doubled up to maxRetryMs
+    int maxRetryMs = 30000;
+    // A buffer per controller; a bounded memory buffer when not set.
+    std::function<std::unique_ptr<tReadingBuffer>(int address)> makeBuffer;
+};
+
+class tPublisher {
+  public:
+    // `say` receives every message for the user; it is called from the
+    // network thread too.
+    tPublisher(const tPublishOptions &options, const QString &port,
+               const std::vector<int> &addresses, std::function<void(const QString &)> say);
+    ~tPublisher();
+    tPublisher(const tPublisher &) = delete;
+    tPublisher &operator=(const tPublisher &) = delete;
+
+    // Hands a reading of one of the addresses over; never waits on the network.
+    void submit(const tReading &reading);
+    // The broker refused us before we ever got in (credentials, certificate):
+    // trying again cannot help, the run should end.
+    bool refused() const;
+    // Publishes what waits, then "offline" for every controller and leaves
+    // cleanly, for at most `limit`; returns the readings left unpublished.
+    size_t finish(std::chrono::milliseconds limit);
+
+  private:
+    struct tImpl;
+    std::unique_ptr<tImpl> d;
+};
+
+// The bound of the memory buffer of one controller.
+constexpr size_t memoryBufferReadings = 3600;

@@ -1,0 +1,35 @@
+#pragma once
+
+// Where the publisher puts things on the broker: a controller's state and
+// availability under the site's prefix, and the discovery messages with which
+// a home-automation hub makes entities of its sensors and relays.
+
+#include "reading.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+struct tMessage {
+    QString topic;
+    QByteArray payload;
+};
+
+// "tarvik/" and this computer's name.
+QString DefaultTopicPrefix();
+
+// A port name as one topic level: "/dev/ttyUSB0" gives "ttyUSB0",
+// "/dev/serial/by-id/x" gives "serial_by-id_x"; the wildcards and the
+// separator never reach a topic.
+QString PortTopicLevel(const QString &port);
+
+// PREFIX/<port>/<address>/estado and .../disponivel.
+QString StateTopic(const QString &prefix, const QString &port, int address);
+QString AvailabilityTopic(const QString &prefix, const QString &port, int address);
+inline const QByteArray availableOnline = "online";
+inline const QByteArray availableOffline = "offline";
+
+// One entity per sensor and per relay of the reading's model, under
+// "homeassistant/"; retained by the caller. Empty for a failed reading.
+std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &reading);
