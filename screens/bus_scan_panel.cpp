@@ -31,6 +31,9 @@ TBusScanPanel::TBusScanPanel(QWidget *parent)
     btnScanCancel->setAccessibleName(QStringLiteral("Cancelar a procura"));
     btnScanCancel->setEnabled(false);
     lstFound->setObjectName(QStringLiteral("lstFound"));
+    // A few lines are enough; the memo below keeps the rest of the height.
+    lstFound->setMinimumHeight(0);
+    lstFound->setMaximumHeight(64);
     lstFound->setAccessibleName(QStringLiteral("Controladores encontrados"));
     lstFound->setToolTip(
         QStringLiteral("Clique numa linha para usar o seu endereço e a sua velocidade"));

@@ -36,6 +36,8 @@ TLinkHealthBox::TLinkHealthBox(QWidget *parent)
     btnLinkReset->setObjectName(QStringLiteral("btnLinkReset"));
     btnLinkReset->setAccessibleName(QStringLiteral("Zerar a saúde da comunicação"));
     btnLinkReset->setToolTip(QStringLiteral("Começa a contagem de novo"));
+    // The page is tight: the box must not squeeze its button.
+    btnLinkReset->setMinimumHeight(btnLinkReset->sizeHint().height());
     lblLinkRoundTrip->setObjectName(QStringLiteral("lblLinkRoundTrip"));
     lblLinkRoundTrip->setAccessibleName(QStringLiteral("Ida e volta"));
     lblLinkRoundTrip->setToolTip(
@@ -64,7 +66,7 @@ TLinkHealthBox::TLinkHealthBox(QWidget *parent)
     const int rows = (at + pairs - 1) / pairs;
     grid->addWidget(new QLabel(QStringLiteral("Ida e volta")), rows, 0);
     grid->addWidget(lblLinkRoundTrip, rows, 1, 1, 3);
-    grid->addWidget(btnLinkReset, rows, 5, Qt::AlignRight);
+    grid->addWidget(btnLinkReset, rows, 4, 1, 2, Qt::AlignRight);
     for (int c = 1; c < 2 * pairs; c += 2)
         grid->setColumnStretch(c, 1);
     connect(btnLinkReset, &QPushButton::clicked, this, &TLinkHealthBox::resetRequested);
@@ -82,8 +84,8 @@ void TLinkHealthBox::Show(const tLinkStats &stats) {
     outcomeValues[qsizetype(tOutcome::Exception)]->setToolTip(codes.join(u'\n'));
     const tRoundTrip r = stats.RoundTrip();
     auto ms = [](double v) { return QLocale().toString(v, 'f', 1); };
-    lblLinkRoundTrip->setText(r.count == 0
-                                  ? QStringLiteral("—")
-                                  : QStringLiteral("%1 / %2 / %3 / %4 ms")
-                                        .arg(ms(r.min), ms(r.median), ms(r.p95), ms(r.max)));
+    lblLinkRoundTrip->setText(
+        r.count == 0
+            ? QStringLiteral("—")
+            : QStringLiteral("%1/%2/%3/%4 ms").arg(ms(r.min), ms(r.median), ms(r.p95), ms(r.max)));
 }
