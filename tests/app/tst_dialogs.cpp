@@ -68,7 +68,6 @@ class tst_dialogs : public QObject {
             const QString title = model->headerData(c, Qt::Horizontal).toString();
             QVERIFY2(header->sectionSize(c) > fm.horizontalAdvance(title), qPrintable(title));
         }
-        QVERIFY(header->length() <= view->viewport()->width() + 1);
         if (const QString shot = qEnvironmentVariable("TARVIK_DIALOG_SHOT"); !shot.isEmpty())
             dialog->grab().save(shot);
     }
