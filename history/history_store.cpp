@@ -1,0 +1,841 @@
+#include "history_store.h"
+
+#include "u_ondrel.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+QAtomicInteger<quint64> connectionCount;
+
+// Levels of the summary a curve reads instead of the readings once its
+// buckets are at least that wide: ten minutes and four hours.
+constexpr int64_t summaryLevels[] = {14'400'000, 600'000}; // coarsest first
+
+// The summary: per controller, level and slot of that level, each sensor's
+// count, min and max in Celsius tenths and each relay's readings on and
+// known, kept by the database itself as readings arrive. A year of readings is then 2190 rows at
+// four hours.
+QStringList SummarySql() {
+    QStringList sensors, inserts, updates;
+    for (int k = 0; k < 4; ++k) {
+        sensors << QStringLiteral("n%1 INTEGER NOT NULL, lo%1 INTEGER, hi%1 INTEGER, on%1 INTEGER "
+                                  "NOT NULL, kn%1 INTEGER NOT NULL")
+                       .arg(k);
+        const QString v =
+            QStringLiteral("(CASE WHEN NEW.s%1 = %2 THEN (CASE NEW.unit WHEN %3 THEN NEW.v%1 "
+                           "ELSE CAST(round((NEW.v%1 - 320) / 1.8) AS INTEGER) END) END)")
+                .arg(k)
+                .arg(stsTEMP_OK)
+                .arg(tempCELSIUS);
+        inserts << QStringLiteral("NEW.s%1 = %2, %3, %3, NEW.result > 0 AND NEW.r%1 = 1, "
+                                  "NEW.result > 0 AND NEW.r%1 >= 0")
+                       .arg(k)
+                       .arg(stsTEMP_OK)
+                       .arg(v);
+        updates << QStringLiteral(
+                       "n%1 = n%1 + excluded.n%1, lo%1 = coalesce(min(lo%1, excluded.lo%1), lo%1, "
+                       "excluded.lo%1), hi%1 = coalesce(max(hi%1, excluded.hi%1), hi%1, "
+                       "excluded.hi%1), on%1 = on%1 + excluded.on%1, kn%1 = kn%1 + excluded.kn%1")
+                       .arg(k);
+    }
+    QStringList sql{QStringLiteral("CREATE TABLE summary(ctl INTEGER NOT NULL, lvl INTEGER NOT "
+                                   "NULL, b INTEGER NOT NULL, tf INTEGER NOT NULL, tl INTEGER NOT "
+                                   "NULL, %1, PRIMARY KEY(ctl, lvl, b)) WITHOUT ROWID")
+                        .arg(sensors.join(QStringLiteral(", ")))};
+    QString trigger =
+        QStringLiteral("CREATE TRIGGER reading_summary AFTER INSERT ON reading BEGIN ");
+    for (int64_t lvl : summaryLevels)
+        trigger += QStringLiteral("INSERT INTO summary VALUES(NEW.ctl, %1, NEW.t - NEW.t % %1, "
+                                  "NEW.t, NEW.t, %2) ON CONFLICT(ctl, lvl, b) DO UPDATE SET tf = "
+                                  "min(tf, excluded.tf), tl = max(tl, excluded.tl), %3; ")
+                       .arg(lvl)
+                       .arg(inserts.join(QStringLiteral(", ")), updates.join(QStringLiteral(", ")));
+    sql << trigger + QStringLiteral("END");
+    return sql;
+}
+
+// Schema steps: entry v brings a file from version v to v + 1. Readings sit
+// in a table clustered by controller and time, so a range is one sequential
+// walk of the b-tree and the time index costs no second copy; `seq` keeps
+// two readings of the same millisecond (a clock moved back) apart.
+QStringList Migration(int32_t from) {
+    switch (from) {
+    case 0:
+        return QStringList{
+                   QStringLiteral(
+                       "CREATE TABLE controller(id INTEGER PRIMARY KEY, port TEXT NOT NULL, "
+                       "address INTEGER NOT NULL, model TEXT NOT NULL, firmware TEXT NOT NULL, "
+                       "UNIQUE(port, address, model, firmware))"),
+                   QStringLiteral(
+                       "CREATE TABLE reading(ctl INTEGER NOT NULL, t INTEGER NOT NULL, seq "
+                       "INTEGER NOT NULL, off INTEGER NOT NULL, unit INTEGER NOT NULL, s0 INTEGER "
+                       "NOT NULL, v0 INTEGER, s1 INTEGER NOT NULL, v1 INTEGER, s2 INTEGER NOT "
+                       "NULL, v2 INTEGER, s3 INTEGER NOT NULL, v3 INTEGER, r0 INTEGER NOT NULL, r1 "
+                       "INTEGER NOT NULL, r2 INTEGER NOT NULL, r3 INTEGER NOT NULL, result "
+                       "INTEGER NOT NULL, rtt INTEGER NOT NULL, PRIMARY KEY(ctl, t, seq)) WITHOUT "
+                       "ROWID"),
+                   QStringLiteral(
+                       "CREATE TABLE log_slot(ctl INTEGER NOT NULL, slot INTEGER NOT NULL, event "
+                       "INTEGER NOT NULL, sensor1 INTEGER NOT NULL, sensor2 INTEGER NOT NULL, "
+                       "year INTEGER NOT NULL, month INTEGER NOT NULL, mday INTEGER NOT NULL, "
+                       "hour INTEGER NOT NULL, min INTEGER NOT NULL, sec INTEGER NOT NULL, read_t "
+                       "INTEGER NOT NULL, UNIQUE(ctl, slot, event, sensor1, sensor2, year, month, "
+                       "mday, hour, min, sec))"),
+                   QStringLiteral("CREATE TABLE audit(id INTEGER PRIMARY KEY, ctl INTEGER NOT "
+                                  "NULL, t INTEGER NOT NULL, off INTEGER NOT NULL, user TEXT NOT "
+                                  "NULL, command TEXT NOT NULL, result INTEGER NOT NULL)"),
+                   QStringLiteral("CREATE INDEX audit_t ON audit(t)"),
+                   QStringLiteral("CREATE TABLE audit_field(audit INTEGER NOT NULL REFERENCES "
+                                  "audit(id), code TEXT NOT NULL, old TEXT NOT NULL, new TEXT NOT "
+                                  "NULL)"),
+                   QStringLiteral("CREATE INDEX audit_field_audit ON audit_field(audit)"),
+               } +
+               SummarySql();
+    }
+    return {};
+}
+
+// A sensor's value in the wanted unit, NULL unless its state is valid.
+QString ValueExpr(int sensor, int32_t unit) {
+    const QString s = QStringLiteral("s%1").arg(sensor), v = QStringLiteral("v%1").arg(sensor);
+    const QString other = unit == tempFAHRENHEIT ? QStringLiteral("%1 * 1.8 + 320").arg(v)
+                                                 : QStringLiteral("(%1 - 320) / 1.8").arg(v);
+    return QStringLiteral("(CASE WHEN %1 = %2 THEN (CASE unit WHEN %3 THEN %4 ELSE CAST(round(%5) "
+                          "AS INTEGER) END) END)")
+        .arg(s)
+        .arg(stsTEMP_OK)
+        .arg(unit == tempFAHRENHEIT ? tempFAHRENHEIT : tempCELSIUS)
+        .arg(v, other);
+}
+
+// A null QString binds as SQL NULL; the text columns hold "" instead.
+QString Text(const QString &s) {
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
+bool Outside(int32_t v, const tHistLimits &l) {
+    return (l.low && v < *l.low) || (l.high && v > *l.high);
+}
+} // namespace
+
+tHistLogSlot HistLogSlotOf(int64_t controller, int32_t slot, const tSlotLog &log,
+                           int64_t readUtcMs) {
+    return {.controller = controller,
+            .slot = slot,
+            .readUtcMs = readUtcMs,
+            .event = log.event,
+            .sensor1 = log.sensor1,
+            .sensor2 = log.sensor2,
+            .year = log.year,
+            .month = log.month,
+            .mday = log.mday,
+            .hour = log.hour,
+            .min = log.min,
+            .sec = log.sec};
+}
+
+tHistoryStore::tHistoryStore()
+    : FConnection(
+          QStringLiteral("tarvik-historico-%1").arg(connectionCount.fetchAndAddOrdered(1))) {}
+
+tHistoryStore::~tHistoryStore() {
+    Close();
+}
+
+QSqlDatabase tHistoryStore::Db() const {
+    return QSqlDatabase::database(FConnection, false);
+}
+
+bool tHistoryStore::IsOpen() const {
+    return Db().isOpen();
+}
+
+void tHistoryStore::Close() {
+    if (!QSqlDatabase::contains(FConnection))
+        return;
+    {
+        QSqlDatabase db = Db();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(FConnection);
+}
+
+bool tHistoryStore::Fail(const QString &what, const QString &detail) {
+    FFailed = true;
+    FMessage = detail.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, detail);
+    return false;
+}
+
+bool tHistoryStore::Open(const QString &path) {
+    Close();
+    FPath = path;
+    FReadOnly = false;
+    FMessage.clear();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString failed = QStringLiteral("Não foi possível abrir o histórico %1").arg(path);
+    for (bool readOnly : {false, true}) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
+            db.setDatabaseName(path);
+            // Another program recording into the same file holds its lock for
+            // one short transaction; wait for it rather than fail.
+            db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_"
+                                                           "OPEN_READONLY")
+                                          : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+            if (!db.open())
+                return Fail(failed, db.lastError().text());
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+                return Fail(failed, q.lastError().text());
+            const int32_t version = q.value(0).toInt();
+            if (version > schemaVersion && !readOnly) {
+                q.finish();
+                db.close();
+            } else if (version > schemaVersion) {
+                FReadOnly = true;
+                FMessage = QStringLiteral("O histórico %1 foi gravado por uma versão mais nova do "
+                                          "Tarvik: aberto somente para leitura")
+                               .arg(path);
+                return true;
+            } else {
+                q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+                // In WAL, NORMAL still survives a killed process (only a power
+                // cut may lose the last transactions), without a sync per reading.
+                q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+                if (version < schemaVersion && !Migrate(version)) {
+                    const QString why = FMessage;
+                    q.finish();
+                    db.close();
+                    return Fail(failed, why);
+                }
+                return true;
+            }
+        }
+        QSqlDatabase::removeDatabase(FConnection);
+    }
+    return false;
+}
+
+bool tHistoryStore::Migrate(int32_t from) {
+    QSqlDatabase db = Db();
+    QSqlQuery q(db);
+    // One transaction for all steps: a file is never left half migrated.
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return Fail(QString(), q.lastError().text());
+    // Read again under the lock: another program may have just migrated it.
+    q.exec(QStringLiteral("PRAGMA user_version"));
+    if (q.next())
+        from = q.value(0).toInt();
+    for (int32_t v = from; v < schemaVersion; ++v) {
+        const QStringList steps = Migration(v);
+        if (steps.isEmpty()) {
+            q.exec(QStringLiteral("ROLLBACK"));
+            return Fail(QString(), QStringLiteral("no migration from version %1").arg(v));
+        }
+        for (const QString &sql : steps) {
+            if (!q.exec(sql)) {
+                const QString why = q.lastError().text();
+                q.exec(QStringLiteral("ROLLBACK"));
+                return Fail(QString(), why);
+            }
+        }
+    }
+    q.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const QString why = q.lastError().text();
+        q.exec(QStringLiteral("ROLLBACK"));
+        return Fail(QString(), why);
+    }
+    return true;
+}
+
+namespace {
+const QString readOnlyText = QStringLiteral("o histórico está aberto somente para leitura");
+}
+
+int64_t tHistoryStore::ControllerId(const tHistController &c) {
+    Start();
+    QSqlQuery q(Db());
+    const auto find = [&] {
+        q.prepare(QStringLiteral("SELECT id FROM controller WHERE port = ? AND address = ? AND "
+                                 "model = ? AND firmware = ?"));
+        q.addBindValue(Text(c.port));
+        q.addBindValue(c.address);
+        q.addBindValue(Text(c.model));
+        q.addBindValue(Text(c.firmware));
+        return q.exec() && q.next() ? q.value(0).toLongLong() : int64_t(0);
+    };
+    if (const int64_t id = find())
+        return id;
+    if (FReadOnly)
+        return Fail(readOnlyText, QString()), 0;
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO controller(port, address, model, firmware) "
+                             "VALUES(?, ?, ?, ?)"));
+    q.addBindValue(Text(c.port));
+    q.addBindValue(c.address);
+    q.addBindValue(Text(c.model));
+    q.addBindValue(Text(c.firmware));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+    return find();
+}
+
+bool tHistoryStore::Begin() {
+    Start();
+    QSqlDatabase db = Db();
+    return db.transaction() ||
+           Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
+}
+
+bool tHistoryStore::Commit() {
+    Start();
+    QSqlDatabase db = Db();
+    if (db.commit())
+        return true;
+    const QString why = db.lastError().text();
+    db.rollback();
+    return Fail(QStringLiteral("Falha ao gravar no histórico"), why);
+}
+
+bool tHistoryStore::AddReading(const tHistReading &r) {
+    Start();
+    if (FReadOnly)
+        return Fail(readOnlyText, QString());
+    QSqlQuery q(Db());
+    // seq: one above any reading of the same millisecond, in the same
+    // statement so two writers cannot pick the same one.
+    q.prepare(QStringLiteral(
+        "INSERT INTO reading(ctl, t, seq, off, unit, s0, v0, s1, v1, s2, v2, s3, v3, r0, r1, r2, "
+        "r3, result, rtt) VALUES(:c, :t, (SELECT count(*) FROM reading WHERE ctl = :c AND t = "
+        ":t), :off, :unit, :s0, :v0, :s1, :v1, :s2, :v2, :s3, :v3, :r0, :r1, :r2, :r3, :res, "
+        ":rtt)"));
+    q.bindValue(QStringLiteral(":c"), qint64(r.controller));
+    q.bindValue(QStringLiteral(":t"), qint64(r.utcMs));
+    q.bindValue(QStringLiteral(":off"), r.offsetSec);
+    q.bindValue(QStringLiteral(":unit"), r.unit);
+    for (int k = 0; k < 4; ++k) {
+        q.bindValue(QStringLiteral(":s%1").arg(k), r.state[k]);
+        q.bindValue(QStringLiteral(":v%1").arg(k),
+                    r.state[k] == stsTEMP_OK ? QVariant(r.value[k]) : QVariant());
+        q.bindValue(QStringLiteral(":r%1").arg(k), r.relay[k]);
+    }
+    q.bindValue(QStringLiteral(":res"), r.result);
+    q.bindValue(QStringLiteral(":rtt"), r.roundTripMs);
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+    return true;
+}
+
+bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
+    Start();
+    if (isNew)
+        *isNew = false;
+    if (FReadOnly)
+        return Fail(readOnlyText, QString());
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO log_slot(ctl, slot, event, sensor1, sensor2, "
+                             "year, month, mday, hour, min, sec, read_t) VALUES(?, ?, ?, ?, ?, ?, "
+                             "?, ?, ?, ?, ?, ?)"));
+    for (const QVariant &v :
+         {QVariant(qint64(s.controller)), QVariant(s.slot), QVariant(s.event), QVariant(s.sensor1),
+          QVariant(s.sensor2), QVariant(s.year), QVariant(s.month), QVariant(s.mday),
+          QVariant(s.hour), QVariant(s.min), QVariant(s.sec), QVariant(qint64(s.readUtcMs))})
+        q.addBindValue(v);
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+    if (isNew)
+        *isNew = q.numRowsAffected() > 0;
+    return true;
+}
+
+bool tHistoryStore::AddAudit(const tHistAudit &a) {
+    Start();
+    if (FReadOnly)
+        return Fail(readOnlyText, QString());
+    QSqlDatabase db = Db();
+    if (!db.transaction())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO audit(ctl, t, off, user, command, result) VALUES(?, ?, "
+                             "?, ?, ?, ?)"));
+    q.addBindValue(qint64(a.controller));
+    q.addBindValue(qint64(a.utcMs));
+    q.addBindValue(a.offsetSec);
+    q.addBindValue(Text(a.user));
+    q.addBindValue(Text(a.command));
+    q.addBindValue(a.result);
+    bool ok = q.exec();
+    const qint64 id = q.lastInsertId().toLongLong();
+    q.prepare(QStringLiteral("INSERT INTO audit_field(audit, code, old, new) VALUES(?, ?, ?, ?)"));
+    for (size_t i = 0; ok && i < a.fields.size(); ++i) {
+        q.addBindValue(id);
+        q.addBindValue(Text(a.fields[i].code));
+        q.addBindValue(Text(a.fields[i].oldValue));
+        q.addBindValue(Text(a.fields[i].newValue));
+        ok = q.exec();
+    }
+    if (!ok || !db.commit()) {
+        const QString why = ok ? db.lastError().text() : q.lastError().text();
+        db.rollback();
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), why);
+    }
+    return true;
+}
+
+int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
+    Start();
+    if (keepDays <= 0)
+        return 0;
+    if (FReadOnly)
+        return Fail(readOnlyText, QString()), -1;
+    // Cut at a boundary of the coarsest summary slot, so the summary keeps
+    // no slot whose readings are half gone.
+    const int64_t slot = summaryLevels[0];
+    int64_t cut = nowUtcMs - int64_t(keepDays) * 86'400'000;
+    cut -= ((cut % slot) + slot) % slot;
+    QSqlDatabase db = Db();
+    QSqlQuery q(db);
+    int64_t removed = -1;
+    if (db.transaction()) {
+        q.prepare(QStringLiteral("DELETE FROM reading WHERE t < ?"));
+        q.addBindValue(qint64(cut));
+        if (q.exec()) {
+            removed = q.numRowsAffected();
+            q.prepare(QStringLiteral("DELETE FROM summary WHERE b < ?"));
+            q.addBindValue(qint64(cut));
+            if (!q.exec() || !db.commit())
+                removed = -1;
+        }
+    }
+    if (removed < 0) {
+        const QString why = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();
+        db.rollback();
+        return Fail(QStringLiteral("Falha ao aplicar o limite do histórico"), why), -1;
+    }
+    return removed;
+}
+
+std::vector<tHistController> tHistoryStore::Controllers() {
+    Start();
+    std::vector<tHistController> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT id, port, address, model, firmware FROM controller ORDER BY id")))
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    while (q.next())
+        out.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toInt(),
+                       q.value(3).toString(), q.value(4).toString()});
+    return out;
+}
+
+std::optional<std::pair<int64_t, int64_t>> tHistoryStore::ReadingSpan(int64_t controller) {
+    Start();
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral("SELECT min(t), max(t) FROM reading WHERE ctl = ?"));
+    q.addBindValue(qint64(controller));
+    if (!q.exec() || !q.next() || q.value(0).isNull())
+        return std::nullopt;
+    return std::pair{int64_t(q.value(0).toLongLong()), int64_t(q.value(1).toLongLong())};
+}
+
+namespace {
+// A value of the summary (Celsius tenths) in the wanted unit.
+QString SummaryExpr(const QString &column, int32_t unit) {
+    return unit == tempFAHRENHEIT
+               ? QStringLiteral("CAST(round(%1 * 1.8 + 320) AS INTEGER)").arg(column)
+               : column;
+}
+
+} // namespace
+
+// One bucket of every sensor and relay, as the queries below and the
+// summary give them.
+struct tHistoryStore::tMerged {
+    int64_t index, first, last;
+    std::array<int32_t, 4> min, max, count, on, known;
+};
+
+std::vector<tHistoryStore::tMerged> tHistoryStore::Merged(int64_t controller, int64_t fromMs,
+                                                          int64_t toMs, int64_t bucketMs,
+                                                          int32_t unit) {
+    std::vector<tMerged> rows;
+    if (bucketMs <= 0 || toMs <= fromMs)
+        return rows;
+    // Whole slots of the coarsest summary level no wider than a bucket come
+    // from the summary; the ends of the range, and narrow buckets, from the
+    // readings. A slot counts in the bucket its start falls in.
+    int64_t level = 0, inFrom = toMs, inTo = toMs;
+    for (int64_t lvl : summaryLevels) {
+        if (lvl <= bucketMs) {
+            level = lvl;
+            inFrom = std::min(toMs, (fromMs + lvl - 1) / lvl * lvl);
+            inTo = std::max(inFrom, toMs / lvl * lvl);
+            break;
+        }
+    }
+    QStringList raw, summary;
+    for (int k = 0; k < 4; ++k) {
+        const QString x = ValueExpr(k, unit);
+        raw << QStringLiteral("min(%1), max(%1), count(%1), sum(result > 0 AND r%2 = 1), "
+                              "sum(result > 0 AND r%2 >= 0)")
+                   .arg(x)
+                   .arg(k);
+        summary << QStringLiteral("%1, %2, sum(n%3), sum(on%3), sum(kn%3)")
+                       .arg(SummaryExpr(QStringLiteral("min(lo%1)").arg(k), unit),
+                            SummaryExpr(QStringLiteral("max(hi%1)").arg(k), unit))
+                       .arg(k);
+    }
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    const auto run = [&](const QString &sql, int64_t from, int64_t to) {
+        if (to <= from)
+            return true;
+        q.prepare(sql);
+        q.bindValue(QStringLiteral(":from"), qint64(fromMs));
+        q.bindValue(QStringLiteral(":w"), qint64(bucketMs));
+        q.bindValue(QStringLiteral(":c"), qint64(controller));
+        q.bindValue(QStringLiteral(":a"), qint64(from));
+        q.bindValue(QStringLiteral(":b"), qint64(to));
+        q.bindValue(QStringLiteral(":lvl"), qint64(level));
+        if (!q.exec())
+            return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text());
+        while (q.next()) {
+            tMerged r{q.value(0).toLongLong(),
+                      q.value(1).toLongLong(),
+                      q.value(2).toLongLong(),
+                      {},
+                      {},
+                      {},
+                      {},
+                      {}};
+            for (int k = 0; k < 4; ++k) {
+                r.min[k] = q.value(3 + 5 * k).toInt();
+                r.max[k] = q.value(4 + 5 * k).toInt();
+                r.count[k] = q.value(5 + 5 * k).toInt();
+                r.on[k] = q.value(6 + 5 * k).toInt();
+                r.known[k] = q.value(7 + 5 * k).toInt();
+            }
+            rows.push_back(r);
+        }
+        return true;
+    };
+    const QString rawSql = QStringLiteral("SELECT (t - :from) / :w AS i, min(t), max(t), %1 FROM "
+                                          "reading WHERE ctl = :c AND t >= :a AND t < :b GROUP BY "
+                                          "i ORDER BY i")
+                               .arg(raw.join(QStringLiteral(", ")));
+    const QString summarySql = QStringLiteral("SELECT (b - :from) / :w AS i, min(tf), max(tl), %1 "
+                                              "FROM summary WHERE ctl = :c AND lvl = :lvl AND b "
+                                              ">= :a AND b < :b GROUP BY i ORDER BY i")
+                                   .arg(summary.join(QStringLiteral(", ")));
+    if (!run(rawSql, fromMs, inFrom) || !run(summarySql, inFrom, inTo) ||
+        !run(rawSql, std::max(fromMs, inTo), toMs))
+        return {};
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const tMerged &a, const tMerged &b) { return a.index < b.index; });
+    std::vector<tMerged> out;
+    for (const tMerged &r : rows) {
+        if (out.empty() || out.back().index != r.index) {
+            out.push_back(r);
+            continue;
+        }
+        tMerged &m = out.back();
+        m.first = std::min(m.first, r.first);
+        m.last = std::max(m.last, r.last);
+        for (int k = 0; k < 4; ++k) {
+            m.on[k] += r.on[k];
+            m.known[k] += r.known[k];
+            if (!r.count[k])
+                continue;
+            m.min[k] = m.count[k] ? std::min(m.min[k], r.min[k]) : r.min[k];
+            m.max[k] = m.count[k] ? std::max(m.max[k], r.max[k]) : r.max[k];
+            m.count[k] += r.count[k];
+        }
+    }
+    return out;
+}
+
+std::array<std::vector<tHistBucket>, 4> tHistoryStore::Curve(int64_t controller, int64_t fromMs,
+                                                             int64_t toMs, int64_t bucketMs,
+                                                             int32_t unit) {
+    Start();
+    std::array<std::vector<tHistBucket>, 4> out;
+    for (const tMerged &m : Merged(controller, fromMs, toMs, bucketMs, unit))
+        for (int k = 0; k < 4; ++k)
+            if (m.count[k])
+                out[k].push_back({.fromMs = fromMs + m.index * bucketMs,
+                                  .firstMs = m.first,
+                                  .lastMs = m.last,
+                                  .min = m.min[k],
+                                  .max = m.max[k],
+                                  .count = m.count[k]});
+    return out;
+}
+
+std::vector<tHistRelayBucket> tHistoryStore::RelayBuckets(int64_t controller, int64_t fromMs,
+                                                          int64_t toMs, int64_t bucketMs) {
+    Start();
+    std::vector<tHistRelayBucket> out;
+    for (const tMerged &m : Merged(controller, fromMs, toMs, bucketMs, tempCELSIUS))
+        if (std::any_of(m.known.begin(), m.known.end(), [](int32_t n) { return n > 0; }))
+            out.push_back({.fromMs = fromMs + m.index * bucketMs, .on = m.on, .known = m.known});
+    return out;
+}
+
+std::vector<tHistBucket> tHistoryStore::Buckets(int64_t controller, int sensor, int64_t fromMs,
+                                                int64_t toMs, int64_t bucketMs, int32_t unit) {
+    Start();
+    if (sensor < 0 || sensor > 3)
+        return {};
+    return Curve(controller, fromMs, toMs, bucketMs, unit)[sensor];
+}
+
+std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fromMs,
+                                                  int64_t toMs) {
+    Start();
+    std::vector<tHistReading> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT t, off, unit, s0, v0, s1, v1, s2, v2, s3, v3, r0, r1, r2, "
+                             "r3, result, rtt FROM reading WHERE ctl = ? AND t >= ? AND t < ? "
+                             "ORDER BY t, seq"));
+    q.addBindValue(qint64(controller));
+    q.addBindValue(qint64(fromMs));
+    q.addBindValue(qint64(toMs));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    while (q.next()) {
+        tHistReading r{.controller = controller,
+                       .utcMs = q.value(0).toLongLong(),
+                       .offsetSec = q.value(1).toInt(),
+                       .unit = q.value(2).toInt()};
+        for (int k = 0; k < 4; ++k) {
+            r.state[k] = q.value(3 + 2 * k).toInt();
+            r.value[k] = q.value(4 + 2 * k).toInt();
+            r.relay[k] = q.value(11 + k).toInt();
+        }
+        r.result = q.value(15).toInt();
+        r.roundTripMs = q.value(16).toInt();
+        out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, int64_t fromMs,
+                                                          int64_t toMs) {
+    Start();
+    std::vector<tHistRelayChange> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    // Failed readings (-1) say nothing about the relays: skipped.
+    q.prepare(QStringLiteral("SELECT t, off, r0, r1, r2, r3 FROM reading WHERE ctl = ? AND t >= ? "
+                             "AND t < ? AND result > 0 ORDER BY t, seq"));
+    q.addBindValue(qint64(controller));
+    q.addBindValue(qint64(fromMs));
+    q.addBindValue(qint64(toMs));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    std::array<int32_t, 4> last{-1, -1, -1, -1};
+    while (q.next()) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t on = q.value(2 + k).toInt();
+            if (on < 0 || on == last[k])
+                continue;
+            last[k] = on;
+            out.push_back({.utcMs = q.value(0).toLongLong(),
+                           .offsetSec = q.value(1).toInt(),
+                           .relay = k,
+                           .on = on});
+        }
+    }
+    return out;
+}
+
+namespace {
+// One sensor's valid readings of a range in the wanted unit, with the time
+// each one stands for.
+struct tPoint {
+    int64_t t;
+    int32_t off;
+    int32_t v; // meaningful when valid
+    bool valid;
+};
+} // namespace
+
+static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int sensor,
+                                        int64_t fromMs, int64_t toMs, int32_t unit,
+                                        QString *error) {
+    std::vector<tPoint> out;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT t, off, %1 FROM reading WHERE ctl = ? AND t >= ? AND t < ? "
+                             "ORDER BY t, seq")
+                  .arg(ValueExpr(sensor, unit)));
+    q.addBindValue(qint64(controller));
+    q.addBindValue(qint64(fromMs));
+    q.addBindValue(qint64(toMs));
+    if (!q.exec()) {
+        *error = q.lastError().text();
+        return out;
+    }
+    while (q.next())
+        out.push_back({q.value(0).toLongLong(), q.value(1).toInt(), q.value(2).toInt(),
+                       !q.value(2).isNull()});
+    return out;
+}
+
+std::vector<tHistDay> tHistoryStore::Days(int64_t controller, int sensor, int64_t fromMs,
+                                          int64_t toMs, const tHistLimits &limits, int32_t unit,
+                                          int64_t maxGapMs) {
+    Start();
+    std::vector<tHistDay> out;
+    if (sensor < 0 || sensor > 3)
+        return out;
+    QString error;
+    const std::vector<tPoint> points =
+        SensorPoints(Db(), controller, sensor, fromMs, toMs, unit, &error);
+    if (!error.isEmpty())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), error), out;
+    double sum = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const tPoint &p = points[i];
+        if (!p.valid)
+            continue;
+        const int64_t localMs = p.t + int64_t(p.off) * 1000;
+        const int64_t dayStart = localMs - ((localMs % 86400000) + 86400000) % 86400000;
+        if (out.empty() || out.back().dayStartMs != dayStart - int64_t(p.off) * 1000) {
+            if (!out.empty())
+                out.back().mean = sum / out.back().count;
+            sum = 0;
+            tHistDay d;
+            d.dayStartMs = dayStart - int64_t(p.off) * 1000;
+            d.date = QDateTime::fromMSecsSinceEpoch(dayStart, Qt::UTC).date().toString(Qt::ISODate);
+            d.min = d.max = p.v;
+            out.push_back(d);
+        }
+        tHistDay &d = out.back();
+        d.min = std::min(d.min, p.v);
+        d.max = std::max(d.max, p.v);
+        sum += p.v;
+        ++d.count;
+        if (Outside(p.v, limits)) {
+            const int64_t next = i + 1 < points.size() ? points[i + 1].t : toMs;
+            d.outsideMs += std::clamp<int64_t>(next - p.t, 0, maxGapMs);
+        }
+    }
+    if (!out.empty())
+        out.back().mean = sum / out.back().count;
+    return out;
+}
+
+std::vector<tHistExcursion> tHistoryStore::Excursions(int64_t controller, int sensor,
+                                                      int64_t fromMs, int64_t toMs,
+                                                      const tHistLimits &limits, int32_t unit) {
+    Start();
+    std::vector<tHistExcursion> out;
+    if (sensor < 0 || sensor > 3 || (!limits.low && !limits.high))
+        return out;
+    QString error;
+    const std::vector<tPoint> points =
+        SensorPoints(Db(), controller, sensor, fromMs, toMs, unit, &error);
+    if (!error.isEmpty())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), error), out;
+    bool open = false;
+    for (const tPoint &p : points) {
+        if (!p.valid)
+            continue; // a failed reading neither starts nor ends an excursion
+        const bool outside = Outside(p.v, limits);
+        const bool high = limits.high && p.v > *limits.high;
+        if (open && (!outside || high != out.back().high)) {
+            out.back().endMs = p.t;
+            out.back().ongoing = false;
+            open = false;
+        }
+        if (outside && !open) {
+            out.push_back(
+                {.startMs = p.t, .endMs = p.t, .ongoing = true, .high = high, .extreme = p.v});
+            open = true;
+        } else if (outside) {
+            tHistExcursion &e = out.back();
+            e.endMs = p.t;
+            e.extreme = high ? std::max(e.extreme, p.v) : std::min(e.extreme, p.v);
+        }
+    }
+    return out;
+}
+
+std::vector<tHistAuditEntry> tHistoryStore::Audits(int64_t controller, int64_t fromMs,
+                                                   int64_t toMs) {
+    Start();
+    std::vector<tHistAuditEntry> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT a.id, a.ctl, a.t, a.off, a.user, a.command, a.result, f.code, "
+                             "f.old, f.new FROM audit a LEFT JOIN audit_field f ON f.audit = a.id "
+                             "WHERE a.t >= :from AND a.t < :to AND (:c = 0 OR a.ctl = :c) ORDER "
+                             "BY a.t, a.id, f.rowid"));
+    q.bindValue(QStringLiteral(":from"), qint64(fromMs));
+    q.bindValue(QStringLiteral(":to"), qint64(toMs));
+    q.bindValue(QStringLiteral(":c"), qint64(controller));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    while (q.next()) {
+        const int64_t id = q.value(0).toLongLong();
+        if (out.empty() || out.back().id != id)
+            out.push_back({id,
+                           {.controller = q.value(1).toLongLong(),
+                            .utcMs = q.value(2).toLongLong(),
+                            .offsetSec = q.value(3).toInt(),
+                            .user = q.value(4).toString(),
+                            .command = q.value(5).toString(),
+                            .result = q.value(6).toInt(),
+                            .fields = {}}});
+        if (!q.value(7).isNull())
+            out.back().audit.fields.push_back(
+                {q.value(7).toString(), q.value(8).toString(), q.value(9).toString()});
+    }
+    return out;
+}
+
+std::vector<tHistLogSlot> tHistoryStore::LogSlots(int64_t controller) {
+    Start();
+    std::vector<tHistLogSlot> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT slot, read_t, event, sensor1, sensor2, year, month, mday, "
+                             "hour, min, sec FROM log_slot WHERE ctl = ? ORDER BY rowid DESC"));
+    q.addBindValue(qint64(controller));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    while (q.next())
+        out.push_back({.controller = controller,
+                       .slot = q.value(0).toInt(),
+                       .readUtcMs = q.value(1).toLongLong(),
+                       .event = uint8_t(q.value(2).toUInt()),
+                       .sensor1 = uint16_t(q.value(3).toUInt()),
+                       .sensor2 = uint16_t(q.value(4).toUInt()),
+                       .year = uint16_t(q.value(5).toUInt()),
+                       .month = uint8_t(q.value(6).toUInt()),
+                       .mday = uint8_t(q.value(7).toUInt()),
+                       .hour = uint8_t(q.value(8).toUInt()),
+                       .min = uint8_t(q.value(9).toUInt()),
+                       .sec = uint8_t(q.value(10).toUInt())});
+    return out;
+}
+
+QString HistoryFilePath(const QString &settingsFile, const QString &dataFolder) {
+    const QString name = QStringLiteral("historico.sqlite");
+    const QString env = qEnvironmentVariable("TARVIK_HISTORICO");
+    if (!env.isEmpty())
+        return env;
+    if (!dataFolder.isEmpty())
+        return QDir(dataFolder).filePath(name);
+    return QFileInfo(settingsFile).absoluteDir().filePath(name);
+}

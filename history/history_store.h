@@ -1,0 +1,248 @@
+#pragma once
+
+// The history file: every reading of every controller Tarvik watched, the
+// controllers' own event log slots, and the trail of every write sent to a
+// controller, in one SQLite file shared by the window and the command-line
+// recorder (several processes may write it at once).
+//
+// Records are appended, never edited; only ApplyRetention removes readings,
+// and only when the user set a retention limit.
+//
+// Times: UTC milliseconds since 1970 (`utcMs`) everywhere, the local offset
+// from UTC in seconds kept beside each record for display (`offsetSec`).
+// Ranges are half-open: [fromMs, toMs).
+// Temperatures: tenths of a degree, as the controller counts them. Queries
+// that compare or combine values take the unit wanted (tempCELSIUS or
+// tempFAHRENHEIT) and convert readings taken in the other unit, so a range
+// where someone switched the controller's unit still draws one curve.
+//
+// One tHistoryStore is one connection; use it from the thread that opened it.
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct tSlotLog;
+
+// A controller as the history knows it: where it was reached and what it
+// said it was. A controller reached on another port (an adapter plugged into
+// another socket) or with another firmware is another entry.
+struct tHistController {
+    int64_t id = 0; // 0 until stored
+    QString port;   // "/dev/ttyUSB0"
+    int32_t address = 0;
+    QString model;    // "qx4r"
+    QString firmware; // "1.2"
+};
+
+// One reading of the status block. A failed exchange is recorded too
+// (`result` negative, every sensor state and relay state -1), so gaps in a
+// curve show why they are there.
+struct tHistReading {
+    int64_t controller = 0; // tHistController::id
+    int64_t utcMs = 0;
+    int32_t offsetSec = 0;
+    std::array<int32_t, 4> state{-1, -1, -1, -1}; // stsTEMP_*; -1 not read
+    std::array<int32_t, 4> value{};               // tenths, meaningful when state is stsTEMP_OK
+    int32_t unit = 0;                             // tempCELSIUS / tempFAHRENHEIT
+    std::array<int32_t, 4> relay{-1, -1, -1, -1}; // 1 on, 0 off, -1 not read
+    int32_t result = 0;                           // the exchange's result code
+    int32_t roundTripMs = 0;
+};
+
+// One write sent to a controller and each field it changed.
+struct tHistAuditField {
+    QString code; // the field's code ("SP", "OFS1", "R2.OP"); see device/param_fields
+    QString oldValue;
+    QString newValue;
+};
+struct tHistAudit {
+    int64_t controller = 0;
+    int64_t utcMs = 0;
+    int32_t offsetSec = 0;
+    QString user;    // operating-system user
+    QString command; // what was sent ("Parâmetros de sistema", "Relé 2 ligado")
+    int32_t result = 0;
+    std::vector<tHistAuditField> fields;
+};
+
+// One event log slot as read from a controller.
+struct tHistLogSlot {
+    int64_t controller = 0;
+    int32_t slot = 0;      // index in the controller's ring
+    int64_t readUtcMs = 0; // when Tarvik read it
+    uint8_t event = 0;
+    uint16_t sensor1 = 0, sensor2 = 0;
+    uint16_t year = 0;
+    uint8_t month = 0, mday = 0, hour = 0, min = 0, sec = 0;
+};
+tHistLogSlot HistLogSlotOf(int64_t controller, int32_t slot, const tSlotLog &log,
+                           int64_t readUtcMs);
+
+// Min and max of one sensor within one bucket of a range.
+struct tHistBucket {
+    int64_t fromMs = 0;              // the bucket's start
+    int64_t firstMs = 0, lastMs = 0; // the first and last reading in it
+    int32_t min = 0, max = 0;
+    int32_t count = 0; // valid readings in it
+};
+
+// How many readings of a bucket found each relay on, and how many said
+// anything about it (a failed reading or a relay the model lacks does not).
+struct tHistRelayBucket {
+    int64_t fromMs = 0;
+    std::array<int32_t, 4> on{}, known{};
+};
+
+// A relay switching, found between two consecutive readings (the first
+// reading of a range gives each relay's state at its start).
+struct tHistRelayChange {
+    int64_t utcMs = 0;
+    int32_t offsetSec = 0;
+    int32_t relay = 0; // 0..3
+    int32_t on = 0;    // the new state
+};
+
+// Limits a sensor should stay within, in tenths of the unit queried; either
+// may be absent.
+struct tHistLimits {
+    std::optional<int32_t> low, high;
+};
+
+// One local day of one sensor.
+struct tHistDay {
+    int64_t dayStartMs = 0; // local midnight, as UTC ms
+    QString date;           // "2026-12-10", the local day
+    int32_t min = 0, max = 0;
+    double mean = 0;
+    int32_t count = 0;     // valid readings
+    int64_t outsideMs = 0; // time spent outside the limits
+};
+
+// A stretch of readings outside the limits.
+struct tHistExcursion {
+    int64_t startMs = 0; // the first reading outside
+    int64_t endMs =
+        0; // the first reading back inside (or the last one outside, if the range ends first)
+    bool ongoing = false; // the range ended while outside
+    bool high = false;    // above the high limit (else below the low one)
+    int32_t extreme = 0;  // the furthest value from the limit
+};
+
+struct tHistAuditEntry {
+    int64_t id = 0;
+    tHistAudit audit;
+};
+
+class QSqlDatabase;
+
+class tHistoryStore {
+  public:
+    // The schema this build writes. A file with a higher version opens
+    // read-only; a lower one is migrated forward on opening.
+    static constexpr int32_t schemaVersion = 1;
+
+    tHistoryStore();
+    ~tHistoryStore();
+    tHistoryStore(const tHistoryStore &) = delete;
+    tHistoryStore &operator=(const tHistoryStore &) = delete;
+
+    // Opens (creating it and its folder when missing) the history file.
+    // False when it cannot be opened at all; a file from a newer Tarvik opens
+    // read-only and says so in Message().
+    bool Open(const QString &path);
+    void Close();
+    bool IsOpen() const;
+    bool ReadOnly() const { return FReadOnly; }
+    QString Path() const { return FPath; }
+    // The last failure, or the read-only notice, in the user's words.
+    QString Message() const { return FMessage; }
+    // Whether the last call (query or write) failed; an empty answer of a
+    // query that did not fail means there is nothing in the range.
+    bool LastFailed() const { return FFailed; }
+
+    // --- writing (false, with Message(), when the file refuses) ---
+
+    // Groups the writes between them into one transaction (an event log walk,
+    // a generated year); without them each write is its own.
+    bool Begin();
+    bool Commit();
+
+    // The stored entry of this controller, created on first sight; 0 on failure.
+    int64_t ControllerId(const tHistController &c);
+    bool AddReading(const tHistReading &r);
+    // Stores a slot once: `isNew` tells whether it was not held yet (a slot
+    // read twice, or read by two programs, is stored once).
+    bool AddLogSlot(const tHistLogSlot &s, bool *isNew = nullptr);
+    bool AddAudit(const tHistAudit &a);
+    // Removes readings older than `keepDays` days before `nowUtcMs` (cut at
+    // a four-hour boundary); the only removal there is. keepDays <= 0 keeps everything. Returns the
+    // number removed, -1 on failure.
+    int64_t ApplyRetention(int32_t keepDays, int64_t nowUtcMs);
+
+    // --- queries ---
+
+    std::vector<tHistController> Controllers();
+    // The earliest and latest reading of a controller; nullopt when none.
+    std::optional<std::pair<int64_t, int64_t>> ReadingSpan(int64_t controller);
+    // Min and max of each sensor per bucket of `bucketMs` over the range,
+    // buckets aligned to fromMs; buckets without a valid reading of a sensor
+    // are left out of its list. Made for a curve: ask for one bucket per
+    // pixel column. The thinning runs in the database; buckets of ten minutes
+    // or wider read a summary the database keeps as readings arrive (its
+    // slots of 10 min or 4 h count in the bucket their start falls in, and
+    // Fahrenheit values taken from it may differ from the readings by 0.1).
+    std::array<std::vector<tHistBucket>, 4> Curve(int64_t controller, int64_t fromMs, int64_t toMs,
+                                                  int64_t bucketMs, int32_t unit = 0);
+    // One sensor (0..3) of Curve.
+    std::vector<tHistBucket> Buckets(int64_t controller, int sensor, int64_t fromMs, int64_t toMs,
+                                     int64_t bucketMs, int32_t unit = 0);
+    // Each relay's share of time on per bucket (buckets where no relay is
+    // known left out), from the same summary as Curve: made for the bands
+    // under a curve.
+    std::vector<tHistRelayBucket> RelayBuckets(int64_t controller, int64_t fromMs, int64_t toMs,
+                                               int64_t bucketMs);
+    // Every reading in the range, oldest first (for CSV and JSON export).
+    // Values stay in the unit they were read in.
+    std::vector<tHistReading> Readings(int64_t controller, int64_t fromMs, int64_t toMs);
+    // Relay switchings in the range, oldest first, each relay's state at the
+    // first reading of the range included as a change.
+    std::vector<tHistRelayChange> RelayChanges(int64_t controller, int64_t fromMs, int64_t toMs);
+    // Per local day: min, mean, max and the time outside the limits. A
+    // reading stands for the time until the next one, at most `maxGapMs`
+    // (a gap longer than that counts as unknown, not as outside).
+    std::vector<tHistDay> Days(int64_t controller, int sensor, int64_t fromMs, int64_t toMs,
+                               const tHistLimits &limits, int32_t unit = 0,
+                               int64_t maxGapMs = 5 * 60 * 1000);
+    std::vector<tHistExcursion> Excursions(int64_t controller, int sensor, int64_t fromMs,
+                                           int64_t toMs, const tHistLimits &limits,
+                                           int32_t unit = 0);
+    // Audit records in the range, oldest first; controller 0: all controllers.
+    std::vector<tHistAuditEntry> Audits(int64_t controller, int64_t fromMs, int64_t toMs);
+    // Event log slots held for a controller, newest read first.
+    std::vector<tHistLogSlot> LogSlots(int64_t controller);
+
+  private:
+    struct tMerged;
+    std::vector<tMerged> Merged(int64_t controller, int64_t fromMs, int64_t toMs, int64_t bucketMs,
+                                int32_t unit);
+    void Start() { FFailed = false; }
+    bool Fail(const QString &what, const QString &detail);
+    bool Migrate(int32_t from);
+    QSqlDatabase Db() const;
+
+    QString FConnection;
+    QString FPath;
+    QString FMessage;
+    bool FReadOnly = false;
+    bool FFailed = false;
+};
+
+// The history file's path: TARVIK_HISTORICO when set; else
+// historico.sqlite in `dataFolder` (an installed copy's
+// ~/.local/share/tarvik), or, for a portable copy (no data folder), beside
+// the settings file.
+QString HistoryFilePath(const QString &settingsFile, const QString &dataFolder);

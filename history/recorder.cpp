@@ -1,0 +1,167 @@
+#include "recorder.h"
+
+#include "event_log.h"
+#include "u_ondrel.h"
+
+#include <QDateTime>
+
+namespace {
+constexpr int64_t liveMs = 3'600'000;
+// A day of readings a minute for four controllers; older ones give way.
+constexpr size_t pendingMax = 4 * 1440;
+// How often a refusing file is tried again.
+constexpr int64_t retryMs = tRecorder::watchSec * 1000;
+
+bool Changed(const tHistReading &a, const tHistReading &b) {
+    // A failed read says nothing new; a read after a failure is news.
+    if ((a.result > 0) != (b.result > 0))
+        return true;
+    return a.result > 0 && (a.relay != b.relay || a.state != b.state || a.unit != b.unit);
+}
+} // namespace
+
+tRecorder::tRecorder(tHistoryStore &store, tReport report)
+    : FStore(store), FReport(std::move(report)) {}
+
+void tRecorder::SetInterval(int32_t seconds) {
+    FIntervalMs = int64_t(seconds > 0 ? seconds : defaultIntervalSec) * 1000;
+}
+
+tRecorder::tSeen &tRecorder::Seen(const tOndrel &dev, int32_t address) {
+    tSeen &seen = FSeen[{dev.PortName(), address}];
+    if (seen.model != dev.Model || seen.firmware != dev.Fimware) {
+        // Another controller answers at this address now.
+        seen.model = dev.Model;
+        seen.firmware = dev.Fimware;
+        seen.controller = 0;
+        seen.lastRecorded = {};
+        seen.lastLogMs = 0;
+    }
+    return seen;
+}
+
+void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs) {
+    const QDateTime now = QDateTime::currentDateTime();
+    Observe(dev, address, result, roundTripMs, now.toMSecsSinceEpoch(), now.offsetFromUtc());
+}
+
+void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
+                        int64_t utcMs, int32_t offsetSec) {
+    tSeen &seen = Seen(dev, address);
+    tHistReading r{
+        .utcMs = utcMs, .offsetSec = offsetSec, .result = result, .roundTripMs = roundTripMs};
+    if (result > 0) {
+        for (int k = 0; k < 4; ++k) {
+            r.state[k] = dev.Temperature[k].sts;
+            r.value[k] = dev.Temperature[k].value;
+            r.relay[k] = k < dev.nRelay ? dev.Relay[k].sts : -1;
+        }
+        r.unit = dev.Temperature[0].TemperatureType ? tempFAHRENHEIT : tempCELSIUS;
+    }
+    seen.lastReadMs = utcMs;
+    // A clock moved back leaves later times in front: trim by age from now.
+    while (!seen.live.empty() &&
+           (seen.live.front().utcMs <= utcMs - liveMs || seen.live.front().utcMs > utcMs))
+        seen.live.pop_front();
+    seen.live.push_back(r);
+
+    const tHistReading &last = seen.lastRecorded;
+    const bool due = !last.utcMs || utcMs - last.utcMs >= FIntervalMs ||
+                     utcMs < last.utcMs || // the clock went back
+                     Changed(last, r);
+    if (!due)
+        return;
+    seen.lastRecorded = r;
+    FPending.push_back({{0, dev.PortName(), address, dev.Model, dev.Fimware}, r});
+    if (FPending.size() > pendingMax)
+        FPending.pop_front();
+    Flush(utcMs);
+}
+
+bool tRecorder::Flush(int64_t utcMs) {
+    if (FFailing) {
+        if (utcMs - FLastRetryMs < retryMs && utcMs >= FLastRetryMs)
+            return false;
+        FLastRetryMs = utcMs;
+        // A file made writable again, or a disk with room again, may need
+        // a fresh connection to be seen.
+        if (!FStore.Open(FStore.Path()) || FStore.ReadOnly())
+            return false;
+    }
+    while (!FPending.empty()) {
+        tPending &p = FPending.front();
+        p.reading.controller = FStore.ControllerId(p.controller);
+        if (!p.reading.controller || !FStore.AddReading(p.reading)) {
+            Failed(utcMs);
+            return false;
+        }
+        FPending.pop_front();
+    }
+    if (FFailing) {
+        FFailing = false;
+        FReport(QStringLiteral("Gravação do histórico retomada"), false);
+    }
+    return true;
+}
+
+void tRecorder::Failed(int64_t utcMs) {
+    FLastRetryMs = utcMs;
+    if (FFailing)
+        return;
+    FFailing = true;
+    FReport(QStringLiteral("Gravação do histórico interrompida: %1").arg(FStore.Message()), true);
+}
+
+bool tRecorder::WatchDue(const QString &port, int32_t address, int64_t utcMs) const {
+    const auto it = FSeen.find({port, address});
+    return it == FSeen.end() || utcMs - it->second.lastReadMs >= watchSec * 1000 ||
+           utcMs < it->second.lastReadMs;
+}
+
+bool tRecorder::EventLogDue(const QString &port, int32_t address, int64_t utcMs) const {
+    const auto it = FSeen.find({port, address});
+    return it == FSeen.end() || !it->second.lastLogMs ||
+           utcMs - it->second.lastLogMs >= eventLogEveryMs || utcMs < it->second.lastLogMs;
+}
+
+int32_t tRecorder::ReadEventLog(tOndrel &dev, int32_t address,
+                                const std::function<int32_t(tCommand)> &send, int64_t utcMs) {
+    tSeen &seen = Seen(dev, address);
+    seen.lastLogMs = utcMs;
+    const tHistController key{0, dev.PortName(), address, dev.Model, dev.Fimware};
+    const int64_t controller = FStore.ControllerId(key);
+    if (!controller) {
+        Failed(utcMs);
+        return 0;
+    }
+    int32_t r = send(cmdGET_LOG_INFO);
+    if (r < 0)
+        return r;
+    int32_t stored = 0;
+    // The whole ring at most, newest first, never a slot twice.
+    for (int32_t slot : LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, dev.LogCountSlots)) {
+        dev.LogSlotRead = slot;
+        r = send(cmdSET_LOG_READ);
+        if (r >= 0)
+            r = send(cmdGET_LOG_READ);
+        if (r < 0)
+            return r;
+        if (!LogSlotWritten(dev.Log))
+            break;
+        bool isNew = false;
+        if (!FStore.AddLogSlot(HistLogSlotOf(controller, slot, dev.Log, utcMs), &isNew)) {
+            Failed(utcMs);
+            break;
+        }
+        if (!isNew)
+            break; // everything older is held already
+        ++stored;
+    }
+    return stored;
+}
+
+const std::deque<tHistReading> &tRecorder::Live(const QString &port, int32_t address) const {
+    static const std::deque<tHistReading> none;
+    const auto it = FSeen.find({port, address});
+    return it == FSeen.end() ? none : it->second.live;
+}

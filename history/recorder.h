@@ -1,0 +1,99 @@
+#pragma once
+
+// Recording a controller into the history file: one sequence for the window
+// and the command-line recorder alike. Whoever reads the status (the
+// status page every second, the recorder's own watch, tarvik-cli registrar)
+// hands each reading to Observe; the recorder keeps the last hour of them
+// for the live view and writes one to the file every interval, at once when
+// a relay switched or a sensor changed state.
+//
+// A file that refuses (disk full, read-only, removed) stops recording with
+// one message; the readings meanwhile wait in memory (up to a day's worth)
+// and go in, oldest first, once the file takes them again, when a second
+// message says so. The live view is never held up by the file.
+
+#include "history_store.h"
+#include "u_ondrel.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+
+class tRecorder {
+  public:
+    // How often a reading is written when nothing changes.
+    static constexpr int32_t defaultIntervalSec = 60;
+    // How often the recorder reads the status itself when nobody else does,
+    // so a relay switch is seen within seconds, not at the next interval.
+    static constexpr int32_t watchSec = 5;
+    // How long after the last look the event log is read again.
+    static constexpr int64_t eventLogEveryMs = 3'600'000;
+
+    // `report(text, failure)`: one line for the status line and memo, or
+    // standard error.
+    using tReport = std::function<void(const QString &text, bool failure)>;
+
+    tRecorder(tHistoryStore &store, tReport report);
+
+    void SetInterval(int32_t seconds); // below 1: the default
+    int32_t Interval() const { return FIntervalMs / 1000; }
+
+    // A status read of the controller `dev` is connected to, at `address`,
+    // has ended with `result` after `roundTripMs`; `utcMs` and `offsetSec`
+    // say when.
+    void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
+                 int64_t utcMs, int32_t offsetSec);
+    void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs);
+
+    // Whether the controller at `address` on `port` should be read now for
+    // the history (nobody has read it for watchSec).
+    bool WatchDue(const QString &port, int32_t address, int64_t utcMs) const;
+    // Whether its event log should be read now (never read in this run, or
+    // an hour ago).
+    bool EventLogDue(const QString &port, int32_t address, int64_t utcMs) const;
+
+    // Reads the connected controller's event log, newest first, storing each
+    // slot until it meets one the file already holds, a slot never written,
+    // or the whole ring; `send` runs one command (the window's wrapper, the
+    // CLI's driver). Returns the slots stored, or the failed command's
+    // negative result.
+    int32_t ReadEventLog(tOndrel &dev, int32_t address,
+                         const std::function<int32_t(tCommand)> &send, int64_t utcMs);
+
+    // The live view: every reading observed in the last hour, oldest first.
+    const std::deque<tHistReading> &Live(const QString &port, int32_t address) const;
+
+    bool Failing() const { return FFailing; }
+    size_t Pending() const { return FPending.size(); }
+
+  private:
+    struct tSeen {
+        int64_t controller = 0;
+        QString model, firmware;
+        tHistReading lastRecorded; // controller 0: none yet
+        int64_t lastReadMs = 0;
+        int64_t lastLogMs = 0;
+        std::deque<tHistReading> live;
+    };
+    using tKey = std::pair<QString, int32_t>;
+
+    struct tPending {
+        tHistController controller;
+        tHistReading reading;
+    };
+
+    tSeen &Seen(const tOndrel &dev, int32_t address);
+    bool Flush(int64_t utcMs);
+    void Failed(int64_t utcMs);
+
+    tHistoryStore &FStore;
+    tReport FReport;
+    int64_t FIntervalMs = defaultIntervalSec * 1000;
+    std::map<tKey, tSeen> FSeen;
+    std::deque<tPending> FPending;
+    bool FFailing = false;
+    int64_t FLastRetryMs = 0;
+};
