@@ -58,6 +58,7 @@ bool setPort(tCliArgs &a, const QString &v, QString &error) {
 
 bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     a.addresses.clear();
+    a.addressGiven = true;
     for (const QString &item : v.split(u',')) {
         int id = 0;
         if (!whole(item, 1, 247, id)) {
@@ -66,6 +67,43 @@ bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
         }
         a.addresses << id;
     }
+    return true;
+}
+
+// A local date, "AAAA-MM-DD" or "DD/MM/AAAA", with an optional time "HH:MM[:SS]"
+// after a blank or a T. A date alone as the end of a range takes that day whole.
+std::optional<QDateTime> dateOf(const QString &v, bool end) {
+    const QString text = v.trimmed().replace(u'T', u' ');
+    const QString day = text.section(u' ', 0, 0), time = text.section(u' ', 1);
+    QDate d = QDate::fromString(day, Qt::ISODate);
+    if (!d.isValid())
+        d = QDate::fromString(day, QStringLiteral("dd/MM/yyyy"));
+    QTime t(0, 0);
+    if (!time.isEmpty()) {
+        t = QTime::fromString(time, QStringLiteral("HH:mm:ss"));
+        if (!t.isValid())
+            t = QTime::fromString(time, QStringLiteral("HH:mm"));
+    }
+    if (!d.isValid() || !t.isValid())
+        return std::nullopt;
+    QDateTime at(d, t);
+    return end && time.isEmpty() ? at.addDays(1) : at;
+}
+
+bool setFrom(tCliArgs &a, const QString &v, QString &error) {
+    a.from = dateOf(v, false);
+    return a.from ||
+           outOfRange(error, "--de", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setTo(tCliArgs &a, const QString &v, QString &error) {
+    a.to = dateOf(v, true);
+    return a.to ||
+           outOfRange(error, "--ate", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setPdf(tCliArgs &a, const QString &v, QString &) {
+    a.pdf = v;
     return true;
 }
 
@@ -178,15 +216,23 @@ constexpr tOptionRow optionRows[] = {
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
-    {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, até "
+    {"intervalo", 0, "S", "status|registrar",
+     "(status, registrar) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, "
+     "até "
      "Ctrl+C",
      setInterval},
-    {"csv", 0, nullptr, "status|log",
+    {"de", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional)", setFrom},
+    {"ate", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) até DATA (uma data sem hora inclui o dia todo)", setTo},
+    {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
+     setPdf},
+    {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
      "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
      "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
      setCsv},
-    {"json", 0, nullptr, "info|status|log",
+    {"json", 0, nullptr,
+     "info|status|log|historico exportar|historico relatorio|historico alteracoes",
      "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
      setJson},

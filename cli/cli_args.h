@@ -4,6 +4,7 @@
 // rows, one routine that reads any of them, and the help made from the same
 // rows.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,10 @@ struct tCliArgs {
     tFormat format = tFormat::Text;
     int max = 20;
     bool verify = false;
+    bool addressGiven = false;     // -a given: historico narrows to those addresses
+    std::optional<QDateTime> from; // historico --de
+    std::optional<QDateTime> to;   // historico --ate (exclusive)
+    QString pdf;                   // historico relatorio --pdf
     bool help = false;
     bool version = false;
 };

@@ -1,5 +1,6 @@
 #include "cli_commands.h"
 
+#include "cli_history.h"
 #include "cli_output.h"
 #include "cli_run.h"
 #include "config_sync.h"
@@ -333,6 +334,27 @@ constexpr tCliCommand commandRows[] = {
      .about = "o relógio e a diferença para o do computador",
      .byFirstWord = true,
      .run = EachAddress<clockRead>},
+    {.name = "registrar",
+     .synopsis = "registrar",
+     .about = "grava o histórico até Ctrl+C: uma leitura a cada --intervalo (60 s), na hora "
+              "quando um rele ou um sensor muda, e o LOG do controlador a cada hora",
+     .run = Record},
+    {.name = "historico exportar",
+     .synopsis = "historico exportar",
+     .about = "as leituras do histórico (--de, --ate, -a, -p)",
+     .needsPort = false,
+     .csvHeader = HistoryReadingsCsvHeader,
+     .run = HistoryExport},
+    {.name = "historico relatorio",
+     .synopsis = "historico relatorio",
+     .about = "mínima, média e máxima por dia e sensor, ligações dos reles, alterações",
+     .needsPort = false,
+     .run = HistoryReport},
+    {.name = "historico alteracoes",
+     .synopsis = "historico alteracoes",
+     .about = "o que o Tarvik gravou nos controladores: quem, quando, cada campo antes e depois",
+     .needsPort = false,
+     .run = HistoryAudit},
     {.name = "relogio acertar",
      .synopsis = "relógio acertar",
      .about = "acerta o relógio pelo do computador",
