@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -31,6 +32,11 @@ class tWidgetDialogs : public tDialogs {
 
 // "\r" separates lines in the texts; the message box wants "\n".
 QString DialogText(const QString &text);
+
+// The file dialog AskOpenFile and AskSaveFile show: Qt's own (the same
+// translated dialog on every desktop), at a size where its column titles fit.
+std::unique_ptr<QFileDialog> FileDialog(QWidget *parent, QFileDialog::AcceptMode mode,
+                                        const QString &filter, const QString &name);
 
 // The warning box every message of the program is shown in.
 std::unique_ptr<QMessageBox> WarningBox(QWidget *parent, const QString &text,
