@@ -1,6 +1,7 @@
 #include "app_settings.h"
 
 #include "ini_file.h"
+#include "link_settings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,11 +27,23 @@ const tKey keys[] = {
      .lo = 0,
      .hi = 1000},
     {.section = "MODBUS", .name = "PORT", .field = &tSettings::Port, .lo = -1, .hi = INT32_MAX},
-    // Codes outside 1..7 would run at 115200 anyway, but the speed box
+    // Codes outside the table would run at the fastest speed anyway, but the speed box
     // cannot show them and would push its own bound back into the driver.
-    {.section = "MODBUS", .name = "BAUDRATE", .field = &tSettings::BaudRate, .lo = 1, .hi = 7},
-    {.section = "MODBUS", .name = "ADDRESS", .field = &tSettings::Address, .lo = 0, .hi = 9999},
-    {.section = "MODBUS", .name = "TIMEOUT", .field = &tSettings::Timeout, .lo = 1, .hi = 10},
+    {.section = "MODBUS",
+     .name = "BAUDRATE",
+     .field = &tSettings::BaudRate,
+     .lo = minBAUD_CODE,
+     .hi = maxBAUD_CODE},
+    {.section = "MODBUS",
+     .name = "ADDRESS",
+     .field = &tSettings::Address,
+     .lo = minADDRESS,
+     .hi = maxADDRESS},
+    {.section = "MODBUS",
+     .name = "TIMEOUT",
+     .field = &tSettings::Timeout,
+     .lo = minTIMEOUT,
+     .hi = maxTIMEOUT},
     // Added after the first eight; a file without it reads as off.
     {.section = "MODBUS", .name = "FAST_READ", .field = &tSettings::FastRead},
 };

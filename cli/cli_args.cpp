@@ -8,9 +8,6 @@
 
 namespace {
 
-// Bit rates by speed code, as the application offers them.
-constexpr int speedRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 // `text` in lines of at most 79 characters after a first column of 30;
 // lines after the first start under the text.
 QString beside(const QString &first, const QString &text) {
@@ -58,10 +55,14 @@ bool setPort(tCliArgs &a, const QString &v, QString &error) {
 
 bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     a.addresses.clear();
+    a.addressGiven = true;
     for (const QString &item : v.split(u',')) {
         int id = 0;
-        if (!whole(item, 1, 247, id)) {
-            error = QStringLiteral("endereço fora de 1..247: \"%1\"").arg(item);
+        if (!whole(item, minSLAVE_ADDRESS, maxSLAVE_ADDRESS, id)) {
+            error = QStringLiteral("endereço fora de %1..%2: \"%3\"")
+                        .arg(minSLAVE_ADDRESS)
+                        .arg(maxSLAVE_ADDRESS)
+                        .arg(item);
             return false;
         }
         a.addresses << id;
@@ -69,23 +70,73 @@ bool setAddresses(tCliArgs &a, const QString &v, QString &error) {
     return true;
 }
 
+// A local date, "AAAA-MM-DD" or "DD/MM/AAAA", with an optional time "HH:MM[:SS]"
+// after a blank or a T. A date alone as the end of a range takes that day whole.
+std::optional<QDateTime> dateOf(const QString &v, bool end) {
+    const QString text = v.trimmed().replace(u'T', u' ');
+    const QString day = text.section(u' ', 0, 0), time = text.section(u' ', 1);
+    QDate d = QDate::fromString(day, Qt::ISODate);
+    if (!d.isValid())
+        d = QDate::fromString(day, QStringLiteral("dd/MM/yyyy"));
+    QTime t(0, 0);
+    if (!time.isEmpty()) {
+        t = QTime::fromString(time, QStringLiteral("HH:mm:ss"));
+        if (!t.isValid())
+            t = QTime::fromString(time, QStringLiteral("HH:mm"));
+    }
+    if (!d.isValid() || !t.isValid())
+        return std::nullopt;
+    QDateTime at(d, t);
+    return end && time.isEmpty() ? at.addDays(1) : at;
+}
+
+bool setFrom(tCliArgs &a, const QString &v, QString &error) {
+    a.from = dateOf(v, false);
+    return a.from ||
+           outOfRange(error, "--de", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setTo(tCliArgs &a, const QString &v, QString &error) {
+    a.to = dateOf(v, true);
+    return a.to ||
+           outOfRange(error, "--ate", v, "data AAAA-MM-DD ou DD/MM/AAAA, hora HH:MM opcional");
+}
+
+bool setPdf(tCliArgs &a, const QString &v, QString &) {
+    a.pdf = v;
+    return true;
+}
+
 // A speed code, or the bit rate itself.
 bool setSpeed(tCliArgs &a, const QString &v, QString &error) {
     int n = 0;
-    if (whole(v, 1, int(std::size(speedRates)), n)) {
+    if (whole(v, minBAUD_CODE, maxBAUD_CODE, n)) {
         a.speed = n;
         return true;
     }
-    for (size_t i = 0; i < std::size(speedRates); ++i)
-        if (whole(v, speedRates[i], speedRates[i], n)) {
-            a.speed = int(i) + 1;
+    for (int32_t code = minBAUD_CODE; code <= maxBAUD_CODE; ++code)
+        if (whole(v, BaudRateOf(code), BaudRateOf(code), n)) {
+            a.speed = code;
             return true;
         }
-    return outOfRange(error, "--velocidade", v, "código 1 a 7, ou 2400 a 115200 bit/s");
+    error = QStringLiteral("valor inválido para --velocidade: \"%1\" (código %2 a %3, ou %4 a "
+                           "%5 bit/s)")
+                .arg(v)
+                .arg(minBAUD_CODE)
+                .arg(maxBAUD_CODE)
+                .arg(BaudRateOf(minBAUD_CODE))
+                .arg(BaudRateOf(maxBAUD_CODE));
+    return false;
 }
 
 bool setTimeout(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 10, a.timeout) || outOfRange(error, "--timeout", v, "de 1 a 10");
+    if (whole(v, minTIMEOUT, maxTIMEOUT, a.timeout))
+        return true;
+    error = QStringLiteral("valor inválido para --timeout: \"%1\" (de %2 a %3)")
+                .arg(v)
+                .arg(minTIMEOUT)
+                .arg(maxTIMEOUT);
+    return false;
 }
 
 bool setLogModbus(tCliArgs &a, const QString &, QString &) {
@@ -107,7 +158,7 @@ bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
     if (!ok || !(s >= 0.1 && s <= 86400))
-        return outOfRange(error, "--intervalo", v, "segundos, de 0.1 a 86400");
+        return outOfRange(error, "--intervalo", v, "segundos, de 0,1 a 86400");
     a.interval = s;
     return true;
 }
@@ -143,6 +194,11 @@ bool setHelp(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+bool setVersion(tCliArgs &a, const QString &, QString &) {
+    a.version = true;
+    return true;
+}
+
 struct tOptionRow {
     const char *name;     // after "--"
     char letter;          // after "-"; 0 for none
@@ -154,30 +210,40 @@ struct tOptionRow {
 
 constexpr tOptionRow optionRows[] = {
     {"porta", 'p', "PORTA", "", "porta serial (padrão: a primeira de TARVIK_PORTS)", setPort},
-    {"endereco", 'a', "ENDEREÇO[,…]", "",
-     "endereço do controlador, 1 a 247 (padrão 201); vários, separados por vírgula, "
+    {"endereço", 'a', "ENDEREÇO[,…]", "",
+     "endereço do controlador, {endereços} (padrão {endereço}); vários, separados por vírgula, "
      "são atendidos um depois do outro na mesma porta",
      setAddresses},
     {"velocidade", 'b', "VELOCIDADE", "",
-     "código 1 a 7 (2400, 4800, 9600, 19200, 38400, 57600, 115200 bit/s) ou a própria "
-     "velocidade (padrão 7)",
-     setSpeed},
-    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, de 1 a 10 vezes 864 ms (padrão 3)",
+     "código {velocidades} ou a própria velocidade (padrão {velocidade})", setSpeed},
+    {"timeout", 't', "TIMEOUT", "", "espera pela resposta, {timeout} (padrão {timeout padrão})",
      setTimeout},
     {"log-modbus", 0, nullptr, "", "grava os quadros Modbus em modbus.log, na pasta atual",
      setLogModbus},
     {"log-comandos", 0, nullptr, "", "grava os comandos em commands.log, na pasta atual",
      setLogCommands},
-    {"rapido", 0, nullptr, "",
+    {"rápido", 0, nullptr, "",
      "leitura rápida: cada resposta termina assim que chegam os bytes esperados com o CRC "
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
-    {"intervalo", 0, "S", "status",
-     "(status) uma leitura a cada S segundos, uma linha por leitura, até Ctrl+C", setInterval},
-    {"csv", 0, nullptr, "status|log",
-     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho", setCsv},
-    {"json", 0, nullptr, "info|status|log",
+    {"intervalo", 0, "S", "status|registrar",
+     "(status, registrar) uma leitura a cada S segundos (de 0,1 a 86400), uma linha por leitura, "
+     "até "
+     "Ctrl+C",
+     setInterval},
+    {"de", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional)", setFrom},
+    {"ate", 0, "DATA", "historico exportar|historico relatorio|historico alteracoes",
+     "(historico) até DATA (uma data sem hora inclui o dia todo)", setTo},
+    {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
+     setPdf},
+    {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
+     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
+     "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
+     setCsv},
+    {"json", 0, nullptr,
+     "info|status|log|historico exportar|historico relatorio|historico alteracoes",
      "(info, status, log) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
      setJson},
@@ -185,11 +251,25 @@ constexpr tOptionRow optionRows[] = {
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
+    {"version", 0, nullptr, "", "mostra a versão", setVersion},
+};
+
+// The README's examples, the same in the help and the manual page.
+constexpr const char *examples[] = {
+    "tarvik-cli portas",
+    "tarvik-cli -p /dev/ttyUSB0 info",
+    "tarvik-cli -a 201,202,203 config salvar bkp-%a.cfg",
+    "tarvik-cli config comparar bkp-201.cfg",
+    "tarvik-cli config gravar bkp-201.cfg --verificar",
+    "tarvik-cli status --intervalo 60 --csv >> camara.csv",
+    "tarvik-cli log --max 50 --json",
+    "tarvik-cli -a 201,202 relógio acertar",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
+    const QString plain = Unaccented(name);
     for (const tOptionRow &row : optionRows)
-        if (name == QLatin1String(row.name))
+        if (plain == Unaccented(QString::fromUtf8(row.name)))
             return &row;
     return nullptr;
 }
@@ -202,7 +282,7 @@ const tOptionRow *optionLettered(QChar letter) {
 }
 
 QString shown(const tOptionRow &row) {
-    return QStringLiteral("--") + QLatin1String(row.name);
+    return QStringLiteral("--") + QString::fromUtf8(row.name);
 }
 
 bool belongs(const tOptionRow &row, const QString &command) {
@@ -220,13 +300,16 @@ bool commandOf(QStringList words, tCliArgs &out, QString &error) {
     const tCliCommand *found = nullptr;
     qsizetype used = 0;
     bool family = false; // the first word starts names of several words
+    QStringList plain;
+    for (const QString &word : words)
+        plain << Unaccented(word);
     for (const tCliCommand &row : CliCommands()) {
-        const QStringList name = QString::fromUtf8(row.name).split(u' ');
-        family = family || (name.size() > 1 && name[0] == words[0]);
-        if (words.mid(0, name.size()) == name && name.size() > used) {
+        const QStringList name = Unaccented(QString::fromUtf8(row.name)).split(u' ');
+        family = family || (name.size() > 1 && name[0] == plain[0]);
+        if (plain.mid(0, name.size()) == name && name.size() > used) {
             found = &row;
             used = name.size();
-        } else if (!found && row.byFirstWord && words == QStringList{name[0]}) {
+        } else if (!found && row.byFirstWord && plain == QStringList{name[0]}) {
             found = &row;
             used = 1;
         }
@@ -310,7 +393,7 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             return false;
         given << row;
     }
-    if (out.help)
+    if (out.help || out.version)
         return true;
     if (!commandOf(words, out, error))
         return false;
@@ -345,6 +428,27 @@ QString paragraphs(const QString &text) {
     return out;
 }
 
+// The options' help with the connection settings' bounds filled in.
+QString withBounds(QString text) {
+    QStringList rates;
+    for (int32_t rate : baudRates)
+        rates << QString::number(rate);
+    const QString speeds = QStringLiteral("%1 a %2 (%3 bit/s)")
+                               .arg(minBAUD_CODE)
+                               .arg(maxBAUD_CODE)
+                               .arg(rates.join(QStringLiteral(", ")));
+    return text.replace(QStringLiteral("{velocidades}"), speeds)
+        .replace(QStringLiteral("{velocidade}"), QString::number(defBAUD_CODE))
+        .replace(QStringLiteral("{timeout}"), QStringLiteral("de %1 a %2 vezes %3 ms")
+                                                  .arg(minTIMEOUT)
+                                                  .arg(maxTIMEOUT)
+                                                  .arg(timeoutUnitMs))
+        .replace(QStringLiteral("{timeout padrão}"), QString::number(defTIMEOUT))
+        .replace(QStringLiteral("{endereços}"),
+                 QStringLiteral("%1 a %2").arg(minSLAVE_ADDRESS).arg(maxSLAVE_ADDRESS))
+        .replace(QStringLiteral("{endereço}"), QString::number(defADDRESS));
+}
+
 QString HelpText() {
     QString help = QStringLiteral("Uso: tarvik-cli [opções] COMANDO [ARQUIVO]\n\n");
     help += paragraphs(QStringLiteral(
@@ -361,7 +465,7 @@ QString HelpText() {
         names += shown(row);
         if (row.value)
             names += u' ' + QString::fromUtf8(row.value);
-        help += beside(names, QString::fromUtf8(row.help));
+        help += beside(names, withBounds(QString::fromUtf8(row.help)));
     }
     help += u'\n';
     help += paragraphs(QStringLiteral(
@@ -374,27 +478,44 @@ QString HelpText() {
         "Se a porta sumir (adaptador desconectado), isso é avisado uma vez e a porta é reaberta "
         "a cada 3 segundos até voltar; o que já foi escrito fica como está. Com --csv, o "
         "cabeçalho só é escrito quando a saída não é um arquivo que já tem dados (tarvik-cli "
-        "status --csv >> temperaturas.csv, de minuto em minuto).\n\n"
+        "status --csv >> temperaturas.csv, de minuto em minuto). Num terminal ou pipe o CSV sai "
+        "sem BOM e com fim de linha LF; num arquivo vazio, com BOM e CR LF, como as planilhas "
+        "esperam. Campos com vírgula, ';', tabulação, aspas ou quebra de linha vão entre aspas; "
+        "a última coluna, \"Data e hora\", é ISO 8601.\n\n"
+        "Toda escrita na saída padrão é conferida: se falhar (disco cheio, saída fechada), o "
+        "comando para com a mensagem do sistema e o código 2, e um arquivo termina sempre numa "
+        "linha inteira.\n\n"
         "Os textos e números seguem o português do Brasil (vírgula decimal, dd/mm/aaaa); o JSON "
-        "usa ponto decimal e datas ISO 8601. \"relogio ler\" dá a diferença como relógio do "
-        "controlador menos relógio do computador, em segundos."));
+        "usa ponto decimal e datas ISO 8601. Comandos e opções valem com ou sem acento "
+        "(relógio, relogio; --endereço, --endereco). \"relógio ler\" dá a diferença como "
+        "relógio do controlador menos relógio do computador, em segundos."));
     help += QStringLiteral(
         "Códigos de saída:\n"
         "  0  tudo certo\n"
         "  1  um controlador respondeu com falha ou não respondeu, ou a porta não abriu\n"
         "  2  uso incorreto: comando ou opção desconhecidos, valor fora da faixa\n"
         "     (endereço fora de 1..247), arquivo que não pode ser lido ou escrito,\n"
-        "     de tamanho errado ou de outro modelo\n"
+        "     de tamanho errado ou de outro modelo; saída padrão que não pôde ser escrita\n"
         "  3  a configuração difere (config comparar; config gravar --verificar)\n");
     help += paragraphs(QStringLiteral(
         "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
         "período todo (uma leitura perdida dá 1)."));
-    help += QStringLiteral("Exemplos:\n"
-                           "  tarvik-cli -p /dev/ttyUSB0 info\n"
-                           "  tarvik-cli -a 201,202,203 config salvar backup-%a.cfg\n"
-                           "  tarvik-cli status --intervalo 60 --csv >> camara.csv\n"
-                           "  tarvik-cli -a 201,202 relogio acertar\n");
+    help += QStringLiteral("Exemplos:\n");
+    for (const char *example : examples)
+        help += QStringLiteral("  ") + QString::fromUtf8(example) + u'\n';
     return help;
+}
+
+int SpeedRate(int code) {
+    return code >= minBAUD_CODE && code <= maxBAUD_CODE ? BaudRateOf(code) : 0;
+}
+
+QString Unaccented(const QString &word) {
+    QString out;
+    for (QChar c : word.normalized(QString::NormalizationForm_D))
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out;
 }
 
 QString DefaultPort() {

@@ -4,6 +4,9 @@
 // rows, one routine that reads any of them, and the help made from the same
 // rows.
 
+#include "link_settings.h"
+
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,9 +31,9 @@ struct tCliArgs {
     QString command; // "info", "config salvar", "relogio ler"...
     QString file;    // config's ARQUIVO
     QString port;    // empty: the first entry of TARVIK_PORTS
-    QList<int> addresses{201};
-    int speed = 7; // code 1..7
-    int timeout = 3;
+    QList<int> addresses{defADDRESS};
+    int speed = defBAUD_CODE;
+    int timeout = defTIMEOUT;
     bool logModbus = false;
     bool logCommands = false;
     bool fastRead = false;
@@ -38,16 +41,28 @@ struct tCliArgs {
     tFormat format = tFormat::Text;
     int max = 20;
     bool verify = false;
+    bool addressGiven = false;     // -a given: historico narrows to those addresses
+    std::optional<QDateTime> from; // historico --de
+    std::optional<QDateTime> to;   // historico --ate (exclusive)
+    QString pdf;                   // historico relatorio --pdf
     bool help = false;
+    bool version = false;
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the
 // message to show in `error`.
 bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error);
 
+// A command word or option name without its accents, so that "relógio" and
+// "relogio", "--endereço" and "--endereco" name the same thing.
+QString Unaccented(const QString &word);
+
 // The whole help, and the one line shown with a usage error.
 QString HelpText();
 QString UsageLine();
+
+// The bit rate of speed code 1..7.
+int SpeedRate(int code);
 
 // The port a command runs on: -p, else the first entry of TARVIK_PORTS.
 QString DefaultPort();

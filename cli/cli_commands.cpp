@@ -1,10 +1,13 @@
 #include "cli_commands.h"
 
+#include "cli_history.h"
 #include "cli_output.h"
 #include "cli_run.h"
+#include "clock_sync.h"
 #include "config_sync.h"
 #include "event_log.h"
 #include "locale_text.h"
+#include "log_walk.h"
 #include "stop_request.h"
 #include "u_ondrel.h"
 
@@ -124,39 +127,35 @@ int status(tCliRun &run) {
 int log(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
-    tOndrel &dev = run.dev;
     const tFormat format = run.args.format;
-    int32_t r = dev.SendCommand(cmdGET_LOG_INFO);
-    if (r < 0)
-        return run.fail(id, QStringLiteral("leitura do LOG"), r);
-    // At most `max` events, newest first, never one slot twice.
-    const std::vector<int32_t> order =
-        LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, run.args.max - 1);
     std::vector<tLogEntry> entries;
+    // At most `max` events, newest first, never one slot twice.
+    const tLogWalkResult walk = WalkLog(
+        run.dev, {.send = [&run](tCommand cmd) { return run.dev.SendCommand(cmd); },
+                  .limit = run.args.max - 1,
+                  .slotRead =
+                      [&](int32_t slot, const tSlotLog &log) {
+                          entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
+                          if (format == tFormat::Csv)
+                              CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
+                          else if (format == tFormat::Text)
+                              CliResult(LogText(id, entries.back()));
+                          return !CliOutputFailed();
+                      }});
+    if (CliOutputFailed())
+        return exitUSAGE;
     int outcome = exitOK;
-    for (int32_t slot : order) {
-        dev.LogSlotRead = slot;
-        r = dev.SendCommand(cmdSET_LOG_READ);
-        if (r >= 0)
-            r = dev.SendCommand(cmdGET_LOG_READ);
-        if (r < 0) {
-            outcome = run.fail(id, QStringLiteral("leitura do slot %1 do LOG").arg(slot), r);
-            break;
-        }
-        // The ring fills in order: a slot never written has nothing older behind it.
-        if (!LogSlotWritten(dev.Log))
-            break;
-        entries.push_back({.slot = slot, .raw = dev.Log, .row = LogRowOf(dev.Log)});
-        if (format == tFormat::Csv)
-            CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
-        else if (format == tFormat::Text)
-            CliResult(LogText(id, entries.back()));
-        if (CliOutputFailed())
-            return exitUSAGE;
-    }
+    if (walk.end == tLogWalkEnd::Failed)
+        outcome = run.fail(id,
+                           walk.failedSlot < 0
+                               ? QStringLiteral("leitura do LOG")
+                               : QStringLiteral("leitura do slot %1 do LOG").arg(walk.failedSlot),
+                           walk.result);
+    if (walk.end == tLogWalkEnd::Failed && walk.failedSlot < 0)
+        return outcome;
     if (format == tFormat::Json)
         CliResult(LogJson(id, entries));
-    else if (order.empty() && format == tFormat::Text)
+    else if (walk.end == tLogWalkEnd::Empty && format == tFormat::Text)
         CliResult(id, QStringLiteral("Não há informações de LOG"));
     return outcome;
 }
@@ -257,9 +256,7 @@ int clockRead(tCliRun &run, int id) {
     return exitOK;
 }
 
-// From the computer's clock: the date, then the time rounded to the nearest
-// second as it leaves, then the date again if midnight passed in between.
-// The clock's display format and calibration are left as they are.
+// The display format and calibration are left as they are.
 int clockSet(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
@@ -268,25 +265,12 @@ int clockSet(tCliRun &run, int id) {
         CliResult(id, QStringLiteral("sem relógio"));
         return exitOK;
     }
-    auto sendDate = [&](const QDate &d) {
-        dev.RTC.Year = uint16_t(d.year());
-        dev.RTC.Month = uint16_t(d.month());
-        dev.RTC.Day = uint16_t(d.day());
-        dev.RTC.Weekday = uint16_t(d.dayOfWeek() % 7); // the controller counts from Sunday
-        return dev.SendCommand(cmdSET_RTC_DATE);
-    };
-    const QDate day = QDate::currentDate();
-    if (const int32_t r = sendDate(day); r < 0)
-        return run.fail(id, QStringLiteral("acerto da data"), r);
-    const QDateTime now = QDateTime::currentDateTime().addMSecs(500);
-    dev.RTC.Hour = uint16_t(now.time().hour());
-    dev.RTC.Minute = uint16_t(now.time().minute());
-    dev.RTC.Second = uint16_t(now.time().second());
-    if (const int32_t r = dev.SendCommand(cmdSET_RTC_TIME); r < 0)
-        return run.fail(id, QStringLiteral("acerto da hora"), r);
-    if (now.date() != day)
-        if (const int32_t r = sendDate(now.date()); r < 0)
-            return run.fail(id, QStringLiteral("acerto da data"), r);
+    const tSyncResult r = SetClockFromComputer(dev);
+    if (r.result < 0)
+        return run.fail(id,
+                        r.failed == cmdSET_RTC_TIME ? QStringLiteral("acerto da hora")
+                                                    : QStringLiteral("acerto da data"),
+                        r.result);
     CliResult(id, QStringLiteral("relógio acertado para %1").arg(ClockText(dev.RTC)));
     return exitOK;
 }
@@ -299,16 +283,16 @@ constexpr tCliCommand commandRows[] = {
      .run = ports},
     {.name = "info",
      .synopsis = "info",
-     .about = "modelo, firmware, reles e relógio (ou \"sem relógio\")",
+     .about = "modelo, firmware, relés e relógio (ou \"sem relógio\")",
      .run = EachAddress<info>},
     {.name = "status",
      .synopsis = "status",
-     .about = "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos reles",
+     .about = "temperaturas (valor ou estado), mínimas, máximas, estados e operações dos relés",
      .csvHeader = StatusCsvHeader,
      .run = status},
     {.name = "log",
      .synopsis = "log",
-     .about = "os eventos dos reles, do mais novo ao mais antigo",
+     .about = "os eventos dos relés, do mais novo ao mais antigo",
      .csvHeader = LogCsvHeaderOfAddresses,
      .run = EachAddress<log>},
     {.name = "config salvar",
@@ -319,21 +303,43 @@ constexpr tCliCommand commandRows[] = {
      .run = EachAddress<configSave>},
     {.name = "config gravar",
      .synopsis = "config gravar ARQUIVO",
-     .about = "grava ARQUIVO no controlador: sistema, operações e os reles do modelo",
+     .about = "grava ARQUIVO no controlador: sistema, operações e os relés do modelo",
      .operand = "ARQUIVO",
      .run = EachAddress<configWrite>},
     {.name = "config comparar",
      .synopsis = "config comparar ARQUIVO",
-     .about = "lista, pelos códigos das telas, os campos que diferem de ARQUIVO",
+     .about = "lista, pelos códigos das telas, os campos que diferem de ARQUIVO, com o valor do "
+              "arquivo e o do controlador",
      .operand = "ARQUIVO",
      .run = EachAddress<configCompare>},
     {.name = "relogio ler",
-     .synopsis = "relogio [ler]",
+     .synopsis = "relógio [ler]",
      .about = "o relógio e a diferença para o do computador",
      .byFirstWord = true,
      .run = EachAddress<clockRead>},
+    {.name = "registrar",
+     .synopsis = "registrar",
+     .about = "grava o histórico até Ctrl+C: uma leitura a cada --intervalo (60 s), na hora "
+              "quando um rele ou um sensor muda, e o LOG do controlador a cada hora",
+     .run = Record},
+    {.name = "historico exportar",
+     .synopsis = "historico exportar",
+     .about = "as leituras do histórico (--de, --ate, -a, -p)",
+     .needsPort = false,
+     .csvHeader = HistoryReadingsCsvHeader,
+     .run = HistoryExport},
+    {.name = "historico relatorio",
+     .synopsis = "historico relatorio",
+     .about = "mínima, média e máxima por dia e sensor, ligações dos reles, alterações",
+     .needsPort = false,
+     .run = HistoryReport},
+    {.name = "historico alteracoes",
+     .synopsis = "historico alteracoes",
+     .about = "o que o Tarvik gravou nos controladores: quem, quando, cada campo antes e depois",
+     .needsPort = false,
+     .run = HistoryAudit},
     {.name = "relogio acertar",
-     .synopsis = "relogio acertar",
+     .synopsis = "relógio acertar",
      .about = "acerta o relógio pelo do computador",
      .run = EachAddress<clockSet>},
 };

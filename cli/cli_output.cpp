@@ -107,7 +107,7 @@ QString InfoText(int id, const tOndrel &dev) {
     return prefixed(id, QStringLiteral("modelo %1, firmware %2, %3 %4 (%5), %6")
                             .arg(dev.Model, dev.Fimware)
                             .arg(dev.nRelay)
-                            .arg(dev.nRelay == 1 ? QStringLiteral("rele") : QStringLiteral("reles"),
+                            .arg(dev.nRelay == 1 ? QStringLiteral("relé") : QStringLiteral("relés"),
                                  operations.join(QStringLiteral(", ")),
                                  dev.HaveRTC ? QStringLiteral("relógio ") + ClockText(dev.RTC)
                                              : QStringLiteral("sem relógio")));
@@ -146,7 +146,7 @@ QString StatusText(int id, const tOndrel &dev) {
     }
     for (int r = 0; r < dev.nRelay; ++r) {
         const tRelay &relay = dev.Relay[size_t(r)];
-        parts << QStringLiteral("Rele %1: %2 (%3)")
+        parts << QStringLiteral("Relé %1: %2 (%3)")
                      .arg(r + 1)
                      .arg(relayText(relay), OpRelayName(relay.par[0]));
     }
@@ -160,7 +160,7 @@ QStringList StatusCsvHeader() {
         h << QStringLiteral("Sensor %1").arg(s) << QStringLiteral("Min %1").arg(s)
           << QStringLiteral("Max %1").arg(s);
     for (int r = 1; r <= 4; ++r)
-        h << QStringLiteral("Rele %1").arg(r) << QStringLiteral("Operação %1").arg(r);
+        h << QStringLiteral("Relé %1").arg(r) << QStringLiteral("Operação %1").arg(r);
     // Last, so that the columns scripts already read keep their places.
     h << QStringLiteral("Data e hora");
     return h;
@@ -226,7 +226,7 @@ QJsonObject StatusJson(int id, const tOndrel &dev, const QDateTime &at) {
 
 QString LogText(int id, const tLogEntry &e) {
     const tLogRow &r = e.row;
-    return prefixed(id, QStringList{QStringLiteral("Rele %1").arg(r.relay + 1), r.operation,
+    return prefixed(id, QStringList{QStringLiteral("Relé %1").arg(r.relay + 1), r.operation,
                                     r.status, r.sensor, r.auxSensor, r.date, r.time}
                             .join(QStringLiteral("  ")));
 }

@@ -131,7 +131,14 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
                            .arg(what, FailureText(code)));
         return exitDEVICE;
     }
-    CliMessage(QStringLiteral("endereço %1: %2: %3").arg(id).arg(what, FailureText(code)));
+    QString text = QStringLiteral("endereço %1: %2: %3").arg(id).arg(what, FailureText(code));
+    // Silence has three usual causes on a technician's bench; say which to look at.
+    if (code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE)
+        text += QStringLiteral("; confira o cabo, a velocidade (-b, agora %1 bit/s) e o endereço "
+                               "(-a, agora %2)")
+                    .arg(SpeedRate(args.speed))
+                    .arg(id);
+    CliMessage(text);
     return exitDEVICE;
 }
 

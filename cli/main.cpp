@@ -24,9 +24,11 @@ int main(int argc, char *argv[]) {
                      UsageLine().toUtf8().constData());
         return exitUSAGE;
     }
-    if (args.help) {
+    if (args.help || args.version) {
+        const QString text =
+            args.version ? QStringLiteral("tarvik-cli %1\n").arg(TARVIK_VERSION) : HelpText();
         QString why;
-        if (WriteAll(STDOUT_FILENO, HelpText().toUtf8(), &why))
+        if (WriteAll(STDOUT_FILENO, text.toUtf8(), &why))
             return exitOK;
         std::fprintf(stderr, "tarvik-cli: não foi possível escrever na saída padrão: %s\n",
                      why.toUtf8().constData());

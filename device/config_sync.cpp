@@ -84,7 +84,7 @@ QString operationText(int32_t code) {
 QString difference(const QString &where, const tParamField *field, const QString &byIndex,
                    int32_t wanted, int32_t found) {
     auto text = [&](int32_t v) { return field ? fieldText(*field, v) : QString::number(v); };
-    return QStringLiteral("%1: %2 %3 ≠ %4")
+    return QStringLiteral("%1: %2 arquivo %3 ≠ controlador %4")
         .arg(where, field ? codeOf(*field) : byIndex, text(wanted), text(found));
 }
 
@@ -182,9 +182,9 @@ QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &
     for (int r = 0; r < relays && r < int(std::size(wanted.par)); ++r) {
         const auto &a = wanted.par[size_t(r)];
         const auto &b = found.par[size_t(r)];
-        const QString relay = QStringLiteral("Rele %1").arg(r + 1);
+        const QString relay = QStringLiteral("Relé %1").arg(r + 1);
         if (!sameOnWire(a[0], b[0], false))
-            out << QStringLiteral("%1: Operação %2 ≠ %3")
+            out << QStringLiteral("%1: Operação arquivo %2 ≠ controlador %3")
                        .arg(relay, operationText(a[0]), operationText(b[0]));
         for (int i = 1; i <= nPAR_RELAY; ++i) {
             if (sameOnWire(a[size_t(i)], b[size_t(i)], i >= idxTR_BASE))

@@ -39,7 +39,8 @@ struct tSyncResult {
     tCommand failed = cmdNONE;
     // The write commands that succeeded, in the order they were sent.
     QList<tCommand> written;
-    // The fields that differ, wanted value first: "Rele 2: SP 5,5 ≠ 6,0".
+    // The fields that differ, the file's value first:
+    // "Relé 2: SP arquivo 5,5 ≠ controlador 6,0".
     QStringList differences;
     bool ok() const { return result > 0 && differences.isEmpty(); }
 };

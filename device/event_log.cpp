@@ -87,7 +87,7 @@ std::vector<int32_t> LogSlotOrder(int32_t countSlots, int32_t lastSlot, int32_t 
 }
 
 QStringList LogCsvHeader() {
-    return {QStringLiteral("Rele"),
+    return {QStringLiteral("Relé"),
             QStringLiteral("Operação"),
             QStringLiteral("Status"),
             QStringLiteral("Sensor"),

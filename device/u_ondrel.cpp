@@ -1,5 +1,6 @@
 #include "u_ondrel.h"
 
+#include "link_settings.h"
 #include "trace_log.h"
 #include "u_uart.h"
 
@@ -39,9 +40,6 @@ constexpr tPortErrorRow portErrorTable[] = {
     {tOpenFailure::Other, tPortError::Other, "Não foi possível abrir a porta %1: %2"},
 };
 
-// Speed codes 1 to 7; any other code runs at the fastest speed.
-constexpr int32_t baudTable[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
 } // namespace
 
 tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>()) {
@@ -59,7 +57,7 @@ tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique
     };
     flog->OnError = report;
     FModBus->OnTraceError = report;
-    SetBaudRate(7);
+    SetBaudRate(defBAUD_CODE);
 }
 
 tOndrel::~tOndrel() {
@@ -70,16 +68,15 @@ tOndrel::~tOndrel() {
 }
 
 void tOndrel::SetTimeout(int32_t Value) {
-    if (Value < 1 || Value > 10)
-        Value = 3;
+    if (Value < minTIMEOUT || Value > maxTIMEOUT)
+        Value = defTIMEOUT;
     FTimeout = Value;
     FModBus->SetTimeout(Value);
 }
 
 void tOndrel::SetBaudRate(int32_t Value) {
     FBaudRate = Value;
-    const bool listed = Value >= 1 && Value <= int32_t(std::size(baudTable));
-    FUart->SetBaud(listed ? baudTable[Value - 1] : baudTable[std::size(baudTable) - 1]);
+    FUart->SetBaud(BaudRateOf(Value));
 }
 
 void tOndrel::SetLogFolder(const QString &folder) {

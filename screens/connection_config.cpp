@@ -33,7 +33,7 @@ bool DiffersIn(tCommand block, const QString &line) {
     if (block == cmdSET_PAR_opRELAYS)
         return operation;
     const int relay = (block - cmdSET_PAR_RELAY1) / 2 + 1;
-    return !operation && where == QStringLiteral("Rele %1").arg(relay);
+    return !operation && where == QStringLiteral("Relé %1").arg(relay);
 }
 } // namespace
 

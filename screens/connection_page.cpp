@@ -1,6 +1,7 @@
 #include "connection_page.h"
 
 #include "activity_indicator.h"
+#include "link_settings.h"
 #include "settings.h"
 
 #include <QCheckBox>
@@ -37,9 +38,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     : TPage(host_, QStringLiteral("pnlConnection"), QStringLiteral("Conexão"), parent),
       cbxPort(new QComboBox),
       btnUpDatePorts(Button(QStringLiteral("btnUpDatePorts"), QStringLiteral("Atualizar"))),
-      edtID(SpinBox(QStringLiteral("edtID"), 0, 9999)),
-      spiBaud(SpinBox(QStringLiteral("spiBaud"), 1, 7)),
-      spiTimeout(SpinBox(QStringLiteral("spiTimeout"), 1, 10)),
+      edtID(SpinBox(QStringLiteral("edtID"), minADDRESS, maxADDRESS)),
+      spiBaud(SpinBox(QStringLiteral("spiBaud"), minBAUD_CODE, maxBAUD_CODE)),
+      spiTimeout(SpinBox(QStringLiteral("spiTimeout"), minTIMEOUT, maxTIMEOUT)),
       cbxFastRead(new QCheckBox(QStringLiteral("Leitura rápida (fim da resposta pelo tamanho)"))),
       btnCnt(Button(QStringLiteral("btnCnt"), QStringLiteral("Conectar"))),
       LayoutIndConnect(new QWidget),
@@ -58,9 +59,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     // A number box: typed, not stepped.
     edtID->setButtonSymbols(QAbstractSpinBox::NoButtons);
     edtID->setToolTip(QStringLiteral("Endereço Modbus do Ondrel"));
-    spiBaud->setToolTip(QStringLiteral(
-        "1 = 2400, 2 = 4800, 3 = 9600, 4 = 19200, 5 = 38400, 6 = 57600, 7 = 115200 bit/s"));
-    spiTimeout->setToolTip(QStringLiteral("Tempo de resposta em unidades de 864 ms"));
+    spiBaud->setToolTip(SpeedCodesText());
+    spiTimeout->setToolTip(
+        QStringLiteral("Tempo de resposta em unidades de %1 ms").arg(timeoutUnitMs));
     cbxFastRead->setObjectName(QStringLiteral("cbxFastRead"));
     cbxFastRead->setToolTip(QStringLiteral(
         "Termina cada resposta assim que chegam os bytes esperados com o CRC certo, sem esperar "

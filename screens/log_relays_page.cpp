@@ -1,6 +1,7 @@
 #include "log_relays_page.h"
 
 #include "event_log.h"
+#include "log_walk.h"
 #include "page_action.h"
 #include "settings.h"
 #include "whole_file.h"
@@ -127,86 +128,68 @@ void TLogRelaysPage::btnLogGetClick() {
     reading = true;
     readClock.start();
     tOndrel &dev = host.Ondrel();
-    const tAction info{
-        .progress = QStringLiteral("Lendo LOG de eventos"),
-        .collect =
-            [&] {
-                host.LogLine(QStringLiteral("Iniciado a leitura do LOG"));
-                InitGridLogs();
-                ButtonsLogState(false);
-                dev.LogLastSlot = -1;
-                // No status read may fall between the selection and the read of a slot.
-                host.SetTimerProcess(false);
-                rowsModel = dev.Model;
-            },
-        .commands = {cmdGET_LOG_INFO},
+    host.Report(0, QStringLiteral("Lendo LOG de eventos"));
+    host.LogLine(QStringLiteral("Iniciado a leitura do LOG"));
+    InitGridLogs();
+    ButtonsLogState(false);
+    // No status read may fall between the selection and the read of a slot.
+    host.SetTimerProcess(false);
+    rowsModel = dev.Model;
+    int n = edtLogMax->value();
+    if (n < 1)
+        n = 20;
+    auto info = [&] {
+        if (dev.LogCountSlots < 1 || dev.LogLastSlot < 0)
+            return;
+        host.Report(0, QStringLiteral("    Quantidade de SLOTs %1 ").arg(dev.LogCountSlots));
+        host.Report(0, QStringLiteral("    Último SLOT garavado %1").arg(dev.LogLastSlot));
+        host.LogLine(QStringLiteral("Finalizado a leitura do LOG"));
+        host.Report(clOK, QStringLiteral("Finalizado a leitura do LOG"));
+        btnLogCancel->setEnabled(true);
+        stsCom = closing ? 0 : 1;
+        edtLogMax->setValue(n);
+        walkClock.start();
     };
-    if (RunAction(host, info) < 0)
-        return EndRead(false);
-
-    if (dev.LogCountSlots < 1 || dev.LogLastSlot < 0) {
+    // n + 1 slots, newest first, but none twice: a ring smaller than that
+    // would list its events again as if they had happened twice.
+    const tLogWalkResult walk = WalkLog(
+        dev, {.send = [this](tCommand cmd) { return host.SendCommand(cmd); },
+              .limit = n,
+              .info = info,
+              .progress = [this](int index, int total) { ShowProgress(index, total); },
+              .selected =
+                  [this](int32_t slot) { host.LogLine(QStringLiteral("lendo LOG %1").arg(slot)); },
+              .slotRead =
+                  [this](int32_t, const tSlotLog &log) {
+                      PrintLog(log);
+                      QCoreApplication::processEvents();
+                      return true;
+                  },
+              .cancelled = [this] { return stsCom != 1; }});
+    stsCom = 0;
+    switch (walk.end) {
+    case tLogWalkEnd::Failed:
+        if (walk.failed != cmdGET_LOG_READ)
+            host.ModbusError(walk.result);
+        if (walk.failed == cmdSET_LOG_READ)
+            host.LogLine(QStringLiteral("erro no envio do slot para ler [%1]").arg(walk.result));
+        if (walk.failed == cmdGET_LOG_READ)
+            host.LogLine(
+                QStringLiteral("erro no envio do comando para ler o slot [%1]").arg(walk.result));
+        break;
+    case tLogWalkEnd::Empty:
         host.Report(0, QStringLiteral("    Não há informações de LOG"));
         host.LogLine(QStringLiteral("    Quantidade de SLOTs %1 ").arg(dev.LogCountSlots));
         host.LogLine(QStringLiteral("    Último SLOT garavado %1").arg(dev.LogLastSlot));
-        return EndRead(false);
-    }
-    host.Report(0, QStringLiteral("    Quantidade de SLOTs %1 ").arg(dev.LogCountSlots));
-    host.Report(0, QStringLiteral("    Último SLOT garavado %1").arg(dev.LogLastSlot));
-    host.LogLine(QStringLiteral("Finalizado a leitura do LOG"));
-    host.Report(clOK, QStringLiteral("Finalizado a leitura do LOG"));
-
-    btnLogCancel->setEnabled(true);
-    dev.LogSlotRead = dev.LogLastSlot;
-    stsCom = closing ? 0 : 1;
-    int n = edtLogMax->value();
-    if (n < 1) {
-        n = 20;
-        edtLogMax->setValue(20);
-    }
-    // n + 1 slots, newest first, but none twice: a ring smaller than that
-    // would list its events again as if they had happened twice.
-    const std::vector<int32_t> order = LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, n);
-    const int total = int(order.size());
-    walkClock.start();
-    const tAction select{
-        .commands = {cmdSET_LOG_READ},
-        .failed =
-            [&](int32_t r) {
-                host.LogLine(QStringLiteral("erro no envio do slot para ler [%1]").arg(r));
-            },
-    };
-    const tAction get{
-        .commands = {cmdGET_LOG_READ},
-        .silent = true,
-        .failed =
-            [&](int32_t r) {
-                host.LogLine(
-                    QStringLiteral("erro no envio do comando para ler o slot [%1]").arg(r));
-            },
-    };
-    int walked = 0;
-    while (walked < total && dev.Connected() && stsCom == 1) {
-        dev.LogSlotRead = order[size_t(walked)];
-        ShowProgress(walked, total);
-        if (RunAction(host, select) < 0)
-            break;
-        host.LogLine(QStringLiteral("lendo LOG %1").arg(dev.LogSlotRead));
-        if (RunAction(host, get) < 0)
-            break;
-        ++walked;
-        // The ring fills in order, so a slot never written means that the
-        // older ones were never written either.
-        if (!LogSlotWritten(dev.Log)) {
+        break;
+    case tLogWalkEnd::EndOfLog:
+        if (walk.walked > walk.events)
             host.LogLine(QStringLiteral("    SLOT %1 vazio: fim do LOG").arg(dev.LogSlotRead));
-            break;
-        }
-        PrintLog(dev.Log);
-        QCoreApplication::processEvents();
+        break;
+    default:
+        break;
     }
-    stsCom = 0;
-    prgLog->setValue(walked);
-    prgLog->setFormat(QStringLiteral("%1 de %2").arg(walked).arg(total));
-    EndRead(true);
+    EndRead(walk);
 }
 
 void TLogRelaysPage::ShowProgress(int index, int total) {
@@ -220,20 +203,30 @@ void TLogRelaysPage::ShowProgress(int index, int total) {
     lblLogProgress->setText(QStringLiteral("Tempo restante: ") + left);
 }
 
-void TLogRelaysPage::EndRead(bool walked) {
+void TLogRelaysPage::EndRead(const tLogWalkResult &walk) {
     ButtonsLogState(true);
     host.SetTimerProcess(true);
     reading = false;
-    if (!walked) {
+    const bool infoRead = walk.end != tLogWalkEnd::Empty &&
+                          !(walk.end == tLogWalkEnd::Failed && walk.failed == cmdGET_LOG_INFO);
+    if (!infoRead || walk.walked == 0) {
         prgLog->setRange(0, 1);
         prgLog->setValue(0);
         prgLog->setFormat(QString());
         lblLogProgress->clear();
-        return;
+        if (!infoRead)
+            return;
+    } else {
+        // Whatever ended it, the read is over: a bar left at "12 de 21" would
+        // look interrupted when the log simply ended there.
+        prgLog->setRange(0, walk.walked);
+        prgLog->setValue(walk.walked);
+        prgLog->setFormat(QStringLiteral("%1 slots lidos").arg(walk.walked));
     }
-    const QString figures = QStringLiteral("Eventos lidos: %1 em %2")
+    const QString figures = QStringLiteral("Eventos lidos: %1 em %2 (%3)")
                                 .arg(Rows())
-                                .arg(DurationText(readClock.elapsed()));
+                                .arg(DurationText(readClock.elapsed()))
+                                .arg(LogWalkEndText(walk.end));
     lblLogProgress->setText(figures);
     host.Report(0, figures);
 }

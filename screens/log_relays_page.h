@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log_walk.h"
 #include "page.h"
 #include "screen_host.h"
 
@@ -63,8 +64,9 @@ class TLogRelaysPage : public TPage {
     // Shows which slot of how many is being read and the time left.
     void ShowProgress(int index, int total);
     // The end of every read: buttons back, the status refresh running again
-    // while connected, and the figures of the read when slots were walked.
-    void EndRead(bool walked);
+    // while connected, and when the log was there, the bar complete and the
+    // figures of the read with why it ended.
+    void EndRead(const tLogWalkResult &walk);
     int Rows() const;
 
     // 1 while a read may go on; "Cancelar" and the read's own limit set it to 0.

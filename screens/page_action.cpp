@@ -10,6 +10,8 @@ int32_t RunAction(ScreenHost &host, const tAction &a) {
     if (a.collect)
         a.collect();
     int32_t result = actDECLINED;
+    if (a.sequence)
+        result = a.sequence();
     for (tCommand cmd : a.commands)
         if ((result = host.SendCommand(cmd)) < 0)
             break;

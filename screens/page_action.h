@@ -11,11 +11,14 @@
 // released, a failure reported (or kept silent), and on success the page
 // refreshed and a success line.
 struct tAction {
-    QString question = {};                    // Yes/No first; No sends nothing
-    QString progress = {};                    // Report line before anything is sent
-    bool popup = false;                       // message window: progress + " no Ondrel..."
-    std::function<void()> collect = {};       // page -> device, before the commands
-    std::vector<tCommand> commands = {};      // sent in order, stopping at a failure
+    QString question = {};               // Yes/No first; No sends nothing
+    QString progress = {};               // Report line before anything is sent
+    bool popup = false;                  // message window: progress + " no Ondrel..."
+    std::function<void()> collect = {};  // page -> device, before the commands
+    std::vector<tCommand> commands = {}; // sent in order, stopping at a failure
+    // In place of `commands`: a sequence shared with tarvik-cli, sending
+    // through the host; its result as a command's.
+    std::function<int32_t()> sequence = {};
     bool silent = false;                      // a failure is not reported
     std::function<void(int32_t)> failed = {}; // after a failure (and its report)
     std::function<void()> done = {};          // after every command succeeded

@@ -1,6 +1,7 @@
 #include "rtc_page.h"
 
 #include "clock_difference.h"
+#include "clock_sync.h"
 #include "field_form.h"
 #include "locale_text.h"
 #include "page_action.h"
@@ -292,21 +293,23 @@ void TRtcPage::btnRTCAplicarClick() {
         return;
     }
     tOndrel &dev = host.Ondrel();
-    dev.RTC.Weekday = uint16_t(weekday);
-    formatForm->Collect(dev.System.data());
-    auto collect = [this, &dev] {
-        const QDate date = edtDate->date();
-        const QTime time = edtTime->time();
-        dev.RTC.Year = uint16_t(date.year());
-        dev.RTC.Month = uint16_t(date.month());
-        dev.RTC.Day = uint16_t(date.day());
-        dev.RTC.Hour = uint16_t(time.hour());
-        dev.RTC.Minute = uint16_t(time.minute());
-        dev.RTC.Second = uint16_t(time.second());
+    tClockSetting setting;
+    setting.weekday = weekday;
+    setting.format = true;
+    auto collect = [this, &dev, &setting] {
+        formatForm->Collect(dev.System.data());
+        setting.date = edtDate->date();
+        setting.time = edtTime->time();
+    };
+    auto write = [this, &dev, &setting] {
+        return WriteClock(
+                   dev, setting,
+                   {.send = [this](tCommand cmd) { return host.SendCommand(cmd); }, .progress = {}})
+            .result;
     };
     RunAction(host, {.progress = QStringLiteral("Envio de comando para ajustar data e hora"),
                      .collect = collect,
-                     .commands = {cmdSET_RTC_DATE, cmdSET_RTC_TIME, cmdSET_RTC_FORMAT},
+                     .sequence = write,
                      .success = QStringLiteral("Data e hora ajustas com sucesso")});
     FollowControls();
 }

@@ -190,7 +190,7 @@ void tst_config_files::applyWritesAndVerifies_data() {
         << "held"
         << QStringList{"    Gravado e conferido: parâmetros de sistema",
                        "    Gravado e conferido: operações dos relés",
-                       "    Gravado, mas difere: Rele 1: SP 5,5 ≠ 6,0",
+                       "    Gravado, mas difere: Relé 1: SP arquivo 5,5 ≠ controlador 6,0",
                        "    Gravado e conferido: parâmetros do relé 2",
                        "Configuração gravada; 1 campo(s) diferem do arquivo"};
     QTest::newRow("relay 1 refused")

@@ -52,6 +52,7 @@ class TestCli : public QObject {
     void cleanup();
     void invocations_data();
     void invocations();
+    void helpShowsTheReadmeExamples();
     void statusCsvParsesBack();
     void csvFollowsItsOutput_data();
     void csvFollowsItsOutput();
@@ -157,10 +158,10 @@ void TestCli::invocations_data() {
 
     QTest::newRow("info on two models")
         << QStringList{"-a", "201,202", "info"} << true << 0
-        << QStringList{"^201: modelo qx4r, firmware 1\\.2, 4 reles \\(Refrigeração, Degelo, "
+        << QStringList{"^201: modelo qx4r, firmware 1\\.2, 4 relés \\(Refrigeração, Degelo, "
                        "Ventilador, Auxiliar\\), relógio \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d "
                        "\\(\\w+(-feira)?\\)$",
-                       "^202: modelo qx2n, firmware 1\\.2, 2 reles \\(Refrigeração, Degelo\\), sem "
+                       "^202: modelo qx2n, firmware 1\\.2, 2 relés \\(Refrigeração, Degelo\\), sem "
                        "relógio$"}
         << QStringList{};
     QTest::newRow("info as JSON")
@@ -169,17 +170,18 @@ void TestCli::invocations_data() {
     QTest::newRow("port by option") << QStringList{"-p", "{port}", "-a", "202", "relogio"} << false
                                     << 0 << QStringList{"^202: sem relógio$"} << QStringList{};
     QTest::newRow("fast read") << QStringList{"-a", "202", "--rapido", "status"} << true << 0
-                               << QStringList{"^202: Sensor 1: 4ºC .*  Rele 2: Desligado "
+                               << QStringList{"^202: Sensor 1: 4ºC .*  Relé 2: Desligado "
                                               "\\(Degelo\\)$"}
                                << QStringList{};
     QTest::newRow("silent controller")
         << QStringList{"-a", "203", "-t", "1", "status"} << true << 1 << QStringList{}
-        << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\)"};
+        << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\); confira o cabo, a "
+                       "velocidade \\(-b, agora 115200 bit/s\\) e o endereço \\(-a, agora 203\\)"};
     QTest::newRow("three addresses, one silent")
         << QStringList{"-a", "201,203,202", "-t", "1", "status"} << true << 1
         << QStringList{"^201: Sensor 1: 4ºC \\(Min: 4ºC, Max: 4ºC\\)  Sensor 2: -12ºC .*  "
-                       "Sensor 4: 45ºC .*  Rele 4: Desligado \\(Auxiliar\\)$",
-                       "^202: Sensor 1: .*  Sensor 2: .*  Rele 2: Desligado \\(Degelo\\)$"}
+                       "Sensor 4: 45ºC .*  Relé 4: Desligado \\(Auxiliar\\)$",
+                       "^202: Sensor 1: .*  Sensor 2: .*  Relé 2: Desligado \\(Degelo\\)$"}
         << QStringList{"endereço 203: identificação: erro -6 \\(TIMEOUT\\)"};
     QTest::newRow("unknown option")
         << QStringList{"--bogus", "status"} << true << 2 << QStringList{}
@@ -206,6 +208,15 @@ void TestCli::invocations_data() {
     QTest::newRow("port that does not exist")
         << QStringList{"-p", "/dev/tarvik-none", "status"} << true << 1 << QStringList{}
         << QStringList{"A porta /dev/tarvik-none não existe\\. \\(erro -14\\)"};
+    QTest::newRow("accented command") << QStringList{"-a", "202", "relógio"} << true << 0
+                                      << QStringList{"^202: sem relógio$"} << QStringList{};
+    QTest::newRow("accented option") << QStringList{"--endereço=202", "relógio", "ler"} << true << 0
+                                     << QStringList{"^202: sem relógio$"} << QStringList{};
+    QTest::newRow("interval out of range")
+        << QStringList{"status", "--intervalo", "0,05"} << true << 2 << QStringList{}
+        << QStringList{"valor inválido para --intervalo: \"0,05\" \\(segundos, de 0,1 a 86400\\)"};
+    QTest::newRow("version") << QStringList{"--version"} << false << 0
+                             << QStringList{"^tarvik-cli \\d+\\.\\d+$"} << QStringList{};
     QTest::newRow("help") << QStringList{"--help"} << false << 0
                           << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"}
                           << QStringList{};
@@ -236,6 +247,26 @@ void TestCli::invocations() {
         QVERIFY2(QRegularExpression(pattern).match(o.err).hasMatch(), qPrintable(o.err));
     if (code == 2 && !o.err.contains(QStringLiteral("nenhuma porta")))
         QVERIFY(o.out.isEmpty());
+}
+
+// Every example of the README's tarvik-cli section is in the help as written.
+void TestCli::helpShowsTheReadmeExamples() {
+    QFile readme(QStringLiteral(TARVIK_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype from = text.indexOf("## From a terminal: tarvik-cli");
+    QVERIFY(from >= 0);
+    const QString section = text.mid(from, text.indexOf("\n## ", from + 1) - from);
+    const QString help = run({"--help"}).out;
+    int examples = 0;
+    for (const QString &line : section.split(u'\n')) {
+        if (!line.startsWith("    tarvik-cli "))
+            continue;
+        const QString example = line.section(" # ", 0, 0).trimmed();
+        QVERIFY2(help.contains("\n  " + example + "\n"), qPrintable(example));
+        ++examples;
+    }
+    QVERIFY(examples > 0);
 }
 
 void TestCli::statusCsvParsesBack() {
@@ -271,7 +302,7 @@ void TestCli::statusCsvParsesBack() {
     QCOMPARE(cell(a, "Max 1"), "23,5");
     QCOMPARE(cell(a, "Sensor 2"), "Aberto");
     QCOMPARE(cell(a, "Min 2"), "");
-    QCOMPARE(cell(a, "Rele 1"), "Ligado");
+    QCOMPARE(cell(a, "Relé 1"), "Ligado");
     QCOMPARE(cell(a, "Operação 1"), "Refrigeração");
     QCOMPARE(cell(a, "Operação 4"), "Auxiliar");
     QCOMPARE(cell(b, "Endereço"), "202");
@@ -455,7 +486,7 @@ void TestCli::logNewestFirst() {
     const QStringList got = lines(text.out);
     QCOMPARE(got.size(), minutes.size());
     for (qsizetype i = 0; i < got.size(); ++i)
-        QCOMPARE(got[i], QStringLiteral("201: Rele 1  Refrigeração  %1  -12,5 ºF  Não usado  "
+        QCOMPARE(got[i], QStringLiteral("201: Relé 1  Refrigeração  %1  -12,5 ºF  Não usado  "
                                         "01/05/2024  12:%2:00")
                              .arg(minutes[i] % 2 ? "Desligado" : "Ligado")
                              .arg(minutes[i], 2, 10, QChar('0')));
@@ -465,7 +496,7 @@ void TestCli::logNewestFirst() {
     const QList<QStringList> rows = csvRows(csv.out);
     QCOMPARE(rows.size(), minutes.size() + 1);
     QCOMPARE(rows[0],
-             QStringList({"Endereço", "Rele", "Operação", "Status", "Sensor", "Sensor Auxiliar",
+             QStringList({"Endereço", "Relé", "Operação", "Status", "Sensor", "Sensor Auxiliar",
                           "Data", "Hora", "Data e hora", "Sensor valor", "Sensor unidade ou estado",
                           "Sensor Auxiliar valor", "Sensor Auxiliar unidade ou estado"}));
     for (qsizetype i = 0; i < minutes.size(); ++i) {
@@ -508,7 +539,7 @@ void TestCli::configSaveCompareWrite() {
     first->setReg(0x0401, 60); // relay 1 SP, 5.0 when saved
     o = run({"config", "comparar", saved});
     QCOMPARE(o.code, 3);
-    QCOMPARE(o.out, "201: Rele 1: SP 5,0 ≠ 6,0\n");
+    QCOMPARE(o.out, "201: Relé 1: SP arquivo 5,0 ≠ controlador 6,0\n");
 
     o = run({"config", "gravar", file, "--verificar"});
     QCOMPARE(o.code, 0);

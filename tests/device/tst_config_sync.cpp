@@ -156,13 +156,15 @@ void TestConfigSync::writes_data() {
         << false << -1 << -1 << 0 << 1 << int(cmdNONE) << allWrites << QStringList{};
     QTest::newRow("verified") << true << -1 << -1 << 0 << 1 << int(cmdNONE) << allWrites
                               << QStringList{};
-    QTest::newRow("a relay parameter held") << true << -1 << 0x0501 << 125 << 1 << int(cmdNONE)
-                                            << allWrites << QStringList{"Rele 2: SP 8,0 ≠ 12,5"};
-    QTest::newRow("a system parameter held") << true << -1 << 0x002B << 0 << 1 << int(cmdNONE)
-                                             << allWrites << QStringList{"Sistema: DLY 10 ≠ 0"};
+    QTest::newRow("a relay parameter held")
+        << true << -1 << 0x0501 << 125 << 1 << int(cmdNONE) << allWrites
+        << QStringList{"Relé 2: SP arquivo 8,0 ≠ controlador 12,5"};
+    QTest::newRow("a system parameter held")
+        << true << -1 << 0x002B << 0 << 1 << int(cmdNONE) << allWrites
+        << QStringList{"Sistema: DLY arquivo 10 ≠ controlador 0"};
     QTest::newRow("an operation held")
         << true << -1 << 0x0003 << 3 << 1 << int(cmdNONE) << allWrites
-        << QStringList{"Rele 1: Operação Refrigeração ≠ Degelo"};
+        << QStringList{"Relé 1: Operação arquivo Refrigeração ≠ controlador Degelo"};
     QTest::newRow("held, not verified")
         << false << -1 << 0x002B << 0 << 1 << int(cmdNONE) << allWrites << QStringList{};
     QTest::newRow("fails at the first block")
@@ -239,20 +241,26 @@ void TestConfigSync::comparesByThePagesCodes_data() {
     QTest::addColumn<int>("value");
     QTest::addColumn<QStringList>("differences");
     QTest::newRow("same") << 201 << -1 << 0 << QStringList{};
-    QTest::newRow("a temperature") << 201 << 0x0401 << 60 << QStringList{"Rele 1: SP 5,0 ≠ 6,0"};
-    QTest::newRow("a system entry") << 201 << 0x002B << 10 << QStringList{"Sistema: DLY 0 ≠ 10"};
+    QTest::newRow("a temperature")
+        << 201 << 0x0401 << 60 << QStringList{"Relé 1: SP arquivo 5,0 ≠ controlador 6,0"};
+    QTest::newRow("a system entry")
+        << 201 << 0x002B << 10 << QStringList{"Sistema: DLY arquivo 0 ≠ controlador 10"};
     QTest::newRow("a clock format")
-        << 201 << 0x0027 << 0 << QStringList{"Sistema: Formato de Horas 24 Horas ≠ 12 Horas"};
-    QTest::newRow("an operation") << 201 << 0x0004 << 1
-                                  << QStringList{"Rele 2: Operação Degelo ≠ Refrigeração"};
+        << 201 << 0x0027 << 0
+        << QStringList{"Sistema: Formato de Horas arquivo 24 Horas ≠ controlador 12 Horas"};
+    QTest::newRow("an operation")
+        << 201 << 0x0004 << 1
+        << QStringList{"Relé 2: Operação arquivo Degelo ≠ controlador Refrigeração"};
     QTest::newRow("an operation without a name")
-        << 201 << 0x0006 << 12 << QStringList{"Rele 4: Operação Auxiliar ≠ código 12"};
+        << 201 << 0x0006 << 12
+        << QStringList{"Relé 4: Operação arquivo Auxiliar ≠ controlador código 12"};
     QTest::newRow("a choice") << 201 << 0x0408 << 0
-                              << QStringList{"Rele 1: TLRS Operação Normal ≠ Desligar"};
+                              << QStringList{
+                                     "Relé 1: TLRS arquivo Operação Normal ≠ controlador Desligar"};
     QTest::newRow("an entry no page shows")
-        << 201 << 0x0407 << 5 << QStringList{"Rele 1: par[7] 0 ≠ 5"};
+        << 201 << 0x0407 << 5 << QStringList{"Relé 1: par[7] arquivo 0 ≠ controlador 5"};
     QTest::newRow("a timer's upper word")
-        << 201 << 0x0711 << 1 << QStringList{"Rele 4: par[16] 0 ≠ 65536"};
+        << 201 << 0x0711 << 1 << QStringList{"Relé 4: par[16] arquivo 0 ≠ controlador 65536"};
     QTest::newRow("a relay the model lacks") << 202 << 0x0601 << 5 << QStringList{};
 }
 
@@ -282,7 +290,8 @@ void TestConfigSync::sameRegisterIsNoDifference() {
     wanted.System[13] = 5; // never exchanged with the controller
     QVERIFY(ConfigDifferences(wanted, found, 4).isEmpty());
     wanted.par[0][16] = 65536;
-    QCOMPARE(ConfigDifferences(wanted, found, 4), QStringList{"Rele 1: par[16] 65536 ≠ 0"});
+    QCOMPARE(ConfigDifferences(wanted, found, 4),
+             QStringList{"Relé 1: par[16] arquivo 65536 ≠ controlador 0"});
 }
 
 QTEST_GUILESS_MAIN(TestConfigSync)

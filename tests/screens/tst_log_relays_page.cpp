@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -357,6 +358,55 @@ class TestLogRelaysPage : public QObject {
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogClear->isEnabled());
     }
 
+    // Whatever ended a read, the bar shows it over and the line says why:
+    // a bar left at "4 de 21" looked like an interrupted read.
+    void theEndSaysWhy_data() {
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("trouble"); // "", "cancel", "fault"
+        QTest::addColumn<QString>("why");
+        QTest::newRow("first empty slot") << 3 << 20 << ""
+                                          << "fim do LOG";
+        QTest::newRow("every slot of a small ring") << 10 << 20 << ""
+                                                    << "fim do LOG";
+        QTest::newRow("limit") << 100 << 3 << ""
+                               << "limite";
+        QTest::newRow("Cancelar") << 100 << 50 << "cancel"
+                                  << "cancelado";
+        QTest::newRow("failed exchange") << 100 << 50 << "fault"
+                                         << "falha";
+    }
+    void theEndSaysWhy() {
+        QFETCH(int, written);
+        QFETCH(int, limit);
+        QFETCH(QString, trouble);
+        QFETCH(QString, why);
+        TestHost host;
+        QVERIFY(Preload(host, written == 10 ? 10 : 100, written, written - 1));
+        TLogRelaysPage page(host);
+        page.edtLogMax->setValue(limit);
+        if (!trouble.isEmpty())
+            During(&page, [&] {
+                if (page.stgRL[0]->rowCount() < 2)
+                    return false;
+                if (trouble == "cancel")
+                    page.btnLogCancel->click();
+                else
+                    host.sim->setFault(sim::Fault::WrongEcho, 0, 1);
+                return true;
+            });
+
+        page.btnLogGet->click();
+
+        QVERIFY(page.prgLog->maximum() > 0);
+        QCOMPARE(page.prgLog->value(), page.prgLog->maximum());
+        const QString line = page.lblLogProgress->text();
+        QVERIFY2(line.startsWith(QStringLiteral("Eventos lidos: %1 em ").arg(Rows(page))) &&
+                     line.endsWith(QStringLiteral(" (%1)").arg(why)),
+                 qPrintable(line));
+        QCOMPARE(host.reports.last(), line);
+    }
+
     void clearAsksFirst_data() {
         QTest::addColumn<bool>("answer");
         QTest::addColumn<bool>("refused");
@@ -481,7 +531,7 @@ class TestLogRelaysPage : public QObject {
         const QByteArray expected =
             QByteArray("\xEF\xBB\xBF") +
             QStringLiteral(
-                "Rele;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora;Data e hora;Sensor valor;"
+                "Relé;Operação;Status;Sensor;Sensor Auxiliar;Data;Hora;Data e hora;Sensor valor;"
                 "Sensor unidade ou estado;Sensor Auxiliar valor;Sensor Auxiliar unidade ou "
                 "estado\r\n"
                 "1;Refrigeração;Desligado;\"-5,0 ºC\";Não usado;05/03/2024;14:27:09;"

@@ -1,0 +1,380 @@
+#include "cli_history.h"
+
+#include "cli_run.h"
+#include "csv.h"
+#include "history_store.h"
+#include "locale_text.h"
+#include "recorder.h"
+#include "stop_request.h"
+#include "temperature.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+constexpr int reopenSeconds = 3;
+
+// Where the window keeps the file: beside the settings for a copy whose
+// folder is writable (and not the package's), else the user's data folder.
+QString historyFile() {
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString installed = QDir(QStringLiteral(TARVIK_INSTALL_BINDIR)).canonicalPath();
+    const bool portable = ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0 &&
+                          QDir::cleanPath(exeDir) != QDir::cleanPath(installed);
+    if (portable)
+        return HistoryFilePath(QDir(exeDir).filePath(QStringLiteral("tarvik.ini")), QString());
+    return HistoryFilePath(
+        QString(), QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                       .filePath(QStringLiteral("tarvik")));
+}
+
+QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
+    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
+}
+
+QString sensorText(const tHistReading &r, int k) {
+    switch (r.state[k]) {
+    case stsTEMP_OK:
+        return tenthsText(r.value[k]) + unitText(r.unit);
+    case stsTEMP_ERRMIN:
+        return QStringLiteral("Curto");
+    case stsTEMP_ERRMAX:
+        return QStringLiteral("Aberto");
+    case stsTEMP_READING:
+        return QStringLiteral("Lendo");
+    default:
+        return QStringLiteral("---");
+    }
+}
+
+QString relayText(int32_t on) {
+    return on < 0 ? QStringLiteral("---")
+           : on   ? QStringLiteral("Ligado")
+                  : QStringLiteral("Desligado");
+}
+
+// The controllers the options choose: -p and -a narrow, none given: all.
+std::vector<tHistController> chosen(tCliRun &run, tHistoryStore &store) {
+    std::vector<tHistController> out;
+    for (const tHistController &c : store.Controllers())
+        if ((run.args.port.isEmpty() || c.port == run.args.port) &&
+            (!run.args.addressGiven || run.args.addresses.contains(c.address)))
+            out.push_back(c);
+    return out;
+}
+
+struct tRange {
+    int64_t from, to;
+};
+
+tRange range(const tCliArgs &args) {
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    return {args.from ? args.from->toMSecsSinceEpoch() : 0,
+            args.to ? args.to->toMSecsSinceEpoch() : now + 1};
+}
+
+bool openStore(tHistoryStore &store, bool writing) {
+    if (!store.Open(historyFile())) {
+        CliMessage(store.Message());
+        return false;
+    }
+    if (store.ReadOnly()) {
+        CliMessage(store.Message());
+        return !writing;
+    }
+    return true;
+}
+
+QStringList readingCsvHeader() {
+    return {QStringLiteral("Porta"),     QStringLiteral("Endereço"), QStringLiteral("Modelo"),
+            QStringLiteral("Data"),      QStringLiteral("Hora"),     QStringLiteral("UTC"),
+            QStringLiteral("Sensor 1"),  QStringLiteral("Sensor 2"), QStringLiteral("Sensor 3"),
+            QStringLiteral("Sensor 4"),  QStringLiteral("Rele 1"),   QStringLiteral("Rele 2"),
+            QStringLiteral("Rele 3"),    QStringLiteral("Rele 4"),   QStringLiteral("Resultado"),
+            QStringLiteral("Tempo (ms)")};
+}
+
+} // namespace
+
+int Record(tCliRun &run) {
+    using Clock = std::chrono::steady_clock;
+    tHistoryStore store;
+    if (!openStore(store, true))
+        return exitUSAGE;
+    tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
+    recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
+    const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
+    CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
+                   .arg(store.Path())
+                   .arg(recorder.Interval()));
+    const tStopRequest stop;
+    const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
+        return run.dev.SendCommand(cmd);
+    };
+    QList<int> silent; // addresses whose silence was already said
+    int worst = exitOK;
+    while (!stop.requested()) {
+        if (run.portGone) {
+            if (!run.portOpened)
+                return exitDEVICE; // a port that never opened is a wrong name, not a loss
+            CliMessage(
+                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
+                    .arg(run.port)
+                    .arg(reopenSeconds));
+            while (run.portGone) {
+                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
+                    return worst;
+                const int first = run.args.addresses.first();
+                const int32_t r = run.dev.OpenConnection(run.port, first);
+                if (r == errMODBUS_OPEN_UART)
+                    continue;
+                run.portGone = false;
+                run.connectedTo = r > 0 ? first : 0;
+                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+            }
+        }
+        const auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(watch));
+        for (int id : run.args.addresses) {
+            if (stop.requested() || run.portGone)
+                break;
+            if (run.connectedTo != id || !run.dev.Connected()) {
+                run.connectedTo = 0;
+                const int32_t r = run.dev.OpenConnection(run.port, id);
+                if (r == errMODBUS_OPEN_UART) {
+                    run.portGone = true;
+                    if (!run.portOpened)
+                        CliMessage(
+                            QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r));
+                    break;
+                }
+                run.portOpened = true;
+                if (r < 0) {
+                    if (!silent.contains(id)) {
+                        silent << id;
+                        CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
+                                                  "continua quando ele voltar")
+                                       .arg(id)
+                                       .arg(FailureText(r)));
+                    }
+                    worst = WorseExit(worst, exitDEVICE);
+                    continue;
+                }
+                run.connectedTo = id;
+            }
+            QElapsedTimer exchange;
+            exchange.start();
+            const int32_t r = run.dev.SendCommand(cmdGET_STATUS);
+            recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
+            if (r < 0) {
+                run.connectedTo = 0;
+                if (!run.dev.PortActive()) {
+                    run.portGone = true;
+                    break;
+                }
+                if (!silent.contains(id)) {
+                    silent << id;
+                    CliMessage(QStringLiteral("endereço %1: leitura do status: %2")
+                                   .arg(id)
+                                   .arg(FailureText(r)));
+                }
+                worst = WorseExit(worst, exitDEVICE);
+                continue;
+            }
+            if (silent.removeAll(id))
+                CliMessage(QStringLiteral("endereço %1 voltou a responder").arg(id));
+            const int64_t now = QDateTime::currentMSecsSinceEpoch();
+            if (recorder.EventLogDue(run.port, id, now)) {
+                const int32_t stored = recorder.ReadEventLog(run.dev, id, send, now);
+                if (stored < 0)
+                    CliMessage(QStringLiteral("endereço %1: leitura do LOG: %2")
+                                   .arg(id)
+                                   .arg(FailureText(stored)));
+            }
+        }
+        if (!run.portGone)
+            stop.waitUntil(next);
+    }
+    return worst;
+}
+
+int HistoryExport(tCliRun &run) {
+    tHistoryStore store;
+    if (!openStore(store, false))
+        return exitUSAGE;
+    const tRange r = range(run.args);
+    for (const tHistController &c : chosen(run, store)) {
+        for (const tHistReading &h : store.Readings(c.id, r.from, r.to)) {
+            const QDateTime at = localTime(h.utcMs, h.offsetSec);
+            if (run.args.format == tFormat::Json) {
+                QJsonArray sensors, relays;
+                for (int k = 0; k < 4; ++k) {
+                    sensors.append(h.state[k] == stsTEMP_OK ? QJsonValue(h.value[k] / 10.0)
+                                                            : QJsonValue(sensorText(h, k)));
+                    relays.append(h.relay[k] < 0 ? QJsonValue() : QJsonValue(h.relay[k] > 0));
+                }
+                CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
+                                      {QStringLiteral("endereco"), c.address},
+                                      {QStringLiteral("modelo"), c.model},
+                                      {QStringLiteral("hora"), at.toString(Qt::ISODate)},
+                                      {QStringLiteral("unidade"), unitText(h.unit)},
+                                      {QStringLiteral("sensores"), sensors},
+                                      {QStringLiteral("reles"), relays},
+                                      {QStringLiteral("resultado"), h.result},
+                                      {QStringLiteral("tempo_ms"), h.roundTripMs}});
+                continue;
+            }
+            QStringList fields{c.port,
+                               QString::number(c.address),
+                               c.model,
+                               ShortDateText(at.date()),
+                               LongTimeText(at.time()),
+                               at.toUTC().toString(Qt::ISODate)};
+            for (int k = 0; k < 4; ++k)
+                fields << (h.result > 0 ? sensorText(h, k) : QStringLiteral("---"));
+            for (int k = 0; k < 4; ++k)
+                fields << relayText(h.relay[k]);
+            fields << QString::number(h.result) << QString::number(h.roundTripMs);
+            if (run.args.format == tFormat::Csv)
+                CliWrite(CsvLine(fields));
+            else
+                CliResult(fields.join(u'\t'));
+            if (CliOutputFailed())
+                return exitUSAGE;
+        }
+    }
+    return store.LastFailed() ? exitUSAGE : exitOK;
+}
+
+int HistoryAudit(tCliRun &run) {
+    tHistoryStore store;
+    if (!openStore(store, false))
+        return exitUSAGE;
+    const tRange r = range(run.args);
+    for (const tHistController &c : chosen(run, store)) {
+        for (const tHistAuditEntry &e : store.Audits(c.id, r.from, r.to)) {
+            const tHistAudit &a = e.audit;
+            const QDateTime at = localTime(a.utcMs, a.offsetSec);
+            if (run.args.format == tFormat::Json) {
+                QJsonArray fields;
+                for (const tHistAuditField &f : a.fields)
+                    fields.append(QJsonObject{{QStringLiteral("codigo"), f.code},
+                                              {QStringLiteral("antes"), f.oldValue},
+                                              {QStringLiteral("depois"), f.newValue}});
+                CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
+                                      {QStringLiteral("endereco"), c.address},
+                                      {QStringLiteral("hora"), at.toString(Qt::ISODate)},
+                                      {QStringLiteral("usuario"), a.user},
+                                      {QStringLiteral("comando"), a.command},
+                                      {QStringLiteral("resultado"), a.result},
+                                      {QStringLiteral("campos"), fields}});
+                continue;
+            }
+            const QStringList head{ShortDateText(at.date()),
+                                   LongTimeText(at.time()),
+                                   a.user,
+                                   c.port,
+                                   QString::number(c.address),
+                                   a.command,
+                                   QString::number(a.result)};
+            if (run.args.format == tFormat::Csv) {
+                for (const tHistAuditField &f : a.fields)
+                    CliWrite(CsvLine(head + QStringList{f.code, f.oldValue, f.newValue}));
+                if (a.fields.empty())
+                    CliWrite(CsvLine(head + QStringList{QString(), QString(), QString()}));
+            } else {
+                QStringList changes;
+                for (const tHistAuditField &f : a.fields)
+                    changes << QStringLiteral("%1 %2 → %3").arg(f.code, f.oldValue, f.newValue);
+                CliResult(head.join(u' ') +
+                          (changes.isEmpty()
+                               ? QString()
+                               : QStringLiteral(": ") + changes.join(QStringLiteral(", "))));
+            }
+            if (CliOutputFailed())
+                return exitUSAGE;
+        }
+    }
+    return store.LastFailed() ? exitUSAGE : exitOK;
+}
+
+int HistoryReport(tCliRun &run) {
+    if (!run.args.pdf.isEmpty()) {
+        CliMessage(QStringLiteral("--pdf: o relatório em PDF ainda não está nesta versão"));
+        return exitUSAGE;
+    }
+    tHistoryStore store;
+    if (!openStore(store, false))
+        return exitUSAGE;
+    const tRange r = range(run.args);
+    for (const tHistController &c : chosen(run, store)) {
+        QJsonArray days;
+        if (run.args.format == tFormat::Text)
+            CliResult(QStringLiteral("%1 endereço %2 (%3 %4)")
+                          .arg(c.port)
+                          .arg(c.address)
+                          .arg(c.model, c.firmware));
+        for (int k = 0; k < 4; ++k) {
+            for (const tHistDay &d : store.Days(c.id, k, r.from, r.to, {})) {
+                if (run.args.format == tFormat::Json) {
+                    days.append(QJsonObject{{QStringLiteral("sensor"), k + 1},
+                                            {QStringLiteral("dia"), d.date},
+                                            {QStringLiteral("minima"), d.min / 10.0},
+                                            {QStringLiteral("media"), qRound(d.mean) / 10.0},
+                                            {QStringLiteral("maxima"), d.max / 10.0},
+                                            {QStringLiteral("leituras"), d.count}});
+                    continue;
+                }
+                const QStringList fields{QString::number(c.address),
+                                         QStringLiteral("Sensor %1").arg(k + 1),
+                                         d.date,
+                                         tenthsText(d.min),
+                                         tenthsText(qRound(d.mean)),
+                                         tenthsText(d.max),
+                                         QString::number(d.count)};
+                if (run.args.format == tFormat::Csv)
+                    CliWrite(CsvLine(fields));
+                else
+                    CliResult(
+                        QStringLiteral("  sensor %1 %2: mín %3, média %4, máx %5 (%6 leituras)")
+                            .arg(k + 1)
+                            .arg(d.date, tenthsText(d.min), tenthsText(qRound(d.mean)),
+                                 tenthsText(d.max))
+                            .arg(d.count));
+            }
+        }
+        std::array<int, 4> switches{};
+        for (const tHistRelayChange &ch : store.RelayChanges(c.id, r.from, r.to))
+            switches[ch.relay] += ch.on;
+        if (run.args.format == tFormat::Json)
+            CliResult(QJsonObject{
+                {QStringLiteral("porta"), c.port},
+                {QStringLiteral("endereco"), c.address},
+                {QStringLiteral("modelo"), c.model},
+                {QStringLiteral("dias"), days},
+                {QStringLiteral("ligacoes"),
+                 QJsonArray{switches[0], switches[1], switches[2], switches[3]}},
+                {QStringLiteral("alteracoes"), qint64(store.Audits(c.id, r.from, r.to).size())}});
+        else if (run.args.format == tFormat::Text)
+            CliResult(QStringLiteral("  reles ligados: %1, %2, %3, %4 vezes; %5 alterações")
+                          .arg(switches[0])
+                          .arg(switches[1])
+                          .arg(switches[2])
+                          .arg(switches[3])
+                          .arg(store.Audits(c.id, r.from, r.to).size()));
+    }
+    return store.LastFailed() ? exitUSAGE : exitOK;
+}
+
+QStringList HistoryReadingsCsvHeader() {
+    return readingCsvHeader();
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// tarvik-cli's history commands: the recorder for a service, and the
+// readings, report and trail of writes read back from the history file.
+
+#include <QStringList>
+
+class tCliRun;
+
+int Record(tCliRun &run);
+int HistoryExport(tCliRun &run);
+int HistoryReport(tCliRun &run);
+int HistoryAudit(tCliRun &run);
+QStringList HistoryReadingsCsvHeader();
