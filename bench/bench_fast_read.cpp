@@ -1,22 +1,27 @@
 // The two ways of ending an answer on a line paced like a technician's: the
 // simulated controller answers at the bit rate behind an emulated USB adapter
-// (latency timer, 62-byte packets). Status exchanges in both modes beside
-// their floors, answers split by the adapter, and a 1001-slot log read.
+// (latency timer, 62-byte packets) or with no adapter (bytes one by one).
+// Status exchanges in both modes beside their floors and beside libmodbus's
+// own master on the same line in the same run, answers split by the adapter,
+// answers that stall in the middle, and a 1001-slot log read.
 //
-//   bench_fast_read [EXCHANGES [SPLIT_EXCHANGES [LOG_SLOTS]]]
+//   bench_fast_read [EXCHANGES [SPLIT_EXCHANGES [LOG_SLOTS [STALL_EXCHANGES]]]]
 //
-// Defaults 200, 1000 and 1001; 0 skips that part.
+// Defaults 200, 1000, 1001 and 1000; 0 skips that part.
 #include "ondrel_sim.h"
+#include "peer_master.h"
 #include "process_figures.h"
 #include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -36,9 +41,58 @@ int32_t speedCode(int baud) {
     return baud == 9600 ? 3 : 7;
 }
 
-const char *modeName(bool fast) {
-    return fast ? "fast" : "design";
+// The masters compared: Tarvik's driver ending answers by silence (the
+// design) or by their length (fast), and libmodbus's RTU master, which reads
+// each answer by its length as it arrives.
+enum class tMaster { Design, Fast, Peer };
+constexpr tMaster allMasters[] = {tMaster::Design, tMaster::Fast, tMaster::Peer};
+
+const char *modeName(tMaster m) {
+    switch (m) {
+    case tMaster::Design:
+        return "design";
+    case tMaster::Fast:
+        return "fast";
+    case tMaster::Peer:
+        return "peer";
+    }
+    return "?";
 }
+
+const char *modeName(bool fast) {
+    return modeName(fast ? tMaster::Fast : tMaster::Design);
+}
+
+sim::Options lineOptions(const tLine &line, int logSlots) {
+    return sim::Options{.logSlots = logSlots,
+                        .preloadEvents = logSlots,
+                        .baud = line.baud,
+                        .adapterLatencyMs = line.latencyMs,
+                        .answerDelayMs = line.answerDelayMs};
+}
+
+// libmodbus's master on a controller's line, with the driver's response
+// time-out (3 x 864 ms).
+struct tPeer {
+    sim::Controller controller;
+    std::unique_ptr<tPeerMaster> master;
+    bool ok = false;
+
+    explicit tPeer(const tLine &line) : controller(lineOptions(line, 100)) {
+        if (!controller.start()) {
+            std::fprintf(stderr, "no pseudo-terminal for the simulated controller\n");
+            return;
+        }
+        master = std::make_unique<tPeerMaster>(controller.portName(), line.baud, 201, 2592);
+        ok = master->isOpen();
+        if (!ok)
+            std::fprintf(stderr, "libmodbus could not open %s\n", controller.portName().c_str());
+    }
+    bool status() {
+        uint16_t regs[21];
+        return master->read(0x0200, 21, regs);
+    }
+};
 
 // A controller on the paced line and a driver connected to it.
 struct tBench {
@@ -47,11 +101,7 @@ struct tBench {
     bool ok = false;
 
     tBench(const tLine &line, bool fast, int logSlots = 100)
-        : controller(sim::Options{.logSlots = logSlots,
-                                  .preloadEvents = logSlots,
-                                  .baud = line.baud,
-                                  .adapterLatencyMs = line.latencyMs,
-                                  .answerDelayMs = line.answerDelayMs}) {
+        : controller(lineOptions(line, logSlots)) {
         if (!controller.start()) {
             std::fprintf(stderr, "no pseudo-terminal for the simulated controller\n");
             return;
@@ -75,43 +125,87 @@ struct tFigures {
     int split = 0;
 };
 
-tFigures statusExchanges(const tLine &line, bool fast, int runs) {
-    tFigures f;
-    tBench b(line, fast);
-    if (!b.ok) {
-        f.failures = runs;
-        return f;
+// One master on a controller of its own on the line.
+struct tContender {
+    tMaster master;
+    std::unique_ptr<tBench> driver;
+    std::unique_ptr<tPeer> peer;
+
+    tContender(const tLine &line, tMaster m) : master(m) {
+        if (m == tMaster::Peer)
+            peer = std::make_unique<tPeer>(line);
+        else
+            driver = std::make_unique<tBench>(line, m == tMaster::Fast);
     }
-    for (int i = 0; i < 5; ++i) // settle the adapter's timer and the caches
-        b.dev.SendCommand(cmdGET_STATUS);
-    const int split0 = b.controller.splitReplies();
-    f.wall.reserve(size_t(runs));
-    const double cpu0 = ThreadCpuMs();
+    bool ok() const { return peer ? peer->ok : driver->ok; }
+    sim::Controller &controller() { return peer ? peer->controller : driver->controller; }
+    bool status() { return peer ? peer->status() : driver->dev.SendCommand(cmdGET_STATUS) == 21; }
+};
+
+// `runs` status reads by each master, taking turns exchange by exchange so
+// that the load of a shared machine weighs on all of them alike; each after
+// five that settle the adapter's timer and the caches. `fault` spoils every
+// answer.
+std::vector<tFigures> statusExchanges(const tLine &line, const std::vector<tMaster> &masters,
+                                      int runs, sim::Fault fault = sim::Fault::None,
+                                      int faultParam = 0) {
+    std::vector<std::unique_ptr<tContender>> contenders;
+    std::vector<tFigures> figures(masters.size());
+    std::vector<int> split0;
+    for (tMaster m : masters) {
+        contenders.push_back(std::make_unique<tContender>(line, m));
+        tContender &c = *contenders.back();
+        if (c.ok())
+            for (int i = 0; i < 5; ++i)
+                c.status();
+        if (fault != sim::Fault::None)
+            c.controller().setFault(fault, faultParam);
+        split0.push_back(c.controller().splitReplies());
+    }
     QElapsedTimer clock;
-    for (int i = 0; i < runs; ++i) {
-        clock.start();
-        if (b.dev.SendCommand(cmdGET_STATUS) != 21)
-            ++f.failures;
-        f.wall.push_back(double(clock.nsecsElapsed()) / 1e6);
+    // Each exchange starts at a random moment of the adapter's timer period,
+    // as a technician's would: a master whose turns fell in step with its
+    // adapter's timer would otherwise always (or never) see its answers split.
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> phaseUs(0, line.latencyMs * 1000);
+    for (int i = 0; i < runs; ++i)
+        for (size_t k = 0; k < contenders.size(); ++k) {
+            tFigures &f = figures[k];
+            if (!contenders[k]->ok()) {
+                ++f.failures;
+                continue;
+            }
+            if (line.latencyMs > 0)
+                QThread::usleep(phaseUs(random));
+            const double cpu0 = ThreadCpuMs();
+            clock.start();
+            if (!contenders[k]->status())
+                ++f.failures;
+            f.wall.push_back(double(clock.nsecsElapsed()) / 1e6);
+            f.cpu += ThreadCpuMs() - cpu0;
+        }
+    for (size_t k = 0; k < contenders.size(); ++k) {
+        figures[k].cpu /= runs;
+        figures[k].split = contenders[k]->controller().splitReplies() - split0[k];
     }
-    f.cpu = (ThreadCpuMs() - cpu0) / runs;
-    f.split = b.controller.splitReplies() - split0;
-    return f;
+    return figures;
 }
 
 // Wire time of one status exchange plus the adapter's latency, plus the
 // silence when the answer ends by it.
-double floorMs(const tLine &line, bool fast) {
+double floorMs(const tLine &line, tMaster master) {
     const double wire = (requestBytes + statusAnswerBytes) * 10 * 1000.0 / line.baud;
-    return wire + line.latencyMs + (fast ? 0 : silenceMs);
+    return wire + line.latencyMs + (master == tMaster::Design ? silenceMs : 0);
 }
 
-void printRow(const tLine &line, bool fast, const tFigures &f) {
-    const double floor = floorMs(line, fast);
+// `peerCpu`: the peer's CPU per exchange on the same line, for the ratio.
+void printRow(const tLine &line, tMaster master, const tFigures &f, double peerCpu) {
+    const double floor = floorMs(line, master);
     const double median = Percentile(f.wall, 0.5);
-    std::printf("  %6d  %2d ms  %-6s  %7.2f  %7.2f (%+6.2f)  %7.2f  %6.3f  %4d/%zu\n", line.baud,
-                line.latencyMs, modeName(fast), floor, median, median - floor,
-                Percentile(f.wall, 0.95), f.cpu, f.failures, f.wall.size());
+    std::printf("  %6d  %2d ms  %-6s  %7.2f  %7.2f (%+6.2f)  %7.2f  %6.3f  %5.2f  %4d/%zu\n",
+                line.baud, line.latencyMs, modeName(master), floor, median, median - floor,
+                Percentile(f.wall, 0.95), f.cpu, peerCpu > 0 ? f.cpu / peerCpu : 0.0, f.failures,
+                f.wall.size());
     std::fflush(stdout);
 }
 
@@ -152,18 +246,28 @@ int main(int argc, char **argv) {
     const int runs = arg(1, 200);
     const int splitRuns = arg(2, 1000);
     const int logSlots = arg(3, 1001);
+    const int stallRuns = arg(4, 1000);
 
-    const tLine lines[] = {{115200, 16}, {115200, 1}, {9600, 16}};
+    const tLine lines[] = {{115200, 16}, {115200, 1}, {115200, 0}, {9600, 16}, {9600, 0}};
     if (runs > 0) {
         std::printf("cmdGET_STATUS (8-byte request, %d-byte answer) x %d per row; times in ms, CPU "
-                    "in ms per exchange in the driver's thread\n",
+                    "in ms per exchange in the master's thread, and its ratio to the peer's\n",
                     statusAnswerBytes, runs);
-        std::printf(
-            "    baud  adapter mode      floor   median (vs floor)      p95     CPU  failed\n");
-        for (const tLine &line : lines)
-            for (bool fast : {false, true})
-                printRow(line, fast, statusExchanges(line, fast, runs));
-        std::printf("  floor: wire time of request and answer + adapter latency (+ 50 ms silence "
+        std::printf("    baud  adapter mode      floor   median (vs floor)      p95     CPU  "
+                    "x peer  failed\n");
+        for (const tLine &line : lines) {
+            const std::vector<tFigures> f =
+                statusExchanges(line, {tMaster::Design, tMaster::Fast, tMaster::Peer}, runs);
+            for (size_t k = 0; k < f.size(); ++k)
+                printRow(line, allMasters[k], f[k], f[2].cpu);
+        }
+        std::printf("  adapter 0 ms: no adapter, every byte reaches the master as it crosses the "
+                    "wire.\n"
+                    "  peer: libmodbus's RTU master (response time-out 2.592 s, byte time-out "
+                    "0.5 s).\n"
+                    "  The three masters take turns exchange by exchange, each with a simulated "
+                    "controller of its own.\n"
+                    "  floor: wire time of request and answer + adapter latency (+ 50 ms silence "
                     "in the design's mode).\n"
                     "  The adapter's timer ticks every latency period: an exchange that starts "
                     "just after a tick and\n"
@@ -176,11 +280,52 @@ int main(int argc, char **argv) {
             "\nAnswers split by the adapter: 115200 bit/s, 16 ms timer, random answer delay "
             "up to 16 ms, %d exchanges per mode\n",
             splitRuns);
-        for (bool fast : {false, true}) {
-            const tFigures f = statusExchanges(line, fast, splitRuns);
+        const std::vector<tFigures> all =
+            statusExchanges(line, {tMaster::Design, tMaster::Fast, tMaster::Peer}, splitRuns);
+        for (size_t k = 0; k < all.size(); ++k) {
+            const tFigures &f = all[k];
             std::printf("  %-6s  %d answers split, %d failed, median %.2f ms, p95 %.2f ms\n",
-                        modeName(fast), f.split, f.failures, Percentile(f.wall, 0.5),
+                        modeName(allMasters[k]), f.split, f.failures, Percentile(f.wall, 0.5),
                         Percentile(f.wall, 0.95));
+        }
+        std::fflush(stdout);
+    }
+    if (stallRuns > 0) {
+        // Answers that stop in the middle for longer than the silence that
+        // ends an answer: behind a slow adapter timer, split where its timer
+        // ticks, and answers that stall on their own (the simulator's fault).
+        // The second case is deterministic: a tenth of the exchanges shows it.
+        struct tStallCase {
+            const char *what;
+            tLine line;
+            sim::Fault fault;
+            int faultParam;
+            int runs;
+        };
+        const tStallCase cases[] = {
+            {"adapter timer 60 ms, random answer delay up to 60 ms",
+             {115200, 60, 60},
+             sim::Fault::None,
+             0,
+             stallRuns},
+            {"every answer stalls 100 ms after its first half, no adapter",
+             {115200, 0},
+             sim::Fault::Stall,
+             100,
+             std::max(1, stallRuns / 10)},
+        };
+        for (const tStallCase &c : cases) {
+            std::printf("\nStalls inside answers: 115200 bit/s, %s; failures out of %d\n", c.what,
+                        c.runs);
+            const std::vector<tFigures> all =
+                statusExchanges(c.line, {tMaster::Design, tMaster::Fast, tMaster::Peer}, c.runs,
+                                c.fault, c.faultParam);
+            for (size_t k = 0; k < all.size(); ++k) {
+                const tFigures &f = all[k];
+                std::printf("  %-6s  %4d failed, %d answers split, median %.2f ms, p95 %.2f ms\n",
+                            modeName(allMasters[k]), f.failures, f.split, Percentile(f.wall, 0.5),
+                            Percentile(f.wall, 0.95));
+            }
             std::fflush(stdout);
         }
     }

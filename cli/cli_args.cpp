@@ -154,6 +154,15 @@ bool setFastRead(tCliArgs &a, const QString &, QString &) {
     return true;
 }
 
+// A model string as the controller gives it: four letters or digits.
+bool setModel(tCliArgs &a, const QString &v, QString &error) {
+    static const QRegularExpression model(QStringLiteral("^[A-Za-z0-9]{4}$"));
+    if (!model.match(v).hasMatch())
+        return outOfRange(error, "--modelo", v, "quatro letras ou algarismos, como qx4r");
+    a.model = v;
+    return true;
+}
+
 bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
@@ -242,6 +251,11 @@ constexpr tOptionRow optionRows[] = {
      "certo, sem esperar 50 ms de silêncio; um controlador que responde com bytes a mais deve "
      "ser lido sem ela",
      setFastRead},
+    {"modelo", 0, "M", "status",
+     "(status) o modelo do controlador (qx4r, qx2n...), lido sem identificá-lo antes; sem "
+     "ela, o status usa o modelo guardado da última identificação enquanto o controlador "
+     "responder",
+     setModel},
     {"intervalo", 0, "S", "status|registrar|publicar",
      "(status, registrar, publicar) uma leitura a cada S segundos (de 0,1 a 86400) até Ctrl+C; "
      "status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",

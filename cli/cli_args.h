@@ -37,6 +37,7 @@ struct tCliArgs {
     bool logModbus = false;
     bool logCommands = false;
     bool fastRead = false;
+    QString model; // --modelo: the controller's model, taken without identifying it
     std::optional<double> interval; // seconds
     tFormat format = tFormat::Text;
     int max = 20;

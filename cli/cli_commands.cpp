@@ -51,7 +51,7 @@ int info(tCliRun &run, int id) {
 }
 
 int statusOnce(tCliRun &run, int id) {
-    if (const int c = run.connect(id))
+    if (const int c = run.connectKnown(id))
         return c;
     tOndrel &dev = run.dev;
     if (const int32_t r = dev.SendCommand(cmdGET_STATUS); r < 0)

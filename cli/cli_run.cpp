@@ -84,7 +84,16 @@ int tCliRun::exec() {
     if (args.format == tFormat::Csv && command->csvHeader && output != tOutputKind::FileWithData &&
         !CliWrite(CsvStart(csv) + CsvLine(command->csvHeader(), csv)))
         return exitUSAGE;
-    return command->run(*this);
+    const int status = command->run(*this);
+    if (cache)
+        cache->Save();
+    return status;
+}
+
+tIdentityCache &tCliRun::identities() {
+    if (!cache)
+        cache.emplace();
+    return *cache;
 }
 
 int tCliRun::each(tPerAddress run) {
@@ -105,7 +114,29 @@ int tCliRun::connect(int id) {
     if (connectedTo == id && dev.Connected())
         return exitOK;
     connectedTo = 0;
-    const int32_t r = dev.OpenConnection(port, id);
+    const int c = opened(id, dev.OpenConnection(port, id));
+    if (c == exitOK)
+        identities().Store(port, id, dev.Identification());
+    return c;
+}
+
+int tCliRun::connectKnown(int id) {
+    if (connectedTo == id && dev.Connected())
+        return exitOK;
+    std::optional<tIdentity> known = identities().Find(port, id);
+    // --modelo: the operation codes too when the cache has that model there;
+    // otherwise they are not known and show as such.
+    if (!args.model.isEmpty() && (!known || known->model != args.model))
+        known = tIdentity{args.model, QString(), {-1, -1, -1, -1}};
+    if (!known)
+        return connect(id);
+    connectedTo = 0;
+    return opened(id, dev.OpenIdentified(port, id, *known));
+}
+
+// What opening a session with `id` gave: exitOK with the session open, or
+// the failure reported.
+int tCliRun::opened(int id, int32_t r) {
     if (r == errMODBUS_OPEN_UART) {
         portGone = true;
         // During --intervalo a port lost later is reported where it is retried.
@@ -122,6 +153,8 @@ int tCliRun::connect(int id) {
 
 int tCliRun::fail(int id, const QString &what, int32_t code) {
     connectedTo = 0;
+    // Whatever answers there next is identified again.
+    identities().Forget(port, id);
     if (!dev.PortActive()) {
         portGone = true;
         if (!args.interval)

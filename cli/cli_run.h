@@ -7,6 +7,7 @@
 #include "cli_args.h"
 #include "config_sync.h"
 #include "csv.h"
+#include "identity_cache.h"
 #include "std_output.h"
 #include "u_ondrel.h"
 
@@ -30,6 +31,10 @@ class tCliRun {
     // The session with `id`, identified afresh when another address or a
     // failure came in between; exitOK or the status to return.
     int connect(int id);
+    // As connect, but without the identification exchange when the model is
+    // known: given with --modelo, or kept from an earlier identification at
+    // this port and address while that controller keeps answering.
+    int connectKnown(int id);
     // Reports the failure of `what` at `id` (or the port's loss); exitDEVICE.
     int fail(int id, const QString &what, int32_t code);
     // The sequence's sender, with its steps shown when someone watches.
@@ -38,6 +43,8 @@ class tCliRun {
     QString fileFor(int id) const;
     // fileFor(id) into the copy; a refused file is bad usage.
     int loadFile(int id);
+    // The identity cache, read on first use and written back at the end.
+    tIdentityCache &identities();
 
     const tCliArgs &args;
     const QString port;
@@ -48,6 +55,11 @@ class tCliRun {
     int connectedTo = 0;     // the address the session is open with; 0: none
     bool portOpened = false; // the port opened at least once in this run
     bool portGone = false;   // it cannot be opened now, or failed under a command
+
+  private:
+    int opened(int id, int32_t r);
+
+    std::optional<tIdentityCache> cache;
 };
 
 // A command's run that serves each address in turn with `PerAddress`.

@@ -121,6 +121,38 @@ int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
 }
 
 int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
+    if (const int32_t r = OpenPort(PortCOM, id); r < 0)
+        return r;
+    const int32_t result = SendCommand(cmdGET_INFO);
+    if (result <= 0) {
+        FConnected = false;
+        return result;
+    }
+    SetIdentity();
+    return 1;
+}
+
+int32_t tOndrel::OpenIdentified(const QString &PortCOM, int32_t id, const tIdentification &known) {
+    if (const int32_t r = OpenPort(PortCOM, id); r < 0)
+        return r;
+    Model = known.model;
+    Fimware = known.firmware;
+    for (size_t r = 0; r < Relay.size(); ++r)
+        Relay[r].par[0] = known.operations[r];
+    SetIdentity();
+    return 1;
+}
+
+tIdentification tOndrel::Identification() const {
+    tIdentification i{Model, Fimware, {}};
+    for (size_t r = 0; r < Relay.size(); ++r)
+        i.operations[r] = Relay[r].par[0];
+    return i;
+}
+
+// The session's start up to the identification: the old session closed,
+// the copy forgotten, the port opened. 1, or errMODBUS_OPEN_UART.
+int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     Fid = id;
     if (FConnected) {
         FUart->Close();
@@ -150,11 +182,11 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
     }
     FPortError = tPortError::None;
     FPortErrorText.clear();
-    const int32_t result = SendCommand(cmdGET_INFO);
-    if (result <= 0) {
-        FConnected = false;
-        return result;
-    }
+    return 1;
+}
+
+// What the model says of the controller; the session is open from here.
+void tOndrel::SetIdentity() {
     FConnected = true;
     HaveRTC = false;
     nRelay = 1;
@@ -165,7 +197,6 @@ int32_t tOndrel::OpenConnection(const QString &PortCOM, int32_t id) {
             break;
         }
     }
-    return 1;
 }
 
 bool tOndrel::PortLost() const {
@@ -193,6 +224,8 @@ void tOndrel::CloseConnection() {
         r.sts = -1;
 }
 
+// The trace lines are formatted only when traced: formatting costs more than
+// the rest of an exchange.
 int32_t tOndrel::SendCommand(tCommand cmd) {
     if (Busy)
         return errMODBUS_BUSY;
@@ -202,26 +235,30 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
     int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
     switch (t.kind) {
     case writeREG:
-        Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
-                                unsigned(t.start)));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
+                                    unsigned(t.start)));
         result = FModBus->Write_Register(Fid, t.start, t.value);
         break;
     case writeREGS:
-        Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
-                                unsigned(t.start), t.count));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
         if (fits)
             result = FModBus->Write_Registers(Fid, t.start, FRegs, t.count);
         break;
     case readREGS:
-        Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
-                                unsigned(t.start), t.count));
+        if (FSaveLog)
+            Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
         // The register buffer bounds what a read may bring in.
         if (fits)
             result = FModBus->Read_Registers(Fid, t.start, FRegs, t.count);
         break;
     }
     if (result < 0) {
-        Trace(QString::asprintf("    Erro %d", result));
+        if (FSaveLog)
+            Trace(QString::asprintf("    Erro %d", result));
         ErrorCom = result;
         Busy = false;
         return result;

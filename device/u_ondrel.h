@@ -141,6 +141,14 @@ enum class tPortError {
     Other,        // anything else; PortErrorText carries the system's words
 };
 
+// What an identification reads: the model, the firmware and the relays'
+// operation codes (-1: not known).
+struct tIdentification {
+    QString model;
+    QString firmware;
+    std::array<int32_t, 4> operations{-1, -1, -1, -1};
+};
+
 // The driver of one controller: owns the port and the Modbus master, keeps
 // the session and the application's copy of the controller's state.
 class tOndrel {
@@ -179,6 +187,13 @@ class tOndrel {
     // the same order (empty when nothing). One enumeration serves both.
     int32_t GetPorts(QStringList &PortsList, QStringList *Descriptions = nullptr);
     int32_t OpenConnection(const QString &PortCOM, int32_t id);
+    // A session with a controller identified before (what an earlier
+    // identification gave), opened without the identification exchange: 1,
+    // or errMODBUS_OPEN_UART. What the model implies (relays, clock) is set
+    // as OpenConnection sets it.
+    int32_t OpenIdentified(const QString &PortCOM, int32_t id, const tIdentification &known);
+    // What the session's identification gave (or was given).
+    tIdentification Identification() const;
     // Why the last OpenConnection could not open its port, and a sentence for
     // the user naming the port and what to do; None and empty once a port opened.
     tPortError PortError() const { return FPortError; }
@@ -202,9 +217,9 @@ class tOndrel {
     // file is closed then and the commands go on untraced in it.
     std::function<void(const QString &why)> OnTraceError;
 
-    // Run at every poll while a command waits for its answer. By default it
-    // lets the thread's Qt events run, so a window stays live during a
-    // transaction; a program without an event loop may clear it.
+    // Run every few milliseconds while a command waits for its answer. By
+    // default it lets the thread's Qt events run, so a window stays live
+    // during a transaction; a program without an event loop may clear it.
     std::function<void()> OnIdle = [] {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
@@ -245,6 +260,8 @@ class tOndrel {
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
     // packing FRegs for a multiple write; after success, unpack into fields.
     tTransaction Prepare(tCommand cmd);
+    int32_t OpenPort(const QString &PortCOM, int32_t id);
+    void SetIdentity();
     void Unpack(tCommand cmd);
 
     void Trace(const QString &line);

@@ -12,6 +12,11 @@ constexpr int64_t nsPerMs = 1000000;
 // frame, 1/100 000 the unit of the response time-out.
 constexpr int64_t silenceNs = 8640000;
 constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
+// How often the wait for an answer lets the caller's events run: once a
+// display frame keeps a window live (a silent poll of the port takes longer
+// anyway), and an answer arriving byte by byte does not pay for the event
+// loop at every byte.
+constexpr int64_t idleEveryNs = 16 * nsPerMs;
 
 // Length of an exception answer: address, function | 0x80, code, CRC.
 constexpr int32_t exceptionLen = 5;
@@ -228,6 +233,7 @@ int32_t tModBus::GetPacket() {
     QElapsedTimer clock;
     clock.start();
     int64_t last = 0;
+    int64_t lastIdle = 0;
     Trace("Wait data of the slave");
     for (;;) {
         uint8_t c = 0;
@@ -246,7 +252,13 @@ int32_t tModBus::GetPacket() {
         } else {
             // A port that is gone will stay silent: decide now.
             const bool lost = PortLost && PortLost();
-            if (count > 0 && (lost || now - last > silenceNs)) {
+            const bool known = FFastRead && KnownLength(count) > count;
+            // With the fast read, an answer that has begun as this request's
+            // and whose length that beginning fixes may pause inside (an
+            // adapter's timer, a loaded computer) for up to the response
+            // time-out; any other answer ends at the first silence.
+            const int64_t quiet = known ? int64_t(FTimeOut) * timeoutUnitNs : silenceNs;
+            if (count > 0 && (lost || now - last > quiet)) {
                 if (count < 3) {
                     Trace("    NO RESPONSE");
                     return errMODBUS_NORESPONSE;
@@ -263,8 +275,10 @@ int32_t tModBus::GetPacket() {
                 return errMODBUS_TIMEOUT;
             }
         }
-        if (Idle)
+        if (Idle && now - lastIdle >= idleEveryNs) {
             Idle();
+            lastIdle = clock.nsecsElapsed();
+        }
     }
 }
 
@@ -277,6 +291,19 @@ bool tModBus::ExpectedFrameIn(int32_t count) const {
     const int32_t expected = (FQuerieIn[1] & 0x80) ? exceptionLen : FExpected;
     return count == expected &&
            crc16_MODBUS(FQuerieIn, count - 2) == FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1];
+}
+
+// The length of the answer its first bytes announce, once they are this
+// request's: address, function (an exception's length once flagged), and for
+// a read the byte count when in. 0 while unknown or not this request's.
+int32_t tModBus::KnownLength(int32_t count) const {
+    if (count < 2 || FQuerieIn[0] != FQuerieOut[0] || (FQuerieIn[1] & 0x7F) != FQuerieOut[1])
+        return 0;
+    if (FQuerieIn[1] & 0x80)
+        return exceptionLen;
+    if (FQuerieOut[1] == fnREAD_REGS && count >= 3 && 5 + FQuerieIn[2] != FExpected)
+        return 0;
+    return FExpected;
 }
 
 // The frame has ended: its CRC decides.

@@ -13,8 +13,9 @@ class tTraceLog;
 using tPortOut = std::function<int32_t(const uint8_t *buffer, int32_t n)>;
 using tPortIn = std::function<bool(uint8_t &c)>;
 using tPurge = std::function<void()>;
-// Called at every poll of the wait for an answer, so the caller's window can
-// repaint and its timers fire meanwhile; the master itself knows no event loop.
+// Called during the wait for an answer (every few milliseconds, between
+// polls), so the caller's window can repaint and its timers fire meanwhile;
+// the master itself knows no event loop.
 using tIdle = std::function<void()>;
 
 // Result codes: positive is success, negative a failure.
@@ -70,7 +71,9 @@ class tModBus {
     // request calls for (5 + 2 x count for a read, 8 for a write, 5 for an
     // exception) are in with a valid CRC, instead of after the silence that
     // follows it. Any other answer still ends by silence, with the same codes
-    // and trace lines.
+    // and trace lines. An answer whose first bytes are the request's and fix
+    // its length may pause inside for up to the response time-out, where
+    // otherwise the first silence ends it.
     void SetFastRead(bool on) { FFastRead = on; }
     bool FastRead() const { return FFastRead; }
 
@@ -82,7 +85,8 @@ class tModBus {
     // polling a dead port until the time-out.
     std::function<bool()> PortLost;
 
-    // Optional: run at every poll of the wait for an answer.
+    // Optional: run between polls of the wait for an answer, every few
+    // milliseconds.
     tIdle Idle;
 
   private:
@@ -92,6 +96,7 @@ class tModBus {
     bool FrameLength(int32_t count, int32_t expected);
     int32_t GetPacket();
     bool ExpectedFrameIn(int32_t count) const;
+    int32_t KnownLength(int32_t count) const;
     int32_t CheckCrc(int32_t count);
     int32_t ValidatePacket();
     template <typename... Args> void Trace(const char *format, Args... args);

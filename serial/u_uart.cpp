@@ -10,7 +10,9 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -137,23 +139,41 @@ void tUART::Purge() {
     rxcnt = 0;
 }
 
+// Reads and writes go to the descriptor directly: QSerialPort's buffers,
+// signals and waits cost several times the system calls themselves, which
+// counts where bytes arrive one by one. QSerialPort still opens, sets up,
+// purges and closes the device.
 int32_t tUART::Write(const uint8_t *buffer, int32_t n) {
     if (!Active() || n < 0)
         return -1;
     if (n == 0)
         return 0;
-    if (com->write(reinterpret_cast<const char *>(buffer), n) != n)
-        return -1;
+    const int fd = int(com->handle());
     QElapsedTimer t;
     t.start();
     const int limit = writeLimitMs(n, baud);
-    while (com->bytesToWrite() > 0) {
+    int32_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
+        if (w > 0) {
+            done += int32_t(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno != EAGAIN) {
+            failed = true;
+            break;
+        }
         const int left = limit - int(t.elapsed());
-        if (failed || left <= 0 || !com->waitForBytesWritten(left))
+        if (left <= 0)
+            break;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, left) < 0 && errno != EINTR)
             break;
     }
-    if (failed || com->bytesToWrite() > 0) {
-        com->clear(QSerialPort::Output);
+    if (done != n) {
+        ::tcflush(fd, TCOFLUSH);
         return -1;
     }
     return n;
@@ -191,35 +211,61 @@ bool tUART::Flush() {
 }
 
 bool tUART::GetC(uint8_t &c) {
-    if (!com->isOpen())
+    // The buffer is there exactly while the port is open.
+    if (rxbuf.isEmpty())
         return false;
     c = 0;
-    if (rxcnt <= 0) {
-        rxpos = 0;
-        QElapsedTimer t;
-        t.start();
-        for (;;) {
-            if (failed)
-                return false;
-            const qint64 got = com->read(rxbuf.data(), rxbuf.size());
-            ++deviceReads;
-            if (got < 0)
-                return false;
-            rxcnt = int32_t(got);
-            if (rxcnt > 0)
-                break;
-            const qint64 elapsed = t.elapsed();
-            if (elapsed > Timeout)
-                return false;
-            // One blocking wait for what is left of the byte wait, rather than
-            // waking every millisecond: arriving bytes end it at once.
-            com->waitForReadyRead(int(Timeout + 1 - elapsed));
-        }
-    }
-    c = uint8_t(rxbuf[rxpos]);
+    if (rxcnt <= 0 && !Refill())
+        return false;
+    c = uint8_t(rxbuf.constData()[rxpos]);
     ++rxpos;
     --rxcnt;
     return true;
+}
+
+// One device read into the receive buffer, once the device has bytes: a
+// blocking wait for what is left of the byte wait rather than waking every
+// millisecond, so arriving bytes end it at once.
+bool tUART::Refill() {
+    rxpos = 0;
+    rxcnt = 0;
+    // Bytes QSerialPort took from the device while the caller's event loop ran.
+    if (com->bytesAvailable() > 0) {
+        ++deviceReads;
+        rxcnt = int32_t(qMax<qint64>(com->read(rxbuf.data(), rxbuf.size()), 0));
+        return rxcnt > 0;
+    }
+    const int fd = int(com->handle());
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        if (failed)
+            return false;
+        const qint64 left = Timeout + 1 - t.elapsed();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready == 0)
+            return false;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            failed = true;
+            return false;
+        }
+        const ssize_t got = ::read(fd, rxbuf.data(), size_t(rxbuf.size()));
+        ++deviceReads;
+        if (got > 0) {
+            rxcnt = int32_t(got);
+            return true;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        // Ready yet nothing to read, or an error: the device has gone.
+        failed = true;
+        return false;
+    }
 }
 
 int32_t tUART::Read(uint8_t *buffer, int32_t n) {

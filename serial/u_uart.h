@@ -60,6 +60,8 @@ class tUART {
     int32_t Timeout = 50;
 
   private:
+    bool Refill();
+
     QByteArray rxbuf;
     QByteArray txbuf;
     int32_t rxcnt = 0;

@@ -277,10 +277,14 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
         start += std::uniform_int_distribution<Micros>(0, options.answerDelayMs * 1000)(random);
     if (f == Fault::Late)
         start += faultDelay;
-    const bool chunked = f == Fault::Chunked;
-    const std::vector<Burst> bursts =
-        adapter.pass(reply, wireTimes(reply.size(), start, options.baud, chunked ? kChunkBytes : 0,
-                                      chunked ? faultDelay : 0));
+    // Chunked: a pause after every few bytes; stall: one after the first half.
+    size_t chunk = 0;
+    if (f == Fault::Chunked)
+        chunk = kChunkBytes;
+    else if (f == Fault::Stall)
+        chunk = (reply.size() + 1) / 2;
+    const std::vector<Burst> bursts = adapter.pass(
+        reply, wireTimes(reply.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0));
     if (options.baud > 0 && options.adapterLatencyMs > 0 && bursts.size() > 1)
         ++splitReplies;
     for (const Burst &b : bursts) {

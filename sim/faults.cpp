@@ -20,7 +20,7 @@ int orDefault(int param, int fallback) {
     return param != 0 ? param : fallback;
 }
 
-const std::array<std::pair<Fault, const char *>, 13> kNames{{
+const std::array<std::pair<Fault, const char *>, 14> kNames{{
     {Fault::None, "none"},
     {Fault::Silence, "silence"},
     {Fault::Exception, "exception"},
@@ -34,6 +34,7 @@ const std::array<std::pair<Fault, const char *>, 13> kNames{{
     {Fault::Late, "late"},
     {Fault::Chunked, "chunked"},
     {Fault::Oversize, "oversize"},
+    {Fault::Stall, "stall"},
 }};
 
 } // namespace
@@ -123,6 +124,8 @@ int faultDelayMs(Fault fault, int param) {
         return std::max(orDefault(param, 1000), 0);
     if (fault == Fault::Chunked)
         return std::max(orDefault(param, 5), 0);
+    if (fault == Fault::Stall)
+        return std::max(orDefault(param, 200), 0);
     return 0;
 }
 

@@ -22,7 +22,8 @@ bool faultCarriesOut(Fault fault);
 // handled by the caller.
 Frame spoilReply(Fault fault, int param, const Frame &request, Frame reply, int slaveId);
 
-// Milliseconds before the reply (late) or between chunks (chunked).
+// Milliseconds before the reply (late), between chunks (chunked) or in the
+// middle of the reply (stall).
 int faultDelayMs(Fault fault, int param);
 constexpr size_t kChunkBytes = 3;
 

@@ -29,6 +29,7 @@ enum class Fault {
     Late,           // the normal reply, sent `param` ms late
     Chunked,        // the normal reply in chunks of 3 bytes, `param` ms apart
     Oversize,       // a reply of `param` bytes (default 300) with a valid CRC
+    Stall,          // the normal reply, pausing `param` ms (default 200) after its first half
 };
 
 struct Options {

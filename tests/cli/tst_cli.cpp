@@ -67,6 +67,7 @@ class TestCli : public QObject {
     void traceFiles();
     void intervalStopsWithTheLastLineWhole();
     void vanishedPortIsReopened();
+    void identityCache();
 
   private:
     void startLine(int logSlots);
@@ -79,7 +80,8 @@ class TestCli : public QObject {
     std::unique_ptr<sim::Controller> first;
     sim::Controller *second = nullptr;
     std::unique_ptr<QProcess> process;
-    QString portEnv; // TARVIK_PORTS for the next run
+    QString portEnv;         // TARVIK_PORTS for the next run
+    QTemporaryDir cacheHome; // XDG_CACHE_HOME of the runs: no user's cache is touched
 };
 
 void TestCli::init() {
@@ -113,6 +115,7 @@ QProcess *TestCli::start(const QStringList &args, const QString &workDir) {
     process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome.path());
     process->setProcessEnvironment(env);
     if (!workDir.isEmpty())
         process->setWorkingDirectory(workDir);
@@ -662,6 +665,68 @@ void TestCli::vanishedPortIsReopened() {
     for (const QStringList &row : rows)
         QCOMPARE(row.size(), rows[0].size());
     QCOMPARE(p->exitCode(), 1); // readings were lost while the port was away
+}
+
+// A status read identifies the controller only when its identity is not
+// kept from an earlier run at this port and address: a failed exchange
+// forgets it, an identification that finds another model replaces it, and
+// --modelo needs none.
+void TestCli::identityCache() {
+    QFile::remove(cacheHome.filePath(QStringLiteral("tarvik/identidades")));
+    auto status = [this](const QStringList &extra = {}) {
+        const int before = first->requestCount() + second->requestCount();
+        const tOutcome o = run(extra + QStringList{"status"});
+        return std::make_pair(o, first->requestCount() + second->requestCount() - before);
+    };
+    const QString fourRelays = QStringLiteral("Relé 4: Desligado (Auxiliar)");
+
+    auto [o, exchanges] = status();
+    QCOMPARE(o.code, 0);
+    QCOMPARE(exchanges, 2); // identification and status
+    std::tie(o, exchanges) = status();
+    QCOMPARE(o.code, 0);
+    QCOMPARE(exchanges, 1);
+    QVERIFY(o.out.contains(fourRelays));
+
+    // A failure: the next run identifies again.
+    first->setFault(sim::Fault::Silence, 0, 1);
+    std::tie(o, exchanges) = status({"-t", "1"});
+    QCOMPARE(o.code, 1);
+    QVERIFY2(o.err.contains(QStringLiteral("leitura do status: erro -6")), qPrintable(o.err));
+    std::tie(o, exchanges) = status();
+    QCOMPARE(exchanges, 2);
+    std::tie(o, exchanges) = status();
+    QCOMPARE(exchanges, 1);
+
+    // The cache taken for another model: status believes it while the
+    // controller answers; an identification puts the right one back.
+    QFile file(cacheHome.filePath(QStringLiteral("tarvik/identidades")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray cached = file.readAll();
+    file.close();
+    QVERIFY(cached.contains("\t201\tqx4r\t1.2\t1,3,4,6\n"));
+    cached.replace("\t201\tqx4r\t", "\t201\tqx1r\t");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(cached);
+    file.close();
+    std::tie(o, exchanges) = status();
+    QCOMPARE(exchanges, 1);
+    QVERIFY(!o.out.contains(QStringLiteral("Relé 2")));
+    QCOMPARE(run({"info"}).code, 0);
+    std::tie(o, exchanges) = status();
+    QCOMPARE(exchanges, 1);
+    QVERIFY(o.out.contains(fourRelays));
+
+    // --modelo: no identification, the operations as far as the cache knows them.
+    std::tie(o, exchanges) = status({"-a", "202", "--modelo", "qx2n"});
+    QCOMPARE(o.code, 0);
+    QCOMPARE(exchanges, 1);
+    QVERIFY2(o.out.contains(QStringLiteral("Relé 2: Desligado (---------)")), qPrintable(o.out));
+    QCOMPARE(run({"-a", "202", "info"}).code, 0);
+    std::tie(o, exchanges) = status({"-a", "202", "--modelo", "qx2n"});
+    QCOMPARE(exchanges, 1);
+    QVERIFY(o.out.contains(QStringLiteral("Relé 2: Desligado (Degelo)")));
+    QCOMPARE(run({"--modelo", "qx-4", "status"}).code, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

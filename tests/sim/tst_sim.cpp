@@ -201,6 +201,19 @@ class SimTest : public QObject {
         QVERIFY2(reads > 1, "the reply came in one piece");
     }
 
+    // A stall: the first half, a pause, then the rest.
+    void stalledReply() {
+        startSim();
+        sim->setFault(sim::Fault::Stall, 300, 1);
+        RawLine line(sim->portName());
+        line.send(withCrc(hex("C9 03 00 00 00 07")));
+        const QByteArray first = line.receive(3000, 150);
+        QCOMPARE(first.size(), 10);
+        const QByteArray rest = line.receive(3000, 150);
+        QCOMPARE(rest.size(), 9);
+        QVERIFY(crcHolds(first + rest));
+    }
+
     // On a paced line behind an adapter a reply longer than the latency
     // timer reaches the master in bursts, whole and in order.
     void pacedReplyArrivesWhole() {
@@ -256,6 +269,7 @@ class SimTest : public QObject {
         QTest::newRow("other slave") << F::OtherSlave << true;
         QTest::newRow("wrong echo") << F::WrongEcho << true;
         QTest::newRow("chunked") << F::Chunked << true;
+        QTest::newRow("stall") << F::Stall << true;
     }
     void spoiledWrites() {
         QFETCH(sim::Fault, fault);
