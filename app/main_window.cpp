@@ -16,7 +16,6 @@
 #include "trace_log.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -91,6 +90,9 @@ TfrmMain::TfrmMain(tStartOptions options_)
     closeRetry->setInterval(100);
     connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
 
+    // The pages take the session as they are built; FormCreate sets it up.
+    ondrel = std::make_unique<tOndrel>();
+    session = std::make_unique<tSession>(*ondrel);
     BuildFrame();
     BuildPages();
     FormCreate();
@@ -173,40 +175,48 @@ void TfrmMain::BuildFrame() {
 }
 
 void TfrmMain::BuildPages() {
-    conn = new TConnectionPage(*this, pnlMain);
-    status = new TStatusScreen(*this, pnlMain, this);
-    auto *logPage = new TLogRelaysPage(*this, pnlMain);
-    auto *parPage = new TParPage(*this, pnlMain);
-    auto *rtcPage = new TRtcPage(*this, pnlMain);
-    auto *opPage = new TOpRelayPage(*this, pnlMain);
-    relayPages = new TRelayPages(*this, pnlMain, this);
-    aboutPage = new TAboutPage(*this, pnlMain);
-
-    menuPages[size_t(tMenu::Main)] = conn;
-    menuPages[size_t(tMenu::Log)] = logPage;
-    menuPages[size_t(tMenu::PAR)] = parPage;
-    menuPages[size_t(tMenu::RTC)] = rtcPage;
-    menuPages[size_t(tMenu::SetOP)] = opPage;
-    menuPages[size_t(tMenu::About)] = aboutPage;
-
-    pages = {conn};
-    for (int n = 1; n <= 4; ++n)
-        pages.push_back(status->page(n));
-    pages.insert(pages.end(), {logPage, parPage, rtcPage, opPage});
-    pages.insert(pages.end(), relayPages->Pages().begin(), relayPages->Pages().end());
-    pages.push_back(aboutPage);
+    auto *conn = new TConnectionPage(*this, pnlMain);
+    auto *status = new TStatusScreen(*this, pnlMain, this);
+    auto *relayPages = new TRelayPages(*this, pnlMain, this);
+    auto *aboutPage = new TAboutPage(*this, pnlMain);
+    // In the order the pages take their settings: the connection page first.
+    const std::pair<tMenu, tMenuTarget *> targets[] = {
+        {tMenu::Main, conn},
+        {tMenu::Status, status},
+        {tMenu::Log, new TLogRelaysPage(*this, pnlMain)},
+        {tMenu::PAR, new TParPage(*this, pnlMain)},
+        {tMenu::RTC, new TRtcPage(*this, pnlMain)},
+        {tMenu::SetOP, new TOpRelayPage(*this, pnlMain)},
+        {tMenu::Relay1, relayPages},
+        {tMenu::About, aboutPage},
+    };
+    for (const auto &[menu, target] : targets) {
+        menuTargets[size_t(menu)] = target;
+        for (TPage *page : target->Pages())
+            pages.push_back(page);
+    }
+    for (tMenu relay : {tMenu::Relay2, tMenu::Relay3, tMenu::Relay4})
+        menuTargets[size_t(relay)] = relayPages;
     for (TPage *page : pages)
         pnlMain->addWidget(page);
 
     connect(conn, &TConnectionPage::bannerChanged, lblModel, &QLabel::setText);
-    connect(conn, &TConnectionPage::deviceConnected, status, &TStatusScreen::PrintOpRelays);
-    connect(conn, &TConnectionPage::connectionChanged, this, &TfrmMain::CompsState);
-    connect(aboutPage->cbxStyle, &QComboBox::currentIndexChanged, this, &TfrmMain::cbxStyleChange);
+    connect(this, &TfrmMain::reported, conn, &TConnectionPage::AppendLog);
+    connect(aboutPage, &TAboutPage::styleChosen, this, &TfrmMain::cbxStyleChange);
     // A relay read that brought another operation, unless the user has
     // moved on meanwhile.
     connect(relayPages, &TRelayPages::pageChanged, this, [this](QWidget *from, QWidget *to) {
         if (CurrentPage() == from)
             ShowPage(to);
+    });
+
+    tSession &s = *session;
+    connect(&s, &tSession::report, this, &TfrmMain::Report);
+    connect(&s, &tSession::logLine, this, &TfrmMain::LogLine);
+    connect(&s, &tSession::connectionChanged, this, &TfrmMain::CompsState);
+    connect(&s, &tSession::portLost, this, &TfrmMain::PortLost);
+    connect(&s, &tSession::visitedChanged, this, [this](tMenu menu, bool visited) {
+        menuButtons[size_t(menu)]->setProperty("tag", visited ? 1 : 0);
     });
 
     using tHandler = void (TfrmMain::*)();
@@ -228,7 +238,6 @@ void TfrmMain::BuildPages() {
 }
 
 void TfrmMain::FormCreate() {
-    ondrel = std::make_unique<tOndrel>();
     ondrel->OnTraceError = [this](const QString &why) {
         Report(clERROR, QStringLiteral("LOG de comunicação desligado: %1").arg(why));
     };
@@ -240,17 +249,16 @@ void TfrmMain::FormCreate() {
     ondrel->SetSaveLog(settings.ModbusSaveLog);
 
     btnMenuMainClick();
-    conn->btnUpDatePortsClick();
+    // The connection page lists the ports first, then selects the stored one
+    // (or the one asked for at start).
+    tSettings start = settings;
+    start.StartPort = options.port;
     for (TPage *page : pages)
-        page->LoadSettings(settings);
-    if (!options.port.isEmpty() && !conn->SelectPort(options.port))
-        Report(clERROR, QStringLiteral("Porta %1 não encontrada").arg(options.port));
+        page->LoadSettings(start);
 
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
-    conn->LayoutIndConnect->hide();
     if (settings.SaveLog)
         OpenEventLog();
-    relayPages->SelectFirstTabs();
     CompsState();
 }
 
@@ -278,7 +286,8 @@ void TfrmMain::showEvent(QShowEvent *event) {
 }
 
 void TfrmMain::FormShow() {
-    aboutPage->cbxStyle->setCurrentIndex(settings.Style);
+    for (TPage *page : pages)
+        page->WindowShown();
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
@@ -293,13 +302,13 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         closeRetry->start();
         return;
     }
-    status->timerProcess()->stop();
+    session->SetRefresh(false);
     msgWindow->hide();
     event->accept();
 }
 
 void TfrmMain::FormDestroy() {
-    status->timerProcess()->stop();
+    session->SetRefresh(false);
     tSettings s = settings;
     s.ModbusSaveLog = ondrel->SaveLog();
     s.Style = StyleForm;
@@ -311,38 +320,23 @@ void TfrmMain::FormDestroy() {
         qWarning("Tarvik: settings not saved to %s: %s", qPrintable(fileInit->FileName()),
                  qPrintable(error));
     fileInit.reset();
+    session.reset();
     ondrel.reset();
     Flog.reset();
 }
 
-// The driver refuses a command (-15) only while a handler runs inside the
-// wait of another transaction, which cannot go on before that handler
-// returns: waiting here would never end. The refusal goes back to the screen
-// like any failed command; user actions report it through ModbusError, the
-// status refresh drops it silently.
-int32_t TfrmMain::SendCommand(tCommand cmd) {
-    lostPortReported = false;
-    const int32_t result = ondrel->SendCommand(cmd);
-    if (result < 0 && result != errMODBUS_BUSY && ondrel->PortLost())
-        PortLost();
-    return result;
-}
-
-void TfrmMain::PortLost() {
-    const QString port = ondrel->PortName();
-    const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
-    Report(clERROR, lost);
-    LogLine(lost);
-    conn->btnCntClick();
-    conn->RefreshPorts();
+void TfrmMain::PortLost(const QString &port) {
     Warning(QStringLiteral("O adaptador da porta %1 foi desconectado.\rReconecte o adaptador, "
                            "escolha a porta e clique em Conectar.")
                 .arg(port));
-    lostPortReported = true;
+}
+
+TStatusScreen *TfrmMain::StatusScreen() const {
+    return findChild<TStatusScreen *>();
 }
 
 void TfrmMain::ModbusError(int32_t code) {
-    if (std::exchange(lostPortReported, false))
+    if (session->TakePortLostSaid())
         return;
     const QString text = modbus_strerror(code);
     Report(0, QStringLiteral("Modbus error %1").arg(text));
@@ -354,7 +348,7 @@ void TfrmMain::Report(uint32_t color, const QString &text) {
     // visible; it stays on the label as a property.
     lblStatus->setProperty("reportColor", color);
     lblStatus->setText(text);
-    conn->AppendLog(text);
+    Q_EMIT reported(text);
 }
 
 void TfrmMain::LogLine(const QString &text) {
@@ -384,30 +378,4 @@ QString TfrmMain::AskOpenFile(const QString &filter, const QString &startName) {
 
 QString TfrmMain::AskSaveFile(const QString &filter, const QString &proposedName) {
     return dialogs->AskSaveFile(this, filter, proposedName);
-}
-
-void TfrmMain::btnCntClick() {
-    conn->btnCntClick();
-}
-
-void TfrmMain::SetTimerProcess(bool run) {
-    QTimer *timer = status->timerProcess();
-    if (!run)
-        timer->stop();
-    else if (ondrel->Connected() && !timer->isActive())
-        timer->start();
-}
-
-void TfrmMain::RefillPages() {
-    for (TPage *page : pages)
-        page->Refill();
-    relayPages->SetParRelays();
-}
-
-bool TfrmMain::Visited(tMenu menu) const {
-    return menuButtons[size_t(menu)]->property("tag").toInt() != 0;
-}
-
-void TfrmMain::SetVisited(tMenu menu, bool visited) {
-    menuButtons[size_t(menu)]->setProperty("tag", visited ? 1 : 0);
 }

@@ -15,12 +15,10 @@ class QPushButton;
 class QStackedWidget;
 class QTimer;
 class tIniFile;
+class tMenuTarget;
 class tTraceLog;
-class TAboutPage;
-class TConnectionPage;
 class TfrmShow;
 class TPage;
-class TRelayPages;
 class TStatusScreen;
 
 // How the main window starts: where its settings and logs live, a port to
@@ -37,10 +35,11 @@ constexpr int32_t styleTRANSP = 1;
 constexpr int32_t styleJET = 2;
 
 // The main window: model banner, the two menu rows, the page host and the
-// status line. Owns the device, the settings file, the application event
-// log and the message window, and serves every page as its ScreenHost. It
-// knows its pages through one registry: a menu button, the page it shows
-// and the read a visit runs.
+// status line. Owns the device and its session, the settings file, the
+// application event log and the message window, and serves every page as
+// its ScreenHost. It knows its pages only through the page protocol (TPage,
+// tMenuTarget) and their signals: a menu button, what it opens and the read
+// a visit runs.
 class TfrmMain : public QWidget, public ScreenHost {
     Q_OBJECT
   public:
@@ -48,8 +47,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     ~TfrmMain() override;
 
     // ScreenHost
-    tOndrel &Ondrel() override { return *ondrel; }
-    int32_t SendCommand(tCommand cmd) override;
+    tSession &Session() override { return *session; }
     void ModbusError(int32_t code) override;
     void Report(uint32_t color, const QString &text) override;
     void LogLine(const QString &text) override;
@@ -59,12 +57,11 @@ class TfrmMain : public QWidget, public ScreenHost {
     bool AskYesNo(const QString &text) override;
     QString AskOpenFile(const QString &filter, const QString &startName) override;
     QString AskSaveFile(const QString &filter, const QString &proposedName) override;
-    void btnCntClick() override;
     void btnMenuMainClick() override;
-    void SetTimerProcess(bool run) override;
-    void RefillPages() override;
-    bool Visited(tMenu menu) const override;
-    void SetVisited(tMenu menu, bool visited) override;
+    // First-visit flags of the menu buttons (the session's, mirrored on
+    // each button's "tag").
+    bool Visited(tMenu menu) const { return session->Visited(menu); }
+    void SetVisited(tMenu menu, bool visited) { session->SetVisited(menu, visited); }
 
     // Navigation (navigation.cpp)
     void btnMenuStatusClick();
@@ -80,11 +77,11 @@ class TfrmMain : public QWidget, public ScreenHost {
 
     // Styles (styles.cpp)
     void ApllyStyle(int32_t index);
-    void cbxStyleChange();
+    void cbxStyleChange(int index);
     int32_t StyleForm = styleWINDOWS;
 
     TfrmShow *frmShow() const { return msgWindow; }
-    TStatusScreen *StatusScreen() const { return status; }
+    TStatusScreen *StatusScreen() const;
     // The page the host shows now; nullptr when none (a relay without one).
     QWidget *CurrentPage() const;
     // Replaces the dialogs, e.g. by a scripted set in tests.
@@ -100,15 +97,22 @@ class TfrmMain : public QWidget, public ScreenHost {
     void FormCreate();
     void FormShow();
     void FormDestroy();
-    // Shows `page` (nullptr: none) and runs the visit read `menu` asks for.
-    void ShowMenu(tMenu menu, QWidget *page);
+    // Shows what `menu` opens (`relay`: of an "Ajustar Rele" button) and
+    // runs the visit read the menu asks for.
+    void ShowMenu(tMenu menu, int relay = 0);
     void ShowPage(QWidget *page);
     void OpenEventLog();
     // The session's adapter was pulled out: said once, session closed.
-    void PortLost();
+    void PortLost(const QString &port);
 
+  Q_SIGNALS:
+    // Every Report line, for the event memo.
+    void reported(const QString &text);
+
+  private:
     tStartOptions options;
     std::unique_ptr<tOndrel> ondrel;
+    std::unique_ptr<tSession> session;
     std::unique_ptr<tIniFile> fileInit;
     tSettings settings;
     std::unique_ptr<tTraceLog> Flog;
@@ -120,17 +124,10 @@ class TfrmMain : public QWidget, public ScreenHost {
     QStackedWidget *pnlMain = nullptr;
     QWidget *noPage = nullptr;
     std::array<QPushButton *, tMenuCount> menuButtons{};
-    std::array<TPage *, tMenuCount> menuPages{};
-    // Every page, in the order they refill: system, clock, operations.
+    // What each menu button opens (nullptr: nothing, "Sair").
+    std::array<tMenuTarget *, tMenuCount> menuTargets{};
+    // Every page, the connection page first.
     std::vector<TPage *> pages;
-
-    TConnectionPage *conn = nullptr;
-    TStatusScreen *status = nullptr;
-    TRelayPages *relayPages = nullptr;
-    TAboutPage *aboutPage = nullptr;
-
-    // The failure that revealed a lost port is not reported a second time.
-    bool lostPortReported = false;
 
     TfrmShow *msgWindow = nullptr;
     // Retries a close refused while a transaction waits.

@@ -3,13 +3,9 @@
 #include "main_window.h"
 
 #include "page.h"
-#include "relay_pages.h"
-#include "relay_param_page.h"
-#include "status_screen.h"
 
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTimer>
 
 namespace {
 enum class tVisit { None, First, Every };
@@ -27,10 +23,10 @@ constexpr tMenuRule menuRules[] = {
     {tMenu::PAR, tVisit::First, [](const tOndrel &d) { return d.Connected(); }},
     {tMenu::RTC, tVisit::First, [](const tOndrel &d) { return d.Connected() && d.HaveRTC; }},
     {tMenu::SetOP, tVisit::First, [](const tOndrel &d) { return d.Connected(); }},
-    {tMenu::Relay1, tVisit::None, [](const tOndrel &d) { return d.Connected(); }},
-    {tMenu::Relay2, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 1; }},
-    {tMenu::Relay3, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 2; }},
-    {tMenu::Relay4, tVisit::None, [](const tOndrel &d) { return d.Connected() && d.nRelay > 3; }},
+    {tMenu::Relay1, tVisit::First, [](const tOndrel &d) { return d.Connected(); }},
+    {tMenu::Relay2, tVisit::First, [](const tOndrel &d) { return d.Connected() && d.nRelay > 1; }},
+    {tMenu::Relay3, tVisit::First, [](const tOndrel &d) { return d.Connected() && d.nRelay > 2; }},
+    {tMenu::Relay4, tVisit::First, [](const tOndrel &d) { return d.Connected() && d.nRelay > 3; }},
 };
 
 tVisit VisitOf(tMenu menu) {
@@ -50,21 +46,23 @@ QWidget *TfrmMain::CurrentPage() const {
     return page == noPage ? nullptr : page;
 }
 
-void TfrmMain::ShowMenu(tMenu menu, QWidget *page) {
-    ShowPage(page);
-    auto *visited = qobject_cast<TPage *>(page);
+void TfrmMain::ShowMenu(tMenu menu, int relay) {
+    tMenuTarget *target = menuTargets[size_t(menu)];
+    if (!target)
+        return;
+    ShowPage(target->PageToShow(relay));
     switch (VisitOf(menu)) {
     case tVisit::First:
         // Marked before the read, so a second press during the read's wait
-        // does not start it again; a failed read counts as the visit.
-        if (Visited(menu) || !visited)
+        // does not start it again; a failed read counts as the visit. A
+        // relay whose operation has no page reads too: the read may bring one.
+        if (Visited(menu))
             return;
         SetVisited(menu, true);
-        visited->VisitRead();
+        target->VisitRead();
         break;
     case tVisit::Every:
-        if (visited)
-            visited->VisitRead();
+        target->VisitRead();
         break;
     case tVisit::None:
         break;
@@ -72,31 +70,31 @@ void TfrmMain::ShowMenu(tMenu menu, QWidget *page) {
 }
 
 void TfrmMain::btnMenuMainClick() {
-    ShowMenu(tMenu::Main, menuPages[size_t(tMenu::Main)]);
+    ShowMenu(tMenu::Main);
 }
 
 void TfrmMain::btnMenuStatusClick() {
-    ShowMenu(tMenu::Status, status->page(ondrel->nRelay));
+    ShowMenu(tMenu::Status);
 }
 
 void TfrmMain::btnMenuLogClick() {
-    ShowMenu(tMenu::Log, menuPages[size_t(tMenu::Log)]);
+    ShowMenu(tMenu::Log);
 }
 
 void TfrmMain::btnMenuPARClick() {
-    ShowMenu(tMenu::PAR, menuPages[size_t(tMenu::PAR)]);
+    ShowMenu(tMenu::PAR);
 }
 
 void TfrmMain::btnMenuRTCClick() {
-    ShowMenu(tMenu::RTC, menuPages[size_t(tMenu::RTC)]);
+    ShowMenu(tMenu::RTC);
 }
 
 void TfrmMain::btnMenuSetOPClick() {
-    ShowMenu(tMenu::SetOP, menuPages[size_t(tMenu::SetOP)]);
+    ShowMenu(tMenu::SetOP);
 }
 
 void TfrmMain::btnMenuAboutClick() {
-    ShowMenu(tMenu::About, menuPages[size_t(tMenu::About)]);
+    ShowMenu(tMenu::About);
 }
 
 void TfrmMain::btnMenuSairClick() {
@@ -108,15 +106,12 @@ void TfrmMain::btnMenuRelayClick(int relay) {
 }
 
 void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
-    relayPages->RelaySet = relay;
-    ShowPage(relayPages->Choose());
+    // The first-visit read is the relay's own button's.
     const auto menu = tMenu(int(tMenu::Relay1) + relay);
-    if (button == menuButtons[size_t(menu)] && !Visited(menu)) {
-        SetVisited(menu, true);
-        // A read that brings another operation shows its page (pageChanged).
-        relayPages->btnColdReadClick();
-    }
-    relayPages->SetParRelays();
+    if (button == menuButtons[size_t(menu)])
+        ShowMenu(menu, relay);
+    else
+        ShowPage(menuTargets[size_t(menu)]->PageToShow(relay));
 }
 
 void TfrmMain::CompsState() {
@@ -125,11 +120,5 @@ void TfrmMain::CompsState() {
         menuButtons[size_t(rule.menu)]->setEnabled(rule.enabled(dev));
     for (TPage *page : pages)
         page->FollowState(dev);
-    if (!dev.Connected()) {
-        status->timerProcess()->stop();
-        for (int m = 0; m < tMenuCount; ++m)
-            SetVisited(tMenu(m), false);
-    } else {
-        SetTimerProcess(true);
-    }
+    session->FollowConnection();
 }

@@ -1,9 +1,7 @@
 #include "main_window.h"
 
-#include "about_page.h"
 #include "show_window.h"
 
-#include <QComboBox>
 #include <QFile>
 
 namespace {
@@ -29,6 +27,6 @@ void TfrmMain::ApllyStyle(int32_t index) {
     StyleForm = index;
 }
 
-void TfrmMain::cbxStyleChange() {
-    ApllyStyle(aboutPage->cbxStyle->currentIndex());
+void TfrmMain::cbxStyleChange(int index) {
+    ApllyStyle(index);
 }

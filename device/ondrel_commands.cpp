@@ -242,13 +242,13 @@ constexpr tCommandRow commandMap[] = {
      .start = 0x0027,
      .count = 2,
      .unpack = unpackRtcFormat,
-     .known = knownCLOCK},
+     .known = knownCLOCK | knownFORMAT},
     {.cmd = cmdSET_RTC_FORMAT,
      .kind = writeREGS,
      .start = 0x0027,
      .count = 2,
      .pack = packRtcFormat,
-     .known = knownCLOCK},
+     .known = knownCLOCK | knownFORMAT},
     {.cmd = cmdGET_RTC_CAL,
      .kind = readREGS,
      .start = 0xA017,
@@ -354,6 +354,16 @@ const tCommandRow *rowOf(tCommand cmd) {
 }
 
 } // namespace
+
+tCommandShape CommandShape(tCommand cmd) {
+    const tCommandRow *row = rowOf(cmd);
+    if (!row)
+        return {};
+    return {.kind = row->kind,
+            .start = row->start,
+            .count = row->kind == writeREG ? 1 : row->count,
+            .known = row->known};
+}
 
 tTransaction tOndrel::Prepare(tCommand cmd) {
     tTransaction t;

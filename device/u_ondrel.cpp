@@ -4,6 +4,8 @@
 #include "trace_log.h"
 #include "u_uart.h"
 
+#include <QElapsedTimer>
+
 #include <iterator>
 
 namespace {
@@ -161,6 +163,7 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     }
     Known = 0;
     ControllerUnit = -1;
+    FSeen.clear();
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     if (!FUart->Open(PortCOM)) {
@@ -210,6 +213,7 @@ void tOndrel::CloseConnection() {
     Busy = false;
     Known = 0;
     ControllerUnit = -1;
+    FSeen.clear();
     FUart->Close();
     FConnected = false;
     Fimware.clear();
@@ -227,11 +231,27 @@ void tOndrel::CloseConnection() {
 // The trace lines are formatted only when traced: formatting costs more than
 // the rest of an exchange.
 int32_t tOndrel::SendCommand(tCommand cmd) {
-    if (Busy)
+    if (Busy) {
+        Notify({.cmd = cmd, .result = errMODBUS_BUSY, .micros = 0});
         return errMODBUS_BUSY;
+    }
     Busy = true;
     const tTransaction t = Prepare(cmd);
     const bool fits = t.count >= 1 && t.count <= int32_t(std::size(FRegs));
+    // The registers a write sends: the packed buffer, or the one value.
+    const uint16_t *sent = t.kind == writeREG ? &t.value : FRegs;
+    const int32_t sentCount = t.kind == writeREG ? 1 : t.count;
+    if (t.kind != readREGS && fits && !observers.empty()) {
+        tWrite w{.cmd = cmd, .start = t.start, .before = {}, .after = {}};
+        for (int32_t i = 0; i < sentCount; ++i) {
+            w.before.push_back(Seen(t.start + i));
+            w.after.push_back(sent[i]);
+        }
+        for (tOndrelObserver *o : observers)
+            o->AboutToWrite(w);
+    }
+    QElapsedTimer clock;
+    clock.start();
     int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
     switch (t.kind) {
     case writeREG:
@@ -256,11 +276,17 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
             result = FModBus->Read_Registers(Fid, t.start, FRegs, t.count);
         break;
     }
+    const int64_t micros = clock.nsecsElapsed() / 1000;
     if (result < 0) {
         if (FSaveLog)
             Trace(QString::asprintf("    Erro %d", result));
         ErrorCom = result;
+        // A write that may or may not have landed still changes what the
+        // copy holds against the controller's operation codes.
+        if (t.kind == writeREGS && fits)
+            ForgetChangedOps(t.start, FRegs, t.count);
         Busy = false;
+        Notify({.cmd = cmd, .result = result, .micros = micros});
         return result;
     }
     ErrorCom = 0;
@@ -271,8 +297,61 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
             Trace(QString::asprintf("        0x%X", unsigned(FRegs[i])));
     }
     Unpack(cmd);
+    if (fits || t.kind == writeREG)
+        Saw(t.start, sent, sentCount);
     Busy = false;
+    Notify({.cmd = cmd, .result = result, .micros = micros});
     return result;
+}
+
+void tOndrel::AddObserver(tOndrelObserver *observer) {
+    observers.push_back(observer);
+}
+
+void tOndrel::RemoveObserver(tOndrelObserver *observer) {
+    std::erase(observers, observer);
+}
+
+void tOndrel::Notify(const tExchange &exchange) {
+    // A copy: an observer may remove itself on the way.
+    const std::vector<tOndrelObserver *> now = observers;
+    for (tOndrelObserver *o : now)
+        o->Exchanged(exchange);
+}
+
+int32_t tOndrel::Seen(int32_t reg) const {
+    const auto at = FSeen.find(reg);
+    return at == FSeen.end() ? -1 : at->second;
+}
+
+// Registers 0x0003..0x0006 hold the relays' operation codes; relay r's block
+// starts at 0x0400 + 0x100 * r.
+constexpr int32_t regOPS = 0x0003;
+constexpr int32_t regRELAY1 = 0x0400;
+constexpr int32_t regRELAY_STEP = 0x0100;
+
+void tOndrel::ForgetChangedOps(int32_t start, const uint16_t *regs, int32_t count) {
+    for (int r = 0; r < 4; ++r) {
+        const int32_t at = regOPS + r - start;
+        if (at < 0 || at >= count)
+            continue;
+        const int32_t before = Seen(regOPS + r);
+        if (before >= 0 && before != regs[at])
+            Known &= ~knownRelay(r);
+    }
+}
+
+void tOndrel::Saw(int32_t start, const uint16_t *regs, int32_t count) {
+    ForgetChangedOps(start, regs, count);
+    for (int32_t i = 0; i < count; ++i)
+        FSeen[start + i] = regs[i];
+    // A relay's block starts with its operation code, the same the
+    // controller shows among the codes: the block and its code agree.
+    for (int r = 0; r < 4; ++r) {
+        const int32_t at = regRELAY1 + regRELAY_STEP * r - start;
+        if (at >= 0 && at < count)
+            FSeen[regOPS + r] = regs[at];
+    }
 }
 
 int32_t tOndrel::TempUnit() const {

@@ -9,7 +9,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 class tUART;
 class tTraceLog;
@@ -117,10 +119,22 @@ enum tKnown : uint32_t {
     knownRELAY1 = 1u << 3, // relay r's block: knownRELAY1 << r
     knownCLOCK = 1u << 7,  // date, time or clock format
     knownCAL = 1u << 8,    // the clock calibration
+    knownFORMAT = 1u << 9, // the clock's display format, read or written alone
 };
 constexpr uint32_t knownRelay(int r) {
     return knownRELAY1 << r;
 }
+
+// How a command meets the controller: its kind, first register, register
+// count (1 for a single write) and the blocks (tKnown) the copy holds once
+// it succeeded.
+struct tCommandShape {
+    tcmd kind = readREGS;
+    int32_t start = 0;
+    int32_t count = 0;
+    uint32_t known = 0;
+};
+tCommandShape CommandShape(tCommand cmd);
 
 // Why a configuration file was refused or could not be written.
 enum class tConfigError {
@@ -147,6 +161,39 @@ struct tIdentification {
     QString model;
     QString firmware;
     std::array<int32_t, 4> operations{-1, -1, -1, -1};
+};
+
+// One SendCommand as it ended: the command, the driver's result (negative
+// when it failed; errMODBUS_BUSY when it was refused without touching the
+// line) and the time from the request going out to the answer's end, in
+// microseconds (0 for a refusal).
+struct tExchange {
+    tCommand cmd = cmdNONE;
+    int32_t result = 0;
+    int64_t micros = 0;
+};
+
+// A write about to go on the line: its command, its first register, the
+// registers it sends, and what the controller held there as last read or
+// written in this session, register by register (-1: not seen since the
+// session opened).
+struct tWrite {
+    tCommand cmd = cmdNONE;
+    int32_t start = 0;
+    std::vector<int32_t> before = {};
+    std::vector<uint16_t> after = {};
+};
+
+// Sees every command a driver runs; the history and the link figures attach
+// here, for the window and the command-line tool alike. Called inside
+// SendCommand while the driver is busy: an observer sends no command.
+class tOndrelObserver {
+  public:
+    virtual ~tOndrelObserver() = default;
+    // Before the request of a write (functions 6 and 16) is sent.
+    virtual void AboutToWrite(const tWrite &) {}
+    // After every SendCommand, refusals and failures included.
+    virtual void Exchanged(const tExchange &) {}
 };
 
 // The driver of one controller: owns the port and the Modbus master, keeps
@@ -206,6 +253,14 @@ class tOndrel {
     // The port the session was opened on.
     QString PortName() const { return FPort; }
 
+    // Observers see every command from the next one on; an observer removes
+    // itself before it goes. Not owned.
+    void AddObserver(tOndrelObserver *observer);
+    void RemoveObserver(tOndrelObserver *observer);
+    // Register `reg` as last read from or written to the controller in this
+    // session; -1 when not seen since it opened.
+    int32_t Seen(int32_t reg) const;
+
     // Device configuration file. SaveConfig and LoadConfig return false with
     // a text the user can be shown in `error` and the kind of failure in
     // `why`. A refused load changes no field; a failed save leaves the file
@@ -245,7 +300,9 @@ class tOndrel {
     int32_t LogCountSlots = -1;
     int32_t LogLastSlot = -1;
     int32_t LogSlotRead = 0;
-    // tKnown bits; cleared when a session opens or closes.
+    // tKnown bits; cleared when a session opens or closes. A relay's block
+    // stops counting as known when its operation code changes (read or
+    // written): its parameters belong to the old operation.
     uint32_t Known = 0;
     bool IsKnown(uint32_t what) const { return (Known & what) == what; }
     // The controller's temperature unit as this connection last learned it,
@@ -265,6 +322,11 @@ class tOndrel {
     void Unpack(tCommand cmd);
 
     void Trace(const QString &line);
+    // What the controller holds at `start`..: remembered, and a relay whose
+    // operation code changes loses its block.
+    void Saw(int32_t start, const uint16_t *regs, int32_t count);
+    void ForgetChangedOps(int32_t start, const uint16_t *regs, int32_t count);
+    void Notify(const tExchange &exchange);
 
     std::unique_ptr<tTraceLog> flog;
     uint16_t FRegs[121] = {};
@@ -279,4 +341,6 @@ class tOndrel {
     QString FPort;
     tPortError FPortError = tPortError::None;
     QString FPortErrorText;
+    std::vector<tOndrelObserver *> observers;
+    std::map<int32_t, uint16_t> FSeen;
 };

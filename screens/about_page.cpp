@@ -1,5 +1,7 @@
 #include "about_page.h"
 
+#include "settings.h"
+
 #include <QComboBox>
 #include <QDate>
 #include <QHBoxLayout>
@@ -48,4 +50,13 @@ TAboutPage::TAboutPage(ScreenHost &host_, QWidget *parent)
     Body()->addSpacing(24);
     Body()->addLayout(styleRow);
     Body()->addStretch(2);
+    connect(cbxStyle, &QComboBox::currentIndexChanged, this, &TAboutPage::styleChosen);
+}
+
+void TAboutPage::LoadSettings(const tSettings &s) {
+    storedStyle = s.Style;
+}
+
+void TAboutPage::WindowShown() {
+    cbxStyle->setCurrentIndex(storedStyle);
 }

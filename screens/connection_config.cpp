@@ -44,19 +44,18 @@ void TConnectionPage::btnLoadConfigClick() {
     lastConfigFile = name;
     if (!QFileInfo::exists(name))
         return;
-    tOndrel &dev = host.Ondrel();
+    tSession &session = host.Session();
     QString error;
-    if (!dev.LoadConfig(name, &error)) {
+    if (!session.LoadConfig(name, &error)) {
         host.Warning(error);
         return;
     }
-    host.RefillPages();
     // What the file put on the pages stays there until the user reads or
     // writes; a first visit would silently bring the controller's values.
     for (tMenu menu : pagesOfTheFile)
-        host.SetVisited(menu, true);
+        session.SetVisited(menu, true);
     configLoaded = true;
-    FollowState(dev);
+    FollowState(session.Ondrel());
 }
 
 bool TConnectionPage::ReadMissingBlocks() {
@@ -124,8 +123,8 @@ void TConnectionPage::btnApplyConfigClick() {
             for (const QString &line : differs)
                 host.Report(clERROR, QStringLiteral("    Gravado, mas difere: %1").arg(line));
     }
-    // The pages show what the controller kept.
-    host.RefillPages();
+    // The pages show what the controller kept: every block was read back
+    // through the session, which had them refilled.
     host.Report(r.differences.isEmpty() ? 0 : clERROR,
                 r.differences.isEmpty()
                     ? QStringLiteral("Configuração gravada e conferida")

@@ -148,6 +148,9 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(btnCnt, &QPushButton::clicked, this, &TConnectionPage::btnCntClick);
     connect(btnClear, &QPushButton::clicked, this, &TConnectionPage::btnClearClick);
     connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
+    tSession &session = host.Session();
+    connect(&session, &tSession::connectionChanged, this, &TConnectionPage::ConnectionChanged);
+    connect(&session, &tSession::portLost, this, &TConnectionPage::RefreshPorts);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
 }
@@ -162,6 +165,7 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
 
 void TConnectionPage::LoadSettings(const tSettings &s) {
     tOndrel &dev = host.Ondrel();
+    btnUpDatePortsClick();
     if (s.Port >= 0 && s.Port < cbxPort->count())
         cbxPort->setCurrentIndex(s.Port);
     dev.SetBaudRate(s.BaudRate);
@@ -171,6 +175,8 @@ void TConnectionPage::LoadSettings(const tSettings &s) {
     spiTimeout->setValue(dev.Timeout());
     cbxFastRead->setChecked(s.FastRead);
     dev.SetFastRead(s.FastRead);
+    if (!s.StartPort.isEmpty() && !SelectPort(s.StartPort))
+        host.Report(clERROR, QStringLiteral("Porta %1 não encontrada").arg(s.StartPort));
 }
 
 void TConnectionPage::StoreSettings(tSettings &s) const {
@@ -266,7 +272,7 @@ void TConnectionPage::spiTimeoutChange() {
 void TConnectionPage::btnCntClick() {
     Q_EMIT bannerChanged(ModelBannerIdle);
     if (host.Ondrel().Connected()) {
-        Disconnect();
+        host.Session().End();
         return;
     }
     if (cbxPort->currentIndex() < 0) {
@@ -281,13 +287,12 @@ void TConnectionPage::btnCntClick() {
     Connect();
 }
 
-void TConnectionPage::Disconnect() {
-    host.Ondrel().CloseConnection();
+void TConnectionPage::ConnectionChanged(bool connected) {
+    if (connected)
+        return;
     LayoutIndConnect->hide();
-    host.LogLine(QStringLiteral("FECHANDO CONEXÃO"));
     btnCnt->setText(QStringLiteral("Conectar"));
-    host.Report(clOK, QStringLiteral("Desconectado do dispositivo"));
-    Q_EMIT connectionChanged();
+    Q_EMIT bannerChanged(ModelBannerIdle);
 }
 
 void TConnectionPage::Connect() {
@@ -301,7 +306,7 @@ void TConnectionPage::Connect() {
     host.LogLine(QStringLiteral("  ") + attempt);
     host.Report(clOK, attempt);
 
-    const int32_t result = dev.OpenConnection(port, id);
+    const int32_t result = host.Session().Open(port, id);
     if (result < 0) {
         // A port that would not open says why, ahead of the general advice.
         const QString why = dev.PortError() != tPortError::None ? dev.PortErrorText() : QString();
@@ -328,10 +333,8 @@ void TConnectionPage::Connect() {
                          .arg(dev.Model, dev.Fimware));
         Q_EMIT bannerChanged(
             QStringLiteral("Ondrel %1i - Firmware %2").arg(dev.Model, dev.Fimware));
-        Q_EMIT deviceConnected();
         btnCnt->setText(QStringLiteral("Desconectar"));
     }
-    Q_EMIT connectionChanged();
     LayoutIndConnect->hide();
     btnCnt->setEnabled(true);
 }

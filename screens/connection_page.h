@@ -60,17 +60,14 @@ class TConnectionPage : public TPage {
   Q_SIGNALS:
     // The model banner's new text.
     void bannerChanged(const QString &text);
-    // A controller has just been identified.
-    void deviceConnected();
-    // After every connection attempt and every disconnection.
-    void connectionChanged();
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
     void Connect();
-    void Disconnect();
+    // The session opened or ended, here or anywhere else.
+    void ConnectionChanged(bool connected);
     void FillPorts(const QStringList &names, const QStringList &descriptions);
     // The blocks a save needs and the copy does not hold yet, read first;
     // false when a read failed (and was reported).

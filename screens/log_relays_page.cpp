@@ -133,7 +133,7 @@ void TLogRelaysPage::btnLogGetClick() {
     InitGridLogs();
     ButtonsLogState(false);
     // No status read may fall between the selection and the read of a slot.
-    host.SetTimerProcess(false);
+    host.Session().SetRefresh(false);
     rowsModel = dev.Model;
     int n = edtLogMax->value();
     if (n < 1)
@@ -205,7 +205,7 @@ void TLogRelaysPage::ShowProgress(int index, int total) {
 
 void TLogRelaysPage::EndRead(const tLogWalkResult &walk) {
     ButtonsLogState(true);
-    host.SetTimerProcess(true);
+    host.Session().SetRefresh(true);
     reading = false;
     const bool infoRead = walk.end != tLogWalkEnd::Empty &&
                           !(walk.end == tLogWalkEnd::Failed && walk.failed == cmdGET_LOG_INFO);

@@ -101,7 +101,8 @@ void TOpRelayPage::btnOpWriteClick() {
         }
     };
     RunAction(host,
-              {.question = QStringLiteral("Deseja mesmo gravar os novos operadores no Ondrel?"),
+              {.needs = knownOPS,
+               .question = QStringLiteral("Deseja mesmo gravar os novos operadores no Ondrel?"),
                .progress = QStringLiteral("Gravando os novos operadores dos reles"),
                .popup = true,
                .collect = collect,

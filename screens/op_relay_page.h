@@ -15,6 +15,7 @@ class TOpRelayPage : public TPage {
     explicit TOpRelayPage(ScreenHost &host, QWidget *parent = nullptr);
 
     void FollowState(const tOndrel &dev) override { SetRelayCount(dev.nRelay); }
+    uint32_t Shows() const override { return knownOPS; }
     void Refill() override { SetParOpRelays(); }
     void VisitRead() override { btnOpReadClick(); }
 

@@ -1,5 +1,7 @@
 #include "page.h"
 
+#include "screen_host.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -18,6 +20,13 @@ TPage::TPage(ScreenHost &host_, const QString &name, const QString &titleText, Q
     body->setContentsMargins(8, 4, 8, 6);
     body->setSpacing(6);
     body->addWidget(title);
+    connect(&host.Session(), &tSession::blockRead, this,
+            [this](uint32_t blocks) { BlocksRead(blocks); });
+}
+
+void TPage::BlocksRead(uint32_t blocks) {
+    if (blocks & Shows())
+        Refill();
 }
 
 QPushButton *TPage::Button(const QString &name, const QString &text, QWidget *parent) {

@@ -2,17 +2,35 @@
 
 #include <QWidget>
 
+#include <vector>
+
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
 class ScreenHost;
+class TPage;
 class tOndrel;
 struct tSettings;
+
+// What a menu button opens. A page opens itself; a set of pages (the status
+// pages by relay count, the relay parameter pages by operation) picks one.
+class tMenuTarget {
+  public:
+    virtual ~tMenuTarget() = default;
+    // The page to show now (nullptr: none); `relay` is the relay (0..3) of
+    // an "Ajustar Rele" button, 0 for the others.
+    virtual QWidget *PageToShow(int relay) = 0;
+    // The read a visit runs once the page is shown (on the first visit
+    // after connecting, or on every visit, as the menu says).
+    virtual void VisitRead() {}
+    // The pages behind this target, for the window's page host.
+    virtual std::vector<TPage *> Pages() = 0;
+};
 
 // A page of the main window: a panel named after the page, its title on
 // top, its controls in Body(). The window asks every page the same things
 // through these virtuals and knows nothing of a page's widgets.
-class TPage : public QWidget {
+class TPage : public QWidget, public tMenuTarget {
     Q_OBJECT
   public:
     TPage(ScreenHost &host, const QString &name, const QString &title, QWidget *parent = nullptr,
@@ -21,17 +39,23 @@ class TPage : public QWidget {
     QVBoxLayout *Body() const { return body; }
     QLabel *Title() const { return title; }
 
+    QWidget *PageToShow(int) override { return this; }
+    std::vector<TPage *> Pages() override { return {this}; }
+
     // The settings this page keeps between runs: taken at start, given back
     // at exit.
     virtual void LoadSettings(const tSettings &) {}
     virtual void StoreSettings(tSettings &) const {}
+    // The window has been shown for the first time.
+    virtual void WindowShown() {}
     // Enables what the connection state and the model allow.
     virtual void FollowState(const tOndrel &) {}
+    // The blocks (tKnown bits) this page shows: whenever the copy receives
+    // one of them (a read anywhere, a file loaded) the page refills, so what
+    // it shows, and what its "Gravar" sends, is what the copy holds.
+    virtual uint32_t Shows() const { return 0; }
     // Shows the device's values again, without traffic.
     virtual void Refill() {}
-    // The read a visit runs (on the first visit after connecting, or on
-    // every visit, as the menu says).
-    virtual void VisitRead() {}
     // The window is closing: a page running a long action between events
     // asks it to stop at its next step and returns true while it still
     // runs, so that the window closes once it has returned.
@@ -41,6 +65,10 @@ class TPage : public QWidget {
     static QPushButton *Button(const QString &name, const QString &text, QWidget *parent = nullptr);
 
   protected:
+    // The copy received `blocks`; by default the page refills when it shows
+    // one of them.
+    virtual void BlocksRead(uint32_t blocks);
+
     ScreenHost &host;
 
   private:

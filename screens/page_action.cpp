@@ -1,6 +1,37 @@
 #include "page_action.h"
 
+namespace {
+// What each block is called in a refusal, first match of `needs` first.
+struct tBlockName {
+    uint32_t block;
+    const char *name;
+};
+constexpr tBlockName blockNames[] = {
+    {knownSYSTEM, "os parâmetros de sistema"},
+    {knownOPS, "os operadores dos relés"},
+    {knownRelay(0), "os parâmetros do relé 1"},
+    {knownRelay(1), "os parâmetros do relé 2"},
+    {knownRelay(2), "os parâmetros do relé 3"},
+    {knownRelay(3), "os parâmetros do relé 4"},
+    {knownFORMAT, "a data e hora"},
+    {knownCLOCK, "a data e hora"},
+    {knownCAL, "a calibração do RTC"},
+};
+} // namespace
+
+QString NotKnownText(uint32_t needs) {
+    for (const tBlockName &b : blockNames)
+        if (needs & b.block)
+            return QStringLiteral("Leia %1 do Ondrel antes de gravar")
+                .arg(QString::fromUtf8(b.name));
+    return QStringLiteral("Leia os parâmetros do Ondrel antes de gravar");
+}
+
 int32_t RunAction(ScreenHost &host, const tAction &a) {
+    if (a.needs && !(host.Ondrel().Known & a.needs)) {
+        host.Report(clERROR, NotKnownText(a.needs));
+        return actDECLINED;
+    }
     if (!a.question.isEmpty() && !host.AskYesNo(a.question))
         return actDECLINED;
     if (!a.progress.isEmpty())

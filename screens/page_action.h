@@ -11,6 +11,7 @@
 // released, a failure reported (or kept silent), and on success the page
 // refreshed and a success line.
 struct tAction {
+    uint32_t needs = 0;                  // tKnown: refused unless one is known
     QString question = {};               // Yes/No first; No sends nothing
     QString progress = {};               // Report line before anything is sent
     bool popup = false;                  // message window: progress + " no Ondrel..."
@@ -26,6 +27,13 @@ struct tAction {
 };
 
 // Runs `action` through `host`. Returns the last command's result, the
-// failed one's, or actDECLINED when the question was answered No.
+// failed one's, or actDECLINED when nothing was sent: the question was
+// answered No, or the copy holds none of the blocks the action `needs` (a
+// write sends what its page shows, and a page shows a block only once it
+// has been read or loaded in this session; said by NotKnownText).
 int32_t RunAction(ScreenHost &host, const tAction &action);
 constexpr int32_t actDECLINED = 0;
+
+// The one refusal of a write whose block is not known: "Leia ... do Ondrel
+// antes de gravar", naming the first block of `needs`.
+QString NotKnownText(uint32_t needs);

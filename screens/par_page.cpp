@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString notReadYet = QStringLiteral(
-    "Leia os parâmetros do Ondrel (ou carregue um arquivo de configurações) antes de gravar");
+const QString notReadYet =
+    NotKnownText(knownSYSTEM) + QStringLiteral(" (ou carregue um arquivo de configurações)");
 
 // Only 1 selects Fahrenheit for the application's conversions.
 bool fahrenheit(int32_t unit) {
@@ -85,8 +85,7 @@ void TParPage::showEvent(QShowEvent *event) {
 }
 
 bool TParPage::Writable() const {
-    const tOndrel &dev = host.Ondrel();
-    return dev.Connected() && dev.IsKnown(knownSYSTEM);
+    return host.Session().IsKnown(knownSYSTEM);
 }
 
 void TParPage::FollowKnown() {
@@ -111,10 +110,6 @@ void TParPage::SetParSystem() {
 }
 
 void TParPage::btnWritePARClick() {
-    if (!Writable()) {
-        host.Report(clERROR, notReadYet);
-        return;
-    }
     tOndrel &dev = host.Ondrel();
     int32_t unit = 0;
     // System[7] and System[8] stay as the clock page or the last read left
@@ -131,9 +126,10 @@ void TParPage::btnWritePARClick() {
             return;
         ChangeTypeTemp(dev, now);
         for (tMenu relay : {tMenu::Relay1, tMenu::Relay2, tMenu::Relay3, tMenu::Relay4})
-            host.SetVisited(relay, false);
+            host.Session().SetVisited(relay, false);
     };
-    RunAction(host, {.question = QStringLiteral(
+    RunAction(host, {.needs = knownSYSTEM,
+                     .question = QStringLiteral(
                          "Deseja mesmo gravar os novos valores dos parâmetros no Ondrel?"),
                      .progress = QStringLiteral("Gravando os parâmetros do sistema"),
                      .popup = true,
@@ -149,8 +145,7 @@ void TParPage::btnStandardClick() {
     // next connection.
     auto done = [this] {
         host.btnMenuMainClick();
-        if (host.Ondrel().Connected())
-            host.btnCntClick();
+        host.Session().End();
     };
     RunAction(host,
               {.question = QStringLiteral("Esta função vai colocar todos os parâmetros do Ondrel "

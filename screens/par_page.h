@@ -14,6 +14,7 @@ class TParPage : public TPage {
     explicit TParPage(ScreenHost &host, QWidget *parent = nullptr);
 
     void FollowState(const tOndrel &dev) override;
+    uint32_t Shows() const override { return knownSYSTEM; }
     void Refill() override { SetParSystem(); }
     void VisitRead() override { btnReadParClick(); }
 

@@ -103,6 +103,24 @@ TRelayPages::TRelayPages(ScreenHost &host_, QWidget *pageParent, QObject *parent
     dftcMinutes = defrost->Minutes(idxDFTC);
     for (TNumberBox *box : {dftcHours, dftcMinutes})
         connect(box, &TNumberBox::valueChanged, this, &TRelayPages::edtDefrostMinDFTCChange);
+    // The shown relay's block or the operation codes brought by any read (or
+    // a file): the page shows them, so "Gravar" sends what the copy holds.
+    connect(&host.Session(), &tSession::blockRead, this, [this](uint32_t blocks) {
+        if (blocks & (knownRelay(Relay()) | knownOPS))
+            SetParRelays();
+    });
+    SelectFirstTabs();
+}
+
+QWidget *TRelayPages::PageToShow(int relay) {
+    RelaySet = relay;
+    TRelayParamPage *page = Choose();
+    SetParRelays();
+    return page;
+}
+
+std::vector<TPage *> TRelayPages::Pages() {
+    return {pages.begin(), pages.end()};
 }
 
 int TRelayPages::Relay() const {
@@ -173,10 +191,11 @@ void TRelayPages::btnColdWriteClick() {
     const int relay = Relay();
     const int32_t op = Operation();
     TRelayParamPage *page = PageFor(op);
-    // The button waits for the block (FollowState); a call in code must too.
-    if (!page || !dev.IsKnown(knownRelay(relay)))
+    if (!page)
         return;
-    RunAction(host, {.question = QStringLiteral(
+    // The button waits for the block (FollowState); a call in code must too.
+    RunAction(host, {.needs = knownRelay(relay),
+                     .question = QStringLiteral(
                          "Deseja mesmo gravar os novos valores dos parâmetros no Ondrel?"),
                      .progress = QStringLiteral("Gravando parâmetros dos reles"),
                      .popup = true,

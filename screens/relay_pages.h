@@ -1,5 +1,6 @@
 #pragma once
 
+#include "page.h"
 #include "screen_host.h"
 
 #include <QObject>
@@ -12,13 +13,19 @@ class TRelayParamPage;
 
 // The relay parameter pages, and RelaySet, the relay whose page is open.
 // Which page shows a relay follows its operation code (par[0]).
-class TRelayPages : public QObject {
+class TRelayPages : public QObject, public tMenuTarget {
     Q_OBJECT
   public:
     // The pages are made children of `pageParent`, which owns them.
     TRelayPages(ScreenHost &host, QWidget *pageParent, QObject *parent = nullptr);
 
-    const std::vector<TRelayParamPage *> &Pages() const { return pages; }
+    const std::vector<TRelayParamPage *> &RelayPages() const { return pages; }
+
+    // tMenuTarget: relay `relay`'s page, chosen by its operation and filled
+    // from the copy; a visit reads the relay's block.
+    QWidget *PageToShow(int relay) override;
+    void VisitRead() override { btnColdReadClick(); }
+    std::vector<TPage *> Pages() override;
     // The page of an operation code; nullptr for codes without one.
     TRelayParamPage *PageFor(int32_t op) const;
 

@@ -1,6 +1,7 @@
 #include "relay_param_page.h"
 
 #include "field_form.h"
+#include "page_action.h"
 #include "relay_params.h"
 #include "u_ondrel.h"
 
@@ -77,7 +78,8 @@ void TRelayParamPage::FollowState(const tOndrel &dev) {
     read->setEnabled(dev.Connected());
     const bool known = dev.IsKnown(knownRelay(shownRelay));
     write->setEnabled(dev.Connected() && known);
-    write->setToolTip(known ? QString()
-                            : QStringLiteral("Disponível depois que os parâmetros deste relé forem "
-                                             "lidos do Ondrel (Ler) ou carregados de um arquivo."));
+    write->setToolTip(known
+                          ? QString()
+                          : NotKnownText(knownRelay(shownRelay)) +
+                                QStringLiteral(" (Ler, ou carregue um arquivo de configurações)"));
 }

@@ -19,9 +19,11 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString clockNotRead =
-    QStringLiteral("Leia a data e hora do Ondrel antes de gravar (o formato vai junto)");
-const QString calibrationNotRead = QStringLiteral("Leia a calibração do Ondrel antes de gravar");
+// The clock's write sends the display format too, which the system block
+// carries as well.
+constexpr uint32_t formatBlocks = knownFORMAT | knownSYSTEM;
+const QString clockNotRead = NotKnownText(formatBlocks) + QStringLiteral(" (o formato vai junto)");
+const QString calibrationNotRead = NotKnownText(knownCAL);
 const QString noClock = QStringLiteral("Este modelo do Ondrel não tem relógio (RTC)");
 
 // The locale's short date with the year in full, so years below 100 and
@@ -159,7 +161,6 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
 void TRtcPage::FollowState(const tOndrel &dev) {
     if (!dev.Connected()) {
         // What was read belongs to the session that ended.
-        formatKnown = false;
         lblClockDiff->clear();
     }
     FollowControls();
@@ -168,6 +169,15 @@ void TRtcPage::FollowState(const tOndrel &dev) {
 void TRtcPage::showEvent(QShowEvent *event) {
     TPage::showEvent(event);
     FollowControls();
+}
+
+void TRtcPage::BlocksRead(uint32_t blocks) {
+    if (!ClockAllowed())
+        return;
+    if (blocks & formatBlocks)
+        SetParRTCFormat();
+    if (blocks & knownCAL)
+        SetParRTCCAL();
 }
 
 void TRtcPage::Refill() {
@@ -195,7 +205,7 @@ bool TRtcPage::Refused() {
 }
 
 bool TRtcPage::ClockWritable() const {
-    return ClockAllowed() && host.Ondrel().Connected() && formatKnown;
+    return ClockAllowed() && (host.Ondrel().Known & formatBlocks);
 }
 
 bool TRtcPage::CalibrationWritable() const {
@@ -274,19 +284,12 @@ void TRtcPage::SetParRTC() {
 void TRtcPage::SetParRTCFormat() {
     const tOndrel &dev = host.Ondrel();
     formatForm->Fill(dev.System.data(), dev);
-    // A fill from memory that never held the controller's format (nothing
-    // read or loaded) leaves the write locked.
-    formatKnown = dev.IsKnown(knownCLOCK) || dev.IsKnown(knownSYSTEM);
     FollowControls();
 }
 
 void TRtcPage::btnRTCAplicarClick() {
     if (Refused())
         return;
-    if (!ClockWritable()) {
-        host.Report(clERROR, clockNotRead);
-        return;
-    }
     const int weekday = cbxWeekday->currentIndex();
     if (weekday < 0 || weekday > 6) {
         host.Warning(QStringLiteral("Dia da semana inválido"));
@@ -307,7 +310,8 @@ void TRtcPage::btnRTCAplicarClick() {
                    {.send = [this](tCommand cmd) { return host.SendCommand(cmd); }, .progress = {}})
             .result;
     };
-    RunAction(host, {.progress = QStringLiteral("Envio de comando para ajustar data e hora"),
+    RunAction(host, {.needs = formatBlocks,
+                     .progress = QStringLiteral("Envio de comando para ajustar data e hora"),
                      .collect = collect,
                      .sequence = write,
                      .success = QStringLiteral("Data e hora ajustas com sucesso")});
@@ -339,10 +343,6 @@ void TRtcPage::SetParRTCCAL() {
 void TRtcPage::btnRTCApplyClick() {
     if (Refused())
         return;
-    if (!CalibrationWritable()) {
-        host.Report(clERROR, calibrationNotRead);
-        return;
-    }
     tOndrel &dev = host.Ondrel();
     auto collect = [this, &dev] {
         calForm->Collect(calBlock.data());
@@ -351,7 +351,8 @@ void TRtcPage::btnRTCApplyClick() {
     };
     RunAction(
         host,
-        {.progress = QStringLiteral("Envio de comando para gravar os valores de calibração do RTC"),
+        {.needs = knownCAL,
+         .progress = QStringLiteral("Envio de comando para gravar os valores de calibração do RTC"),
          .collect = collect,
          .commands = {cmdSET_RTC_CAL},
          .success = QStringLiteral("Valores de calibração do RTC gravados com sucesso")});
@@ -359,8 +360,7 @@ void TRtcPage::btnRTCApplyClick() {
 }
 
 void TRtcPage::Disconnect() {
-    if (host.Ondrel().Connected())
-        host.btnCntClick();
+    host.Session().End();
 }
 
 void TRtcPage::btnRTCClick() {

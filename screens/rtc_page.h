@@ -62,6 +62,7 @@ class TRtcPage : public TPage {
 
   protected:
     void showEvent(QShowEvent *event) override;
+    void BlocksRead(uint32_t blocks) override;
 
   private:
     // A model without a clock is sent no clock command from this page.
@@ -77,7 +78,6 @@ class TRtcPage : public TPage {
 
     TFieldForm *formatForm;
     TFieldForm *calForm;
-    bool formatKnown = false;
     // The controller's clock has been read in this run: until then the
     // clock fields in memory are not a date to show (or to call invalid).
     bool clockRead = false;

@@ -2,6 +2,8 @@
 
 #include "link_settings.h"
 
+#include <QString>
+
 #include <cstdint>
 
 // The settings kept between runs, as typed values with their defaults. The
@@ -17,4 +19,7 @@ struct tSettings {
     int32_t Address = defADDRESS;    // MODBUS/ADDRESS
     int32_t Timeout = defTIMEOUT;    // MODBUS/TIMEOUT: units of 864 ms
     bool FastRead = false;           // MODBUS/FAST_READ: answers end by their expected length
+    // Not stored: a port to select at start whatever MODBUS/PORT says (the
+    // command line's); empty: none.
+    QString StartPort;
 };

@@ -140,16 +140,28 @@ void TStatusPage::VisitRead() {
 }
 
 TStatusScreen::TStatusScreen(ScreenHost &host_, QWidget *pageParent, QObject *parent)
-    : QObject(parent), host(host_), timer(new QTimer(this)) {
+    : QObject(parent), host(host_) {
     for (int p = 1; p <= 4; ++p)
         pages[size_t(p - 1)] = new TStatusPage(host, *this, p, pageParent);
-    timer->setObjectName(QStringLiteral("timerProcess"));
-    timer->setInterval(1000);
-    connect(timer, &QTimer::timeout, this, [this] { timerProcessTimer(); });
+    tSession &session = host.Session();
+    connect(session.timerProcess(), &QTimer::timeout, this, [this] { timerProcessTimer(); });
+    // A controller just identified: its relays' operations on its page.
+    connect(&session, &tSession::connectionChanged, this, [this](bool connected) {
+        if (connected)
+            PrintOpRelays();
+    });
 }
 
 TStatusPage *TStatusScreen::page(int nRelay) const {
     return pages[size_t(pageOfRelays(nRelay) - 1)];
+}
+
+QTimer *TStatusScreen::timerProcess() const {
+    return host.Session().timerProcess();
+}
+
+QWidget *TStatusScreen::PageToShow(int) {
+    return page(host.Ondrel().nRelay);
 }
 
 void TStatusScreen::displayPass() {

@@ -35,7 +35,7 @@ class TStatusPage : public TPage {
 
 // The four status pages' shared behaviour: the one automatic-update setting,
 // the refresh timer timerProcess, the reads and the relay switching.
-class TStatusScreen : public QObject {
+class TStatusScreen : public QObject, public tMenuTarget {
     Q_OBJECT
   public:
     // The pages are made children of `pageParent`, which owns them.
@@ -44,7 +44,13 @@ class TStatusScreen : public QObject {
     // The page for a relay count: >3 gives pnlStatus4, >2 pnlStatus3,
     // >1 pnlStatus2, anything else pnlStatus1.
     TStatusPage *page(int nRelay) const;
-    QTimer *timerProcess() const { return timer; }
+    // The session's refresh timer, whose ticks this screen serves.
+    QTimer *timerProcess() const;
+
+    // tMenuTarget: the page of the model's relay count; every visit reads.
+    QWidget *PageToShow(int) override;
+    void VisitRead() override { btnStatusRead4Click(); }
+    std::vector<TPage *> Pages() override { return {pages.begin(), pages.end()}; }
 
     void btnStatusRead4Click();
     // Names each relay's operation on the page of the model's relay count.
@@ -68,7 +74,6 @@ class TStatusScreen : public QObject {
 
     ScreenHost &host;
     std::array<TStatusPage *, 4> pages{};
-    QTimer *timer;
     bool autoUpdate = false;
     bool ticking = false;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-// A page host for tests: a real driver, optionally connected to an
-// in-process simulated controller, that records what the pages report and
-// answers their dialogs.
+// A page host for tests: a real driver and the real session, optionally
+// connected to an in-process simulated controller, that records what the
+// pages report and answers their dialogs.
 
 #include "ondrel_sim.h"
 #include "screen_host.h"
@@ -10,6 +10,7 @@
 
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -17,6 +18,7 @@
 class TestHost : public ScreenHost {
   public:
     tOndrel dev;
+    tSession session{dev};
     std::unique_ptr<sim::Controller> sim;
     QStringList reports;
     QStringList warnings;
@@ -35,16 +37,24 @@ class TestHost : public ScreenHost {
         if (!sim->start())
             return false;
         dev.SetTimeout(1);
-        return dev.OpenConnection(QString::fromStdString(sim->portName()), options.slaveId) >= 0;
+        return session.Open(QString::fromStdString(sim->portName()), options.slaveId) >= 0;
+    }
+
+    TestHost() {
+        QObject::connect(&session, &tSession::report, &session,
+                         [this](uint32_t color, const QString &text) { Report(color, text); });
+        QObject::connect(&session, &tSession::logLine, &session,
+                         [this](const QString &text) { LogLine(text); });
     }
 
     // Everything the pages asked of the host, in order.
     QStringList events;
 
-    tOndrel &Ondrel() override { return dev; }
+    tSession &Session() override { return session; }
+    // Every command a page sends, on its way to the session.
     int32_t SendCommand(tCommand cmd) override {
         events.append(QStringLiteral("send %1").arg(int(cmd)));
-        return dev.SendCommand(cmd);
+        return ScreenHost::SendCommand(cmd);
     }
     void ModbusError(int32_t code) override {
         errors.append(code);
@@ -84,28 +94,19 @@ class TestHost : public ScreenHost {
         return saveAnswer;
     }
 
-    // The window's actions, done for real on the driver: the connect button
-    // disconnects an open session or opens the simulator again.
+    // The connect button, done for real on the session: it ends an open
+    // session or opens the simulator again.
     QString shownPage;
-    bool timerRunning = false;
-    int refills = 0;
-    std::array<bool, tMenuCount> visited{};
-    void btnCntClick() override {
-        if (dev.Connected()) {
-            dev.CloseConnection();
-            Report(clOK, QStringLiteral("Desconectado do dispositivo"));
-            SetTimerProcess(false);
-            visited.fill(false);
-        } else if (sim) {
-            dev.OpenConnection(QString::fromStdString(sim->portName()), slaveId);
-            SetTimerProcess(true);
-        }
+    void btnCntClick() {
+        if (dev.Connected())
+            session.End();
+        else if (sim)
+            session.Open(QString::fromStdString(sim->portName()), slaveId);
     }
     void btnMenuMainClick() override { shownPage = QStringLiteral("pnlConnection"); }
-    void SetTimerProcess(bool run) override { timerRunning = run && dev.Connected(); }
-    void RefillPages() override { ++refills; }
-    bool Visited(tMenu menu) const override { return visited[size_t(menu)]; }
-    void SetVisited(tMenu menu, bool v) override { visited[size_t(menu)] = v; }
+    bool timerRunning() const { return session.timerProcess()->isActive(); }
+    bool Visited(tMenu menu) const { return session.Visited(menu); }
+    void SetVisited(tMenu menu, bool v) { session.SetVisited(menu, v); }
 
     void Clear() {
         reports.clear();

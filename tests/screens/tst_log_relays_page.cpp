@@ -169,7 +169,7 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(host.logLines.mid(0, 2),
                  (QStringList{"Iniciado a leitura do LOG", "Finalizado a leitura do LOG"}));
         QVERIFY(host.warnings.isEmpty());
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogClear->isEnabled() &&
                 page.edtLogMax->isEnabled() && page.btnLogExport->isEnabled());
         QCOMPARE(page.prgLog->value(), fetched.size());
@@ -200,7 +200,7 @@ class TestLogRelaysPage : public QObject {
                               QStringLiteral("    Quantidade de SLOTs %1 ").arg(count),
                               QStringLiteral("    Último SLOT garavado %1").arg(last)}));
         QCOMPARE(Rows(page), 0);
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled());
     }
 
@@ -284,7 +284,7 @@ class TestLogRelaysPage : public QObject {
         During(&page, [&] {
             if (page.stgRL[0]->rowCount() < 3)
                 return false;
-            timerStopped = !host.timerRunning;
+            timerStopped = !host.timerRunning();
             readDisabled = !page.btnLogGet->isEnabled();
             if (disconnect)
                 host.btnCntClick();
@@ -301,7 +301,7 @@ class TestLogRelaysPage : public QObject {
         QCOMPARE(host.sim->requestCount() - requests, 1 + 2 * rows);
         QVERIFY(timerStopped && readDisabled);
         // The refresh runs again only while the connection is open.
-        QCOMPARE(host.timerRunning, !disconnect);
+        QCOMPARE(host.timerRunning(), !disconnect);
         QVERIFY(host.warnings.isEmpty());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogCancel->isEnabled());
         QVERIFY(!page.Reading());
@@ -354,7 +354,7 @@ class TestLogRelaysPage : public QObject {
             QVERIFY(host.reports.last().startsWith(
                 QStringLiteral("Eventos lidos: %1 em ").arg(afterRows)));
         }
-        QVERIFY(host.timerRunning);
+        QVERIFY(host.timerRunning());
         QVERIFY(page.btnLogGet->isEnabled() && page.btnLogClear->isEnabled());
     }
 

@@ -3,6 +3,8 @@
 // registers, and the rules that keep a write from changing what the
 // technician did not touch.
 #include "field_form.h"
+#include "op_relay_page.h"
+#include "page_action.h"
 #include "relay_operations.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
@@ -421,7 +423,7 @@ class tst_relay_pages : public QObject {
         QVERIFY(!page->WriteButton()->toolTip().isEmpty());
         f.host.Clear();
         f.pages.btnColdWriteClick();
-        QCOMPARE(f.host.events, QStringList{});
+        QCOMPARE(f.host.events, QStringList{"report " + NotKnownText(knownRelay(1))});
         QCOMPARE(text(f.Stored(1)), text(read));
 
         page->ReadButton()->click();
@@ -430,6 +432,46 @@ class tst_relay_pages : public QObject {
         page->FollowState(f.host.dev);
         QVERIFY(!page->WriteButton()->isEnabled());
         QVERIFY(!page->ReadButton()->isEnabled());
+    }
+
+    // A new operation for relay 2 leaves the block read under the old one
+    // unfit to write: "Gravar" waits for a read and sends nothing meanwhile,
+    // or the new code would go out with the old operation's parameters.
+    void newOperationWaitsForARead() {
+        Fixture f;
+        QVERIFY(f.Connect());
+        TOpRelayPage ops(f.host, &f.parent);
+        ops.btnOpReadClick();
+        f.Open(0);
+        f.Open(1);
+        const int32_t old = f.host.dev.Relay[1].par[0];
+        int other = -1;
+        const QList<int32_t> codes = OpMatCodes(ops.idxOpMat());
+        for (int i = 0; i < codes.size() && other < 0; ++i) {
+            const TRelayParamPage *p = f.pages.PageFor(codes[i]);
+            if (codes[i] != old && !IsSingleUseOperation(codes[i]) && p && p->ReadButton())
+                other = i;
+        }
+        QVERIFY(other >= 0);
+        f.parent.findChild<QComboBox *>("cbxOpRelay2")->setCurrentIndex(other);
+        ops.btnOpWriteClick();
+        QVERIFY(f.host.errors.isEmpty());
+        QCOMPARE(f.host.dev.Relay[1].par[0], codes[other]);
+        // Relay 1 kept its operation, and its block.
+        QVERIFY(f.host.dev.IsKnown(knownRelay(0)));
+
+        auto *page = qobject_cast<TRelayParamPage *>(f.pages.PageToShow(1));
+        QVERIFY(page);
+        QVERIFY(!page->WriteButton()->isEnabled());
+        const Block stored = f.Stored(1);
+        f.host.Clear();
+        f.pages.btnColdWriteClick();
+        QVERIFY(f.host.events.filter("send").isEmpty());
+        QCOMPARE(f.host.reports, QStringList{NotKnownText(knownRelay(1))});
+        QCOMPARE(text(f.Stored(1)), text(stored));
+
+        page->ReadButton()->click();
+        QVERIFY(page->WriteButton()->isEnabled());
     }
 
     // Every button of the relay pages does something: "Ler" or "Gravar".
