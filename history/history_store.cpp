@@ -439,8 +439,11 @@ std::vector<tHistController> tHistoryStore::Controllers() {
 std::optional<std::pair<int64_t, int64_t>> tHistoryStore::ReadingSpan(int64_t controller) {
     Start();
     QSqlQuery q(Db());
-    q.prepare(QStringLiteral("SELECT min(t), max(t) FROM reading WHERE ctl = ?"));
-    q.addBindValue(qint64(controller));
+    // Two subqueries: each is one step down the primary key, where min and
+    // max together in one query would walk every reading of the controller.
+    q.prepare(QStringLiteral("SELECT (SELECT min(t) FROM reading WHERE ctl = :c), (SELECT max(t) "
+                             "FROM reading WHERE ctl = :c)"));
+    q.bindValue(QStringLiteral(":c"), qint64(controller));
     if (!q.exec() || !q.next() || q.value(0).isNull())
         return std::nullopt;
     return std::pair{int64_t(q.value(0).toLongLong()), int64_t(q.value(1).toLongLong())};

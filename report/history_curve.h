@@ -1,0 +1,74 @@
+#pragma once
+
+// What a history curve draws, gathered once and drawn by the page (on
+// screen) and by the report (on paper) alike: for each pixel column, each
+// sensor's min and max and how long each relay was on, never the readings
+// themselves.
+
+#include "history_store.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+using tSensorLimits = std::array<tHistLimits, 4>;
+
+// One relay within one column: of its readings that knew the relay's state,
+// how many found it on.
+struct tRelayColumn {
+    int64_t fromMs = 0;
+    int32_t on = 0, known = 0;
+    double Share() const { return known > 0 ? double(on) / known : 0; }
+};
+
+// A stretch of one column or more where a sensor left its limits.
+struct tCurveShade {
+    int64_t fromMs = 0, toMs = 0;
+};
+
+struct tCurve {
+    int64_t fromMs = 0, toMs = 0;
+    int64_t bucketMs = 1; // one pixel column
+    int32_t unit = 0;     // tempCELSIUS / tempFAHRENHEIT: every value below is in it
+    tSensorLimits limits;
+    // Empty buckets are left out; a sensor never read in the range has none.
+    std::array<std::vector<tHistBucket>, 4> sensors;
+    // Columns with no known reading of the relay are left out.
+    std::array<std::vector<tRelayColumn>, 4> relays;
+    // Per sensor, the columns whose min or max lies outside its limits,
+    // neighbours joined.
+    std::array<std::vector<tCurveShade>, 4> shades;
+
+    bool HasSensor(int k) const { return !sensors[size_t(k)].empty(); }
+    bool HasRelay(int r) const { return !relays[size_t(r)].empty(); }
+    bool Empty() const;
+    // The lowest and highest value drawn, limits included; false when there is none.
+    bool ValueSpan(int32_t *low, int32_t *high) const;
+};
+
+// Gathers the curve of [fromMs, toMs) in `columns` columns (at least 1),
+// values in `unit`. A failure of the store leaves the curve empty (or
+// without relays), LastFailed() set and Message() saying why.
+tCurve LoadCurve(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                 int columns, const tSensorLimits &limits, int32_t unit);
+
+// Adds readings newer than `afterMs` (the newest one the store held when the
+// curve was loaded) into its columns: the live view between two recordings.
+void AddReadings(tCurve &curve, const std::vector<tHistReading> &readings, int64_t afterMs);
+
+// Joins the columns of `buckets` outside `limits` into stretches.
+std::vector<tCurveShade> ShadesOutside(const std::vector<tHistBucket> &buckets,
+                                       const tHistLimits &limits, int64_t bucketMs);
+
+// Where a line between two neighbouring buckets must break: the readings
+// stopped for longer than a recording would leave (no computer attached,
+// the controller silent).
+bool CurveGap(const tHistBucket &before, const tHistBucket &after, int64_t bucketMs);
+
+// The unit of the newest reading of `controller`; Celsius when none.
+int32_t LatestUnit(tHistoryStore &store, int64_t controller);
+
+// How a controller is named in lists and reports: "qx4r 201 em /dev/ttyUSB0 (firmware 1.2)".
+QString ControllerText(const tHistController &c);

@@ -1,0 +1,468 @@
+#include "history_report.h"
+
+#include "curve_painter.h"
+#include "temperature.h"
+#include "whole_file.h"
+
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QLocale>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTimeZone>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace {
+// Columns of the curve on paper: finer than the printer needs for a month.
+constexpr int reportColumns = 900;
+
+// Everything the report shows, read from the store before the first page.
+struct tReportData {
+    tHistController controller;
+    int32_t unit = 0;
+    tCurve curve;
+    std::array<std::vector<tHistDay>, 4> days;
+    std::array<std::vector<tHistExcursion>, 4> excursions;
+    std::array<int, 4> switchOns{}, switchOffs{};
+    std::array<double, 4> onShare{-1, -1, -1, -1};
+    std::vector<tHistAuditEntry> audits;
+};
+
+QString TimeText(int64_t utcMs, const QLocale &locale, bool seconds = false) {
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(utcMs);
+    return locale.toString(t.date(), QStringLiteral("dd/MM/yyyy")) + u' ' +
+           t.time().toString(seconds ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
+}
+
+QString OffsetText(int64_t utcMs) {
+    const int offset = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(offset < 0 ? QStringLiteral("−") : QStringLiteral("+"))
+        .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
+}
+
+QString LimitsText(const tHistLimits &l, int32_t unit) {
+    const QString u = unitText(unit);
+    if (l.low && l.high)
+        return QStringLiteral("%1 a %2 %3").arg(TenthsFixed(*l.low), TenthsFixed(*l.high), u);
+    if (l.low)
+        return QStringLiteral("mínimo %1 %2").arg(TenthsFixed(*l.low), u);
+    if (l.high)
+        return QStringLiteral("máximo %1 %2").arg(TenthsFixed(*l.high), u);
+    return QStringLiteral("sem limites");
+}
+
+bool HasLimits(const tHistLimits &l) {
+    return l.low || l.high;
+}
+
+bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QString *error) {
+    // Every query says whether it failed; the first failure ends the report.
+    bool failed = false;
+    auto check = [&] {
+        if (store.LastFailed() && !failed) {
+            failed = true;
+            *error = store.Message();
+        }
+    };
+    bool found = false;
+    for (const tHistController &c : store.Controllers())
+        if (c.id == rq.controller) {
+            d->controller = c;
+            found = true;
+        }
+    check();
+    if (failed)
+        return false;
+    if (!found) {
+        *error = QStringLiteral("Controlador %1 não encontrado no histórico").arg(rq.controller);
+        return false;
+    }
+    d->unit = LatestUnit(store, rq.controller);
+    check();
+    d->curve =
+        LoadCurve(store, rq.controller, rq.fromMs, rq.toMs, reportColumns, rq.limits, d->unit);
+    check();
+    for (size_t k = 0; k < 4; ++k) {
+        if (!d->curve.HasSensor(int(k)))
+            continue;
+        d->days[k] = store.Days(rq.controller, int(k), rq.fromMs, rq.toMs, rq.limits[k], d->unit);
+        check();
+        d->excursions[k] =
+            store.Excursions(rq.controller, int(k), rq.fromMs, rq.toMs, rq.limits[k], d->unit);
+        check();
+    }
+    // The first change of each relay is its state when the period began.
+    std::array<bool, 4> seen{};
+    for (const tHistRelayChange &c : store.RelayChanges(rq.controller, rq.fromMs, rq.toMs)) {
+        const auto r = size_t(std::clamp(c.relay, 0, 3));
+        if (seen[r])
+            ++(c.on ? d->switchOns[r] : d->switchOffs[r]);
+        seen[r] = true;
+    }
+    check();
+    const std::vector<tHistRelayBucket> whole = store.RelayBuckets(
+        rq.controller, rq.fromMs, rq.toMs, std::max<int64_t>(1, rq.toMs - rq.fromMs));
+    check();
+    if (!whole.empty())
+        for (size_t r = 0; r < 4; ++r)
+            if (whole.front().known[r] > 0)
+                d->onShare[r] = double(whole.front().on[r]) / whole.front().known[r];
+    d->audits = store.Audits(rq.controller, rq.fromMs, rq.toMs);
+    check();
+    return !failed;
+}
+
+// Lays text and tables out from the top of a page down, starting a page
+// when the next block does not fit. Run twice: once to count the pages
+// (nothing drawn), once to draw them with "Página n de m".
+class tPageFlow {
+  public:
+    tPageFlow(QPdfWriter &writer, QPainter *painter, int pageCount, const QString &footer)
+        : writer(writer), p(painter), pageCount(pageCount), footer(footer),
+          pt(writer.resolution() / 72.0), width(writer.width()),
+          bottom(writer.height() - FontMetrics(7).height() * 2) {}
+
+    int Pages() const { return page; }
+    double Pt() const { return pt; }
+    double Width() const { return width; }
+
+    QFont Font(double size, bool bold = false) const {
+        QFont f(QStringLiteral("DejaVu Sans"));
+        f.setPointSizeF(size);
+        f.setBold(bold);
+        return f;
+    }
+    QFontMetricsF FontMetrics(double size, bool bold = false) const {
+        return QFontMetricsF(Font(size, bold), &writer);
+    }
+
+    void Start() { Footer(); }
+
+    // Moves to a new page unless `height` fits below the cursor.
+    void NeedRoom(double height) {
+        if (y + height <= bottom || y == 0)
+            return;
+        if (p)
+            writer.newPage();
+        ++page;
+        y = 0;
+        Footer();
+    }
+
+    void Space(double points) { y += points * pt; }
+
+    // Wrapped text of `size` points.
+    void Text(const QString &text, double size, bool bold = false) {
+        const QFont f = Font(size, bold);
+        const QRectF box =
+            FontMetrics(size, bold)
+                .boundingRect(QRectF(0, 0, width, 1e6), Qt::TextWordWrap | Qt::AlignLeft, text);
+        NeedRoom(box.height());
+        if (p) {
+            p->setFont(f);
+            p->setPen(Qt::black);
+            p->drawText(QRectF(0, y, width, box.height()), Qt::TextWordWrap | Qt::AlignLeft, text);
+        }
+        y += box.height();
+    }
+
+    // A heading kept on the page of what follows it (`keep` more points).
+    void Heading(const QString &text, double keep) {
+        NeedRoom(FontMetrics(11, true).height() + keep * pt);
+        Space(6);
+        Text(text, 11, true);
+        Space(2);
+    }
+
+    // A block of fixed height drawn by `draw` in its rectangle.
+    void Block(double height, const std::function<void(QPainter &, const QRectF &)> &draw) {
+        NeedRoom(height);
+        if (p)
+            draw(*p, QRectF(0, y, width, height));
+        y += height;
+    }
+
+    // A table: column titles and relative widths, rows of cells; the title
+    // row repeats at the top of every page the table runs onto.
+    void Table(const QStringList &titles, const std::vector<double> &weights,
+               const std::vector<QStringList> &rows, const std::vector<int> &rightAligned = {}) {
+        const QFontMetricsF fm = FontMetrics(7.5);
+        const double rowH = fm.height() * 1.35;
+        double sum = 0;
+        for (double w : weights)
+            sum += w;
+        std::vector<double> xs{0};
+        for (double w : weights)
+            xs.push_back(xs.back() + width * w / sum);
+        auto drawRow = [&](const QStringList &cells, bool head, bool shaded) {
+            if (p) {
+                if (head || shaded) {
+                    p->setPen(Qt::NoPen);
+                    p->setBrush(head ? QColor(215, 225, 235) : QColor(244, 246, 248));
+                    p->drawRect(QRectF(0, y, width, rowH));
+                }
+                p->setFont(Font(7.5, head));
+                p->setPen(Qt::black);
+                for (qsizetype c = 0; c < cells.size() && c + 1 < qsizetype(xs.size()); ++c) {
+                    const bool right = std::find(rightAligned.begin(), rightAligned.end(),
+                                                 int(c)) != rightAligned.end();
+                    const QRectF cell(xs[size_t(c)] + 2 * pt, y,
+                                      xs[size_t(c) + 1] - xs[size_t(c)] - 4 * pt, rowH);
+                    const QString text = fm.elidedText(cells[c], Qt::ElideRight, cell.width());
+                    p->drawText(cell, Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft),
+                                text);
+                }
+            }
+            y += rowH;
+        };
+        NeedRoom(rowH * 2);
+        drawRow(titles, true, false);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (y + rowH > bottom) {
+                NeedRoom(bottom); // forces the new page
+                drawRow(titles, true, false);
+            }
+            drawRow(rows[i], false, i % 2 == 1);
+        }
+    }
+
+  private:
+    void Footer() {
+        if (!p)
+            return;
+        p->setFont(Font(7));
+        p->setPen(QColor(90, 90, 90));
+        const QFontMetricsF fm = FontMetrics(7);
+        const QRectF line(0, writer.height() - fm.height(), width, fm.height());
+        p->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, footer);
+        p->drawText(line, Qt::AlignRight | Qt::AlignVCenter,
+                    QStringLiteral("Página %1 de %2").arg(page).arg(pageCount));
+    }
+
+    QPdfWriter &writer;
+    QPainter *p;
+    int pageCount;
+    QString footer;
+    double pt;
+    double width;
+    double bottom;
+    double y = 0;
+    int page = 1;
+};
+
+void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const QLocale &locale) {
+    const QString unit = unitText(d.unit);
+    const double pt = flow.Pt();
+    flow.Start();
+    flow.Text(QStringLiteral("Relatório de temperaturas"), 16, true);
+    flow.Space(4);
+    flow.Text(QStringLiteral("Controlador: ") + ControllerText(d.controller), 9);
+    flow.Text(
+        QStringLiteral("Período: de %1 a %2 (hora local, %3)")
+            .arg(TimeText(rq.fromMs, locale), TimeText(rq.toMs, locale), OffsetText(rq.fromMs)),
+        9);
+    flow.Text(QStringLiteral("Gerado por %1 em %2 (%3)")
+                  .arg(rq.user, TimeText(rq.generated.toMSecsSinceEpoch(), locale, true),
+                       OffsetText(rq.generated.toMSecsSinceEpoch())),
+              9);
+    QStringList limits;
+    for (int k = 0; k < 4; ++k)
+        if (d.curve.HasSensor(k))
+            limits << QStringLiteral("Sensor %1: %2")
+                          .arg(k + 1)
+                          .arg(LimitsText(rq.limits[size_t(k)], d.unit));
+    if (!limits.isEmpty())
+        flow.Text(QStringLiteral("Limites: ") + limits.join(QStringLiteral("; ")), 9);
+    flow.Space(6);
+    flow.Block(250 * pt, [&](QPainter &p, const QRectF &r) { PaintCurve(p, r, d.curve, locale); });
+
+    const double keep = 40;
+    flow.Heading(QStringLiteral("Resumo por dia"), keep);
+    // Day by day, the sensors of one day together.
+    std::vector<std::pair<int64_t, QStringList>> days;
+    for (size_t k = 0; k < 4; ++k)
+        for (const tHistDay &day : d.days[k]) {
+            const QDate date = QDate::fromString(day.date, Qt::ISODate);
+            days.push_back(
+                {day.dayStartMs,
+                 {locale.toString(date, QStringLiteral("dd/MM/yyyy ddd")),
+                  QStringLiteral("Sensor %1").arg(k + 1), TenthsFixed(day.min) + u' ' + unit,
+                  TenthsFixed(day.mean) + u' ' + unit, TenthsFixed(day.max) + u' ' + unit,
+                  HasLimits(rq.limits[k]) ? DurationText(day.outsideMs)
+                                          : QStringLiteral("sem limites"),
+                  QString::number(day.count)}});
+        }
+    std::stable_sort(days.begin(), days.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<QStringList> dayRows;
+    for (auto &row : days)
+        dayRows.push_back(std::move(row.second));
+    if (dayRows.empty())
+        flow.Text(QStringLiteral("Nenhuma leitura no período."), 8.5);
+    else
+        flow.Table({QStringLiteral("Dia"), QStringLiteral("Sensor"), QStringLiteral("Mínima"),
+                    QStringLiteral("Média"), QStringLiteral("Máxima"),
+                    QStringLiteral("Fora dos limites"), QStringLiteral("Leituras")},
+                   {1.6, 1, 1, 1, 1, 1.3, 0.8}, dayRows, {2, 3, 4, 5, 6});
+
+    flow.Heading(QStringLiteral("Excursões"), keep);
+    std::vector<std::pair<int64_t, QStringList>> excursions;
+    for (size_t k = 0; k < 4; ++k)
+        for (const tHistExcursion &e : d.excursions[k])
+            excursions.push_back(
+                {e.startMs,
+                 {QStringLiteral("Sensor %1").arg(k + 1), TimeText(e.startMs, locale),
+                  e.ongoing ? QStringLiteral("(em curso)") : TimeText(e.endMs, locale),
+                  DurationText(e.endMs - e.startMs),
+                  (e.high ? QStringLiteral("acima: ") : QStringLiteral("abaixo: ")) +
+                      TenthsFixed(e.extreme) + u' ' + unit}});
+    std::stable_sort(excursions.begin(), excursions.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<QStringList> excursionRows;
+    for (auto &e : excursions)
+        excursionRows.push_back(std::move(e.second));
+    bool anyLimits = false;
+    for (const tHistLimits &l : rq.limits)
+        anyLimits = anyLimits || HasLimits(l);
+    if (!anyLimits)
+        flow.Text(QStringLiteral("Nenhum limite definido."), 8.5);
+    else if (excursionRows.empty())
+        flow.Text(QStringLiteral("Nenhuma excursão no período."), 8.5);
+    else
+        flow.Table({QStringLiteral("Sensor"), QStringLiteral("Início"), QStringLiteral("Fim"),
+                    QStringLiteral("Duração"), QStringLiteral("Extremo")},
+                   {1, 1.5, 1.5, 1, 1.3}, excursionRows, {3, 4});
+
+    flow.Heading(QStringLiteral("Acionamentos dos reles"), keep);
+    std::vector<QStringList> relayRows;
+    for (size_t r = 0; r < 4; ++r)
+        if (d.onShare[r] >= 0)
+            relayRows.push_back(
+                {QStringLiteral("Rele %1").arg(r + 1), QString::number(d.switchOns[r]),
+                 QString::number(d.switchOffs[r]),
+                 locale.toString(d.onShare[r] * 100, 'f', 1) + QStringLiteral(" %")});
+    if (relayRows.empty())
+        flow.Text(QStringLiteral("Nenhum estado de rele registrado no período."), 8.5);
+    else
+        flow.Table({QStringLiteral("Rele"), QStringLiteral("Ligamentos"),
+                    QStringLiteral("Desligamentos"), QStringLiteral("Tempo ligado (das leituras)")},
+                   {1, 1, 1, 1.5}, relayRows, {1, 2, 3});
+
+    flow.Heading(QStringLiteral("Alterações enviadas ao controlador"), keep);
+    std::vector<QStringList> auditRows;
+    for (const tHistAuditEntry &e : d.audits) {
+        const tHistAudit &a = e.audit;
+        QString command = a.command;
+        if (a.result < 0)
+            command += QStringLiteral(" (falhou: %1)").arg(a.result);
+        const QString when = TimeText(a.utcMs, locale, true);
+        if (a.fields.empty())
+            auditRows.push_back({when, a.user, command, QString(), QString(), QString()});
+        for (const tHistAuditField &f : a.fields)
+            auditRows.push_back({when, a.user, command, f.code, f.oldValue, f.newValue});
+    }
+    if (auditRows.empty())
+        flow.Text(QStringLiteral("Nenhuma alteração enviada no período."), 8.5);
+    else
+        flow.Table({QStringLiteral("Data e hora"), QStringLiteral("Usuário"),
+                    QStringLiteral("Comando"), QStringLiteral("Campo"), QStringLiteral("Anterior"),
+                    QStringLiteral("Novo")},
+                   {1.5, 0.9, 1.8, 0.7, 0.8, 0.8}, auditRows);
+}
+} // namespace
+
+QString OsUserName() {
+    for (const char *name : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString user = qEnvironmentVariable(name);
+        if (!user.isEmpty())
+            return user;
+    }
+    if (const passwd *entry = getpwuid(geteuid()))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return QStringLiteral("desconhecido");
+}
+
+QString DurationText(int64_t ms) {
+    const int64_t s = std::max<int64_t>(0, ms) / 1000;
+    if (s == 0)
+        return QStringLiteral("0 min");
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    const int64_t m = s / 60;
+    if (m < 60)
+        return QStringLiteral("%1 min").arg(m);
+    const int64_t h = m / 60;
+    if (h < 24)
+        return QStringLiteral("%1 h %2 min").arg(h).arg(m % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1 d %2 h").arg(h / 24).arg(h % 24, 2, 10, QLatin1Char('0'));
+}
+
+QString TenthsFixed(double tenths) {
+    QLocale l;
+    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    return l.toString(tenths / 10.0, 'f', 1);
+}
+
+bool WriteHistoryReport(tHistoryStore &store, const tReportRequest &request, const QString &path,
+                        QString *error) {
+    tReportRequest rq = request;
+    if (rq.user.isEmpty())
+        rq.user = OsUserName();
+    if (!rq.generated.isValid())
+        rq.generated = QDateTime::currentDateTime();
+    if (rq.toMs <= rq.fromMs) {
+        *error = QStringLiteral("Período vazio: o fim deve vir depois do início");
+        return false;
+    }
+    tReportData data;
+    if (!Gather(store, rq, &data, error))
+        return false;
+
+    // Drawn in memory, then written whole: a full disk leaves no half report.
+    QBuffer file;
+    file.open(QIODevice::WriteOnly);
+    const QLocale locale;
+    const QString footer = QStringLiteral("Tarvik · %1 · gerado em %2")
+                               .arg(ControllerText(data.controller),
+                                    TimeText(rq.generated.toMSecsSinceEpoch(), locale));
+    int pages = 1;
+    {
+        QPdfWriter writer(&file);
+        writer.setTitle(QStringLiteral("Relatório de temperaturas"));
+        writer.setCreator(QStringLiteral("Tarvik"));
+        writer.setResolution(300);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                         QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter));
+        tPageFlow count(writer, nullptr, 0, footer);
+        Lay(count, data, rq, locale);
+        pages = count.Pages();
+        QPainter painter;
+        if (!painter.begin(&writer)) {
+            *error = QStringLiteral("Não foi possível desenhar o relatório");
+            return false;
+        }
+        tPageFlow flow(writer, &painter, pages, footer);
+        Lay(flow, data, rq, locale);
+        painter.end();
+    }
+    return WriteWholeFile(path, file.data(), error);
+}
+
+bool WriteHistoryReport(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                        const tSensorLimits &limits, const QString &path, QString *error) {
+    tReportRequest request;
+    request.controller = controller;
+    request.fromMs = fromMs;
+    request.toMs = toMs;
+    request.limits = limits;
+    return WriteHistoryReport(store, request, path, error);
+}

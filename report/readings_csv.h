@@ -1,0 +1,21 @@
+#pragma once
+
+// The readings of a history range as a spreadsheet reads them, through the
+// one CSV writer (common/csv.h). Needs Qt Core only, so the command-line
+// tool writes the same file as the window.
+
+#include "history_store.h"
+
+#include <QString>
+#include <QStringList>
+
+QStringList ReadingsCsvHeader();
+// Date and time in the reading's own local offset, the UTC instant, each
+// sensor's value (or its state in words), the unit, each relay ("Ligado",
+// "Desligado", empty when unknown), the exchange's result and round trip.
+QStringList ReadingsCsvFields(const tHistReading &reading);
+
+// Writes every reading of [fromMs, toMs) to `path`, whole or not at all.
+// False with the reason in `error`.
+bool WriteReadingsCsv(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                      const QString &path, QString *error);

@@ -1,0 +1,195 @@
+#include "history_chart.h"
+
+#include "curve_painter.h"
+#include "temperature.h"
+
+#include "qcustomplot_include.h"
+
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+constexpr double noValue = std::numeric_limits<double>::quiet_NaN();
+
+double Seconds(int64_t ms) {
+    return double(ms) / 1000.0;
+}
+
+// Ticks on round local times, as the report draws them.
+QSharedPointer<QCPAxisTickerText> TimeTicker(const tCurve &curve, int wanted) {
+    auto ticker = QSharedPointer<QCPAxisTickerText>::create();
+    for (const tTimeTick &t : TimeTicks(curve.fromMs, curve.toMs, wanted))
+        ticker->addTick(Seconds(t.utcMs), t.label);
+    return ticker;
+}
+} // namespace
+
+THistoryChart::THistoryChart(QWidget *parent)
+    : QWidget(parent), plot(new QCustomPlot(this)), relayRect(new QCPAxisRect(plot)) {
+    setObjectName(QStringLiteral("plotHistArea"));
+    plot->setObjectName(QStringLiteral("plotHist"));
+    plot->setAccessibleName(QStringLiteral("Curva de temperaturas"));
+    // Lines and fills drawn without smoothing: one pair a pixel column needs
+    // none, and it halves the drawing of a busy day.
+    plot->setNotAntialiasedElements(QCP::aePlottables | QCP::aeFills);
+    plot->setBackground(palette().base());
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(plot);
+
+    QFont small = font();
+    small.setPointSize(8);
+    for (QCPAxis *axis : {plot->xAxis, plot->yAxis, relayRect->axis(QCPAxis::atBottom),
+                          relayRect->axis(QCPAxis::atLeft)})
+        axis->setTickLabelFont(small);
+    plot->xAxis->setTickLabels(false);
+    plot->axisRect()->setAutoMargins(QCP::msLeft | QCP::msRight | QCP::msTop);
+    plot->axisRect()->setMargins(QMargins(0, 0, 0, 2));
+
+    plot->plotLayout()->addElement(1, 0, relayRect);
+    auto *margins = new QCPMarginGroup(plot);
+    plot->axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+    relayRect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+    relayRect->axis(QCPAxis::atLeft)->grid()->setVisible(false);
+    relayRect->axis(QCPAxis::atLeft)->setTicks(true);
+    relayRect->axis(QCPAxis::atLeft)->setSubTicks(false);
+    relayRect->axis(QCPAxis::atLeft)->setTickLength(0);
+    relayRect->axis(QCPAxis::atBottom)->setSubTicks(false);
+    relayRect->setAutoMargins(QCP::msLeft | QCP::msRight | QCP::msBottom);
+    relayRect->setMargins(QMargins(0, 0, 0, 0));
+    plot->plotLayout()->setRowSpacing(0);
+}
+
+int THistoryChart::Columns() const {
+    const int width = plot->axisRect()->width();
+    // Before the first layout the widget's own width is the best guess.
+    return std::max(50, width > 10 ? width : plot->width() - 60);
+}
+
+void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) {
+    plot->clearGraphs();
+    plot->clearPlottables();
+    plot->clearItems();
+
+    const double from = Seconds(curve.fromMs), to = Seconds(curve.toMs);
+    const double bucket = Seconds(curve.bucketMs);
+    QCPAxis *relayX = relayRect->axis(QCPAxis::atBottom);
+    QCPAxis *relayY = relayRect->axis(QCPAxis::atLeft);
+
+    // Stretches outside the limits, shaded over the whole height.
+    for (size_t k = 0; k < 4; ++k) {
+        if (!shown[k])
+            continue;
+        for (const tCurveShade &s : curve.shades[k]) {
+            auto *rect = new QCPItemRect(plot);
+            rect->setClipAxisRect(plot->axisRect());
+            rect->topLeft->setTypeX(QCPItemPosition::ptPlotCoords);
+            rect->topLeft->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            rect->bottomRight->setTypeX(QCPItemPosition::ptPlotCoords);
+            rect->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
+            rect->topLeft->setCoords(Seconds(s.fromMs), 0);
+            rect->bottomRight->setCoords(Seconds(s.toMs), 1);
+            rect->setPen(Qt::NoPen);
+            rect->setBrush(ExcursionColor());
+        }
+    }
+    // Each sensor: its max and min per column, the band between them
+    // filled; sensor 1 last, on top.
+    for (size_t k = 4; k-- > 0;) {
+        if (!shown[k] || !curve.HasSensor(int(k)))
+            continue;
+        const auto &buckets = curve.sensors[k];
+        QVector<double> x, lo, hi;
+        x.reserve(qsizetype(buckets.size() + 16));
+        for (size_t i = 0; i < buckets.size(); ++i) {
+            if (i > 0 && CurveGap(buckets[i - 1], buckets[i], curve.bucketMs)) {
+                x << Seconds(buckets[i - 1].lastMs) + bucket / 2;
+                lo << noValue;
+                hi << noValue;
+            }
+            x << Seconds((buckets[i].firstMs + buckets[i].lastMs) / 2);
+            lo << buckets[i].min / 10.0;
+            hi << buckets[i].max / 10.0;
+        }
+        const QColor color = SensorColor(int(k));
+        QColor fill = color;
+        fill.setAlpha(60);
+        QCPGraph *max = plot->addGraph();
+        QCPGraph *min = plot->addGraph();
+        max->setName(QStringLiteral("Sensor %1").arg(k + 1));
+        for (QCPGraph *g : {max, min}) {
+            g->setPen(QPen(color, 1.2));
+            g->setAdaptiveSampling(false); // already one pair per column
+        }
+        max->setData(x, hi, true);
+        min->setData(x, lo, true);
+        max->setBrush(fill);
+        max->setChannelFillGraph(min);
+        // Limits as dashed lines in the sensor's colour.
+        for (const auto &l : {curve.limits[k].low, curve.limits[k].high}) {
+            if (!l)
+                continue;
+            auto *line = new QCPItemStraightLine(plot);
+            line->setClipAxisRect(plot->axisRect());
+            line->point1->setCoords(from, *l / 10.0);
+            line->point2->setCoords(to, *l / 10.0);
+            line->setPen(QPen(color, 1, Qt::DashLine));
+        }
+    }
+
+    int32_t low = 0, high = 100;
+    if (curve.ValueSpan(&low, &high)) {
+        const int32_t margin = std::max(5, (high - low) / 20);
+        low -= margin;
+        high += margin;
+    }
+    plot->yAxis->setRange(low / 10.0, high / 10.0);
+    plot->yAxis->setLabel(unitText(curve.unit));
+    plot->xAxis->setRange(from, to);
+    const int wanted = std::max(2, plot->axisRect()->width() / 70);
+    plot->xAxis->setTicker(TimeTicker(curve, wanted));
+
+    // The relays, one lane each under the curve: a bar per column as high
+    // as the share of it the relay spent on.
+    auto relayTicks = QSharedPointer<QCPAxisTickerText>::create();
+    int lanes = 0;
+    for (int r = 0; r < 4; ++r) {
+        if (!curve.HasRelay(r))
+            continue;
+        auto *bars = new QCPBars(relayX, relayY);
+        bars->setWidthType(QCPBars::wtPlotCoords);
+        bars->setWidth(bucket);
+        bars->setBaseValue(lanes);
+        bars->setPen(Qt::NoPen);
+        bars->setBrush(RelayColor());
+        QVector<double> x, h;
+        for (const tRelayColumn &c : curve.relays[size_t(r)]) {
+            x << Seconds(c.fromMs) + bucket / 2;
+            h << c.Share() * 0.8;
+        }
+        bars->setData(x, h, true);
+        relayTicks->addTick(lanes + 0.4, QStringLiteral("R%1").arg(r + 1));
+        ++lanes;
+    }
+    relayY->setTicker(relayTicks);
+    relayY->setRange(-0.1, std::max(lanes, 1) - 0.1);
+    relayX->setRange(from, to);
+    relayX->setTicker(TimeTicker(curve, wanted));
+    const int laneHeight = 13;
+    const int relayHeight = lanes * laneHeight + 4;
+    relayRect->setMinimumSize(0, relayHeight);
+    relayRect->setMaximumSize(QWIDGETSIZE_MAX, relayHeight);
+    relayX->setTicks(true);
+    relayY->setVisible(lanes > 0);
+
+    if (curve.Empty()) {
+        auto *empty = new QCPItemText(plot);
+        empty->setClipAxisRect(plot->axisRect());
+        empty->position->setType(QCPItemPosition::ptAxisRectRatio);
+        empty->position->setCoords(0.5, 0.5);
+        empty->setText(QStringLiteral("Sem leituras neste período"));
+    }
+    plot->replot();
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "history_curve.h"
+#include "page.h"
+
+#include <QDateTime>
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QDoubleSpinBox;
+class QTableWidget;
+class QThread;
+class QTimer;
+class THistoryChart;
+class tHistoryStore;
+
+// pnlHist: the history of a controller's four sensors over a chosen range,
+// with its relays under the curve, limits per sensor, the stretches outside
+// them shaded and listed, the PDF report and the readings as CSV. It reads
+// the history file only; while its range ends now it follows new readings.
+class THistoryPage : public TPage {
+    Q_OBJECT
+  public:
+    enum class tRange { Hour, Day, Week, Month, Year, Period };
+
+    explicit THistoryPage(ScreenHost &host, QWidget *parent = nullptr);
+    ~THistoryPage() override;
+
+    // The history file to read (not owned; nullptr: none).
+    void SetStore(tHistoryStore *store);
+    // The controller connected now: chosen in the list when the file holds it.
+    void SetConnected(const tHistController &controller);
+    // A reading of a controller as it was taken: the curve follows it at
+    // once when its range ends now and the controller is the one shown.
+    void AddLive(const tHistReading &reading);
+    // Lists the controllers of the file again and redraws.
+    void VisitRead() override;
+
+    void SetRange(tRange range);
+    tRange Range() const { return range; }
+    // The range shown: [from, to) in UTC ms.
+    int64_t FromMs() const { return fromMs; }
+    int64_t ToMs() const { return toMs; }
+    int64_t ControllerShown() const;
+    tSensorLimits Limits() const;
+    const tCurve &Curve() const { return curve; }
+    // Every excursion of the range, oldest first, with its sensor (0..3);
+    // found beside the window after the curve is drawn.
+    bool SearchingExcursions() const { return searchCancel != nullptr; }
+    const std::vector<std::pair<int, tHistExcursion>> &Excursions() const { return excursions; }
+
+    // The page's clock: the end of the preset ranges (tests set it).
+    void SetClock(std::function<QDateTime()> now) { clock = std::move(now); }
+
+    void btnHistReportClick();
+    void btnHistCsvClick();
+    // Queries the range again and draws it, with the excursion list.
+    void Redraw();
+
+    QComboBox *cbxHistController;
+    std::array<QPushButton *, 6> btnHistRange{};
+    QDateTimeEdit *edtHistDe;
+    QDateTimeEdit *edtHistAte;
+    std::array<QCheckBox *, 4> cbxHistSensor{};
+    std::array<QDoubleSpinBox *, 4> edtHistMin{};
+    std::array<QDoubleSpinBox *, 4> edtHistMax{};
+    QTableWidget *stgHistExc;
+    QPushButton *btnHistReport;
+    QPushButton *btnHistCsv;
+    QLabel *lblHistInfo;
+    THistoryChart *chart;
+
+  protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+  private:
+    void FillControllers();
+    void RangeFromNow();
+    // Starts the search for the excursions of the range shown.
+    void FindExcursions(int64_t controller, const tSensorLimits &limits);
+    void ListExcursions();
+    // Draws the curve held, with the live readings newer than the store's.
+    void Draw();
+    QString FileName(const QString &kind, const QString &suffix) const;
+
+    tHistoryStore *store = nullptr;
+    tHistController connected;
+    tRange range = tRange::Day;
+    int64_t fromMs = 0, toMs = 0;
+    int32_t unit = 0;
+    tCurve curve;
+    std::vector<std::pair<int, tHistExcursion>> excursions;
+    // The last hour of readings of the controller shown, as they came.
+    std::deque<tHistReading> live;
+    QTimer *liveRedraw;
+    QDateTime lastQuery;
+    std::function<QDateTime()> clock;
+    bool filling = false;
+    // Set to stop the excursion search running; null when none runs.
+    std::shared_ptr<std::atomic<bool>> searchCancel;
+    std::vector<QThread *> workers;
+    // The plot changed size: its columns must be asked again.
+    bool requery = false;
+};
