@@ -30,7 +30,8 @@ namespace {
 class tQuietHost : public ScreenHost {
   public:
     tOndrel dev;
-    tOndrel &Ondrel() override { return dev; }
+    tSession session{dev};
+    tSession &Session() override { return session; }
     int32_t SendCommand(tCommand) override { return -1; }
     void ModbusError(int32_t) override {}
     void Report(uint32_t, const QString &text) override {
@@ -45,12 +46,7 @@ class tQuietHost : public ScreenHost {
     bool AskYesNo(const QString &) override { return true; }
     QString AskOpenFile(const QString &, const QString &) override { return {}; }
     QString AskSaveFile(const QString &, const QString &) override { return {}; }
-    void btnCntClick() override {}
     void btnMenuMainClick() override {}
-    void SetTimerProcess(bool) override {}
-    void RefillPages() override {}
-    bool Visited(tMenu) const override { return true; }
-    void SetVisited(tMenu, bool) override {}
 };
 
 // Wall times, and the processor time of the whole process (every thread):
