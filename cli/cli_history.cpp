@@ -2,6 +2,7 @@
 
 #include "cli_run.h"
 #include "csv.h"
+#include "history_report.h"
 #include "history_store.h"
 #include "locale_text.h"
 #include "recorder.h"
@@ -17,7 +18,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -101,6 +104,40 @@ QStringList readingCsvHeader() {
             QStringLiteral("Sensor 4"),  QStringLiteral("Rele 1"),   QStringLiteral("Rele 2"),
             QStringLiteral("Rele 3"),    QStringLiteral("Rele 4"),   QStringLiteral("Resultado"),
             QStringLiteral("Tempo (ms)")};
+}
+
+// One controller's report as a PDF, written whole or not at all.
+int pdfReport(tCliRun &run, tHistoryStore &store) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (controllers.size() != 1) {
+        CliMessage(controllers.empty()
+                       ? QStringLiteral("nenhum controlador do histórico com essa porta e endereço")
+                       : QStringLiteral("o relatório em PDF é de um controlador: escolha-o com -p "
+                                        "e -a (há %1 no histórico)")
+                             .arg(controllers.size()));
+        return exitUSAGE;
+    }
+    const tHistController &c = controllers.front();
+    tRange r = range(run.args);
+    // The period narrowed to the readings held, so the curve fills the page.
+    const std::optional<std::pair<int64_t, int64_t>> span = store.ReadingSpan(c.id);
+    if (span) {
+        r.from = std::max(r.from, span->first);
+        r.to = std::min(r.to, span->second + 1);
+    }
+    if (!span || r.to <= r.from) {
+        CliMessage(
+            QStringLiteral("nenhuma leitura de %1 endereço %2 no período: relatório não gerado")
+                .arg(c.port)
+                .arg(c.address));
+        return exitUSAGE;
+    }
+    QString error;
+    if (!WriteHistoryReport(store, c.id, r.from, r.to, {}, run.args.pdf, &error)) {
+        CliMessage(QStringLiteral("%1: %2").arg(run.args.pdf, error));
+        return exitUSAGE;
+    }
+    return exitOK;
 }
 
 } // namespace
@@ -308,13 +345,11 @@ int HistoryAudit(tCliRun &run) {
 }
 
 int HistoryReport(tCliRun &run) {
-    if (!run.args.pdf.isEmpty()) {
-        CliMessage(QStringLiteral("--pdf: o relatório em PDF ainda não está nesta versão"));
-        return exitUSAGE;
-    }
     tHistoryStore store;
     if (!openStore(store, false))
         return exitUSAGE;
+    if (!run.args.pdf.isEmpty())
+        return pdfReport(run, store);
     const tRange r = range(run.args);
     for (const tHistController &c : chosen(run, store)) {
         QJsonArray days;

@@ -5,14 +5,38 @@
 #include "std_output.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLocale>
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Only a PDF needs fonts and a painter; every other command starts with Qt
+// Core alone, as light as a script calling it in a loop expects.
+bool wantsPdf(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--pdf") == 0 || std::strncmp(argv[i], "--pdf=", 6) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsPdf(argc, argv)) {
+        // No screen is needed to draw a file; a platform the user chose is kept.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     // Texts and numbers as a Brazilian spreadsheet and technician read them,
     // whatever the locale a script or a service runs under.
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));

@@ -1,0 +1,220 @@
+// tarvik-cli's history commands as a service and a user run them, against
+// simulated controllers: the recorder writing the file, what reads it back,
+// and the recorder killed or sharing the file with another.
+#include "history_store.h"
+#include "ondrel_sim.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QString integrityCheck(const QString &path) {
+    QString result;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "check");
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next())
+                result = q.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase("check");
+    return result;
+}
+
+// Readings held per port, as the store answers another program.
+int readingsOf(const QString &file, const QString &port) {
+    tHistoryStore store;
+    if (!store.Open(file))
+        return -1;
+    int n = 0;
+    for (const tHistController &c : store.Controllers())
+        if (c.port == port)
+            n += int(store.Readings(c.id, 0, INT64_MAX).size());
+    return n;
+}
+
+int logSlotsOf(const QString &file) {
+    tHistoryStore store;
+    if (!store.Open(file))
+        return -1;
+    int n = 0;
+    for (const tHistController &c : store.Controllers())
+        n += int(store.LogSlots(c.id).size());
+    return n;
+}
+
+} // namespace
+
+class TestCliHistory : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void initTestCase();
+    void recorderEndsCleanlyOnSigterm();
+    void readBack_data();
+    void readBack();
+    void killedRecorderLeavesASoundFile();
+    void twoRecordersShareOneFile();
+
+  private:
+    std::unique_ptr<QProcess> start(const QStringList &args, const QString &port);
+    QString port(const sim::Controller &c) const { return QString::fromStdString(c.portName()); }
+
+    QTemporaryDir dir;
+    QString file; // the history the recorder filled, read back by the rest
+    std::unique_ptr<sim::Controller> sim;
+};
+
+void TestCliHistory::initTestCase() {
+    QVERIFY(dir.isValid());
+    file = dir.filePath(QStringLiteral("historico.sqlite"));
+    sim::Options o;
+    o.logSlots = 10;
+    o.preloadEvents = 4;
+    sim = std::make_unique<sim::Controller>(o);
+    QVERIFY(sim->start());
+}
+
+std::unique_ptr<QProcess> TestCliHistory::start(const QStringList &args, const QString &port) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARVIK_PORTS"), port);
+    env.insert(QStringLiteral("TARVIK_HISTORICO"), file);
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    p->setProcessEnvironment(env);
+    p->start(QStringLiteral(TARVIK_CLI), args);
+    return p;
+}
+
+void TestCliHistory::recorderEndsCleanlyOnSigterm() {
+    auto p = start({"-a", "201", "registrar", "--intervalo", "1"}, port(*sim));
+    QVERIFY(p->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(*sim)) >= 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(logSlotsOf(file) >= 4, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    const QByteArray err = p->readAllStandardError();
+    QVERIFY2(p->exitCode() == 0, err.constData());
+    QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
+    // The event log is read back to the newest slot held: a second run
+    // stores no slot twice.
+    const int slots = logSlotsOf(file);
+    auto again = start({"-a", "201", "registrar", "--intervalo", "1"}, port(*sim));
+    const int before = readingsOf(file, port(*sim));
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(*sim)) > before, 30000);
+    ::kill(pid_t(again->processId()), SIGTERM);
+    QVERIFY(again->waitForFinished(30000));
+    QCOMPARE(logSlotsOf(file), slots);
+}
+
+void TestCliHistory::readBack_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("pdf");    // a file the run must make, or must not
+    QTest::addColumn<QString>("output"); // expected in standard output
+    const QString pdf = dir.filePath(QStringLiteral("relatorio.pdf"));
+    QTest::newRow("exportar csv") << QStringList{"historico", "exportar", "--csv"} << 0 << QString()
+                                  << "Sensor 1";
+    QTest::newRow("exportar json")
+        << QStringList{"historico", "exportar", "--json"} << 0 << QString() << "endereco";
+    QTest::newRow("relatorio") << QStringList{"historico", "relatorio"} << 0 << QString()
+                               << "sensor 1";
+    QTest::newRow("alteracoes") << QStringList{"historico", "alteracoes"} << 0 << QString()
+                                << QString();
+    QTest::newRow("pdf") << QStringList{"historico", "relatorio", "--pdf", pdf} << 0 << pdf
+                         << QString();
+    QTest::newRow("pdf into a missing folder")
+        << QStringList{"historico", "relatorio", "--pdf", dir.filePath("nada/r.pdf")} << 2
+        << dir.filePath("nada/r.pdf") << QString();
+    QTest::newRow("pdf of an unknown controller")
+        << QStringList{"-a", "5", "historico", "relatorio", "--pdf", dir.filePath("x.pdf")} << 2
+        << dir.filePath("x.pdf") << QString();
+    QTest::newRow("pdf of an empty period")
+        << QStringList{"historico", "relatorio",  "--de",  "2001-01-01",
+                       "--ate",     "2001-01-02", "--pdf", dir.filePath("y.pdf")}
+        << 2 << dir.filePath("y.pdf") << QString();
+}
+
+void TestCliHistory::readBack() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, pdf);
+    QFETCH(QString, output);
+    QVERIFY(readingsOf(file, port(*sim)) >= 3);
+    auto p = start(args, port(*sim));
+    QVERIFY(p->waitForFinished(60000));
+    const QString out = QString::fromUtf8(p->readAllStandardOutput());
+    const QString err = QString::fromUtf8(p->readAllStandardError());
+    QVERIFY2(p->exitCode() == code, qPrintable(err));
+    QVERIFY2(out.contains(output), qPrintable(out));
+    if (code != 0)
+        QVERIFY(!err.isEmpty());
+    if (args.contains("--json")) {
+        const QStringList objects = out.trimmed().split(u'\n');
+        QVERIFY(objects.size() >= 3);
+        for (const QString &line : objects) {
+            QJsonParseError error;
+            QJsonDocument::fromJson(line.toUtf8(), &error);
+            QCOMPARE(error.error, QJsonParseError::NoError);
+        }
+    } else if (args.contains("--csv")) {
+        QVERIFY(out.count(port(*sim)) >= 3);
+    }
+    if (!pdf.isEmpty()) {
+        QFile f(pdf);
+        QCOMPARE(f.exists(), code == 0);
+        if (code == 0) {
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.read(5) == "%PDF-");
+        }
+    }
+}
+
+// What was committed before the kill stays, and the file is sound.
+void TestCliHistory::killedRecorderLeavesASoundFile() {
+    auto p = start({"-a", "201", "registrar", "--intervalo", "1"}, port(*sim));
+    QVERIFY(p->waitForStarted());
+    const int before = readingsOf(file, port(*sim));
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(*sim)) >= before + 2, 30000);
+    const int seen = readingsOf(file, port(*sim));
+    ::kill(pid_t(p->processId()), SIGKILL);
+    QVERIFY(p->waitForFinished(30000));
+    QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
+    QVERIFY(readingsOf(file, port(*sim)) >= seen);
+}
+
+// Two recorders on two ports write one file; neither is refused and both
+// keep every reading they took.
+void TestCliHistory::twoRecordersShareOneFile() {
+    sim::Controller other;
+    QVERIFY(other.start());
+    const int first = readingsOf(file, port(*sim));
+    auto a = start({"-a", "201", "registrar", "--intervalo", "1"}, port(*sim));
+    auto b = start({"-a", "201", "registrar", "--intervalo", "1"}, port(other));
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(*sim)) >= first + 4, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(other)) >= 4, 30000);
+    for (QProcess *p : {a.get(), b.get()}) {
+        ::kill(pid_t(p->processId()), SIGTERM);
+        QVERIFY(p->waitForFinished(30000));
+        const QByteArray err = p->readAllStandardError();
+        QVERIFY2(p->exitCode() == 0, err.constData());
+        QVERIFY2(!err.contains("interrompida"), err.constData());
+    }
+    QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
+}
+
+QTEST_GUILESS_MAIN(TestCliHistory)
+#include "tst_cli_history.moc"
