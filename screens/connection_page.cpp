@@ -265,9 +265,7 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
         healthPoll->stop();
     btnLoadConfig->setEnabled(on);
     btnSaveConfig->setEnabled(on);
-    if (!on)
-        configLoaded = false;
-    btnApplyConfig->setEnabled(on && configLoaded);
+    btnApplyConfig->setEnabled(on && host.Session().LoadedConfig());
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
         w->setEnabled(!on && !scanning);
