@@ -90,6 +90,9 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
     QList<QLabel *> codes = {CodeLabel(QStringLiteral("Data"), dateGroup),
                              CodeLabel(QStringLiteral("Hora"), dateGroup),
                              CodeLabel(QStringLiteral("Dia da semana"), dateGroup)};
+    codes[0]->setBuddy(edtDate);
+    codes[1]->setBuddy(edtTime);
+    codes[2]->setBuddy(cbxWeekday);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(edtDate);
     dateRow->addWidget(btnReadRTCOS);
