@@ -58,7 +58,7 @@ constexpr tMenuButton menuButtonRows[] = {
     {tMenu::Log, "btnMenuLog", "&LOG Reles", tColumn::Left},
     {tMenu::PAR, "btnMenuPAR", "&Ajustes", tColumn::Bottom},
     {tMenu::RTC, "btnMenuRTC", "&RTC", tColumn::Bottom},
-    {tMenu::SetOP, "btnMenuSetOP", "A&justar Reles", tColumn::Bottom},
+    {tMenu::SetOP, "btnMenuSetOP", "Ajustar R&eles", tColumn::Bottom},
     {tMenu::Relay1, "btnMenuRelay1", "Ajustar Rele &1", tColumn::Bottom},
     {tMenu::Relay2, "btnMenuRelay2", "Ajustar Rele &2", tColumn::Bottom},
     {tMenu::Relay3, "btnMenuRelay3", "Ajustar Rele &3", tColumn::Bottom},
