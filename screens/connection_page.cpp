@@ -177,6 +177,8 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(&session, &tSession::connectionChanged, this, &TConnectionPage::ConnectionChanged);
     connect(&session, &tSession::portLost, this, &TConnectionPage::RefreshPorts);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
+    BindKey(tPageKey::SaveConfig, btnSaveConfig);
+    BindKey(tPageKey::LoadConfig, btnLoadConfig);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
     connect(btnScan, &QPushButton::clicked, this, &TConnectionPage::btnScanClick);
     connect(BusScan, &TBusScanPanel::chosen, this, [this](int id, int speed) {

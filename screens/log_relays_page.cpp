@@ -103,6 +103,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     Body()->addLayout(buttons);
 
     connect(btnLogGet, &QPushButton::clicked, this, &TLogRelaysPage::btnLogGetClick);
+    BindKey(tPageKey::Read, btnLogGet);
     connect(btnLogCancel, &QPushButton::clicked, this, &TLogRelaysPage::btnLogCancelClick);
     connect(btnLogClear, &QPushButton::clicked, this, &TLogRelaysPage::btnLogClearClick);
     connect(btnLogExport, &QPushButton::clicked, this, &TLogRelaysPage::btnLogExportClick);

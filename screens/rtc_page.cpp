@@ -147,6 +147,7 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
 
     connect(btnReadRTCOS, &QPushButton::clicked, this, &TRtcPage::btnReadRTCOSClick);
     connect(btnRTCLer, &QPushButton::clicked, this, &TRtcPage::btnRTCLerClick);
+    BindKey(tPageKey::Read, btnRTCLer);
     connect(btnRTCAplicar, &QPushButton::clicked, this, &TRtcPage::btnRTCAplicarClick);
     connect(cbxRtcEn, &QCheckBox::toggled, this, &TRtcPage::cbxRtcEnChange);
     connect(btnRTCRead, &QPushButton::clicked, this, &TRtcPage::btnRTCReadClick);
