@@ -193,44 +193,96 @@ void TfrmMain::BuildFrame() {
     root->addWidget(statusBar);
 }
 
-void TfrmMain::BuildPages() {
-    auto *conn = new TConnectionPage(*this, pnlMain);
-    auto *status = new TStatusScreen(*this, pnlMain, this);
-    auto *relayPages = new TRelayPages(*this, pnlMain, this);
-    auto *aboutPage = new TAboutPage(*this, pnlMain);
-    // In the order the pages take their settings: the connection page first.
-    const std::pair<tMenu, tMenuTarget *> targets[] = {
-        {tMenu::Main, conn},
-        {tMenu::Status, status},
-        {tMenu::Log, new TLogRelaysPage(*this, pnlMain)},
-        {tMenu::PAR, new TParPage(*this, pnlMain)},
-        {tMenu::RTC, new TRtcPage(*this, pnlMain)},
-        {tMenu::SetOP, new TOpRelayPage(*this, pnlMain)},
-        {tMenu::Relay1, relayPages},
-        {tMenu::About, aboutPage},
+tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
+    // One factory per menu row; the relay buttons share the relay pages.
+    using tFactory = tMenuTarget *(*)(TfrmMain &, QWidget *);
+    struct tPageRow {
+        tMenu menu;
+        tFactory make;
     };
-    for (const auto &[menu, target] : targets) {
-        menuTargets[size_t(menu)] = target;
-        for (TPage *page : target->Pages())
-            pages.push_back(page);
-    }
-    for (tMenu relay : {tMenu::Relay2, tMenu::Relay3, tMenu::Relay4})
-        menuTargets[size_t(relay)] = relayPages;
-    for (TPage *page : pages)
-        pnlMain->addWidget(page);
+    static constexpr tPageRow rows[] = {
+        {tMenu::Main,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
+             auto *conn = new TConnectionPage(w, host);
+             connect(conn, &TConnectionPage::bannerChanged, w.lblModel, &QLabel::setText);
+             connect(&w, &TfrmMain::reported, conn, &TConnectionPage::AppendLog);
+             connect(conn, &TConnectionPage::linkSummaryChanged, w.lblStatus, &QLabel::setToolTip);
+             return conn;
+         }},
+        {tMenu::Status,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
+             return new TStatusScreen(w, host, &w);
+         }},
+        {tMenu::Log,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TLogRelaysPage(w, host); }},
+        {tMenu::PAR,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TParPage(w, host); }},
+        {tMenu::RTC,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TRtcPage(w, host); }},
+        {tMenu::SetOP,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TOpRelayPage(w, host); }},
+        {tMenu::Relay1,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
+             auto *relayPages = new TRelayPages(w, host, &w);
+             // A relay read that brought another operation, unless the user
+             // has moved on meanwhile.
+             connect(relayPages, &TRelayPages::pageChanged, &w, [&w](QWidget *from, QWidget *to) {
+                 if (w.CurrentPage() == from)
+                     w.ShowPage(to);
+             });
+             return relayPages;
+         }},
+        {tMenu::About,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
+             auto *aboutPage = new TAboutPage(w, host);
+             connect(aboutPage, &TAboutPage::styleChosen, &w, &TfrmMain::cbxStyleChange);
+             return aboutPage;
+         }},
+    };
+    for (const tPageRow &row : rows)
+        if (row.menu == menu)
+            return row.make(*this, pnlMain);
+    return nullptr;
+}
 
-    connect(conn, &TConnectionPage::bannerChanged, lblModel, &QLabel::setText);
-    connect(this, &TfrmMain::reported, conn, &TConnectionPage::AppendLog);
-    connect(aboutPage, &TAboutPage::styleChosen, this, &TfrmMain::cbxStyleChange);
-    connect(conn, &TConnectionPage::linkSummaryChanged, lblStatus, &QLabel::setToolTip);
-    // A relay read that brought another operation, unless the user has
-    // moved on meanwhile.
-    connect(relayPages, &TRelayPages::pageChanged, this, [this](QWidget *from, QWidget *to) {
-        if (CurrentPage() == from)
-            ShowPage(to);
-    });
+tMenuTarget *TfrmMain::Target(tMenu menu) {
+    if (menu == tMenu::Relay2 || menu == tMenu::Relay3 || menu == tMenu::Relay4)
+        menu = tMenu::Relay1;
+    tMenuTarget *&target = menuTargets[size_t(menu)];
+    if (!target) {
+        target = MakeTarget(menu);
+        if (target)
+            Adopt(*target);
+    }
+    return target;
+}
+
+void TfrmMain::Adopt(tMenuTarget &target) {
+    for (TPage *page : target.Pages()) {
+        pages.push_back(page);
+        pnlMain->addWidget(page);
+        // The pages built at start are set up by FormCreate and FormShow;
+        // a later one catches up with what they have been through.
+        if (!started)
+            continue;
+        page->LoadSettings(startSettings);
+        page->FollowState(*ondrel);
+        page->CatchUp(blocksRead);
+        if (shownOnce)
+            page->WindowShown();
+    }
+}
+
+void TfrmMain::BuildPages() {
+    // A page costs its widgets, and the style's work on them, only once the
+    // user goes there. Built at start: the connection page, shown first, and
+    // the About page, whose selector applies the stored style when the
+    // window is first shown.
+    Target(tMenu::Main);
+    Target(tMenu::About);
 
     tSession &s = *session;
+    connect(&s, &tSession::blockRead, this, [this](uint32_t blocks) { blocksRead |= blocks; });
     connect(&s, &tSession::report, this, &TfrmMain::Report);
     connect(&s, &tSession::logLine, this, &TfrmMain::LogLine);
     connect(&s, &tSession::connectionChanged, this, &TfrmMain::CompsState);
@@ -300,10 +352,11 @@ void TfrmMain::FormCreate() {
     btnMenuMainClick();
     // The connection page lists the ports first, then selects the stored one
     // (or the one asked for at start).
-    tSettings start = settings;
-    start.StartPort = options.port;
+    startSettings = settings;
+    startSettings.StartPort = options.port;
     for (TPage *page : pages)
-        page->LoadSettings(start);
+        page->LoadSettings(startSettings);
+    started = true;
 
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
     if (settings.SaveLog)
@@ -380,8 +433,8 @@ void TfrmMain::PortLost(const QString &port) {
                 .arg(port));
 }
 
-TStatusScreen *TfrmMain::StatusScreen() const {
-    return findChild<TStatusScreen *>();
+TStatusScreen *TfrmMain::StatusScreen() {
+    return static_cast<TStatusScreen *>(Target(tMenu::Status));
 }
 
 void TfrmMain::ModbusError(int32_t code) {

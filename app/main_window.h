@@ -81,7 +81,10 @@ class TfrmMain : public QWidget, public ScreenHost {
     int32_t StyleForm = styleWINDOWS;
 
     TfrmShow *frmShow() const { return msgWindow; }
-    TStatusScreen *StatusScreen() const;
+    // What a menu button opens, built the first time it is asked for
+    // (nullptr: nothing, as for "Sair").
+    tMenuTarget *Target(tMenu menu);
+    TStatusScreen *StatusScreen();
     // The page the host shows now; nullptr when none (a relay without one).
     QWidget *CurrentPage() const;
     // Replaces the dialogs, e.g. by a scripted set in tests.
@@ -94,6 +97,11 @@ class TfrmMain : public QWidget, public ScreenHost {
   private:
     void BuildFrame();
     void BuildPages();
+    // The factory of each menu row: builds what the row opens.
+    tMenuTarget *MakeTarget(tMenu menu);
+    // A target just built: its pages go into the host and, after start-up,
+    // take the settings, the connection state and the blocks read so far.
+    void Adopt(tMenuTarget &target);
     void BuildKeys();
     void FormCreate();
     void FormShow();
@@ -119,15 +127,21 @@ class TfrmMain : public QWidget, public ScreenHost {
     std::unique_ptr<tTraceLog> Flog;
     std::unique_ptr<tDialogs> dialogs;
     bool shownOnce = false;
+    bool started = false; // FormCreate has run
+    // The settings as the pages take them (the port asked for included).
+    tSettings startSettings;
+    // Every block the copy has received since start, for a page built later.
+    uint32_t blocksRead = 0;
 
     QLabel *lblModel = nullptr;
     QLabel *lblStatus = nullptr;
     QStackedWidget *pnlMain = nullptr;
     QWidget *noPage = nullptr;
     std::array<QPushButton *, tMenuCount> menuButtons{};
-    // What each menu button opens (nullptr: nothing, "Sair").
+    // What each menu button opens, once built; the relay buttons share
+    // Relay1's.
     std::array<tMenuTarget *, tMenuCount> menuTargets{};
-    // Every page, the connection page first.
+    // Every page built so far, the connection page first.
     std::vector<TPage *> pages;
 
     TfrmShow *msgWindow = nullptr;

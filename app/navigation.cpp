@@ -47,7 +47,7 @@ QWidget *TfrmMain::CurrentPage() const {
 }
 
 void TfrmMain::ShowMenu(tMenu menu, int relay) {
-    tMenuTarget *target = menuTargets[size_t(menu)];
+    tMenuTarget *target = Target(menu);
     if (!target)
         return;
     ShowPage(target->PageToShow(relay));
@@ -111,7 +111,7 @@ void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
     if (button == menuButtons[size_t(menu)])
         ShowMenu(menu, relay);
     else
-        ShowPage(menuTargets[size_t(menu)]->PageToShow(relay));
+        ShowPage(Target(menu)->PageToShow(relay));
 }
 
 void TfrmMain::CompsState() {

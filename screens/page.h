@@ -65,6 +65,12 @@ class TPage : public QWidget, public tMenuTarget {
     virtual uint32_t Shows() const { return 0; }
     // Shows the device's values again, without traffic.
     virtual void Refill() {}
+    // A page built after the copy received `blocks` shows them as one built
+    // at start would, having refilled at each of those reads.
+    void CatchUp(uint32_t blocks) {
+        if (blocks)
+            BlocksRead(blocks);
+    }
     // The window is closing: a page running a long action between events
     // asks it to stop at its next step and returns true while it still
     // runs, so that the window closes once it has returned.

@@ -151,6 +151,9 @@ TStatusScreen::TStatusScreen(ScreenHost &host_, QWidget *pageParent, QObject *pa
         if (connected)
             PrintOpRelays();
     });
+    // Built during a session: as if it had been there when it began.
+    if (session.Connected())
+        PrintOpRelays();
 }
 
 TStatusPage *TStatusScreen::page(int nRelay) const {

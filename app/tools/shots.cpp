@@ -175,7 +175,7 @@ int main(int argc, char *argv[]) {
             tabs->setCurrentIndex(0);
     }
     // The relay event log: a read caught half-way, then the tables filled.
-    auto *logPage = w.findChild<TLogRelaysPage *>();
+    auto *logPage = static_cast<TLogRelaysPage *>(w.Target(tMenu::Log));
     for (int style = 0; style < 3; ++style) {
         styles->setCurrentIndex(style);
         w.btnMenuLogClick();

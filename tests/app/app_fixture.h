@@ -98,8 +98,15 @@ class App {
         dialogs = nullptr;
     }
 
+    // A control by name; a page not opened yet is built for it (without
+    // the read a visit runs), as the window builds a page on first need.
     template <class T> T *Find(const QString &name) const {
         T *child = w->findChild<T *>(name);
+        if (!child) {
+            for (int menu = 0; menu < tMenuCount; ++menu)
+                w->Target(tMenu(menu));
+            child = w->findChild<T *>(name);
+        }
         if (!child)
             qWarning("no %s", qPrintable(name));
         return child;

@@ -12,6 +12,8 @@ class tst_config_files : public QObject {
   private Q_SLOTS:
     void loadBelongsToItsModel_data();
     void loadBelongsToItsModel();
+    void pageOpenedAfterALoadShowsIt_data();
+    void pageOpenedAfterALoadShowsIt();
     void saveProposesAName();
     void saveReadsWhatWasNeverRead();
     void failedSaveKeepsTheEarlierFile();
@@ -99,6 +101,42 @@ void tst_config_files::loadBelongsToItsModel() {
     s.app.Click("btnReadPar");
     QCOMPARE(s.Requests(), before + 1);
     QCOMPARE(offset->value(), 0.0);
+}
+
+void tst_config_files::pageOpenedAfterALoadShowsIt_data() {
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<double>("value");
+    QTest::newRow("system") << "btnMenuPAR"
+                            << "pnlPAR"
+                            << "edtOffSet1" << 1.5;
+    QTest::newRow("relay 1") << "btnMenuRelay1"
+                             << "pnlCold"
+                             << "edtColdSP" << 5.5;
+}
+
+// A page is built when first opened. One opened only after a file was
+// loaded (its visit reads nothing then) shows the file, not its blank
+// fields, which its "Gravar" would send.
+void tst_config_files::pageOpenedAfterALoadShowsIt() {
+    QFETCH(QString, menu);
+    QFETCH(QString, page);
+    QFETCH(QString, box);
+    QFETCH(double, value);
+    Session s("qx2r");
+    const QString path = s.app.Path("a.cfg");
+    WriteConfig(path, "qx2r");
+    TfrmMain &w = *s.app.w;
+    QVERIFY(!w.findChild<QWidget *>(page));
+    s.Load(path);
+    const int before = s.Requests();
+    s.app.Click(menu);
+    QCOMPARE(s.Requests(), before);
+    auto *shown = w.findChild<QWidget *>(page);
+    QVERIFY(shown);
+    QCOMPARE(w.CurrentPage(), shown);
+    QCOMPARE(shown->findChild<QDoubleSpinBox *>(box)->value(), value);
 }
 
 void tst_config_files::saveProposesAName() {

@@ -2,6 +2,7 @@
 // states and first-visit reads that follow the connection.
 #include "activity_indicator.h"
 #include "app_fixture.h"
+#include "relay_operations.h"
 #include "u_uart.h"
 
 #include <QCheckBox>
@@ -136,6 +137,11 @@ void tst_connection::connectAndDisconnectEachModel() {
 
     app.Click("btnMenuStatus");
     QCOMPARE(ShownPages(app), QStringList{QStringLiteral("pnlStatus%1").arg(nRelay)});
+    // Built on this first visit, after the identification: it names the
+    // operations the identification brought.
+    for (int k = 0; k < nRelay; ++k)
+        QCOMPARE(app.Find<QLabel>(QStringLiteral("lblOPRL%1_%2").arg(nRelay).arg(k + 1))->text(),
+                 OpRelayName(w.Ondrel().Relay[size_t(k)].par[0]));
 
     app.Click("btnCnt");
     QCOMPARE(app.Status(), "Desconectado do dispositivo");
