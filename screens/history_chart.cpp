@@ -193,3 +193,7 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
     }
     plot->replot();
 }
+
+// Compiled here rather than with the library's other meta-objects, so a
+// program that never shows the history does not load the plotting library.
+#include "moc_history_chart.cpp"

@@ -519,3 +519,7 @@ void THistoryPage::resizeEvent(QResizeEvent *event) {
     if (isVisible())
         liveRedraw->start();
 }
+
+// Compiled here rather than with the library's other meta-objects, so a
+// program that never shows the history does not load the plotting library.
+#include "moc_history_page.cpp"
