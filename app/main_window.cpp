@@ -21,9 +21,11 @@
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -44,7 +46,8 @@ void SetPointSize(QWidget *w, int size, bool bold) {
 
 enum class tColumn { Left, LeftBottom, Bottom };
 
-// The menu buttons, in tMenu order: where each sits and its caption.
+// The menu buttons, in tMenu order: where each sits and its caption; the
+// letter after "&" is its Alt+letter, shown underlined.
 struct tMenuButton {
     tMenu menu;
     const char *name;
@@ -52,19 +55,19 @@ struct tMenuButton {
     tColumn column;
 };
 constexpr tMenuButton menuButtonRows[] = {
-    {tMenu::Main, "btnMenuMain", "Conexão", tColumn::Left},
-    {tMenu::Status, "btnMenuStatus", "Status", tColumn::Left},
-    {tMenu::Log, "btnMenuLog", "LOG Reles", tColumn::Left},
-    {tMenu::Hist, "btnMenuHist", "Histórico", tColumn::Left},
-    {tMenu::PAR, "btnMenuPAR", "Ajustes", tColumn::Bottom},
-    {tMenu::RTC, "btnMenuRTC", "RTC", tColumn::Bottom},
-    {tMenu::SetOP, "btnMenuSetOP", "Ajustar Reles", tColumn::Bottom},
-    {tMenu::Relay1, "btnMenuRelay1", "Ajustar Rele 1", tColumn::Bottom},
-    {tMenu::Relay2, "btnMenuRelay2", "Ajustar Rele 2", tColumn::Bottom},
-    {tMenu::Relay3, "btnMenuRelay3", "Ajustar Rele 3", tColumn::Bottom},
-    {tMenu::Relay4, "btnMenuRelay4", "Ajustar Rele 4", tColumn::Bottom},
-    {tMenu::About, "btnMenuAbout", "Sobre", tColumn::LeftBottom},
-    {tMenu::Sair, "btnMenuSair", "Sair", tColumn::LeftBottom},
+    {tMenu::Main, "btnMenuMain", "&Conexão", tColumn::Left},
+    {tMenu::Status, "btnMenuStatus", "&Status", tColumn::Left},
+    {tMenu::Log, "btnMenuLog", "&LOG Reles", tColumn::Left},
+    {tMenu::Hist, "btnMenuHist", "&Histórico", tColumn::Left},
+    {tMenu::PAR, "btnMenuPAR", "&Ajustes", tColumn::Bottom},
+    {tMenu::RTC, "btnMenuRTC", "&RTC", tColumn::Bottom},
+    {tMenu::SetOP, "btnMenuSetOP", "Ajustar R&eles", tColumn::Bottom},
+    {tMenu::Relay1, "btnMenuRelay1", "Ajustar Rele &1", tColumn::Bottom},
+    {tMenu::Relay2, "btnMenuRelay2", "Ajustar Rele &2", tColumn::Bottom},
+    {tMenu::Relay3, "btnMenuRelay3", "Ajustar Rele &3", tColumn::Bottom},
+    {tMenu::Relay4, "btnMenuRelay4", "Ajustar Rele &4", tColumn::Bottom},
+    {tMenu::About, "btnMenuAbout", "So&bre", tColumn::LeftBottom},
+    {tMenu::Sair, "btnMenuSair", "Sa&ir", tColumn::LeftBottom},
 };
 static_assert(std::size(menuButtonRows) == size_t(tMenuCount));
 constexpr bool menuRowsInOrder() {
@@ -74,6 +77,21 @@ constexpr bool menuRowsInOrder() {
     return true;
 }
 static_assert(menuRowsInOrder());
+
+// The window's keys: a page's own (the page shown, or whichever page has
+// it), or the window's to leave.
+enum class tKeyScope { PageShown, AnyPage, Leave };
+struct tWindowKey {
+    tKeyScope scope;
+    tPageKey pageKey;
+};
+constexpr tWindowKey windowKeys[] = {
+    {tKeyScope::PageShown, tPageKey::Read},
+    {tKeyScope::AnyPage, tPageKey::SaveConfig},
+    {tKeyScope::AnyPage, tPageKey::LoadConfig},
+    {tKeyScope::Leave, {}},
+};
+constexpr const char *leaveKeys = "Ctrl+Q";
 } // namespace
 
 TfrmMain::TfrmMain(tStartOptions options_)
@@ -136,6 +154,7 @@ void TfrmMain::BuildFrame() {
         auto *b = TPage::Button(QLatin1String(row.name), QString::fromUtf8(row.caption));
         b->setProperty("tag", 0);
         b->setMinimumHeight(30);
+        b->setToolTip(ShortcutText(QKeySequence::mnemonic(b->text())));
         menuButtons[size_t(row.menu)] = b;
         QBoxLayout *columns[] = {left, leftBottom, bottom};
         columns[int(row.column)]->addWidget(b);
@@ -237,11 +256,40 @@ void TfrmMain::BuildPages() {
         {tMenu::About, &TfrmMain::btnMenuAboutClick},
         {tMenu::Sair, &TfrmMain::btnMenuSairClick},
     };
+    BuildKeys();
     for (const auto &[menu, handler] : handlers)
         connect(menuButtons[size_t(menu)], &QPushButton::clicked, this, handler);
     for (int r = 0; r < 4; ++r)
         connect(menuButtons[size_t(tMenu::Relay1) + size_t(r)], &QPushButton::clicked, this,
                 [this, r] { btnMenuRelayClick(r); });
+}
+
+void TfrmMain::BuildKeys() {
+    for (const tWindowKey &row : windowKeys) {
+        const QKeySequence keys = row.scope == tKeyScope::Leave
+                                      ? QKeySequence(QLatin1String(leaveKeys))
+                                      : KeyOf(row.pageKey);
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, row] {
+            switch (row.scope) {
+            case tKeyScope::PageShown:
+                if (auto *page = qobject_cast<TPage *>(CurrentPage()))
+                    page->PressKey(row.pageKey);
+                break;
+            case tKeyScope::AnyPage:
+                for (TPage *page : pages)
+                    if (page->PressKey(row.pageKey))
+                        break;
+                break;
+            case tKeyScope::Leave:
+                btnMenuSairClick();
+                break;
+            }
+        });
+    }
+    QPushButton *leave = menuButtons[size_t(tMenu::Sair)];
+    leave->setToolTip(leave->toolTip() + QStringLiteral(" ou ") +
+                      QKeySequence(QLatin1String(leaveKeys)).toString(QKeySequence::NativeText));
 }
 
 void TfrmMain::FormCreate() {

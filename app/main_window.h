@@ -99,6 +99,7 @@ class TfrmMain : public QWidget, public ScreenHost {
   private:
     void BuildFrame();
     void BuildPages();
+    void BuildKeys();
     void FormCreate();
     void FormShow();
     void FormDestroy();

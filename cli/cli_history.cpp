@@ -4,6 +4,7 @@
 #include "csv.h"
 #include "history_store.h"
 #include "locale_text.h"
+#include "readings_csv.h"
 #include "recorder.h"
 #include "stop_request.h"
 #include "temperature.h"
@@ -94,13 +95,11 @@ bool openStore(tHistoryStore &store, bool writing) {
     return true;
 }
 
+// The controller's columns, then the readings as the window's page writes them.
 QStringList readingCsvHeader() {
-    return {QStringLiteral("Porta"),     QStringLiteral("Endereço"), QStringLiteral("Modelo"),
-            QStringLiteral("Data"),      QStringLiteral("Hora"),     QStringLiteral("UTC"),
-            QStringLiteral("Sensor 1"),  QStringLiteral("Sensor 2"), QStringLiteral("Sensor 3"),
-            QStringLiteral("Sensor 4"),  QStringLiteral("Rele 1"),   QStringLiteral("Rele 2"),
-            QStringLiteral("Rele 3"),    QStringLiteral("Rele 4"),   QStringLiteral("Resultado"),
-            QStringLiteral("Tempo (ms)")};
+    return QStringList{QStringLiteral("Porta"), QStringLiteral("Endereço"),
+                       QStringLiteral("Modelo")} +
+           ReadingsCsvHeader();
 }
 
 } // namespace
@@ -233,6 +232,14 @@ int HistoryExport(tCliRun &run) {
                                       {QStringLiteral("tempo_ms"), h.roundTripMs}});
                 continue;
             }
+            if (run.args.format == tFormat::Csv) {
+                CliWrite(CsvLine(QStringList{c.port, QString::number(c.address), c.model} +
+                                     ReadingsCsvFields(h),
+                                 run.csv));
+                if (CliOutputFailed())
+                    return exitUSAGE;
+                continue;
+            }
             QStringList fields{c.port,
                                QString::number(c.address),
                                c.model,
@@ -244,10 +251,7 @@ int HistoryExport(tCliRun &run) {
             for (int k = 0; k < 4; ++k)
                 fields << relayText(h.relay[k]);
             fields << QString::number(h.result) << QString::number(h.roundTripMs);
-            if (run.args.format == tFormat::Csv)
-                CliWrite(CsvLine(fields));
-            else
-                CliResult(fields.join(u'\t'));
+            CliResult(fields.join(u'\t'));
             if (CliOutputFailed())
                 return exitUSAGE;
         }
@@ -288,9 +292,9 @@ int HistoryAudit(tCliRun &run) {
                                    QString::number(a.result)};
             if (run.args.format == tFormat::Csv) {
                 for (const tHistAuditField &f : a.fields)
-                    CliWrite(CsvLine(head + QStringList{f.code, f.oldValue, f.newValue}));
+                    CliWrite(CsvLine(head + QStringList{f.code, f.oldValue, f.newValue}, run.csv));
                 if (a.fields.empty())
-                    CliWrite(CsvLine(head + QStringList{QString(), QString(), QString()}));
+                    CliWrite(CsvLine(head + QStringList{QString(), QString(), QString()}, run.csv));
             } else {
                 QStringList changes;
                 for (const tHistAuditField &f : a.fields)
@@ -342,7 +346,7 @@ int HistoryReport(tCliRun &run) {
                                          tenthsText(d.max),
                                          QString::number(d.count)};
                 if (run.args.format == tFormat::Csv)
-                    CliWrite(CsvLine(fields));
+                    CliWrite(CsvLine(fields, run.csv));
                 else
                     CliResult(
                         QStringLiteral("  sensor %1 %2: mín %3, média %4, máx %5 (%6 leituras)")

@@ -39,7 +39,7 @@ bool readPassword(const QString &name, QString &password) {
 
 // One status reading of `id`, published whether it succeeded or not.
 int publishOne(tCliRun &run, tPublisher &publisher, int id) {
-    const int c = run.connect(id);
+    const int c = run.connectInRun(id);
     if (run.portGone)
         return c; // no controller was asked; the port is tried again
     const int32_t r = c == exitOK ? run.dev.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;

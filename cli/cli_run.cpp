@@ -129,9 +129,22 @@ int tCliRun::connect(int id) {
         return exitOK;
     connectedTo = 0;
     const int c = opened(id, dev.OpenConnection(port, id));
-    if (c == exitOK)
+    if (c == exitOK) {
         identities().Store(port, id, dev.Identification());
+        identifiedInRun.insert(id);
+    }
     return c;
+}
+
+int tCliRun::connectInRun(int id) {
+    if (connectedTo == id && dev.Connected())
+        return exitOK;
+    const std::optional<tIdentity> known =
+        identifiedInRun.contains(id) ? identities().Find(port, id) : std::nullopt;
+    if (!known)
+        return connect(id);
+    connectedTo = 0;
+    return opened(id, dev.OpenIdentified(port, id, *known));
 }
 
 int tCliRun::connectKnown(int id) {
@@ -169,6 +182,7 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
     connectedTo = 0;
     // Whatever answers there next is identified again.
     identities().Forget(port, id);
+    identifiedInRun.remove(id);
     if (!dev.PortActive()) {
         portGone = true;
         if (!args.interval)

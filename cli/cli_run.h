@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,10 @@ class tCliRun {
     // known: given with --modelo, or kept from an earlier identification at
     // this port and address while that controller keeps answering.
     int connectKnown(int id);
+    // For the long-running commands that go round the addresses: each
+    // controller identified once in the run and again after any failure of
+    // it, so switching addresses costs no exchange.
+    int connectInRun(int id);
     // Reports the failure of `what` at `id` (or the port's loss); exitDEVICE.
     int fail(int id, const QString &what, int32_t code);
     // The sequence's sender, with its steps shown when someone watches.
@@ -55,9 +60,10 @@ class tCliRun {
     // CSV for a spreadsheet into a file; plain lines into a terminal or pipe.
     const tCsvTarget csv;
     tOndrel dev;
-    int connectedTo = 0;     // the address the session is open with; 0: none
-    bool portOpened = false; // the port opened at least once in this run
-    bool portGone = false;   // it cannot be opened now, or failed under a command
+    int connectedTo = 0;       // the address the session is open with; 0: none
+    bool portOpened = false;   // the port opened at least once in this run
+    bool portGone = false;     // it cannot be opened now, or failed under a command
+    QSet<int> identifiedInRun; // identified in this run, with no failure since
 
   private:
     int opened(int id, int32_t r);

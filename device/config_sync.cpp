@@ -141,7 +141,14 @@ tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io, bool onlyMissing) {
 }
 
 tSyncResult WriteConfig(tOndrel &dev, bool verify, const tSyncIo &io) {
-    const tConfigValues wanted = ConfigOf(dev);
+    return WriteConfig(dev, ConfigOf(dev), verify, io);
+}
+
+tSyncResult WriteConfig(tOndrel &dev, const tConfigValues &wanted, bool verify, const tSyncIo &io) {
+    // The writes send what the copy holds.
+    dev.System = wanted.System;
+    for (size_t r = 0; r < wanted.par.size(); ++r)
+        dev.Relay[r].par = wanted.par[r];
     tSyncResult r;
     for (const tBlockRow &row : blockRows) {
         if (!onModel(row, dev))

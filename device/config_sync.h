@@ -65,6 +65,10 @@ tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io = {}, bool onlyMissing = 
 // `verify`, every block is then read back and whatever differs from what was
 // written is listed (the copy then holds what the controller kept).
 tSyncResult WriteConfig(tOndrel &dev, bool verify, const tSyncIo &io = {});
+// The same with `wanted` (a file as it was loaded) put into the copy first,
+// whatever was read or written since: written and verified exactly.
+tSyncResult WriteConfig(tOndrel &dev, const tConfigValues &wanted, bool verify,
+                        const tSyncIo &io = {});
 
 // Reads every block of the configuration from the controller and lists the
 // fields where `wanted` differs from it.

@@ -157,14 +157,23 @@ tIdentification tOndrel::Identification() const {
 // the copy forgotten, the port opened. 1, or errMODBUS_OPEN_UART.
 int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     Fid = id;
+    // Another address on the same healthy port keeps the port open: reopening
+    // costs each switch milliseconds (and a real adapter its lock file and
+    // line settings) when a program goes round a bus.
+    const bool samePort = FConnected && PortCOM == FPort && FUart->Active();
     if (FConnected) {
-        FUart->Close();
+        if (!samePort)
+            FUart->Close();
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
     Known = 0;
     ControllerUnit = -1;
     FSeen.clear();
+    if (samePort) {
+        FUart->Purge();
+        return 1;
+    }
     return Open(PortCOM);
 }
 

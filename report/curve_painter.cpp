@@ -246,7 +246,7 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
         }
         p.setPen(text);
         p.drawText(QRectF(area.left(), laneTop, left - area.left() - 3 * pt, laneH),
-                   Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Rele %1").arg(r + 1));
+                   Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Relé %1").arg(r + 1));
         laneTop += laneH;
     }
 

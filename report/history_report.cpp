@@ -347,13 +347,13 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
     for (size_t r = 0; r < 4; ++r)
         if (d.onShare[r] >= 0)
             relayRows.push_back(
-                {QStringLiteral("Rele %1").arg(r + 1), QString::number(d.switchOns[r]),
+                {QStringLiteral("Relé %1").arg(r + 1), QString::number(d.switchOns[r]),
                  QString::number(d.switchOffs[r]),
                  locale.toString(d.onShare[r] * 100, 'f', 1) + QStringLiteral(" %")});
     if (relayRows.empty())
         flow.Text(QStringLiteral("Nenhum estado de rele registrado no período."), 8.5);
     else
-        flow.Table({QStringLiteral("Rele"), QStringLiteral("Ligamentos"),
+        flow.Table({QStringLiteral("Relé"), QStringLiteral("Ligamentos"),
                     QStringLiteral("Desligamentos"), QStringLiteral("Tempo ligado (das leituras)")},
                    {1, 1, 1, 1.5}, relayRows, {1, 2, 3});
 

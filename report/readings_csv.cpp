@@ -33,10 +33,10 @@ QStringList ReadingsCsvHeader() {
             QStringLiteral("Sensor 3"),
             QStringLiteral("Sensor 4"),
             QStringLiteral("Unidade"),
-            QStringLiteral("Rele 1"),
-            QStringLiteral("Rele 2"),
-            QStringLiteral("Rele 3"),
-            QStringLiteral("Rele 4"),
+            QStringLiteral("Relé 1"),
+            QStringLiteral("Relé 2"),
+            QStringLiteral("Relé 3"),
+            QStringLiteral("Relé 4"),
             QStringLiteral("Resultado"),
             QStringLiteral("Tempo de resposta (ms)")};
 }

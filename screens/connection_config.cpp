@@ -54,7 +54,6 @@ void TConnectionPage::btnLoadConfigClick() {
     // writes; a first visit would silently bring the controller's values.
     for (tMenu menu : pagesOfTheFile)
         session.SetVisited(menu, true);
-    configLoaded = true;
     FollowState(session.Ondrel());
 }
 
@@ -97,9 +96,14 @@ void TConnectionPage::btnApplyConfigClick() {
                                       "Os parâmetros de sistema, as operações e os parâmetros "
                                       "dos relés serão substituídos e conferidos.")))
         return;
-    tOndrel &dev = host.Ondrel();
+    const tConfigValues *file = host.Session().LoadedConfig();
+    if (!file)
+        return;
+    // The file as loaded, not the copy: reads and writes since the load
+    // have changed the copy.
+    const tConfigValues wanted = *file;
     host.Report(0, QStringLiteral("Gravando a configuração no Ondrel"));
-    const tSyncResult r = WriteConfig(dev, true, SyncIo(host));
+    const tSyncResult r = WriteConfig(host.Ondrel(), wanted, true, SyncIo(host));
     host.HideMsg();
     if (r.result <= 0) {
         host.ModbusError(r.result);

@@ -84,17 +84,22 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     portRow->addWidget(btnUpDatePorts);
     // The small boxes two to a row, so the column fits the page's height.
     auto *form = new QGridLayout;
-    auto label = [](const QString &text) { return new QLabel(text); };
-    form->addWidget(label(QStringLiteral("Porta COM")), 0, 0);
+    // Each box is said by its own label, not by the group's title.
+    auto label = [](const QString &text, QWidget *box) {
+        auto *l = new QLabel(text);
+        l->setBuddy(box);
+        return l;
+    };
+    form->addWidget(label(QStringLiteral("Porta COM"), cbxPort), 0, 0);
     form->addLayout(portRow, 0, 1, 1, 3);
-    form->addWidget(label(QStringLiteral("ID")), 1, 0);
+    form->addWidget(label(QStringLiteral("ID"), edtID), 1, 0);
     auto *idRow = new QHBoxLayout;
     idRow->addWidget(edtID, 1);
     idRow->addWidget(btnScan);
     form->addLayout(idRow, 1, 1);
-    form->addWidget(label(QStringLiteral("Velocidade")), 1, 2);
+    form->addWidget(label(QStringLiteral("Velocidade"), spiBaud), 1, 2);
     form->addWidget(spiBaud, 1, 3);
-    form->addWidget(label(QStringLiteral("Timeout")), 2, 0);
+    form->addWidget(label(QStringLiteral("Timeout"), spiTimeout), 2, 0);
     form->addWidget(spiTimeout, 2, 1);
     form->addWidget(cbxFastRead, 3, 0, 1, 4);
     form->setColumnStretch(1, 1);
@@ -172,6 +177,8 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(&session, &tSession::connectionChanged, this, &TConnectionPage::ConnectionChanged);
     connect(&session, &tSession::portLost, this, &TConnectionPage::RefreshPorts);
     connect(btnSaveConfig, &QPushButton::clicked, this, &TConnectionPage::btnSaveConfigClick);
+    BindKey(tPageKey::SaveConfig, btnSaveConfig);
+    BindKey(tPageKey::LoadConfig, btnLoadConfig);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
     connect(btnScan, &QPushButton::clicked, this, &TConnectionPage::btnScanClick);
     connect(BusScan, &TBusScanPanel::chosen, this, [this](int id, int speed) {
@@ -260,9 +267,7 @@ void TConnectionPage::FollowState(const tOndrel &dev) {
         healthPoll->stop();
     btnLoadConfig->setEnabled(on);
     btnSaveConfig->setEnabled(on);
-    if (!on)
-        configLoaded = false;
-    btnApplyConfig->setEnabled(on && configLoaded);
+    btnApplyConfig->setEnabled(on && host.Session().LoadedConfig());
     for (QWidget *w :
          std::initializer_list<QWidget *>{cbxPort, edtID, spiBaud, spiTimeout, btnUpDatePorts})
         w->setEnabled(!on && !scanning);

@@ -91,6 +91,4 @@ class TConnectionPage : public TPage {
     void ShowLinkHealth();
     // The file last chosen in the open dialog, for the rest of the run.
     QString lastConfigFile;
-    // A configuration was loaded in this connection: it may be written.
-    bool configLoaded = false;
 };

@@ -140,7 +140,6 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
         // The caption goes beside it, where it can wrap like every other.
         auto *box = new QCheckBox(parent);
         box->setObjectName(utf8(f.control));
-        box->setAccessibleName(utf8(f.caption));
         connect(box, &QCheckBox::toggled, this, [this, &e] { Touch(e); });
         e.control = box;
         break;
@@ -184,17 +183,28 @@ void TFieldForm::Build(Entry &e, Grids &grids) {
     cell->addStretch(1);
     page.fields->addLayout(cell, row, 1);
     e.control->setToolTip(utf8(f.hint));
+    // Said by a screen reader: the caption (the code where there is none);
+    // the value behind a toggle box and the two boxes of a time are told
+    // apart from the caption the toggle box already says.
+    const QString said = *f.caption ? utf8(f.caption) : utf8(f.code);
+    if (e.toggle)
+        e.control->setAccessibleName(QStringLiteral("%1 (valor)").arg(said));
+    else if (e.minutes)
+        e.control->setAccessibleName(QStringLiteral("%1 (horas)").arg(said));
+    else
+        e.control->setAccessibleName(said);
+    if (e.minutes)
+        e.minutes->setAccessibleName(QStringLiteral("%1 (minutos)").arg(said));
     const bool captionBeside = !*f.toggle && *f.caption;
     if (captionBeside) {
         auto *caption = new QLabel(utf8(f.caption), parent);
         caption->setWordWrap(true);
         caption->setToolTip(utf8(f.hint));
         page.fields->addWidget(caption, row, 2);
+        caption->setBuddy(e.control);
         // A click on a switch's caption toggles the box.
-        if (f.kind == tFieldKind::Switch) {
-            caption->setBuddy(e.control);
+        if (f.kind == tFieldKind::Switch)
             caption->installEventFilter(this);
-        }
     }
 }
 

@@ -91,7 +91,9 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     progress->addWidget(prgLog);
     progress->addWidget(lblLogProgress, 1);
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(new QLabel(QStringLiteral("Máximo de leituras")));
+    auto *maxLabel = new QLabel(QStringLiteral("Máximo de leituras"));
+    maxLabel->setBuddy(edtLogMax);
+    buttons->addWidget(maxLabel);
     buttons->addWidget(edtLogMax);
     buttons->addStretch(1);
     for (QPushButton *b : {btnLogGet, btnLogCancel, btnLogClear, btnLogExport})
@@ -101,6 +103,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     Body()->addLayout(buttons);
 
     connect(btnLogGet, &QPushButton::clicked, this, &TLogRelaysPage::btnLogGetClick);
+    BindKey(tPageKey::Read, btnLogGet);
     connect(btnLogCancel, &QPushButton::clicked, this, &TLogRelaysPage::btnLogCancelClick);
     connect(btnLogClear, &QPushButton::clicked, this, &TLogRelaysPage::btnLogClearClick);
     connect(btnLogExport, &QPushButton::clicked, this, &TLogRelaysPage::btnLogExportClick);

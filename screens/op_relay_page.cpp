@@ -42,6 +42,7 @@ TOpRelayPage::TOpRelayPage(ScreenHost &host_, QWidget *parent)
     buttons->addWidget(write);
     Body()->addLayout(buttons);
     connect(read, &QPushButton::clicked, this, &TOpRelayPage::btnOpReadClick);
+    BindKey(tPageKey::Read, read);
     connect(write, &QPushButton::clicked, this, &TOpRelayPage::btnOpWriteClick);
 
     auto *helpCaption =

@@ -2,8 +2,10 @@
 
 #include <QWidget>
 
+#include <map>
 #include <vector>
 
+class QKeySequence;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -26,6 +28,13 @@ class tMenuTarget {
     // The pages behind this target, for the window's page host.
     virtual std::vector<TPage *> Pages() = 0;
 };
+
+// What a key asks of a page: the read of the page shown (its "Ler"), and
+// the configuration file's save and load, from any page.
+enum class tPageKey { Read, SaveConfig, LoadConfig };
+QKeySequence KeyOf(tPageKey key);
+// "Atalho: F5", for tooltips.
+QString ShortcutText(const QKeySequence &keys);
 
 // A page of the main window: a panel named after the page, its title on
 // top, its controls in Body(). The window asks every page the same things
@@ -64,14 +73,28 @@ class TPage : public QWidget, public tMenuTarget {
     // A push button named `name` with `text`.
     static QPushButton *Button(const QString &name, const QString &text, QWidget *parent = nullptr);
 
+    // Presses the button bound to `key`, as a click would; false when the
+    // page has none or it cannot be pressed now.
+    bool PressKey(tPageKey key);
+
   protected:
     // The copy received `blocks`; by default the page refills when it shows
     // one of them.
     virtual void BlocksRead(uint32_t blocks);
+    // `button` answers `key`; its tooltip says the shortcut.
+    void BindKey(tPageKey key, QPushButton *button);
+    // Tab follows reading order: rows from the top, each from the left,
+    // a column of boxes read whole before the next.
+    void showEvent(QShowEvent *event) override;
 
     ScreenHost &host;
 
   private:
     QVBoxLayout *body;
     QLabel *title;
+    std::map<tPageKey, QPushButton *> keys;
+    bool tabsFollowed = false;
 };
+
+// Chains the tab order of what `container` shows in reading order.
+void SetReadingOrder(QWidget *container);

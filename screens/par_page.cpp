@@ -66,6 +66,7 @@ TParPage::TParPage(ScreenHost &host_, QWidget *parent)
     buttons->addWidget(btnWritePAR);
     Body()->addLayout(buttons);
     connect(btnReadPar, &QPushButton::clicked, this, &TParPage::btnReadParClick);
+    BindKey(tPageKey::Read, btnReadPar);
     connect(btnWritePAR, &QPushButton::clicked, this, &TParPage::btnWritePARClick);
     connect(btnStandard, &QPushButton::clicked, this, &TParPage::btnStandardClick);
     // The window makes its pages before the device: the first FollowState

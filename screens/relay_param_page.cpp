@@ -45,6 +45,7 @@ TRelayParamPage::TRelayParamPage(ScreenHost &host, const tRelayPageLayout &layou
     if (layout.buttons[0]) {
         read = Button(QString::fromUtf8(layout.buttons[0]), QStringLiteral("Ler"), this);
         write = Button(QString::fromUtf8(layout.buttons[1]), QStringLiteral("Gravar"), this);
+        BindKey(tPageKey::Read, read);
         auto *row = new QHBoxLayout;
         row->addWidget(read);
         row->addWidget(write);

@@ -90,6 +90,9 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
     QList<QLabel *> codes = {CodeLabel(QStringLiteral("Data"), dateGroup),
                              CodeLabel(QStringLiteral("Hora"), dateGroup),
                              CodeLabel(QStringLiteral("Dia da semana"), dateGroup)};
+    codes[0]->setBuddy(edtDate);
+    codes[1]->setBuddy(edtTime);
+    codes[2]->setBuddy(cbxWeekday);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(edtDate);
     dateRow->addWidget(btnReadRTCOS);
@@ -144,6 +147,7 @@ TRtcPage::TRtcPage(ScreenHost &host_, QWidget *parent)
 
     connect(btnReadRTCOS, &QPushButton::clicked, this, &TRtcPage::btnReadRTCOSClick);
     connect(btnRTCLer, &QPushButton::clicked, this, &TRtcPage::btnRTCLerClick);
+    BindKey(tPageKey::Read, btnRTCLer);
     connect(btnRTCAplicar, &QPushButton::clicked, this, &TRtcPage::btnRTCAplicarClick);
     connect(cbxRtcEn, &QCheckBox::toggled, this, &TRtcPage::cbxRtcEnChange);
     connect(btnRTCRead, &QPushButton::clicked, this, &TRtcPage::btnRTCReadClick);

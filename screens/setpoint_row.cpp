@@ -12,17 +12,31 @@ constexpr const char *timeNames[] = {"HourInit", "MinInit", "HourEnd", "MinEnd"}
 constexpr const char *dayNames[] = {"Sum", "Mon", "Tu", "We", "Thu", "Fri", "Sat"};
 constexpr const char *dayHeadings[] = {"Domingo", "Segunda", "Terça", "Quarta",
                                        "Quinta",  "Sexta",   "Sábado"};
+constexpr const char *timeHeadings[] = {"Hora de Acionamento", "Duração"};
+
+// "TiSet2" -> "Horário 2"; another name is said as it is.
+QString RowCaption(const QString &name) {
+    const QString digits = name.right(1);
+    return digits.front().isDigit() ? QStringLiteral("Horário %1").arg(digits) : name;
+}
 } // namespace
 
 TSetPointRow::TSetPointRow(const QString &name, QGridLayout *grid, int row, QWidget *parent)
     : QObject(parent), enable(new QCheckBox(QStringLiteral("Habilitar"), parent)) {
     enable->setObjectName(QStringLiteral("cbx%1EN").arg(name));
+    // A screen reader names each box by its row and its column heading.
+    const QString rowName = RowCaption(name);
+    enable->setAccessibleName(QStringLiteral("%1: habilitar").arg(rowName));
     grid->addWidget(enable, row, 0);
     for (size_t i = 0; i < times.size(); ++i) {
         auto *box = new TNumberBox(1, parent);
         box->setObjectName(QStringLiteral("edt%1%2").arg(name, QLatin1String(timeNames[i])));
         box->setRange(0, i % 2 == 0 ? 23 : 59);
         box->setFixedWidth(50);
+        box->setAccessibleName(
+            QStringLiteral("%1: %2 (%3)")
+                .arg(rowName, QString::fromUtf8(timeHeadings[i / 2]),
+                     i % 2 == 0 ? QStringLiteral("horas") : QStringLiteral("minutos")));
         times[i] = box;
     }
     // hh : mm under each time heading.
@@ -39,6 +53,8 @@ TSetPointRow::TSetPointRow(const QString &name, QGridLayout *grid, int row, QWid
     for (size_t d = 0; d < days.size(); ++d) {
         days[d] = new QCheckBox(parent);
         days[d]->setObjectName(QStringLiteral("cbx%1%2").arg(name, QLatin1String(dayNames[d])));
+        days[d]->setAccessibleName(
+            QStringLiteral("%1: %2").arg(rowName, QString::fromUtf8(dayHeadings[d])));
         grid->addWidget(days[d], row, 3 + int(d), Qt::AlignCenter);
     }
     connect(enable, &QCheckBox::toggled, this, &TSetPointRow::Follow);
@@ -46,8 +62,8 @@ TSetPointRow::TSetPointRow(const QString &name, QGridLayout *grid, int row, QWid
 }
 
 void TSetPointRow::AddHeadings(QGridLayout *grid, int row, QWidget *parent) {
-    grid->addWidget(new QLabel(QStringLiteral("Hora de Acionamento"), parent), row, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Duração"), parent), row, 2);
+    grid->addWidget(new QLabel(QString::fromUtf8(timeHeadings[0]), parent), row, 1);
+    grid->addWidget(new QLabel(QString::fromUtf8(timeHeadings[1]), parent), row, 2);
     for (int d = 0; d < 7; ++d)
         grid->addWidget(new QLabel(QString::fromUtf8(dayHeadings[d]), parent), row, 3 + d,
                         Qt::AlignCenter);

@@ -131,6 +131,7 @@ TStatusPage::TStatusPage(ScreenHost &host_, TStatusScreen &screen_, int p, QWidg
     outer->addLayout(bar);
 
     connect(btnRead, &QPushButton::clicked, &screen, [this] { screen.btnStatusRead4Click(); });
+    BindKey(tPageKey::Read, btnRead);
     connect(btnInitStat, &QPushButton::clicked, &screen, [this] { screen.btnInitStat4Click(); });
     connect(cbxUpdate, &QCheckBox::clicked, &screen, [this] { screen.cbxUpdateClick(number); });
 }

@@ -93,11 +93,13 @@ void tSession::FollowConnection() {
     timer->stop();
     for (int m = 0; m < tMenuCount; ++m)
         SetVisited(tMenu(m), false);
+    loaded.reset();
 }
 
 bool tSession::LoadConfig(const QString &name, QString *error) {
     if (!dev.LoadConfig(name, error))
         return false;
+    loaded = ConfigOf(dev);
     Q_EMIT blockRead(knownSYSTEM | knownUNIT | knownOPS | knownRelay(0) | knownRelay(1) |
                      knownRelay(2) | knownRelay(3));
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config_sync.h"
 #include "u_ondrel.h"
 
 #include <QObject>
@@ -7,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class QTimer;
 
@@ -89,6 +91,10 @@ class tSession : public QObject, private tOndrelObserver {
     // Loads a configuration file into the copy; every page showing one of
     // its blocks shows the file (blockRead). False with the reason in `error`.
     bool LoadConfig(const QString &name, QString *error = nullptr);
+    // The configuration as the last file loaded in this session held it,
+    // kept apart from the copy that later reads and writes change; nullptr
+    // when none was loaded since connecting.
+    const tConfigValues *LoadedConfig() const { return loaded ? &*loaded : nullptr; }
 
   Q_SIGNALS:
     // A line for the status line and the event memo, and one for the
@@ -117,4 +123,5 @@ class tSession : public QObject, private tOndrelObserver {
     QTimer *timer;
     std::array<bool, tMenuCount> visited{};
     bool lostPortSaid = false;
+    std::optional<tConfigValues> loaded;
 };

@@ -17,6 +17,8 @@ class tst_config_files : public QObject {
     void failedSaveKeepsTheEarlierFile();
     void applyWritesAndVerifies_data();
     void applyWritesAndVerifies();
+    void applyWritesTheFileAsLoaded_data();
+    void applyWritesTheFileAsLoaded();
 };
 
 namespace {
@@ -238,6 +240,41 @@ void tst_config_files::applyWritesAndVerifies() {
     QCOMPARE(s.Requests(), before + 8);
     QCOMPARE(s.sim.controller->reg(0x0020), uint16_t(15));
     QCOMPARE(s.sim.controller->reg(0x050A), uint16_t(480));
+}
+
+void tst_config_files::applyWritesTheFileAsLoaded_data() {
+    QTest::addColumn<QString>("since"); // what the technician did after loading
+    QTest::newRow("Ajustes read") << "read";
+    QTest::newRow("relay 1 written") << "write";
+}
+
+// Whatever was read or written since the load, "Gravar no Ondrel" sends the
+// file's values and checks the controller against them.
+void tst_config_files::applyWritesTheFileAsLoaded() {
+    QFETCH(QString, since);
+    Session s("qx2r");
+    const QString path = s.app.Path("aplicar.cfg");
+    WriteConfig(path, "qx2r");
+    s.Load(path);
+    if (since == "read") {
+        s.sim.controller->setReg(0x0020, 30);
+        s.app.Click("btnMenuPAR");
+        s.app.Click("btnReadPar");
+        QCOMPARE(s.app.Status(), QStringLiteral("Leitura dos parâmetros feita com sucesso"));
+    } else {
+        s.app.Click("btnMenuRelay1");
+        auto *page = s.app.Find<QWidget>("pnlCold");
+        page->findChild<QDoubleSpinBox *>("edtColdSP")->setValue(7.0);
+        for (QPushButton *b : page->findChildren<QPushButton *>())
+            if (b->text() == "Gravar")
+                b->click();
+        QCOMPARE(int(s.sim.controller->reg(0x0401)), 70);
+    }
+    s.app.Click("btnApplyConfig");
+    QCOMPARE(s.app.MemoLines().last(), QStringLiteral("Configuração gravada e conferida"));
+    QCOMPARE(int(s.sim.controller->reg(0x0020)), 15);
+    QCOMPARE(int(s.sim.controller->reg(0x0401)), 55);
+    QCOMPARE(int(s.sim.controller->reg(0x050A)), 480);
 }
 
 QTEST_MAIN(tst_config_files)

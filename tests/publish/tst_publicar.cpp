@@ -134,6 +134,14 @@ void TestPublicar::threeControllersOnOneBus() {
         QCOMPARE(r["sensores"][0]["unidade"].toString(), "C");
         QVERIFY(QDateTime::fromString(r["data_hora"].toString(), Qt::ISODateWithMs).isValid());
     }
+    // Going round the bus costs one exchange a reading: each controller is
+    // identified once in the run, not again at every switch of address.
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 5, 30000);
+    const int requests = first->requestCount();
+    const int readings = int(sub->payloads(state(201)).size());
+    QVERIFY2(requests <= readings + 3,
+             qPrintable(QStringLiteral("%1 requests for %2 readings").arg(requests).arg(readings)));
+
     // Every sensor and relay of each model is an entity.
     const QList<std::pair<int, int>> entities = {{201, 4}, {202, 2}, {203, 1}};
     for (const auto &[id, count] : entities)

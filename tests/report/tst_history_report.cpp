@@ -106,8 +106,8 @@ class tst_history_report : public QObject {
                  "Sensor 1 02/03/2026 15:00 02/03/2026 15:20 20 min acima: 9,5 ºC",
                  // Relay 1 switched on 144 times and off 143 in two days,
                  // half the time on; relay 2 never.
-                 "Rele 1 144 143 50,0 %",
-                 "Rele 2 0 0 0,0 %",
+                 "Relé 1 144 143 50,0 %",
+                 "Relé 2 0 0 0,0 %",
                  "Parâmetros de sistema OFS1 0,0 -0,5",
                  "Página 1 de",
              })
