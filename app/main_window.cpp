@@ -4,10 +4,12 @@
 #include "app_paths.h"
 #include "app_settings.h"
 #include "connection_page.h"
+#include "history_page.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
 #include "par_page.h"
+#include "recorder.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
 #include "rtc_page.h"
@@ -56,6 +58,7 @@ constexpr tMenuButton menuButtonRows[] = {
     {tMenu::Main, "btnMenuMain", "&Conexão", tColumn::Left},
     {tMenu::Status, "btnMenuStatus", "&Status", tColumn::Left},
     {tMenu::Log, "btnMenuLog", "&LOG Reles", tColumn::Left},
+    {tMenu::Hist, "btnMenuHist", "&Histórico", tColumn::Left},
     {tMenu::PAR, "btnMenuPAR", "&Ajustes", tColumn::Bottom},
     {tMenu::RTC, "btnMenuRTC", "&RTC", tColumn::Bottom},
     {tMenu::SetOP, "btnMenuSetOP", "Ajustar R&eles", tColumn::Bottom},
@@ -198,11 +201,13 @@ void TfrmMain::BuildPages() {
     auto *status = new TStatusScreen(*this, pnlMain, this);
     auto *relayPages = new TRelayPages(*this, pnlMain, this);
     auto *aboutPage = new TAboutPage(*this, pnlMain);
+    histPage = new THistoryPage(*this, pnlMain);
     // In the order the pages take their settings: the connection page first.
     const std::pair<tMenu, tMenuTarget *> targets[] = {
         {tMenu::Main, conn},
         {tMenu::Status, status},
         {tMenu::Log, new TLogRelaysPage(*this, pnlMain)},
+        {tMenu::Hist, histPage},
         {tMenu::PAR, new TParPage(*this, pnlMain)},
         {tMenu::RTC, new TRtcPage(*this, pnlMain)},
         {tMenu::SetOP, new TOpRelayPage(*this, pnlMain)},
@@ -244,6 +249,7 @@ void TfrmMain::BuildPages() {
         {tMenu::Main, &TfrmMain::btnMenuMainClick},
         {tMenu::Status, &TfrmMain::btnMenuStatusClick},
         {tMenu::Log, &TfrmMain::btnMenuLogClick},
+        {tMenu::Hist, &TfrmMain::btnMenuHistClick},
         {tMenu::PAR, &TfrmMain::btnMenuPARClick},
         {tMenu::RTC, &TfrmMain::btnMenuRTCClick},
         {tMenu::SetOP, &TfrmMain::btnMenuSetOPClick},
@@ -306,9 +312,59 @@ void TfrmMain::FormCreate() {
         page->LoadSettings(start);
 
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
+    OpenHistory();
     if (settings.SaveLog)
         OpenEventLog();
     CompsState();
+}
+
+void TfrmMain::OpenHistory() {
+    history = std::make_unique<tHistoryStore>();
+    // A portable copy has no log folder and keeps the file beside its
+    // settings; an installed one keeps it in its data folder.
+    if (!history->Open(HistoryFilePath(options.settingsPath, options.logFolder)))
+        Report(clERROR, history->Message());
+    recorder = std::make_unique<tRecorder>(*history, [this](const QString &text, bool failure) {
+        Report(failure ? clERROR : clOK, text);
+    });
+    histPage->SetStore(history.get());
+    connect(session.get(), &tSession::exchanged, this, &TfrmMain::RecordExchange);
+    connect(session.get(), &tSession::connectionChanged, this, &TfrmMain::HistoryConnection);
+    recordWatch = new QTimer(this);
+    recordWatch->setInterval(1000);
+    connect(recordWatch, &QTimer::timeout, this, [this] {
+        const tOndrel &dev = *ondrel;
+        if (dev.Connected() &&
+            recorder->WatchDue(dev.PortName(), dev.Address(), QDateTime::currentMSecsSinceEpoch()))
+            session->SendCommand(cmdGET_STATUS);
+    });
+}
+
+void TfrmMain::HistoryConnection() {
+    const tOndrel &dev = *ondrel;
+    if (!dev.Connected()) {
+        recordWatch->stop();
+        recorded = {};
+        histPage->SetConnected(recorded);
+        return;
+    }
+    recorded = {0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware};
+    recorded.id = history->ControllerId(recorded);
+    histPage->SetConnected(recorded);
+    recordWatch->start();
+}
+
+void TfrmMain::RecordExchange(const tExchange &exchange) {
+    const tOndrel &dev = *ondrel;
+    if (exchange.cmd != cmdGET_STATUS || !dev.Connected() || !recorder)
+        return;
+    recorder->Observe(dev, dev.Address(), exchange.result, int32_t(exchange.micros / 1000));
+    const auto &live = recorder->Live(dev.PortName(), dev.Address());
+    if (live.empty() || !recorded.id)
+        return;
+    tHistReading reading = live.back();
+    reading.controller = recorded.id;
+    histPage->AddLive(reading);
 }
 
 void TfrmMain::OpenEventLog() {
