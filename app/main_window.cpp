@@ -4,10 +4,12 @@
 #include "app_paths.h"
 #include "app_settings.h"
 #include "connection_page.h"
+#include "history_page.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
 #include "par_page.h"
+#include "recorder.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
 #include "rtc_page.h"
@@ -56,6 +58,7 @@ constexpr tMenuButton menuButtonRows[] = {
     {tMenu::Main, "btnMenuMain", "&Conexão", tColumn::Left},
     {tMenu::Status, "btnMenuStatus", "&Status", tColumn::Left},
     {tMenu::Log, "btnMenuLog", "&LOG Reles", tColumn::Left},
+    {tMenu::Hist, "btnMenuHist", "&Histórico", tColumn::Left},
     {tMenu::PAR, "btnMenuPAR", "&Ajustes", tColumn::Bottom},
     {tMenu::RTC, "btnMenuRTC", "&RTC", tColumn::Bottom},
     {tMenu::SetOP, "btnMenuSetOP", "Ajustar R&eles", tColumn::Bottom},
@@ -215,6 +218,12 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
          }},
         {tMenu::Log,
          [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TLogRelaysPage(w, host); }},
+        {tMenu::Hist,
+         [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
+             w.histPage = new THistoryPage(w, host);
+             w.HistoryPageCatchUp();
+             return w.histPage;
+         }},
         {tMenu::PAR,
          [](TfrmMain &w, QWidget *host) -> tMenuTarget * { return new TParPage(w, host); }},
         {tMenu::RTC,
@@ -296,6 +305,7 @@ void TfrmMain::BuildPages() {
         {tMenu::Main, &TfrmMain::btnMenuMainClick},
         {tMenu::Status, &TfrmMain::btnMenuStatusClick},
         {tMenu::Log, &TfrmMain::btnMenuLogClick},
+        {tMenu::Hist, &TfrmMain::btnMenuHistClick},
         {tMenu::PAR, &TfrmMain::btnMenuPARClick},
         {tMenu::RTC, &TfrmMain::btnMenuRTCClick},
         {tMenu::SetOP, &TfrmMain::btnMenuSetOPClick},
@@ -359,9 +369,82 @@ void TfrmMain::FormCreate() {
     started = true;
 
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
+    OpenHistory();
     if (settings.SaveLog)
         OpenEventLog();
     CompsState();
+}
+
+void TfrmMain::OpenHistory() {
+    connect(session.get(), &tSession::exchanged, this, &TfrmMain::RecordExchange);
+    connect(session.get(), &tSession::connectionChanged, this, &TfrmMain::HistoryConnection);
+    recordWatch = new QTimer(this);
+    recordWatch->setInterval(1000);
+    connect(recordWatch, &QTimer::timeout, this, [this] {
+        const tOndrel &dev = *ondrel;
+        if (dev.Connected() &&
+            recorder->WatchDue(dev.PortName(), dev.Address(), QDateTime::currentMSecsSinceEpoch()))
+            session->SendCommand(cmdGET_STATUS);
+    });
+}
+
+tHistoryStore &TfrmMain::History() {
+    // Opened when first needed, to record a connection or to show the
+    // Histórico page: the database engine is no part of the window's start.
+    if (!history) {
+        history = std::make_unique<tHistoryStore>();
+        // A portable copy has no log folder and keeps the file beside its
+        // settings; an installed one keeps it in its data folder.
+        if (!history->Open(HistoryFilePath(options.settingsPath, options.logFolder)))
+            Report(clERROR, history->Message());
+        recorder = std::make_unique<tRecorder>(*history, [this](const QString &text, bool failure) {
+            Report(failure ? clERROR : clOK, text);
+        });
+    }
+    return *history;
+}
+
+void TfrmMain::HistoryConnection() {
+    const tOndrel &dev = *ondrel;
+    if (!dev.Connected()) {
+        recordWatch->stop();
+        recorded = {};
+        if (histPage)
+            histPage->SetConnected(recorded);
+        return;
+    }
+    recorded = {0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware};
+    recorded.id = History().ControllerId(recorded);
+    if (histPage)
+        histPage->SetConnected(recorded);
+    recordWatch->start();
+}
+
+void TfrmMain::RecordExchange(const tExchange &exchange) {
+    const tOndrel &dev = *ondrel;
+    if (exchange.cmd != cmdGET_STATUS || !dev.Connected() || !recorder)
+        return;
+    recorder->Observe(dev, dev.Address(), exchange.result, int32_t(exchange.micros / 1000));
+    const auto &live = recorder->Live(dev.PortName(), dev.Address());
+    if (live.empty() || !recorded.id)
+        return;
+    tHistReading reading = live.back();
+    reading.controller = recorded.id;
+    if (histPage)
+        histPage->AddLive(reading);
+}
+
+void TfrmMain::HistoryPageCatchUp() {
+    // The page is built on its first visit: it gets the file, the controller
+    // connected and the readings taken so far, as if it had been there.
+    histPage->SetStore(&History());
+    histPage->SetConnected(recorded);
+    if (!recorder || !recorded.id)
+        return;
+    for (tHistReading reading : recorder->Live(ondrel->PortName(), ondrel->Address())) {
+        reading.controller = recorded.id;
+        histPage->AddLive(reading);
+    }
 }
 
 void TfrmMain::OpenEventLog() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialogs.h"
+#include "history_store.h"
 #include "screen_host.h"
 #include "settings.h"
 
@@ -14,6 +15,9 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
+class tHistoryStore;
+class tRecorder;
+class THistoryPage;
 class tIniFile;
 class tMenuTarget;
 class tTraceLog;
@@ -66,6 +70,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     // Navigation (navigation.cpp)
     void btnMenuStatusClick();
     void btnMenuLogClick();
+    void btnMenuHistClick();
     void btnMenuPARClick();
     void btnMenuRTCClick();
     void btnMenuSetOPClick();
@@ -111,6 +116,15 @@ class TfrmMain : public QWidget, public ScreenHost {
     void ShowMenu(tMenu menu, int relay = 0);
     void ShowPage(QWidget *page);
     void OpenEventLog();
+    // The history file and its recorder, fed by every status read of the
+    // session and by its own watch when no page reads the status. The file
+    // and the recorder are made on first need, by History().
+    void OpenHistory();
+    tHistoryStore &History();
+    void RecordExchange(const tExchange &exchange);
+    void HistoryConnection();
+    // The history page, built late, given what the window gave it meanwhile.
+    void HistoryPageCatchUp();
     // The session's adapter was pulled out: said once, session closed.
     void PortLost(const QString &port);
 
@@ -145,6 +159,11 @@ class TfrmMain : public QWidget, public ScreenHost {
     std::vector<TPage *> pages;
 
     TfrmShow *msgWindow = nullptr;
+    std::unique_ptr<tHistoryStore> history;
+    std::unique_ptr<tRecorder> recorder;
+    THistoryPage *histPage = nullptr;
+    QTimer *recordWatch = nullptr;
+    tHistController recorded; // the connected controller as the file knows it
     // Retries a close refused while a transaction waits.
     QTimer *closeRetry = nullptr;
 };

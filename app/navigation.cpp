@@ -81,6 +81,10 @@ void TfrmMain::btnMenuLogClick() {
     ShowMenu(tMenu::Log);
 }
 
+void TfrmMain::btnMenuHistClick() {
+    ShowMenu(tMenu::Hist);
+}
+
 void TfrmMain::btnMenuPARClick() {
     ShowMenu(tMenu::PAR);
 }

@@ -252,6 +252,8 @@ class tOndrel {
     bool PortLost() const;
     // The port the session was opened on.
     QString PortName() const { return FPort; }
+    // The address of the controller the session was opened with.
+    int32_t Address() const { return Fid; }
 
     // Observers see every command from the next one on; an observer removes
     // itself before it goes. Not owned.

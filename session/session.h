@@ -12,11 +12,12 @@
 
 class QTimer;
 
-// The twelve menu buttons; each carries a first-visit flag.
+// The menu buttons; each carries a first-visit flag.
 enum class tMenu : int {
     Main,
     Status,
     Log,
+    Hist,
     PAR,
     RTC,
     SetOP,

@@ -118,6 +118,7 @@ int main(int argc, char *argv[]) {
     const std::pair<const char *, tMenuClick> pageShots[] = {
         {"ajustes", &TfrmMain::btnMenuPARClick},
         {"rtc", &TfrmMain::btnMenuRTCClick},
+        {"historico", &TfrmMain::btnMenuHistClick},
     };
     auto *styles = w.findChild<QComboBox *>(QStringLiteral("cbxStyle"));
     auto save = [&](int style, const char *what, bool withMessage) {

@@ -61,7 +61,7 @@ void ExpectState(const App &app, bool connected, int nRelay, bool rtc) {
             expected = connected && nRelay >= name.right(1).toInt();
         QVERIFY2(Enabled(app, name) == expected, qPrintable(name));
     }
-    for (const char *name : {"btnMenuMain", "btnMenuAbout", "btnMenuSair"})
+    for (const char *name : {"btnMenuMain", "btnMenuHist", "btnMenuAbout", "btnMenuSair"})
         QVERIFY2(Enabled(app, name), name);
     for (const char *name : {"btnStandard", "btnLoadConfig", "btnSaveConfig"})
         QVERIFY2(Enabled(app, name) == connected, name);
