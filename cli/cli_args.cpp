@@ -328,6 +328,10 @@ constexpr tOptionRow optionRows[] = {
     {"inseguro", 0, nullptr, "publicar",
      "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
      setSwitch<&tCliArgs::insecure>},
+    {"sem-histórico", 0, nullptr, "publicar",
+     "(publicar) sem o broker, as leituras esperam na memória (até 3600 por controlador, "
+     "perdidas se o programa parar), não no histórico",
+     setSwitch<&tCliArgs::noHistory>},
     {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
     {"version", 0, nullptr, "", "mostra a versão", setVersion},
 };

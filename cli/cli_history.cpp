@@ -23,13 +23,9 @@
 #include <chrono>
 #include <optional>
 
-namespace {
-
-constexpr int reopenSeconds = 3;
-
 // Where the window keeps the file: beside the settings for a copy whose
 // folder is writable (and not the package's), else the user's data folder.
-QString historyFile() {
+QString CliHistoryFile() {
     const QString exeDir = QCoreApplication::applicationDirPath();
     const QString installed = QDir(QStringLiteral(TARVIK_INSTALL_BINDIR)).canonicalPath();
     const bool portable = ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0 &&
@@ -40,6 +36,10 @@ QString historyFile() {
         QString(), QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                        .filePath(QStringLiteral("tarvik")));
 }
+
+namespace {
+
+constexpr int reopenSeconds = 3;
 
 QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
@@ -87,7 +87,7 @@ tRange range(const tCliArgs &args) {
 }
 
 bool openStore(tHistoryStore &store, bool writing) {
-    if (!store.Open(historyFile())) {
+    if (!store.Open(CliHistoryFile())) {
         CliMessage(store.Message());
         return false;
     }

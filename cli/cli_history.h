@@ -7,6 +7,10 @@
 
 class tCliRun;
 
+// The history file tarvik-cli records into: TARVIK_HISTORICO, else the
+// window's file.
+QString CliHistoryFile();
+
 int Record(tCliRun &run);
 int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);

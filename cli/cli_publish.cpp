@@ -1,16 +1,21 @@
 #include "cli_publish.h"
 
+#include "cli_history.h"
 #include "cli_run.h"
 #include "publisher.h"
 #include "reading.h"
+#include "store_buffer.h"
 #include "topics.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <sys/stat.h>
 
 #include <chrono>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -42,13 +47,46 @@ int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     const int c = run.connectInRun(id);
     if (run.portGone)
         return c; // no controller was asked; the port is tried again
+    QElapsedTimer took;
+    took.start();
     const int32_t r = c == exitOK ? run.dev.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
-    publisher.submit(ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime()));
+    tReading reading = ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime());
+    reading.roundTripMs = c == exitOK ? int32_t(took.elapsed()) : 0;
+    publisher.submit(reading);
     if (c != exitOK)
         return c;
     if (r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
     return exitOK;
+}
+
+// The history file's buffers for `ids`, or none (said once) when the file
+// cannot be opened or refuses: the readings then wait in memory.
+std::map<int, std::unique_ptr<tReadingBuffer>> storeBuffers(const tPublishOptions &o,
+                                                            const QString &port,
+                                                            const std::vector<int> &ids,
+                                                            QString &where) {
+    std::map<int, std::unique_ptr<tReadingBuffer>> made;
+    QString error;
+    const QString path = CliHistoryFile();
+    const std::shared_ptr<tPublishStore> store = tPublishStore::Open(path, error);
+    for (int id : ids) {
+        if (!store)
+            break;
+        std::unique_ptr<tStoreBuffer> b =
+            tStoreBuffer::Make(store, o.broker.text(), o.prefix, port, id, error);
+        if (!b) {
+            made.clear();
+            break;
+        }
+        where = b->describe();
+        made[id] = std::move(b);
+    }
+    if (made.empty())
+        CliMessage(QStringLiteral("o histórico %1 não pode guardar as leituras (%2): elas esperam "
+                                  "o broker na memória")
+                       .arg(path, error));
+    return made;
 }
 
 } // namespace
@@ -94,11 +132,20 @@ int Publish(tCliRun &run) {
     o.caFile = a.caFile;
     o.homeAssistant = a.homeAssistant;
     const std::vector<int> ids(a.addresses.begin(), a.addresses.end());
-    tPublisher publisher(o, run.port, ids, CliMessage);
+    QString where = tMemoryBuffer(memoryBufferReadings).describe();
+    std::map<int, std::unique_ptr<tReadingBuffer>> buffers;
+    if (!a.noHistory)
+        buffers = storeBuffers(o, run.port, ids, where);
+    if (!buffers.empty())
+        o.makeBuffer = [&](int address) -> std::unique_ptr<tReadingBuffer> {
+            if (std::unique_ptr<tReadingBuffer> &b = buffers[address])
+                return std::move(b);
+            return std::make_unique<tMemoryBuffer>(memoryBufferReadings); // an address given twice
+        };
     CliMessage(QStringLiteral("publicando em %1, tópicos %2/%3/ENDEREÇO/estado; sem o broker, "
                               "as leituras esperam %4")
-                   .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port))
-                   .arg(tMemoryBuffer(memoryBufferReadings).describe()));
+                   .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
+    tPublisher publisher(o, run.port, ids, CliMessage);
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
         [&](int id) { return publishOne(run, publisher, id); },

@@ -11,6 +11,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <limits>
+
 namespace {
 QAtomicInteger<quint64> connectionCount;
 
@@ -98,6 +100,28 @@ QStringList Migration(int32_t from) {
                    QStringLiteral("CREATE INDEX audit_field_audit ON audit_field(audit)"),
                } +
                SummarySql();
+    case 1:
+        // The publisher's queue: what each broker still has to receive. A
+        // target is one broker, topic prefix and controller; its `done` (the
+        // last queue entry the broker acknowledged) is the one value ever
+        // updated. An entry points at its reading and keeps what the reading
+        // table does not (the controller's min and max, the relays'
+        // operations, how many of each the model shows), so the message sent
+        // later is the one that would have been sent at once. AUTOINCREMENT:
+        // an id is never given twice, even after the newest entries went.
+        return QStringList{
+            QStringLiteral("CREATE TABLE publish_target(id INTEGER PRIMARY KEY, broker TEXT NOT "
+                           "NULL, prefix TEXT NOT NULL, port TEXT NOT NULL, address INTEGER NOT "
+                           "NULL, done INTEGER NOT NULL, UNIQUE(broker, prefix, port, address))"),
+            QStringLiteral("CREATE TABLE publish_queue(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "target INTEGER NOT NULL, ctl INTEGER NOT NULL, t INTEGER NOT NULL, "
+                           "seq INTEGER NOT NULL, sensors INTEGER NOT NULL, relays INTEGER NOT "
+                           "NULL, lo0 INTEGER, hi0 INTEGER, lo1 INTEGER, hi1 INTEGER, lo2 "
+                           "INTEGER, hi2 INTEGER, lo3 INTEGER, hi3 INTEGER, op0 INTEGER, op1 "
+                           "INTEGER, op2 INTEGER, op3 INTEGER)"),
+            QStringLiteral("CREATE INDEX publish_queue_target ON publish_queue(target, id)"),
+            QStringLiteral("CREATE INDEX publish_queue_t ON publish_queue(t)"),
+        };
     }
     return {};
 }
@@ -389,8 +413,10 @@ bool tHistoryStore::AddAudit(const tHistAudit &a) {
     return true;
 }
 
-int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
+int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_t *unpublished) {
     Start();
+    if (unpublished)
+        *unpublished = 0;
     if (keepDays <= 0)
         return 0;
     if (FReadOnly)
@@ -404,14 +430,28 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
     QSqlQuery q(db);
     int64_t removed = -1;
     if (db.transaction()) {
+        // Queue entries go with their readings; those a broker has not
+        // acknowledged yet are counted, so the loss is said.
+        q.prepare(QStringLiteral("SELECT count(*) FROM publish_queue q JOIN publish_target p ON "
+                                 "p.id = q.target WHERE q.t < ? AND q.id > p.done"));
+        q.addBindValue(qint64(cut));
+        int64_t lost = -1;
+        if (q.exec() && q.next())
+            lost = q.value(0).toLongLong();
+        q.finish();
         q.prepare(QStringLiteral("DELETE FROM reading WHERE t < ?"));
         q.addBindValue(qint64(cut));
-        if (q.exec()) {
+        if (lost >= 0 && q.exec()) {
             removed = q.numRowsAffected();
+            q.prepare(QStringLiteral("DELETE FROM publish_queue WHERE t < ?"));
+            q.addBindValue(qint64(cut));
+            const bool queue = q.exec();
             q.prepare(QStringLiteral("DELETE FROM summary WHERE b < ?"));
             q.addBindValue(qint64(cut));
-            if (!q.exec() || !db.commit())
+            if (!queue || !q.exec() || !db.commit())
                 removed = -1;
+            else if (unpublished)
+                *unpublished = lost;
         }
     }
     if (removed < 0) {
@@ -420,6 +460,164 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs) {
         return Fail(QStringLiteral("Falha ao aplicar o limite do histórico"), why), -1;
     }
     return removed;
+}
+
+int64_t tHistoryStore::PublishTarget(const QString &broker, const QString &prefix,
+                                     const QString &port, int32_t address, int64_t *done) {
+    Start();
+    QSqlQuery q(Db());
+    const auto find = [&] {
+        q.prepare(QStringLiteral("SELECT id, done FROM publish_target WHERE broker = ? AND prefix "
+                                 "= ? AND port = ? AND address = ?"));
+        q.addBindValue(Text(broker));
+        q.addBindValue(Text(prefix));
+        q.addBindValue(Text(port));
+        q.addBindValue(address);
+        if (!q.exec() || !q.next())
+            return int64_t(0);
+        if (done)
+            *done = q.value(1).toLongLong();
+        return int64_t(q.value(0).toLongLong());
+    };
+    if (const int64_t id = find())
+        return id;
+    if (FReadOnly)
+        return Fail(readOnlyText, QString()), 0;
+    q.prepare(QStringLiteral("INSERT OR IGNORE INTO publish_target(broker, prefix, port, address, "
+                             "done) VALUES(?, ?, ?, ?, (SELECT coalesce(max(id), 0) FROM "
+                             "publish_queue))"));
+    q.addBindValue(Text(broker));
+    q.addBindValue(Text(prefix));
+    q.addBindValue(Text(port));
+    q.addBindValue(address);
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+    if (const int64_t id = find())
+        return id;
+    return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+}
+
+int64_t tHistoryStore::AddQueued(int64_t target, const tHistQueued &e) {
+    Start();
+    if (FReadOnly)
+        return Fail(readOnlyText, QString()), 0;
+    QSqlDatabase db = Db();
+    if (!db.transaction())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text()), 0;
+    tHistReading r = e.reading;
+    r.controller = ControllerId(e.controller);
+    int64_t id = 0;
+    if (r.controller && AddReading(r)) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral(
+            "INSERT INTO publish_queue(target, ctl, t, seq, sensors, relays, lo0, hi0, lo1, hi1, "
+            "lo2, hi2, lo3, hi3, op0, op1, op2, op3) VALUES(?, ?, ?, (SELECT max(seq) FROM reading "
+            "WHERE ctl = ? AND t = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(qint64(target));
+        q.addBindValue(qint64(r.controller));
+        q.addBindValue(qint64(r.utcMs));
+        q.addBindValue(qint64(r.controller));
+        q.addBindValue(qint64(r.utcMs));
+        q.addBindValue(e.sensors);
+        q.addBindValue(e.relays);
+        for (int k = 0; k < 4; ++k) {
+            q.addBindValue(e.low[k]);
+            q.addBindValue(e.high[k]);
+        }
+        for (int k = 0; k < 4; ++k)
+            q.addBindValue(e.operation[k]);
+        if (q.exec())
+            id = q.lastInsertId().toLongLong();
+        else
+            Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+    }
+    if (!id || !db.commit()) {
+        if (id)
+            Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
+        db.rollback();
+        return 0;
+    }
+    return id;
+}
+
+std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, int64_t beforeId,
+                                               int32_t count) {
+    Start();
+    std::vector<tHistQueued> out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    // LEFT JOIN: an entry whose reading the retention limit removed still
+    // comes, marked gone, so its loss is counted rather than skipped.
+    q.prepare(QStringLiteral(
+        "SELECT q.id, q.ctl, q.t, q.sensors, q.relays, q.lo0, q.hi0, q.lo1, q.hi1, q.lo2, q.hi2, "
+        "q.lo3, q.hi3, q.op0, q.op1, q.op2, q.op3, c.port, c.address, c.model, c.firmware, "
+        "r.t IS NULL, r.off, r.unit, r.s0, r.v0, r.s1, r.v1, r.s2, r.v2, r.s3, r.v3, r.r0, r.r1, "
+        "r.r2, r.r3, r.result, r.rtt FROM publish_queue q JOIN controller c ON c.id = q.ctl LEFT "
+        "JOIN reading r ON r.ctl = q.ctl AND r.t = q.t AND r.seq = q.seq WHERE q.target = ? AND "
+        "q.id >= ? AND q.id < ? ORDER BY q.id LIMIT ?"));
+    q.addBindValue(qint64(target));
+    q.addBindValue(qint64(fromId));
+    q.addBindValue(qint64(beforeId > 0 ? beforeId : std::numeric_limits<int64_t>::max()));
+    q.addBindValue(count);
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+    while (q.next()) {
+        tHistQueued e;
+        e.id = q.value(0).toLongLong();
+        e.reading.controller = q.value(1).toLongLong();
+        e.reading.utcMs = q.value(2).toLongLong();
+        e.sensors = q.value(3).toInt();
+        e.relays = q.value(4).toInt();
+        for (int k = 0; k < 4; ++k) {
+            e.low[k] = q.value(5 + 2 * k).toInt();
+            e.high[k] = q.value(6 + 2 * k).toInt();
+            e.operation[k] = q.value(13 + k).toInt();
+        }
+        e.controller = {e.reading.controller, q.value(17).toString(), q.value(18).toInt(),
+                        q.value(19).toString(), q.value(20).toString()};
+        e.gone = q.value(21).toBool();
+        if (!e.gone) {
+            tHistReading &r = e.reading;
+            r.offsetSec = q.value(22).toInt();
+            r.unit = q.value(23).toInt();
+            for (int k = 0; k < 4; ++k) {
+                r.state[k] = q.value(24 + 2 * k).toInt();
+                r.value[k] = q.value(25 + 2 * k).toInt();
+                r.relay[k] = q.value(32 + k).toInt();
+            }
+            r.result = q.value(36).toInt();
+            r.roundTripMs = q.value(37).toInt();
+        }
+        out.push_back(e);
+    }
+    return out;
+}
+
+int64_t tHistoryStore::QueuedCount(int64_t target, int64_t afterId, int64_t upToId) {
+    Start();
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral(
+        "SELECT count(*) FROM publish_queue WHERE target = ? AND id > ? AND id <= ?"));
+    q.addBindValue(qint64(target));
+    q.addBindValue(qint64(afterId));
+    q.addBindValue(qint64(upToId));
+    if (!q.exec() || !q.next())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), -1;
+    return q.value(0).toLongLong();
+}
+
+bool tHistoryStore::SetPublished(int64_t target, int64_t id) {
+    Start();
+    if (FReadOnly)
+        return Fail(readOnlyText, QString());
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral("UPDATE publish_target SET done = ? WHERE id = ? AND done < ?"));
+    q.addBindValue(qint64(id));
+    q.addBindValue(qint64(target));
+    q.addBindValue(qint64(id));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+    return true;
 }
 
 std::vector<tHistController> tHistoryStore::Controllers() {

@@ -6,7 +6,8 @@
 // recorder (several processes may write it at once).
 //
 // Records are appended, never edited; only ApplyRetention removes readings,
-// and only when the user set a retention limit.
+// and only when the user set a retention limit. The one value updated is a
+// publisher's mark of what its broker has acknowledged (SetPublished).
 //
 // Times: UTC milliseconds since 1970 (`utcMs`) everywhere, the local offset
 // from UTC in seconds kept beside each record for display (`offsetSec`).
@@ -132,6 +133,19 @@ struct tHistExcursion {
     int32_t extreme = 0;  // the furthest value from the limit
 };
 
+// A reading waiting in the publisher's queue for one broker, with what its
+// message needs beyond the reading table: the controller's min and max of
+// each sensor, each relay's operation, and how many sensors and relays the
+// model shows.
+struct tHistQueued {
+    int64_t id = 0; // the queue entry's, only ever growing
+    tHistController controller;
+    tHistReading reading;
+    int32_t sensors = 0, relays = 0;
+    std::array<int32_t, 4> low{}, high{}, operation{};
+    bool gone = false; // the reading was removed by the retention limit before it was sent
+};
+
 struct tHistAuditEntry {
     int64_t id = 0;
     tHistAudit audit;
@@ -143,7 +157,7 @@ class tHistoryStore {
   public:
     // The schema this build writes. A file with a higher version opens
     // read-only; a lower one is migrated forward on opening.
-    static constexpr int32_t schemaVersion = 1;
+    static constexpr int32_t schemaVersion = 2;
 
     tHistoryStore();
     ~tHistoryStore();
@@ -181,7 +195,30 @@ class tHistoryStore {
     // Removes readings older than `keepDays` days before `nowUtcMs` (cut at
     // a four-hour boundary); the only removal there is. keepDays <= 0 keeps everything. Returns the
     // number removed, -1 on failure.
-    int64_t ApplyRetention(int32_t keepDays, int64_t nowUtcMs);
+    // `unpublished`, when given, receives how many of the removed readings
+    // a publisher had not yet delivered to its broker.
+    int64_t ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_t *unpublished = nullptr);
+
+    // --- the publisher's queue ---
+
+    // The target a publisher sends `port`/`address` to (broker, topic
+    // prefix), created on first use; `done` receives the last queue entry
+    // the broker acknowledged (on creation: the newest entry there is, so a
+    // new target starts with what comes next). 0 on failure.
+    int64_t PublishTarget(const QString &broker, const QString &prefix, const QString &port,
+                          int32_t address, int64_t *done);
+    // Appends the reading of `entry` (as AddReading, under entry.controller)
+    // and its queue entry for `target` in one transaction; the entry's id,
+    // 0 on failure.
+    int64_t AddQueued(int64_t target, const tHistQueued &entry);
+    // Up to `count` entries of `target` with an id from `fromId` up to, not
+    // including, `beforeId` (0: no end), oldest first.
+    std::vector<tHistQueued> Queued(int64_t target, int64_t fromId, int64_t beforeId,
+                                    int32_t count);
+    // How many entries of `target` have an id in (afterId, upToId]; -1 on failure.
+    int64_t QueuedCount(int64_t target, int64_t afterId, int64_t upToId);
+    // The broker has every entry of `target` up to `id`; never moves back.
+    bool SetPublished(int64_t target, int64_t id);
 
     // --- queries ---
 

@@ -12,7 +12,7 @@ void tMemoryBuffer::append(const tReading &reading) {
     items.push_back({.seq = next++, .reading = reading});
 }
 
-std::vector<tPending> tMemoryBuffer::from(uint64_t first, size_t count) const {
+std::vector<tPending> tMemoryBuffer::from(uint64_t first, size_t count) {
     auto it = std::lower_bound(items.begin(), items.end(), first,
                                [](const tPending &p, uint64_t s) { return p.seq < s; });
     std::vector<tPending> out;

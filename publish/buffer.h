@@ -9,6 +9,7 @@
 #include "reading.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <deque>
@@ -19,12 +20,15 @@ struct tPending {
     tReading reading;
 };
 
+// Calls never overlap (the publisher holds its lock around each); append
+// comes from the thread that reads the controllers, from and acknowledge
+// from the network thread, which calls threadEnds before it stops.
 class tReadingBuffer {
   public:
     virtual ~tReadingBuffer() = default;
     virtual void append(const tReading &reading) = 0;
     // Up to `count` readings with a sequence number of `from` or more, in order.
-    virtual std::vector<tPending> from(uint64_t from, size_t count) const = 0;
+    virtual std::vector<tPending> from(uint64_t from, size_t count) = 0;
     // The broker has every reading up to `seq`; they need not be kept.
     virtual void acknowledge(uint64_t seq) = 0;
     virtual size_t size() const = 0;
@@ -32,6 +36,10 @@ class tReadingBuffer {
     virtual uint64_t takeLost() = 0;
     // Where the readings wait and how many fit, for the start message.
     virtual QString describe() const = 0;
+    // Anything else the user should hear (a file that refused), once.
+    virtual QStringList takeNotices() { return {}; }
+    // The network thread is about to stop: what it opened must be let go.
+    virtual void threadEnds() {}
 };
 
 // In memory, at most `bound` readings; when full the oldest gives way.
@@ -39,7 +47,7 @@ class tMemoryBuffer : public tReadingBuffer {
   public:
     explicit tMemoryBuffer(size_t bound);
     void append(const tReading &reading) override;
-    std::vector<tPending> from(uint64_t from, size_t count) const override;
+    std::vector<tPending> from(uint64_t from, size_t count) override;
     void acknowledge(uint64_t seq) override;
     size_t size() const override { return items.size(); }
     uint64_t takeLost() override;

@@ -311,10 +311,14 @@ struct tPublisher::tImpl {
     // Readings a full buffer gave up, said as they go, whatever the connection.
     void reportLosses(tChannel &c) {
         uint64_t lost = 0;
+        QStringList notices;
         {
             std::lock_guard g(lock);
             lost = c.buffer->takeLost();
+            notices = c.buffer->takeNotices();
         }
+        for (const QString &n : notices)
+            say(n);
         if (lost)
             say(QStringLiteral("endereço %1: sem espaço para esperar o broker; %2 leitura(s) "
                                "mais antiga(s) descartada(s)")
@@ -446,7 +450,12 @@ tPublisher::tPublisher(const tPublishOptions &options, const QString &port,
                                           : std::make_unique<tMemoryBuffer>(memoryBufferReadings);
         d->channels.push_back(std::move(c));
     }
-    d->thread = std::thread([this] { d->run(); });
+    d->thread = std::thread([this] {
+        d->run();
+        std::lock_guard g(d->lock);
+        for (auto &c : d->channels)
+            c->buffer->threadEnds();
+    });
 }
 
 tPublisher::~tPublisher() {

@@ -29,8 +29,9 @@ struct tReading {
     QDateTime at; // the computer's time of the reading
     QString port;
     int address = 0;
-    int32_t result = 0; // the exchange's result code; negative: nothing was read
-    QString model;      // empty: never identified
+    int32_t result = 0;      // the exchange's result code; negative: nothing was read
+    int32_t roundTripMs = 0; // kept in the history, not published
+    QString model;           // empty: never identified
     QString firmware;
     bool fahrenheit = false;
     std::vector<tReadingSensor> sensors; // those the status screen shows for the model

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <csignal>
@@ -31,12 +33,15 @@ class TestPublicar : public QObject {
     void init();
     void cleanup();
     void threeControllersOnOneBus();
+    void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder_data();
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder();
+    void readingsWaitInTheHistoryThroughARestart();
     void refused_data();
     void refused();
 
   private:
     QProcess *start(const QStringList &args);
+    QString historyFile() const { return b.path("historico.sqlite"); }
     QString port() const { return QString::fromStdString(first->portName()); }
     QStringList plain() const;
     QString state(int id) const { return QStringLiteral("loja/%1/%2/estado").arg(level).arg(id); }
@@ -50,6 +55,7 @@ class TestPublicar : public QObject {
     std::unique_ptr<QProcess> process;
     QString level; // the port as a topic level
     int subscriberNumber = 0;
+    QString history; // TARVIK_HISTORICO for the next start
 };
 
 void TestPublicar::initTestCase() {
@@ -79,6 +85,7 @@ void TestPublicar::init() {
     QVERIFY(b.start());
     sub = std::make_unique<tSubscriber>();
     QVERIFY(sub->start(b, "#", QStringLiteral("sub%1").arg(++subscriberNumber)));
+    history = historyFile();
 }
 
 void TestPublicar::cleanup() {
@@ -90,11 +97,16 @@ void TestPublicar::cleanup() {
     sub.reset();
     b.stop();
     QFile::remove(b.path("mosquitto.db"));
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(historyFile() + QLatin1String(suffix));
     first.reset();
 }
 
 QProcess *TestPublicar::start(const QStringList &args) {
     process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARVIK_HISTORICO"), history);
+    process->setProcessEnvironment(env);
     process->start(QStringLiteral(TARVIK_CLI), args);
     return process.get();
 }
@@ -167,9 +179,25 @@ void TestPublicar::threeControllersOnOneBus() {
                                   30000);
 }
 
+void TestPublicar::readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("unusableFile");
+    QTest::addColumn<QString>("waiting"); // where the start line says readings wait
+    QTest::newRow("in the history file") << QStringList{} << false << "no histórico";
+    QTest::newRow("in memory, asked") << QStringList{"--sem-historico"} << false << "na memória";
+    QTest::newRow("in memory, the file unusable") << QStringList{} << true << "não pode guardar";
+}
+
 void TestPublicar::readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder() {
-    QProcess *p = start(plain() + QStringList{"-a", "201"});
+    QFETCH(QStringList, options);
+    QFETCH(bool, unusableFile);
+    QFETCH(QString, waiting);
+    if (unusableFile)
+        history = b.path("."); // a folder
+    QProcess *p = start(plain() + QStringList{"-a", "201"} + options);
     QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 2, 30000);
+    const QString said = QString::fromUtf8(p->readAllStandardError());
+    QVERIFY2(said.contains(waiting), qPrintable(said));
 
     // Away for several readings: counted at the controller, which goes on
     // being read.
@@ -206,6 +234,56 @@ void TestPublicar::readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder() {
         ++readings;
     }
     QVERIFY(readings >= 12);
+}
+
+// Killed during the outage and started again before the broker is back:
+// every reading the publisher took, as the history file holds them, reaches
+// the broker once, in order, each with its own time.
+void TestPublicar::readingsWaitInTheHistoryThroughARestart() {
+    const QStringList args = plain() + QStringList{"-a", "201"};
+    QProcess *p = start(args);
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 2, 30000);
+    QByteArray err;
+    b.stop();
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("perdida"), 30000);
+    int before = first->requestCount();
+    QTRY_VERIFY_WITH_TIMEOUT(first->requestCount() >= before + 5, 30000);
+    p->kill();
+    QVERIFY(p->waitForFinished(30000));
+
+    p = start(args);
+    err.clear();
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("de antes esperam"),
+                             30000);
+    before = first->requestCount();
+    QTRY_VERIFY_WITH_TIMEOUT(first->requestCount() >= before + 5, 30000);
+    QVERIFY(b.start());
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("conectado"), 30000);
+    const qsizetype afterOutage = sub->payloads(state(201)).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= afterOutage + 5, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    QCOMPARE(p->exitCode(), 0); // nothing left unpublished
+
+    QList<std::pair<qint64, int>> taken;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "taken");
+        db.setDatabaseName(historyFile());
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("SELECT t, off FROM reading ORDER BY t, seq")));
+        while (q.next())
+            taken.append({q.value(0).toLongLong(), q.value(1).toInt()});
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("taken"));
+    QList<std::pair<qint64, int>> published;
+    for (const QByteArray &payload : sub->payloads(state(201))) {
+        const QDateTime at =
+            QDateTime::fromString(json(payload)["data_hora"].toString(), Qt::ISODateWithMs);
+        published.append({at.toMSecsSinceEpoch(), at.offsetFromUtc()});
+    }
+    QVERIFY(taken.size() >= 10);
+    QCOMPARE(published, taken);
 }
 
 void TestPublicar::refused_data() {

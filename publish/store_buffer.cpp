@@ -1,0 +1,212 @@
+#include "store_buffer.h"
+
+#include "publisher.h"
+#include "u_ondrel.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <limits>
+
+std::shared_ptr<tPublishStore> tPublishStore::Open(const QString &path, QString &error) {
+    auto store = std::make_shared<tPublishStore>();
+    store->FPath = path;
+    if (!store->FWriter.Open(path)) {
+        error = store->FWriter.Message();
+        return nullptr;
+    }
+    if (store->FWriter.ReadOnly()) {
+        error = store->FWriter.Message();
+        return nullptr;
+    }
+    return store;
+}
+
+tHistoryStore *tPublishStore::Reader(QString &error) {
+    if (!FReader) {
+        auto reader = std::make_unique<tHistoryStore>();
+        if (!reader->Open(FPath)) {
+            error = reader->Message();
+            return nullptr;
+        }
+        FReader = std::move(reader);
+    }
+    return FReader.get();
+}
+
+tHistQueued QueuedOf(const tReading &r) {
+    tHistQueued e;
+    e.controller = {0, r.port, r.address, r.model, r.firmware};
+    tHistReading &h = e.reading;
+    h.utcMs = r.at.toMSecsSinceEpoch();
+    h.offsetSec = r.at.offsetFromUtc();
+    h.unit = r.fahrenheit ? tempFAHRENHEIT : tempCELSIUS;
+    h.result = r.result;
+    h.roundTripMs = r.roundTripMs;
+    e.sensors = int32_t(std::min<size_t>(r.sensors.size(), 4));
+    e.relays = int32_t(std::min<size_t>(r.relays.size(), 4));
+    for (int k = 0; k < e.sensors; ++k) {
+        const tReadingSensor &s = r.sensors[size_t(k)];
+        h.state[k] = s.sts;
+        h.value[k] = s.value;
+        e.low[k] = s.valueMin;
+        e.high[k] = s.valueMax;
+    }
+    for (int k = 0; k < e.relays; ++k) {
+        h.relay[k] = r.relays[size_t(k)].sts;
+        e.operation[k] = r.relays[size_t(k)].operation;
+    }
+    return e;
+}
+
+tReading ReadingOfQueued(const tHistQueued &e) {
+    const tHistReading &h = e.reading;
+    tReading r;
+    r.at = QDateTime::fromMSecsSinceEpoch(h.utcMs, Qt::OffsetFromUTC, h.offsetSec);
+    r.port = e.controller.port;
+    r.address = e.controller.address;
+    r.result = h.result;
+    r.roundTripMs = h.roundTripMs;
+    r.model = e.controller.model;
+    r.firmware = e.controller.firmware;
+    r.fahrenheit = h.unit == tempFAHRENHEIT;
+    for (int k = 0; k < std::min(e.sensors, 4); ++k)
+        r.sensors.push_back(
+            {.sts = h.state[k], .value = h.value[k], .valueMin = e.low[k], .valueMax = e.high[k]});
+    for (int k = 0; k < std::min(e.relays, 4); ++k)
+        r.relays.push_back({.sts = h.relay[k], .operation = e.operation[k]});
+    return r;
+}
+
+std::unique_ptr<tStoreBuffer> tStoreBuffer::Make(std::shared_ptr<tPublishStore> store,
+                                                 const QString &broker, const QString &prefix,
+                                                 const QString &port, int address, QString &error) {
+    tHistoryStore &file = store->Writer();
+    int64_t done = 0;
+    const int64_t target = file.PublishTarget(broker, prefix, port, address, &done);
+    const int64_t waiting =
+        target ? file.QueuedCount(target, done, std::numeric_limits<int64_t>::max()) : -1;
+    if (waiting < 0) {
+        error = file.Message();
+        return nullptr;
+    }
+    std::unique_ptr<tStoreBuffer> b(new tStoreBuffer(std::move(store), target, done, waiting));
+    if (waiting > 0)
+        b->FNotices << QStringLiteral("endereço %1: %2 leitura(s) de antes esperam no histórico e "
+                                      "são publicadas primeiro")
+                           .arg(address)
+                           .arg(waiting);
+    return b;
+}
+
+tStoreBuffer::tStoreBuffer(std::shared_ptr<tPublishStore> store, int64_t target, int64_t done,
+                           int64_t waiting)
+    : FStore(std::move(store)), FTarget(target), FDone(done), FFileOnly(waiting) {}
+
+QString tStoreBuffer::describe() const {
+    return QStringLiteral("no histórico %1 (sem limite além do espaço em disco)")
+        .arg(FStore->Path());
+}
+
+void tStoreBuffer::fileFailed(const QString &what, const QString &why) {
+    FNotices << QStringLiteral("histórico %1: %2 (%3)").arg(FStore->Path(), what, why);
+}
+
+tHistoryStore *tStoreBuffer::reader() {
+    QString error;
+    tHistoryStore *r = FStore->Reader(error);
+    if (!r && !std::exchange(FReaderFailed, true))
+        fileFailed(QStringLiteral("as leituras guardadas não puderam ser lidas"), error);
+    return r;
+}
+
+void tStoreBuffer::append(const tReading &reading) {
+    if (!FRefused) {
+        if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {
+            FWindow.push_back({.seq = uint64_t(id), .stored = true, .reading = reading});
+        } else {
+            FRefused = true;
+            fileFailed(QStringLiteral("recusou a leitura; até o fim desta execução as leituras "
+                                      "esperam na memória, até %1 por controlador")
+                           .arg(memoryBufferReadings),
+                       FStore->Writer().Message());
+        }
+    }
+    if (FRefused)
+        FWindow.push_back({.seq = FNextMemory++, .stored = false, .reading = reading});
+    // Readings in the file leave memory freely; those in memory alone are
+    // lost when there is no more room, as in the memory buffer.
+    const size_t bound = FRefused ? windowReadings + memoryBufferReadings : windowReadings;
+    while (FWindow.size() > bound) {
+        if (FWindow.front().stored)
+            ++FFileOnly;
+        else
+            ++FLost;
+        FWindow.pop_front();
+    }
+}
+
+std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
+    std::vector<tPending> out;
+    const uint64_t windowStart = FWindow.empty() ? 0 : FWindow.front().seq;
+    if (FFileOnly > 0 && (windowStart == 0 || first < windowStart)) {
+        tHistoryStore *file = reader();
+        auto next = int64_t(std::max<uint64_t>(first, uint64_t(FDone) + 1));
+        while (file && out.size() < count) {
+            const std::vector<tHistQueued> rows =
+                file->Queued(FTarget, next, int64_t(windowStart), int32_t(count - out.size()));
+            if (file->LastFailed() && !std::exchange(FReaderFailed, true))
+                fileFailed(QStringLiteral("as leituras guardadas não puderam ser lidas"),
+                           file->Message());
+            if (rows.empty())
+                break;
+            for (const tHistQueued &e : rows) {
+                if (!e.gone)
+                    out.push_back({.seq = uint64_t(e.id), .reading = ReadingOfQueued(e)});
+                else if (e.id > FGoneSeen) {
+                    // Removed by the retention limit before the broker had it.
+                    FGoneSeen = e.id;
+                    ++FLost;
+                }
+            }
+            next = rows.back().id + 1;
+        }
+    }
+    auto it = std::lower_bound(FWindow.begin(), FWindow.end(), first,
+                               [](const tItem &i, uint64_t s) { return i.seq < s; });
+    for (; it != FWindow.end() && out.size() < count; ++it)
+        out.push_back({.seq = it->seq, .reading = it->reading});
+    return out;
+}
+
+void tStoreBuffer::acknowledge(uint64_t seq) {
+    int64_t mark = 0;
+    if (FFileOnly > 0) {
+        // The entries held by the file alone all come before the window.
+        int64_t upTo = int64_t(std::min<uint64_t>(seq, memorySeq - 1));
+        if (!FWindow.empty())
+            upTo = std::min(upTo, int64_t(FWindow.front().seq) - 1);
+        if (upTo > FDone) {
+            const int64_t n = reader() ? reader()->QueuedCount(FTarget, FDone, upTo) : -1;
+            if (n >= 0) {
+                FFileOnly = std::max<int64_t>(0, FFileOnly - n);
+                mark = upTo;
+            }
+        }
+    }
+    while (!FWindow.empty() && FWindow.front().seq <= seq) {
+        if (FWindow.front().stored)
+            mark = int64_t(FWindow.front().seq);
+        FWindow.pop_front();
+    }
+    if (mark <= FDone)
+        return;
+    FDone = mark;
+    tHistoryStore *file = reader();
+    if (file && file->SetPublished(FTarget, mark))
+        return;
+    if (!std::exchange(FMarkFailed, true))
+        fileFailed(QStringLiteral("não guardou o que o broker confirmou; depois de reiniciar, "
+                                  "leituras já publicadas podem ser publicadas de novo"),
+                   file ? file->Message() : QString());
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+// Readings that wait for the broker in the history file: each reading the
+// publisher takes is recorded there as a reading of its controller, with an
+// entry in a queue per broker, topic prefix and controller, and the file
+// keeps how far the broker has acknowledged. A publisher started again after
+// a crash or a reboot during an outage finds the readings it had not
+// delivered and sends them first, in order, each with its own time.
+//
+// Threads: the file is reached through two connections, one opened on the
+// thread that appends (the reading thread) and one opened by the network
+// thread at its first need, let go in threadEnds. The newest readings are
+// also kept in a small window in memory, so the network thread reads the
+// file only for a backlog.
+
+#include "buffer.h"
+#include "history_store.h"
+
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+
+// The history file as the buffers of one publisher share it.
+class tPublishStore {
+  public:
+    // Opens the file on the calling thread, the one that will append; empty,
+    // with the reason in `error`, when it cannot be written.
+    static std::shared_ptr<tPublishStore> Open(const QString &path, QString &error);
+
+    QString Path() const { return FPath; }
+    tHistoryStore &Writer() { return FWriter; }
+    // The network thread's connection, opened at its first use; nullptr,
+    // with the reason in `error`, when the file cannot be opened there.
+    tHistoryStore *Reader(QString &error);
+    void ReleaseReader() { FReader.reset(); }
+
+  private:
+    QString FPath;
+    tHistoryStore FWriter;
+    std::unique_ptr<tHistoryStore> FReader;
+};
+
+// A reading as the queue keeps it, and back: the message of one equals the
+// message of the other.
+tHistQueued QueuedOf(const tReading &reading);
+tReading ReadingOfQueued(const tHistQueued &entry);
+
+class tStoreBuffer : public tReadingBuffer {
+  public:
+    // The buffer of `port`/`address` towards `broker` under `prefix`, with
+    // whatever an earlier run left undelivered; nullptr, with the reason in
+    // `error`, when the file refuses.
+    static std::unique_ptr<tStoreBuffer> Make(std::shared_ptr<tPublishStore> store,
+                                              const QString &broker, const QString &prefix,
+                                              const QString &port, int address, QString &error);
+
+    void append(const tReading &reading) override;
+    std::vector<tPending> from(uint64_t from, size_t count) override;
+    void acknowledge(uint64_t seq) override;
+    size_t size() const override { return size_t(FFileOnly) + FWindow.size(); }
+    uint64_t takeLost() override { return std::exchange(FLost, 0); }
+    QString describe() const override;
+    QStringList takeNotices() override { return std::exchange(FNotices, {}); }
+    void threadEnds() override { FStore->ReleaseReader(); }
+
+    // Readings kept in memory besides the file: the newest, so that the
+    // network thread seldom reads the file.
+    static constexpr size_t windowReadings = 256;
+
+  private:
+    tStoreBuffer(std::shared_ptr<tPublishStore> store, int64_t target, int64_t done,
+                 int64_t waiting);
+    tHistoryStore *reader();
+    void fileFailed(const QString &what, const QString &why);
+
+    struct tItem {
+        uint64_t seq; // the queue entry's id; memorySeq and up: in memory alone
+        bool stored;
+        tReading reading;
+    };
+    // Sequence numbers of readings the file refused, above any queue entry.
+    static constexpr uint64_t memorySeq = uint64_t(1) << 62;
+
+    std::shared_ptr<tPublishStore> FStore;
+    int64_t FTarget;
+    int64_t FDone;     // the last entry the broker acknowledged, as the file keeps it
+    int64_t FFileOnly; // entries waiting in the file and not in the window
+    int64_t FGoneSeen = 0;
+    std::deque<tItem> FWindow;
+    bool FRefused = false; // the file refused a reading: the rest wait in memory
+    bool FReaderFailed = false;
+    bool FMarkFailed = false;
+    uint64_t FNextMemory = memorySeq;
+    uint64_t FLost = 0;
+    QStringList FNotices;
+};

@@ -1,0 +1,231 @@
+// Readings waiting for the broker in the history file: the message a stored
+// reading gives, what a restarted publisher finds, a backlog longer than the
+// memory window, a file that refuses, and retention.
+#include "publisher.h"
+#include "store_buffer.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+namespace {
+
+const QString port = QStringLiteral("/dev/ttyUSB0");
+const QString broker = QStringLiteral("mqtt://127.0.0.1:1883");
+const QString prefix = QStringLiteral("loja7");
+
+tReading qx4r(int second, const QTimeZone &zone = QTimeZone(-10800)) {
+    tReading r;
+    r.at = QDateTime(QDate(2024, 5, 1), QTime(12, second / 60, second % 60, 417), zone);
+    r.port = port;
+    r.address = 201;
+    r.result = 21;
+    r.roundTripMs = 12;
+    r.model = QStringLiteral("qx4r");
+    r.firmware = QStringLiteral("1.2");
+    r.sensors = {{1, 235, 180, 301}, {2, 0, 0, 0}, {1, -5, -5, 0}, {0, 0, 0, 0}};
+    r.relays = {{1, 1}, {0, 3}, {0, 4}, {1, 6}};
+    return r;
+}
+
+struct tOpened {
+    std::shared_ptr<tPublishStore> store;
+    std::unique_ptr<tStoreBuffer> buffer;
+};
+
+// A publisher's start: the file opened, the buffer of address 201.
+tOpened open(const QString &path, const QString &to = broker) {
+    QString error;
+    tOpened o;
+    o.store = tPublishStore::Open(path, error);
+    if (!o.store)
+        qWarning() << error;
+    else
+        o.buffer = tStoreBuffer::Make(o.store, to, prefix, port, 201, error);
+    if (!o.buffer)
+        qWarning() << error;
+    return o;
+}
+
+QList<QByteArray> messages(const std::vector<tPending> &pending) {
+    QList<QByteArray> out;
+    for (const tPending &p : pending)
+        out << ReadingJson(p.reading);
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(tReading)
+
+class TestStoreBuffer : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void init();
+    void storedReadingGivesTheLiveMessage_data();
+    void storedReadingGivesTheLiveMessage();
+    void restartFindsWhatTheBrokerDidNotAcknowledge();
+    void backlogLongerThanTheWindowComesBackInOrder();
+    void fileThatRefusesLeavesReadingsInMemory();
+    void retentionSaysWhatItRemovedUnpublished();
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path() const { return dir->filePath(QStringLiteral("historico.sqlite")); }
+};
+
+void TestStoreBuffer::init() {
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestStoreBuffer::storedReadingGivesTheLiveMessage_data() {
+    QTest::addColumn<tReading>("reading");
+    QTest::newRow("qx4r, every sensor state, relays with operations") << qx4r(3);
+    tReading f = qx4r(4, QTimeZone(19800)); // +05:30
+    f.model = QStringLiteral("qx2n");
+    f.fahrenheit = true;
+    f.sensors = {{1, 392, 380, 411}, {1, 1004, 990, 1100}};
+    f.relays = {{0, 2}, {1, 5}};
+    QTest::newRow("qx2n in Fahrenheit, half-hour offset") << f;
+    tReading failed = qx4r(5);
+    failed.result = -110;
+    failed.sensors.clear();
+    failed.relays.clear();
+    QTest::newRow("failed reading of a known controller") << failed;
+    failed.model.clear();
+    failed.firmware.clear();
+    failed.at = QDateTime(QDate(2024, 11, 3), QTime(1, 30), QTimeZone("America/New_York"));
+    QTest::newRow("never identified, in a named zone") << failed;
+}
+
+// The message of a reading read back from the file by a publisher started
+// again is the message it would have had at once.
+void TestStoreBuffer::storedReadingGivesTheLiveMessage() {
+    QFETCH(tReading, reading);
+    {
+        tOpened first = open(path());
+        QVERIFY(first.buffer);
+        first.buffer->append(reading);
+    }
+    tOpened again = open(path());
+    QVERIFY(again.buffer);
+    const std::vector<tPending> got = again.buffer->from(0, 10);
+    QCOMPARE(got.size(), size_t(1));
+    QCOMPARE(ReadingJson(got[0].reading), ReadingJson(reading));
+}
+
+void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
+    std::vector<uint64_t> seqs;
+    {
+        tOpened o = open(path());
+        QVERIFY(o.buffer);
+        QVERIFY(o.buffer->describe().contains(path()));
+        for (int s = 0; s < 5; ++s)
+            o.buffer->append(qx4r(s));
+        for (const tPending &p : o.buffer->from(0, 10))
+            seqs.push_back(p.seq);
+        QCOMPARE(seqs.size(), size_t(5));
+        o.buffer->acknowledge(seqs[1]);
+        QCOMPARE(o.buffer->size(), size_t(3));
+        QVERIFY(o.buffer->takeNotices().isEmpty());
+        o.buffer->threadEnds();
+    } // killed: nothing more reaches the file
+
+    tOpened o = open(path());
+    QVERIFY(o.buffer);
+    QCOMPARE(o.buffer->size(), size_t(3));
+    QVERIFY(o.buffer->takeNotices().join(u'\n').contains(QStringLiteral("3 leitura(s) de antes")));
+    o.buffer->append(qx4r(5));
+    o.buffer->append(qx4r(6));
+    // The three left over first, then the new ones, each with its own time.
+    QCOMPARE(messages(o.buffer->from(0, 10)),
+             (QList<QByteArray>{ReadingJson(qx4r(2)), ReadingJson(qx4r(3)), ReadingJson(qx4r(4)),
+                                ReadingJson(qx4r(5)), ReadingJson(qx4r(6))}));
+    // From the middle of the left-over ones (a reconnection resumes there).
+    QCOMPARE(messages(o.buffer->from(seqs[3], 2)),
+             (QList<QByteArray>{ReadingJson(qx4r(3)), ReadingJson(qx4r(4))}));
+
+    // Another broker does not receive readings taken for this one.
+    tOpened other = open(path(), QStringLiteral("mqtts://outro:8883"));
+    QVERIFY(other.buffer);
+    QCOMPARE(other.buffer->size(), size_t(0));
+
+    // Every reading is in the history as a reading of its controller.
+    tHistoryStore &file = o.store->Writer();
+    const std::vector<tHistController> controllers = file.Controllers();
+    QCOMPARE(controllers.size(), size_t(1));
+    QCOMPARE(controllers[0].model, QStringLiteral("qx4r"));
+    const std::vector<tHistReading> stored =
+        file.Readings(controllers[0].id, 0, std::numeric_limits<int64_t>::max());
+    QCOMPARE(stored.size(), size_t(7));
+    QCOMPARE(stored[2].value[0], 235);
+    QCOMPARE(stored[2].roundTripMs, 12);
+
+    const std::vector<tPending> all = o.buffer->from(0, 10);
+    o.buffer->acknowledge(all.back().seq);
+    QCOMPARE(o.buffer->size(), size_t(0));
+    o.buffer->threadEnds();
+    other.buffer->threadEnds();
+    QCOMPARE(open(path()).buffer->size(), size_t(0));
+}
+
+// A long outage: the oldest readings leave memory but not the file, and come
+// back in order, none twice, none missing, as the publisher drains them.
+void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
+    tOpened o = open(path());
+    QVERIFY(o.buffer);
+    const int count = int(tStoreBuffer::windowReadings) + 150;
+    for (int s = 0; s < count; ++s)
+        o.buffer->append(qx4r(s));
+    QCOMPARE(o.buffer->size(), size_t(count));
+    int next = 0;
+    uint64_t seq = 0;
+    while (o.buffer->size() > 0) {
+        const std::vector<tPending> batch = o.buffer->from(seq, 20);
+        QVERIFY(!batch.empty());
+        for (const tPending &p : batch)
+            QCOMPARE(ReadingJson(p.reading), ReadingJson(qx4r(next++)));
+        seq = batch.back().seq + 1;
+        o.buffer->acknowledge(batch.back().seq);
+    }
+    QCOMPARE(next, count);
+    QCOMPARE(o.buffer->takeLost(), uint64_t(0));
+    QVERIFY(o.buffer->takeNotices().isEmpty());
+    o.buffer->threadEnds();
+}
+
+void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
+    tOpened o = open(path());
+    QVERIFY(o.buffer);
+    o.buffer->append(qx4r(0));
+    o.store->Writer().Close(); // as a file gone bad under the publisher
+    o.buffer->append(qx4r(1));
+    o.buffer->append(qx4r(2));
+    const QString said = o.buffer->takeNotices().join(u'\n');
+    QVERIFY2(said.contains(QStringLiteral("recusou")) && said.contains(QStringLiteral("memória")),
+             qPrintable(said));
+    QVERIFY(o.buffer->takeNotices().isEmpty()); // said once
+    QCOMPARE(messages(o.buffer->from(0, 10)),
+             (QList<QByteArray>{ReadingJson(qx4r(0)), ReadingJson(qx4r(1)), ReadingJson(qx4r(2))}));
+    o.buffer->acknowledge(o.buffer->from(0, 10).back().seq);
+    QCOMPARE(o.buffer->size(), size_t(0));
+    o.buffer->threadEnds();
+}
+
+void TestStoreBuffer::retentionSaysWhatItRemovedUnpublished() {
+    tOpened o = open(path());
+    QVERIFY(o.buffer);
+    for (int s = 0; s < 4; ++s)
+        o.buffer->append(qx4r(s));
+    o.buffer->acknowledge(o.buffer->from(0, 1)[0].seq);
+    o.buffer->threadEnds();
+    const int64_t now = QDateTime(QDate(2024, 6, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    int64_t unpublished = -1;
+    QCOMPARE(o.store->Writer().ApplyRetention(7, now, &unpublished), int64_t(4));
+    QCOMPARE(unpublished, int64_t(3));
+}
+
+QTEST_GUILESS_MAIN(TestStoreBuffer)
+#include "tst_store_buffer.moc"
