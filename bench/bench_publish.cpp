@@ -8,11 +8,18 @@
 // 2. The time from a reading (its time stamp) to its arrival at the subscriber.
 // 3. With LONG_SECONDS: every controller read once a second for that long;
 //    the publisher's processor use and resident memory, sampled along the run.
+// 4. The buffer's cost, in this process without a bus: readings handed to
+//    the publisher at once, until the broker has acknowledged them all,
+//    waiting in memory and in the history file (each recorded there, and
+//    the acknowledged mark kept); readings a second, processor time per
+//    reading, and the reading thread's time per hand-over.
 //
-//   bench_publish [SECONDS [LONG_SECONDS]]   (20, 0)
+//   bench_publish [SECONDS [LONG_SECONDS [READINGS]]]   (20, 0, 3000)
 #include "../tests/publish/broker.h"
 #include "ondrel_sim.h"
 #include "process_figures.h"
+#include "publisher.h"
+#include "store_buffer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,6 +27,7 @@
 #include <QJsonObject>
 
 #include <mosquitto.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -83,6 +91,8 @@ tProcFigures figuresOf(qint64 pid) {
     return f;
 }
 
+int runs = 0;
+
 struct tRun {
     broker::tBroker &b;
     sim::Controller line;
@@ -127,6 +137,11 @@ struct tRun {
                             QString::number(interval)};
         if (fast)
             args.prepend("--rapido");
+        // Each run its own history file: nothing left over from another.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TARVIK_HISTORICO"),
+                   b.path(QStringLiteral("historico-%1.sqlite").arg(++runs)));
+        publisher.setProcessEnvironment(env);
         publisher.setStandardOutputFile(QProcess::nullDevice());
         publisher.setStandardErrorFile(QProcess::nullDevice());
         publisher.start(QStringLiteral(TARVIK_CLI), args);
@@ -164,12 +179,73 @@ struct tRun {
     }
 };
 
+double cpuSeconds() {
+    rusage u = {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// `count` readings of one controller handed over back to back, then the
+// wait until the broker has them all.
+void bufferCost(broker::tBroker &b, bool inFile, int count) {
+    tPublishOptions o;
+    o.broker.host = QStringLiteral("127.0.0.1");
+    o.broker.port = b.port;
+    o.prefix = QStringLiteral("bench-buffer");
+    o.user = b.user;
+    o.password = b.password;
+    const QString port = QStringLiteral("/dev/ttyBENCH");
+    std::shared_ptr<tPublishStore> store;
+    if (inFile) {
+        QString error;
+        const QString path = b.path(QStringLiteral("buffer-%1.sqlite").arg(++runs));
+        store = tPublishStore::Open(path, error);
+        if (!store) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return;
+        }
+        o.makeBuffer = [&](int address) -> std::unique_ptr<tReadingBuffer> {
+            return tStoreBuffer::Make(store, o.broker.text(), o.prefix, port, address, error);
+        };
+    }
+    tReading r;
+    r.port = port;
+    r.address = 1;
+    r.result = 21;
+    r.model = QStringLiteral("qx4r");
+    r.firmware = QStringLiteral("1.2");
+    r.sensors = {{1, 235, 180, 301}, {1, 41, 40, 52}, {1, -5, -5, 0}, {1, 12, 0, 30}};
+    r.relays = {{1, 1}, {0, 3}, {0, 4}, {1, 6}};
+    const double cpu0 = cpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    double handOverS = 0;
+    size_t left = 0;
+    {
+        tPublisher publisher(o, port, {1}, [](const QString &) {});
+        for (int i = 0; i < count; ++i) {
+            r.at = QDateTime::currentDateTime();
+            const auto h0 = std::chrono::steady_clock::now();
+            publisher.submit(r);
+            handOverS +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - h0).count();
+        }
+        left = publisher.finish(std::chrono::seconds(300));
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double cpu = cpuSeconds() - cpu0;
+    std::printf("%-14s %12.0f %14.1f us %14.1f us %8zu\n", inFile ? "history file" : "memory",
+                count / wall, 1e6 * cpu / count, 1e6 * handOverS / count, left);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
     const double longSeconds = argc > 2 ? std::atof(argv[2]) : 0;
+    const int bufferReadings = argc > 3 ? std::atoi(argv[3]) : 3000;
     mosquitto_lib_init();
     broker::tBroker b;
     if (!b.prepare() || !b.start()) {
@@ -230,5 +306,13 @@ int main(int argc, char *argv[]) {
         const long arrived = run.taken().count;
         std::printf("readings arrived: %ld (%.1f/s)\n", arrived, arrived / longSeconds);
     }
+
+    std::printf("\nwhere readings wait: %d readings of one controller handed over at once, "
+                "until the broker acknowledged them all\n",
+                bufferReadings);
+    std::printf("%-14s %12s %17s %17s %8s\n", "waiting in", "readings/s", "CPU per reading",
+                "hand-over", "left");
+    for (const bool inFile : {false, true})
+        bufferCost(b, inFile, bufferReadings);
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -154,10 +155,16 @@ int Publish(tCliRun &run) {
         publisher.finish(std::chrono::milliseconds(0));
         return exitDEVICE;
     }
-    if (const size_t left = publisher.finish(leaveLimit)) {
+    const size_t left = publisher.finish(leaveLimit);
+    const size_t kept = std::min(left, publisher.kept());
+    if (kept)
+        CliMessage(QStringLiteral("%1 leitura(s) ainda não publicada(s) esperam no histórico; "
+                                  "vão primeiro quando o programa rodar de novo")
+                       .arg(kept));
+    if (left > kept) {
         CliMessage(QStringLiteral("%1 leitura(s) não publicada(s): o broker não as confirmou "
                                   "antes da saída")
-                       .arg(left));
+                       .arg(left - kept));
         worst = WorseExit(worst, exitDEVICE);
     }
     return worst;

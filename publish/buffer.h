@@ -32,6 +32,8 @@ class tReadingBuffer {
     // The broker has every reading up to `seq`; they need not be kept.
     virtual void acknowledge(uint64_t seq) = 0;
     virtual size_t size() const = 0;
+    // Of size(), the readings kept for the next run (in a file).
+    virtual size_t kept() const { return 0; }
     // Readings given up for room since the last call.
     virtual uint64_t takeLost() = 0;
     // Where the readings wait and how many fit, for the start message.

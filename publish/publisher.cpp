@@ -516,3 +516,11 @@ size_t tPublisher::finish(std::chrono::milliseconds limit) {
         left += c->buffer->size();
     return left;
 }
+
+size_t tPublisher::kept() const {
+    std::lock_guard g(d->lock);
+    size_t kept = 0;
+    for (auto &c : d->channels)
+        kept += c->buffer->kept();
+    return kept;
+}

@@ -60,6 +60,8 @@ class tPublisher {
     // Publishes what waits, then "offline" for every controller and leaves
     // cleanly, for at most `limit`; returns the readings left unpublished.
     size_t finish(std::chrono::milliseconds limit);
+    // Of the readings finish left, those kept for the next run.
+    size_t kept() const;
 
   private:
     struct tImpl;

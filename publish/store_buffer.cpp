@@ -103,6 +103,11 @@ tStoreBuffer::tStoreBuffer(std::shared_ptr<tPublishStore> store, int64_t target,
                            int64_t waiting)
     : FStore(std::move(store)), FTarget(target), FDone(done), FFileOnly(waiting) {}
 
+size_t tStoreBuffer::kept() const {
+    return size_t(FFileOnly) + size_t(std::count_if(FWindow.begin(), FWindow.end(),
+                                                    [](const tItem &i) { return i.stored; }));
+}
+
 QString tStoreBuffer::describe() const {
     return QStringLiteral("no histórico %1 (sem limite além do espaço em disco)")
         .arg(FStore->Path());

@@ -59,6 +59,7 @@ class tStoreBuffer : public tReadingBuffer {
     std::vector<tPending> from(uint64_t from, size_t count) override;
     void acknowledge(uint64_t seq) override;
     size_t size() const override { return size_t(FFileOnly) + FWindow.size(); }
+    size_t kept() const override;
     uint64_t takeLost() override { return std::exchange(FLost, 0); }
     QString describe() const override;
     QStringList takeNotices() override { return std::exchange(FNotices, {}); }
