@@ -593,16 +593,18 @@ std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, i
     return out;
 }
 
-int64_t tHistoryStore::QueuedCount(int64_t target, int64_t afterId, int64_t upToId) {
+int64_t tHistoryStore::QueuedCount(int64_t target, int64_t afterId, int64_t upToId, int64_t *last) {
     Start();
     QSqlQuery q(Db());
     q.prepare(QStringLiteral(
-        "SELECT count(*) FROM publish_queue WHERE target = ? AND id > ? AND id <= ?"));
+        "SELECT count(*), max(id) FROM publish_queue WHERE target = ? AND id > ? AND id <= ?"));
     q.addBindValue(qint64(target));
     q.addBindValue(qint64(afterId));
     q.addBindValue(qint64(upToId));
     if (!q.exec() || !q.next())
         return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), -1;
+    if (last)
+        *last = q.value(1).isNull() ? afterId : q.value(1).toLongLong();
     return q.value(0).toLongLong();
 }
 

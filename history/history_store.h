@@ -215,8 +215,9 @@ class tHistoryStore {
     // including, `beforeId` (0: no end), oldest first.
     std::vector<tHistQueued> Queued(int64_t target, int64_t fromId, int64_t beforeId,
                                     int32_t count);
-    // How many entries of `target` have an id in (afterId, upToId]; -1 on failure.
-    int64_t QueuedCount(int64_t target, int64_t afterId, int64_t upToId);
+    // How many entries of `target` have an id in (afterId, upToId]; -1 on
+    // failure. `last`, when given, receives the highest of them (afterId if none).
+    int64_t QueuedCount(int64_t target, int64_t afterId, int64_t upToId, int64_t *last = nullptr);
     // The broker has every entry of `target` up to `id`; never moves back.
     bool SetPublished(int64_t target, int64_t id);
 

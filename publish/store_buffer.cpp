@@ -82,15 +82,16 @@ std::unique_ptr<tStoreBuffer> tStoreBuffer::Make(std::shared_ptr<tPublishStore> 
                                                  const QString &broker, const QString &prefix,
                                                  const QString &port, int address, QString &error) {
     tHistoryStore &file = store->Writer();
-    int64_t done = 0;
+    int64_t done = 0, last = 0;
     const int64_t target = file.PublishTarget(broker, prefix, port, address, &done);
     const int64_t waiting =
-        target ? file.QueuedCount(target, done, std::numeric_limits<int64_t>::max()) : -1;
+        target ? file.QueuedCount(target, done, std::numeric_limits<int64_t>::max(), &last) : -1;
     if (waiting < 0) {
         error = file.Message();
         return nullptr;
     }
-    std::unique_ptr<tStoreBuffer> b(new tStoreBuffer(std::move(store), target, done, waiting));
+    std::unique_ptr<tStoreBuffer> b(
+        new tStoreBuffer(std::move(store), target, done, waiting, last));
     if (waiting > 0)
         b->FNotices << QStringLiteral("endereço %1: %2 leitura(s) de antes esperam no histórico e "
                                       "são publicadas primeiro")
@@ -100,12 +101,11 @@ std::unique_ptr<tStoreBuffer> tStoreBuffer::Make(std::shared_ptr<tPublishStore> 
 }
 
 tStoreBuffer::tStoreBuffer(std::shared_ptr<tPublishStore> store, int64_t target, int64_t done,
-                           int64_t waiting)
-    : FStore(std::move(store)), FTarget(target), FDone(done), FFileOnly(waiting) {}
+                           int64_t waiting, int64_t last)
+    : FStore(std::move(store)), FTarget(target), FDone(done), FFileOnly(waiting), FLastId(last) {}
 
 size_t tStoreBuffer::kept() const {
-    return size_t(FFileOnly) + size_t(std::count_if(FWindow.begin(), FWindow.end(),
-                                                    [](const tItem &i) { return i.stored; }));
+    return size_t(FFileOnly) + FWindow.size() - FMemoryAlone;
 }
 
 QString tStoreBuffer::describe() const {
@@ -126,27 +126,37 @@ tHistoryStore *tStoreBuffer::reader() {
 }
 
 void tStoreBuffer::append(const tReading &reading) {
-    if (!FRefused) {
-        if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {
-            FWindow.push_back({.seq = uint64_t(id), .stored = true, .reading = reading});
-        } else {
-            FRefused = true;
-            fileFailed(QStringLiteral("recusou a leitura; até o fim desta execução as leituras "
-                                      "esperam na memória, até %1 por controlador")
+    // Tried for every reading: a file that refused (disk full, locked too
+    // long by another program) takes them again as soon as it can.
+    if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {
+        FWindow.push_back({.seq = seqOfId(id), .stored = true, .reading = reading});
+        FLastId = id;
+        FMemoryCount = 0;
+        if (std::exchange(FRefused, false))
+            FNotices
+                << QStringLiteral("histórico %1: volta a guardar as leituras").arg(FStore->Path());
+    } else {
+        if (!std::exchange(FRefused, true))
+            fileFailed(QStringLiteral("recusou a leitura; enquanto recusar, as leituras esperam "
+                                      "na memória, até %1 por controlador, e se perdem se o "
+                                      "programa parar")
                            .arg(memoryBufferReadings),
                        FStore->Writer().Message());
-        }
+        FWindow.push_back(
+            {.seq = seqOfId(FLastId) + ++FMemoryCount, .stored = false, .reading = reading});
+        ++FMemoryAlone;
     }
-    if (FRefused)
-        FWindow.push_back({.seq = FNextMemory++, .stored = false, .reading = reading});
-    // Readings in the file leave memory freely; those in memory alone are
-    // lost when there is no more room, as in the memory buffer.
-    const size_t bound = FRefused ? windowReadings + memoryBufferReadings : windowReadings;
-    while (FWindow.size() > bound) {
-        if (FWindow.front().stored)
+    // Readings in the file leave memory from the front (the file gives them
+    // back); a reading in memory alone that reaches the front of a full
+    // window is lost, as in the memory buffer.
+    while (FWindow.size() >
+           (FMemoryAlone ? windowReadings + memoryBufferReadings : windowReadings)) {
+        if (FWindow.front().stored) {
             ++FFileOnly;
-        else
+        } else {
             ++FLost;
+            --FMemoryAlone;
+        }
         FWindow.pop_front();
     }
 }
@@ -156,10 +166,12 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
     const uint64_t windowStart = FWindow.empty() ? 0 : FWindow.front().seq;
     if (FFileOnly > 0 && (windowStart == 0 || first < windowStart)) {
         tHistoryStore *file = reader();
-        auto next = int64_t(std::max<uint64_t>(first, uint64_t(FDone) + 1));
+        int64_t next = std::max(idFrom(first), FDone + 1);
+        // Entries held by the file alone all come before the window.
+        const int64_t before = windowStart ? idFrom(windowStart) : 0;
         while (file && out.size() < count) {
             const std::vector<tHistQueued> rows =
-                file->Queued(FTarget, next, int64_t(windowStart), int32_t(count - out.size()));
+                file->Queued(FTarget, next, before, int32_t(count - out.size()));
             if (file->LastFailed() && !std::exchange(FReaderFailed, true))
                 fileFailed(QStringLiteral("as leituras guardadas não puderam ser lidas"),
                            file->Message());
@@ -167,7 +179,7 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
                 break;
             for (const tHistQueued &e : rows) {
                 if (!e.gone)
-                    out.push_back({.seq = uint64_t(e.id), .reading = ReadingOfQueued(e)});
+                    out.push_back({.seq = seqOfId(e.id), .reading = ReadingOfQueued(e)});
                 else if (e.id > FGoneSeen) {
                     // Removed by the retention limit before the broker had it.
                     FGoneSeen = e.id;
@@ -188,9 +200,9 @@ void tStoreBuffer::acknowledge(uint64_t seq) {
     int64_t mark = 0;
     if (FFileOnly > 0) {
         // The entries held by the file alone all come before the window.
-        int64_t upTo = int64_t(std::min<uint64_t>(seq, memorySeq - 1));
+        int64_t upTo = int64_t(seq >> idShift);
         if (!FWindow.empty())
-            upTo = std::min(upTo, int64_t(FWindow.front().seq) - 1);
+            upTo = std::min(upTo, idFrom(FWindow.front().seq) - 1);
         if (upTo > FDone) {
             const int64_t n = reader() ? reader()->QueuedCount(FTarget, FDone, upTo) : -1;
             if (n >= 0) {
@@ -201,7 +213,9 @@ void tStoreBuffer::acknowledge(uint64_t seq) {
     }
     while (!FWindow.empty() && FWindow.front().seq <= seq) {
         if (FWindow.front().stored)
-            mark = int64_t(FWindow.front().seq);
+            mark = int64_t(FWindow.front().seq >> idShift);
+        else
+            --FMemoryAlone;
         FWindow.pop_front();
     }
     if (mark <= FDone)

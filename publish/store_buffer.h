@@ -71,28 +71,39 @@ class tStoreBuffer : public tReadingBuffer {
 
   private:
     tStoreBuffer(std::shared_ptr<tPublishStore> store, int64_t target, int64_t done,
-                 int64_t waiting);
+                 int64_t waiting, int64_t last);
     tHistoryStore *reader();
     void fileFailed(const QString &what, const QString &why);
 
+    // Sequence numbers: a queue entry's id shifted left, so that readings
+    // the file refused fit between the entry before them and the next one
+    // (id << idShift, then + 1, + 2...), and order holds when the file
+    // takes readings again.
+    static constexpr int idShift = 24;
+    static uint64_t seqOfId(int64_t id) { return uint64_t(id) << idShift; }
+    // The first id whose sequence number is `seq` or more.
+    static int64_t idFrom(uint64_t seq) {
+        return int64_t((seq + (uint64_t(1) << idShift) - 1) >> idShift);
+    }
+
     struct tItem {
-        uint64_t seq; // the queue entry's id; memorySeq and up: in memory alone
-        bool stored;
+        uint64_t seq;
+        bool stored; // else in memory alone
         tReading reading;
     };
-    // Sequence numbers of readings the file refused, above any queue entry.
-    static constexpr uint64_t memorySeq = uint64_t(1) << 62;
 
     std::shared_ptr<tPublishStore> FStore;
     int64_t FTarget;
-    int64_t FDone;     // the last entry the broker acknowledged, as the file keeps it
-    int64_t FFileOnly; // entries waiting in the file and not in the window
+    int64_t FDone;             // the last entry the broker acknowledged, as the file keeps it
+    int64_t FFileOnly;         // entries waiting in the file and not in the window
+    int64_t FLastId;           // the newest entry of this target
+    uint64_t FMemoryCount = 0; // readings in memory alone since entry FLastId
+    size_t FMemoryAlone = 0;   // of the window, the readings the file refused
     int64_t FGoneSeen = 0;
     std::deque<tItem> FWindow;
-    bool FRefused = false; // the file refused a reading: the rest wait in memory
+    bool FRefused = false; // the file refuses readings: they wait in memory
     bool FReaderFailed = false;
     bool FMarkFailed = false;
-    uint64_t FNextMemory = memorySeq;
     uint64_t FLost = 0;
     QStringList FNotices;
 };

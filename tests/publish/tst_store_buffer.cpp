@@ -66,6 +66,7 @@ class TestStoreBuffer : public QObject {
     void storedReadingGivesTheLiveMessage_data();
     void storedReadingGivesTheLiveMessage();
     void restartFindsWhatTheBrokerDidNotAcknowledge();
+    void backlogLongerThanTheWindowComesBackInOrder_data();
     void backlogLongerThanTheWindowComesBackInOrder();
     void fileThatRefusesLeavesReadingsInMemory();
     void retentionSaysWhatItRemovedUnpublished();
@@ -171,15 +172,29 @@ void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
     QCOMPARE(open(path()).buffer->size(), size_t(0));
 }
 
+void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder_data() {
+    QTest::addColumn<int>("refusedAt"); // -1: the file takes every reading
+    QTest::newRow("every reading in the file") << -1;
+    QTest::newRow("two refused after the window filled") << int(tStoreBuffer::windowReadings) + 40;
+}
+
 // A long outage: the oldest readings leave memory but not the file, and come
-// back in order, none twice, none missing, as the publisher drains them.
+// back in order, none twice, none missing, as the publisher drains them,
+// also around readings the file refused for a while.
 void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
+    QFETCH(int, refusedAt);
     tOpened o = open(path());
     QVERIFY(o.buffer);
-    const int count = int(tStoreBuffer::windowReadings) + 150;
-    for (int s = 0; s < count; ++s)
+    const int count = 2 * int(tStoreBuffer::windowReadings) + 100;
+    for (int s = 0; s < count; ++s) {
+        if (s == refusedAt)
+            o.store->Writer().Close();
+        if (s == refusedAt + 2)
+            QVERIFY(o.store->Writer().Open(path()));
         o.buffer->append(qx4r(s));
+    }
     QCOMPARE(o.buffer->size(), size_t(count));
+    QCOMPARE(o.buffer->kept(), size_t(refusedAt < 0 ? count : count - 2));
     int next = 0;
     uint64_t seq = 0;
     while (o.buffer->size() > 0) {
@@ -192,10 +207,12 @@ void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
     }
     QCOMPARE(next, count);
     QCOMPARE(o.buffer->takeLost(), uint64_t(0));
-    QVERIFY(o.buffer->takeNotices().isEmpty());
     o.buffer->threadEnds();
+    QCOMPARE(open(path()).buffer->size(), size_t(0));
 }
 
+// Readings the file refuses wait in memory, in their place among the others,
+// and the file is tried again for the next ones.
 void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
     tOpened o = open(path());
     QVERIFY(o.buffer);
@@ -203,15 +220,26 @@ void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
     o.store->Writer().Close(); // as a file gone bad under the publisher
     o.buffer->append(qx4r(1));
     o.buffer->append(qx4r(2));
-    const QString said = o.buffer->takeNotices().join(u'\n');
+    QString said = o.buffer->takeNotices().join(u'\n');
     QVERIFY2(said.contains(QStringLiteral("recusou")) && said.contains(QStringLiteral("memória")),
              qPrintable(said));
     QVERIFY(o.buffer->takeNotices().isEmpty()); // said once
-    QCOMPARE(messages(o.buffer->from(0, 10)),
-             (QList<QByteArray>{ReadingJson(qx4r(0)), ReadingJson(qx4r(1)), ReadingJson(qx4r(2))}));
-    o.buffer->acknowledge(o.buffer->from(0, 10).back().seq);
-    QCOMPARE(o.buffer->size(), size_t(0));
+    QCOMPARE(o.buffer->kept(), size_t(1));
+    QVERIFY(o.store->Writer().Open(path()));
+    o.buffer->append(qx4r(3));
+    said = o.buffer->takeNotices().join(u'\n');
+    QVERIFY2(said.contains(QStringLiteral("volta a guardar")), qPrintable(said));
+    QCOMPARE(o.buffer->kept(), size_t(2));
+    const std::vector<tPending> all = o.buffer->from(0, 10);
+    QCOMPARE(messages(all), (QList<QByteArray>{ReadingJson(qx4r(0)), ReadingJson(qx4r(1)),
+                                               ReadingJson(qx4r(2)), ReadingJson(qx4r(3))}));
+    // The broker had the first two: the file's mark passes the first reading.
+    o.buffer->acknowledge(all[1].seq);
     o.buffer->threadEnds();
+    tOpened again = open(path());
+    QVERIFY(again.buffer);
+    QCOMPARE(messages(again.buffer->from(0, 10)), QList<QByteArray>{ReadingJson(qx4r(3))});
+    again.buffer->threadEnds();
 }
 
 void TestStoreBuffer::retentionSaysWhatItRemovedUnpublished() {
