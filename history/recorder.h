@@ -47,6 +47,15 @@ class tRecorder {
     void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
                  int64_t utcMs, int32_t offsetSec);
     void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs);
+    // The same, with the reading taken already (`where`'s id unused).
+    void Observe(const tHistController &where, const tHistReading &reading);
+    // What a status read left in `dev`, as a reading.
+    static tHistReading ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
+                                  int64_t utcMs, int32_t offsetSec);
+
+    // Tries a refusing file again (at most every few seconds), as a new
+    // reading would; whether the file takes the readings now.
+    bool Retry(int64_t utcMs);
 
     // Whether the controller at `address` on `port` should be read now for
     // the history (nobody has read it for watchSec).
@@ -85,7 +94,7 @@ class tRecorder {
         tHistReading reading;
     };
 
-    tSeen &Seen(const tOndrel &dev, int32_t address);
+    tSeen &Seen(const tHistController &where);
     bool Flush(int64_t utcMs);
     void Failed(int64_t utcMs);
 
