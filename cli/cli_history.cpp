@@ -2,7 +2,6 @@
 
 #include "cli_run.h"
 #include "csv.h"
-#include "history_report.h"
 #include "history_store.h"
 #include "locale_text.h"
 #include "readings_csv.h"
@@ -26,6 +25,8 @@
 namespace {
 
 constexpr int reopenSeconds = 3;
+
+tPdfWriter pdfWriter = nullptr;
 
 // Where the window keeps the file: beside the settings for a copy whose
 // folder is writable (and not the package's), else the user's data folder.
@@ -132,7 +133,11 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
         return exitUSAGE;
     }
     QString error;
-    if (!WriteHistoryReport(store, c.id, r.from, r.to, {}, run.args.pdf, &error)) {
+    if (!pdfWriter) {
+        CliMessage(QStringLiteral("este programa não desenha o relatório em PDF; use tarvik-cli"));
+        return exitUSAGE;
+    }
+    if (!pdfWriter(store, c.id, r.from, r.to, run.args.pdf, &error)) {
         CliMessage(QStringLiteral("%1: %2").arg(run.args.pdf, error));
         return exitUSAGE;
     }
@@ -140,6 +145,10 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
 }
 
 } // namespace
+
+void SetPdfWriter(tPdfWriter writer) {
+    pdfWriter = writer;
+}
 
 int Record(tCliRun &run) {
     using Clock = std::chrono::steady_clock;
