@@ -30,7 +30,7 @@ class tHistoryWriter : public QObject {
     // How often a refusing file is tried again when nothing else happens,
     // and how often the retention limit is applied.
     static constexpr int64_t retryMs = tRecorder::watchSec * 1000;
-    static constexpr int64_t retentionEveryMs = 6 * 3'600'000;
+    static constexpr int64_t retentionEveryMs = tRecorder::retentionEveryMs;
     // Records other than readings waiting for a refusing file, at most.
     static constexpr size_t waitingMax = 10'000;
 

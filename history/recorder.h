@@ -29,6 +29,8 @@ class tRecorder {
     // How often the recorder reads the status itself when nobody else does,
     // so a relay switch is seen within seconds, not at the next interval.
     static constexpr int32_t watchSec = 5;
+    // How often a retention limit is applied while recording.
+    static constexpr int64_t retentionEveryMs = 6 * 3'600'000;
     // How long after the last look the event log is read again.
     static constexpr int64_t eventLogEveryMs = 3'600'000;
 
