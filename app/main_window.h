@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dialogs.h"
-#include "history_store.h"
 #include "screen_host.h"
 #include "settings.h"
 
@@ -15,9 +14,8 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
-class tHistoryStore;
-class tRecorder;
 class THistoryPage;
+class tSessionRecorder;
 class tIniFile;
 class tMenuTarget;
 class tTraceLog;
@@ -119,14 +117,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     void ShowMenu(tMenu menu, int relay = 0);
     void ShowPage(QWidget *page);
     void OpenEventLog();
-    // The history file and its recorder, fed by every status read of the
-    // session and by its own watch when no page reads the status. The file
-    // and the recorder are made on first need, by History().
-    void OpenHistory();
-    tHistoryStore &History();
-    void RecordExchange(const tExchange &exchange);
-    void HistoryConnection();
-    // The history page, built late, given what the window gave it meanwhile.
+    // The history page, built late, given what the recording holds.
     void HistoryPageCatchUp();
     // The session's adapter was pulled out: said once, session closed.
     void PortLost(const QString &port);
@@ -162,11 +153,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     std::vector<TPage *> pages;
 
     TfrmShow *msgWindow = nullptr;
-    std::unique_ptr<tHistoryStore> history;
-    std::unique_ptr<tRecorder> recorder;
+    // The session's recording into the history file.
+    std::unique_ptr<tSessionRecorder> recording;
     THistoryPage *histPage = nullptr;
-    QTimer *recordWatch = nullptr;
-    tHistController recorded; // the connected controller as the file knows it
     // Retries a close refused while a transaction waits.
     QTimer *closeRetry = nullptr;
 };
