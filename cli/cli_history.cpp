@@ -173,8 +173,11 @@ int Record(tCliRun &run) {
         if (run.args.retentionDays > 0 && (!retainedAt || startMs < retainedAt ||
                                            startMs - retainedAt >= tRecorder::retentionEveryMs)) {
             retainedAt = startMs;
-            if (store.ApplyRetention(run.args.retentionDays, startMs) < 0)
+            int64_t unpublished = 0;
+            if (store.ApplyRetention(run.args.retentionDays, startMs, &unpublished) < 0)
                 CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
+            else if (unpublished > 0)
+                CliMessage(UnpublishedRemovedText(unpublished));
         }
         if (run.portGone) {
             if (!run.portOpened)

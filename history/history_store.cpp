@@ -462,6 +462,12 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_
     return removed;
 }
 
+QString UnpublishedRemovedText(int64_t count) {
+    return QStringLiteral("o limite do histórico removeu %1 leitura(s) que ainda esperavam para "
+                          "ser publicadas no broker")
+        .arg(count);
+}
+
 int64_t tHistoryStore::PublishTarget(const QString &broker, const QString &prefix,
                                      const QString &port, int32_t address, int64_t *done) {
     Start();

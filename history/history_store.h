@@ -279,6 +279,10 @@ class tHistoryStore {
     bool FFailed = false;
 };
 
+// What the user is told when the retention limit removed `count` readings a
+// publisher had not yet delivered to its broker.
+QString UnpublishedRemovedText(int64_t count);
+
 // The history file's path: TARVIK_HISTORICO when set; else
 // historico.sqlite in `dataFolder` (an installed copy's
 // ~/.local/share/tarvik), or, for a portable copy (no data folder), beside

@@ -161,6 +161,9 @@ void tHistoryWriter::Housekeeping(tState &s, int64_t nowMs) {
         (!s.lastRetentionMs || nowMs - s.lastRetentionMs >= retentionEveryMs ||
          nowMs < s.lastRetentionMs)) {
         s.lastRetentionMs = nowMs;
-        s.store.ApplyRetention(s.keepDays, nowMs);
+        int64_t unpublished = 0;
+        s.store.ApplyRetention(s.keepDays, nowMs, &unpublished);
+        if (unpublished > 0)
+            Say(UnpublishedRemovedText(unpublished), true);
     }
 }

@@ -175,8 +175,13 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
             if (file->LastFailed() && !std::exchange(FReaderFailed, true))
                 fileFailed(QStringLiteral("as leituras guardadas não puderam ser lidas"),
                            file->Message());
-            if (rows.empty())
+            if (rows.empty()) {
+                // Nothing left between the mark and the window: another
+                // program's retention limit removed what was counted.
+                if (next == FDone + 1 && !file->LastFailed())
+                    FFileOnly = 0;
                 break;
+            }
             for (const tHistQueued &e : rows) {
                 if (!e.gone)
                     out.push_back({.seq = seqOfId(e.id), .reading = ReadingOfQueued(e)});
