@@ -5,6 +5,7 @@
 #include "app_settings.h"
 #include "connection_page.h"
 #include "history_page.h"
+#include "history_tap.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
@@ -376,6 +377,12 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::OpenHistory() {
+    // Every write sent and every event log slot read go into the file,
+    // whichever page sent them; the file opens at the first of them.
+    historySink =
+        std::make_unique<tHistoryFileSink>([this]() -> tHistoryStore & { return History(); },
+                                           [this](const QString &text) { Report(clERROR, text); });
+    historyTap = std::make_unique<tHistoryTap>(*ondrel, historySink->Sink());
     connect(session.get(), &tSession::exchanged, this, &TfrmMain::RecordExchange);
     connect(session.get(), &tSession::connectionChanged, this, &TfrmMain::HistoryConnection);
     recordWatch = new QTimer(this);

@@ -15,7 +15,9 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
+class tHistoryFileSink;
 class tHistoryStore;
+class tHistoryTap;
 class tRecorder;
 class THistoryPage;
 class tIniFile;
@@ -161,6 +163,8 @@ class TfrmMain : public QWidget, public ScreenHost {
     TfrmShow *msgWindow = nullptr;
     std::unique_ptr<tHistoryStore> history;
     std::unique_ptr<tRecorder> recorder;
+    std::unique_ptr<tHistoryFileSink> historySink;
+    std::unique_ptr<tHistoryTap> historyTap;
     THistoryPage *histPage = nullptr;
     QTimer *recordWatch = nullptr;
     tHistController recorded; // the connected controller as the file knows it
