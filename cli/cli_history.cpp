@@ -2,7 +2,6 @@
 
 #include "cli_run.h"
 #include "csv.h"
-#include "history_report.h"
 #include "history_store.h"
 #include "locale_text.h"
 #include "readings_csv.h"
@@ -26,6 +25,8 @@
 namespace {
 
 constexpr int reopenSeconds = 3;
+
+tPdfWriter pdfWriter = nullptr;
 
 } // namespace
 
@@ -136,7 +137,11 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
         return exitUSAGE;
     }
     QString error;
-    if (!WriteHistoryReport(store, c.id, r.from, r.to, {}, run.args.pdf, &error)) {
+    if (!pdfWriter) {
+        CliMessage(QStringLiteral("este programa não desenha o relatório em PDF; use tarvik-cli"));
+        return exitUSAGE;
+    }
+    if (!pdfWriter(store, c.id, r.from, r.to, run.args.pdf, &error)) {
         CliMessage(QStringLiteral("%1: %2").arg(run.args.pdf, error));
         return exitUSAGE;
     }
@@ -144,6 +149,10 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
 }
 
 } // namespace
+
+void SetPdfWriter(tPdfWriter writer) {
+    pdfWriter = writer;
+}
 
 int Record(tCliRun &run) {
     using Clock = std::chrono::steady_clock;

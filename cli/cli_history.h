@@ -6,7 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 class tCliRun;
+class tHistoryStore;
 
 int Record(tCliRun &run);
 int HistoryExport(tCliRun &run);
@@ -15,3 +18,10 @@ int HistoryAudit(tCliRun &run);
 QStringList HistoryReadingsCsvHeader();
 // The history file the window keeps (TARVIK_HISTORICO when set).
 QString CliHistoryFile();
+
+// Draws a controller's report over [fromMs, toMs) into the PDF `path`, whole
+// or not at all. Only the program that links the drawing sets it; without it
+// `--pdf` is refused.
+using tPdfWriter = bool (*)(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                            const QString &path, QString *error);
+void SetPdfWriter(tPdfWriter writer);

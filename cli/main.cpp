@@ -1,23 +1,20 @@
 // tarvik-cli: the controller from a terminal and from scripts.
 
 #include "cli_args.h"
-#include "cli_run.h"
-#include "std_output.h"
+#include "cli_main.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QLocale>
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <string>
 
 namespace {
 
-// Only a PDF needs fonts and a painter; every other command starts with Qt
-// Core alone, as light as a script calling it in a loop expects.
 bool wantsPdf(int argc, char *argv[]) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--pdf") == 0 || std::strncmp(argv[i], "--pdf=", 6) == 0)
@@ -25,38 +22,37 @@ bool wantsPdf(int argc, char *argv[]) {
     return false;
 }
 
+// Only a PDF needs fonts and a painter. Its drawing lives in a program of its
+// own, so every other command starts with Qt Core alone, as light as a script
+// calling it in a loop expects. It sits beside this one in a build or a
+// portable copy, and in the package's private folder once installed.
+int runPdfProgram(char *argv[]) {
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    const fs::path self = fs::read_symlink("/proc/self/exe", failed);
+    const fs::path dir = failed ? fs::path(argv[0]).parent_path() : self.parent_path();
+    const fs::path places[] = {
+        dir / "tarvik-cli-pdf",
+        (dir / TARVIK_PDF_FROM_BINDIR / "tarvik-cli-pdf").lexically_normal()};
+    int why = ENOENT;
+    for (const fs::path &program : places) {
+        if (::access(program.c_str(), X_OK) != 0)
+            continue;
+        ::execv(program.c_str(), argv);
+        why = errno;
+    }
+    std::fprintf(stderr,
+                 "tarvik-cli: o relatório em PDF precisa de %s, que não pôde ser "
+                 "executado (%s); reinstale o Tarvik\n",
+                 places[1].c_str(), std::strerror(why));
+    return exitUSAGE;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
-    std::unique_ptr<QCoreApplication> app;
-    if (wantsPdf(argc, argv)) {
-        // No screen is needed to draw a file; a platform the user chose is kept.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    // Texts and numbers as a Brazilian spreadsheet and technician read them,
-    // whatever the locale a script or a service runs under.
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-
-    tCliArgs args;
-    QString error;
-    if (!ParseArgs(QCoreApplication::arguments().mid(1), args, error)) {
-        std::fprintf(stderr, "tarvik-cli: %s\n%s\n", error.toUtf8().constData(),
-                     UsageLine().toUtf8().constData());
-        return exitUSAGE;
-    }
-    if (args.help || args.version) {
-        const QString text =
-            args.version ? QStringLiteral("tarvik-cli %1\n").arg(TARVIK_VERSION) : HelpText();
-        QString why;
-        if (WriteAll(STDOUT_FILENO, text.toUtf8(), &why))
-            return exitOK;
-        std::fprintf(stderr, "tarvik-cli: não foi possível escrever na saída padrão: %s\n",
-                     why.toUtf8().constData());
-        return exitUSAGE;
-    }
-    return RunCli(args);
+    if (wantsPdf(argc, argv))
+        return runPdfProgram(argv);
+    QCoreApplication app(argc, argv);
+    return CliMain();
 }

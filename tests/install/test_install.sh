@@ -32,6 +32,17 @@ for p in "${programs[@]}"; do
     fi
 done
 
+# What tarvik-cli runs for a PDF report: installed, and found by the
+# installed tarvik-cli (an empty history then stops it, not a missing program).
+pdf="$usr/libexec/tarvik/tarvik-cli-pdf"
+[ -x "$pdf" ] || fail "tarvik-cli-pdf is not installed"
+if ldd "$pdf" | grep -q "not found"; then
+    fail "tarvik-cli-pdf needs a library that is missing: $(ldd "$pdf" | grep "not found")"
+fi
+TARVIK_HISTORICO="$tmp/vazio.sqlite" QT_QPA_PLATFORM=offscreen \
+    "$bin/tarvik-cli" historico relatorio --pdf "$tmp/r.pdf" >"$tmp/out" 2>&1 || true
+grep -q "nenhum controlador" "$tmp/out" || fail "tarvik-cli --pdf: $(cat "$tmp/out")"
+
 desktop="$usr/share/applications/tarvik.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 if command -v desktop-file-validate >/dev/null; then
