@@ -168,6 +168,7 @@ void TfrmMain::BuildFrame() {
     // Shown for a relay whose operation has no page.
     noPage = new QWidget;
     pnlMain->addWidget(noPage);
+    connect(pnlMain, &QStackedWidget::currentChanged, this, &TfrmMain::FrameTabOrder);
 
     auto *statusBar = Panel(QStringLiteral("pnlStatusBar"));
     auto *statusCaption = new QLabel(QStringLiteral("Status:"));
@@ -281,6 +282,21 @@ void TfrmMain::Adopt(tMenuTarget &target) {
         if (shownOnce)
             page->WindowShown();
     }
+}
+
+void TfrmMain::FrameTabOrder() {
+    QList<QWidget *> order;
+    for (tColumn column : {tColumn::Left, tColumn::LeftBottom}) {
+        for (const tMenuButton &row : menuButtonRows)
+            if (row.column == column)
+                order << menuButtons[size_t(row.menu)];
+    }
+    order << TabStops(pnlMain->currentWidget());
+    for (const tMenuButton &row : menuButtonRows)
+        if (row.column == tColumn::Bottom)
+            order << menuButtons[size_t(row.menu)];
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void TfrmMain::BuildPages() {

@@ -109,6 +109,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     // A target just built: its pages go into the host and, after start-up,
     // take the settings, the connection state and the blocks read so far.
     void Adopt(tMenuTarget &target);
+    // Tab goes down the left menu, through the page shown, then along the
+    // bottom menu, whichever page was built first.
+    void FrameTabOrder();
     void BuildKeys();
     void FormCreate();
     void FormShow();

@@ -107,6 +107,10 @@ QString ShortcutText(const QKeySequence &keys) {
     return QStringLiteral("Atalho: %1").arg(keys.toString(QKeySequence::NativeText));
 }
 
+QList<QWidget *> TabStops(QWidget *container) {
+    return Stops(container);
+}
+
 void SetReadingOrder(QWidget *container) {
     const QList<QWidget *> stops = Stops(container);
     for (qsizetype i = 1; i < stops.size(); ++i)

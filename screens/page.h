@@ -102,5 +102,7 @@ class TPage : public QWidget, public tMenuTarget {
     bool tabsFollowed = false;
 };
 
+// What `container` shows that takes Tab, in reading order.
+QList<QWidget *> TabStops(QWidget *container);
 // Chains the tab order of what `container` shows in reading order.
 void SetReadingOrder(QWidget *container);
