@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -82,6 +83,8 @@ void Settle() {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    // Day and month names in the screenshots and the report as the window writes them.
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     QTemporaryDir temp;
     const QString path =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.filePath("historico.sqlite");

@@ -393,8 +393,14 @@ QString DurationText(int64_t ms) {
     return QStringLiteral("%1 d %2 h").arg(h / 24).arg(h % 24, 2, 10, QLatin1Char('0'));
 }
 
+// A Portuguese document: Brazilian dates, day names and decimal commas,
+// whatever the computer's own locale.
+QLocale ReportLocale() {
+    return QLocale(QLocale::Portuguese, QLocale::Brazil);
+}
+
 QString TenthsFixed(double tenths) {
-    QLocale l;
+    QLocale l = ReportLocale();
     l.setNumberOptions(QLocale::OmitGroupSeparator);
     return l.toString(tenths / 10.0, 'f', 1);
 }
@@ -417,7 +423,7 @@ bool WriteHistoryReport(tHistoryStore &store, const tReportRequest &request, con
     // Drawn in memory, then written whole: a full disk leaves no half report.
     QBuffer file;
     file.open(QIODevice::WriteOnly);
-    const QLocale locale;
+    const QLocale locale = ReportLocale();
     const QString footer = QStringLiteral("Tarvik · %1 · gerado em %2")
                                .arg(ControllerText(data.controller),
                                     TimeText(rq.generated.toMSecsSinceEpoch(), locale));

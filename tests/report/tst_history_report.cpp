@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -78,6 +79,10 @@ class tst_history_report : public QObject {
     }
 
     void reportHoldsWhatAnAuditAsks() {
+        // A Portuguese document whatever the computer's locale: "seg.", "4,0".
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        const auto brazilian =
+            qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil)); });
         const QString pdf = dir.filePath(QStringLiteral("relatorio.pdf"));
         tReportRequest rq;
         rq.controller = ctl;
