@@ -46,6 +46,17 @@ const tKey keys[] = {
      .hi = maxTIMEOUT},
     // Added after the first eight; a file without it reads as off.
     {.section = "MODBUS", .name = "FAST_READ", .field = &tSettings::FastRead},
+    // The history's, after those; a file without them reads as the defaults.
+    {.section = "HISTORY",
+     .name = "RECORD_INTERVAL",
+     .field = &tSettings::RecordInterval,
+     .lo = 1,
+     .hi = 86400},
+    {.section = "HISTORY",
+     .name = "KEEP_DAYS",
+     .field = &tSettings::HistoryKeepDays,
+     .lo = 0,
+     .hi = 36500},
 };
 } // namespace
 

@@ -10,10 +10,10 @@
 #include "log_relays_page.h"
 #include "op_relay_page.h"
 #include "par_page.h"
-#include "recorder.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
 #include "rtc_page.h"
+#include "session_recorder.h"
 #include "show_window.h"
 #include "status_screen.h"
 #include "trace_log.h"
@@ -115,6 +115,15 @@ TfrmMain::TfrmMain(tStartOptions options_)
     // The pages take the session as they are built; FormCreate sets it up.
     ondrel = std::make_unique<tOndrel>();
     session = std::make_unique<tSession>(*ondrel);
+    // A portable copy has no log folder and keeps the history beside its
+    // settings; an installed one keeps it in its data folder.
+    recording = std::make_unique<tSessionRecorder>(
+        *session, HistoryFilePath(options.settingsPath, options.logFolder),
+        [this](const QString &text, bool failure) { Report(failure ? clERROR : clOK, text); });
+    // Every write sent and every event log slot read, whichever page sent
+    // it, goes in with the readings; the writer is made at the first.
+    historyTap = std::make_unique<tHistoryTap>(
+        *ondrel, WriterSink([this]() -> tHistoryWriter & { return recording->Writer(); }));
     BuildFrame();
     BuildPages();
     FormCreate();
@@ -212,6 +221,11 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
              connect(conn, &TConnectionPage::bannerChanged, w.lblModel, &QLabel::setText);
              connect(&w, &TfrmMain::reported, conn, &TConnectionPage::AppendLog);
              connect(conn, &TConnectionPage::linkSummaryChanged, w.lblStatus, &QLabel::setToolTip);
+             connect(conn, &TConnectionPage::recordingChanged, w.recording.get(),
+                     [&w](int32_t intervalSec, int32_t keepDays) {
+                         w.recording->SetInterval(intervalSec);
+                         w.recording->SetRetention(keepDays);
+                     });
              return conn;
          }},
         {tMenu::Status,
@@ -223,7 +237,12 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
         {tMenu::Hist,
          [](TfrmMain &w, QWidget *host) -> tMenuTarget * {
              w.histPage = new THistoryPage(w, host);
+             w.histPage->SetStore(&w.recording->Reader());
              w.HistoryPageCatchUp();
+             connect(w.recording.get(), &tSessionRecorder::recordedChanged, w.histPage,
+                     [&w] { w.HistoryPageCatchUp(); });
+             connect(w.recording.get(), &tSessionRecorder::reading, w.histPage,
+                     &THistoryPage::AddLive);
              return w.histPage;
          }},
         {tMenu::PAR,
@@ -386,88 +405,20 @@ void TfrmMain::FormCreate() {
     started = true;
 
     lblModel->setText(QStringLiteral("Modelo do Ondrel"));
-    OpenHistory();
+    recording->SetInterval(startSettings.RecordInterval);
+    recording->SetRetention(startSettings.HistoryKeepDays);
     if (settings.SaveLog)
         OpenEventLog();
     CompsState();
 }
 
-void TfrmMain::OpenHistory() {
-    // Every write sent and every event log slot read go into the file,
-    // whichever page sent them; the file opens at the first of them.
-    historySink =
-        std::make_unique<tHistoryFileSink>([this]() -> tHistoryStore & { return History(); },
-                                           [this](const QString &text) { Report(clERROR, text); });
-    historyTap = std::make_unique<tHistoryTap>(*ondrel, historySink->Sink());
-    connect(session.get(), &tSession::exchanged, this, &TfrmMain::RecordExchange);
-    connect(session.get(), &tSession::connectionChanged, this, &TfrmMain::HistoryConnection);
-    recordWatch = new QTimer(this);
-    recordWatch->setInterval(1000);
-    connect(recordWatch, &QTimer::timeout, this, [this] {
-        const tOndrel &dev = *ondrel;
-        if (dev.Connected() &&
-            recorder->WatchDue(dev.PortName(), dev.Address(), QDateTime::currentMSecsSinceEpoch()))
-            session->SendCommand(cmdGET_STATUS);
-    });
-}
-
-tHistoryStore &TfrmMain::History() {
-    // Opened when first needed, to record a connection or to show the
-    // Histórico page: the database engine is no part of the window's start.
-    if (!history) {
-        history = std::make_unique<tHistoryStore>();
-        // A portable copy has no log folder and keeps the file beside its
-        // settings; an installed one keeps it in its data folder.
-        if (!history->Open(HistoryFilePath(options.settingsPath, options.logFolder)))
-            Report(clERROR, history->Message());
-        recorder = std::make_unique<tRecorder>(*history, [this](const QString &text, bool failure) {
-            Report(failure ? clERROR : clOK, text);
-        });
-    }
-    return *history;
-}
-
-void TfrmMain::HistoryConnection() {
-    const tOndrel &dev = *ondrel;
-    if (!dev.Connected()) {
-        recordWatch->stop();
-        recorded = {};
-        if (histPage)
-            histPage->SetConnected(recorded);
-        return;
-    }
-    recorded = {0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware};
-    recorded.id = History().ControllerId(recorded);
-    if (histPage)
-        histPage->SetConnected(recorded);
-    recordWatch->start();
-}
-
-void TfrmMain::RecordExchange(const tExchange &exchange) {
-    const tOndrel &dev = *ondrel;
-    if (exchange.cmd != cmdGET_STATUS || !dev.Connected() || !recorder)
-        return;
-    recorder->Observe(dev, dev.Address(), exchange.result, int32_t(exchange.micros / 1000));
-    const auto &live = recorder->Live(dev.PortName(), dev.Address());
-    if (live.empty() || !recorded.id)
-        return;
-    tHistReading reading = live.back();
-    reading.controller = recorded.id;
-    if (histPage)
-        histPage->AddLive(reading);
-}
-
 void TfrmMain::HistoryPageCatchUp() {
     // The page is built on its first visit: it gets the file, the controller
     // connected and the readings taken so far, as if it had been there.
-    histPage->SetStore(&History());
-    histPage->SetConnected(recorded);
-    if (!recorder || !recorded.id)
-        return;
-    for (tHistReading reading : recorder->Live(ondrel->PortName(), ondrel->Address())) {
-        reading.controller = recorded.id;
-        histPage->AddLive(reading);
-    }
+    histPage->SetConnected(recording->Recorded());
+    if (recording->Recorded().id)
+        for (const tHistReading &reading : recording->Live())
+            histPage->AddLive(reading);
 }
 
 void TfrmMain::OpenEventLog() {
@@ -528,6 +479,9 @@ void TfrmMain::FormDestroy() {
         qWarning("Tarvik: settings not saved to %s: %s", qPrintable(fileInit->FileName()),
                  qPrintable(error));
     fileInit.reset();
+    // Writes what it holds before the session goes.
+    historyTap.reset();
+    recording.reset();
     session.reset();
     ondrel.reset();
     Flog.reset();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dialogs.h"
-#include "history_store.h"
 #include "screen_host.h"
 #include "settings.h"
 
@@ -15,11 +14,9 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
-class tHistoryFileSink;
-class tHistoryStore;
 class tHistoryTap;
-class tRecorder;
 class THistoryPage;
+class tSessionRecorder;
 class tIniFile;
 class tMenuTarget;
 class tTraceLog;
@@ -121,14 +118,7 @@ class TfrmMain : public QWidget, public ScreenHost {
     void ShowMenu(tMenu menu, int relay = 0);
     void ShowPage(QWidget *page);
     void OpenEventLog();
-    // The history file and its recorder, fed by every status read of the
-    // session and by its own watch when no page reads the status. The file
-    // and the recorder are made on first need, by History().
-    void OpenHistory();
-    tHistoryStore &History();
-    void RecordExchange(const tExchange &exchange);
-    void HistoryConnection();
-    // The history page, built late, given what the window gave it meanwhile.
+    // The history page, built late, given what the recording holds.
     void HistoryPageCatchUp();
     // The session's adapter was pulled out: said once, session closed.
     void PortLost(const QString &port);
@@ -164,13 +154,12 @@ class TfrmMain : public QWidget, public ScreenHost {
     std::vector<TPage *> pages;
 
     TfrmShow *msgWindow = nullptr;
-    std::unique_ptr<tHistoryStore> history;
-    std::unique_ptr<tRecorder> recorder;
-    std::unique_ptr<tHistoryFileSink> historySink;
+    // The session's recording into the history file.
+    std::unique_ptr<tSessionRecorder> recording;
+    // Every write sent and every event log slot read, handed to the
+    // recording's writer.
     std::unique_ptr<tHistoryTap> historyTap;
     THistoryPage *histPage = nullptr;
-    QTimer *recordWatch = nullptr;
-    tHistController recorded; // the connected controller as the file knows it
     // Retries a close refused while a transaction waits.
     QTimer *closeRetry = nullptr;
 };

@@ -178,6 +178,11 @@ bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     return true;
 }
 
+bool setRetention(tCliArgs &a, const QString &v, QString &error) {
+    return whole(v, 1, 36500, a.retentionDays) ||
+           outOfRange(error, "--retencao", v, "dias, de 1 a 36500");
+}
+
 bool setFormat(tCliArgs &a, tFormat f, QString &error) {
     if (a.format != tFormat::Text && a.format != f) {
         error = QStringLiteral("--csv e --json não vão juntos");
@@ -276,6 +281,10 @@ constexpr tOptionRow optionRows[] = {
      "(status, registrar, publicar) uma leitura a cada S segundos (de 0,1 a 86400) até Ctrl+C; "
      "status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",
      setInterval},
+    {"retencao", 0, "DIAS", "registrar",
+     "(registrar) ao começar e a cada 6 horas, apaga do histórico as leituras com mais de DIAS "
+     "dias (de 1 a 36500); sem ela, tudo é guardado",
+     setRetention},
     {"de", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
      "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional); (procurar) o "
      "primeiro endereço perguntado, N de 1 a 247 (padrão 1)",

@@ -39,6 +39,7 @@ struct tCliArgs {
     bool fastRead = false;
     QString model; // --modelo: the controller's model, taken without identifying it
     std::optional<double> interval; // seconds
+    int retentionDays = 0;          // registrar --retencao; 0: keep everything
     tFormat format = tFormat::Text;
     int max = 20;
     bool verify = false;

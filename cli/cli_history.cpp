@@ -171,7 +171,15 @@ int Record(tCliRun &run) {
     };
     QList<int> silent; // addresses whose silence was already said
     int worst = exitOK;
+    int64_t retainedAt = 0;
     while (!stop.requested()) {
+        const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
+        if (run.args.retentionDays > 0 && (!retainedAt || startMs < retainedAt ||
+                                           startMs - retainedAt >= tRecorder::retentionEveryMs)) {
+            retainedAt = startMs;
+            if (store.ApplyRetention(run.args.retentionDays, startMs) < 0)
+                CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
+        }
         if (run.portGone) {
             if (!run.portOpened)
                 return exitDEVICE; // a port that never opened is a wrong name, not a loss

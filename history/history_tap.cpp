@@ -2,6 +2,7 @@
 
 #include "config_sync.h"
 #include "event_log.h"
+#include "history_writer.h"
 #include "param_fields.h"
 #include "relay_params.h"
 #include "system_params.h"
@@ -412,5 +413,22 @@ tHistorySink tHistoryFileSink::Sink() {
                     tHistLogSlot stored = s;
                     stored.controller = store.ControllerId(c);
                     Stored(stored.controller && store.AddLogSlot(stored));
+                }};
+}
+
+tHistorySink WriterSink(std::function<tHistoryWriter &()> writer) {
+    return {.audit =
+                [writer](const tHistController &c, const tHistAudit &a) {
+                    writer().Post([c, record = a](tHistoryStore &store) mutable {
+                        record.controller = store.ControllerId(c);
+                        return record.controller && store.AddAudit(record);
+                    });
+                },
+            .slot =
+                [writer](const tHistController &c, const tHistLogSlot &s) {
+                    writer().Post([c, record = s](tHistoryStore &store) mutable {
+                        record.controller = store.ControllerId(c);
+                        return record.controller && store.AddLogSlot(record);
+                    });
                 }};
 }

@@ -65,6 +65,14 @@ QString OsUserName();
 // write that is no user's act (selecting a log slot to read).
 std::optional<tHistAudit> AuditOf(const tWrite &w, const tOndrel &dev);
 
+class tHistoryWriter;
+
+// The sink of a writer thread (the window's): each record is queued and
+// stored there in order with the readings; a file that refuses is said once
+// by the writer and the record is tried again later. `writer` is asked for
+// at the first record, so the writer can be made on first need.
+tHistorySink WriterSink(std::function<tHistoryWriter &()> writer);
+
 // The usual sink: a history file opened when the first record comes (a
 // program that writes nothing never opens it), each record stored at once.
 // A file that cannot be opened or refuses a record is said through `report`

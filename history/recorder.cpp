@@ -36,12 +36,12 @@ void tRecorder::SetInterval(int32_t seconds) {
     FIntervalMs = int64_t(seconds > 0 ? seconds : defaultIntervalSec) * 1000;
 }
 
-tRecorder::tSeen &tRecorder::Seen(const tOndrel &dev, int32_t address) {
-    tSeen &seen = FSeen[{dev.PortName(), address}];
-    if (seen.model != dev.Model || seen.firmware != dev.Fimware) {
+tRecorder::tSeen &tRecorder::Seen(const tHistController &where) {
+    tSeen &seen = FSeen[{where.port, where.address}];
+    if (seen.model != where.model || seen.firmware != where.firmware) {
         // Another controller answers at this address now.
-        seen.model = dev.Model;
-        seen.firmware = dev.Fimware;
+        seen.model = where.model;
+        seen.firmware = where.firmware;
         seen.controller = 0;
         seen.lastRecorded = {};
         seen.lastLogMs = 0;
@@ -54,9 +54,8 @@ void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int
     Observe(dev, address, result, roundTripMs, now.toMSecsSinceEpoch(), now.offsetFromUtc());
 }
 
-void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
-                        int64_t utcMs, int32_t offsetSec) {
-    tSeen &seen = Seen(dev, address);
+tHistReading tRecorder::ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
+                                  int64_t utcMs, int32_t offsetSec) {
     tHistReading r{
         .utcMs = utcMs, .offsetSec = offsetSec, .result = result, .roundTripMs = roundTripMs};
     if (result > 0) {
@@ -67,6 +66,18 @@ void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int
         }
         r.unit = dev.Temperature[0].TemperatureType ? tempFAHRENHEIT : tempCELSIUS;
     }
+    return r;
+}
+
+void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
+                        int64_t utcMs, int32_t offsetSec) {
+    Observe({0, dev.PortName(), address, dev.Model, dev.Fimware},
+            ReadingOf(dev, result, roundTripMs, utcMs, offsetSec));
+}
+
+void tRecorder::Observe(const tHistController &where, const tHistReading &r) {
+    const int64_t utcMs = r.utcMs;
+    tSeen &seen = Seen(where);
     seen.lastReadMs = utcMs;
     // A clock moved back leaves later times in front: trim by age from now.
     while (!seen.live.empty() &&
@@ -81,7 +92,7 @@ void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int
     if (!due)
         return;
     seen.lastRecorded = r;
-    FPending.push_back({{0, dev.PortName(), address, dev.Model, dev.Fimware}, r});
+    FPending.push_back({{0, where.port, where.address, where.model, where.firmware}, r});
     if (FPending.size() > pendingMax)
         FPending.pop_front();
     Flush(utcMs);
@@ -113,6 +124,10 @@ bool tRecorder::Flush(int64_t utcMs) {
     return true;
 }
 
+bool tRecorder::Retry(int64_t utcMs) {
+    return FPending.empty() && !FFailing ? true : Flush(utcMs);
+}
+
 void tRecorder::Failed(int64_t utcMs) {
     FLastRetryMs = utcMs;
     if (FFailing)
@@ -135,7 +150,7 @@ bool tRecorder::EventLogDue(const QString &port, int32_t address, int64_t utcMs)
 
 int32_t tRecorder::ReadEventLog(tOndrel &dev, int32_t address,
                                 const std::function<int32_t(tCommand)> &send, int64_t utcMs) {
-    tSeen &seen = Seen(dev, address);
+    tSeen &seen = Seen({0, dev.PortName(), address, dev.Model, dev.Fimware});
     seen.lastLogMs = utcMs;
     const tHistController key{0, dev.PortName(), address, dev.Model, dev.Fimware};
     const int64_t controller = FStore.ControllerId(key);

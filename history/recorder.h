@@ -29,6 +29,8 @@ class tRecorder {
     // How often the recorder reads the status itself when nobody else does,
     // so a relay switch is seen within seconds, not at the next interval.
     static constexpr int32_t watchSec = 5;
+    // How often a retention limit is applied while recording.
+    static constexpr int64_t retentionEveryMs = 6 * 3'600'000;
     // How long after the last look the event log is read again.
     static constexpr int64_t eventLogEveryMs = 3'600'000;
 
@@ -47,6 +49,15 @@ class tRecorder {
     void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
                  int64_t utcMs, int32_t offsetSec);
     void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs);
+    // The same, with the reading taken already (`where`'s id unused).
+    void Observe(const tHistController &where, const tHistReading &reading);
+    // What a status read left in `dev`, as a reading.
+    static tHistReading ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
+                                  int64_t utcMs, int32_t offsetSec);
+
+    // Tries a refusing file again (at most every few seconds), as a new
+    // reading would; whether the file takes the readings now.
+    bool Retry(int64_t utcMs);
 
     // Whether the controller at `address` on `port` should be read now for
     // the history (nobody has read it for watchSec).
@@ -85,7 +96,7 @@ class tRecorder {
         tHistReading reading;
     };
 
-    tSeen &Seen(const tOndrel &dev, int32_t address);
+    tSeen &Seen(const tHistController &where);
     bool Flush(int64_t utcMs);
     void Failed(int64_t utcMs);
 

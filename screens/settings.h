@@ -19,6 +19,8 @@ struct tSettings {
     int32_t Address = defADDRESS;    // MODBUS/ADDRESS
     int32_t Timeout = defTIMEOUT;    // MODBUS/TIMEOUT: units of 864 ms
     bool FastRead = false;           // MODBUS/FAST_READ: answers end by their expected length
+    int32_t RecordInterval = 60;     // HISTORY/RECORD_INTERVAL: seconds between readings recorded
+    int32_t HistoryKeepDays = 0;     // HISTORY/KEEP_DAYS: readings kept so long; 0 for ever
     // Not stored: a port to select at start whatever MODBUS/PORT says (the
     // command line's); empty: none.
     QString StartPort;

@@ -1,16 +1,20 @@
 // The window records the connected controller into the history file
 // whatever page it shows, and its Histórico page follows the connection.
 #include "app_fixture.h"
+#include "file_size_limit.h"
+#include "history_page.h"
 #include "history_store.h"
 #include "history_tap.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QSpinBox>
 
 class tst_history_window : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void recordsWhileConnectedOnAnyPage();
+    void refusingFileIsSaidOnceAndCaughtUp();
     void writeIsAudited();
     void unopenableHistoryDoesNotHoldTheWrite();
 };
@@ -52,6 +56,76 @@ void tst_history_window::recordsWhileConnectedOnAnyPage() {
     QCOMPARE(app.Find<QComboBox>("cbxHistController")->currentData().toLongLong(), id);
     // Built on its first visit, after connecting: it knows the connection.
     QVERIFY(app.Find<QComboBox>("cbxHistController")->currentText().endsWith("– conectado"));
+    app.Stop();
+}
+
+namespace {
+int64_t ConnectedId(tHistoryStore &store, int32_t address) {
+    for (const tHistController &c : store.Controllers())
+        if (c.address == address)
+            return c.id;
+    return 0;
+}
+
+QStringList HistoryLines(const App &app) {
+    return app.MemoLines().filter(QStringLiteral("Gravação do histórico"));
+}
+} // namespace
+
+// A file that refuses (here: as a full disk) while the window records: said
+// once, the page keeps following, and once the file takes writes again the
+// readings held meanwhile go in, each once, in order.
+void tst_history_window::refusingFileIsSaidOnceAndCaughtUp() {
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    app.WriteIni("[HISTORY]\nRECORD_INTERVAL=1\n");
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    QCOMPARE(app.Find<QSpinBox>("edtRecInterval")->value(), 1);
+    app.Click("btnCnt");
+    app.Click("btnMenuHist");
+    auto *page = w.findChild<THistoryPage *>(QStringLiteral("pnlHist"));
+    QVERIFY(page);
+    page->SetRange(THistoryPage::tRange::Hour);
+    const auto liveUntil = [page] {
+        const auto &sensor = page->Curve().sensors[0];
+        return sensor.empty() ? int64_t(0) : sensor.back().lastMs;
+    };
+
+    tHistoryStore store;
+    QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite"))));
+    const int32_t address = w.Ondrel().Address();
+    QTRY_VERIFY_WITH_TIMEOUT(store.Readings(ConnectedId(store, address), 0, INT64_MAX).size() >= 2,
+                             20000);
+    int64_t refusedAt = 0;
+    {
+        const FileSizeLimit full(4096);
+        QVERIFY(full.ok);
+        QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 1, 20000);
+        QVERIFY2(HistoryLines(app)[0].contains(QStringLiteral("interrompida")),
+                 qPrintable(HistoryLines(app)[0]));
+        QVERIFY(app.Status().contains(QStringLiteral("Gravação do histórico interrompida")));
+        refusedAt = QDateTime::currentMSecsSinceEpoch();
+        // The page goes on following the controller.
+        QTRY_VERIFY_WITH_TIMEOUT(liveUntil() > refusedAt + 2000, 20000);
+        QCOMPARE(HistoryLines(app).size(), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 2, 20000);
+    QVERIFY2(HistoryLines(app)[1].contains(QStringLiteral("retomada")),
+             qPrintable(HistoryLines(app)[1]));
+    // What was read while the file refused is there, once, in order.
+    const std::vector<tHistReading> readings =
+        store.Readings(ConnectedId(store, address), 0, INT64_MAX);
+    int64_t held = 0;
+    for (size_t i = 1; i < readings.size(); ++i) {
+        QVERIFY(readings[i].utcMs > readings[i - 1].utcMs);
+        // The status is read every second: no gap beyond a few of them.
+        QVERIFY2(readings[i].utcMs - readings[i - 1].utcMs < 4000,
+                 qPrintable(QString::number(readings[i].utcMs - readings[i - 1].utcMs)));
+        held += readings[i].utcMs > refusedAt && readings[i].utcMs < refusedAt + 2000;
+    }
+    QVERIFY(held >= 1);
     app.Stop();
 }
 
@@ -98,7 +172,11 @@ void tst_history_window::unopenableHistoryDoesNotHoldTheWrite() {
     WriteOffset(app, -2.0);
     qunsetenv("TARVIK_HISTORICO");
     QCOMPARE(int16_t(sim.controller->reg(0x0020)), int16_t(-20));
-    QCOMPARE(app.MemoLines().filter(QStringLiteral("gravações no Ondrel")).size(), 1);
+    // Said once (the writer's "interrompida" stands for the readings and the
+    // trail alike), and the second write adds nothing.
+    QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 1, 20000);
+    QVERIFY2(HistoryLines(app)[0].contains(QStringLiteral("interrompida")),
+             qPrintable(HistoryLines(app)[0]));
     app.Stop();
 }
 

@@ -46,7 +46,8 @@ void tst_settings::firstStartUsesDefaultsAndWritesEveryKey() {
     QCOMPARE(app.ReadFile(QStringLiteral("tarvik.ini")),
              QByteArray("[SYSTEM]\r\nSAVE_LOG=0\r\nSTYLE=1\r\nLOG_MAX_READ=20\r\n"
                         "[MODBUS]\r\nSAVE_LOG=0\r\nPORT=0\r\nBAUDRATE=7\r\nADDRESS=201\r\n"
-                        "TIMEOUT=3\r\nFAST_READ=0\r\n"));
+                        "TIMEOUT=3\r\nFAST_READ=0\r\n"
+                        "[HISTORY]\r\nRECORD_INTERVAL=60\r\nKEEP_DAYS=0\r\n"));
     QCOMPARE(QDir(app.Path(".")).entryList({"*.log"}, QDir::Files), QStringList());
 }
 
@@ -111,6 +112,22 @@ void tst_settings::storedValuesFallBack_data() {
     QTest::newRow("fast read on") << QByteArray("[MODBUS]\nFAST_READ=1") << "MODBUS"
                                   << "FAST_READ"
                                   << "1";
+    QTest::newRow("record interval 5") << QByteArray("[HISTORY]\nRECORD_INTERVAL=5") << "HISTORY"
+                                       << "RECORD_INTERVAL"
+                                       << "5";
+    QTest::newRow("record interval 0") << QByteArray("[HISTORY]\nRECORD_INTERVAL=0") << "HISTORY"
+                                       << "RECORD_INTERVAL"
+                                       << "60";
+    QTest::newRow("record interval over a day")
+        << QByteArray("[HISTORY]\nRECORD_INTERVAL=86401") << "HISTORY"
+        << "RECORD_INTERVAL"
+        << "60";
+    QTest::newRow("keep 365 days") << QByteArray("[HISTORY]\nKEEP_DAYS=365") << "HISTORY"
+                                   << "KEEP_DAYS"
+                                   << "365";
+    QTest::newRow("keep -1 days") << QByteArray("[HISTORY]\nKEEP_DAYS=-1") << "HISTORY"
+                                  << "KEEP_DAYS"
+                                  << "0";
     QTest::newRow("key in other section") << QByteArray("[SYSTEM]\nTIMEOUT=9") << "MODBUS"
                                           << "TIMEOUT"
                                           << "3";

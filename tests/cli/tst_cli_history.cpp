@@ -5,6 +5,7 @@
 #include "history_tap.h"
 #include "ondrel_sim.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -122,14 +123,36 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
     QVERIFY2(p->exitCode() == 0, err.constData());
     QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
     // The event log is read back to the newest slot held: a second run
-    // stores no slot twice.
+    // stores no slot twice. With a retention limit it removes a reading
+    // older than the limit, and only that one.
     const int slots = logSlotsOf(file);
-    auto again = start({"-a", "201", "registrar", "--intervalo", "1"}, port(*sim));
     const int before = readingsOf(file, port(*sim));
-    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(file, port(*sim)) > before, 30000);
+    {
+        tHistoryStore store;
+        QVERIFY(store.Open(file));
+        const int64_t controller = store.Controllers().at(0).id;
+        const int64_t dayMs = 86'400'000;
+        QVERIFY(store.AddReading({.controller = controller,
+                                  .utcMs = QDateTime::currentMSecsSinceEpoch() - 40 * dayMs,
+                                  .result = -2}));
+    }
+    QCOMPARE(readingsOf(file, port(*sim)), before + 1);
+    const int64_t runStart = QDateTime::currentMSecsSinceEpoch();
+    const auto split = [this, runStart] {
+        tHistoryStore store;
+        std::pair<int, int> olderNewer{};
+        if (store.Open(file))
+            for (const tHistReading &r : store.Readings(store.Controllers().at(0).id, 0, INT64_MAX))
+                ++(r.utcMs < runStart ? olderNewer.first : olderNewer.second);
+        return olderNewer;
+    };
+    auto again =
+        start({"-a", "201", "registrar", "--intervalo", "1", "--retencao", "30"}, port(*sim));
+    QTRY_VERIFY_WITH_TIMEOUT(split().second >= 2, 30000);
     ::kill(pid_t(again->processId()), SIGTERM);
     QVERIFY(again->waitForFinished(30000));
     QCOMPARE(logSlotsOf(file), slots);
+    QCOMPARE(split().first, before);
 }
 
 void TestCliHistory::readBack_data() {

@@ -1,0 +1,106 @@
+#include "session_recorder.h"
+
+#include "session.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+constexpr int64_t liveMs = 3'600'000;
+}
+
+tSessionRecorder::tSessionRecorder(tSession &session, QString path, tRecorder::tReport report,
+                                   QObject *parent)
+    : QObject(parent), FSession(session), FPath(std::move(path)), FReport(std::move(report)),
+      FWatch(new QTimer(this)) {
+    connect(&session, &tSession::exchanged, this, &tSessionRecorder::Exchanged);
+    connect(&session, &tSession::connectionChanged, this, &tSessionRecorder::ConnectionChanged);
+    FWatch->setInterval(1000);
+    connect(FWatch, &QTimer::timeout, this, &tSessionRecorder::Watch);
+}
+
+tSessionRecorder::~tSessionRecorder() = default;
+
+void tSessionRecorder::SetInterval(int32_t seconds) {
+    FIntervalSec = seconds > 0 ? seconds : tRecorder::defaultIntervalSec;
+    if (FWriter)
+        FWriter->SetInterval(FIntervalSec);
+}
+
+void tSessionRecorder::SetRetention(int32_t days) {
+    FKeepDays = std::max(0, days);
+    if (FWriter)
+        FWriter->SetRetention(FKeepDays);
+}
+
+tHistoryWriter &tSessionRecorder::Writer() {
+    if (!FWriter) {
+        FWriter = std::make_unique<tHistoryWriter>(FPath, FReport);
+        FWriter->SetInterval(FIntervalSec);
+        FWriter->SetRetention(FKeepDays);
+    }
+    return *FWriter;
+}
+
+tHistoryStore &tSessionRecorder::Reader() {
+    if (!FReader) {
+        Writer(); // which says it when the file cannot be opened
+        FReader = std::make_unique<tHistoryStore>();
+        FReader->Open(FPath);
+    }
+    return *FReader;
+}
+
+void tSessionRecorder::ConnectionChanged() {
+    ++FGeneration;
+    FLive.clear();
+    FLastReadMs = 0;
+    const tOndrel &dev = FSession.Ondrel();
+    if (!dev.Connected()) {
+        FWatch->stop();
+        FConnected = FRecorded = {};
+        Q_EMIT recordedChanged();
+        return;
+    }
+    FConnected = FRecorded = {0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware};
+    Writer().Identify(FConnected, [this, generation = FGeneration](const tHistController &c) {
+        if (generation != FGeneration)
+            return;
+        FRecorded = c;
+        for (tHistReading &r : FLive)
+            r.controller = c.id;
+        Q_EMIT recordedChanged();
+    });
+    Q_EMIT recordedChanged();
+    FWatch->start();
+}
+
+void tSessionRecorder::Exchanged(const tExchange &exchange) {
+    const tOndrel &dev = FSession.Ondrel();
+    if (exchange.cmd != cmdGET_STATUS || !dev.Connected() || FConnected.port.isEmpty())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    tHistReading r = tRecorder::ReadingOf(dev, exchange.result, int32_t(exchange.micros / 1000),
+                                          now.toMSecsSinceEpoch(), now.offsetFromUtc());
+    Writer().Observe({0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware}, r);
+    FLastReadMs = r.utcMs;
+    // A clock moved back leaves later times in front: trim by age from now.
+    while (!FLive.empty() &&
+           (FLive.front().utcMs <= r.utcMs - liveMs || FLive.front().utcMs > r.utcMs))
+        FLive.pop_front();
+    r.controller = FRecorded.id;
+    FLive.push_back(r);
+    if (r.controller)
+        Q_EMIT reading(r);
+}
+
+void tSessionRecorder::Watch() {
+    // Read when nobody else has for a while, so the file gets its readings
+    // (and a relay switch is seen) whatever page is shown.
+    const int64_t everyMs = int64_t(std::min(FIntervalSec, tRecorder::watchSec)) * 1000;
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    if (FSession.Connected() && (now - FLastReadMs >= everyMs || now < FLastReadMs))
+        FSession.SendCommand(cmdGET_STATUS);
+}
