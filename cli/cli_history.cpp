@@ -22,6 +22,14 @@
 #include <chrono>
 #include <optional>
 
+namespace {
+
+constexpr int reopenSeconds = 3;
+
+tPdfWriter pdfWriter = nullptr;
+
+} // namespace
+
 // Where the window keeps the file: beside the settings for a copy whose
 // folder is writable (and not the package's), else the user's data folder.
 QString CliHistoryFile() {
@@ -37,10 +45,6 @@ QString CliHistoryFile() {
 }
 
 namespace {
-
-constexpr int reopenSeconds = 3;
-
-tPdfWriter pdfWriter = nullptr;
 
 QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
@@ -347,6 +351,8 @@ int HistoryAudit(tCliRun &run) {
                                    QString::number(c.address),
                                    a.command,
                                    QString::number(a.result)};
+            // Plain lines are read by a person: the outcome in words.
+            const QString outcome = a.result >= 0 ? QStringLiteral("ok") : FailureText(a.result);
             if (run.args.format == tFormat::Csv) {
                 for (const tHistAuditField &f : a.fields)
                     CliWrite(CsvLine(head + QStringList{f.code, f.oldValue, f.newValue}, run.csv));
@@ -356,7 +362,7 @@ int HistoryAudit(tCliRun &run) {
                 QStringList changes;
                 for (const tHistAuditField &f : a.fields)
                     changes << QStringLiteral("%1 %2 → %3").arg(f.code, f.oldValue, f.newValue);
-                CliResult(head.join(u' ') +
+                CliResult((head.mid(0, head.size() - 1) << outcome).join(u' ') +
                           (changes.isEmpty()
                                ? QString()
                                : QStringLiteral(": ") + changes.join(QStringLiteral(", "))));
