@@ -5,6 +5,7 @@
 #include "app_settings.h"
 #include "connection_page.h"
 #include "history_page.h"
+#include "history_tap.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
@@ -119,6 +120,10 @@ TfrmMain::TfrmMain(tStartOptions options_)
     recording = std::make_unique<tSessionRecorder>(
         *session, HistoryFilePath(options.settingsPath, options.logFolder),
         [this](const QString &text, bool failure) { Report(failure ? clERROR : clOK, text); });
+    // Every write sent and every event log slot read, whichever page sent
+    // it, goes in with the readings; the writer is made at the first.
+    historyTap = std::make_unique<tHistoryTap>(
+        *ondrel, WriterSink([this]() -> tHistoryWriter & { return recording->Writer(); }));
     BuildFrame();
     BuildPages();
     FormCreate();
@@ -475,6 +480,7 @@ void TfrmMain::FormDestroy() {
                  qPrintable(error));
     fileInit.reset();
     // Writes what it holds before the session goes.
+    historyTap.reset();
     recording.reset();
     session.reset();
     ondrel.reset();

@@ -14,6 +14,7 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
+class tHistoryTap;
 class THistoryPage;
 class tSessionRecorder;
 class tIniFile;
@@ -155,6 +156,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     TfrmShow *msgWindow = nullptr;
     // The session's recording into the history file.
     std::unique_ptr<tSessionRecorder> recording;
+    // Every write sent and every event log slot read, handed to the
+    // recording's writer.
+    std::unique_ptr<tHistoryTap> historyTap;
     THistoryPage *histPage = nullptr;
     // Retries a close refused while a transaction waits.
     QTimer *closeRetry = nullptr;

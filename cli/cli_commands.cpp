@@ -211,7 +211,11 @@ int configWrite(tCliRun &run, int id) {
     if (const int c = run.loadFile(id))
         return c;
     const bool verify = run.args.verify;
-    const tSyncResult r = WriteConfig(run.dev, verify, run.io(id));
+    // What the controller holds first, so the history can tell each field's
+    // old value; a read that fails leaves them unknown and the write goes on.
+    const tConfigValues wanted = ConfigOf(run.dev);
+    ReadConfig(run.dev, run.io(id));
+    const tSyncResult r = WriteConfig(run.dev, wanted, verify, run.io(id));
     if (r.result < 0) {
         const QString step = IsConfigWrite(r.failed) ? QStringLiteral("gravação de %1")
                                                      : QStringLiteral("conferência de %1");

@@ -28,9 +28,11 @@ constexpr int reopenSeconds = 3;
 
 tPdfWriter pdfWriter = nullptr;
 
+} // namespace
+
 // Where the window keeps the file: beside the settings for a copy whose
 // folder is writable (and not the package's), else the user's data folder.
-QString historyFile() {
+QString CliHistoryFile() {
     const QString exeDir = QCoreApplication::applicationDirPath();
     const QString installed = QDir(QStringLiteral(TARVIK_INSTALL_BINDIR)).canonicalPath();
     const bool portable = ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0 &&
@@ -41,6 +43,8 @@ QString historyFile() {
         QString(), QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                        .filePath(QStringLiteral("tarvik")));
 }
+
+namespace {
 
 QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
@@ -88,7 +92,7 @@ tRange range(const tCliArgs &args) {
 }
 
 bool openStore(tHistoryStore &store, bool writing) {
-    if (!store.Open(historyFile())) {
+    if (!store.Open(CliHistoryFile())) {
         CliMessage(store.Message());
         return false;
     }
@@ -344,6 +348,8 @@ int HistoryAudit(tCliRun &run) {
                                    QString::number(c.address),
                                    a.command,
                                    QString::number(a.result)};
+            // Plain lines are read by a person: the outcome in words.
+            const QString outcome = a.result >= 0 ? QStringLiteral("ok") : FailureText(a.result);
             if (run.args.format == tFormat::Csv) {
                 for (const tHistAuditField &f : a.fields)
                     CliWrite(CsvLine(head + QStringList{f.code, f.oldValue, f.newValue}, run.csv));
@@ -353,7 +359,7 @@ int HistoryAudit(tCliRun &run) {
                 QStringList changes;
                 for (const tHistAuditField &f : a.fields)
                     changes << QStringLiteral("%1 %2 → %3").arg(f.code, f.oldValue, f.newValue);
-                CliResult(head.join(u' ') +
+                CliResult((head.mid(0, head.size() - 1) << outcome).join(u' ') +
                           (changes.isEmpty()
                                ? QString()
                                : QStringLiteral(": ") + changes.join(QStringLiteral(", "))));

@@ -1,6 +1,7 @@
 #include "cli_run.h"
 
 #include "cli_commands.h"
+#include "cli_history.h"
 #include "event_log.h"
 
 #include <QJsonDocument>
@@ -60,7 +61,17 @@ QString FailureText(int32_t code) {
 
 tCliRun::tCliRun(const tCliArgs &a)
     : args(a), port(a.port.isEmpty() ? DefaultPort() : a.port), output(OutputKind(STDOUT_FILENO)),
-      csv(output == tOutputKind::Stream ? tCsvTarget::Stream : tCsvTarget::Spreadsheet) {
+      csv(output == tOutputKind::Stream ? tCsvTarget::Stream : tCsvTarget::Spreadsheet),
+      historySink(
+          [this]() -> tHistoryStore & {
+              if (!history) {
+                  history = std::make_unique<tHistoryStore>();
+                  history->Open(CliHistoryFile());
+              }
+              return *history;
+          },
+          [](const QString &text) { CliMessage(text); }),
+      historyTap(dev, historySink.Sink()) {
     // No window to keep alive while a command waits for its answer.
     dev.OnIdle = nullptr;
     dev.OnTraceError = [](const QString &why) { CliMessage(QStringLiteral("log: %1").arg(why)); };

@@ -7,6 +7,8 @@
 #include "cli_args.h"
 #include "config_sync.h"
 #include "csv.h"
+#include "history_store.h"
+#include "history_tap.h"
 #include "identity_cache.h"
 #include "std_output.h"
 #include "u_ondrel.h"
@@ -18,6 +20,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class tCliRun {
   public:
@@ -67,6 +70,12 @@ class tCliRun {
 
   private:
     int opened(int id, int32_t r);
+
+    // Every write sent and every event log slot read go into the history
+    // file, opened at the first of them.
+    std::unique_ptr<tHistoryStore> history;
+    tHistoryFileSink historySink;
+    tHistoryTap historyTap;
 
     std::optional<tIdentityCache> cache;
 };

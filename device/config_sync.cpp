@@ -53,22 +53,31 @@ bool sameOnWire(int32_t a, int32_t b, bool wide) {
     return wide ? a == b : (uint32_t(a) & 0xFFFF) == (uint32_t(b) & 0xFFFF);
 }
 
+QString difference(const QString &where, const tParamField *field, const QString &byIndex,
+                   int32_t wanted, int32_t found) {
+    auto text = [&](int32_t v) { return field ? fieldText(*field, v) : QString::number(v); };
+    return QStringLiteral("%1: %2 arquivo %3 ≠ controlador %4")
+        .arg(where, field ? FieldCode(*field) : byIndex, text(wanted), text(found));
+}
+
+} // namespace
+
 // The code a page shows left of a control; the system page writes a few as
 // "TT: Grandeza da Temperatura".
-QString codeOf(const tParamField &f) {
+QString FieldCode(const tParamField &f) {
     const QString code = QString::fromUtf8(f.code);
     if (code.isEmpty() && f.kind == tFieldKind::SetPoint)
         return QStringLiteral("Timer %1").arg(f.index - idxTR_BASE + 1);
     return code.section(u':', 0, 0);
 }
 
-const tParamField *systemField(int index) {
+const tParamField *SystemFieldAt(int index) {
     if (const tParamField *f = fieldOf(SystemFields(), index))
         return f;
     return fieldOf(ClockFormatFields(), index);
 }
 
-const tParamField *relayField(int32_t op, int index) {
+const tParamField *RelayFieldAt(int32_t op, int index) {
     for (tFieldTable table : RelayFieldTables(op))
         if (const tParamField *f = fieldOf(table, index))
             return f;
@@ -76,19 +85,10 @@ const tParamField *relayField(int32_t op, int index) {
 }
 
 // An operation by its name; a code without one by its number.
-QString operationText(int32_t code) {
+QString OperationText(int32_t code) {
     return code >= opNOP && code <= opTIMERIF ? OpRelayName(code)
                                               : QStringLiteral("código %1").arg(code);
 }
-
-QString difference(const QString &where, const tParamField *field, const QString &byIndex,
-                   int32_t wanted, int32_t found) {
-    auto text = [&](int32_t v) { return field ? fieldText(*field, v) : QString::number(v); };
-    return QStringLiteral("%1: %2 arquivo %3 ≠ controlador %4")
-        .arg(where, field ? codeOf(*field) : byIndex, text(wanted), text(found));
-}
-
-} // namespace
 
 tConfigValues ConfigOf(const tOndrel &dev) {
     tConfigValues v;
@@ -184,7 +184,7 @@ QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &
     for (int i = 0; i < nSYSTEM_REGS; ++i) {
         const int32_t a = wanted.System[size_t(i)], b = found.System[size_t(i)];
         if (!sameOnWire(a, b, false))
-            out << difference(system, systemField(i), QStringLiteral("System[%1]").arg(i), a, b);
+            out << difference(system, SystemFieldAt(i), QStringLiteral("System[%1]").arg(i), a, b);
     }
     for (int r = 0; r < relays && r < int(std::size(wanted.par)); ++r) {
         const auto &a = wanted.par[size_t(r)];
@@ -192,12 +192,12 @@ QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &
         const QString relay = QStringLiteral("Relé %1").arg(r + 1);
         if (!sameOnWire(a[0], b[0], false))
             out << QStringLiteral("%1: Operação arquivo %2 ≠ controlador %3")
-                       .arg(relay, operationText(a[0]), operationText(b[0]));
+                       .arg(relay, OperationText(a[0]), OperationText(b[0]));
         for (int i = 1; i <= nPAR_RELAY; ++i) {
             if (sameOnWire(a[size_t(i)], b[size_t(i)], i >= idxTR_BASE))
                 continue;
             // The wanted operation says what each entry means.
-            out << difference(relay, relayField(a[0], i), QStringLiteral("par[%1]").arg(i),
+            out << difference(relay, RelayFieldAt(a[0], i), QStringLiteral("par[%1]").arg(i),
                               a[size_t(i)], b[size_t(i)]);
         }
     }

@@ -79,3 +79,16 @@ tSyncResult CompareConfig(tOndrel &dev, const tConfigValues &wanted, const tSync
 // registers, timer set-points 32 bits), named by the codes the pages show;
 // an operation as its name, an entry no page shows by its index.
 QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &found, int relays);
+
+// The field names the pages, these messages and the history share.
+struct tParamField;
+// The code a page shows left of a control ("SP", "OFS1"; a timer
+// set-point as "Timer 2").
+QString FieldCode(const tParamField &f);
+// The field that edits System[index], the clock's formats included; nullptr
+// for an entry no page shows.
+const tParamField *SystemFieldAt(int index);
+// The field that edits par[index] of a relay running operation `op`.
+const tParamField *RelayFieldAt(int32_t op, int index);
+// An operation by its name; a code without one by its number.
+QString OperationText(int32_t code);

@@ -5,12 +5,21 @@
 
 #include <QDateTime>
 
+#include <array>
+#include <set>
+
 namespace {
 constexpr int64_t liveMs = 3'600'000;
 // A day of readings a minute for four controllers; older ones give way.
 constexpr size_t pendingMax = 4 * 1440;
 // How often a refusing file is tried again.
 constexpr int64_t retryMs = tRecorder::watchSec * 1000;
+
+// A slot as the file tells one from another: where and what.
+using tSlotKey = std::array<int32_t, 10>;
+tSlotKey slotKey(const tHistLogSlot &s) {
+    return {s.slot, s.event, s.sensor1, s.sensor2, s.year, s.month, s.mday, s.hour, s.min, s.sec};
+}
 
 bool Changed(const tHistReading &a, const tHistReading &b) {
     // A failed read says nothing new; a read after a failure is news.
@@ -149,6 +158,16 @@ int32_t tRecorder::ReadEventLog(tOndrel &dev, int32_t address,
         Failed(utcMs);
         return 0;
     }
+    // What the file held before this walk decides where it stops: a tap on
+    // the same driver stores each slot the moment it is read, so "not new"
+    // after the read would stop the walk at its first slot.
+    std::set<tSlotKey> held;
+    for (const tHistLogSlot &s : FStore.LogSlots(controller))
+        held.insert(slotKey(s));
+    if (FStore.LastFailed()) {
+        Failed(utcMs);
+        return 0;
+    }
     int32_t r = send(cmdGET_LOG_INFO);
     if (r < 0)
         return r;
@@ -163,13 +182,13 @@ int32_t tRecorder::ReadEventLog(tOndrel &dev, int32_t address,
             return r;
         if (!LogSlotWritten(dev.Log))
             break;
-        bool isNew = false;
-        if (!FStore.AddLogSlot(HistLogSlotOf(controller, slot, dev.Log, utcMs), &isNew)) {
+        const tHistLogSlot read = HistLogSlotOf(controller, slot, dev.Log, utcMs);
+        if (held.contains(slotKey(read)))
+            break; // everything older is held already
+        if (!FStore.AddLogSlot(read)) {
             Failed(utcMs);
             break;
         }
-        if (!isNew)
-            break; // everything older is held already
         ++stored;
     }
     return stored;

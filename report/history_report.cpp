@@ -1,6 +1,7 @@
 #include "history_report.h"
 
 #include "curve_painter.h"
+#include "history_tap.h"
 #include "temperature.h"
 #include "whole_file.h"
 
@@ -11,9 +12,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTimeZone>
-
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -379,17 +377,6 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                    {1.5, 0.9, 1.8, 0.7, 0.8, 0.8}, auditRows);
 }
 } // namespace
-
-QString OsUserName() {
-    for (const char *name : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString user = qEnvironmentVariable(name);
-        if (!user.isEmpty())
-            return user;
-    }
-    if (const passwd *entry = getpwuid(geteuid()))
-        return QString::fromLocal8Bit(entry->pw_name);
-    return QStringLiteral("desconhecido");
-}
 
 QString DurationText(int64_t ms) {
     const int64_t s = std::max<int64_t>(0, ms) / 1000;

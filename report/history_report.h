@@ -27,8 +27,6 @@ bool WriteHistoryReport(tHistoryStore &store, const tReportRequest &request, con
 bool WriteHistoryReport(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                         const tSensorLimits &limits, const QString &path, QString *error);
 
-// The operating-system user the report and the audit trail name.
-QString OsUserName();
 // "45 s", "12 min", "3 h 05 min", "2 d 03 h".
 QString DurationText(int64_t ms);
 // A count as the report's tables write it: one decimal, the locale's separator.

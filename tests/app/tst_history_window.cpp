@@ -4,8 +4,10 @@
 #include "file_size_limit.h"
 #include "history_page.h"
 #include "history_store.h"
+#include "history_tap.h"
 
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QSpinBox>
 
 class tst_history_window : public QObject {
@@ -13,7 +15,19 @@ class tst_history_window : public QObject {
   private Q_SLOTS:
     void recordsWhileConnectedOnAnyPage();
     void refusingFileIsSaidOnceAndCaughtUp();
+    void writeIsAudited();
+    void unopenableHistoryDoesNotHoldTheWrite();
 };
+
+namespace {
+// Writes OFS1 from the system page.
+void WriteOffset(App &app, double value) {
+    app.Click("btnMenuPAR");
+    app.Find<QDoubleSpinBox>("edtOffSet1")->setValue(value);
+    app.Click("btnWritePAR");
+    QCOMPARE(app.Status(), QStringLiteral("Gravação dos parâmetros feita com sucesso"));
+}
+} // namespace
 
 void tst_history_window::recordsWhileConnectedOnAnyPage() {
     Sim sim;
@@ -112,6 +126,57 @@ void tst_history_window::refusingFileIsSaidOnceAndCaughtUp() {
         held += readings[i].utcMs > refusedAt && readings[i].utcMs < refusedAt + 2000;
     }
     QVERIFY(held >= 1);
+    app.Stop();
+}
+
+// One write from a page, one row: who, what, and the field with the value
+// the page had read.
+void tst_history_window::writeIsAudited() {
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    WriteOffset(app, 1.5);
+    app.Stop();
+
+    tHistoryStore store;
+    QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite"))));
+    const std::vector<tHistAuditEntry> rows = store.Audits(0, 0, INT64_MAX);
+    QCOMPARE(rows.size(), size_t(1));
+    const tHistAudit &a = rows.front().audit;
+    QCOMPARE(a.user, OsUserName());
+    QCOMPARE(a.command, QStringLiteral("Parâmetros de sistema"));
+    QVERIFY(a.result > 0);
+    QCOMPARE(a.fields.size(), size_t(1));
+    QCOMPARE(a.fields[0].code, QStringLiteral("OFS1"));
+    QCOMPARE(a.fields[0].oldValue, QStringLiteral("0,0ºC"));
+    QCOMPARE(a.fields[0].newValue, QStringLiteral("1,5ºC"));
+}
+
+// A history file that cannot be opened is said once on the status line and
+// memo; the writes go on.
+void tst_history_window::unopenableHistoryDoesNotHoldTheWrite() {
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    QFile notAFolder(app.Path(QStringLiteral("arquivo")));
+    QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+    qputenv("TARVIK_HISTORICO", (notAFolder.fileName() + "/historico.sqlite").toLocal8Bit());
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    WriteOffset(app, 1.5);
+    WriteOffset(app, -2.0);
+    qunsetenv("TARVIK_HISTORICO");
+    QCOMPARE(int16_t(sim.controller->reg(0x0020)), int16_t(-20));
+    // Said once (the writer's "interrompida" stands for the readings and the
+    // trail alike), and the second write adds nothing.
+    QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 1, 20000);
+    QVERIFY2(HistoryLines(app)[0].contains(QStringLiteral("interrompida")),
+             qPrintable(HistoryLines(app)[0]));
     app.Stop();
 }
 

@@ -116,6 +116,8 @@ QProcess *TestCli::start(const QStringList &args, const QString &workDir) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
     env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome.path());
+    // The writes and log reads go into a history of this run, not the user's.
+    env.insert(QStringLiteral("TARVIK_HISTORICO"), cacheHome.filePath("historico.sqlite"));
     process->setProcessEnvironment(env);
     if (!workDir.isEmpty())
         process->setWorkingDirectory(workDir);
@@ -139,6 +141,7 @@ tOutcome TestCli::runShell(const QString &line) {
     process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
+    env.insert(QStringLiteral("TARVIK_HISTORICO"), cacheHome.filePath("historico.sqlite"));
     process->setProcessEnvironment(env);
     process->start(QStringLiteral("/bin/sh"),
                    {"-c", QStringLiteral("exec '%1' %2").arg(TARVIK_CLI, line)});

@@ -2,6 +2,7 @@
 // simulated controllers: the recorder writing the file, what reads it back,
 // and the recorder killed or sharing the file with another.
 #include "history_store.h"
+#include "history_tap.h"
 #include "ondrel_sim.h"
 
 #include <QDateTime>
@@ -68,9 +69,19 @@ class TestCliHistory : public QObject {
     void readBack();
     void killedRecorderLeavesASoundFile();
     void twoRecordersShareOneFile();
+    void writeIsAudited_data();
+    void writeIsAudited();
+    void logSlotsStoredOnce();
+    void unopenableHistoryDoesNotHoldTheWrite();
 
   private:
-    std::unique_ptr<QProcess> start(const QStringList &args, const QString &port);
+    std::unique_ptr<QProcess> start(const QStringList &args, const QString &port,
+                                    const QString &history = {});
+    struct tRun {
+        int code = -1;
+        QString out, err;
+    };
+    tRun run(const QStringList &args, const QString &history);
     QString port(const sim::Controller &c) const { return QString::fromStdString(c.portName()); }
 
     QTemporaryDir dir;
@@ -88,11 +99,12 @@ void TestCliHistory::initTestCase() {
     QVERIFY(sim->start());
 }
 
-std::unique_ptr<QProcess> TestCliHistory::start(const QStringList &args, const QString &port) {
+std::unique_ptr<QProcess> TestCliHistory::start(const QStringList &args, const QString &port,
+                                                const QString &history) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TARVIK_PORTS"), port);
-    env.insert(QStringLiteral("TARVIK_HISTORICO"), file);
+    env.insert(QStringLiteral("TARVIK_HISTORICO"), history.isEmpty() ? file : history);
     env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
     p->setProcessEnvironment(env);
     p->start(QStringLiteral(TARVIK_CLI), args);
@@ -237,6 +249,77 @@ void TestCliHistory::twoRecordersShareOneFile() {
         QVERIFY2(!err.contains("interrompida"), err.constData());
     }
     QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
+}
+
+TestCliHistory::tRun TestCliHistory::run(const QStringList &args, const QString &history) {
+    auto p = start(args, port(*sim), history);
+    tRun r;
+    if (!p->waitForFinished(60000))
+        return r;
+    r.code = p->exitCode();
+    r.out = QString::fromUtf8(p->readAllStandardOutput());
+    r.err = QString::fromUtf8(p->readAllStandardError());
+    return r;
+}
+
+// A configuration sent whole leaves one row per block in the trail, with who
+// sent it, the outcome, and each field changed with the value it replaced.
+void TestCliHistory::writeIsAudited_data() {
+    QTest::addColumn<bool>("refused"); // the controller refuses every write
+    QTest::addColumn<QString>("line"); // expected in the trail
+    QTest::newRow("accepted") << false
+                              << QStringLiteral(" Parâmetros de sistema ok: OFS1 1,5ºC → 0,0ºC");
+    QTest::newRow("refused") << true << QStringLiteral(" Parâmetros de sistema erro ");
+}
+
+void TestCliHistory::writeIsAudited() {
+    QFETCH(bool, refused);
+    QFETCH(QString, line);
+    const QString history = dir.filePath(QTest::currentDataTag() + QStringLiteral(".sqlite"));
+    const QString cfg = dir.filePath(QStringLiteral("audit.cfg"));
+    QCOMPARE(run({"-a", "201", "config", "salvar", cfg}, history).code, 0);
+    constexpr int regOFS1 = 0x0020;
+    sim->setReg(regOFS1, 15); // the controller's OFS1 moved to 1,5 since the file was saved
+    if (refused)
+        sim->setFault(sim::Fault::WrongEcho);
+    const tRun written = run({"-a", "201", "config", "gravar", cfg}, history);
+    sim->clearFault();
+    QVERIFY2((written.code == 0) != refused, qPrintable(written.err));
+    const tRun trail = run({"historico", "alteracoes"}, history);
+    QCOMPARE(trail.code, 0);
+    const QStringList rows = trail.out.trimmed().split(u'\n');
+    // Refused: the first write fails and ends the sequence.
+    QCOMPARE(rows.size(), refused ? 1 : 6);
+    QVERIFY2(rows.front().contains(QStringLiteral(" %1 %2 201").arg(OsUserName(), port(*sim))),
+             qPrintable(rows.front()));
+    QVERIFY2(rows.front().contains(line), qPrintable(rows.front()));
+    sim->setReg(regOFS1, 0);
+}
+
+// However often the log is read, each slot is stored once.
+void TestCliHistory::logSlotsStoredOnce() {
+    const QString history = dir.filePath(QStringLiteral("log.sqlite"));
+    for (int round = 0; round < 2; ++round) {
+        const tRun r = run({"-a", "201", "log"}, history);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(logSlotsOf(history), 4);
+    }
+}
+
+// A history file that cannot be opened is said once; the write goes on.
+void TestCliHistory::unopenableHistoryDoesNotHoldTheWrite() {
+    const QString cfg = dir.filePath(QStringLiteral("plain.cfg"));
+    QCOMPARE(run({"-a", "201", "config", "salvar", cfg}, {}).code, 0);
+    QFile notAFolder(dir.filePath(QStringLiteral("arquivo")));
+    QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+    constexpr int regOFS1 = 0x0020;
+    sim->setReg(regOFS1, 15);
+    const tRun r =
+        run({"-a", "201", "config", "gravar", cfg}, notAFolder.fileName() + "/historico.sqlite");
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(sim->reg(regOFS1), uint16_t(0));
+    QCOMPARE(r.err.count(QStringLiteral("Histórico")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCliHistory)
