@@ -221,11 +221,6 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
              connect(conn, &TConnectionPage::bannerChanged, w.lblModel, &QLabel::setText);
              connect(&w, &TfrmMain::reported, conn, &TConnectionPage::AppendLog);
              connect(conn, &TConnectionPage::linkSummaryChanged, w.lblStatus, &QLabel::setToolTip);
-             connect(conn, &TConnectionPage::recordingChanged, w.recording.get(),
-                     [&w](int32_t intervalSec, int32_t keepDays) {
-                         w.recording->SetInterval(intervalSec);
-                         w.recording->SetRetention(keepDays);
-                     });
              return conn;
          }},
         {tMenu::Status,
@@ -243,6 +238,11 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
                      [&w] { w.HistoryPageCatchUp(); });
              connect(w.recording.get(), &tSessionRecorder::reading, w.histPage,
                      &THistoryPage::AddLive);
+             connect(w.histPage, &THistoryPage::recordingChanged, w.recording.get(),
+                     [&w](int32_t intervalSec, int32_t keepDays) {
+                         w.recording->SetInterval(intervalSec);
+                         w.recording->SetRetention(keepDays);
+                     });
              return w.histPage;
          }},
         {tMenu::PAR,

@@ -2,9 +2,10 @@
 // while it records a simulated controller at 9600 bit/s into the history
 // file, once with the file free and once with another process taking the
 // file's write lock again and again (as a second recorder on a slow disk
-// would): `bench_record_gaps [seconds per run]` (offscreen unless
-// QT_QPA_PLATFORM says otherwise). A sensor changes state every two seconds,
-// so a reading is due that often whatever the recording interval.
+// would): `bench_record_gaps [seconds per run] [recording interval, s]
+// [flip]` (offscreen unless QT_QPA_PLATFORM says otherwise; interval 1 by
+// default; flip 0 keeps the sensors as they are). A sensor changes state
+// every two seconds, so a reading is due that often whatever the recording interval.
 //
 // `bench_record_gaps --hold FILE` is the other process: it holds the write
 // lock for 400 ms, lets go for 50 ms, until killed.
@@ -54,13 +55,15 @@ struct tGaps {
 // Runs the window for `seconds`, a 1 ms timer measuring the time between its
 // ticks.
 tGaps Run(const QString &port, sim::Controller &controller, const QString &historyFile, bool busy,
-          int seconds) {
+          int seconds, int interval, bool flipping) {
     QTemporaryDir dir;
     {
         QFile ini(dir.filePath(QStringLiteral("tarvik.ini")));
         ini.open(QIODevice::WriteOnly);
         // 9600 bit/s; a reading a second where the window lets it be set.
-        ini.write("[MODBUS]\r\nBAUDRATE=3\r\n[HISTORY]\r\nRECORD_INTERVAL=1\r\n");
+        ini.write(QStringLiteral("[MODBUS]\r\nBAUDRATE=3\r\n[HISTORY]\r\nRECORD_INTERVAL=%1\r\n")
+                      .arg(interval)
+                      .toLatin1());
     }
     qputenv("TARVIK_HISTORICO", historyFile.toLocal8Bit());
     QProcess holder;
@@ -108,7 +111,8 @@ tGaps Run(const QString &port, sim::Controller &controller, const QString &histo
         // The first seconds (the first visit's read, the first paint) are
         // not counted.
         QEventLoop loop;
-        flip.start();
+        if (flipping)
+            flip.start();
         QTimer::singleShot(3000, &loop, &QEventLoop::quit);
         loop.exec();
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
@@ -150,6 +154,8 @@ int main(int argc, char *argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
+    const int interval = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+    const bool flipping = argc > 3 ? atoi(argv[3]) != 0 : true;
 
     sim::Options options;
     options.baud = 9600;
@@ -162,9 +168,10 @@ int main(int argc, char *argv[]) {
     const QString port = QString::fromStdString(controller.portName());
     qputenv("TARVIK_PORTS", port.toLocal8Bit());
 
-    std::printf("GUI thread gaps while recording, %d s per run, 1 ms timer; goal <= %.2f ms "
-                "(one byte at 9600 bit/s)\n",
-                seconds, 10 * 1000.0 / 9600);
+    std::printf("GUI thread gaps while recording, %d s per run, recording interval %d s where "
+                "the window has the setting, 1 ms timer; goal <= %.2f ms (one byte at 9600 "
+                "bit/s)\n",
+                seconds, interval, 10 * 1000.0 / 9600);
     std::printf("%-28s %9s %9s %9s %8s %8s %9s\n", "history file", "max ms", "p99.9 ms", "p99 ms",
                 "ticks", ">16 ms", "readings");
     for (bool busy : {false, true}) {
@@ -175,7 +182,7 @@ int main(int argc, char *argv[]) {
             tHistoryStore store;
             store.Open(file);
         }
-        const tGaps g = Run(port, controller, file, busy, seconds);
+        const tGaps g = Run(port, controller, file, busy, seconds, interval, flipping);
         std::printf("%-28s %9.2f %9.2f %9.2f %8zu %8zu %9lld\n",
                     busy ? "locked by another process" : "free", g.maxMs, g.p999Ms, g.p99Ms,
                     g.ticks, g.over16, static_cast<long long>(g.readings));

@@ -72,6 +72,14 @@ constexpr uint16_t relayOnBit = 0x4000;
 
 const QString unknown = QStringLiteral("desconhecido");
 
+// What the tap saw before a write, beyond the driver's registers.
+struct tSeenBefore {
+    std::array<int32_t, 4> relays{-1, -1, -1, -1}; // each relay on (1), off (0), not seen (-1)
+    // The unit relay r's block was last seen in (-1: the controller's now):
+    // a unit change converts the blocks on the controller, not what was seen.
+    std::array<int32_t, 4> relayUnit{-1, -1, -1, -1};
+};
+
 // One value of the write: after, and before when seen.
 struct tValue {
     std::optional<int32_t> before;
@@ -149,7 +157,8 @@ void opsFields(const tWrite &w, const tAuditRow &row, const tOndrel &dev, tField
 }
 
 // par[0..7] signed, par[8..15] unsigned, par[16..19] 32 bits in two words.
-void relayFields(const tWrite &w, const tAuditRow &row, const tOndrel &dev, tFieldsOut out) {
+void relayFields(const tWrite &w, const tAuditRow &row, const tOndrel &dev, const tSeenBefore &seen,
+                 tFieldsOut out) {
     constexpr size_t blockWords = 24;
     if (w.start != row.base || w.after.size() < blockWords)
         return;
@@ -157,16 +166,21 @@ void relayFields(const tWrite &w, const tAuditRow &row, const tOndrel &dev, tFie
     const int32_t op = wordsAt(w, 0, false, true).after;
     out.add(prefix + QStringLiteral("OP"), wordsAt(w, 0, false, true), OperationText);
     const int32_t unit = dev.TempUnit();
+    const int32_t seenUnit = seen.relayUnit[size_t(row.relay)];
+    const int32_t oldUnit = seenUnit >= 0 ? seenUnit : unit;
     for (int i = 1; i <= nPAR_RELAY; ++i) {
         const bool wide = i >= 16;
         const size_t at = wide ? size_t(16 + 2 * (i - 16)) : size_t(i);
         const tValue v = wordsAt(w, at, wide, i < 8);
-        // The new operation says what each entry means.
+        // The new operation says what each entry means; an entry its page
+        // does not show is no setting of it (a unit change converts those
+        // too).
         const tParamField *f = RelayFieldAt(op, i);
-        if (!f && !v.before)
+        if (!f)
             continue;
-        const QString code = f ? FieldCode(*f) : QStringLiteral("par[%1]").arg(i);
-        out.add(prefix + code, v, [&](int32_t x) { return fieldValueText(f, x, unit); });
+        out.add(
+            prefix + FieldCode(*f), v, [&](int32_t x) { return fieldValueText(f, x, oldUnit); },
+            [&](int32_t x) { return fieldValueText(f, x, unit); });
     }
 }
 
@@ -231,8 +245,7 @@ QString twoDigits(int32_t v) {
     return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
 }
 
-std::optional<tHistAudit> auditOf(const tWrite &w, const tOndrel &dev,
-                                  const std::array<int32_t, 4> &relaysSeen) {
+std::optional<tHistAudit> auditOf(const tWrite &w, const tOndrel &dev, const tSeenBefore &seen) {
     const tAuditRow *row = auditRow(w.cmd);
     if (!row || w.before.size() != w.after.size())
         return std::nullopt;
@@ -249,7 +262,7 @@ std::optional<tHistAudit> auditOf(const tWrite &w, const tOndrel &dev,
         opsFields(w, *row, dev, out);
         break;
     case tLayout::Relay:
-        relayFields(w, *row, dev, out);
+        relayFields(w, *row, dev, seen, out);
         break;
     case tLayout::Date:
         joinedField(
@@ -272,17 +285,17 @@ std::optional<tHistAudit> auditOf(const tWrite &w, const tOndrel &dev,
         calibrationFields(w, dev, out);
         break;
     case tLayout::Relays:
-        relaysFields(w, dev, relaysSeen, a);
+        relaysFields(w, dev, seen.relays, a);
         break;
     }
     return a;
 }
 
-std::array<int32_t, 4> relaysFromWrite(const tWrite &w) {
-    std::array<int32_t, 4> out{-1, -1, -1, -1};
-    if (!w.before.empty() && w.before[0] >= 0)
+tSeenBefore seenFromWrite(const tWrite &w) {
+    tSeenBefore out;
+    if (w.cmd == cmdSET_RELAYS && !w.before.empty() && w.before[0] >= 0)
         for (int r = 0; r < 4; ++r)
-            out[size_t(r)] = (w.before[0] >> r) & 1;
+            out.relays[size_t(r)] = (w.before[0] >> r) & 1;
     return out;
 }
 
@@ -300,7 +313,7 @@ QString OsUserName() {
 }
 
 std::optional<tHistAudit> AuditOf(const tWrite &w, const tOndrel &dev) {
-    return auditOf(w, dev, relaysFromWrite(w));
+    return auditOf(w, dev, seenFromWrite(w));
 }
 
 tHistoryTap::tHistoryTap(tOndrel &dev, tHistorySink sink)
@@ -329,6 +342,7 @@ void tHistoryTap::Exchanged(const tExchange &e) {
         // Another session, perhaps another controller: nothing carried over.
         FSelected = -1;
         FRelays = {-1, -1, -1, -1};
+        FRelayUnit = {-1, -1, -1, -1};
         break;
     case cmdGET_STATUS:
         if (e.result >= 0)
@@ -347,16 +361,21 @@ void tHistoryTap::Exchanged(const tExchange &e) {
     default:
         break;
     }
+    const tSeenBefore seen{.relays = FRelays, .relayUnit = FRelayUnit};
+    // A relay block read or written holds values in the unit of now.
+    if (e.result >= 0)
+        for (int r = 0; r < 4; ++r)
+            if (CommandShape(e.cmd).known & knownRelay(r))
+                FRelayUnit[size_t(r)] = FDev.TempUnit();
     if (!FWrite || FWrite->cmd != e.cmd)
         return;
     const tWrite w = std::move(*FWrite);
     FWrite.reset();
-    // Relays last seen by a status read or a switching, whichever came last.
-    std::array<int32_t, 4> relays = FRelays;
+    // Relays as last seen by a status read or a switching, whichever came last.
     if (w.cmd == cmdSET_RELAYS && e.result >= 0 && !w.after.empty())
         for (int r = 0; r < 4; ++r)
             FRelays[size_t(r)] = (w.after[0] >> r) & 1;
-    std::optional<tHistAudit> audit = auditOf(w, FDev, relays);
+    std::optional<tHistAudit> audit = auditOf(w, FDev, seen);
     if (!audit || !FSink.audit)
         return;
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(now);

@@ -52,6 +52,8 @@ class tHistoryTap : public tOndrelObserver {
     // Each relay as last seen, by a status read or a switching sent,
     // whichever came last (1 on, 0 off, -1 not seen).
     std::array<int32_t, 4> FRelays{-1, -1, -1, -1};
+    // The unit each relay's block was last read or written in (-1: not yet).
+    std::array<int32_t, 4> FRelayUnit{-1, -1, -1, -1};
 };
 
 // The operating-system user running this program, as the audit trail and

@@ -9,7 +9,10 @@
 
 namespace {
 constexpr int64_t liveMs = 3'600'000;
-}
+// The watch reads only when nobody has for its period and this much more,
+// so it does not double the status page's reads a second apart.
+constexpr int32_t watchSlackMs = 250;
+} // namespace
 
 tSessionRecorder::tSessionRecorder(tSession &session, QString path, tRecorder::tReport report,
                                    QObject *parent)
@@ -17,7 +20,7 @@ tSessionRecorder::tSessionRecorder(tSession &session, QString path, tRecorder::t
       FWatch(new QTimer(this)) {
     connect(&session, &tSession::exchanged, this, &tSessionRecorder::Exchanged);
     connect(&session, &tSession::connectionChanged, this, &tSessionRecorder::ConnectionChanged);
-    FWatch->setInterval(1000);
+    FWatch->setInterval(watchSlackMs);
     connect(FWatch, &QTimer::timeout, this, &tSessionRecorder::Watch);
 }
 
@@ -101,6 +104,6 @@ void tSessionRecorder::Watch() {
     // (and a relay switch is seen) whatever page is shown.
     const int64_t everyMs = int64_t(std::min(FIntervalSec, tRecorder::watchSec)) * 1000;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (FSession.Connected() && (now - FLastReadMs >= everyMs || now < FLastReadMs))
+    if (FSession.Connected() && (now - FLastReadMs >= everyMs + watchSlackMs || now < FLastReadMs))
         FSession.SendCommand(cmdGET_STATUS);
 }

@@ -3,6 +3,7 @@
 #include "curve_painter.h"
 #include "history_tap.h"
 #include "temperature.h"
+#include "u_modbus.h"
 #include "whole_file.h"
 
 #include <QBuffer>
@@ -361,7 +362,7 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
         const tHistAudit &a = e.audit;
         QString command = a.command;
         if (a.result < 0)
-            command += QStringLiteral(" (falhou: %1)").arg(a.result);
+            command += QStringLiteral(" (falhou: %1)").arg(modbus_strerror(a.result));
         const QString when = TimeText(a.utcMs, locale, true);
         if (a.fields.empty())
             auditRows.push_back({when, a.user, command, QString(), QString(), QString()});

@@ -44,8 +44,6 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       spiBaud(SpinBox(QStringLiteral("spiBaud"), minBAUD_CODE, maxBAUD_CODE)),
       spiTimeout(SpinBox(QStringLiteral("spiTimeout"), minTIMEOUT, maxTIMEOUT)),
       cbxFastRead(new QCheckBox(QStringLiteral("Leitura rápida (fim da resposta pelo tamanho)"))),
-      edtRecInterval(SpinBox(QStringLiteral("edtRecInterval"), 1, 86400)),
-      edtHistKeep(SpinBox(QStringLiteral("edtHistKeep"), 0, 36500)),
       btnCnt(Button(QStringLiteral("btnCnt"), QStringLiteral("Conectar"))),
       LayoutIndConnect(new QWidget),
       btnLoadConfig(Button(QStringLiteral("btnLoadConfig"), QStringLiteral("Ler Configurações"))),
@@ -81,19 +79,6 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
         "50 ms de silêncio na linha: leituras até 4 vezes mais rápidas.\nUm controlador que "
         "responde com bytes a mais deve ser lido com esta opção desligada."));
 
-    edtRecInterval->setSuffix(QStringLiteral(" s"));
-    edtRecInterval->setValue(60);
-    edtRecInterval->setAccessibleName(QStringLiteral("Intervalo de registro"));
-    edtRecInterval->setToolTip(QStringLiteral(
-        "Uma leitura a cada tantos segundos vai para o histórico enquanto conectado, seja qual "
-        "for a tela; um relé que muda ou um sensor que muda de estado vai na hora."));
-    edtHistKeep->setSuffix(QStringLiteral(" dias"));
-    edtHistKeep->setSpecialValueText(QStringLiteral("sempre"));
-    edtHistKeep->setAccessibleName(QStringLiteral("Reter histórico por"));
-    edtHistKeep->setToolTip(QStringLiteral(
-        "Leituras mais antigas que isto são apagadas do histórico de tempos em tempos; "
-        "\"sempre\" guarda tudo."));
-
     auto *portRow = new QHBoxLayout;
     portRow->addWidget(cbxPort, 1);
     portRow->addWidget(btnUpDatePorts);
@@ -117,13 +102,6 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     form->addWidget(label(QStringLiteral("Timeout"), spiTimeout), 2, 0);
     form->addWidget(spiTimeout, 2, 1);
     form->addWidget(cbxFastRead, 3, 0, 1, 4);
-    // The history's recording, beside the other choices kept between runs.
-    auto *recordRow = new QHBoxLayout;
-    recordRow->addWidget(label(QStringLiteral("Intervalo de registro"), edtRecInterval));
-    recordRow->addWidget(edtRecInterval, 1);
-    recordRow->addWidget(label(QStringLiteral("Reter histórico por"), edtHistKeep));
-    recordRow->addWidget(edtHistKeep, 1);
-    form->addLayout(recordRow, 4, 0, 1, 4);
     form->setColumnStretch(1, 1);
     form->setColumnStretch(3, 1);
 
@@ -192,11 +170,6 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     // Takes effect from the next exchange, also during a session.
     connect(cbxFastRead, &QCheckBox::toggled, this,
             [this](bool on) { host.Ondrel().SetFastRead(on); });
-    const auto recording = [this] {
-        Q_EMIT recordingChanged(edtRecInterval->value(), edtHistKeep->value());
-    };
-    connect(edtRecInterval, &QSpinBox::valueChanged, this, recording);
-    connect(edtHistKeep, &QSpinBox::valueChanged, this, recording);
     connect(btnCnt, &QPushButton::clicked, this, &TConnectionPage::btnCntClick);
     connect(btnClear, &QPushButton::clicked, this, &TConnectionPage::btnClearClick);
     connect(btnLoadConfig, &QPushButton::clicked, this, &TConnectionPage::btnLoadConfigClick);
@@ -270,8 +243,6 @@ void TConnectionPage::LoadSettings(const tSettings &s) {
     spiTimeout->setValue(dev.Timeout());
     cbxFastRead->setChecked(s.FastRead);
     dev.SetFastRead(s.FastRead);
-    edtRecInterval->setValue(s.RecordInterval);
-    edtHistKeep->setValue(s.HistoryKeepDays);
     if (!s.StartPort.isEmpty() && !SelectPort(s.StartPort))
         host.Report(clERROR, QStringLiteral("Porta %1 não encontrada").arg(s.StartPort));
 }
@@ -283,8 +254,6 @@ void TConnectionPage::StoreSettings(tSettings &s) const {
     s.Address = edtID->value();
     s.Timeout = dev.Timeout();
     s.FastRead = cbxFastRead->isChecked();
-    s.RecordInterval = edtRecInterval->value();
-    s.HistoryKeepDays = edtHistKeep->value();
 }
 
 void TConnectionPage::FollowState(const tOndrel &dev) {

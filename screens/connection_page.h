@@ -56,9 +56,6 @@ class TConnectionPage : public TPage {
     QSpinBox *spiBaud;
     QSpinBox *spiTimeout;
     QCheckBox *cbxFastRead;
-    // The history's recording: seconds between readings, days kept (0: all).
-    QSpinBox *edtRecInterval;
-    QSpinBox *edtHistKeep;
     QPushButton *btnCnt;
     QWidget *LayoutIndConnect;
     QPushButton *btnLoadConfig;
@@ -75,8 +72,6 @@ class TConnectionPage : public TPage {
     void bannerChanged(const QString &text);
     // One line of the session's link figures, whenever they are shown anew.
     void linkSummaryChanged(const QString &text);
-    // The recording interval or the history's retention was set.
-    void recordingChanged(int32_t intervalSec, int32_t keepDays);
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

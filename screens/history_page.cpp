@@ -5,6 +5,7 @@
 #include "history_report.h"
 #include "readings_csv.h"
 #include "screen_host.h"
+#include "settings.h"
 #include "temperature.h"
 
 #include <QButtonGroup>
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -78,7 +80,8 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
       stgHistExc(new QTableWidget(0, 5)),
       btnHistReport(Button(QStringLiteral("btnHistReport"), QStringLiteral("Relatório"))),
       btnHistCsv(Button(QStringLiteral("btnHistCsv"), QStringLiteral("CSV"))),
-      lblHistInfo(new QLabel), chart(new THistoryChart), liveRedraw(new QTimer(this)),
+      lblHistInfo(new QLabel), chart(new THistoryChart), edtRecInterval(new QSpinBox),
+      edtHistKeep(new QSpinBox), liveRedraw(new QTimer(this)),
       clock([] { return QDateTime::currentDateTime(); }) {
     cbxHistController->setObjectName(QStringLiteral("cbxHistController"));
     cbxHistController->setAccessibleName(QStringLiteral("Controlador"));
@@ -182,6 +185,40 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     small.setPointSize(8);
     stgHistExc->setFont(small);
     side->addWidget(stgHistExc, 1);
+
+    // The recording, whatever page is shown while connected.
+    edtRecInterval->setObjectName(QStringLiteral("edtRecInterval"));
+    edtRecInterval->setRange(1, 86400);
+    edtRecInterval->setValue(60);
+    edtRecInterval->setSuffix(QStringLiteral(" s"));
+    edtRecInterval->setAccessibleName(QStringLiteral("Intervalo de registro"));
+    edtRecInterval->setToolTip(QStringLiteral(
+        "Enquanto conectado, uma leitura a cada tantos segundos vai para o histórico, seja qual "
+        "for a tela; um relé ou um sensor que muda de estado vai na hora."));
+    edtHistKeep->setObjectName(QStringLiteral("edtHistKeep"));
+    edtHistKeep->setRange(0, 36500);
+    edtHistKeep->setSuffix(QStringLiteral(" dias"));
+    edtHistKeep->setSpecialValueText(QStringLiteral("sempre"));
+    edtHistKeep->setAccessibleName(QStringLiteral("Reter histórico por"));
+    edtHistKeep->setToolTip(QStringLiteral(
+        "As leituras mais antigas que isto são apagadas do histórico de tempos em tempos; "
+        "\"sempre\" guarda tudo."));
+    auto *recording = new QGridLayout;
+    const auto labelled = [recording](int row, const QString &text, QSpinBox *box) {
+        auto *label = new QLabel(text);
+        label->setBuddy(box);
+        recording->addWidget(label, row, 0);
+        recording->addWidget(box, row, 1);
+    };
+    labelled(0, QStringLiteral("Intervalo de registro"), edtRecInterval);
+    labelled(1, QStringLiteral("Reter histórico por"), edtHistKeep);
+    recording->setColumnStretch(1, 1);
+    side->addLayout(recording);
+    const auto recordingChanged = [this] {
+        Q_EMIT this->recordingChanged(edtRecInterval->value(), edtHistKeep->value());
+    };
+    connect(edtRecInterval, &QSpinBox::valueChanged, this, recordingChanged);
+    connect(edtHistKeep, &QSpinBox::valueChanged, this, recordingChanged);
     // A double click on an excursion shows it, with a little of before and after.
     connect(stgHistExc, &QTableWidget::cellDoubleClicked, this, [this](int row) {
         if (row < 0 || size_t(row) >= excursions.size())
@@ -228,6 +265,16 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     btnHistRange[size_t(range)]->setChecked(true);
     RangeFromNow();
     SetStore(nullptr);
+}
+
+void THistoryPage::LoadSettings(const tSettings &s) {
+    edtRecInterval->setValue(s.RecordInterval);
+    edtHistKeep->setValue(s.HistoryKeepDays);
+}
+
+void THistoryPage::StoreSettings(tSettings &s) const {
+    s.RecordInterval = edtRecInterval->value();
+    s.HistoryKeepDays = edtHistKeep->value();
 }
 
 THistoryPage::~THistoryPage() {

@@ -16,6 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QDoubleSpinBox;
+class QSpinBox;
 class QTableWidget;
 class QThread;
 class QTimer;
@@ -43,6 +44,9 @@ class THistoryPage : public TPage {
     void AddLive(const tHistReading &reading);
     // Lists the controllers of the file again and redraws.
     void VisitRead() override;
+    // The recording's interval and the history's retention.
+    void LoadSettings(const tSettings &s) override;
+    void StoreSettings(tSettings &s) const override;
 
     void SetRange(tRange range);
     tRange Range() const { return range; }
@@ -77,6 +81,13 @@ class THistoryPage : public TPage {
     QPushButton *btnHistCsv;
     QLabel *lblHistInfo;
     THistoryChart *chart;
+    // The recording: seconds between readings, days kept (0: all).
+    QSpinBox *edtRecInterval;
+    QSpinBox *edtHistKeep;
+
+  Q_SIGNALS:
+    // The recording interval or the history's retention was set.
+    void recordingChanged(int32_t intervalSec, int32_t keepDays);
 
   protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -115,9 +115,8 @@ class tst_keys : public QObject {
             << "btnMenuMain"
             << ""
             << "cbxPort"
-            << QStringList{"btnUpDatePorts", "edtID",       "btnScan",        "spiBaud",
-                           "spiTimeout",     "cbxFastRead", "edtRecInterval", "edtHistKeep",
-                           "btnCnt",         "memoLog",     "btnClear"};
+            << QStringList{"btnUpDatePorts", "edtID",  "btnScan", "spiBaud", "spiTimeout",
+                           "cbxFastRead",    "btnCnt", "memoLog", "btnClear"};
         QTest::newRow("Ajustes: a switch before the value it switches on")
             << "btnMenuPAR"
             << "cbxSetPass1"

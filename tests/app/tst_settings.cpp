@@ -21,6 +21,7 @@ class tst_settings : public QObject {
     void portOptionOverridesStoredPosition();
     void styleAppliesToBothWindowsAndIsRemembered();
     void fastReadChoiceReachesTheDriver();
+    void recordingBoxesAreKept();
 };
 
 void tst_settings::firstStartUsesDefaultsAndWritesEveryKey() {
@@ -254,6 +255,25 @@ void tst_settings::fastReadChoiceReachesTheDriver() {
     QVERIFY(!w.Ondrel().FastRead());
     app.Stop();
     QCOMPARE(tIniFile(app.IniPath()).ReadString("MODBUS", "FAST_READ", "missing"), "0");
+}
+
+// The Histórico page's recording boxes start from the file and are written
+// back.
+void tst_settings::recordingBoxesAreKept() {
+    App app;
+    app.WriteIni("[HISTORY]\nRECORD_INTERVAL=5\nKEEP_DAYS=30\n");
+    app.Start();
+    auto *interval = app.Find<QSpinBox>(QStringLiteral("edtRecInterval"));
+    auto *keep = app.Find<QSpinBox>(QStringLiteral("edtHistKeep"));
+    QCOMPARE(interval->value(), 5);
+    QCOMPARE(keep->value(), 30);
+    interval->setValue(120);
+    keep->setValue(0);
+    QCOMPARE(keep->text(), QStringLiteral("sempre"));
+    app.Stop();
+    const tIniFile ini(app.IniPath());
+    QCOMPARE(ini.ReadString("HISTORY", "RECORD_INTERVAL", "missing"), "120");
+    QCOMPARE(ini.ReadString("HISTORY", "KEEP_DAYS", "missing"), "0");
 }
 
 QTEST_MAIN(tst_settings)

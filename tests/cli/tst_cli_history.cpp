@@ -265,35 +265,48 @@ TestCliHistory::tRun TestCliHistory::run(const QStringList &args, const QString 
 // A configuration sent whole leaves one row per block in the trail, with who
 // sent it, the outcome, and each field changed with the value it replaced.
 void TestCliHistory::writeIsAudited_data() {
-    QTest::addColumn<bool>("refused"); // the controller refuses every write
+    QTest::addColumn<bool>("fahrenheit"); // the file was saved in Fahrenheit
+    QTest::addColumn<bool>("refused");    // the controller refuses every write
+    QTest::addColumn<int>("rows");
     QTest::addColumn<QString>("line"); // expected in the trail
-    QTest::newRow("accepted") << false
+    QTest::newRow("accepted") << false << false << 6
                               << QStringLiteral(" Parâmetros de sistema ok: OFS1 1,5ºC → 0,0ºC");
-    QTest::newRow("refused") << true << QStringLiteral(" Parâmetros de sistema erro ");
+    // The controller converts its blocks when the unit changes: the values
+    // replaced are said in the unit they were read in.
+    QTest::newRow("unit switched")
+        << true << false << 6 << QStringLiteral(" Parâmetros do relé 1 ok: R1.SP 5,0ºC → 41,0ºF");
+    // The first write fails and ends the sequence.
+    QTest::newRow("refused") << false << true << 1
+                             << QStringLiteral(" Parâmetros de sistema erro ");
 }
 
 void TestCliHistory::writeIsAudited() {
+    QFETCH(bool, fahrenheit);
     QFETCH(bool, refused);
+    QFETCH(int, rows);
     QFETCH(QString, line);
     const QString history = dir.filePath(QTest::currentDataTag() + QStringLiteral(".sqlite"));
     const QString cfg = dir.filePath(QStringLiteral("audit.cfg"));
+    sim->setFahrenheit(fahrenheit);
     QCOMPARE(run({"-a", "201", "config", "salvar", cfg}, history).code, 0);
+    sim->setFahrenheit(false);
     constexpr int regOFS1 = 0x0020;
-    sim->setReg(regOFS1, 15); // the controller's OFS1 moved to 1,5 since the file was saved
+    if (!fahrenheit)
+        sim->setReg(regOFS1, 15); // OFS1 moved to 1,5 since the file was saved
     if (refused)
         sim->setFault(sim::Fault::WrongEcho);
     const tRun written = run({"-a", "201", "config", "gravar", cfg}, history);
     sim->clearFault();
+    sim->setFahrenheit(false);
+    sim->setReg(regOFS1, 0);
     QVERIFY2((written.code == 0) != refused, qPrintable(written.err));
     const tRun trail = run({"historico", "alteracoes"}, history);
     QCOMPARE(trail.code, 0);
-    const QStringList rows = trail.out.trimmed().split(u'\n');
-    // Refused: the first write fails and ends the sequence.
-    QCOMPARE(rows.size(), refused ? 1 : 6);
-    QVERIFY2(rows.front().contains(QStringLiteral(" %1 %2 201").arg(OsUserName(), port(*sim))),
-             qPrintable(rows.front()));
-    QVERIFY2(rows.front().contains(line), qPrintable(rows.front()));
-    sim->setReg(regOFS1, 0);
+    const QStringList lines = trail.out.trimmed().split(u'\n');
+    QCOMPARE(lines.size(), rows);
+    QVERIFY2(lines.front().contains(QStringLiteral(" %1 %2 201").arg(OsUserName(), port(*sim))),
+             qPrintable(lines.front()));
+    QVERIFY2(trail.out.contains(line), qPrintable(trail.out));
 }
 
 // However often the log is read, each slot is stored once.
