@@ -50,6 +50,7 @@ struct tGaps {
     double maxMs = 0, p99Ms = 0, p999Ms = 0;
     size_t ticks = 0, over16 = 0; // gaps longer than a frame
     int64_t readings = 0;
+    int requests = 0; // status and other reads the controller answered while measured
 };
 
 // Runs the window for `seconds`, a 1 ms timer measuring the time between its
@@ -118,7 +119,9 @@ tGaps Run(const QString &port, sim::Controller &controller, const QString &histo
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         tick.start();
         last = clock.nsecsElapsed();
+        const int requestsBefore = controller.requestCount();
         loop.exec();
+        g.requests = controller.requestCount() - requestsBefore;
         tick.stop();
         flip.stop();
         std::sort(deltas.begin(), deltas.end());
@@ -172,8 +175,8 @@ int main(int argc, char *argv[]) {
                 "the window has the setting, 1 ms timer; goal <= %.2f ms (one byte at 9600 "
                 "bit/s)\n",
                 seconds, interval, 10 * 1000.0 / 9600);
-    std::printf("%-28s %9s %9s %9s %8s %8s %9s\n", "history file", "max ms", "p99.9 ms", "p99 ms",
-                "ticks", ">16 ms", "readings");
+    std::printf("%-28s %9s %9s %9s %8s %8s %9s %9s\n", "history file", "max ms", "p99.9 ms",
+                "p99 ms", "ticks", ">16 ms", "readings", "requests");
     for (bool busy : {false, true}) {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("historico.sqlite"));
@@ -183,9 +186,9 @@ int main(int argc, char *argv[]) {
             store.Open(file);
         }
         const tGaps g = Run(port, controller, file, busy, seconds, interval, flipping);
-        std::printf("%-28s %9.2f %9.2f %9.2f %8zu %8zu %9lld\n",
+        std::printf("%-28s %9.2f %9.2f %9.2f %8zu %8zu %9lld %9d\n",
                     busy ? "locked by another process" : "free", g.maxMs, g.p999Ms, g.p99Ms,
-                    g.ticks, g.over16, static_cast<long long>(g.readings));
+                    g.ticks, g.over16, static_cast<long long>(g.readings), g.requests);
         std::fflush(stdout);
     }
     return 0;
