@@ -312,8 +312,17 @@ int32_t tModBus::GetPacket() {
             FQuerieIn[count++] = c;
             last = now;
             FLastByteNs = FSent.nsecsElapsed();
-            if (FFastRead && ExpectedFrameIn(count))
-                return CheckCrc(count, false);
+            if (ExpectedFrameIn(count)) {
+                if (FFastRead)
+                    return CheckCrc(count, false);
+                // The answer looks whole and only the silence that ends it is
+                // left, a whole port wait: the events run first, so a window
+                // never waits longer than that wait.
+                if (Idle) {
+                    Idle();
+                    lastIdle = clock.nsecsElapsed();
+                }
+            }
         } else {
             // A port that is gone will stay silent: decide now.
             const bool lost = PortLost && PortLost();
