@@ -6,33 +6,14 @@
 
 #include <QComboBox>
 #include <QEvent>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 #include <functional>
-#include <unistd.h>
 
 namespace {
-// Milliseconds since this process started, from the kernel's record of its
-// start (clock ticks since boot, usually 10 ms each).
-double MsSinceProcessStart() {
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const double startTicks = fields.value(19).toDouble(); // field 22 of the whole line
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double nowMs = now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
-    return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
 // Dialogs would wait for a hand that is not there; print them instead.
 class tPrintedDialogs : public tDialogs {
   public:

@@ -5,30 +5,12 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QFile>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
-#include <unistd.h>
 
 namespace {
-// As the window's own measurement takes it: from the kernel's record of the
-// process's start.
-double MsSinceProcessStart() {
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    const double startTicks = fields.value(19).toDouble();
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6 -
-           startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
 class tFirstPaint : public QObject {
   public:
     explicit tFirstPaint(QMainWindow &w) : QObject(&w), window(w) { w.installEventFilter(this); }

@@ -4,6 +4,9 @@
 #include <QFile>
 
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <ctime>
 
 #include <algorithm>
 
@@ -15,6 +18,20 @@ double cpuMs(int who) {
     return ms(u.ru_utime) + ms(u.ru_stime);
 }
 } // namespace
+
+double MsSinceProcessStart() {
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double startTicks = fields.value(19).toDouble(); // field 22 of the whole line
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const double nowMs = now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+    return nowMs - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
 
 double ProcessCpuMs() {
     return cpuMs(RUSAGE_SELF);

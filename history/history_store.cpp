@@ -14,6 +14,20 @@
 #include <limits>
 
 namespace {
+
+// A reading's columns from `first` on, in the readings table's order: offset,
+// unit, state and value of each sensor, the four relays, result, round trip.
+void ReadingColumns(const QSqlQuery &q, int first, tHistReading &r) {
+    r.offsetSec = q.value(first).toInt();
+    r.unit = q.value(first + 1).toInt();
+    for (int k = 0; k < 4; ++k) {
+        r.state[k] = q.value(first + 2 + 2 * k).toInt();
+        r.value[k] = q.value(first + 3 + 2 * k).toInt();
+        r.relay[k] = q.value(first + 10 + k).toInt();
+    }
+    r.result = q.value(first + 14).toInt();
+    r.roundTripMs = q.value(first + 15).toInt();
+}
 QAtomicInteger<quint64> connectionCount;
 
 // Levels of the summary a curve reads instead of the readings once its
@@ -583,16 +597,7 @@ std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, i
                         q.value(19).toString(), q.value(20).toString()};
         e.gone = q.value(21).toBool();
         if (!e.gone) {
-            tHistReading &r = e.reading;
-            r.offsetSec = q.value(22).toInt();
-            r.unit = q.value(23).toInt();
-            for (int k = 0; k < 4; ++k) {
-                r.state[k] = q.value(24 + 2 * k).toInt();
-                r.value[k] = q.value(25 + 2 * k).toInt();
-                r.relay[k] = q.value(32 + k).toInt();
-            }
-            r.result = q.value(36).toInt();
-            r.roundTripMs = q.value(37).toInt();
+            ReadingColumns(q, 22, e.reading);
         }
         out.push_back(e);
     }
@@ -821,17 +826,8 @@ std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fr
     if (!q.exec())
         return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
     while (q.next()) {
-        tHistReading r{.controller = controller,
-                       .utcMs = q.value(0).toLongLong(),
-                       .offsetSec = q.value(1).toInt(),
-                       .unit = q.value(2).toInt()};
-        for (int k = 0; k < 4; ++k) {
-            r.state[k] = q.value(3 + 2 * k).toInt();
-            r.value[k] = q.value(4 + 2 * k).toInt();
-            r.relay[k] = q.value(11 + k).toInt();
-        }
-        r.result = q.value(15).toInt();
-        r.roundTripMs = q.value(16).toInt();
+        tHistReading r{.controller = controller, .utcMs = q.value(0).toLongLong()};
+        ReadingColumns(q, 1, r);
         out.push_back(r);
     }
     return out;
