@@ -15,10 +15,10 @@ constexpr int64_t nsPerMs = 1000000;
 // frame, 1/100 000 the unit of the response time-out.
 constexpr int64_t silenceNs = 8640000;
 constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
-// How often the wait for an answer lets the caller's events run: at its
-// first poll and then once a display frame keeps a window live (a silent poll of the port takes
-// longer anyway), and an answer arriving byte by byte does not pay for the event loop at every
-// byte.
+// How often the wait for an answer lets the caller's events run: once a
+// display frame keeps a window live, and neither an answer arriving byte by
+// byte nor a run of short transactions pays for the event loop at every byte
+// or every transaction.
 constexpr int64_t idleEveryNs = 16 * nsPerMs;
 
 // Length of an exception answer: address, function | 0x80, code, CRC.
@@ -72,7 +72,8 @@ QString modbus_strerror(int32_t code) {
 
 tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
     : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
-      FPurge(std::move(Purge)) {
+      FPurge(std::move(Purge)), FLastIdleNs(-idleEveryNs) {
+    FIdleClock.start();
     flog->OnError = [this](const QString &why) {
         if (OnTraceError)
             OnTraceError(why);
@@ -296,8 +297,6 @@ int32_t tModBus::GetPacket() {
     QElapsedTimer clock;
     clock.start();
     int64_t last = 0;
-    // Once at the first poll, so that every exchange lets the events run.
-    int64_t lastIdle = -idleEveryNs;
     Trace("Wait data of the slave");
     for (;;) {
         uint8_t c = 0;
@@ -318,10 +317,8 @@ int32_t tModBus::GetPacket() {
                 // The answer looks whole and only the silence that ends it is
                 // left, a whole port wait: the events run first, so a window
                 // never waits longer than that wait.
-                if (Idle) {
-                    Idle();
-                    lastIdle = clock.nsecsElapsed();
-                }
+                if (Idle)
+                    RunIdle();
             }
         } else {
             // A port that is gone will stay silent: decide now.
@@ -351,11 +348,18 @@ int32_t tModBus::GetPacket() {
                 return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
             }
         }
-        if (Idle && now - lastIdle >= idleEveryNs) {
-            Idle();
-            lastIdle = clock.nsecsElapsed();
-        }
+        if (Idle && IdleDue())
+            RunIdle();
     }
+}
+
+bool tModBus::IdleDue() const {
+    return FIdleClock.nsecsElapsed() - FLastIdleNs >= idleEveryNs;
+}
+
+void tModBus::RunIdle() {
+    Idle();
+    FLastIdleNs = FIdleClock.nsecsElapsed();
 }
 
 // Fast read: the bytes in are exactly what the request calls for (an

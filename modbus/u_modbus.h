@@ -109,8 +109,9 @@ class tModBus {
     // polling a dead port until the time-out.
     std::function<bool()> PortLost;
 
-    // Optional: run between polls of the wait for an answer, every few
-    // milliseconds.
+    // Optional: run between polls of the wait for an answer, about once a
+    // display frame across the transactions that follow one another, and
+    // once an answer looks whole before the silence that ends it.
     tIdle Idle;
 
   private:
@@ -129,6 +130,8 @@ class tModBus {
     int32_t CheckCrc(int32_t count, bool lost);
     int32_t ValidatePacket();
     template <typename... Args> void Trace(const char *format, Args... args);
+    bool IdleDue() const;
+    void RunIdle();
 
     std::unique_ptr<tTraceLog> flog;
     bool FSaveLog = false;
@@ -152,4 +155,7 @@ class tModBus {
     int64_t FLastByteNs = 0;
     int32_t FSweepMs = 0;
     QList<int32_t> FStrays;
+    // When Idle last ran, on a clock that outlives the transactions.
+    QElapsedTimer FIdleClock;
+    int64_t FLastIdleNs;
 };
