@@ -100,10 +100,7 @@ int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &
         if (run.portGone) {
             if (!run.portOpened)
                 return worst; // a port that never opened is a wrong name, not a loss
-            CliMessage(
-                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
-                    .arg(run.port)
-                    .arg(reopenSeconds));
+            CliMessage(PortGoneText(run.port, reopenSeconds));
             while (run.portGone) {
                 if (!waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
                     return worst;
@@ -113,7 +110,7 @@ int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &
                     continue;
                 run.portGone = false;
                 run.connectedTo = r > 0 ? first : 0;
-                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+                CliMessage(PortBackText(run.port));
             }
             next = Clock::now();
         }

@@ -186,10 +186,7 @@ int Record(tCliRun &run) {
         if (run.portGone) {
             if (!run.portOpened)
                 return exitDEVICE; // a port that never opened is a wrong name, not a loss
-            CliMessage(
-                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
-                    .arg(run.port)
-                    .arg(reopenSeconds));
+            CliMessage(PortGoneText(run.port, reopenSeconds));
             while (run.portGone) {
                 if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
                     return worst;
@@ -199,7 +196,7 @@ int Record(tCliRun &run) {
                     continue;
                 run.portGone = false;
                 run.connectedTo = r > 0 ? first : 0;
-                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+                CliMessage(PortBackText(run.port));
             }
         }
         const auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(

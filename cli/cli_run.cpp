@@ -1,5 +1,7 @@
 #include "cli_run.h"
 
+#include "port_name.h"
+
 #include "cli_commands.h"
 #include "cli_history.h"
 #include "event_log.h"
@@ -57,6 +59,21 @@ QString TerminalText(QString text) {
 
 QString FailureText(int32_t code) {
     return QStringLiteral("erro %1 (%2)").arg(code).arg(modbus_strerror(code));
+}
+
+QString PortGoneText(const QString &port, int seconds) {
+    const QString text = ParsePortName(port).network()
+                             ? QStringLiteral("a conexão com %1 caiu; nova tentativa a cada %2 s, "
+                                              "até ela voltar")
+                             : QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até "
+                                              "ela voltar");
+    return text.arg(port).arg(seconds);
+}
+
+QString PortBackText(const QString &port) {
+    return (ParsePortName(port).network() ? QStringLiteral("conexão com %1 refeita")
+                                          : QStringLiteral("porta %1 reaberta"))
+        .arg(port);
 }
 
 tCliRun::tCliRun(const tCliArgs &a)
@@ -196,7 +213,12 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
     identifiedInRun.remove(id);
     if (!dev.PortActive()) {
         portGone = true;
-        if (!args.interval)
+        if (!args.interval && dev.Network())
+            CliMessage(QStringLiteral("%1 (endereço %2, %3: %4)")
+                           .arg(dev.PortLostText())
+                           .arg(id)
+                           .arg(what, FailureText(code)));
+        else if (!args.interval)
             CliMessage(QStringLiteral("a porta %1 sumiu (endereço %2, %3: %4)")
                            .arg(port)
                            .arg(id)
@@ -204,8 +226,16 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
         return exitDEVICE;
     }
     QString text = QStringLiteral("endereço %1: %2: %3").arg(id).arg(what, FailureText(code));
-    // Silence has three usual causes on a technician's bench; say which to look at.
-    if (code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE)
+    // Silence has three usual causes on a technician's bench, and others
+    // behind a network; say which to look at.
+    if ((code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE) && dev.Network())
+        text += QStringLiteral("; a conexão com %1 está aberta mas a resposta não veio no tempo "
+                               "limite (-t, agora %2): confira a rede, o gateway e o endereço "
+                               "(-a, agora %3)")
+                    .arg(port)
+                    .arg(args.timeout)
+                    .arg(id);
+    else if (code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE)
         text += QStringLiteral("; confira o cabo, a velocidade (-b, agora %1 bit/s) e o endereço "
                                "(-a, agora %2)")
                     .arg(SpeedRate(args.speed))

@@ -103,5 +103,9 @@ void CliMessage(const QString &text);
 // The application's messages break their lines with a carriage return alone.
 QString TerminalText(QString text);
 QString FailureText(int32_t code);
+// What a watching run says when its port is gone and tried again every
+// `seconds`, and when it is back: a serial port's words, or a connection's.
+QString PortGoneText(const QString &port, int seconds);
+QString PortBackText(const QString &port);
 
 int RunCli(const tCliArgs &args);

@@ -58,7 +58,7 @@ int32_t tSession::SendCommand(tCommand cmd) {
 
 void tSession::PortLost() {
     const QString port = dev.PortName();
-    const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
+    const QString lost = dev.PortLostText();
     Q_EMIT report(clERROR, lost);
     Q_EMIT logLine(lost);
     End();
