@@ -3,6 +3,8 @@
 #include "cli_args.h"
 #include "cli_commands.h"
 
+#include <QMap>
+
 #include <algorithm>
 #include <vector>
 
@@ -62,21 +64,34 @@ QString NearestWord(const QString &word, const QStringList &candidates) {
 
 QString NearestCommand(const QStringList &words) {
     // Commands of two words against the first two typed ("config salva"),
-    // then those a single word names against the first ("stauts").
+    // then those a single word names against the first ("stauts"). The first
+    // word of a family alone ("config", "confg") stands for its commands.
     QStringList pairs, singles{QStringLiteral("ajuda")};
+    QMap<QString, QStringList> families;
     for (const tCliCommand &row : CliCommands()) {
         const QString name = spelt(row);
-        if (name.contains(u' '))
+        const QString first = name.section(u' ', 0, 0);
+        if (name.contains(u' ')) {
             pairs << name;
+            families[first] << name;
+        }
         if (!name.contains(u' ') || row.byFirstWord)
-            singles << name.section(u' ', 0, 0);
+            singles << first;
     }
     if (words.size() >= 2) {
         const QString found = NearestWord(words.mid(0, 2).join(u' '), pairs);
         if (!found.isEmpty())
             return found;
     }
-    return words.isEmpty() ? QString() : NearestWord(words[0], singles);
+    if (words.isEmpty())
+        return QString();
+    const QString found = NearestWord(words[0], singles + families.keys());
+    if (singles.contains(found))
+        return found;
+    QStringList members = families.value(found);
+    const QString last = members.isEmpty() ? QString() : members.takeLast();
+    return members.isEmpty() ? last
+                             : members.join(QStringLiteral(", ")) + QStringLiteral(" ou ") + last;
 }
 
 QString DidYouMean(const QString &suggestion) {

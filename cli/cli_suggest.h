@@ -13,7 +13,9 @@ QString NearestWord(const QString &word, const QStringList &candidates);
 
 // The command the words (a misspelt one, with whatever follows it) most
 // likely meant, as the help spells it ("status", "config salvar",
-// "relógio"); empty when none is near.
+// "relógio"), or for the first word of several commands alone, those
+// ("config salvar, config gravar ou config comparar"); empty when none is
+// near.
 QString NearestCommand(const QStringList &words);
 
 // "; você quis dizer X?" for a suggestion, or nothing.

@@ -235,6 +235,10 @@ void TestCli::invocations_data() {
     QTest::newRow("misspelt second word")
         << QStringList{"config", "salva", "x.cfg"} << true << 2 << QStringList{}
         << QStringList{"comando desconhecido: config salva; você quis dizer config salvar\\?"};
+    QTest::newRow("first word of several")
+        << QStringList{"confg"} << true << 2 << QStringList{}
+        << QStringList{"comando desconhecido: confg; você quis dizer config salvar, config "
+                       "gravar ou config comparar\\?"};
     QTest::newRow("misspelt first word")
         << QStringList{"relogo"} << true << 2 << QStringList{}
         << QStringList{"comando desconhecido: relogo; você quis dizer relógio\\?"};
