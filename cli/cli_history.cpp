@@ -147,6 +147,14 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
 
 } // namespace
 
+int StoppedOnRequest(int64_t lostReadings) {
+    if (lostReadings > 0)
+        CliMessage(QStringLiteral("encerrado a pedido; %1 leitura(s) perdida(s) durante a "
+                                  "execução, avisadas acima")
+                       .arg(lostReadings));
+    return exitOK;
+}
+
 void SetPdfWriter(tPdfWriter writer) {
     pdfWriter = writer;
 }
@@ -165,6 +173,7 @@ int Record(tCliRun &run) {
         return run.session.SendCommand(cmd);
     };
     QList<int> silent; // addresses whose silence was already said
+    int64_t lost = 0;  // readings not taken
     int64_t retainedAt = 0;
     auto retain = [&] {
         const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
@@ -193,6 +202,7 @@ int Record(tCliRun &run) {
                                .arg(id)
                                .arg(FailureText(opened)));
             }
+            ++lost;
             return exitDEVICE;
         }
         QElapsedTimer exchange;
@@ -209,6 +219,7 @@ int Record(tCliRun &run) {
                                .arg(id)
                                .arg(FailureText(r)));
             }
+            ++lost;
             return exitDEVICE;
         }
         if (silent.removeAll(id))
@@ -223,7 +234,11 @@ int Record(tCliRun &run) {
         }
         return exitOK;
     };
-    return EveryPeriod(run, watch, recordOne, {}, retain);
+    EveryPeriod(run, watch, recordOne, {}, retain);
+    // A port that never opened is a wrong name, not a loss.
+    if (!run.session.PortOpened())
+        return exitDEVICE;
+    return StoppedOnRequest(lost);
 }
 
 int HistoryExport(tCliRun &run) {
