@@ -262,7 +262,8 @@ int Record(tCliRun &run) {
         return exitOK;
     };
     // A file found damaged while recording: nothing more goes into it.
-    EveryPeriod(run, watch, recordOne, [&store] { return !store.Damaged(); }, retain);
+    EveryPeriod(
+        run, watch, recordOne, [&store] { return !store.Damaged(); }, retain);
     if (store.Damaged()) {
         CliMessage(QStringLiteral("o histórico %1 está danificado (arquivo danificado): registro "
                                   "parado, nada mais é gravado nele")
