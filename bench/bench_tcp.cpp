@@ -36,8 +36,8 @@ std::unique_ptr<sim::Controller> serve(sim::TcpFront front) {
 }
 
 QString portOf(sim::TcpFront front, const sim::Controller &line) {
-    return QStringLiteral("%1127.0.0.1:%2")
-        .arg(front == sim::TcpFront::ModbusTcp ? "tcp://" : "rtu+tcp://")
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(front == sim::TcpFront::ModbusTcp ? "tcp" : "rtu+tcp")
         .arg(line.tcpPort());
 }
 
