@@ -51,18 +51,8 @@ QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
 }
 
 QString sensorText(const tHistReading &r, int k) {
-    switch (r.state[k]) {
-    case stsTEMP_OK:
-        return tenthsText(r.value[k]) + unitText(r.unit);
-    case stsTEMP_ERRMIN:
-        return QStringLiteral("Curto");
-    case stsTEMP_ERRMAX:
-        return QStringLiteral("Aberto");
-    case stsTEMP_READING:
-        return QStringLiteral("Lendo");
-    default:
-        return QStringLiteral("---");
-    }
+    return r.state[k] == stsTEMP_OK ? tenthsText(r.value[k]) + unitText(r.unit)
+                                    : SensorStateText(r.state[k]);
 }
 
 QString relayText(int32_t on) {

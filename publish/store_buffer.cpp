@@ -34,47 +34,53 @@ tHistoryStore *tPublishStore::Reader(QString &error) {
     return FReader.get();
 }
 
-tHistQueued QueuedOf(const tReading &r) {
+tHistQueued QueuedOf(const tStatusReading &r) {
     tHistQueued e;
     e.controller = {0, r.port, r.address, r.model, r.firmware};
     tHistReading &h = e.reading;
-    h.utcMs = r.at.toMSecsSinceEpoch();
-    h.offsetSec = r.at.offsetFromUtc();
-    h.unit = r.fahrenheit ? tempFAHRENHEIT : tempCELSIUS;
+    h.utcMs = r.utcMs;
+    h.offsetSec = r.offsetSec;
+    h.unit = r.unit;
     h.result = r.result;
     h.roundTripMs = r.roundTripMs;
-    e.sensors = int32_t(std::min<size_t>(r.sensors.size(), 4));
-    e.relays = int32_t(std::min<size_t>(r.relays.size(), 4));
+    e.sensors = r.sensors;
+    e.relays = r.relays;
     for (int k = 0; k < e.sensors; ++k) {
-        const tReadingSensor &s = r.sensors[size_t(k)];
-        h.state[k] = s.sts;
-        h.value[k] = s.value;
-        e.low[k] = s.valueMin;
-        e.high[k] = s.valueMax;
+        h.state[k] = r.state[k];
+        h.value[k] = r.value[k];
+        e.low[k] = r.min[k];
+        e.high[k] = r.max[k];
     }
     for (int k = 0; k < e.relays; ++k) {
-        h.relay[k] = r.relays[size_t(k)].sts;
-        e.operation[k] = r.relays[size_t(k)].operation;
+        h.relay[k] = r.relay[k];
+        e.operation[k] = r.operation[k];
     }
     return e;
 }
 
-tReading ReadingOfQueued(const tHistQueued &e) {
+tStatusReading ReadingOfQueued(const tHistQueued &e) {
     const tHistReading &h = e.reading;
-    tReading r;
-    r.at = QDateTime::fromMSecsSinceEpoch(h.utcMs, Qt::OffsetFromUTC, h.offsetSec);
-    r.port = e.controller.port;
-    r.address = e.controller.address;
-    r.result = h.result;
-    r.roundTripMs = h.roundTripMs;
-    r.model = e.controller.model;
-    r.firmware = e.controller.firmware;
-    r.fahrenheit = h.unit == tempFAHRENHEIT;
-    for (int k = 0; k < std::min(e.sensors, 4); ++k)
-        r.sensors.push_back(
-            {.sts = h.state[k], .value = h.value[k], .valueMin = e.low[k], .valueMax = e.high[k]});
-    for (int k = 0; k < std::min(e.relays, 4); ++k)
-        r.relays.push_back({.sts = h.relay[k], .operation = e.operation[k]});
+    tStatusReading r{.utcMs = h.utcMs,
+                     .offsetSec = h.offsetSec,
+                     .port = e.controller.port,
+                     .address = e.controller.address,
+                     .model = e.controller.model,
+                     .firmware = e.controller.firmware,
+                     .result = h.result,
+                     .roundTripMs = h.roundTripMs,
+                     .unit = h.unit,
+                     .sensors = std::min(e.sensors, 4),
+                     .relays = std::min(e.relays, 4)};
+    for (int k = 0; k < r.sensors; ++k) {
+        r.state[k] = h.state[k];
+        r.value[k] = h.value[k];
+        r.min[k] = e.low[k];
+        r.max[k] = e.high[k];
+    }
+    for (int k = 0; k < r.relays; ++k) {
+        r.relay[k] = h.relay[k];
+        r.operation[k] = e.operation[k];
+    }
     return r;
 }
 
@@ -125,7 +131,7 @@ tHistoryStore *tStoreBuffer::reader() {
     return r;
 }
 
-void tStoreBuffer::append(const tReading &reading) {
+void tStoreBuffer::append(const tStatusReading &reading) {
     // Tried for every reading: a file that refused (disk full, locked too
     // long by another program) takes them again as soon as it can.
     if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {

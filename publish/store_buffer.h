@@ -43,8 +43,8 @@ class tPublishStore {
 
 // A reading as the queue keeps it, and back: the message of one equals the
 // message of the other.
-tHistQueued QueuedOf(const tReading &reading);
-tReading ReadingOfQueued(const tHistQueued &entry);
+tHistQueued QueuedOf(const tStatusReading &reading);
+tStatusReading ReadingOfQueued(const tHistQueued &entry);
 
 class tStoreBuffer : public tReadingBuffer {
   public:
@@ -55,7 +55,7 @@ class tStoreBuffer : public tReadingBuffer {
                                               const QString &broker, const QString &prefix,
                                               const QString &port, int address, QString &error);
 
-    void append(const tReading &reading) override;
+    void append(const tStatusReading &reading) override;
     std::vector<tPending> from(uint64_t from, size_t count) override;
     void acknowledge(uint64_t seq) override;
     size_t size() const override { return size_t(FFileOnly) + FWindow.size(); }
@@ -89,7 +89,7 @@ class tStoreBuffer : public tReadingBuffer {
     struct tItem {
         uint64_t seq;
         bool stored; // else in memory alone
-        tReading reading;
+        tStatusReading reading;
     };
 
     std::shared_ptr<tPublishStore> FStore;

@@ -10,18 +10,7 @@
 
 namespace {
 QString SensorCell(int32_t state, int32_t value) {
-    switch (state) {
-    case stsTEMP_OK:
-        return CsvNumber(value / 10.0, 1);
-    case stsTEMP_READING:
-        return QStringLiteral("Lendo");
-    case stsTEMP_ERRMIN:
-        return QStringLiteral("Curto");
-    case stsTEMP_ERRMAX:
-        return QStringLiteral("Aberto");
-    default:
-        return QStringLiteral("---");
-    }
+    return state == stsTEMP_OK ? CsvNumber(value / 10.0, 1) : SensorStateText(state);
 }
 } // namespace
 
