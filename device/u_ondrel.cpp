@@ -44,6 +44,20 @@ constexpr tPortErrorRow portErrorTable[] = {
     {tOpenFailure::Other, tPortError::Other, "Não foi possível abrir a porta %1: %2"},
 };
 
+// Now, and the local offset from UTC now. Offsets change on whole minutes
+// only, so the system (whose answer can cost more than a fast exchange) is
+// asked once a minute.
+void stampNow(tStatusReading &r) {
+    thread_local int64_t minute = -1;
+    thread_local int32_t offset = 0;
+    r.utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (r.utcMs / 60'000 != minute) {
+        minute = r.utcMs / 60'000;
+        offset = QDateTime::fromMSecsSinceEpoch(r.utcMs).offsetFromUtc();
+    }
+    r.offsetSec = offset;
+}
+
 } // namespace
 
 tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>()) {
@@ -375,7 +389,7 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
 tStatusReading tOndrel::StatusReading(int32_t result, int64_t micros) const {
     tStatusReading r{
         .port = FPort, .address = Fid, .result = result, .roundTripMs = int32_t(micros / 1000)};
-    r.SetAt(QDateTime::currentDateTime());
+    stampNow(r);
     if (FConnected) {
         r.model = Model;
         r.firmware = Fimware;
