@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -48,11 +47,6 @@ namespace {
 
 QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
-}
-
-QString sensorText(const tHistReading &r, int k) {
-    return r.state[k] == stsTEMP_OK ? tenthsText(r.value[k]) + unitText(r.unit)
-                                    : SensorStateText(r.state[k]);
 }
 
 QString relayText(int32_t on) {
@@ -221,10 +215,8 @@ int Record(tCliRun &run) {
                 }
                 run.connectedTo = id;
             }
-            QElapsedTimer exchange;
-            exchange.start();
             const int32_t r = run.dev.SendCommand(cmdGET_STATUS);
-            recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
+            recorder.Observe(run.dev.LastReading());
             if (r < 0) {
                 run.connectedTo = 0;
                 if (!run.dev.PortActive()) {
@@ -263,13 +255,13 @@ int HistoryExport(tCliRun &run) {
         return exitUSAGE;
     const tRange r = range(run.args);
     for (const tHistController &c : chosen(run, store)) {
-        for (const tHistReading &h : store.Readings(c.id, r.from, r.to)) {
+        for (const tStatusReading &h : store.Readings(c.id, r.from, r.to)) {
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (run.args.format == tFormat::Json) {
                 QJsonArray sensors, relays;
                 for (int k = 0; k < 4; ++k) {
                     sensors.append(h.state[k] == stsTEMP_OK ? QJsonValue(h.value[k] / 10.0)
-                                                            : QJsonValue(sensorText(h, k)));
+                                                            : QJsonValue(SensorText(h, k)));
                     relays.append(h.relay[k] < 0 ? QJsonValue() : QJsonValue(h.relay[k] > 0));
                 }
                 CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
@@ -298,7 +290,7 @@ int HistoryExport(tCliRun &run) {
                                LongTimeText(at.time()),
                                at.toUTC().toString(Qt::ISODate)};
             for (int k = 0; k < 4; ++k)
-                fields << (h.result > 0 ? sensorText(h, k) : QStringLiteral("---"));
+                fields << (h.result > 0 ? SensorText(h, k) : QStringLiteral("---"));
             for (int k = 0; k < 4; ++k)
                 fields << relayText(h.relay[k]);
             fields << QString::number(h.result) << QString::number(h.roundTripMs);

@@ -34,56 +34,6 @@ tHistoryStore *tPublishStore::Reader(QString &error) {
     return FReader.get();
 }
 
-tHistQueued QueuedOf(const tStatusReading &r) {
-    tHistQueued e;
-    e.controller = {0, r.port, r.address, r.model, r.firmware};
-    tHistReading &h = e.reading;
-    h.utcMs = r.utcMs;
-    h.offsetSec = r.offsetSec;
-    h.unit = r.unit;
-    h.result = r.result;
-    h.roundTripMs = r.roundTripMs;
-    e.sensors = r.sensors;
-    e.relays = r.relays;
-    for (int k = 0; k < e.sensors; ++k) {
-        h.state[k] = r.state[k];
-        h.value[k] = r.value[k];
-        e.low[k] = r.min[k];
-        e.high[k] = r.max[k];
-    }
-    for (int k = 0; k < e.relays; ++k) {
-        h.relay[k] = r.relay[k];
-        e.operation[k] = r.operation[k];
-    }
-    return e;
-}
-
-tStatusReading ReadingOfQueued(const tHistQueued &e) {
-    const tHistReading &h = e.reading;
-    tStatusReading r{.utcMs = h.utcMs,
-                     .offsetSec = h.offsetSec,
-                     .port = e.controller.port,
-                     .address = e.controller.address,
-                     .model = e.controller.model,
-                     .firmware = e.controller.firmware,
-                     .result = h.result,
-                     .roundTripMs = h.roundTripMs,
-                     .unit = h.unit,
-                     .sensors = std::min(e.sensors, 4),
-                     .relays = std::min(e.relays, 4)};
-    for (int k = 0; k < r.sensors; ++k) {
-        r.state[k] = h.state[k];
-        r.value[k] = h.value[k];
-        r.min[k] = e.low[k];
-        r.max[k] = e.high[k];
-    }
-    for (int k = 0; k < r.relays; ++k) {
-        r.relay[k] = h.relay[k];
-        r.operation[k] = e.operation[k];
-    }
-    return r;
-}
-
 std::unique_ptr<tStoreBuffer> tStoreBuffer::Make(std::shared_ptr<tPublishStore> store,
                                                  const QString &broker, const QString &prefix,
                                                  const QString &port, int address, QString &error) {
@@ -134,7 +84,7 @@ tHistoryStore *tStoreBuffer::reader() {
 void tStoreBuffer::append(const tStatusReading &reading) {
     // Tried for every reading: a file that refused (disk full, locked too
     // long by another program) takes them again as soon as it can.
-    if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {
+    if (const int64_t id = FStore->Writer().AddQueued(FTarget, {.reading = reading})) {
         FWindow.push_back({.seq = seqOfId(id), .stored = true, .reading = reading});
         FLastId = id;
         FMemoryCount = 0;
@@ -190,7 +140,7 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
             }
             for (const tHistQueued &e : rows) {
                 if (!e.gone)
-                    out.push_back({.seq = seqOfId(e.id), .reading = ReadingOfQueued(e)});
+                    out.push_back({.seq = seqOfId(e.id), .reading = e.reading});
                 else if (e.id > FGoneSeen) {
                     // Removed by the retention limit before the broker had it.
                     FGoneSeen = e.id;

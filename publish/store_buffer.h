@@ -41,11 +41,6 @@ class tPublishStore {
     std::unique_ptr<tHistoryStore> FReader;
 };
 
-// A reading as the queue keeps it, and back: the message of one equals the
-// message of the other.
-tHistQueued QueuedOf(const tStatusReading &reading);
-tStatusReading ReadingOfQueued(const tHistQueued &entry);
-
 class tStoreBuffer : public tReadingBuffer {
   public:
     // The buffer of `port`/`address` towards `broker` under `prefix`, with

@@ -132,9 +132,8 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
         QVERIFY(store.Open(file));
         const int64_t controller = store.Controllers().at(0).id;
         const int64_t dayMs = 86'400'000;
-        QVERIFY(store.AddReading({.controller = controller,
-                                  .utcMs = QDateTime::currentMSecsSinceEpoch() - 40 * dayMs,
-                                  .result = -2}));
+        QVERIFY(store.AddReading(
+            controller, {.utcMs = QDateTime::currentMSecsSinceEpoch() - 40 * dayMs, .result = -2}));
     }
     QCOMPARE(readingsOf(file, port(*sim)), before + 1);
     const int64_t runStart = QDateTime::currentMSecsSinceEpoch();
@@ -142,7 +141,8 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
         tHistoryStore store;
         std::pair<int, int> olderNewer{};
         if (store.Open(file))
-            for (const tHistReading &r : store.Readings(store.Controllers().at(0).id, 0, INT64_MAX))
+            for (const tStatusReading &r :
+                 store.Readings(store.Controllers().at(0).id, 0, INT64_MAX))
                 ++(r.utcMs < runStart ? olderNewer.first : olderNewer.second);
         return olderNewer;
     };

@@ -168,7 +168,7 @@ void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
     const std::vector<tHistController> controllers = file.Controllers();
     QCOMPARE(controllers.size(), size_t(1));
     QCOMPARE(controllers[0].model, QStringLiteral("qx4r"));
-    const std::vector<tHistReading> stored =
+    const std::vector<tStatusReading> stored =
         file.Readings(controllers[0].id, 0, std::numeric_limits<int64_t>::max());
     QCOMPARE(stored.size(), size_t(7));
     QCOMPARE(stored[2].value[0], 235);
