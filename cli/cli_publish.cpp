@@ -43,13 +43,13 @@ bool readPassword(const QString &name, QString &password) {
 // One status reading of `id`, published whether it succeeded or not.
 int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     const int c = run.connectInRun(id);
-    if (run.portGone)
+    if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
     if (c != exitOK) {
         publisher.submit(FailedReading(run.port, id, run.dev.ErrorCom));
         return c;
     }
-    const int32_t r = run.dev.SendCommand(cmdGET_STATUS);
+    const int32_t r = run.session.SendCommand(cmdGET_STATUS);
     publisher.submit(run.dev.LastReading());
     if (r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
@@ -142,14 +142,22 @@ int Publish(tCliRun &run) {
                               "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
-        [&](int id) { return publishOne(run, publisher, id); },
+        [&](int id) {
+            const int r = publishOne(run, publisher, id);
+            lost += r != exitOK;
+            return r;
+        },
         [&] { return !publisher.refused(); });
     if (publisher.refused()) {
         publisher.finish(std::chrono::milliseconds(0));
         return exitDEVICE;
     }
+    // A port that never opened is a wrong name; otherwise the run was asked to stop.
+    if (run.session.PortOpened() && worst != exitUSAGE)
+        worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
     const size_t kept = std::min(left, publisher.kept());
     if (kept)
