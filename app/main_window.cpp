@@ -421,8 +421,8 @@ void TfrmMain::HistoryPageCatchUp() {
     // connected and the readings taken so far, as if it had been there.
     histPage->SetConnected(recording->Recorded());
     if (recording->Recorded().id)
-        for (const tHistReading &reading : recording->Live())
-            histPage->AddLive(reading);
+        for (const tStatusReading &reading : recording->Live())
+            histPage->AddLive(recording->Recorded().id, reading);
 }
 
 void TfrmMain::OpenEventLog() {

@@ -22,9 +22,9 @@ namespace {
 constexpr int64_t minute = 60'000;
 int64_t yearReadings = 525'600;
 
-tHistReading Generated(int64_t ctl, int64_t i, int64_t start) {
+tStatusReading Generated(int64_t i, int64_t start) {
     // A cold room: a slow daily wave, the compressor's saw-tooth, a door now and then.
-    tHistReading r{.controller = ctl, .utcMs = start + i * minute, .offsetSec = -3 * 3600};
+    tStatusReading r{.utcMs = start + i * minute, .offsetSec = -3 * 3600};
     const double day = std::sin(double(i % 1440) / 1440.0 * 6.2832);
     for (int k = 0; k < 4; ++k) {
         r.state[k] = stsTEMP_OK;
@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
     for (int64_t i = 0; i < yearReadings; ++i) {
         if (i % 50'000 == 0)
             store.Begin();
-        store.AddReading(Generated(ctl, i, start));
+        store.AddReading(ctl, Generated(i, start));
         if (i % 50'000 == 49'999 || i == yearReadings - 1)
             store.Commit();
     }
@@ -86,7 +86,7 @@ int main(int argc, char **argv) {
     for (int i = 0; i < recorded; ++i) {
         QElapsedTimer one;
         one.start();
-        store.AddReading(Generated(ctl, yearReadings + i, start));
+        store.AddReading(ctl, Generated(yearReadings + i, start));
         each.push_back(one.nsecsElapsed() / 1e6);
     }
     const double cpu = ThreadCpuMs() - cpu0;

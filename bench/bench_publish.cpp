@@ -209,14 +209,19 @@ void bufferCost(broker::tBroker &b, bool inFile, int count) {
             return tStoreBuffer::Make(store, o.broker.text(), o.prefix, port, address, error);
         };
     }
-    tReading r;
-    r.port = port;
-    r.address = 1;
-    r.result = 21;
-    r.model = QStringLiteral("qx4r");
-    r.firmware = QStringLiteral("1.2");
-    r.sensors = {{1, 235, 180, 301}, {1, 41, 40, 52}, {1, -5, -5, 0}, {1, 12, 0, 30}};
-    r.relays = {{1, 1}, {0, 3}, {0, 4}, {1, 6}};
+    tStatusReading r{.port = port,
+                     .address = 1,
+                     .model = QStringLiteral("qx4r"),
+                     .firmware = QStringLiteral("1.2"),
+                     .result = 21,
+                     .sensors = 4,
+                     .relays = 4,
+                     .state = {1, 1, 1, 1},
+                     .value = {235, 41, -5, 12},
+                     .min = {180, 40, -5, 0},
+                     .max = {301, 52, 0, 30},
+                     .relay = {1, 0, 0, 1},
+                     .operation = {1, 3, 4, 6}};
     const double cpu0 = cpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     double handOverS = 0;
@@ -224,7 +229,7 @@ void bufferCost(broker::tBroker &b, bool inFile, int count) {
     {
         tPublisher publisher(o, port, {1}, [](const QString &) {});
         for (int i = 0; i < count; ++i) {
-            r.at = QDateTime::currentDateTime();
+            r.SetAt(QDateTime::currentDateTime());
             const auto h0 = std::chrono::steady_clock::now();
             publisher.submit(r);
             handOverS +=

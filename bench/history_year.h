@@ -16,8 +16,8 @@ namespace historyyear {
 constexpr int64_t minute = 60'000;
 constexpr int64_t yearMinutes = 525'600;
 
-inline tHistReading Reading(int64_t ctl, int64_t i, int64_t startMs) {
-    tHistReading r{.controller = ctl, .utcMs = startMs + i * minute, .offsetSec = -3 * 3600};
+inline tStatusReading Reading(int64_t i, int64_t startMs) {
+    tStatusReading r{.utcMs = startMs + i * minute, .offsetSec = -3 * 3600};
     const int64_t ofDay = (i + 21 * 60) % 1440; // local minute of the day (UTC-3)
     const int64_t cycle = i % 17;
     const bool defrost = i % 360 < 20;
@@ -58,7 +58,7 @@ inline bool Fill(tHistoryStore &store, int64_t ctl, int64_t endMs) {
     for (int64_t i = 0; i < yearMinutes; ++i) {
         if (i % 50'000 == 0 && !store.Begin())
             return false;
-        if (Recorded(i) && !store.AddReading(Reading(ctl, i, startMs)))
+        if (Recorded(i) && !store.AddReading(ctl, Reading(i, startMs)))
             return false;
         if ((i % 50'000 == 49'999 || i == yearMinutes - 1) && !store.Commit())
             return false;

@@ -53,22 +53,23 @@ int info(tCliRun &run, int id) {
 int statusOnce(tCliRun &run, int id) {
     if (const int c = run.connectKnown(id))
         return c;
-    tOndrel &dev = run.dev;
     if (const int32_t r = run.session.SendCommand(cmdGET_STATUS); r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
-    const QDateTime at = QDateTime::currentDateTime();
+    const tStatusReading &reading = run.dev.LastReading();
     switch (run.args.format) {
     case tFormat::Csv:
-        CliWrite(CsvLine(StatusCsvFields(id, dev, at), run.csv));
+        CliWrite(CsvLine(StatusCsvFields(reading), run.csv));
         break;
     case tFormat::Json:
-        CliResult(StatusJson(id, dev, at));
+        CliResult(StatusJson(reading));
         break;
-    case tFormat::Text:
+    case tFormat::Text: {
+        const QDateTime at = reading.At();
         CliResult(run.args.interval ? ShortDateText(at.date()) + u' ' + LongTimeText(at.time()) +
-                                          u' ' + StatusText(id, dev)
-                                    : StatusText(id, dev));
+                                          u' ' + StatusText(reading)
+                                    : StatusText(reading));
         break;
+    }
     }
     return exitOK;
 }

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -45,21 +44,6 @@ namespace {
 
 QDateTime localTime(int64_t utcMs, int32_t offsetSec) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetSec);
-}
-
-QString sensorText(const tHistReading &r, int k) {
-    switch (r.state[k]) {
-    case stsTEMP_OK:
-        return tenthsText(r.value[k]) + unitText(r.unit);
-    case stsTEMP_ERRMIN:
-        return QStringLiteral("Curto");
-    case stsTEMP_ERRMAX:
-        return QStringLiteral("Aberto");
-    case stsTEMP_READING:
-        return QStringLiteral("Lendo");
-    default:
-        return QStringLiteral("---");
-    }
 }
 
 QString relayText(int32_t on) {
@@ -232,10 +216,8 @@ int Record(tCliRun &run) {
             ++lost;
             return exitDEVICE;
         }
-        QElapsedTimer exchange;
-        exchange.start();
         const int32_t r = run.session.SendCommand(cmdGET_STATUS);
-        recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
+        recorder.Observe(run.dev.LastReading());
         if (r < 0) {
             run.session.Failed(run.port, id);
             if (run.session.PortGone())
@@ -285,16 +267,16 @@ int HistoryExport(tCliRun &run) {
     if (readFailed(store))
         return exitUSAGE;
     for (const tHistController &c : controllers) {
-        const std::vector<tHistReading> readings = store.Readings(c.id, r.from, r.to);
+        const std::vector<tStatusReading> readings = store.Readings(c.id, r.from, r.to);
         if (readFailed(store))
             return exitUSAGE;
-        for (const tHistReading &h : readings) {
+        for (const tStatusReading &h : readings) {
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (run.args.format == tFormat::Json) {
                 QJsonArray sensors, relays;
                 for (int k = 0; k < 4; ++k) {
                     sensors.append(h.state[k] == stsTEMP_OK ? QJsonValue(h.value[k] / 10.0)
-                                                            : QJsonValue(sensorText(h, k)));
+                                                            : QJsonValue(SensorText(h, k)));
                     relays.append(h.relay[k] < 0 ? QJsonValue() : QJsonValue(h.relay[k] > 0));
                 }
                 CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
@@ -323,7 +305,7 @@ int HistoryExport(tCliRun &run) {
                                LongTimeText(at.time()),
                                at.toUTC().toString(Qt::ISODate)};
             for (int k = 0; k < 4; ++k)
-                fields << (h.result > 0 ? sensorText(h, k) : QStringLiteral("---"));
+                fields << (h.result > 0 ? SensorText(h, k) : QStringLiteral("---"));
             for (int k = 0; k < 4; ++k)
                 fields << relayText(h.relay[k]);
             fields << QString::number(h.result) << QString::number(h.roundTripMs);

@@ -16,45 +16,9 @@ namespace {
 constexpr const char *weekdays[] = {"Domingo",      "Segunda-feira", "Terça-feira", "Quarta-feira",
                                     "Quinta-feira", "Sexta-feira",   "Sábado"};
 
-// A sensor's state word in the status screen's texts, and as JSON states it.
-struct tSensorState {
-    int32_t sts;
-    const char *text;
-    const char *word;
-};
-constexpr tSensorState sensorStates[] = {
-    {stsTEMP_READING, "Lendo", "lendo"},
-    {stsTEMP_OK, "", "ok"},
-    {stsTEMP_ERRMIN, "Curto", "curto"},
-    {stsTEMP_ERRMAX, "Aberto", "aberto"},
-};
-
-const tSensorState *stateOf(int32_t sts) {
-    for (const tSensorState &s : sensorStates)
-        if (s.sts == sts)
-            return &s;
-    return nullptr;
-}
-
-// The value label of the status screen: the reading with its unit, or the state.
-QString sensorText(const tSensor &s) {
-    if (s.sts == stsTEMP_OK)
-        return tenthsText(s.value) + unitText(s.TemperatureType);
-    const tSensorState *state = stateOf(s.sts);
-    return state ? QString::fromUtf8(state->text) : QStringLiteral("---");
-}
-
-QString relayText(const tRelay &r) {
-    return r.sts == 1 ? QStringLiteral("Ligado") : QStringLiteral("Desligado");
-}
-
 // A count as a spreadsheet reads a number: one decimal, the locale's comma.
 QString csvNumber(int32_t tenths) {
     return CsvNumber(tenths / 10.0, 1);
-}
-
-QString jsonUnit(int32_t temperatureType) {
-    return temperatureType == tempCELSIUS ? QStringLiteral("C") : QStringLiteral("F");
 }
 
 QString prefixed(int id, const QString &text) {
@@ -76,10 +40,6 @@ QJsonValue logSensorJson(uint16_t word, bool used) {
 }
 
 } // namespace
-
-int SensorCount(int relays) {
-    return relays >= 3 ? 4 : relays == 2 ? 2 : 1;
-}
 
 QDateTime ClockDateTime(const tRTC &rtc) {
     const QDate date(rtc.Year, rtc.Month, rtc.Day);
@@ -132,25 +92,22 @@ QJsonObject InfoJson(int id, const tOndrel &dev) {
                                                         : QJsonValue(QJsonValue::Null)}};
 }
 
-QString StatusText(int id, const tOndrel &dev) {
+QString StatusText(const tStatusReading &r) {
     QStringList parts;
-    for (int s = 0; s < SensorCount(dev.nRelay); ++s) {
-        const tSensor &t = dev.Temperature[size_t(s)];
-        QString part = QStringLiteral("Sensor %1: %2").arg(s + 1).arg(sensorText(t));
-        if (t.sts == stsTEMP_OK) {
-            const QString unit = unitText(t.TemperatureType);
+    for (int s = 0; s < r.sensors; ++s) {
+        QString part = QStringLiteral("Sensor %1: %2").arg(s + 1).arg(SensorText(r, s));
+        if (r.state[size_t(s)] == stsTEMP_OK) {
+            const QString unit = unitText(r.unit);
             part += QStringLiteral(" (Min: %1%2, Max: %3%2)")
-                        .arg(tenthsText(t.valueMin), unit, tenthsText(t.valueMax));
+                        .arg(tenthsText(r.min[size_t(s)]), unit, tenthsText(r.max[size_t(s)]));
         }
         parts << part;
     }
-    for (int r = 0; r < dev.nRelay; ++r) {
-        const tRelay &relay = dev.Relay[size_t(r)];
+    for (int k = 0; k < r.relays; ++k)
         parts << QStringLiteral("Relé %1: %2 (%3)")
-                     .arg(r + 1)
-                     .arg(relayText(relay), OpRelayName(relay.par[0]));
-    }
-    return prefixed(id, parts.join(QStringLiteral("  ")));
+                     .arg(k + 1)
+                     .arg(RelayStateText(r.relay[size_t(k)]), OpRelayName(r.operation[size_t(k)]));
+    return prefixed(r.address, parts.join(QStringLiteral("  ")));
 }
 
 QStringList StatusCsvHeader() {
@@ -168,22 +125,22 @@ QStringList StatusCsvHeader() {
 
 // Sensors and relays the model lacks leave their cells empty, so every line
 // has the header's columns whatever the model.
-QStringList StatusCsvFields(int id, const tOndrel &dev, const QDateTime &at) {
-    QStringList f = {ShortDateText(at.date()), LongTimeText(at.time()), QString::number(id),
-                     unitText(dev.Temperature[0].TemperatureType)};
+QStringList StatusCsvFields(const tStatusReading &r) {
+    const QDateTime at = r.At();
+    QStringList f = {ShortDateText(at.date()), LongTimeText(at.time()), QString::number(r.address),
+                     unitText(r.unit)};
     for (int s = 0; s < 4; ++s) {
-        const tSensor &t = dev.Temperature[size_t(s)];
-        if (s >= SensorCount(dev.nRelay))
+        const size_t k = size_t(s);
+        if (s >= r.sensors)
             f << QString() << QString() << QString();
-        else if (t.sts == stsTEMP_OK)
-            f << csvNumber(t.value) << csvNumber(t.valueMin) << csvNumber(t.valueMax);
+        else if (r.state[k] == stsTEMP_OK)
+            f << csvNumber(r.value[k]) << csvNumber(r.min[k]) << csvNumber(r.max[k]);
         else
-            f << sensorText(t) << QString() << QString();
+            f << SensorText(r, s) << QString() << QString();
     }
-    for (int r = 0; r < 4; ++r) {
-        const tRelay &relay = dev.Relay[size_t(r)];
-        if (r < dev.nRelay)
-            f << relayText(relay) << OpRelayName(relay.par[0]);
+    for (int k = 0; k < 4; ++k) {
+        if (k < r.relays)
+            f << RelayStateText(r.relay[size_t(k)]) << OpRelayName(r.operation[size_t(k)]);
         else
             f << QString() << QString();
     }
@@ -191,37 +148,8 @@ QStringList StatusCsvFields(int id, const tOndrel &dev, const QDateTime &at) {
     return f;
 }
 
-QJsonObject StatusJson(int id, const tOndrel &dev, const QDateTime &at) {
-    QJsonArray sensors;
-    for (int s = 0; s < SensorCount(dev.nRelay); ++s) {
-        const tSensor &t = dev.Temperature[size_t(s)];
-        const tSensorState *state = stateOf(t.sts);
-        QJsonObject o{{QStringLiteral("sensor"), s + 1},
-                      {QStringLiteral("estado"),
-                       state ? QLatin1String(state->word) : QLatin1String("desconhecido")}};
-        if (t.sts == stsTEMP_OK) {
-            o.insert(QStringLiteral("valor"), t.value / 10.0);
-            o.insert(QStringLiteral("min"), t.valueMin / 10.0);
-            o.insert(QStringLiteral("max"), t.valueMax / 10.0);
-        }
-        sensors.append(o);
-    }
-    QJsonArray relays;
-    for (int r = 0; r < dev.nRelay; ++r) {
-        const tRelay &relay = dev.Relay[size_t(r)];
-        relays.append(
-            QJsonObject{{QStringLiteral("rele"), r + 1},
-                        {QStringLiteral("estado"),
-                         relay.sts == 1 ? QStringLiteral("ligado") : QStringLiteral("desligado")},
-                        {QStringLiteral("codigo"), relay.par[0]},
-                        {QStringLiteral("operacao"), OpRelayName(relay.par[0])}});
-    }
-    return {{QStringLiteral("endereco"), id},
-            {QStringLiteral("data_hora"), IsoTime(at)},
-            {QStringLiteral("modelo"), dev.Model},
-            {QStringLiteral("unidade"), jsonUnit(dev.Temperature[0].TemperatureType)},
-            {QStringLiteral("sensores"), sensors},
-            {QStringLiteral("reles"), relays}};
+QJsonObject StatusJson(const tStatusReading &r) {
+    return ReadingJson(r, cliJson);
 }
 
 QString LogText(int id, const tLogEntry &e) {

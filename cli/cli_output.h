@@ -1,11 +1,12 @@
 #pragma once
 
 // What tarvik-cli writes for a result, as text, CSV and JSON, made from the
-// driver's fields after the reads. Texts are the screens' own (sensor states,
-// relay states, operation names, log rows); JSON carries numbers with a point
-// and states as plain words.
+// driver's fields after the reads, or from a status reading. Texts are the screens' own (sensor
+// states, relay states, operation names, log rows); JSON carries numbers with a point and states as
+// plain words.
 
 #include "event_log.h"
+#include "status_reading.h"
 #include "u_ondrel.h"
 
 #include <QDateTime>
@@ -14,9 +15,6 @@
 #include <QStringList>
 
 #include <vector>
-
-// The sensors the status screen shows for a model with `relays` relays.
-int SensorCount(int relays);
 
 // The controller's clock as a date and time; invalid when the fields are not one.
 QDateTime ClockDateTime(const tRTC &rtc);
@@ -28,11 +26,11 @@ QString ClockText(const tRTC &rtc);
 QString InfoText(int id, const tOndrel &dev);
 QJsonObject InfoJson(int id, const tOndrel &dev);
 
-// One status reading; `at` is the computer's time of the reading.
-QString StatusText(int id, const tOndrel &dev);
+// One status reading that succeeded.
+QString StatusText(const tStatusReading &reading);
 QStringList StatusCsvHeader();
-QStringList StatusCsvFields(int id, const tOndrel &dev, const QDateTime &at);
-QJsonObject StatusJson(int id, const tOndrel &dev, const QDateTime &at);
+QStringList StatusCsvFields(const tStatusReading &reading);
+QJsonObject StatusJson(const tStatusReading &reading);
 
 // One slot of the event log as read.
 struct tLogEntry {

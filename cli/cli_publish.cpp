@@ -3,12 +3,9 @@
 #include "cli_history.h"
 #include "cli_run.h"
 #include "publisher.h"
-#include "reading.h"
 #include "store_buffer.h"
 #include "topics.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -48,14 +45,12 @@ int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     const int c = run.connectInRun(id);
     if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
-    QElapsedTimer took;
-    took.start();
-    const int32_t r = c == exitOK ? run.session.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
-    tReading reading = ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime());
-    reading.roundTripMs = c == exitOK ? int32_t(took.elapsed()) : 0;
-    publisher.submit(reading);
-    if (c != exitOK)
+    if (c != exitOK) {
+        publisher.submit(FailedReading(run.port, id, run.dev.ErrorCom));
         return c;
+    }
+    const int32_t r = run.session.SendCommand(cmdGET_STATUS);
+    publisher.submit(run.dev.LastReading());
     if (r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
     return exitOK;

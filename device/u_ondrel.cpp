@@ -6,6 +6,7 @@
 #include "u_tcp.h"
 #include "u_uart.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -54,6 +55,20 @@ constexpr tPortErrorRow portErrorTable[] = {
      "Sem caminho de rede até %1: confira o endereço e a rede (%2)."},
     {tOpenFailure::BadAddress, tPortError::BadAddress, "Endereço de rede inválido em %1: %2."},
 };
+
+// Now, and the local offset from UTC now. Offsets change on whole minutes
+// only, so the system (whose answer can cost more than a fast exchange) is
+// asked once a minute.
+void stampNow(tStatusReading &r) {
+    thread_local int64_t minute = -1;
+    thread_local int32_t offset = 0;
+    r.utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (r.utcMs / 60'000 != minute) {
+        minute = r.utcMs / 60'000;
+        offset = QDateTime::fromMSecsSinceEpoch(r.utcMs).offsetFromUtc();
+    }
+    r.offsetSec = offset;
+}
 
 } // namespace
 
@@ -196,6 +211,7 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     Known = 0;
     ControllerUnit = -1;
     FSeen.clear();
+    FLastReading = {};
     if (samePort) {
         FLink->Purge();
         return 1;
@@ -318,6 +334,7 @@ void tOndrel::CloseConnection() {
         s.sts = -1;
     for (tRelay &r : Relay)
         r.sts = -1;
+    FLastReading = {};
 }
 
 // The trace lines are formatted only when traced: formatting costs more than
@@ -342,6 +359,17 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
         for (tOndrelObserver *o : observers)
             o->AboutToWrite(w);
     }
+    // The end of every exchange that went on the line: a status read
+    // becomes the last reading, and the observers see it.
+    auto ended = [this, cmd](int32_t result, int64_t micros) {
+        Busy = false;
+        tExchange e{.cmd = cmd, .result = result, .micros = micros};
+        if (cmd == cmdGET_STATUS) {
+            FLastReading = StatusReading(result, micros);
+            e.reading = FLastReading;
+        }
+        Notify(e);
+    };
     QElapsedTimer clock;
     clock.start();
     int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
@@ -377,8 +405,7 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
         // copy holds against the controller's operation codes.
         if (t.kind == writeREGS && fits)
             ForgetChangedOps(t.start, FRegs, t.count);
-        Busy = false;
-        Notify({.cmd = cmd, .result = result, .micros = micros});
+        ended(result, micros);
         return result;
     }
     ErrorCom = 0;
@@ -391,9 +418,34 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
     Unpack(cmd);
     if (fits || t.kind == writeREG)
         Saw(t.start, sent, sentCount);
-    Busy = false;
-    Notify({.cmd = cmd, .result = result, .micros = micros});
+    ended(result, micros);
     return result;
+}
+
+tStatusReading tOndrel::StatusReading(int32_t result, int64_t micros) const {
+    tStatusReading r{
+        .port = FPort, .address = Fid, .result = result, .roundTripMs = int32_t(micros / 1000)};
+    stampNow(r);
+    if (FConnected) {
+        r.model = Model;
+        r.firmware = Fimware;
+    }
+    if (!r.ok())
+        return r;
+    r.unit = Temperature[0].TemperatureType ? tempFAHRENHEIT : tempCELSIUS;
+    r.sensors = ShownSensors(nRelay);
+    r.relays = std::clamp(nRelay, 0, int32_t(Relay.size()));
+    for (size_t k = 0; k < 4; ++k) {
+        r.state[k] = Temperature[k].sts;
+        r.value[k] = Temperature[k].value;
+        r.min[k] = Temperature[k].valueMin;
+        r.max[k] = Temperature[k].valueMax;
+        if (int32_t(k) < r.relays) {
+            r.relay[k] = Relay[k].sts;
+            r.operation[k] = Relay[k].par[0];
+        }
+    }
+    return r;
 }
 
 void tOndrel::AddObserver(tOndrelObserver *observer) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "status_reading.h"
 #include "u_modbus.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class tTCP;
@@ -56,15 +58,6 @@ constexpr int32_t tCommandCount = cmdSET_PAR_RELAY4 + 1;
 
 // Transaction kinds: function 3, 6 and 16.
 enum tcmd : int32_t { readREGS = 0, writeREG = 1, writeREGS = 2 };
-
-// Sensor states (low 4 bits of the controller's state word).
-constexpr int32_t stsTEMP_READING = 0;
-constexpr int32_t stsTEMP_OK = 1;
-constexpr int32_t stsTEMP_ERRMIN = 2;
-constexpr int32_t stsTEMP_ERRMAX = 3;
-
-constexpr int32_t tempCELSIUS = 0;
-constexpr int32_t tempFAHRENHEIT = 1;
 
 struct tSensor {
     int32_t sts = -1;
@@ -174,11 +167,13 @@ struct tIdentification {
 // One SendCommand as it ended: the command, the driver's result (negative
 // when it failed; errMODBUS_BUSY when it was refused without touching the
 // line) and the time from the request going out to the answer's end, in
-// microseconds (0 for a refusal).
+// microseconds (0 for a refusal). A status read that went on the line
+// carries its reading, failed or not.
 struct tExchange {
     tCommand cmd = cmdNONE;
     int32_t result = 0;
     int64_t micros = 0;
+    std::optional<tStatusReading> reading = std::nullopt;
 };
 
 // A write about to go on the line: its command, its first register, the
@@ -318,6 +313,10 @@ class tOndrel {
     // the session and ErrorCom alone; model and firmware on success.
     int32_t Identify(int32_t id, QString &model, QString &firmware);
 
+    // The last status read of this session as its exchange carried it; a
+    // reading with result 0 before the first.
+    const tStatusReading &LastReading() const { return FLastReading; }
+
     // Read-only view of the register buffer, for tests and traces.
     const uint16_t *Regs() const { return FRegs; }
     tUART &Uart() { return *FUart; }
@@ -367,6 +366,9 @@ class tOndrel {
     void Saw(int32_t start, const uint16_t *regs, int32_t count);
     void ForgetChangedOps(int32_t start, const uint16_t *regs, int32_t count);
     void Notify(const tExchange &exchange);
+    // What a status read that ended with `result` gives, from the fields
+    // it unpacked into.
+    tStatusReading StatusReading(int32_t result, int64_t micros) const;
 
     std::unique_ptr<tTraceLog> flog;
     uint16_t FRegs[121] = {};
@@ -389,6 +391,7 @@ class tOndrel {
     int32_t FByteWait = 0;
     std::vector<tOndrelObserver *> observers;
     std::map<int32_t, uint16_t> FSeen;
+    tStatusReading FLastReading;
 };
 
 // Model and firmware from the identification block's first three words.

@@ -19,7 +19,7 @@ namespace {
 
 // A reading's columns from `first` on, in the readings table's order: offset,
 // unit, state and value of each sensor, the four relays, result, round trip.
-void ReadingColumns(const QSqlQuery &q, int first, tHistReading &r) {
+void ReadingColumns(const QSqlQuery &q, int first, tStatusReading &r) {
     r.offsetSec = q.value(first).toInt();
     r.unit = q.value(first + 1).toInt();
     for (int k = 0; k < 4; ++k) {
@@ -543,7 +543,7 @@ bool tHistoryStore::Commit() {
     return Fail(QStringLiteral("Falha ao gravar no histórico"), why);
 }
 
-bool tHistoryStore::AddReading(const tHistReading &r) {
+bool tHistoryStore::AddReading(int64_t controller, const tStatusReading &r) {
     Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString());
@@ -555,7 +555,7 @@ bool tHistoryStore::AddReading(const tHistReading &r) {
         "r3, result, rtt) VALUES(:c, :t, (SELECT count(*) FROM reading WHERE ctl = :c AND t = "
         ":t), :off, :unit, :s0, :v0, :s1, :v1, :s2, :v2, :s3, :v3, :r0, :r1, :r2, :r3, :res, "
         ":rtt)"));
-    q.bindValue(QStringLiteral(":c"), qint64(r.controller));
+    q.bindValue(QStringLiteral(":c"), qint64(controller));
     q.bindValue(QStringLiteral(":t"), qint64(r.utcMs));
     q.bindValue(QStringLiteral(":off"), r.offsetSec);
     q.bindValue(QStringLiteral(":unit"), r.unit);
@@ -769,9 +769,9 @@ int64_t tHistoryStore::AddQueued(int64_t target, const tHistQueued &e) {
     tWrite write(*this);
     if (!write.Started())
         return 0;
-    tHistReading r = e.reading;
-    r.controller = ControllerId(e.controller);
-    if (!r.controller || !AddReading(r))
+    const tStatusReading &r = e.reading;
+    const int64_t controller = ControllerId({0, r.port, r.address, r.model, r.firmware});
+    if (!controller || !AddReading(controller, r))
         return 0;
     QSqlQuery q(Db());
     q.prepare(QStringLiteral(
@@ -779,18 +779,18 @@ int64_t tHistoryStore::AddQueued(int64_t target, const tHistQueued &e) {
         "lo2, hi2, lo3, hi3, op0, op1, op2, op3) VALUES(?, ?, ?, (SELECT max(seq) FROM reading "
         "WHERE ctl = ? AND t = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(qint64(target));
-    q.addBindValue(qint64(r.controller));
+    q.addBindValue(qint64(controller));
     q.addBindValue(qint64(r.utcMs));
-    q.addBindValue(qint64(r.controller));
+    q.addBindValue(qint64(controller));
     q.addBindValue(qint64(r.utcMs));
-    q.addBindValue(e.sensors);
-    q.addBindValue(e.relays);
-    for (int k = 0; k < 4; ++k) {
-        q.addBindValue(e.low[k]);
-        q.addBindValue(e.high[k]);
+    q.addBindValue(r.sensors);
+    q.addBindValue(r.relays);
+    for (size_t k = 0; k < 4; ++k) {
+        q.addBindValue(r.min[k]);
+        q.addBindValue(r.max[k]);
     }
-    for (int k = 0; k < 4; ++k)
-        q.addBindValue(e.operation[k]);
+    for (size_t k = 0; k < 4; ++k)
+        q.addBindValue(r.operation[k]);
     if (!q.exec())
         return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
     const int64_t id = q.lastInsertId().toLongLong();
@@ -821,17 +821,19 @@ std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, i
     while (q.next()) {
         tHistQueued e;
         e.id = q.value(0).toLongLong();
-        e.reading.controller = q.value(1).toLongLong();
-        e.reading.utcMs = q.value(2).toLongLong();
-        e.sensors = q.value(3).toInt();
-        e.relays = q.value(4).toInt();
-        for (int k = 0; k < 4; ++k) {
-            e.low[k] = q.value(5 + 2 * k).toInt();
-            e.high[k] = q.value(6 + 2 * k).toInt();
-            e.operation[k] = q.value(13 + k).toInt();
+        tStatusReading &r = e.reading;
+        r.utcMs = q.value(2).toLongLong();
+        r.sensors = std::clamp(q.value(3).toInt(), 0, 4);
+        r.relays = std::clamp(q.value(4).toInt(), 0, 4);
+        for (size_t k = 0; k < 4; ++k) {
+            r.min[k] = q.value(5 + 2 * int(k)).toInt();
+            r.max[k] = q.value(6 + 2 * int(k)).toInt();
+            r.operation[k] = q.value(13 + int(k)).toInt();
         }
-        e.controller = {e.reading.controller, q.value(17).toString(), q.value(18).toInt(),
-                        q.value(19).toString(), q.value(20).toString()};
+        r.port = q.value(17).toString();
+        r.address = q.value(18).toInt();
+        r.model = q.value(19).toString();
+        r.firmware = q.value(20).toString();
         e.gone = q.value(21).toBool();
         if (!e.gone) {
             ReadingColumns(q, 22, e.reading);
@@ -1054,10 +1056,10 @@ std::vector<tHistBucket> tHistoryStore::Buckets(int64_t controller, int sensor, 
     return Curve(controller, fromMs, toMs, bucketMs, unit)[sensor];
 }
 
-std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fromMs,
-                                                  int64_t toMs) {
+std::vector<tStatusReading> tHistoryStore::Readings(int64_t controller, int64_t fromMs,
+                                                    int64_t toMs) {
     Start();
-    std::vector<tHistReading> out;
+    std::vector<tStatusReading> out;
     QSqlQuery q(Db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT t, off, unit, s0, v0, s1, v1, s2, v2, s3, v3, r0, r1, r2, "
@@ -1069,7 +1071,8 @@ std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fr
     if (!q.exec())
         return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next()) {
-        tHistReading r{.controller = controller, .utcMs = q.value(0).toLongLong()};
+        tStatusReading r;
+        r.utcMs = q.value(0).toLongLong();
         ReadingColumns(q, 1, r);
         out.push_back(r);
     }

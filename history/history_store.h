@@ -24,6 +24,8 @@
 //
 // One tHistoryStore is one connection; use it from the thread that opened it.
 
+#include "status_reading.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -44,21 +46,6 @@ struct tHistController {
     int32_t address = 0;
     QString model;    // "qx4r"
     QString firmware; // "1.2"
-};
-
-// One reading of the status block. A failed exchange is recorded too
-// (`result` negative, every sensor state and relay state -1), so gaps in a
-// curve show why they are there.
-struct tHistReading {
-    int64_t controller = 0; // tHistController::id
-    int64_t utcMs = 0;
-    int32_t offsetSec = 0;
-    std::array<int32_t, 4> state{-1, -1, -1, -1}; // stsTEMP_*; -1 not read
-    std::array<int32_t, 4> value{};               // tenths, meaningful when state is stsTEMP_OK
-    int32_t unit = 0;                             // tempCELSIUS / tempFAHRENHEIT
-    std::array<int32_t, 4> relay{-1, -1, -1, -1}; // 1 on, 0 off, -1 not read
-    int32_t result = 0;                           // the exchange's result code
-    int32_t roundTripMs = 0;
 };
 
 // One write sent to a controller and each field it changed.
@@ -140,16 +127,13 @@ struct tHistExcursion {
     int32_t extreme = 0;  // the furthest value from the limit
 };
 
-// A reading waiting in the publisher's queue for one broker, with what its
-// message needs beyond the reading table: the controller's min and max of
-// each sensor, each relay's operation, and how many sensors and relays the
-// model shows.
+// A reading waiting in the publisher's queue for one broker, as it was
+// taken: its controller by the reading's port, address, model and firmware;
+// beyond the reading table the queue keeps the sensors and relays shown,
+// each sensor's min and max and each relay's operation.
 struct tHistQueued {
     int64_t id = 0; // the queue entry's, only ever growing
-    tHistController controller;
-    tHistReading reading;
-    int32_t sensors = 0, relays = 0;
-    std::array<int32_t, 4> low{}, high{}, operation{};
+    tStatusReading reading;
     bool gone = false; // the reading was removed by the retention limit before it was sent
 };
 
@@ -214,7 +198,9 @@ class tHistoryStore {
 
     // The stored entry of this controller, created on first sight; 0 on failure.
     int64_t ControllerId(const tHistController &c);
-    bool AddReading(const tHistReading &r);
+    // A status reading of controller `controller` (its id), failed or not: a
+    // failed one keeps why, so a gap in a curve says why it is there.
+    bool AddReading(int64_t controller, const tStatusReading &r);
     // Stores a slot once: `isNew` tells whether it was not held yet (a slot
     // read twice, or read by two programs, is stored once).
     bool AddLogSlot(const tHistLogSlot &s, bool *isNew = nullptr);
@@ -242,7 +228,7 @@ class tHistoryStore {
     // new target starts with what comes next). 0 on failure.
     int64_t PublishTarget(const QString &broker, const QString &prefix, const QString &port,
                           int32_t address, int64_t *done);
-    // Appends the reading of `entry` (as AddReading, under entry.controller)
+    // Appends the reading of `entry` (as AddReading, under its controller)
     // and its queue entry for `target` in one transaction; the entry's id,
     // 0 on failure.
     int64_t AddQueued(int64_t target, const tHistQueued &entry);
@@ -278,9 +264,11 @@ class tHistoryStore {
     // under a curve.
     std::vector<tHistRelayBucket> RelayBuckets(int64_t controller, int64_t fromMs, int64_t toMs,
                                                int64_t bucketMs);
-    // Every reading in the range, oldest first (for CSV and JSON export).
-    // Values stay in the unit they were read in.
-    std::vector<tHistReading> Readings(int64_t controller, int64_t fromMs, int64_t toMs);
+    // Every reading in the range, oldest first (for CSV and JSON export), as
+    // the file keeps it: time, unit, the four sensors' states and values,
+    // the relays, result and round trip (no controller, min, max nor
+    // operations). Values stay in the unit they were read in.
+    std::vector<tStatusReading> Readings(int64_t controller, int64_t fromMs, int64_t toMs);
     // Relay switchings in the range, oldest first, each relay's state at the
     // first reading of the range included as a change.
     std::vector<tHistRelayChange> RelayChanges(int64_t controller, int64_t fromMs, int64_t toMs);

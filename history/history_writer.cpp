@@ -56,8 +56,8 @@ void tHistoryWriter::SetRetention(int32_t days) {
     });
 }
 
-void tHistoryWriter::Observe(const tHistController &where, const tHistReading &reading) {
-    Push([where, reading](tState &s) { s.recorder->Observe(where, reading); });
+void tHistoryWriter::Observe(const tStatusReading &reading) {
+    Push([reading](tState &s) { s.recorder->Observe(reading); });
 }
 
 void tHistoryWriter::Post(tWrite write) {

@@ -48,8 +48,8 @@ class tHistoryWriter : public QObject {
     // everything.
     void SetRetention(int32_t days);
 
-    // A status read of controller `where` (its id unused), for the recorder.
-    void Observe(const tHistController &where, const tHistReading &reading);
+    // A status read as the driver took it, for the recorder.
+    void Observe(const tStatusReading &reading);
 
     // The seam for other records (audit trail, event log slots): `write`
     // runs on the writer thread with its store, in order with the readings;

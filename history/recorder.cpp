@@ -21,7 +21,7 @@ tSlotKey slotKey(const tHistLogSlot &s) {
     return {s.slot, s.event, s.sensor1, s.sensor2, s.year, s.month, s.mday, s.hour, s.min, s.sec};
 }
 
-bool Changed(const tHistReading &a, const tHistReading &b) {
+bool Changed(const tStatusReading &a, const tStatusReading &b) {
     // A failed read says nothing new; a read after a failure is news.
     if ((a.result > 0) != (b.result > 0))
         return true;
@@ -49,33 +49,8 @@ tRecorder::tSeen &tRecorder::Seen(const tHistController &where) {
     return seen;
 }
 
-void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs) {
-    const QDateTime now = QDateTime::currentDateTime();
-    Observe(dev, address, result, roundTripMs, now.toMSecsSinceEpoch(), now.offsetFromUtc());
-}
-
-tHistReading tRecorder::ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
-                                  int64_t utcMs, int32_t offsetSec) {
-    tHistReading r{
-        .utcMs = utcMs, .offsetSec = offsetSec, .result = result, .roundTripMs = roundTripMs};
-    if (result > 0) {
-        for (int k = 0; k < 4; ++k) {
-            r.state[k] = dev.Temperature[k].sts;
-            r.value[k] = dev.Temperature[k].value;
-            r.relay[k] = k < dev.nRelay ? dev.Relay[k].sts : -1;
-        }
-        r.unit = dev.Temperature[0].TemperatureType ? tempFAHRENHEIT : tempCELSIUS;
-    }
-    return r;
-}
-
-void tRecorder::Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
-                        int64_t utcMs, int32_t offsetSec) {
-    Observe({0, dev.PortName(), address, dev.Model, dev.Fimware},
-            ReadingOf(dev, result, roundTripMs, utcMs, offsetSec));
-}
-
-void tRecorder::Observe(const tHistController &where, const tHistReading &r) {
+void tRecorder::Observe(const tStatusReading &r) {
+    const tHistController where{0, r.port, r.address, r.model, r.firmware};
     const int64_t utcMs = r.utcMs;
     tSeen &seen = Seen(where);
     seen.lastReadMs = utcMs;
@@ -85,14 +60,14 @@ void tRecorder::Observe(const tHistController &where, const tHistReading &r) {
         seen.live.pop_front();
     seen.live.push_back(r);
 
-    const tHistReading &last = seen.lastRecorded;
+    const tStatusReading &last = seen.lastRecorded;
     const bool due = !last.utcMs || utcMs - last.utcMs >= FIntervalMs ||
                      utcMs < last.utcMs || // the clock went back
                      Changed(last, r);
     if (!due)
         return;
     seen.lastRecorded = r;
-    FPending.push_back({{0, where.port, where.address, where.model, where.firmware}, r});
+    FPending.push_back({where, r});
     if (FPending.size() > pendingMax)
         FPending.pop_front();
     Flush(utcMs);
@@ -110,8 +85,8 @@ bool tRecorder::Flush(int64_t utcMs) {
     }
     while (!FPending.empty()) {
         tPending &p = FPending.front();
-        p.reading.controller = FStore.ControllerId(p.controller);
-        if (!p.reading.controller || !FStore.AddReading(p.reading)) {
+        const int64_t controller = FStore.ControllerId(p.controller);
+        if (!controller || !FStore.AddReading(controller, p.reading)) {
             Failed(utcMs);
             return false;
         }
@@ -194,8 +169,8 @@ int32_t tRecorder::ReadEventLog(tOndrel &dev, int32_t address,
     return stored;
 }
 
-const std::deque<tHistReading> &tRecorder::Live(const QString &port, int32_t address) const {
-    static const std::deque<tHistReading> none;
+const std::deque<tStatusReading> &tRecorder::Live(const QString &port, int32_t address) const {
+    static const std::deque<tStatusReading> none;
     const auto it = FSeen.find({port, address});
     return it == FSeen.end() ? none : it->second.live;
 }

@@ -43,17 +43,9 @@ class tRecorder {
     void SetInterval(int32_t seconds); // below 1: the default
     int32_t Interval() const { return FIntervalMs / 1000; }
 
-    // A status read of the controller `dev` is connected to, at `address`,
-    // has ended with `result` after `roundTripMs`; `utcMs` and `offsetSec`
-    // say when.
-    void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs,
-                 int64_t utcMs, int32_t offsetSec);
-    void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs);
-    // The same, with the reading taken already (`where`'s id unused).
-    void Observe(const tHistController &where, const tHistReading &reading);
-    // What a status read left in `dev`, as a reading.
-    static tHistReading ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
-                                  int64_t utcMs, int32_t offsetSec);
+    // A status read has ended, as the driver took it; its controller is
+    // the reading's port, address, model and firmware.
+    void Observe(const tStatusReading &reading);
 
     // Tries a refusing file again (at most every few seconds), as a new
     // reading would; whether the file takes the readings now.
@@ -75,7 +67,7 @@ class tRecorder {
                          const std::function<int32_t(tCommand)> &send, int64_t utcMs);
 
     // The live view: every reading observed in the last hour, oldest first.
-    const std::deque<tHistReading> &Live(const QString &port, int32_t address) const;
+    const std::deque<tStatusReading> &Live(const QString &port, int32_t address) const;
 
     bool Failing() const { return FFailing; }
     size_t Pending() const { return FPending.size(); }
@@ -84,16 +76,16 @@ class tRecorder {
     struct tSeen {
         int64_t controller = 0;
         QString model, firmware;
-        tHistReading lastRecorded; // controller 0: none yet
+        tStatusReading lastRecorded; // utcMs 0: none yet
         int64_t lastReadMs = 0;
         int64_t lastLogMs = 0;
-        std::deque<tHistReading> live;
+        std::deque<tStatusReading> live;
     };
     using tKey = std::pair<QString, int32_t>;
 
     struct tPending {
         tHistController controller;
-        tHistReading reading;
+        tStatusReading reading;
     };
 
     tSeen &Seen(const tHistController &where);

@@ -4,7 +4,7 @@
 
 tMemoryBuffer::tMemoryBuffer(size_t b) : bound(std::max<size_t>(b, 1)) {}
 
-void tMemoryBuffer::append(const tReading &reading) {
+void tMemoryBuffer::append(const tStatusReading &reading) {
     if (items.size() >= bound) {
         items.pop_front();
         ++lost;

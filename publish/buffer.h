@@ -6,7 +6,7 @@
 // is away is published later with its own time, and exactly once unless an
 // acknowledgement itself is lost.
 
-#include "reading.h"
+#include "status_reading.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,7 +17,7 @@
 
 struct tPending {
     uint64_t seq = 0;
-    tReading reading;
+    tStatusReading reading;
 };
 
 // Calls never overlap (the publisher holds its lock around each); append
@@ -26,7 +26,7 @@ struct tPending {
 class tReadingBuffer {
   public:
     virtual ~tReadingBuffer() = default;
-    virtual void append(const tReading &reading) = 0;
+    virtual void append(const tStatusReading &reading) = 0;
     // Up to `count` readings with a sequence number of `from` or more, in order.
     virtual std::vector<tPending> from(uint64_t from, size_t count) = 0;
     // The broker has every reading up to `seq`; they need not be kept.
@@ -48,7 +48,7 @@ class tReadingBuffer {
 class tMemoryBuffer : public tReadingBuffer {
   public:
     explicit tMemoryBuffer(size_t bound);
-    void append(const tReading &reading) override;
+    void append(const tStatusReading &reading) override;
     std::vector<tPending> from(uint64_t from, size_t count) override;
     void acknowledge(uint64_t seq) override;
     size_t size() const override { return items.size(); }

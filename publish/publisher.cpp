@@ -300,7 +300,7 @@ struct tPublisher::tImpl {
             publish(c, m.topic, m.payload, nullptr);
         for (const tPending &p : next) {
             int mid = 0;
-            if (!publish(c, c.stateTopic, ReadingJson(p.reading), &mid))
+            if (!publish(c, c.stateTopic, StatePayload(p.reading), &mid))
                 break;
             c.inflight[mid] = p.seq;
             c.sent[p.seq] = false;
@@ -470,7 +470,7 @@ tPublisher::~tPublisher() {
         ::close(d->wake);
 }
 
-void tPublisher::submit(const tReading &reading) {
+void tPublisher::submit(const tStatusReading &reading) {
     tImpl::tChannel *c = d->channelOf(reading.address);
     if (!c)
         return;
@@ -484,7 +484,7 @@ void tPublisher::submit(const tReading &reading) {
         if (d->options.homeAssistant && reading.ok()) {
             // Described again when what an entity shows changes: model, unit, firmware.
             const QByteArray key = (reading.model + u'|' + reading.firmware + u'|' +
-                                    (reading.fahrenheit ? u'F' : u'C'))
+                                    (reading.unit == tempFAHRENHEIT ? u'F' : u'C'))
                                        .toUtf8();
             if (key != c->discoveryKey) {
                 c->discoveryKey = key;

@@ -53,7 +53,7 @@ class tPublisher {
     tPublisher &operator=(const tPublisher &) = delete;
 
     // Hands a reading of one of the addresses over; never waits on the network.
-    void submit(const tReading &reading);
+    void submit(const tStatusReading &reading);
     // The broker refused us before we ever got in (credentials, certificate):
     // trying again cannot help, the run should end.
     bool refused() const;

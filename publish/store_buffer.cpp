@@ -34,50 +34,6 @@ tHistoryStore *tPublishStore::Reader(QString &error) {
     return FReader.get();
 }
 
-tHistQueued QueuedOf(const tReading &r) {
-    tHistQueued e;
-    e.controller = {0, r.port, r.address, r.model, r.firmware};
-    tHistReading &h = e.reading;
-    h.utcMs = r.at.toMSecsSinceEpoch();
-    h.offsetSec = r.at.offsetFromUtc();
-    h.unit = r.fahrenheit ? tempFAHRENHEIT : tempCELSIUS;
-    h.result = r.result;
-    h.roundTripMs = r.roundTripMs;
-    e.sensors = int32_t(std::min<size_t>(r.sensors.size(), 4));
-    e.relays = int32_t(std::min<size_t>(r.relays.size(), 4));
-    for (int k = 0; k < e.sensors; ++k) {
-        const tReadingSensor &s = r.sensors[size_t(k)];
-        h.state[k] = s.sts;
-        h.value[k] = s.value;
-        e.low[k] = s.valueMin;
-        e.high[k] = s.valueMax;
-    }
-    for (int k = 0; k < e.relays; ++k) {
-        h.relay[k] = r.relays[size_t(k)].sts;
-        e.operation[k] = r.relays[size_t(k)].operation;
-    }
-    return e;
-}
-
-tReading ReadingOfQueued(const tHistQueued &e) {
-    const tHistReading &h = e.reading;
-    tReading r;
-    r.at = QDateTime::fromMSecsSinceEpoch(h.utcMs, Qt::OffsetFromUTC, h.offsetSec);
-    r.port = e.controller.port;
-    r.address = e.controller.address;
-    r.result = h.result;
-    r.roundTripMs = h.roundTripMs;
-    r.model = e.controller.model;
-    r.firmware = e.controller.firmware;
-    r.fahrenheit = h.unit == tempFAHRENHEIT;
-    for (int k = 0; k < std::min(e.sensors, 4); ++k)
-        r.sensors.push_back(
-            {.sts = h.state[k], .value = h.value[k], .valueMin = e.low[k], .valueMax = e.high[k]});
-    for (int k = 0; k < std::min(e.relays, 4); ++k)
-        r.relays.push_back({.sts = h.relay[k], .operation = e.operation[k]});
-    return r;
-}
-
 std::unique_ptr<tStoreBuffer> tStoreBuffer::Make(std::shared_ptr<tPublishStore> store,
                                                  const QString &broker, const QString &prefix,
                                                  const QString &port, int address, QString &error) {
@@ -125,10 +81,10 @@ tHistoryStore *tStoreBuffer::reader() {
     return r;
 }
 
-void tStoreBuffer::append(const tReading &reading) {
+void tStoreBuffer::append(const tStatusReading &reading) {
     // Tried for every reading: a file that refused (disk full, locked too
     // long by another program) takes them again as soon as it can.
-    if (const int64_t id = FStore->Writer().AddQueued(FTarget, QueuedOf(reading))) {
+    if (const int64_t id = FStore->Writer().AddQueued(FTarget, {.reading = reading})) {
         FWindow.push_back({.seq = seqOfId(id), .stored = true, .reading = reading});
         FLastId = id;
         FMemoryCount = 0;
@@ -184,7 +140,7 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
             }
             for (const tHistQueued &e : rows) {
                 if (!e.gone)
-                    out.push_back({.seq = seqOfId(e.id), .reading = ReadingOfQueued(e)});
+                    out.push_back({.seq = seqOfId(e.id), .reading = e.reading});
                 else if (e.id > FGoneSeen) {
                     // Removed by the retention limit before the broker had it.
                     FGoneSeen = e.id;

@@ -41,11 +41,6 @@ class tPublishStore {
     std::unique_ptr<tHistoryStore> FReader;
 };
 
-// A reading as the queue keeps it, and back: the message of one equals the
-// message of the other.
-tHistQueued QueuedOf(const tReading &reading);
-tReading ReadingOfQueued(const tHistQueued &entry);
-
 class tStoreBuffer : public tReadingBuffer {
   public:
     // The buffer of `port`/`address` towards `broker` under `prefix`, with
@@ -55,7 +50,7 @@ class tStoreBuffer : public tReadingBuffer {
                                               const QString &broker, const QString &prefix,
                                               const QString &port, int address, QString &error);
 
-    void append(const tReading &reading) override;
+    void append(const tStatusReading &reading) override;
     std::vector<tPending> from(uint64_t from, size_t count) override;
     void acknowledge(uint64_t seq) override;
     size_t size() const override { return size_t(FFileOnly) + FWindow.size(); }
@@ -89,7 +84,7 @@ class tStoreBuffer : public tReadingBuffer {
     struct tItem {
         uint64_t seq;
         bool stored; // else in memory alone
-        tReading reading;
+        tStatusReading reading;
     };
 
     std::shared_ptr<tPublishStore> FStore;

@@ -62,7 +62,11 @@ QString AvailabilityTopic(const QString &prefix, const QString &port, int addres
     return base(prefix, port, address) + QStringLiteral("/disponivel");
 }
 
-std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r) {
+QByteArray StatePayload(const tStatusReading &reading) {
+    return QJsonDocument(ReadingJson(reading, publishedJson)).toJson(QJsonDocument::Compact);
+}
+
+std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tStatusReading &r) {
     std::vector<tMessage> out;
     if (!r.ok())
         return out;
@@ -89,8 +93,9 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r
                        QJsonDocument(config).toJson(QJsonDocument::Compact)});
     };
     // The hub wants the degree sign in a temperature's unit.
-    const QString unit = r.fahrenheit ? QStringLiteral("\u00B0F") : QStringLiteral("\u00B0C");
-    for (size_t s = 1; s <= r.sensors.size(); ++s)
+    const QString unit =
+        r.unit == tempFAHRENHEIT ? QStringLiteral("\u00B0F") : QStringLiteral("\u00B0C");
+    for (int s = 1; s <= r.sensors; ++s)
         add("sensor", QStringLiteral("sensor%1").arg(s),
             {{QStringLiteral("name"), QStringLiteral("Sensor %1").arg(s)},
              {QStringLiteral("device_class"), QStringLiteral("temperature")},
@@ -98,7 +103,7 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r
              {QStringLiteral("unit_of_measurement"), unit},
              {QStringLiteral("value_template"),
               templateOf("sensores", "sensor", int(s), "valor")}});
-    for (size_t k = 1; k <= r.relays.size(); ++k)
+    for (int k = 1; k <= r.relays; ++k)
         add("binary_sensor", QStringLiteral("rele%1").arg(k),
             {{QStringLiteral("name"), QStringLiteral("Relé %1").arg(k)},
              {QStringLiteral("device_class"), QStringLiteral("power")},

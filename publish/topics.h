@@ -4,7 +4,7 @@
 // availability under the site's prefix, and the discovery messages with which
 // a home-automation hub makes entities of its sensors and relays.
 
-#include "reading.h"
+#include "status_reading.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,4 +34,7 @@ inline const QByteArray availableOffline = "offline";
 
 // One entity per sensor and per relay of the reading's model, under
 // "homeassistant/"; retained by the caller. Empty for a failed reading.
-std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &reading);
+std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tStatusReading &reading);
+
+// The state topic's message: the reading's JSON, compact, in UTF-8.
+QByteArray StatePayload(const tStatusReading &reading);

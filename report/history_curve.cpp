@@ -102,8 +102,8 @@ template <typename T> T &ColumnAt(std::vector<T> &columns, int64_t fromMs, T bla
 }
 } // namespace
 
-void AddReadings(tCurve &curve, const std::vector<tHistReading> &readings, int64_t afterMs) {
-    for (const tHistReading &r : readings) {
+void AddReadings(tCurve &curve, const std::vector<tStatusReading> &readings, int64_t afterMs) {
+    for (const tStatusReading &r : readings) {
         if (r.utcMs <= afterMs || r.utcMs < curve.fromMs || r.utcMs >= curve.toMs)
             continue;
         const int64_t column =
@@ -139,7 +139,7 @@ int32_t LatestUnit(tHistoryStore &store, int64_t controller) {
     const auto span = store.ReadingSpan(controller);
     if (!span)
         return tempCELSIUS;
-    const std::vector<tHistReading> last =
+    const std::vector<tStatusReading> last =
         store.Readings(controller, span->second, span->second + 1);
     return last.empty() ? tempCELSIUS : last.back().unit;
 }

@@ -56,7 +56,7 @@ tCurve LoadCurve(tHistoryStore &store, int64_t controller, int64_t fromMs, int64
 
 // Adds readings newer than `afterMs` (the newest one the store held when the
 // curve was loaded) into its columns: the live view between two recordings.
-void AddReadings(tCurve &curve, const std::vector<tHistReading> &readings, int64_t afterMs);
+void AddReadings(tCurve &curve, const std::vector<tStatusReading> &readings, int64_t afterMs);
 
 // Joins the columns of `buckets` outside `limits` into stretches.
 std::vector<tCurveShade> ShadesOutside(const std::vector<tHistBucket> &buckets,

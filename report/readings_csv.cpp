@@ -10,18 +10,7 @@
 
 namespace {
 QString SensorCell(int32_t state, int32_t value) {
-    switch (state) {
-    case stsTEMP_OK:
-        return CsvNumber(value / 10.0, 1);
-    case stsTEMP_READING:
-        return QStringLiteral("Lendo");
-    case stsTEMP_ERRMIN:
-        return QStringLiteral("Curto");
-    case stsTEMP_ERRMAX:
-        return QStringLiteral("Aberto");
-    default:
-        return QStringLiteral("---");
-    }
+    return state == stsTEMP_OK ? CsvNumber(value / 10.0, 1) : SensorStateText(state);
 }
 } // namespace
 
@@ -41,7 +30,7 @@ QStringList ReadingsCsvHeader() {
             QStringLiteral("Tempo de resposta (ms)")};
 }
 
-QStringList ReadingsCsvFields(const tHistReading &r) {
+QStringList ReadingsCsvFields(const tStatusReading &r) {
     const QDateTime utc = QDateTime::fromMSecsSinceEpoch(r.utcMs, QTimeZone::utc());
     const QDateTime local = utc.toTimeZone(QTimeZone(r.offsetSec));
     QStringList f{CsvDateTime(local), utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))};
@@ -58,13 +47,13 @@ QStringList ReadingsCsvFields(const tHistReading &r) {
 
 bool WriteReadingsCsv(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                       const QString &path, QString *error) {
-    const std::vector<tHistReading> readings = store.Readings(controller, fromMs, toMs);
+    const std::vector<tStatusReading> readings = store.Readings(controller, fromMs, toMs);
     if (store.LastFailed()) {
         *error = store.Message();
         return false;
     }
     QByteArray csv = CsvStart(tCsvTarget::Spreadsheet) + CsvLine(ReadingsCsvHeader());
-    for (const tHistReading &r : readings)
+    for (const tStatusReading &r : readings)
         csv += CsvLine(ReadingsCsvFields(r));
     return WriteWholeFile(path, csv, error);
 }

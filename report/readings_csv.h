@@ -13,7 +13,7 @@ QStringList ReadingsCsvHeader();
 // Date and time in the reading's own local offset, the UTC instant, each
 // sensor's value (or its state in words), the unit, each relay ("Ligado",
 // "Desligado", empty when unknown), the exchange's result and round trip.
-QStringList ReadingsCsvFields(const tHistReading &reading);
+QStringList ReadingsCsvFields(const tStatusReading &reading);
 
 // Writes every reading of [fromMs, toMs) to `path`, whole or not at all.
 // False with the reason in `error`.

@@ -396,7 +396,7 @@ void THistoryPage::Redraw() {
     curve = LoadCurve(*store, controller, fromMs, toMs, chart->Columns(), limits, unit);
     FindExcursions(controller, limits);
     const auto span = store->ReadingSpan(controller);
-    const std::vector<tHistReading> newer(live.begin(), live.end());
+    const std::vector<tStatusReading> newer(live.begin(), live.end());
     AddReadings(curve, newer, span ? span->second : 0);
     Draw();
 }
@@ -496,8 +496,8 @@ void THistoryPage::ListExcursions() {
     }
 }
 
-void THistoryPage::AddLive(const tHistReading &r) {
-    if (!store || r.controller != ControllerShown())
+void THistoryPage::AddLive(int64_t controller, const tStatusReading &r) {
+    if (!store || controller != ControllerShown())
         return;
     live.push_back(r);
     while (!live.empty() && live.front().utcMs < r.utcMs - hourMs)

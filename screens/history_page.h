@@ -41,7 +41,7 @@ class THistoryPage : public TPage {
     void SetConnected(const tHistController &controller);
     // A reading of a controller as it was taken: the curve follows it at
     // once when its range ends now and the controller is the one shown.
-    void AddLive(const tHistReading &reading);
+    void AddLive(int64_t controller, const tStatusReading &reading);
     // Lists the controllers of the file again and redraws.
     void VisitRead() override;
     // The recording's interval and the history's retention.
@@ -110,7 +110,7 @@ class THistoryPage : public TPage {
     tCurve curve;
     std::vector<std::pair<int, tHistExcursion>> excursions;
     // The last hour of readings of the controller shown, as they came.
-    std::deque<tHistReading> live;
+    std::deque<tStatusReading> live;
     QTimer *liveRedraw;
     QDateTime lastQuery;
     std::function<QDateTime()> clock;

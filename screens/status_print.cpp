@@ -13,43 +13,26 @@ static void setTextIfChanged(QLabel *label, const QString &text) {
         label->setText(text);
 }
 
-void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tSensor &s) {
+void PrintTemp(QLabel *value, QLabel *min, QLabel *max, const tStatusReading &r, int k) {
     static const QString noStat = QStringLiteral("---  ");
-    QString v;
     QString n = noStat;
     QString x = noStat;
-    switch (s.sts) {
-    case stsTEMP_READING:
-        v = QStringLiteral("Lendo");
-        break;
-    case stsTEMP_OK: {
-        const QString unit = unitText(s.TemperatureType);
-        v = tenthsText(s.value) + unit;
-        n = QStringLiteral("Min: ") + tenthsText(s.valueMin) + unit + QStringLiteral("  ");
-        x = QStringLiteral("Max: ") + tenthsText(s.valueMax) + unit + QStringLiteral("  ");
-        break;
+    if (r.state[size_t(k)] == stsTEMP_OK) {
+        const QString unit = unitText(r.unit);
+        n = QStringLiteral("Min: ") + tenthsText(r.min[size_t(k)]) + unit + QStringLiteral("  ");
+        x = QStringLiteral("Max: ") + tenthsText(r.max[size_t(k)]) + unit + QStringLiteral("  ");
     }
-    case stsTEMP_ERRMIN:
-        v = QStringLiteral("Curto");
-        break;
-    case stsTEMP_ERRMAX:
-        v = QStringLiteral("Aberto");
-        break;
-    default:
-        v = QStringLiteral("---");
-    }
-    setTextIfChanged(value, v);
+    setTextIfChanged(value, SensorText(r, k));
     setTextIfChanged(min, n);
     setTextIfChanged(max, x);
 }
 
-void printRelay(QLabel *state, TColorButton *lamp, const tRelay &r) {
-    if (Tag(state) == r.sts)
+void printRelay(QLabel *state, TColorButton *lamp, int32_t on) {
+    if (Tag(state) == on)
         return;
-    SetTag(state, r.sts);
-    const bool on = r.sts == 1;
-    state->setText(on ? QStringLiteral("Ligado") : QStringLiteral("Desligado"));
-    lamp->setColor(on ? clRELAY_ON : clRELAY_OFF);
+    SetTag(state, on);
+    state->setText(RelayStateText(on));
+    lamp->setColor(on == 1 ? clRELAY_ON : clRELAY_OFF);
 }
 
 void PrintOpRelay(QLabel *label, int32_t code) {

@@ -18,9 +18,12 @@
 
 namespace {
 
-// Sensors and relays shown by each page, pnlStatus1..pnlStatus4.
-constexpr std::array<int, 4> sensorsOfPage = {1, 2, 4, 4};
+// Relays shown by each page, pnlStatus1..pnlStatus4; the sensors are the
+// model's for that many relays.
 constexpr std::array<int, 4> relaysOfPage = {1, 2, 3, 4};
+int sensorsOfPage(int p) {
+    return ShownSensors(relaysOfPage[size_t(p - 1)]);
+}
 
 int pageOfRelays(int nRelay) {
     return nRelay > 3 ? 4 : nRelay > 2 ? 3 : nRelay > 1 ? 2 : 1;
@@ -74,7 +77,7 @@ TStatusPage::TStatusPage(ScreenHost &host_, TStatusScreen &screen_, int p, QWidg
     outer->addStretch(1);
 
     QHBoxLayout *sensors = centredRow(outer);
-    for (int k = 1; k <= sensorsOfPage[p - 1]; ++k) {
+    for (int k = 1; k <= sensorsOfPage(p); ++k) {
         QFrame *f = panel(this);
         auto *v = new QVBoxLayout(f);
         v->setSpacing(2);
@@ -169,12 +172,12 @@ QWidget *TStatusScreen::PageToShow(int) {
 }
 
 void TStatusScreen::displayPass() {
-    const tOndrel &dev = host.Ondrel();
-    const TStatusPage &pg = *page(dev.nRelay);
-    for (int k = 0; k < sensorsOfPage[pg.number - 1]; ++k)
-        PrintTemp(pg.ts[k], pg.minTs[k], pg.maxTs[k], dev.Temperature[k]);
-    for (int k = 0; k < relaysOfPage[pg.number - 1]; ++k)
-        printRelay(pg.rl[k], pg.cbt[k], dev.Relay[k]);
+    const tStatusReading &r = host.Ondrel().LastReading();
+    const TStatusPage &pg = *page(host.Ondrel().nRelay);
+    for (int k = 0; k < sensorsOfPage(pg.number); ++k)
+        PrintTemp(pg.ts[k], pg.minTs[k], pg.maxTs[k], r, k);
+    for (int k = 0; k < relaysOfPage[size_t(pg.number - 1)]; ++k)
+        printRelay(pg.rl[k], pg.cbt[k], r.relay[size_t(k)]);
 }
 
 void TStatusScreen::btnStatusRead4Click() {
@@ -231,7 +234,7 @@ void TStatusScreen::cbtRLClick(int p, int relay) {
         return;
     }
     TStatusPage &pg = *pages[size_t(p - 1)];
-    printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], r);
+    printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], r.sts);
 }
 
 bool TStatusScreen::UpdateRelay() {

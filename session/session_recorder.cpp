@@ -76,8 +76,6 @@ void tSessionRecorder::ConnectionChanged() {
         if (generation != FGeneration)
             return;
         FRecorded = c;
-        for (tHistReading &r : FLive)
-            r.controller = c.id;
         Q_EMIT recordedChanged();
     });
     Q_EMIT recordedChanged();
@@ -85,22 +83,18 @@ void tSessionRecorder::ConnectionChanged() {
 }
 
 void tSessionRecorder::Exchanged(const tExchange &exchange) {
-    const tOndrel &dev = FSession.Ondrel();
-    if (exchange.cmd != cmdGET_STATUS || !dev.Connected() || FConnected.port.isEmpty())
+    if (!exchange.reading || !FSession.Connected() || FConnected.port.isEmpty())
         return;
-    const QDateTime now = QDateTime::currentDateTime();
-    tHistReading r = tRecorder::ReadingOf(dev, exchange.result, int32_t(exchange.micros / 1000),
-                                          now.toMSecsSinceEpoch(), now.offsetFromUtc());
-    Writer().Observe({0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware}, r);
+    const tStatusReading &r = *exchange.reading;
+    Writer().Observe(r);
     FLastReadMs = r.utcMs;
     // A clock moved back leaves later times in front: trim by age from now.
     while (!FLive.empty() &&
            (FLive.front().utcMs <= r.utcMs - liveMs || FLive.front().utcMs > r.utcMs))
         FLive.pop_front();
-    r.controller = FRecorded.id;
     FLive.push_back(r);
-    if (r.controller)
-        Q_EMIT reading(r);
+    if (FRecorded.id)
+        Q_EMIT reading(FRecorded.id, r);
 }
 
 void tSessionRecorder::Watch() {

@@ -45,15 +45,17 @@ class tSessionRecorder : public QObject {
     // The connected controller as the file knows it: id 0 while not
     // connected, or until the file has stored it.
     const tHistController &Recorded() const { return FRecorded; }
-    // The connected controller's readings of the last hour, oldest first.
-    const std::deque<tHistReading> &Live() const { return FLive; }
+    // The connected controller's readings of the last hour, oldest first;
+    // whose they are in the file is Recorded().
+    const std::deque<tStatusReading> &Live() const { return FLive; }
 
   Q_SIGNALS:
     // The connection changed, or the file has just stored the controller
     // connected: Recorded() and Live() start anew.
     void recordedChanged();
-    // A reading of the connected controller (its id known), as it was taken.
-    void reading(const tHistReading &reading);
+    // A reading of the connected controller, as it was taken, once the
+    // file knows the controller (`controller`, its id).
+    void reading(int64_t controller, const tStatusReading &reading);
 
   private:
     void ConnectionChanged();
@@ -70,7 +72,7 @@ class tSessionRecorder : public QObject {
     QTimer *FWatch;
     tHistController FRecorded;
     tHistController FConnected; // id unused
-    std::deque<tHistReading> FLive;
+    std::deque<tStatusReading> FLive;
     int64_t FLastReadMs = 0;
     // Bumped at each connection: an answer about an earlier one is stale.
     uint64_t FGeneration = 0;

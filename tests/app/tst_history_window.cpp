@@ -115,7 +115,7 @@ void tst_history_window::refusingFileIsSaidOnceAndCaughtUp() {
     QVERIFY2(HistoryLines(app)[1].contains(QStringLiteral("retomada")),
              qPrintable(HistoryLines(app)[1]));
     // What was read while the file refused is there, once, in order.
-    const std::vector<tHistReading> readings =
+    const std::vector<tStatusReading> readings =
         store.Readings(ConnectedId(store, address), 0, INT64_MAX);
     int64_t held = 0;
     for (size_t i = 1; i < readings.size(); ++i) {

@@ -139,9 +139,9 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
         const int64_t dayMs = 86'400'000;
         for (int d = 1; d <= 40; ++d)
             if (d != 30)
-                QVERIFY(store.AddReading({.controller = controller,
-                                          .utcMs = QDateTime::currentMSecsSinceEpoch() - d * dayMs,
-                                          .result = -2}));
+                QVERIFY(store.AddReading(
+                    controller,
+                    {.utcMs = QDateTime::currentMSecsSinceEpoch() - d * dayMs, .result = -2}));
     }
     QCOMPARE(readingsOf(file, port(*sim)), before + 39);
     const int64_t runStart = QDateTime::currentMSecsSinceEpoch();
@@ -149,7 +149,8 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
         tHistoryStore store;
         std::pair<int, int> olderNewer{};
         if (store.Open(file))
-            for (const tHistReading &r : store.Readings(store.Controllers().at(0).id, 0, INT64_MAX))
+            for (const tStatusReading &r :
+                 store.Readings(store.Controllers().at(0).id, 0, INT64_MAX))
                 ++(r.utcMs < runStart ? olderNewer.first : olderNewer.second);
         return olderNewer;
     };

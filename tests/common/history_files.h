@@ -26,11 +26,11 @@ inline void Damaged(const QString &path) {
             {0, QStringLiteral("/dev/ttyUSB0"), 201, QStringLiteral("qx4r"), {}});
         QVERIFY(store.Begin());
         for (int m = 0; m < 1440; ++m) {
-            tHistReading r{.controller = ctl, .utcMs = dayStart + m * minute, .result = 22};
+            tStatusReading r{.utcMs = dayStart + m * minute, .result = 22};
             r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_ERRMAX};
             r.value = {m % 100, 40, 0, 0};
             r.relay = {m % 7 < 3, 0, -1, -1};
-            QVERIFY(store.AddReading(r));
+            QVERIFY(store.AddReading(ctl, r));
         }
         QVERIFY(store.Commit());
     }

@@ -19,9 +19,8 @@ namespace {
 constexpr int64_t minute = 60'000;
 constexpr int64_t t0 = 1'780'000'000'000; // a whole minute, in 2026
 
-tHistReading Reading(int64_t ctl, int64_t t, int32_t v0,
-                     std::array<int32_t, 4> relays = {0, 0, -1, -1}) {
-    tHistReading r{.controller = ctl, .utcMs = t, .offsetSec = -3 * 3600};
+tStatusReading Reading(int64_t t, int32_t v0, std::array<int32_t, 4> relays = {0, 0, -1, -1}) {
+    tStatusReading r{.utcMs = t, .offsetSec = -3 * 3600};
     r.state = {stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_OK, stsTEMP_OK};
     r.value = {v0, 999, 10, 20};
     r.relay = relays;
@@ -173,7 +172,7 @@ void tst_history_store::readingsThinnedPerBucket() {
     // Ten minutes: values 0..9; minute 4 failed; minute 7 read in Fahrenheit
     // (77.0 ºF = 25.0 ºC).
     for (int m = 0; m < 10; ++m) {
-        tHistReading r = Reading(ctl, t0 + m * minute, m * 10);
+        tStatusReading r = Reading(t0 + m * minute, m * 10);
         if (m == 4) {
             r.state = {-1, -1, -1, -1};
             r.result = errMODBUS_TIMEOUT;
@@ -182,7 +181,7 @@ void tst_history_store::readingsThinnedPerBucket() {
             r.unit = tempFAHRENHEIT;
             r.value[0] = 770;
         }
-        QVERIFY2(store.AddReading(r), qPrintable(store.Message()));
+        QVERIFY2(store.AddReading(ctl, r), qPrintable(store.Message()));
     }
     const auto b = store.Buckets(ctl, 0, t0, t0 + 10 * minute, 5 * minute);
     QCOMPARE(b.size(), size_t(2));
@@ -237,8 +236,8 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
     QVERIFY(store.Begin());
     for (int64_t t = base - 30 * minute; fill && t < to + 30 * minute; t += minute) {
         const int64_t i = (t - base) / minute;
-        tHistReading r = Reading(ctl, t, int32_t((i * 37) % 301 - 150),
-                                 {int32_t(i % 3 == 0), int32_t(i % 7 < 3), -1, -1});
+        tStatusReading r = Reading(t, int32_t((i * 37) % 301 - 150),
+                                   {int32_t(i % 3 == 0), int32_t(i % 7 < 3), -1, -1});
         if (i % 101 == 0)
             r.state[0] = stsTEMP_ERRMIN;
         if (i % 211 == 0)
@@ -247,7 +246,7 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
             r.unit = tempFAHRENHEIT;
             r.value[0] = 770; // 25.0 ºC: converts exactly both ways
         }
-        QVERIFY(store.AddReading(r));
+        QVERIFY(store.AddReading(ctl, r));
     }
     QVERIFY(store.Commit());
 
@@ -256,7 +255,7 @@ void tst_history_store::curveFromSummaryMatchesReadings() {
     const int64_t inTo = level ? to / level * level : to;
     std::map<int64_t, std::pair<int32_t, int32_t>> expected;
     std::map<int64_t, std::array<int32_t, 4>> relays; // on and known of relays 1 and 2
-    for (const tHistReading &r : store.Readings(ctl, from, to)) {
+    for (const tStatusReading &r : store.Readings(ctl, from, to)) {
         const int64_t slotted =
             r.utcMs >= inFrom && r.utcMs < inTo ? r.utcMs - r.utcMs % level : r.utcMs;
         if (r.result > 0) {
@@ -359,8 +358,8 @@ void tst_history_store::newerFileOpensReadOnly() {
     {
         tHistoryStore store;
         QVERIFY(store.Open(path));
-        QVERIFY(store.AddReading(
-            Reading(store.ControllerId({0, QStringLiteral("p"), 1, {}, {}}), t0, 5)));
+        QVERIFY(store.AddReading(store.ControllerId({0, QStringLiteral("p"), 1, {}, {}}),
+                                 Reading(t0, 5)));
     }
     Pragma(path, "PRAGMA user_version = 99");
     const QByteArray before = [&] {
@@ -375,7 +374,7 @@ void tst_history_store::newerFileOpensReadOnly() {
              qPrintable(store.Message()));
     QCOMPARE(store.Controllers().size(), size_t(1));
     QCOMPARE(store.Readings(1, t0, t0 + 1).size(), size_t(1));
-    QVERIFY(!store.AddReading(Reading(1, t0 + minute, 6)));
+    QVERIFY(!store.AddReading(1, Reading(t0 + minute, 6)));
     QVERIFY(!store.AddAudit({1, t0, 0, {}, {}, 1, {}}));
     QCOMPARE(store.ControllerId({0, QStringLiteral("q"), 1, {}, {}}), int64_t(0));
     store.Close();
@@ -434,7 +433,7 @@ void tst_history_store::olderFileUpgradedWhole() {
         QCOMPARE(readings[1].value[0], 41);
         QCOMPARE(store.LogSlots(1).size(), size_t(1));
         QCOMPARE(store.Audits(0, t0, t0 + 1).at(0).audit.fields.size(), size_t(1));
-        QVERIFY(store.AddReading(Reading(1, t0 + 2 * minute, 42)));
+        QVERIFY(store.AddReading(1, Reading(t0 + 2 * minute, 42)));
         store.Close();
         QCOMPARE(Pragma(path, "PRAGMA application_id").toInt(), tHistoryStore::applicationId);
         QCOMPARE(Pragma(path, "PRAGMA user_version").toInt(), tHistoryStore::schemaVersion);
@@ -454,13 +453,13 @@ void tst_history_store::readAccessChangesNothing() {
     {
         tHistoryStore writer;
         QVERIFY(writer.Open(path));
-        QVERIFY(writer.AddReading(
-            Reading(writer.ControllerId({0, QStringLiteral("p"), 1, {}, {}}), t0, 5)));
+        QVERIFY(writer.AddReading(writer.ControllerId({0, QStringLiteral("p"), 1, {}, {}}),
+                                  Reading(t0, 5)));
     }
     const QByteArray before = Bytes(path);
     QVERIFY(store.Open(path, tHistoryStore::tAccess::Read));
     QCOMPARE(store.Readings(1, t0, t0 + 1).size(), size_t(1));
-    QVERIFY(!store.AddReading(Reading(1, t0 + minute, 6)));
+    QVERIFY(!store.AddReading(1, Reading(t0 + minute, 6)));
     QCOMPARE(store.ControllerId({0, QStringLiteral("q"), 1, {}, {}}), int64_t(0));
     store.Close();
     QCOMPARE(Bytes(path), before);
@@ -507,14 +506,17 @@ void tst_history_store::writeWaitsForAnotherWriter() {
     const int64_t target = store.PublishTarget(QStringLiteral("mqtt://b"), QStringLiteral("x"),
                                                QStringLiteral("p"), 1, &done);
     for (int m = -30 * 60; m < 3; m += 60)
-        QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, m)));
+        QVERIFY(store.AddReading(ctl, Reading(t0 + m * minute, m)));
     std::thread holder = HoldWriteLock(path, 600);
     bool ok = false;
     switch (write) {
     case 0: {
         tHistQueued e;
-        e.controller = c;
-        e.reading = Reading(0, t0 + 3 * minute, 3);
+        e.reading = Reading(t0 + 3 * minute, 3);
+        e.reading.port = c.port;
+        e.reading.address = c.address;
+        e.reading.model = c.model;
+        e.reading.firmware = c.firmware;
         ok = store.AddQueued(target, e) > 0;
         break;
     }
@@ -523,7 +525,7 @@ void tst_history_store::writeWaitsForAnotherWriter() {
         break;
     case 2:
         ok = store.Begin() && store.ControllerId(c) == ctl &&
-             store.AddReading(Reading(ctl, t0 + 3 * minute, 3)) && store.Commit();
+             store.AddReading(ctl, Reading(t0 + 3 * minute, 3)) && store.Commit();
         break;
     case 3:
         ok = store.AddAudit({ctl, t0, 0, QStringLiteral("ana"), QStringLiteral("x"), 1, {}});
@@ -539,14 +541,14 @@ void tst_history_store::clockMovedBackKeepsEverything() {
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     // Recorded at 10:02, then the clock goes back an hour and 10:02 comes
     // again, to the millisecond.
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 2 * minute, 1)));
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 3 * minute, 2)));
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 1 * minute, 3)));
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 2 * minute, 4)));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute, 1)));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 3 * minute, 2)));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 1 * minute, 3)));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute, 4)));
     const auto all = store.Readings(ctl, t0, t0 + 10 * minute);
     QCOMPARE(all.size(), size_t(4));
     QList<int32_t> values;
-    for (const tHistReading &r : all)
+    for (const tStatusReading &r : all)
         values << r.value[0];
     QCOMPARE(values, (QList<int32_t>{3, 1, 4, 2}));
 }
@@ -584,7 +586,7 @@ void tst_history_store::daysAndExcursions() {
     QVERIFY(store.Open(Path(QTest::currentDataTag())));
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     for (int m = 0; m < values.size(); ++m)
-        QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, values[m])));
+        QVERIFY(store.AddReading(ctl, Reading(t0 + m * minute, values[m])));
     const int64_t end = t0 + values.size() * minute;
     const tHistLimits limits{low, high};
 
@@ -606,12 +608,12 @@ void tst_history_store::relayChanges() {
     tHistoryStore store;
     QVERIFY(store.Open(Path("relays.sqlite")));
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
-    QVERIFY(store.AddReading(Reading(ctl, t0, 0, {0, 1, -1, -1})));
-    QVERIFY(store.AddReading(Reading(ctl, t0 + minute, 0, {1, 1, -1, -1})));
-    tHistReading failed = Reading(ctl, t0 + 2 * minute, 0, {-1, -1, -1, -1});
+    QVERIFY(store.AddReading(ctl, Reading(t0, 0, {0, 1, -1, -1})));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + minute, 0, {1, 1, -1, -1})));
+    tStatusReading failed = Reading(t0 + 2 * minute, 0, {-1, -1, -1, -1});
     failed.result = errMODBUS_TIMEOUT;
-    QVERIFY(store.AddReading(failed));
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 3 * minute, 0, {1, 0, -1, -1})));
+    QVERIFY(store.AddReading(ctl, failed));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 3 * minute, 0, {1, 0, -1, -1})));
     QList<int64_t> got;
     for (const tHistRelayChange &c : store.RelayChanges(ctl, t0, t0 + 10 * minute))
         got << (c.utcMs - t0) / minute << c.relay << c.on;
@@ -652,7 +654,7 @@ void tst_history_store::retention() {
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     const int64_t day = 86'400'000;
     for (int d : days)
-        QVERIFY(store.AddReading(Reading(ctl, t0 + d * day, d)));
+        QVERIFY(store.AddReading(ctl, Reading(t0 + d * day, d)));
     const int64_t newest = t0 + days.back() * day;
     QCOMPARE(store.ApplyRetention(keepDays, newest + nowAfterNewest), removed);
     QVERIFY2(store.Message().contains(why), qPrintable(store.Message()));

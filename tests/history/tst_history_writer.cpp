@@ -26,11 +26,15 @@ void tst_history_writer::refusedRecordsWaitAndGoInOnce() {
                             QStringLiteral("1.2")};
     const int64_t t0 = 1'780'000'000'000;
     const auto record = [&](int i) {
-        writer.Observe(c, {.utcMs = t0 + i * 1000,
-                           .state = {1, 1, 1, 1},
-                           .value = {i, 0, 0, 0},
-                           .relay = {0, 0, -1, -1},
-                           .result = 22});
+        writer.Observe({.utcMs = t0 + i * 1000,
+                        .port = c.port,
+                        .address = c.address,
+                        .model = c.model,
+                        .firmware = c.firmware,
+                        .result = 22,
+                        .state = {1, 1, 1, 1},
+                        .value = {i, 0, 0, 0},
+                        .relay = {0, 0, -1, -1}});
         writer.Post([c, i, t0](tHistoryStore &s) {
             tHistAudit a;
             a.utcMs = t0 + i * 1000;
@@ -61,7 +65,7 @@ void tst_history_writer::refusedRecordsWaitAndGoInOnce() {
     QVERIFY(store.Open(path));
     QCOMPARE(store.Controllers().size(), size_t(1));
     QList<int64_t> readings, audits, expected;
-    for (const tHistReading &r : store.Readings(store.Controllers()[0].id, 0, INT64_MAX))
+    for (const tStatusReading &r : store.Readings(store.Controllers()[0].id, 0, INT64_MAX))
         readings << (r.utcMs - t0) / 1000;
     for (const tHistAuditEntry &e : store.Audits(0, 0, INT64_MAX))
         audits << e.audit.command.toLongLong();

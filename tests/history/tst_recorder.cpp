@@ -13,20 +13,24 @@ constexpr int64_t second = 1000;
 constexpr int64_t t0 = 1'780'000'000'000;
 constexpr int32_t address = 201;
 
-// A controller as a status read leaves it in the driver.
-struct tFakeController {
-    tOndrel dev;
-    tFakeController() {
-        dev.Model = QStringLiteral("qx2r");
-        dev.Fimware = QStringLiteral("1.2");
-        dev.nRelay = 2;
-        for (tSensor &s : dev.Temperature)
-            s = {
-                .sts = stsTEMP_OK, .TemperatureType = 0, .value = 50, .valueMin = 0, .valueMax = 0};
-        dev.Relay[0].sts = 1;
-        dev.Relay[1].sts = 0;
+// A status read of a qx2r as the driver takes it: every sensor at 5.0,
+// relay 1 on; a failed one carries its result alone.
+tStatusReading Reading(int64_t utcMs, int32_t offsetSec, int32_t result = 22) {
+    tStatusReading r{.utcMs = utcMs,
+                     .offsetSec = offsetSec,
+                     .address = address,
+                     .model = QStringLiteral("qx2r"),
+                     .firmware = QStringLiteral("1.2"),
+                     .result = result,
+                     .roundTripMs = 9};
+    if (r.ok()) {
+        r.sensors = r.relays = 2;
+        r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_OK, stsTEMP_OK};
+        r.value = {50, 50, 50, 50};
+        r.relay = {1, 0, -1, -1};
     }
-};
+    return r;
+}
 
 QString IntegrityCheck(const QString &path) {
     QString answer;
@@ -68,21 +72,23 @@ void tst_recorder::recordsAtIntervalAndOnChange() {
     QVERIFY(store.Open(dir.filePath(QStringLiteral("interval.sqlite"))));
     tRecorder rec(store, Collect());
     rec.SetInterval(60);
-    tFakeController c;
     // A reading every 5 s for three minutes: relay 2 switches on at 75 s,
     // sensor 3 opens at 100 s, the read at 130 s fails, the clock goes back
     // a minute after 170 s.
     for (int64_t s = 0; s <= 180; s += 5) {
-        c.dev.Relay[1].sts = s >= 75 ? 1 : 0;
-        c.dev.Temperature[2].sts = s >= 100 ? stsTEMP_ERRMAX : stsTEMP_OK;
-        c.dev.Temperature[0].value = int32_t(50 + s); // a value change alone is not news
         const int32_t result = s == 130 ? errMODBUS_TIMEOUT : 22;
         const int64_t at = s > 170 ? t0 + (s - 60) * second : t0 + s * second;
-        rec.Observe(c.dev, address, result, 9, at, -10800);
+        tStatusReading r = Reading(at, -10800, result);
+        if (r.ok()) {
+            r.relay[1] = s >= 75 ? 1 : 0;
+            r.state[2] = s >= 100 ? stsTEMP_ERRMAX : stsTEMP_OK;
+            r.value[0] = int32_t(50 + s); // a value change alone is not news
+        }
+        rec.Observe(r);
     }
     const int64_t ctl = store.Controllers().at(0).id;
     QList<int64_t> seconds;
-    for (const tHistReading &r : store.Readings(ctl, t0 - 3600 * second, t0 + 3600 * second))
+    for (const tStatusReading &r : store.Readings(ctl, t0 - 3600 * second, t0 + 3600 * second))
         seconds << (r.utcMs - t0) / second;
     // The interval at 60, the switch at 75, the sensor at 100, the failure at
     // 130 and the recovery at 135; at 175 the clock says 115, before the last
@@ -95,9 +101,8 @@ void tst_recorder::liveViewKeepsTheLastHour() {
     tHistoryStore store;
     QVERIFY(store.Open(dir.filePath(QStringLiteral("live.sqlite"))));
     tRecorder rec(store, Collect());
-    tFakeController c;
     for (int64_t s = 0; s < 2 * 3600; s += 1)
-        rec.Observe(c.dev, address, 22, 9, t0 + s * second, 0);
+        rec.Observe(Reading(t0 + s * second, 0));
     const auto &live = rec.Live(QString(), address);
     QCOMPARE(live.size(), size_t(3600));
     QCOMPARE(live.back().utcMs, t0 + (2 * 3600 - 1) * second);
@@ -114,11 +119,10 @@ void tst_recorder::fullDiskStopsOnceAndResumes() {
     QVERIFY(store.Open(path));
     tRecorder rec(store, Collect());
     rec.SetInterval(10);
-    tFakeController c;
     int64_t s = 0;
     const auto observe = [&](int64_t until) {
         for (; s < until; s += 5)
-            rec.Observe(c.dev, address, 22, 9, t0 + s * second, 0);
+            rec.Observe(Reading(t0 + s * second, 0));
     };
     observe(30);
     {
@@ -138,7 +142,7 @@ void tst_recorder::fullDiskStopsOnceAndResumes() {
     QCOMPARE(reports[1], QStringLiteral("Gravação do histórico retomada"));
     // Every reading due in the meantime is in the file, in order.
     QList<int64_t> seconds;
-    for (const tHistReading &r :
+    for (const tStatusReading &r :
          store.Readings(store.Controllers().at(0).id, 0, t0 + 3600 * second))
         seconds << (r.utcMs - t0) / second;
     QList<int64_t> expected;
@@ -153,7 +157,9 @@ void tst_recorder::eventLogStopsAtTheNewestHeldSlot() {
     tHistoryStore store;
     QVERIFY(store.Open(dir.filePath(QStringLiteral("log.sqlite"))));
     tRecorder rec(store, Collect());
-    tFakeController c;
+    struct {
+        tOndrel dev;
+    } c;
     // A ring of 8 slots; `written` slots hold events, the newest at `last`.
     int32_t written = 3, last = 2;
     QList<int32_t> read;

@@ -23,16 +23,21 @@ const QString prefix = QStringLiteral("loja7");
 
 // A "qx4r" at 201: sensor 1 at 23.5, sensor 2 short-circuited, sensor 3 at
 // -0.5, sensor 4 still starting; relays 1 and 4 on.
-tReading qx4r(int minute) {
-    tReading r;
-    r.at = QDateTime(QDate(2024, 5, 1), QTime(12, minute, 3), QTimeZone(-10800));
-    r.port = port;
-    r.address = 201;
-    r.result = 21;
-    r.model = QStringLiteral("qx4r");
-    r.firmware = QStringLiteral("1.2");
-    r.sensors = {{1, 235, 180, 301}, {2, 0, 0, 0}, {1, -5, -5, 0}, {0, 0, 0, 0}};
-    r.relays = {{1, 1}, {0, 3}, {0, 4}, {1, 6}};
+tStatusReading qx4r(int minute) {
+    tStatusReading r{.port = port,
+                     .address = 201,
+                     .model = QStringLiteral("qx4r"),
+                     .firmware = QStringLiteral("1.2"),
+                     .result = 21,
+                     .sensors = 4,
+                     .relays = 4,
+                     .state = {1, 2, 1, 0},
+                     .value = {235, 0, -5, 0},
+                     .min = {180, 0, -5, 0},
+                     .max = {301, 0, 0, 0},
+                     .relay = {1, 0, 0, 1},
+                     .operation = {1, 3, 4, 6}};
+    r.SetAt(QDateTime(QDate(2024, 5, 1), QTime(12, minute, 3), QTimeZone(-10800)));
     return r;
 }
 
@@ -152,7 +157,7 @@ void TestPublisher::readingArrivesAsJson() {
 
     // A controller that stops answering: the failure is published, without
     // values, and the controller shows as unavailable.
-    tReading silent = qx4r(1);
+    tStatusReading silent = qx4r(1);
     silent.result = -6;
     p->submit(silent);
     QTRY_COMPARE_WITH_TIMEOUT(sub->payloads(state).size(), 2, 20000);
@@ -173,8 +178,8 @@ void TestPublisher::discoveryMakesAnEntityOfEverySensorAndRelay() {
     tPublishOptions o = plain();
     o.homeAssistant = true;
     auto p = start(o);
-    tReading r = qx4r(0);
-    r.fahrenheit = true;
+    tStatusReading r = qx4r(0);
+    r.unit = tempFAHRENHEIT;
     p->submit(r);
     const QString node = "loja7_ttyUSB0_201";
     QStringList topics;

@@ -3,6 +3,7 @@
 // memory window, a file that refuses, and retention.
 #include "publisher.h"
 #include "store_buffer.h"
+#include "topics.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,17 +15,22 @@ const QString port = QStringLiteral("/dev/ttyUSB0");
 const QString broker = QStringLiteral("mqtt://127.0.0.1:1883");
 const QString prefix = QStringLiteral("loja7");
 
-tReading qx4r(int second, const QTimeZone &zone = QTimeZone(-10800)) {
-    tReading r;
-    r.at = QDateTime(QDate(2024, 5, 1), QTime(12, second / 60, second % 60, 417), zone);
-    r.port = port;
-    r.address = 201;
-    r.result = 21;
-    r.roundTripMs = 12;
-    r.model = QStringLiteral("qx4r");
-    r.firmware = QStringLiteral("1.2");
-    r.sensors = {{1, 235, 180, 301}, {2, 0, 0, 0}, {1, -5, -5, 0}, {0, 0, 0, 0}};
-    r.relays = {{1, 1}, {0, 3}, {0, 4}, {1, 6}};
+tStatusReading qx4r(int second, const QTimeZone &zone = QTimeZone(-10800)) {
+    tStatusReading r{.port = port,
+                     .address = 201,
+                     .model = QStringLiteral("qx4r"),
+                     .firmware = QStringLiteral("1.2"),
+                     .result = 21,
+                     .roundTripMs = 12,
+                     .sensors = 4,
+                     .relays = 4,
+                     .state = {1, 2, 1, 0},
+                     .value = {235, 0, -5, 0},
+                     .min = {180, 0, -5, 0},
+                     .max = {301, 0, 0, 0},
+                     .relay = {1, 0, 0, 1},
+                     .operation = {1, 3, 4, 6}};
+    r.SetAt(QDateTime(QDate(2024, 5, 1), QTime(12, second / 60, second % 60, 417), zone));
     return r;
 }
 
@@ -50,13 +56,13 @@ tOpened open(const QString &path, const QString &to = broker) {
 QList<QByteArray> messages(const std::vector<tPending> &pending) {
     QList<QByteArray> out;
     for (const tPending &p : pending)
-        out << ReadingJson(p.reading);
+        out << StatePayload(p.reading);
     return out;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(tReading)
+Q_DECLARE_METATYPE(tStatusReading)
 
 class TestStoreBuffer : public QObject {
     Q_OBJECT
@@ -82,29 +88,33 @@ void TestStoreBuffer::init() {
 }
 
 void TestStoreBuffer::storedReadingGivesTheLiveMessage_data() {
-    QTest::addColumn<tReading>("reading");
+    QTest::addColumn<tStatusReading>("reading");
     QTest::newRow("qx4r, every sensor state, relays with operations") << qx4r(3);
-    tReading f = qx4r(4, QTimeZone(19800)); // +05:30
+    tStatusReading f = qx4r(4, QTimeZone(19800)); // +05:30
     f.model = QStringLiteral("qx2n");
-    f.fahrenheit = true;
-    f.sensors = {{1, 392, 380, 411}, {1, 1004, 990, 1100}};
-    f.relays = {{0, 2}, {1, 5}};
+    f.unit = tempFAHRENHEIT;
+    f.sensors = f.relays = 2;
+    f.state = {1, 1, -1, -1};
+    f.value = {392, 1004, 0, 0};
+    f.min = {380, 990, 0, 0};
+    f.max = {411, 1100, 0, 0};
+    f.relay = {0, 1, -1, -1};
+    f.operation = {2, 5, -1, -1};
     QTest::newRow("qx2n in Fahrenheit, half-hour offset") << f;
-    tReading failed = qx4r(5);
+    tStatusReading failed = qx4r(5);
     failed.result = -110;
-    failed.sensors.clear();
-    failed.relays.clear();
+    failed.sensors = failed.relays = 0;
     QTest::newRow("failed reading of a known controller") << failed;
     failed.model.clear();
     failed.firmware.clear();
-    failed.at = QDateTime(QDate(2024, 11, 3), QTime(1, 30), QTimeZone("America/New_York"));
+    failed.SetAt(QDateTime(QDate(2024, 11, 3), QTime(1, 30), QTimeZone("America/New_York")));
     QTest::newRow("never identified, in a named zone") << failed;
 }
 
 // The message of a reading read back from the file by a publisher started
 // again is the message it would have had at once.
 void TestStoreBuffer::storedReadingGivesTheLiveMessage() {
-    QFETCH(tReading, reading);
+    QFETCH(tStatusReading, reading);
     {
         tOpened first = open(path());
         QVERIFY(first.buffer);
@@ -114,7 +124,7 @@ void TestStoreBuffer::storedReadingGivesTheLiveMessage() {
     QVERIFY(again.buffer);
     const std::vector<tPending> got = again.buffer->from(0, 10);
     QCOMPARE(got.size(), size_t(1));
-    QCOMPARE(ReadingJson(got[0].reading), ReadingJson(reading));
+    QCOMPARE(StatePayload(got[0].reading), StatePayload(reading));
 }
 
 void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
@@ -142,11 +152,11 @@ void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
     o.buffer->append(qx4r(6));
     // The three left over first, then the new ones, each with its own time.
     QCOMPARE(messages(o.buffer->from(0, 10)),
-             (QList<QByteArray>{ReadingJson(qx4r(2)), ReadingJson(qx4r(3)), ReadingJson(qx4r(4)),
-                                ReadingJson(qx4r(5)), ReadingJson(qx4r(6))}));
+             (QList<QByteArray>{StatePayload(qx4r(2)), StatePayload(qx4r(3)), StatePayload(qx4r(4)),
+                                StatePayload(qx4r(5)), StatePayload(qx4r(6))}));
     // From the middle of the left-over ones (a reconnection resumes there).
     QCOMPARE(messages(o.buffer->from(seqs[3], 2)),
-             (QList<QByteArray>{ReadingJson(qx4r(3)), ReadingJson(qx4r(4))}));
+             (QList<QByteArray>{StatePayload(qx4r(3)), StatePayload(qx4r(4))}));
 
     // Another broker does not receive readings taken for this one.
     tOpened other = open(path(), QStringLiteral("mqtts://outro:8883"));
@@ -158,7 +168,7 @@ void TestStoreBuffer::restartFindsWhatTheBrokerDidNotAcknowledge() {
     const std::vector<tHistController> controllers = file.Controllers();
     QCOMPARE(controllers.size(), size_t(1));
     QCOMPARE(controllers[0].model, QStringLiteral("qx4r"));
-    const std::vector<tHistReading> stored =
+    const std::vector<tStatusReading> stored =
         file.Readings(controllers[0].id, 0, std::numeric_limits<int64_t>::max());
     QCOMPARE(stored.size(), size_t(7));
     QCOMPARE(stored[2].value[0], 235);
@@ -201,7 +211,7 @@ void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
         const std::vector<tPending> batch = o.buffer->from(seq, 20);
         QVERIFY(!batch.empty());
         for (const tPending &p : batch)
-            QCOMPARE(ReadingJson(p.reading), ReadingJson(qx4r(next++)));
+            QCOMPARE(StatePayload(p.reading), StatePayload(qx4r(next++)));
         seq = batch.back().seq + 1;
         o.buffer->acknowledge(batch.back().seq);
     }
@@ -231,14 +241,14 @@ void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
     QVERIFY2(said.contains(QStringLiteral("volta a guardar")), qPrintable(said));
     QCOMPARE(o.buffer->kept(), size_t(2));
     const std::vector<tPending> all = o.buffer->from(0, 10);
-    QCOMPARE(messages(all), (QList<QByteArray>{ReadingJson(qx4r(0)), ReadingJson(qx4r(1)),
-                                               ReadingJson(qx4r(2)), ReadingJson(qx4r(3))}));
+    QCOMPARE(messages(all), (QList<QByteArray>{StatePayload(qx4r(0)), StatePayload(qx4r(1)),
+                                               StatePayload(qx4r(2)), StatePayload(qx4r(3))}));
     // The broker had the first two: the file's mark passes the first reading.
     o.buffer->acknowledge(all[1].seq);
     o.buffer->threadEnds();
     tOpened again = open(path());
     QVERIFY(again.buffer);
-    QCOMPARE(messages(again.buffer->from(0, 10)), QList<QByteArray>{ReadingJson(qx4r(3))});
+    QCOMPARE(messages(again.buffer->from(0, 10)), QList<QByteArray>{StatePayload(qx4r(3))});
     again.buffer->threadEnds();
 }
 
@@ -263,8 +273,8 @@ void TestStoreBuffer::retentionSaysWhatItRemovedUnpublished() {
     const int64_t controller = recorder.Controllers().at(0).id;
     for (int day = 2; day <= 31; ++day)
         QVERIFY(recorder.AddReading(
-            {.controller = controller,
-             .utcMs = QDateTime(QDate(2024, 5, day), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(),
+            controller,
+            {.utcMs = QDateTime(QDate(2024, 5, day), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(),
              .result = -2}));
     const int64_t now = QDateTime(QDate(2024, 6, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
     int64_t unpublished = -1;

@@ -20,8 +20,8 @@ constexpr int64_t minute = 60'000;
 const int64_t t0 =
     QDateTime(QDate(2026, 3, 2), QTime(0, 0), QTimeZone(-3 * 3600)).toMSecsSinceEpoch();
 
-tHistReading Reading(int64_t ctl, int64_t t, int32_t room, int32_t relay1) {
-    tHistReading r{.controller = ctl, .utcMs = t, .offsetSec = -3 * 3600};
+tStatusReading Reading(int64_t t, int32_t room, int32_t relay1) {
+    tStatusReading r{.utcMs = t, .offsetSec = -3 * 3600};
     r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_READING};
     r.value = {room, -75, 0, 0};
     r.relay = {relay1, 0, -1, -1};
@@ -64,8 +64,8 @@ class tst_history_report : public QObject {
         QVERIFY(store.Begin());
         for (int64_t i = 0; i < 2 * 1440; ++i) {
             const bool warm = i >= 15 * 60 && i < 15 * 60 + 20;
-            QVERIFY(store.AddReading(Reading(ctl, t0 + i * minute, warm ? 95 : 40 + int32_t(i % 3),
-                                             int32_t(i / 10 % 2))));
+            QVERIFY(store.AddReading(ctl, Reading(t0 + i * minute, warm ? 95 : 40 + int32_t(i % 3),
+                                                  int32_t(i / 10 % 2))));
         }
         QVERIFY(store.Commit());
         QVERIFY(store.AddAudit(

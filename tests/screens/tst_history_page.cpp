@@ -23,8 +23,8 @@ constexpr int64_t minute = 60'000;
 // 2026-03-02 12:00 at UTC-3.
 const QDateTime now(QDate(2026, 3, 2), QTime(12, 0), QTimeZone(-3 * 3600));
 
-tHistReading Reading(int64_t ctl, int64_t t, int32_t room) {
-    tHistReading r{.controller = ctl, .utcMs = t, .offsetSec = -3 * 3600};
+tStatusReading Reading(int64_t t, int32_t room) {
+    tStatusReading r{.utcMs = t, .offsetSec = -3 * 3600};
     r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_ERRMAX};
     r.value = {room, -75, 0, 0};
     r.relay = {int32_t(t / minute % 2), 0, 0, 0};
@@ -62,7 +62,7 @@ class tst_history_page : public QObject {
                 room = -12;
             else if (m <= 2)
                 room = 95;
-            QVERIFY(store.AddReading(Reading(ctl, t, room)));
+            QVERIFY(store.AddReading(ctl, Reading(t, room)));
         }
         QVERIFY(store.Commit());
     }
@@ -135,10 +135,10 @@ class tst_history_page : public QObject {
             QVERIFY(seen.size() <= size_t(columns));
         }
         // Each pair is the true min and max of its column's readings.
-        const std::vector<tHistReading> readings = store.Readings(ctl, curve.fromMs, curve.toMs);
+        const std::vector<tStatusReading> readings = store.Readings(ctl, curve.fromMs, curve.toMs);
         for (const tHistBucket &b : curve.sensors[0]) {
             int32_t lo = INT32_MAX, hi = INT32_MIN;
-            for (const tHistReading &r : readings)
+            for (const tStatusReading &r : readings)
                 if (r.utcMs >= b.fromMs && r.utcMs < b.fromMs + curve.bucketMs) {
                     lo = std::min(lo, r.value[0]);
                     hi = std::max(hi, r.value[0]);
@@ -187,13 +187,12 @@ class tst_history_page : public QObject {
         page.SetRange(THistoryPage::tRange::Hour);
         // A reading the store does not hold yet, 30 s after its newest.
         clock = now.addSecs(30);
-        tHistReading r = Reading(ctl, end + 20'000, 300);
-        page.AddLive(r);
+        tStatusReading r = Reading(end + 20'000, 300);
+        page.AddLive(ctl, r);
         QCOMPARE(page.Curve().sensors[0].back().max, 300);
         // Another controller's readings are not this curve's.
-        r.controller = ctl + 1;
         r.value[0] = 500;
-        page.AddLive(r);
+        page.AddLive(ctl + 1, r);
         QCOMPARE(page.Curve().sensors[0].back().max, 300);
         // It stays when the range is queried again.
         page.Redraw();

@@ -65,13 +65,13 @@ class TestStatusScreen : public QObject {
         QFETCH(int, unit);
         QFETCH(int, value);
         QLabel v(QStringLiteral("TS")), n(QStringLiteral("MIN")), x(QStringLiteral("MAX"));
-        tSensor s;
-        s.sts = sts;
-        s.TemperatureType = unit;
-        s.value = value;
-        s.valueMin = 180;
-        s.valueMax = 301;
-        PrintTemp(&v, &n, &x, s);
+        // The sensor shown is the third, beside others that are valid.
+        tStatusReading r{.result = 21, .unit = unit, .sensors = 4};
+        r.state = {1, 1, sts, 1};
+        r.value[2] = value;
+        r.min[2] = 180;
+        r.max[2] = 301;
+        PrintTemp(&v, &n, &x, r, 2);
         QTEST(v.text(), "shown");
         QTEST(n.text(), "min");
         QTEST(x.text(), "max");
@@ -81,19 +81,16 @@ class TestStatusScreen : public QObject {
         QLabel state(QStringLiteral("Desligado"));
         SetTag(&state, 0);
         TColorButton lamp;
-        tRelay r;
-        r.sts = 1;
-        printRelay(&state, &lamp, r);
+        printRelay(&state, &lamp, 1);
         QCOMPARE(state.text(), QStringLiteral("Ligado"));
         QCOMPARE(lamp.color(), 0xFF00FF00u);
         QCOMPARE(Tag(&state), 1);
 
         state.setText(QStringLiteral("marker"));
-        printRelay(&state, &lamp, r);
+        printRelay(&state, &lamp, 1);
         QCOMPARE(state.text(), QStringLiteral("marker"));
 
-        r.sts = 0;
-        printRelay(&state, &lamp, r);
+        printRelay(&state, &lamp, 0);
         QCOMPARE(state.text(), QStringLiteral("Desligado"));
         QCOMPARE(lamp.property("color").toUInt(), 0xFF000000u);
     }
