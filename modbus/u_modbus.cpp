@@ -325,9 +325,9 @@ int32_t tModBus::GetPacket() {
             const bool lost = PortLost && PortLost();
             const bool known = FFastRead && KnownLength(count) > count;
             // With the fast read, an answer that has begun as this request's
-            // and whose length that beginning fixes may pause inside (an
-            // adapter's timer, a loaded computer) for up to the response
-            // time-out; any other answer ends at the first silence. A sweep
+            // (from its address byte on) may pause inside (an adapter's
+            // timer, a loaded computer) for up to the response time-out; any
+            // other answer ends at the first silence. A sweep
             // cuts the port's byte wait short, so its silence must outlast an
             // adapter holding the rest of the answer too.
             const int64_t quiet = known || FSweepMs > 0 ? TimeoutNs() : silenceNs;
@@ -374,10 +374,15 @@ bool tModBus::ExpectedFrameIn(int32_t count) const {
 }
 
 // The length of the answer its first bytes announce, once they are this
-// request's: address, function (an exception's length once flagged), and for
-// a read the byte count when in. 0 while unknown or not this request's.
+// request's: the address alone says no more than an exception's length, the
+// shortest answer; the function fixes it (an exception's once flagged), and
+// for a read the byte count must agree once in. 0 when not this request's.
 int32_t tModBus::KnownLength(int32_t count) const {
-    if (count < 2 || FQuerieIn[0] != FQuerieOut[0] || (FQuerieIn[1] & 0x7F) != FQuerieOut[1])
+    if (count < 1 || FQuerieIn[0] != FQuerieOut[0])
+        return 0;
+    if (count < 2)
+        return exceptionLen;
+    if ((FQuerieIn[1] & 0x7F) != FQuerieOut[1])
         return 0;
     if (FQuerieIn[1] & 0x80)
         return exceptionLen;

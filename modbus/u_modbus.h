@@ -74,8 +74,9 @@ class tModBus {
     // request calls for (5 + 2 x count for a read, 8 for a write, 5 for an
     // exception) are in with a valid CRC, instead of after the silence that
     // follows it. Any other answer still ends by silence, with the same codes
-    // and trace lines. An answer whose first bytes are the request's and fix
-    // its length may pause inside for up to the response time-out, where
+    // and trace lines. An answer that has begun as the request's (its
+    // address byte is enough: the function byte may be held back by an
+    // adapter) may pause inside for up to the response time-out, where
     // otherwise the first silence ends it.
     void SetFastRead(bool on) { FFastRead = on; }
     bool FastRead() const { return FFastRead; }

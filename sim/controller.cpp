@@ -74,6 +74,7 @@ struct Controller::Impl {
     bool sleepUntil(Micros at);
     void discardUntilQuiet();
     void takeFault(uint8_t function, Fault &fault, int &param);
+    size_t stallAt(size_t replyBytes);
 
     Options options;
     mutable std::mutex mutex;
@@ -282,14 +283,14 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
         start += std::uniform_int_distribution<Micros>(0, options.answerDelayMs * 1000)(random);
     if (f == Fault::Late)
         start += faultDelay;
-    // Chunked: a pause after every few bytes; stall: one after the first half.
-    size_t chunk = 0;
-    if (f == Fault::Chunked)
-        chunk = kChunkBytes;
-    else if (f == Fault::Stall)
-        chunk = (reply.size() + 1) / 2;
-    const std::vector<Burst> bursts = adapter.pass(
-        reply, wireTimes(reply.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0));
+    // Chunked: a pause after every few bytes; stall: one inside the reply.
+    const size_t chunk = f == Fault::Chunked ? kChunkBytes : 0;
+    std::vector<Micros> arrivals =
+        wireTimes(reply.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0);
+    if (f == Fault::Stall)
+        for (size_t i = stallAt(reply.size()); i < arrivals.size(); ++i)
+            arrivals[i] += faultDelay;
+    const std::vector<Burst> bursts = adapter.pass(reply, arrivals);
     if (options.baud > 0 && options.adapterLatencyMs > 0 && bursts.size() > 1)
         ++splitReplies;
     for (const Burst &b : bursts) {
@@ -297,6 +298,16 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
             return;
         writeAll(b.bytes.data(), b.bytes.size());
     }
+}
+
+// The bytes of a stalled reply before its pause.
+size_t Controller::Impl::stallAt(size_t replyBytes) {
+    const int at = options.stallAfterBytes;
+    if (replyBytes < 2 || at == 0)
+        return (replyBytes + 1) / 2;
+    if (at < 0)
+        return std::uniform_int_distribution<size_t>(1, replyBytes - 1)(random);
+    return std::min(size_t(at), replyBytes - 1);
 }
 
 void Controller::Impl::serve() {
