@@ -150,6 +150,14 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
 
 } // namespace
 
+int StoppedOnRequest(int64_t lostReadings) {
+    if (lostReadings > 0)
+        CliMessage(QStringLiteral("encerrado a pedido; %1 leitura(s) perdida(s) durante a "
+                                  "execução, avisadas acima")
+                       .arg(lostReadings));
+    return exitOK;
+}
+
 void SetPdfWriter(tPdfWriter writer) {
     pdfWriter = writer;
 }
@@ -170,7 +178,7 @@ int Record(tCliRun &run) {
         return run.dev.SendCommand(cmd);
     };
     QList<int> silent; // addresses whose silence was already said
-    int worst = exitOK;
+    int64_t lost = 0;  // readings not taken
     int64_t retainedAt = 0;
     while (!stop.requested()) {
         const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
@@ -192,7 +200,7 @@ int Record(tCliRun &run) {
                     .arg(reopenSeconds));
             while (run.portGone) {
                 if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
-                    return worst;
+                    return StoppedOnRequest(lost);
                 const int first = run.args.addresses.first();
                 const int32_t r = run.dev.OpenConnection(run.port, first);
                 if (r == errMODBUS_OPEN_UART)
@@ -226,7 +234,7 @@ int Record(tCliRun &run) {
                                        .arg(id)
                                        .arg(FailureText(r)));
                     }
-                    worst = WorseExit(worst, exitDEVICE);
+                    ++lost;
                     continue;
                 }
                 run.connectedTo = id;
@@ -247,7 +255,7 @@ int Record(tCliRun &run) {
                                    .arg(id)
                                    .arg(FailureText(r)));
                 }
-                worst = WorseExit(worst, exitDEVICE);
+                ++lost;
                 continue;
             }
             if (silent.removeAll(id))
@@ -264,7 +272,7 @@ int Record(tCliRun &run) {
         if (!run.portGone)
             stop.waitUntil(next);
     }
-    return worst;
+    return StoppedOnRequest(lost);
 }
 
 int HistoryExport(tCliRun &run) {

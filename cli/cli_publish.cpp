@@ -147,14 +147,22 @@ int Publish(tCliRun &run) {
                               "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
-        [&](int id) { return publishOne(run, publisher, id); },
+        [&](int id) {
+            const int r = publishOne(run, publisher, id);
+            lost += r != exitOK;
+            return r;
+        },
         [&] { return !publisher.refused(); });
     if (publisher.refused()) {
         publisher.finish(std::chrono::milliseconds(0));
         return exitDEVICE;
     }
+    // A port that never opened is a wrong name; otherwise the run was asked to stop.
+    if (run.portOpened && worst != exitUSAGE)
+        worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
     const size_t kept = std::min(left, publisher.kept());
     if (kept)

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -36,6 +37,7 @@ class TestPublicar : public QObject {
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder_data();
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder();
     void readingsWaitInTheHistoryThroughARestart();
+    void stopAfterASilentControllerIsNoFailure();
     void refused_data();
     void refused();
 
@@ -284,6 +286,24 @@ void TestPublicar::readingsWaitInTheHistoryThroughARestart() {
     }
     QVERIFY(taken.size() >= 10);
     QCOMPARE(published, taken);
+}
+
+// Stopped as a service is stopped, a publisher that lost readings of a
+// controller that never answered ends with success, the losses counted.
+void TestPublicar::stopAfterASilentControllerIsNoFailure() {
+    QProcess *p = start(plain() + QStringList{"-a", "201,204", "-t", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(204)).size() >= 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 2, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    const QString err = QString::fromUtf8(p->readAllStandardError());
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p->exitCode() == 0, qPrintable(err));
+    QVERIFY2(QRegularExpression(QStringLiteral("encerrado a pedido; [1-9]\\d* leitura\\(s\\) "
+                                               "perdida\\(s\\)"))
+                 .match(err)
+                 .hasMatch(),
+             qPrintable(err));
 }
 
 void TestPublicar::refused_data() {
