@@ -3,11 +3,13 @@
 // (latency timer, 62-byte packets) or with no adapter (bytes one by one).
 // Status exchanges in both modes beside their floors and beside libmodbus's
 // own master on the same line in the same run, answers split by the adapter,
-// answers that stall in the middle, and a 1001-slot log read.
+// answers that stall in the middle or pause right after their first bytes,
+// and a 1001-slot log read.
 //
-//   bench_fast_read [EXCHANGES [SPLIT_EXCHANGES [LOG_SLOTS [STALL_EXCHANGES]]]]
+//   bench_fast_read [EXCHANGES [SPLIT_EXCHANGES [LOG_SLOTS [STALL_EXCHANGES
+//                   [PAUSE_EXCHANGES]]]]]
 //
-// Defaults 200, 1000, 1001 and 1000; 0 skips that part.
+// Defaults 200, 1000, 1001, 1000 and 50; 0 skips that part.
 #include "ondrel_sim.h"
 #include "peer_master.h"
 #include "process_figures.h"
@@ -34,6 +36,7 @@ struct tLine {
     int baud;
     int latencyMs;
     int answerDelayMs = 0;
+    int stallAfter = 0; // where the stall fault pauses (sim::Options::stallAfterBytes)
 };
 
 // Speed codes of the driver for the speeds used here.
@@ -68,7 +71,8 @@ sim::Options lineOptions(const tLine &line, int logSlots) {
                         .preloadEvents = logSlots,
                         .baud = line.baud,
                         .adapterLatencyMs = line.latencyMs,
-                        .answerDelayMs = line.answerDelayMs};
+                        .answerDelayMs = line.answerDelayMs,
+                        .stallAfterBytes = line.stallAfter};
 }
 
 // libmodbus's master on a controller's line, with the driver's response
@@ -266,6 +270,7 @@ int main(int argc, char **argv) {
     const int splitRuns = arg(2, 1000);
     const int logSlots = arg(3, 1001);
     const int stallRuns = arg(4, 1000);
+    const int pauseRuns = arg(5, 50);
 
     const tLine lines[] = {{115200, 16}, {115200, 1}, {115200, 0}, {9600, 16}, {9600, 0}};
     if (runs > 0) {
@@ -335,6 +340,12 @@ int main(int argc, char **argv) {
              sim::Fault::Stall,
              100,
              std::max(1, stallRuns / 10)},
+            {"adapter timer 16 ms, random answer delay up to 16 ms, every answer stalls 60 ms "
+             "after a random number of bytes",
+             {115200, 16, 16, -1},
+             sim::Fault::Stall,
+             60,
+             stallRuns},
         };
         for (const tStallCase &c : cases) {
             std::printf("\nStalls inside answers: 115200 bit/s, %s; failures out of %d\n", c.what,
@@ -348,6 +359,23 @@ int main(int argc, char **argv) {
                             modeName(allMasters[k]), f.failures, f.split, Percentile(f.wall, 0.5),
                             Percentile(f.wall, 0.95));
             }
+            std::fflush(stdout);
+        }
+    }
+    if (pauseRuns > 0) {
+        // The answer's length is not known from its first byte alone: a
+        // pause there is where ending an answer by its length can go wrong.
+        std::printf("\nPauses right after the first bytes: 115200 bit/s, no adapter, every answer "
+                    "pauses 60 ms after N bytes; failures out of %d\n",
+                    pauseRuns);
+        std::printf("  %5s  %8s  %8s  %8s\n", "N", modeName(tMaster::Design),
+                    modeName(tMaster::Fast), modeName(tMaster::Peer));
+        for (int after : {1, 2, 5}) {
+            const std::vector<tFigures> all = statusExchanges(
+                {115200, 0, 0, after}, {tMaster::Design, tMaster::Fast, tMaster::Peer}, pauseRuns,
+                sim::Fault::Stall, 60);
+            std::printf("  %5d  %8d  %8d  %8d\n", after, all[0].failures, all[1].failures,
+                        all[2].failures);
             std::fflush(stdout);
         }
     }

@@ -13,13 +13,19 @@
 //    waiting in memory and in the history file (each recorded there, and
 //    the acknowledged mark kept); readings a second, processor time per
 //    reading, and the reading thread's time per hand-over.
+// 5. A bus of 8 addresses where one never answers (-t 1, --intervalo 0):
+//    readings a second from the seven that answer.
+// 6. Late answers on that bus, through the driver: a controller answering
+//    one request after the time-out, and the same with its next request
+//    lost; late answers taken for another request's, and the time a round.
 //
-//   bench_publish [SECONDS [LONG_SECONDS [READINGS]]]   (20, 0, 3000)
+//   bench_publish [SECONDS [LONG_SECONDS [READINGS [LATE_ROUNDS]]]]   (20, 0, 3000, 20)
 #include "../tests/publish/broker.h"
 #include "ondrel_sim.h"
 #include "process_figures.h"
 #include "publisher.h"
 #include "store_buffer.h"
+#include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -46,6 +52,7 @@ struct tArrivals {
     std::mutex lock;
     long count = 0;
     std::vector<double> latencyMs;
+    int ignored = 0; // an address whose readings are not counted
 };
 
 void onMessage(mosquitto *, void *obj, const mosquitto_message *m) {
@@ -58,6 +65,9 @@ void onMessage(mosquitto *, void *obj, const mosquitto_message *m) {
             .object();
     const QDateTime at = QDateTime::fromString(o["data_hora"].toString(), Qt::ISODateWithMs);
     auto *a = static_cast<tArrivals *>(obj);
+    const QList<QByteArray> levels = QByteArray(m->topic).split('/');
+    if (a->ignored && levels.size() > 2 && levels[levels.size() - 2].toInt() == a->ignored)
+        return;
     std::lock_guard g(a->lock);
     ++a->count;
     if (at.isValid())
@@ -99,13 +109,18 @@ struct tRun {
     tArrivals arrivals;
     mosquitto *sub = nullptr;
     QProcess publisher;
+    int asked;
 
-    explicit tRun(broker::tBroker &br) : b(br), line(sim::Options{.slaveId = 1, .baud = baud}) {
-        for (int id = 2; id <= controllers; ++id)
-            line.addToBus(sim::Options{.slaveId = id, .baud = baud});
+    // Addresses 1 to `addresses` asked, every one on the bus but `dead`.
+    explicit tRun(broker::tBroker &br, int addresses = controllers, int dead = 0)
+        : b(br), line(sim::Options{.slaveId = dead == 1 ? 2 : 1, .baud = baud}), asked(addresses) {
+        for (int id = dead == 1 ? 3 : 2; id <= addresses; ++id)
+            if (id != dead)
+                line.addToBus(sim::Options{.slaveId = id, .baud = baud});
+        arrivals.ignored = dead;
     }
 
-    bool start(bool fast, double interval) {
+    bool start(bool fast, double interval, const QStringList &more = {}) {
         if (!line.start())
             return false;
         sub = mosquitto_new(nullptr, true, &arrivals);
@@ -117,7 +132,7 @@ struct tRun {
             mosquitto_loop_start(sub) != MOSQ_ERR_SUCCESS)
             return false;
         QStringList ids;
-        for (int id = 1; id <= controllers; ++id)
+        for (int id = 1; id <= asked; ++id)
             ids << QString::number(id);
         QStringList args = {"-p",
                             QString::fromStdString(line.portName()),
@@ -137,6 +152,7 @@ struct tRun {
                             QString::number(interval)};
         if (fast)
             args.prepend("--rapido");
+        args = more + args;
         // Each run its own history file: nothing left over from another.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TARVIK_HISTORICO"),
@@ -150,7 +166,8 @@ struct tRun {
 
     // Readings that arrived in `seconds`, after the first round.
     long countFor(double seconds) {
-        if (!QTest::qWaitFor([&] { return taken().count >= controllers; }, 60000))
+        const int counted = asked - (arrivals.ignored ? 1 : 0);
+        if (!QTest::qWaitFor([&] { return taken().count >= counted; }, 60000))
             return 0;
         const long before = taken().count;
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -244,6 +261,73 @@ void bufferCost(broker::tBroker &b, bool inFile, int count) {
                 count / wall, 1e6 * cpu / count, 1e6 * handOverS / count, left);
 }
 
+// A bus of 8 controllers behind the driver, each relay block 1 holding
+// 0x11nn and block 2 0x22nn: a block-2 read that brings 0x11nn took a late
+// answer for its own.
+struct tLateBus {
+    static constexpr int size = 8;
+    sim::Controller line{sim::Options{.slaveId = 1, .baud = baud}};
+    std::vector<sim::Controller *> all{&line};
+    tOndrel dev;
+    tIdentification known;
+
+    bool start() {
+        for (int id = 2; id <= size; ++id)
+            all.push_back(line.addToBus(sim::Options{.slaveId = id, .baud = baud}));
+        if (!line.start())
+            return false;
+        for (sim::Controller *c : all)
+            for (int i = 1; i < 24; ++i) {
+                c->setReg(0x0400 + i, uint16_t(0x1100 + i));
+                c->setReg(0x0500 + i, uint16_t(0x2200 + i));
+            }
+        dev.SetTimeout(1);
+        dev.SetFastRead(true);
+        if (dev.OpenConnection(QString::fromStdString(line.portName()), 1) != 1)
+            return false;
+        known = dev.Identification();
+        return true;
+    }
+    int32_t send(int id, tCommand cmd) {
+        dev.OpenIdentified(QString::fromStdString(line.portName()), id, known);
+        return dev.SendCommand(cmd);
+    }
+};
+
+// `rounds` times: controller k answers its block-1 read 1200 ms late (the
+// time-out is 864 ms); with `lost`, it also ignores the next request. Then
+// block 2 of every other controller is read, and of k last.
+void lateAnswers(int rounds, bool lost) {
+    tLateBus bus;
+    if (!bus.start()) {
+        std::fprintf(stderr, "no bus for the late answers\n");
+        return;
+    }
+    int taken = 0, failed = 0, timedOut = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < rounds; ++round) {
+        const int k = 1 + round % tLateBus::size;
+        bus.all[size_t(k - 1)]->setFault(sim::Fault::Late, 1200, 1);
+        if (bus.send(k, cmdGET_PAR_RELAY1) == errMODBUS_TIMEOUT)
+            ++timedOut;
+        if (lost)
+            bus.all[size_t(k - 1)]->setFault(sim::Fault::Silence, 0, 1);
+        for (int i = 1; i <= tLateBus::size; ++i) {
+            const int id = 1 + (k - 1 + i) % tLateBus::size;
+            const int32_t r = bus.send(id, cmdGET_PAR_RELAY2);
+            if (r < 0)
+                ++failed;
+            else if (bus.dev.Relay[1].par[1] != 0x2201)
+                ++taken;
+        }
+    }
+    std::printf("%-36s %8d %8d %8d %8d %12.0f\n",
+                lost ? "a late answer, next request lost" : "a late answer", rounds, timedOut,
+                taken, failed, double(clock.elapsed()) / rounds);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -251,6 +335,7 @@ int main(int argc, char *argv[]) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
     const double longSeconds = argc > 2 ? std::atof(argv[2]) : 0;
     const int bufferReadings = argc > 3 ? std::atoi(argv[3]) : 3000;
+    const int lateRounds = argc > 4 ? std::atoi(argv[4]) : 20;
     mosquitto_lib_init();
     broker::tBroker b;
     if (!b.prepare() || !b.start()) {
@@ -310,6 +395,35 @@ int main(int argc, char *argv[]) {
         }
         const long arrived = run.taken().count;
         std::printf("readings arrived: %ld (%.1f/s)\n", arrived, arrived / longSeconds);
+    }
+
+    {
+        constexpr int addresses = 8, dead = 4;
+        std::printf("\n%d addresses on one line, %d never answers; -t 1 (864 ms), --intervalo 0, "
+                    "USB adapter latency 16 ms; %.0f s each\n",
+                    addresses, dead, seconds);
+        std::printf("%-12s %28s\n", "read", "readings/s from the other 7");
+        for (const bool fast : {false, true}) {
+            tRun run(b, addresses, dead);
+            if (!run.start(fast, 0, {"-t", "1"})) {
+                std::fprintf(stderr, "could not start the run\n");
+                return 1;
+            }
+            const long n = run.countFor(seconds);
+            std::printf("%-12s %28.1f\n", fast ? "fast" : "design", n / seconds);
+            std::fflush(stdout);
+        }
+    }
+
+    if (lateRounds > 0) {
+        std::printf("\nlate answers on a bus of %d (driver, fast read, -t 1): controller k answers "
+                    "its relay-1 block read\n1200 ms late, then relay-2 blocks are read from k "
+                    "and every other one\n",
+                    tLateBus::size);
+        std::printf("%-36s %8s %8s %8s %8s %12s\n", "case", "rounds", "timeouts", "taken", "failed",
+                    "ms a round");
+        for (const bool lost : {false, true})
+            lateAnswers(lateRounds, lost);
     }
 
     std::printf("\nwhere readings wait: %d readings of one controller handed over at once, "

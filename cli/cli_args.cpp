@@ -173,8 +173,8 @@ bool setModel(tCliArgs &a, const QString &v, QString &error) {
 bool setInterval(tCliArgs &a, const QString &v, QString &error) {
     bool ok = false;
     const double s = QString(v).replace(u',', u'.').toDouble(&ok);
-    if (!ok || !(s >= 0.1 && s <= 86400))
-        return outOfRange(error, "--intervalo", v, "segundos, de 0,1 a 86400");
+    if (!ok || !(s >= 0 && s <= 86400))
+        return outOfRange(error, "--intervalo", v, "segundos, de 0 a 86400");
     a.interval = s;
     return true;
 }
@@ -280,8 +280,9 @@ constexpr tOptionRow optionRows[] = {
      "responder",
      setModel},
     {"intervalo", 0, "S", "status|registrar|publicar",
-     "(status, registrar, publicar) uma leitura a cada S segundos (de 0,1 a 86400) até Ctrl+C; "
-     "status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",
+     "(status, registrar, publicar) uma leitura a cada S segundos (de 0 a 86400; registrar, de "
+     "1 a 86400) até Ctrl+C; 0: uma leitura logo depois da outra, tão rápido quanto a linha "
+     "permite; status escreve uma linha por leitura, publicar lê a cada 10 s sem ela",
      setInterval},
     {"retencao", 0, "DIAS", "registrar",
      "(registrar) ao começar e a cada 6 horas, apaga do histórico as leituras com mais de DIAS "

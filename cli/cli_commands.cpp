@@ -367,6 +367,7 @@ constexpr tCliCommand commandRows[] = {
      .synopsis = "registrar",
      .about = "grava o histórico até Ctrl+C: uma leitura a cada --intervalo (60 s), na hora "
               "quando um rele ou um sensor muda, e o LOG do controlador a cada hora",
+     .check = RecordCheck,
      .run = Record},
     {.name = "historico exportar",
      .synopsis = "historico exportar",

@@ -159,6 +159,16 @@ void SetPdfWriter(tPdfWriter writer) {
     pdfWriter = writer;
 }
 
+// The history keeps whole seconds between readings.
+bool RecordCheck(const tCliArgs &a, QString &error) {
+    if (!a.interval || *a.interval >= 1)
+        return true;
+    error = QStringLiteral("valor inválido para --intervalo: \"%1\" (registrar: segundos, de 1 a "
+                           "86400)")
+                .arg(QString::number(*a.interval).replace(u'.', u','));
+    return false;
+}
+
 int Record(tCliRun &run) {
     tHistoryStore store;
     if (!openStore(store, true))

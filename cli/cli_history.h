@@ -9,8 +9,10 @@
 #include <cstdint>
 
 class tCliRun;
+struct tCliArgs;
 class tHistoryStore;
 
+bool RecordCheck(const tCliArgs &a, QString &error);
 int Record(tCliRun &run);
 int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);

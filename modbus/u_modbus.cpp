@@ -93,6 +93,7 @@ tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
     : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
       FPurge(std::move(Purge)), FLastIdleNs(-idleEveryNs) {
     FIdleClock.start();
+    FClock.start();
     flog->OnError = [this](const QString &why) {
         if (OnTraceError)
             OnTraceError(why);
@@ -177,9 +178,10 @@ int32_t tModBus::Write_Registers(int32_t AddrSlave, int32_t AddrInit, const uint
 // Steps shared by the three functions once the request is built: purge, send,
 // receive and check the header. Returns the answer's length or a failure.
 int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
-    DiscardLateAnswer();
+    SettleLateAnswers(frameLen);
     FPurge();
     FExpected = answerLen;
+    FSentLen = frameLen;
     FSent.start();
     const tBackend &backend = backends[size_t(FFraming)];
     if (!(this->*backend.send)(frameLen)) {
@@ -188,6 +190,9 @@ int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
                     errMODBUS_TX);
     }
     const int32_t count = (this->*backend.receive)();
+    // Any answer at all: the slave is there.
+    if (count != errMODBUS_TIMEOUT)
+        FLastTimeout.remove(FQuerieOut[0]);
     if (count < 0)
         return count;
     const int32_t valid = ValidatePacket();
@@ -243,10 +248,8 @@ void tModBus::SetSweep(int32_t timeoutMs) {
     const bool ending = FSweepMs > 0 && timeoutMs <= 0;
     FSweepMs = std::max(timeoutMs, 0);
     FStrays.clear();
-    if (ending) {
-        FLateAnswerDue = true;
-        FSinceTimeout.start();
-    }
+    if (ending)
+        NoteTimeout({});
 }
 
 QList<int32_t> tModBus::TakeStrays() {
@@ -288,17 +291,76 @@ bool tModBus::FrameLength(int32_t count, int32_t expected) {
 // A slave that answers after the time-out may still be sending when the next
 // request goes out, or ignore that request and answer only the old one: its
 // late answer would then be read as the new request's, same length, valid
-// CRC, wrong registers. So after a time-out the next transaction lets the
-// line run until it has been silent for the port's byte wait, throwing away
-// what arrives, and gives the slave one more response time-out to finish.
-// Without a time-out this costs nothing. A line that never falls silent is
-// left to the purge and the checks after two time-outs.
-void tModBus::DiscardLateAnswer() {
-    if (!FLateAnswerDue)
+// CRC, wrong registers. A late answer may come up to one more response
+// time-out after the time-out. Only a request to the same slave with the same
+// function can take it for its own: for such a one the line runs until then,
+// throwing away what arrives. The same request again to a slave that is
+// silent, not slow, has nothing to wait for. Any other request goes out
+// once what has arrived is thrown away and the line has been silent for the
+// port's byte wait (a late answer under way has finished), and sets aside
+// the late answers that come while it waits for its own: another slave's, or
+// for another function, each recognisable on its own. Without a time-out
+// this costs nothing.
+void tModBus::SettleLateAnswers(int32_t frameLen) {
+    FStraysDue = false;
+    ForgetLateAnswers();
+    if (FTimedOut.empty() && !FLateAnswerDue)
         return;
+    const int64_t window = FSweepMs > 0 ? 0 : TimeoutNs();
+    const QByteArray request(reinterpret_cast<const char *>(FQuerieOut), frameLen);
+    int64_t until = -1;
+    for (const tTimedOut &t : FTimedOut) {
+        const bool sameSlaveAndFunction = t.request.left(2) == request.left(2);
+        if (t.request.isEmpty() || (sameSlaveAndFunction && !(t.silent && t.request == request)))
+            until = std::max(until, t.atNs + window);
+    }
+    DiscardLateAnswer(until);
     FLateAnswerDue = false;
-    // In sweep mode only what has already arrived.
-    const int64_t grace = FSweepMs > 0 ? 0 : TimeoutNs();
+    ForgetLateAnswers();
+    FStraysDue = !FTimedOut.empty();
+}
+
+// The time-outs whose answers can no longer come.
+void tModBus::ForgetLateAnswers() {
+    const int64_t window = FSweepMs > 0 ? 0 : TimeoutNs();
+    const int64_t now = FClock.nsecsElapsed();
+    std::erase_if(FTimedOut, [&](const tTimedOut &t) { return t.atNs + window <= now; });
+}
+
+void tModBus::DrainLateAnswers() {
+    ForgetLateAnswers();
+    if (FTimedOut.empty() && !FLateAnswerDue)
+        return;
+    const int64_t window = FSweepMs > 0 ? 0 : TimeoutNs();
+    int64_t until = -1;
+    for (const tTimedOut &t : FTimedOut)
+        until = std::max(until, t.atNs + window);
+    DiscardLateAnswer(until);
+    FLateAnswerDue = false;
+    FTimedOut.clear();
+}
+
+// A request has timed out; its answer may still come.
+void tModBus::NoteTimeout(const QByteArray &request) {
+    const int32_t slave = request.isEmpty() ? -1 : uint8_t(request[0]);
+    const tLastTimeout last = FLastTimeout.value(slave, tLastTimeout{{}, -1});
+    const bool silent = !request.isEmpty() && last.request == request && last.lateSeen == FLateSeen;
+    if (slave >= 0)
+        FLastTimeout.insert(slave, {request, FLateSeen});
+    // Bounded: a late answer is set aside or waited for alike once the list
+    // is full, as the oldest entries go first.
+    constexpr size_t kept = 64;
+    if (FTimedOut.size() == kept)
+        FTimedOut.erase(FTimedOut.begin());
+    FTimedOut.push_back({FClock.nsecsElapsed(), request, silent});
+    FLateAnswerDue = true;
+}
+
+// Throws away what arrives until the line is silent for the port's byte wait
+// and, with `untilNs` (on FClock), not before then. A line that never falls
+// silent is left to the purge and the checks after one more response time-out.
+void tModBus::DiscardLateAnswer(int64_t untilNs) {
+    const int64_t giveUp = std::max<int64_t>(untilNs, FClock.nsecsElapsed()) + TimeoutNs();
     int32_t discarded = 0;
     uint8_t late[sizeof(FQuerieIn)];
     for (;;) {
@@ -306,14 +368,14 @@ void tModBus::DiscardLateAnswer() {
             break;
         uint8_t c = 0;
         const bool got = FPortIn(c);
-        const int64_t since = FSinceTimeout.nsecsElapsed();
+        const int64_t now = FClock.nsecsElapsed();
         if (got && discarded < int32_t(sizeof(late)))
             late[discarded] = c;
         if (got)
             ++discarded;
-        else if (since >= grace)
+        else if (now >= untilNs)
             break;
-        if (since >= 2 * grace && grace > 0)
+        if (now >= giveUp)
             break;
         if (Idle)
             Idle();
@@ -322,7 +384,18 @@ void tModBus::DiscardLateAnswer() {
         return;
     Trace("    discarded %d late bytes", discarded);
     FStats.LateAnswer();
+    ++FLateSeen;
     NoteStrays(late, std::min(discarded, int32_t(sizeof(late))));
+}
+
+// While a late answer may come: the bytes in form a whole frame with a valid
+// CRC from another slave, or for another function, than this request's.
+bool tModBus::StrayFrameIn(int32_t count) const {
+    if (!FStraysDue || count < exceptionLen)
+        return false;
+    if (FQuerieIn[0] == FQuerieOut[0] && (FQuerieIn[1] & 0x7F) == FQuerieOut[1])
+        return false;
+    return crc16_MODBUS(FQuerieIn, count - 2) == FQuerieIn[count - 2] + 256 * FQuerieIn[count - 1];
 }
 
 int32_t tModBus::GetPacket() {
@@ -344,7 +417,13 @@ int32_t tModBus::GetPacket() {
             FQuerieIn[count++] = c;
             last = now;
             FLastByteNs = FSent.nsecsElapsed();
-            if (ExpectedFrameIn(count)) {
+            if (StrayFrameIn(count)) {
+                Trace("    discarded %d late bytes", count);
+                FStats.LateAnswer();
+                ++FLateSeen;
+                NoteStray(FQuerieIn[0]);
+                count = 0;
+            } else if (ExpectedFrameIn(count)) {
                 if (FFastRead)
                     return CheckCrc(count, false);
                 // The answer looks whole and only the silence that ends it is
@@ -358,9 +437,9 @@ int32_t tModBus::GetPacket() {
             const bool lost = PortLost && PortLost();
             const bool known = FFastRead && KnownLength(count) > count;
             // With the fast read, an answer that has begun as this request's
-            // and whose length that beginning fixes may pause inside (an
-            // adapter's timer, a loaded computer) for up to the response
-            // time-out; any other answer ends at the first silence. A sweep
+            // (from its address byte on) may pause inside (an adapter's
+            // timer, a loaded computer) for up to the response time-out; any
+            // other answer ends at the first silence. A sweep
             // cuts the port's byte wait short, so its silence must outlast an
             // adapter holding the rest of the answer too.
             const int64_t quiet = known || FSweepMs > 0 ? TimeoutNs() : silenceNs;
@@ -376,8 +455,7 @@ int32_t tModBus::GetPacket() {
                 // A port that is gone brings no late answer.
                 if (lost)
                     return Fail(tOutcome::PortLost, errMODBUS_TIMEOUT);
-                FLateAnswerDue = true;
-                FSinceTimeout.start();
+                NoteTimeout(QByteArray(reinterpret_cast<const char *>(FQuerieOut), FSentLen));
                 return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
             }
         }
@@ -407,10 +485,15 @@ bool tModBus::ExpectedFrameIn(int32_t count) const {
 }
 
 // The length of the answer its first bytes announce, once they are this
-// request's: address, function (an exception's length once flagged), and for
-// a read the byte count when in. 0 while unknown or not this request's.
+// request's: the address alone says no more than an exception's length, the
+// shortest answer; the function fixes it (an exception's once flagged), and
+// for a read the byte count must agree once in. 0 when not this request's.
 int32_t tModBus::KnownLength(int32_t count) const {
-    if (count < 2 || FQuerieIn[0] != FQuerieOut[0] || (FQuerieIn[1] & 0x7F) != FQuerieOut[1])
+    if (count < 1 || FQuerieIn[0] != FQuerieOut[0])
+        return 0;
+    if (count < 2)
+        return exceptionLen;
+    if ((FQuerieIn[1] & 0x7F) != FQuerieOut[1])
         return 0;
     if (FQuerieIn[1] & 0x80)
         return exceptionLen;
@@ -465,10 +548,8 @@ int32_t tModBus::GetMbapPacket() {
     QElapsedTimer clock;
     clock.start();
     int64_t last = 0;
-    auto outOfStep = [this] {
-        FLateAnswerDue = true;
-        FSinceTimeout.start();
-    };
+    // The rest may follow for any request.
+    auto outOfStep = [this] { NoteTimeout({}); };
     Trace("Wait data of the slave");
     for (;;) {
         uint8_t c = 0;

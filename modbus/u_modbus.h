@@ -3,13 +3,16 @@
 #include "link_stats.h"
 #include "mbap.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class tTraceLog;
 
@@ -86,8 +89,9 @@ class tModBus {
     // request calls for (5 + 2 x count for a read, 8 for a write, 5 for an
     // exception) are in with a valid CRC, instead of after the silence that
     // follows it. Any other answer still ends by silence, with the same codes
-    // and trace lines. An answer whose first bytes are the request's and fix
-    // its length may pause inside for up to the response time-out, where
+    // and trace lines. An answer that has begun as the request's (its
+    // address byte is enough: the function byte may be held back by an
+    // adapter) may pause inside for up to the response time-out, where
     // otherwise the first silence ends it.
     void SetFastRead(bool on) { FFastRead = on; }
     bool FastRead() const { return FFastRead; }
@@ -113,9 +117,9 @@ class tModBus {
     // since the sweep's last late answers may still be on their way.
     void SetSweep(int32_t timeoutMs);
     int32_t Sweep() const { return FSweepMs; }
-    // Drains now what the next exchange would drain first: after a time-out
-    // (or a sweep), whatever comes within one response time-out.
-    void DrainLateAnswers() { DiscardLateAnswer(); }
+    // Drains now what any next exchange would drain first: after a time-out
+    // (or a sweep), whatever comes within one response time-out of it.
+    void DrainLateAnswers();
     // The addresses of well-formed answers that were not the answer asked
     // for (late ones drained, or answers from another address), in the order
     // they came since the last take or SetSweep; taking them clears the list.
@@ -153,7 +157,11 @@ class tModBus {
     int64_t TimeoutNs() const;
     void NoteStrays(const uint8_t *bytes, int32_t n);
     void NoteStray(int32_t address);
-    void DiscardLateAnswer();
+    void NoteTimeout(const QByteArray &request);
+    void SettleLateAnswers(int32_t frameLen);
+    void ForgetLateAnswers();
+    void DiscardLateAnswer(int64_t untilNs);
+    bool StrayFrameIn(int32_t count) const;
     int32_t CheckEcho(int32_t count, int32_t addr, uint16_t second, const char *mismatch);
     bool FrameLength(int32_t count, int32_t expected);
     int32_t GetPacket();
@@ -179,12 +187,33 @@ class tModBus {
     uint16_t FTransaction = 0;
     int32_t FTimeOut = 1;
     bool FFastRead = false;
-    // Length of the answer the request just sent calls for.
+    // Length of the answer the request just sent calls for, and its own.
     int32_t FExpected = 0;
-    // The last transaction timed out: its answer may still come, and must
-    // not be read as the next one's.
+    int32_t FSentLen = 0;
+    // The last transaction timed out: the next one first lets a late answer
+    // under way finish.
     bool FLateAnswerDue = false;
-    QElapsedTimer FSinceTimeout;
+    // Requests that timed out less than one response time-out ago, whose
+    // answers may still come. `silent`: the same request to the same slave
+    // had timed out before and nothing late came through a whole time-out
+    // since: the slave is silent, not slow. An empty request stands for any
+    // (a sweep's).
+    struct tTimedOut {
+        int64_t atNs;
+        QByteArray request;
+        bool silent;
+    };
+    std::vector<tTimedOut> FTimedOut;
+    // Per slave, its last request that timed out and FLateSeen then.
+    struct tLastTimeout {
+        QByteArray request;
+        int64_t lateSeen;
+    };
+    QHash<int32_t, tLastTimeout> FLastTimeout;
+    int64_t FLateSeen = 0;
+    // This exchange sets aside whole frames that are not its answer.
+    bool FStraysDue = false;
+    QElapsedTimer FClock;
     tLinkStats FStats;
     // From just before the request went out; the last answer byte's time.
     QElapsedTimer FSent;

@@ -83,6 +83,7 @@ struct Controller::Impl {
     bool sleepUntil(Micros at);
     void discardUntilQuiet(int fd);
     void takeFault(uint8_t function, Fault &fault, int &param);
+    size_t stallAt(size_t replyBytes);
 
     Options options;
     mutable std::mutex mutex;
@@ -328,14 +329,14 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
         start += std::uniform_int_distribution<Micros>(0, options.answerDelayMs * 1000)(random);
     if (f == Fault::Late)
         start += faultDelay;
-    // Chunked: a pause after every few bytes; stall: one after the first half.
-    size_t chunk = 0;
-    if (f == Fault::Chunked)
-        chunk = kChunkBytes;
-    else if (f == Fault::Stall)
-        chunk = (bytes.size() + 1) / 2;
-    const std::vector<Burst> bursts = adapter.pass(
-        bytes, wireTimes(bytes.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0));
+    // Chunked: a pause after every few bytes; stall: one inside the reply.
+    const size_t chunk = f == Fault::Chunked ? kChunkBytes : 0;
+    std::vector<Micros> arrivals =
+        wireTimes(bytes.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0);
+    if (f == Fault::Stall)
+        for (size_t i = stallAt(bytes.size()); i < arrivals.size(); ++i)
+            arrivals[i] += faultDelay;
+    const std::vector<Burst> bursts = adapter.pass(bytes, arrivals);
     if (options.baud > 0 && options.adapterLatencyMs > 0 && bursts.size() > 1)
         ++splitReplies;
     for (const Burst &b : bursts) {
@@ -343,6 +344,16 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
             return;
         writeAll(b.bytes.data(), b.bytes.size());
     }
+}
+
+// The bytes of a stalled reply before its pause.
+size_t Controller::Impl::stallAt(size_t replyBytes) {
+    const int at = options.stallAfterBytes;
+    if (replyBytes < 2 || at == 0)
+        return (replyBytes + 1) / 2;
+    if (at < 0)
+        return std::uniform_int_distribution<size_t>(1, replyBytes - 1)(random);
+    return std::min(size_t(at), replyBytes - 1);
 }
 
 void Controller::Impl::accept() {

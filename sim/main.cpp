@@ -21,7 +21,7 @@ namespace {
 const char *const kUsage =
     "usage: ondrel-sim [--model M[,M...]] [--id N[,N...]] [--log-slots N] [--preload N]\n"
     "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
-    "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
+    "                  [--port-file FILE] [--fault NAME[:PARAM]] [--stall-after N]\n"
     "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n"
     "                  [--speed N[,N...]]\n"
     "                  [--tcp HOST:PORT | --rtu-tcp HOST:PORT]\n";
@@ -116,6 +116,8 @@ int main(int argc, char **argv) {
                 speeds.push_back(number(speed.c_str()));
         } else if (arg == "--answer-delay")
             options.answerDelayMs = number(value());
+        else if (arg == "--stall-after")
+            options.stallAfterBytes = number(value());
         else if (arg == "--fault") {
             const std::string choice = value();
             const auto colon = choice.find(':');
@@ -153,6 +155,8 @@ int main(int argc, char **argv) {
         usage("the adapter's latency timer runs 0 (no adapter) to 255 ms");
     if (options.answerDelayMs < 0 || options.answerDelayMs > 10000)
         usage("the answer delay is 0 to 10000 ms");
+    if (options.stallAfterBytes < -1 || options.stallAfterBytes > 255)
+        usage("a stall comes after 1 to 255 bytes, 0 (half the answer) or -1 (at random)");
 
     // Blocked before the serving thread starts, so that only sigwait sees them.
     sigset_t stopSignals;

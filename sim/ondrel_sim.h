@@ -29,7 +29,7 @@ enum class Fault {
     Late,             // the normal reply, sent `param` ms late
     Chunked,          // the normal reply in chunks of 3 bytes, `param` ms apart
     Oversize,         // a reply of `param` bytes (default 300) with a valid CRC
-    Stall,            // the normal reply, pausing `param` ms (default 200) after its first half
+    Stall,            // the normal reply, pausing `param` ms (default 200) inside (stallAfterBytes)
     Reset,            // the reply's first half, then the connection reset (on the pty: cut off)
     OtherTransaction, // Modbus TCP: the reply with transaction id + `param` (default 1)
 };
@@ -64,6 +64,11 @@ struct Options {
     // unanswered. 0: it hears every speed. Unlike `baud`, each controller on
     // a bus has its own.
     int speed = 0;
+
+    // Where the `Stall` fault pauses a reply: after its first half (0), after
+    // this many bytes, or (-1) after a random number of them, 1 to all but
+    // the last. With several controllers on a line, the first one's.
+    int stallAfterBytes = 0;
 };
 
 // One slot of the relay event log, word for word as the slot registers show

@@ -69,6 +69,7 @@ class TestCli : public QObject {
     void clockReadAndSet();
     void traceFiles_data();
     void traceFiles();
+    void intervalStopsWithTheLastLineWhole_data();
     void intervalStopsWithTheLastLineWhole();
     void vanishedPortIsReopened();
     void identityCache();
@@ -303,8 +304,12 @@ void TestCli::invocations_data() {
     QTest::newRow("accented option") << QStringList{"--endereço=202", "relógio", "ler"} << true << 0
                                      << QStringList{"^202: sem relógio$"} << QStringList{};
     QTest::newRow("interval out of range")
-        << QStringList{"status", "--intervalo", "0,05"} << true << 2 << QStringList{}
-        << QStringList{"valor inválido para --intervalo: \"0,05\" \\(segundos, de 0,1 a 86400\\)"};
+        << QStringList{"status", "--intervalo", "86401"} << true << 2 << QStringList{}
+        << QStringList{"valor inválido para --intervalo: \"86401\" \\(segundos, de 0 a 86400\\)"};
+    QTest::newRow("recording interval below a second")
+        << QStringList{"registrar", "--intervalo", "0,5"} << true << 2 << QStringList{}
+        << QStringList{"valor inválido para --intervalo: \"0,5\" \\(registrar: segundos, de 1 a "
+                       "86400\\)"};
     QTest::newRow("version") << QStringList{"--version"} << false << 0
                              << QStringList{"^tarvik-cli \\d+\\.\\d+$"} << QStringList{};
     for (const char *help : {"--help", "-h", "--ajuda", "ajuda"})
@@ -743,8 +748,15 @@ void TestCli::traceFiles() {
     }
 }
 
+void TestCli::intervalStopsWithTheLastLineWhole_data() {
+    QTest::addColumn<QString>("interval");
+    QTest::newRow("a fifth of a second") << "0.2";
+    QTest::newRow("back to back") << "0";
+}
+
 void TestCli::intervalStopsWithTheLastLineWhole() {
-    QProcess *p = start({"-a", "201,202", "status", "--intervalo", "0.2", "--json"});
+    QFETCH(QString, interval);
+    QProcess *p = start({"-a", "201,202", "status", "--intervalo", interval, "--json"});
     QByteArray out;
     QTRY_VERIFY_WITH_TIMEOUT((out += p->readAllStandardOutput()).count('\n') >= 6, 30000);
     ::kill(pid_t(p->processId()), SIGINT);

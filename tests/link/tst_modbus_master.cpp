@@ -35,8 +35,10 @@ struct tScriptedLine {
     int purges = 0;
     int reads = 0;
     int readsAtPurge = 0;
+    bool lateDueAtSend = false; // the request went out before the late bytes came
     tModBus master{[this](const uint8_t *buffer, int32_t n) {
                        sent = QByteArray(reinterpret_cast<const char *>(buffer), n);
+                       lateDueAtSend = !late.isEmpty();
                        line += answer;
                        return n - writeShortBy;
                    },
@@ -65,11 +67,14 @@ struct tScriptedLine {
 const QString goodRead = QStringLiteral("C9 03 0E 71 78 72 34 31 32 00 01 00 02 00 03 00 04 crc");
 
 // The three transactions as the tests run them: slave 201, seven registers
-// from 0, register 0x20 := 0x1234, three registers from 0xA014.
+// from 0 (or from 0x20: "read at 20"), register 0x20 := 0x1234, three
+// registers from 0xA014.
 int32_t transact(tModBus &m, const QString &kind, uint16_t *regs, int32_t slave = 201) {
     static const uint16_t values[] = {12, 34, 56};
     if (kind == QLatin1String("read"))
         return m.Read_Registers(slave, 0, regs, 7);
+    if (kind == QLatin1String("read at 20"))
+        return m.Read_Registers(slave, 0x20, regs, 7);
     if (kind == QLatin1String("write1"))
         return m.Write_Register(slave, 0x20, 0x1234);
     return m.Write_Registers(slave, 0xA014, values, 3);
@@ -454,6 +459,87 @@ class tst_ModbusMaster : public QObject {
         port.answer = hexFrame(goodRead);
         QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
         QCOMPARE(regs[0], 0x7178);
+    }
+
+    // On a bus: after a time-out, a late answer that comes while the next
+    // exchange waits for its own is never taken for it. Another slave's, or
+    // one for another function, is recognised and set aside, so that request
+    // goes out at once and its own answer, behind the late one, is read. Only
+    // a request the late answer could pass for an answer to (same slave and
+    // function) is held until no late answer can come.
+    void lateAnswerOnABus_data() {
+        QTest::addColumn<int>("timedOutSlave");
+        QTest::addColumn<QString>("nextKind");
+        QTest::addColumn<int>("nextSlave");
+        QTest::addColumn<QString>("lateAnswer");
+        QTest::addColumn<QString>("ownAnswer");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<int>("code");
+        const QString late07 = "07 03 0E 11 11 22 22 33 33 44 44 55 55 66 66 77 77 crc";
+        const QString late201 = "C9 03 0E 11 11 22 22 33 33 44 44 55 55 66 66 77 77 crc";
+        QTest::newRow("another slave's late answer")
+            << 7 << "read" << 201 << late07 << goodRead << false << 7;
+        QTest::newRow("the same slave's, for another function")
+            << 201 << "write1" << 201 << late201 << "C9 06 00 20 12 34 crc" << false << 1;
+        QTest::newRow("the same slave's, for the same function")
+            << 201 << "read at 20" << 201 << late201 << goodRead << true << 7;
+    }
+    void lateAnswerOnABus() {
+        QFETCH(int, timedOutSlave);
+        QFETCH(QString, nextKind);
+        QFETCH(int, nextSlave);
+        QFETCH(QString, lateAnswer);
+        QFETCH(QString, ownAnswer);
+        QFETCH(bool, held);
+        QFETCH(int, code);
+        for (bool fast : {false, true}) {
+            tScriptedLine port;
+            port.master.SetFastRead(fast);
+            port.master.SetSaveLog(true);
+            uint16_t regs[7] = {};
+            QCOMPARE(port.master.Read_Registers(timedOutSlave, 0, regs, 7), errMODBUS_TIMEOUT);
+            // The late answer comes well inside one more time-out, with this
+            // request's own answer right behind it unless the request waited.
+            port.late = hexFrame(lateAnswer);
+            if (held)
+                port.answer = hexFrame(ownAnswer);
+            else
+                port.late += hexFrame(ownAnswer);
+            port.lateAtMs = 300;
+            port.lateClock.start();
+            QCOMPARE(transact(port.master, nextKind, regs, nextSlave), code);
+            QCOMPARE(port.lateDueAtSend, !held);
+            if (code == 7)
+                QCOMPARE(regs[0], 0x7178);
+            QVERIFY(
+                traceLines(QStringLiteral("modbus.log")).contains("    discarded 19 late bytes"));
+            QCOMPARE(port.master.Stats().Of(tOutcome::Late), 1u);
+        }
+    }
+
+    // A slave that never answers is asked again and again on a bus: once a
+    // whole time-out has passed after its time-out with nothing late, it is
+    // silent, not slow, and the same request to it is not held either; a
+    // request to another slave never is.
+    void silentSlaveHoldsNothing() {
+        tScriptedLine port;
+        uint16_t regs[7] = {};
+        auto readsBeforeRequest = [&](int slave, int32_t code) {
+            const int before = port.reads;
+            port.answer = slave == 201 ? hexFrame(goodRead) : QByteArray();
+            const int32_t r = port.master.Read_Registers(slave, 0, regs, 7);
+            return r == code ? port.readsAtPurge - before : -1;
+        };
+        QCOMPARE(readsBeforeRequest(7, errMODBUS_TIMEOUT), 0);
+        for (int round = 0; round < 3; ++round) {
+            const int toOther = readsBeforeRequest(201, 7);
+            QVERIFY2(toOther >= 0 && toOther < 100, qPrintable(QString::number(toOther)));
+            const int again = readsBeforeRequest(7, errMODBUS_TIMEOUT);
+            QVERIFY(again >= 0);
+            // A whole time-out is 864 reads of the scripted line and more.
+            if (round > 0)
+                QVERIFY2(again < 100, qPrintable(QString::number(again)));
+        }
     }
 
     // An answer that stops in the middle and goes on after a pause, as behind

@@ -324,6 +324,38 @@ class tst_Session : public QObject {
         QVERIFY(sim->splitReplies() >= 5);
     }
 
+    // An answer that pauses after its first bytes for longer than the port's
+    // byte wait, as when an adapter's timer ticks just inside it: the fast
+    // read waits for the rest, however few bytes came before the pause (the
+    // address alone does not tell the answer's length), and what follows is
+    // not spoiled by a tail left on the line.
+    void fastReadWaitsOutAPause_data() {
+        QTest::addColumn<tCommand>("cmd");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<int>("code");
+        for (int after : {1, 2, 5}) {
+            const QString n = QString::number(after);
+            QTest::newRow(qPrintable("read, after " + n)) << cmdGET_STATUS << after << 21;
+            QTest::newRow(qPrintable("write single, after " + n)) << cmdRST_STAT_TEMP << after << 1;
+            QTest::newRow(qPrintable("write multiple, after " + n))
+                << cmdSET_RTC_TIME << after << 1;
+            // Relays switched by hand while the controller runs them: exception 1.
+            QTest::newRow(qPrintable("exception, after " + n)) << cmdSET_RELAYS << after << -1;
+        }
+    }
+    void fastReadWaitsOutAPause() {
+        QFETCH(tCommand, cmd);
+        QFETCH(int, after);
+        QFETCH(int, code);
+        QVERIFY(connectTo(sim::Options{.stallAfterBytes = after}));
+        dev->SetFastRead(true);
+        sim->setFault(sim::Fault::Stall, 150, 1);
+        QCOMPARE(dev->SendCommand(cmd), code);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(dev->SendCommand(cmdGET_STATUS), 21);
+        QVERIFY(statusRead());
+    }
+
     // A timer firing while a command waits may not start another one: it is
     // refused at once, untraced, and the last failure stays as it was.
     void commandWhileBusyIsRefused() {
