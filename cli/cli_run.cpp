@@ -96,11 +96,24 @@ int tCliRun::exec() {
         !CliWrite(CsvStart(csv) + CsvLine(command->csvHeader(), csv)))
         return exitUSAGE;
     const int status = command->run(*this);
+    int sheetStatus = exitOK;
+    if (!args.xlsx.isEmpty() && command->sheetKinds) {
+        QString why;
+        const QStringList header =
+            sheetHeader.isEmpty() && command->csvHeader ? command->csvHeader() : sheetHeader;
+        if (WriteSheet(args.xlsx, QStringLiteral("Tarvik"), header, command->sheetKinds(), sheet,
+                       &why))
+            CliMessage(QStringLiteral("%1 linha(s) salvas em %2").arg(sheet.size()).arg(args.xlsx));
+        else {
+            CliMessage(QStringLiteral("%1: %2").arg(args.xlsx, why));
+            sheetStatus = exitUSAGE;
+        }
+    }
     if (args.stats)
         reportStats();
     if (cache)
         cache->Save();
-    return status;
+    return WorseExit(status, sheetStatus);
 }
 
 tIdentityCache &tCliRun::identities() {

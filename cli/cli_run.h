@@ -67,6 +67,9 @@ class tCliRun {
     bool portOpened = false;   // the port opened at least once in this run
     bool portGone = false;     // it cannot be opened now, or failed under a command
     QSet<int> identifiedInRun; // identified in this run, with no failure since
+    // With --xlsx: the rows gathered, and the header when not the CSV's.
+    QList<QStringList> sheet;
+    QStringList sheetHeader;
 
   private:
     int opened(int id, int32_t r);
