@@ -38,14 +38,14 @@ inline QMap<QString, tSheetCellRead> SheetCells(const QString &path) {
     while (!styles.atEnd()) {
         const auto token = styles.readNext();
         if (token == QXmlStreamReader::StartElement && styles.name() == u"numFmt")
-            formats[styles.attributes().value(u"numFmtId").toInt()] =
-                styles.attributes().value(u"formatCode").toString();
+            formats[styles.attributes().value(QLatin1String("numFmtId")).toInt()] =
+                styles.attributes().value(QLatin1String("formatCode")).toString();
         else if (token == QXmlStreamReader::StartElement && styles.name() == u"cellXfs")
             inXfs = true;
         else if (token == QXmlStreamReader::EndElement && styles.name() == u"cellXfs")
             inXfs = false;
         else if (token == QXmlStreamReader::StartElement && inXfs && styles.name() == u"xf")
-            styleFormats << styles.attributes().value(u"numFmtId").toInt();
+            styleFormats << styles.attributes().value(QLatin1String("numFmtId")).toInt();
     }
     QMap<QString, tSheetCellRead> cells;
     QXmlStreamReader sheet(ZipPart(path, QStringLiteral("xl/worksheets/sheet1.xml")));
@@ -56,9 +56,9 @@ inline QMap<QString, tSheetCellRead> SheetCells(const QString &path) {
         if (token != QXmlStreamReader::StartElement)
             continue;
         if (sheet.name() == u"c") {
-            ref = sheet.attributes().value(u"r").toString();
-            type = sheet.attributes().value(u"t").toString();
-            style = sheet.attributes().value(u"s").toInt();
+            ref = sheet.attributes().value(QLatin1String("r")).toString();
+            type = sheet.attributes().value(QLatin1String("t")).toString();
+            style = sheet.attributes().value(QLatin1String("s")).toInt();
         } else if (sheet.name() == u"v") {
             const QString v = sheet.readElementText();
             const int formatId = style < styleFormats.size() ? styleFormats[style] : 0;
