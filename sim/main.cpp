@@ -3,8 +3,10 @@
 
 #include "faults.h"
 #include "ondrel_sim.h"
+#include "tcp_front.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +23,8 @@ const char *const kUsage =
     "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
     "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
     "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n"
-    "                  [--speed N[,N...]]\n";
+    "                  [--speed N[,N...]]\n"
+    "                  [--tcp HOST:PORT | --rtu-tcp HOST:PORT]\n";
 
 [[noreturn]] void usage(const char *problem) {
     if (problem)
@@ -73,6 +76,10 @@ int main(int argc, char **argv) {
     std::string portFile;
     sim::Fault fault = sim::Fault::None;
     int faultParam = 0;
+    bool tcp = false;
+    sim::TcpFront front = sim::TcpFront::ModbusTcp;
+    std::string tcpHost;
+    int tcpPort = 0;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -116,6 +123,13 @@ int main(int argc, char **argv) {
                 usage(("unknown fault " + choice).c_str());
             if (colon != std::string::npos)
                 faultParam = number(choice.c_str() + colon + 1);
+        } else if (arg == "--tcp" || arg == "--rtu-tcp") {
+            if (tcp)
+                usage("--tcp and --rtu-tcp: one of them, once");
+            tcp = true;
+            front = arg == "--tcp" ? sim::TcpFront::ModbusTcp : sim::TcpFront::RtuOverTcp;
+            if (!sim::splitHostPort(value(), tcpHost, tcpPort))
+                usage("an address is HOST:PORT, an IPv6 host in brackets ([::1]:5020)");
         } else if (arg == "--help" || arg == "-h")
             usage(nullptr);
         else
@@ -167,12 +181,24 @@ int main(int argc, char **argv) {
             c->setFault(fault, faultParam);
     }
     sim::Controller &controller = *first;
+    if (tcp && !controller.listenTcp(front, tcpHost, tcpPort)) {
+        std::fprintf(stderr, "ondrel-sim: cannot listen on %s port %d: %s\n", tcpHost.c_str(),
+                     tcpPort, std::strerror(errno));
+        return 1;
+    }
     if (!controller.start()) {
         std::fprintf(stderr, "ondrel-sim: cannot create a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return 1;
     }
-    const std::string port = controller.portName();
+    // Over TCP the name Tarvik opens it by: the scheme, the host and the port.
+    std::string port = controller.portName();
+    if (tcp) {
+        const std::string host =
+            tcpHost.find(':') != std::string::npos ? "[" + tcpHost + "]" : tcpHost;
+        port = (front == sim::TcpFront::ModbusTcp ? "tcp://" : "rtu+tcp://") + host + ":" +
+               std::to_string(controller.tcpPort());
+    }
     for (size_t i = 0; i < ids.size(); ++i)
         std::printf("Simulated controller %s id %d on %s\n",
                     models[std::min(i, models.size() - 1)].c_str(), ids[i], port.c_str());
