@@ -114,6 +114,15 @@ bool setPdf(tCliArgs &a, const QString &v, QString &) {
     return true;
 }
 
+bool setXlsx(tCliArgs &a, const QString &v, QString &error) {
+    if (a.format != tFormat::Text) {
+        error = QStringLiteral("--xlsx não vai com --csv nem --json");
+        return false;
+    }
+    a.xlsx = v;
+    return true;
+}
+
 // A speed code, or the bit rate itself.
 bool setSpeed(tCliArgs &a, const QString &v, QString &error) {
     int n = 0;
@@ -187,6 +196,10 @@ bool setRetention(tCliArgs &a, const QString &v, QString &error) {
 bool setFormat(tCliArgs &a, tFormat f, QString &error) {
     if (a.format != tFormat::Text && a.format != f) {
         error = QStringLiteral("--csv e --json não vão juntos");
+        return false;
+    }
+    if (!a.xlsx.isEmpty()) {
+        error = QStringLiteral("--xlsx não vai com --csv nem --json");
         return false;
     }
     a.format = f;
@@ -299,9 +312,14 @@ constexpr tOptionRow optionRows[] = {
     {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
      setPdf},
     {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
-     "(status, log) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; num "
-     "terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF",
+     "(status, log, historico) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; "
+     "num terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF (historico exportar "
+     "num arquivo escreve este CSV mesmo sem a opção)",
      setCsv},
+    {"xlsx", 0, "ARQUIVO", "historico exportar|log",
+     "(historico exportar, log) as linhas numa planilha ARQUIVO (.xlsx), com as colunas do CSV: "
+     "datas como datas, temperaturas como números; nada vai para a saída padrão",
+     setXlsx},
     {"json", 0, nullptr,
      "info|status|log|procurar|historico exportar|historico relatorio|historico alteracoes",
      "(info, status, log, procurar) um objeto JSON por linha e por endereço; números com ponto, "

@@ -47,6 +47,7 @@ struct tCliArgs {
     std::optional<QDateTime> from; // historico --de
     std::optional<QDateTime> to;   // historico --ate (exclusive)
     QString pdf;                   // historico relatorio --pdf
+    QString xlsx;                  // historico exportar, log --xlsx: the rows as a spreadsheet
     bool help = false;
     // procurar: the addresses asked, and every speed code instead of -b's.
     int scanFrom = 1;

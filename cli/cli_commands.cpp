@@ -130,7 +130,9 @@ int log(tCliRun &run, int id) {
                   .slotRead =
                       [&](int32_t slot, const tSlotLog &log) {
                           entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
-                          if (format == tFormat::Csv)
+                          if (!run.args.xlsx.isEmpty())
+                              run.sheet << LogCsvFieldsOf(id, entries.back());
+                          else if (format == tFormat::Csv)
                               CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
                           else if (format == tFormat::Text)
                               CliResult(LogText(id, entries.back()));
@@ -340,6 +342,7 @@ constexpr tCliCommand commandRows[] = {
      .synopsis = "log",
      .about = "os eventos dos relés, do mais novo ao mais antigo",
      .csvHeader = LogCsvHeaderOfAddresses,
+     .sheetKinds = LogSheetKindsOfAddresses,
      .run = EachAddress<log>},
     {.name = "config salvar",
      .synopsis = "config salvar ARQUIVO",
@@ -374,6 +377,8 @@ constexpr tCliCommand commandRows[] = {
      .about = "as leituras do histórico (--de, --ate, -a, -p)",
      .needsPort = false,
      .csvHeader = HistoryReadingsCsvHeader,
+     .sheetKinds = HistoryReadingsSheetKinds,
+     .csvIntoFile = true,
      .run = HistoryExport},
     {.name = "historico relatorio",
      .synopsis = "historico relatorio",

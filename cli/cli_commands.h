@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sheet.h"
+
 // The commands of tarvik-cli, one row each: what the parser reads, what the
 // help says and what runs. A new command is a row in cli_commands.cpp and
 // its handler.
@@ -26,6 +28,12 @@ struct tCliCommand {
     bool needsPort = true;
     // The CSV header written once before it runs, with --csv.
     QStringList (*csvHeader)() = nullptr;
+    // With --xlsx: the cell type of each CSV column; the rows the command
+    // gathers in tCliRun::sheet go to the file once it has run.
+    std::vector<tSheetCell> (*sheetKinds)() = nullptr;
+    // Into a regular file without --csv or --json it writes the CSV, which
+    // is what a file of its lines is for.
+    bool csvIntoFile = false;
     // What the parser refuses beyond the options' own checks; nullptr: nothing.
     bool (*check)(const tCliArgs &, QString &error) = nullptr;
     int (*run)(tCliRun &) = nullptr;

@@ -7,6 +7,7 @@
 #include "readings_csv.h"
 #include "recorder.h"
 #include "temperature.h"
+#include "u_ondrel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -273,6 +274,7 @@ int HistoryExport(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
+    std::vector<tHistReading> all; // for the spreadsheet's units
     const std::vector<tHistController> controllers = chosen(run, store);
     if (readFailed(store))
         return exitUSAGE;
@@ -282,6 +284,12 @@ int HistoryExport(tCliRun &run) {
             return exitUSAGE;
         for (const tStatusReading &h : readings) {
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
+            if (!run.args.xlsx.isEmpty()) {
+                run.sheet << QStringList{c.port, QString::number(c.address), c.model} +
+                                 ReadingsCsvFields(h);
+                all.push_back(h);
+                continue;
+            }
             if (run.args.format == tFormat::Json) {
                 QJsonArray sensors, relays;
                 for (int k = 0; k < 4; ++k) {
@@ -324,6 +332,10 @@ int HistoryExport(tCliRun &run) {
                 return exitUSAGE;
         }
     }
+    if (!run.args.xlsx.isEmpty())
+        run.sheetHeader = QStringList{QStringLiteral("Porta"), QStringLiteral("Endereço"),
+                                      QStringLiteral("Modelo")} +
+                          ReadingsSheetHeader(all);
     return exitOK;
 }
 
@@ -409,31 +421,47 @@ int HistoryReport(tCliRun &run) {
             if (readFailed(store))
                 return exitUSAGE;
             for (const tHistDay &d : sensorDays) {
+                // A day with the sensor open or short throughout has no values;
+                // an input the model does not show always reads open.
+                const bool values = d.count > 0;
+                if (!values && k >= SensorsOfModel(c.model))
+                    continue;
+                const QString failures = SensorFailuresText(d);
                 if (run.args.format == tFormat::Json) {
+                    auto tenths = [&](double v) {
+                        return values ? QJsonValue(qRound(v) / 10.0) : QJsonValue();
+                    };
                     days.append(QJsonObject{{QStringLiteral("sensor"), k + 1},
                                             {QStringLiteral("dia"), d.date},
-                                            {QStringLiteral("minima"), d.min / 10.0},
-                                            {QStringLiteral("media"), qRound(d.mean) / 10.0},
-                                            {QStringLiteral("maxima"), d.max / 10.0},
-                                            {QStringLiteral("leituras"), d.count}});
+                                            {QStringLiteral("minima"), tenths(d.min)},
+                                            {QStringLiteral("media"), tenths(d.mean)},
+                                            {QStringLiteral("maxima"), tenths(d.max)},
+                                            {QStringLiteral("leituras"), d.count},
+                                            {QStringLiteral("aberto"), d.open},
+                                            {QStringLiteral("curto"), d.shorted}});
                     continue;
                 }
                 const QStringList fields{QString::number(c.address),
                                          QStringLiteral("Sensor %1").arg(k + 1),
                                          d.date,
-                                         tenthsText(d.min),
-                                         tenthsText(qRound(d.mean)),
-                                         tenthsText(d.max),
+                                         values ? tenthsText(d.min) : QString(),
+                                         values ? tenthsText(qRound(d.mean)) : QString(),
+                                         values ? tenthsText(d.max) : QString(),
                                          QString::number(d.count)};
                 if (run.args.format == tFormat::Csv)
                     CliWrite(CsvLine(fields, run.csv));
+                else if (!values)
+                    CliResult(QStringLiteral("  sensor %1 %2: sem valores, %3")
+                                  .arg(k + 1)
+                                  .arg(d.date, failures));
                 else
                     CliResult(
-                        QStringLiteral("  sensor %1 %2: mín %3, média %4, máx %5 (%6 leituras)")
+                        QStringLiteral("  sensor %1 %2: mín %3, média %4, máx %5 (%6 leituras%7)")
                             .arg(k + 1)
                             .arg(d.date, tenthsText(d.min), tenthsText(qRound(d.mean)),
                                  tenthsText(d.max))
-                            .arg(d.count));
+                            .arg(d.count)
+                            .arg(failures.isEmpty() ? QString() : QStringLiteral("; ") + failures));
             }
         }
         const std::vector<tHistRelayChange> changes = store.RelayChanges(c.id, r.from, r.to);
@@ -462,6 +490,13 @@ int HistoryReport(tCliRun &run) {
                           .arg(audits));
     }
     return exitOK;
+}
+
+std::vector<tSheetCell> HistoryReadingsSheetKinds() {
+    std::vector<tSheetCell> kinds{tSheetCell::Text, tSheetCell::Integer, tSheetCell::Text};
+    for (tSheetCell k : ReadingsSheetKinds())
+        kinds.push_back(k);
+    return kinds;
 }
 
 QStringList HistoryReadingsCsvHeader() {

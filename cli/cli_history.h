@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "sheet.h"
+
 #include <cstdint>
 
 class tCliRun;
@@ -18,6 +20,7 @@ int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);
 int HistoryAudit(tCliRun &run);
 QStringList HistoryReadingsCsvHeader();
+std::vector<tSheetCell> HistoryReadingsSheetKinds();
 // How a recorder (registrar, publicar) asked to stop ends: with success, the
 // readings it lost on the way (each said when it happened) counted in a last
 // message, so that a `systemctl stop` does not leave the service failed.

@@ -1,6 +1,7 @@
 #include "cli_main.h"
 
 #include "cli_args.h"
+#include "cli_commands.h"
 #include "cli_run.h"
 #include "std_output.h"
 
@@ -39,5 +40,10 @@ int CliMain() {
                      why.toUtf8().constData());
         return exitUSAGE;
     }
+    // A file of `historico exportar`'s lines is for a spreadsheet: the CSV.
+    if (const tCliCommand *c = CliCommandNamed(args.command);
+        c && c->csvIntoFile && args.format == tFormat::Text && args.xlsx.isEmpty() &&
+        OutputKind(STDOUT_FILENO) != tOutputKind::Stream)
+        args.format = tFormat::Csv;
     return RunCli(args);
 }

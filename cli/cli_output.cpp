@@ -163,6 +163,13 @@ QStringList LogCsvHeaderOfAddresses() {
     return QStringList{QStringLiteral("Endereço")} + LogCsvHeader();
 }
 
+std::vector<tSheetCell> LogSheetKindsOfAddresses() {
+    std::vector<tSheetCell> kinds{tSheetCell::Integer};
+    for (tSheetCell k : LogSheetKinds())
+        kinds.push_back(k);
+    return kinds;
+}
+
 QStringList LogCsvFieldsOf(int id, const tLogEntry &entry) {
     return QStringList{QString::number(id)} + LogCsvFields(entry.row);
 }

@@ -41,6 +41,7 @@ struct tLogEntry {
 QString LogText(int id, const tLogEntry &entry);
 QStringList LogCsvHeaderOfAddresses();
 QStringList LogCsvFieldsOf(int id, const tLogEntry &entry);
+std::vector<tSheetCell> LogSheetKindsOfAddresses();
 QJsonObject LogJson(int id, const std::vector<tLogEntry> &entries);
 
 // A local time as JSON writes it: ISO 8601 with the offset from UTC.

@@ -101,10 +101,23 @@ int tCliRun::exec() {
         !CliWrite(CsvStart(csv) + CsvLine(command->csvHeader(), csv)))
         return exitUSAGE;
     const int status = command->run(*this);
+    int sheetStatus = exitOK;
+    if (!args.xlsx.isEmpty() && command->sheetKinds && status != exitUSAGE) {
+        QString why;
+        const QStringList header =
+            sheetHeader.isEmpty() && command->csvHeader ? command->csvHeader() : sheetHeader;
+        if (WriteSheet(args.xlsx, QStringLiteral("Tarvik"), header, command->sheetKinds(), sheet,
+                       &why))
+            CliMessage(QStringLiteral("%1 linha(s) salvas em %2").arg(sheet.size()).arg(args.xlsx));
+        else {
+            CliMessage(QStringLiteral("%1: %2").arg(args.xlsx, why));
+            sheetStatus = exitUSAGE;
+        }
+    }
     if (args.stats)
         reportStats();
     session.SaveIdentities();
-    return status;
+    return WorseExit(status, sheetStatus);
 }
 
 // As a ping ends: how the line did over the whole run.

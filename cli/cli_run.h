@@ -61,6 +61,9 @@ class tCliRun {
     tSession session;
     // The session's copy of the controller's state, read for the results.
     tOndrel &dev;
+    // With --xlsx: the rows gathered, and the header when not the CSV's.
+    QList<QStringList> sheet;
+    QStringList sheetHeader;
 
   private:
     int opened(int id, int32_t r);

@@ -116,6 +116,19 @@ QStringList LogCsvFields(const tLogRow &r) {
             r.auxUnit};
 }
 
+std::vector<tSheetCell> LogSheetKinds() {
+    using enum tSheetCell;
+    return {Integer, Text, Text, Text, Text, Text, Text, DateTime, Number, Text, Number, Text};
+}
+
+bool WriteLogSheet(const QString &path, const std::vector<tLogRow> &rows, QString *error) {
+    QList<QStringList> lines;
+    for (const tLogRow &r : rows)
+        lines << LogCsvFields(r);
+    return WriteSheet(path, QStringLiteral("LOG dos relés"), LogCsvHeader(), LogSheetKinds(), lines,
+                      error);
+}
+
 QByteArray LogCsv(const std::vector<tLogRow> &rows) {
     QList<QStringList> lines;
     for (const tLogRow &r : rows)

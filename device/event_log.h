@@ -6,6 +6,7 @@
 // tool both use these, so their texts agree.
 
 #include "csv.h"
+#include "sheet.h"
 #include "u_ondrel.h"
 
 #include <QLocale>
@@ -53,3 +54,8 @@ QByteArray LogCsv(const std::vector<tLogRow> &rows);
 // The header's fields and a row's, as LogCsv writes them.
 QStringList LogCsvHeader();
 QStringList LogCsvFields(const tLogRow &row);
+// The cell type of each of those columns in a spreadsheet file.
+std::vector<tSheetCell> LogSheetKinds();
+// The rows as a spreadsheet file (.xlsx) with those columns, whole or not at
+// all; false with the reason in `error`.
+bool WriteLogSheet(const QString &path, const std::vector<tLogRow> &rows, QString *error);

@@ -310,6 +310,14 @@ void tOndrel::SetIdentity() {
     }
 }
 
+int32_t SensorsOfModel(const QString &model) {
+    int32_t relays = 1;
+    for (const tModelRow &row : modelTable)
+        if (model == QLatin1String(row.model))
+            relays = row.relays;
+    return relays >= 3 ? 4 : relays == 2 ? 2 : 1;
+}
+
 bool tOndrel::PortLost() const {
     return FConnected && !FLink->Active();
 }

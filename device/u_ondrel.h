@@ -396,3 +396,7 @@ class tOndrel {
 
 // Model and firmware from the identification block's first three words.
 void DecodeIdentity(const uint16_t *w, QString &model, QString &firmware);
+
+// The sensors a model's screens show: four with three relays or more, two
+// with two, else one (the inputs beyond read "open" on the line).
+int32_t SensorsOfModel(const QString &model);

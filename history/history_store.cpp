@@ -1114,13 +1114,14 @@ std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, in
 }
 
 namespace {
-// One sensor's valid readings of a range in the wanted unit, with the time
-// each one stands for.
+// One sensor's readings of a range in the wanted unit, with the time each
+// one stands for.
 struct tPoint {
     int64_t t;
     int32_t off;
     int32_t v; // meaningful when valid
     bool valid;
+    int32_t state; // stsTEMP_*, -1 for a failed exchange
 };
 } // namespace
 
@@ -1130,9 +1131,10 @@ static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int
     std::vector<tPoint> out;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT t, off, %1 FROM reading WHERE ctl = ? AND t >= ? AND t < ? "
-                             "ORDER BY t, seq")
-                  .arg(ValueExpr(sensor, unit)));
+    q.prepare(QStringLiteral("SELECT t, off, %1, s%2 FROM reading WHERE ctl = ? AND t >= ? AND "
+                             "t < ? ORDER BY t, seq")
+                  .arg(ValueExpr(sensor, unit))
+                  .arg(sensor));
     q.addBindValue(qint64(controller));
     q.addBindValue(qint64(fromMs));
     q.addBindValue(qint64(toMs));
@@ -1142,7 +1144,7 @@ static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int
     }
     while (q.next())
         out.push_back({q.value(0).toLongLong(), q.value(1).toInt(), q.value(2).toInt(),
-                       !q.value(2).isNull()});
+                       !q.value(2).isNull(), q.value(3).toInt()});
     // A walk cut short (a damaged page) is a failure, not a shorter range.
     if (q.lastError().isValid()) {
         *error = q.lastError();
@@ -1159,38 +1161,45 @@ std::vector<tHistDay> tHistoryStore::Days(int64_t controller, int sensor, int64_
     if (sensor < 0 || sensor > 3)
         return out;
     QSqlError error;
+    // The readings a little past the range too: a reading outside the limits
+    // stands until the next one, or the range's end, whichever comes first,
+    // and the last one of all stands for nothing beyond itself.
     const std::vector<tPoint> points =
-        SensorPoints(Db(), controller, sensor, fromMs, toMs, unit, &error);
+        SensorPoints(Db(), controller, sensor, fromMs, toMs + maxGapMs, unit, &error);
     if (error.isValid())
         return Fail(QStringLiteral("Falha ao ler o histórico"), error), out;
     double sum = 0;
-    for (size_t i = 0; i < points.size(); ++i) {
+    for (size_t i = 0; i < points.size() && points[i].t < toMs; ++i) {
         const tPoint &p = points[i];
-        if (!p.valid)
+        const bool failed = p.state == stsTEMP_ERRMIN || p.state == stsTEMP_ERRMAX;
+        if (!p.valid && !failed)
             continue;
         const int64_t localMs = p.t + int64_t(p.off) * 1000;
         const int64_t dayStart = localMs - ((localMs % 86400000) + 86400000) % 86400000;
         if (out.empty() || out.back().dayStartMs != dayStart - int64_t(p.off) * 1000) {
-            if (!out.empty())
+            if (!out.empty() && out.back().count > 0)
                 out.back().mean = sum / out.back().count;
             sum = 0;
             tHistDay d;
             d.dayStartMs = dayStart - int64_t(p.off) * 1000;
             d.date = QDateTime::fromMSecsSinceEpoch(dayStart, Qt::UTC).date().toString(Qt::ISODate);
-            d.min = d.max = p.v;
             out.push_back(d);
         }
         tHistDay &d = out.back();
-        d.min = std::min(d.min, p.v);
-        d.max = std::max(d.max, p.v);
+        if (failed) {
+            ++(p.state == stsTEMP_ERRMAX ? d.open : d.shorted);
+            continue;
+        }
+        d.min = d.count ? std::min(d.min, p.v) : p.v;
+        d.max = d.count ? std::max(d.max, p.v) : p.v;
         sum += p.v;
         ++d.count;
         if (Outside(p.v, limits)) {
-            const int64_t next = i + 1 < points.size() ? points[i + 1].t : toMs;
+            const int64_t next = i + 1 < points.size() ? std::min(points[i + 1].t, toMs) : p.t;
             d.outsideMs += std::clamp<int64_t>(next - p.t, 0, maxGapMs);
         }
     }
-    if (!out.empty())
+    if (!out.empty() && out.back().count > 0)
         out.back().mean = sum / out.back().count;
     return out;
 }

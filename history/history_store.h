@@ -113,8 +113,11 @@ struct tHistDay {
     QString date;           // "2026-12-10", the local day
     int32_t min = 0, max = 0;
     double mean = 0;
-    int32_t count = 0;     // valid readings
+    int32_t count = 0;     // valid readings (min, max and mean are of these)
     int64_t outsideMs = 0; // time spent outside the limits
+    // Readings that found the sensor open or short: a day with nothing else
+    // has no valid readings (count 0) and still a row.
+    int32_t open = 0, shorted = 0;
 };
 
 // A stretch of readings outside the limits.

@@ -12,7 +12,8 @@
 #include <cmath>
 
 namespace {
-constexpr int64_t minute = 60'000;
+constexpr int64_t second = 1'000;
+constexpr int64_t minute = 60 * second;
 constexpr int64_t hour = 60 * minute;
 constexpr int64_t day = 24 * hour;
 
@@ -22,10 +23,12 @@ struct tTimeStep {
     int months;
 };
 constexpr tTimeStep timeSteps[] = {
-    {minute, 0},      {2 * minute, 0}, {5 * minute, 0}, {10 * minute, 0}, {15 * minute, 0},
-    {30 * minute, 0}, {hour, 0},       {2 * hour, 0},   {3 * hour, 0},    {6 * hour, 0},
-    {12 * hour, 0},   {day, 0},        {2 * day, 0},    {7 * day, 0},     {14 * day, 0},
-    {30 * day, 1},    {61 * day, 2},   {91 * day, 3},   {182 * day, 6},   {365 * day, 12},
+    {second, 0},      {2 * second, 0},  {5 * second, 0}, {10 * second, 0}, {15 * second, 0},
+    {30 * second, 0}, {minute, 0},      {2 * minute, 0}, {5 * minute, 0},  {10 * minute, 0},
+    {15 * minute, 0}, {30 * minute, 0}, {hour, 0},       {2 * hour, 0},    {3 * hour, 0},
+    {6 * hour, 0},    {12 * hour, 0},   {day, 0},        {2 * day, 0},     {7 * day, 0},
+    {14 * day, 0},    {30 * day, 1},    {61 * day, 2},   {91 * day, 3},    {182 * day, 6},
+    {365 * day, 12},
 };
 
 QDateTime Local(int64_t ms) {
@@ -82,7 +85,8 @@ std::vector<tTimeTick> TimeTicks(int64_t fromMs, int64_t toMs, int wanted, const
         else if (step.ms >= day || t.time() == QTime(0, 0))
             label = locale.toString(t.date(), QStringLiteral("dd/MM"));
         else
-            label = t.time().toString(QStringLiteral("HH:mm"));
+            label = t.time().toString(step.ms < minute ? QStringLiteral("HH:mm:ss")
+                                                       : QStringLiteral("HH:mm"));
         ticks.push_back({t.toMSecsSinceEpoch(), label});
         if (step.months)
             t = t.addMonths(step.months);
@@ -108,6 +112,7 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
     // Sizes in points, whatever the device's resolution.
     const double pt = p.device()->logicalDpiY() / 72.0;
     QFont font = p.font();
+    font.setStyleStrategy(QFont::PreferNoShaping); // text in a PDF stays searchable
     font.setPointSizeF(7.5);
     p.setFont(font);
     const QFontMetricsF fm(font, p.device());
@@ -212,7 +217,12 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
             p.setPen(outline);
             p.setBrush(Qt::NoBrush);
             if (top.size() == 1) {
+                // A reading with no neighbour to join: a dot, or a line would not show.
                 p.drawLine(top.first(), bottom.first());
+                p.setPen(Qt::NoPen);
+                p.setBrush(SensorColor(k));
+                for (const QPointF &at : {top.first(), bottom.first()})
+                    p.drawEllipse(at, 1.3 * pt, 1.3 * pt);
             } else {
                 p.drawPolyline(top);
                 p.drawPolyline(bottom);
@@ -236,12 +246,9 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
         p.setBrush(QColor(240, 240, 240));
         p.drawRect(lane);
         p.setBrush(RelayColor());
-        for (const tRelayColumn &c : curve.relays[size_t(r)]) {
-            if (c.on == 0)
-                continue;
-            const double x0 = X(c.fromMs),
-                         x1 = std::min(X(c.fromMs + curve.bucketMs), lane.right());
-            const double h = lane.height() * c.Share();
+        for (const tRelaySpan &span : RelaySpans(curve, r)) {
+            const double x0 = X(span.fromMs), x1 = std::min(X(span.toMs), lane.right());
+            const double h = lane.height() * span.share;
             p.drawRect(QRectF(x0, lane.bottom() - h, std::max(x1 - x0, 0.3 * pt), h));
         }
         p.setPen(text);

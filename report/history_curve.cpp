@@ -44,16 +44,42 @@ bool tCurve::ValueSpan(int32_t *low, int32_t *high) const {
 std::vector<tCurveShade> ShadesOutside(const std::vector<tHistBucket> &buckets,
                                        const tHistLimits &limits, int64_t bucketMs) {
     std::vector<tCurveShade> shades;
-    for (const tHistBucket &b : buckets) {
-        if (!Outside(b.min, limits) && !Outside(b.max, limits))
+    bool open = false; // the last shade goes on into the next column with readings
+    for (size_t i = 0; i < buckets.size(); ++i) {
+        const tHistBucket &b = buckets[i];
+        const bool joined = i > 0 && !CurveGap(buckets[i - 1], b, bucketMs);
+        if (open && joined)
+            shades.back().toMs = b.fromMs;
+        open = open && joined;
+        if (!Outside(b.min, limits) && !Outside(b.max, limits)) {
+            open = false;
             continue;
-        const int64_t end = b.fromMs + bucketMs;
-        if (!shades.empty() && shades.back().toMs >= b.fromMs)
-            shades.back().toMs = end;
-        else
-            shades.push_back({b.fromMs, end});
+        }
+        if (!open)
+            shades.push_back({b.fromMs, b.fromMs});
+        shades.back().toMs = b.fromMs + bucketMs;
+        open = true;
     }
     return shades;
+}
+
+std::vector<tRelaySpan> RelaySpans(const tCurve &curve, int r) {
+    std::vector<tRelaySpan> spans;
+    const std::vector<tRelayColumn> &columns = curve.relays[size_t(std::clamp(r, 0, 3))];
+    const int64_t hold = std::max(2 * curve.bucketMs, maxReadingGapMs);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const tRelayColumn &c = columns[i];
+        const bool next = i + 1 < columns.size() && columns[i + 1].fromMs - c.fromMs <= hold;
+        const int64_t to = next ? columns[i + 1].fromMs : c.fromMs + curve.bucketMs;
+        const double share = c.Share();
+        if (share <= 0)
+            continue;
+        if (!spans.empty() && spans.back().toMs == c.fromMs && spans.back().share == share)
+            spans.back().toMs = to;
+        else
+            spans.push_back({c.fromMs, to, share});
+    }
+    return spans;
 }
 
 bool CurveGap(const tHistBucket &before, const tHistBucket &after, int64_t bucketMs) {

@@ -58,7 +58,21 @@ tCurve LoadCurve(tHistoryStore &store, int64_t controller, int64_t fromMs, int64
 // curve was loaded) into its columns: the live view between two recordings.
 void AddReadings(tCurve &curve, const std::vector<tStatusReading> &readings, int64_t afterMs);
 
-// Joins the columns of `buckets` outside `limits` into stretches.
+// A stretch of time a relay spent at one share of on (1: on throughout).
+struct tRelaySpan {
+    int64_t fromMs = 0, toMs = 0;
+    double share = 0;
+};
+// Relay `r` of `curve` as stretches of time: a column's readings stand until
+// the next column with readings, unless the recording stopped in between,
+// so sparse readings draw as bars for the time on, not a tick per reading.
+// Neighbours of equal share are joined; stretches with the relay off are
+// left out.
+std::vector<tRelaySpan> RelaySpans(const tCurve &curve, int r);
+
+// Joins the columns of `buckets` outside `limits` into stretches: from the
+// first column outside to the next column with readings back inside, unless
+// the recording stopped in between.
 std::vector<tCurveShade> ShadesOutside(const std::vector<tHistBucket> &buckets,
                                        const tHistLimits &limits, int64_t bucketMs);
 

@@ -2,8 +2,10 @@
 
 #include "curve_painter.h"
 #include "history_tap.h"
+#include "readings_csv.h"
 #include "temperature.h"
 #include "u_modbus.h"
+#include "u_ondrel.h"
 #include "whole_file.h"
 
 #include <QBuffer>
@@ -21,6 +23,8 @@
 namespace {
 // Columns of the curve on paper: finer than the printer needs for a month.
 constexpr int reportColumns = 900;
+// A controller whose newest reading is younger than this is still recorded.
+constexpr int64_t liveReadingMs = 5 * 60 * 1000;
 
 // Everything the report shows, read from the store before the first page.
 struct tReportData {
@@ -32,6 +36,7 @@ struct tReportData {
     std::array<int, 4> switchOns{}, switchOffs{};
     std::array<double, 4> onShare{-1, -1, -1, -1};
     std::vector<tHistAuditEntry> audits;
+    int64_t newestMs = 0; // the controller's newest reading, in the period or not
 };
 
 QString TimeText(int64_t utcMs, const QLocale &locale, bool seconds = false) {
@@ -90,8 +95,13 @@ bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QStr
     d->curve =
         LoadCurve(store, rq.controller, rq.fromMs, rq.toMs, reportColumns, rq.limits, d->unit);
     check();
+    const auto span = store.ReadingSpan(rq.controller);
+    check();
+    d->newestMs = span ? span->second : 0;
     for (size_t k = 0; k < 4; ++k) {
-        if (!d->curve.HasSensor(int(k)))
+        // A sensor the model shows is summed up even when it never gave a
+        // value: its days say it was open or short.
+        if (!d->curve.HasSensor(int(k)) && int32_t(k) >= SensorsOfModel(d->controller.model))
             continue;
         d->days[k] = store.Days(rq.controller, int(k), rq.fromMs, rq.toMs, rq.limits[k], d->unit);
         check();
@@ -136,6 +146,9 @@ class tPageFlow {
 
     QFont Font(double size, bool bold = false) const {
         QFont f(QStringLiteral("DejaVu Sans"));
+        // No ligatures: the text taken from the PDF must read as written
+        // ("firmware", not a glyph for "fi"), so a search finds it.
+        f.setStyleStrategy(QFont::PreferNoShaping);
         f.setPointSizeF(size);
         f.setBold(bold);
         return f;
@@ -258,6 +271,20 @@ class tPageFlow {
     int page = 1;
 };
 
+// Where an excursion the period ends in stops: still going only while the
+// readings are; else where the readings go on past the period, or where
+// they stopped.
+QString ExcursionEnd(const tHistExcursion &e, const tReportData &d, const tReportRequest &rq,
+                     const QLocale &locale) {
+    if (!e.ongoing)
+        return TimeText(e.endMs, locale);
+    if (d.newestMs >= rq.toMs)
+        return QStringLiteral("após o fim do período");
+    if (rq.generated.toMSecsSinceEpoch() - d.newestMs <= liveReadingMs)
+        return QStringLiteral("(em curso)");
+    return TimeText(e.endMs, locale) + QStringLiteral(" (fim das leituras)");
+}
+
 void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const QLocale &locale) {
     const QString unit = unitText(d.unit);
     const double pt = flow.Pt();
@@ -287,24 +314,38 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
     const double keep = 40;
     flow.Heading(QStringLiteral("Resumo por dia"), keep);
     // Day by day, the sensors of one day together.
-    std::vector<std::pair<int64_t, QStringList>> days;
+    std::vector<std::pair<int64_t, QStringList>> days, failures;
     for (size_t k = 0; k < 4; ++k)
         for (const tHistDay &day : d.days[k]) {
-            const QDate date = QDate::fromString(day.date, Qt::ISODate);
-            days.push_back(
-                {day.dayStartMs,
-                 {locale.toString(date, QStringLiteral("dd/MM/yyyy ddd")),
-                  QStringLiteral("Sensor %1").arg(k + 1), TenthsFixed(day.min) + u' ' + unit,
-                  TenthsFixed(day.mean) + u' ' + unit, TenthsFixed(day.max) + u' ' + unit,
-                  HasLimits(rq.limits[k]) ? DurationText(day.outsideMs)
-                                          : QStringLiteral("sem limites"),
-                  QString::number(day.count)}});
+            const QString date = locale.toString(QDate::fromString(day.date, Qt::ISODate),
+                                                 QStringLiteral("dd/MM/yyyy ddd"));
+            const QString sensor = QStringLiteral("Sensor %1").arg(k + 1);
+            const bool values = day.count > 0;
+            auto tenths = [&](double v) {
+                return values ? TenthsFixed(v) + u' ' + unit : QStringLiteral("—");
+            };
+            days.push_back({day.dayStartMs,
+                            {date, sensor, tenths(day.min), tenths(day.mean), tenths(day.max),
+                             !values                   ? QStringLiteral("—")
+                             : HasLimits(rq.limits[k]) ? DurationText(day.outsideMs)
+                                                       : QStringLiteral("sem limites"),
+                             QString::number(day.count)}});
+            if (day.open + day.shorted > 0)
+                failures.push_back(
+                    {day.dayStartMs,
+                     {date.left(10) + u' ' + sensor + QStringLiteral(": ") +
+                      SensorFailuresText(day) +
+                      (values ? QString() : QStringLiteral(", nenhum valor no dia"))}});
         }
-    std::stable_sort(days.begin(), days.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<QStringList> dayRows;
-    for (auto &row : days)
-        dayRows.push_back(std::move(row.second));
+    auto byTime = [](std::vector<std::pair<int64_t, QStringList>> &rows) {
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::vector<QStringList> out;
+        for (auto &row : rows)
+            out.push_back(std::move(row.second));
+        return out;
+    };
+    const std::vector<QStringList> dayRows = byTime(days);
     if (dayRows.empty())
         flow.Text(QStringLiteral("Nenhuma leitura no período."), 8.5);
     else
@@ -312,6 +353,14 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                     QStringLiteral("Média"), QStringLiteral("Máxima"),
                     QStringLiteral("Fora dos limites"), QStringLiteral("Leituras")},
                    {1.6, 1, 1, 1, 1, 1.3, 0.8}, dayRows, {2, 3, 4, 5, 6});
+    // Readings without a value are left out of the figures above: said here.
+    const std::vector<QStringList> failureLines = byTime(failures);
+    if (!failureLines.empty()) {
+        flow.Space(3);
+        flow.Text(QStringLiteral("Falhas de sensor:"), 8.5, true);
+        for (const QStringList &line : failureLines)
+            flow.Text(line.first(), 8.5);
+    }
 
     flow.Heading(QStringLiteral("Excursões"), keep);
     std::vector<std::pair<int64_t, QStringList>> excursions;
@@ -320,8 +369,7 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
             excursions.push_back(
                 {e.startMs,
                  {QStringLiteral("Sensor %1").arg(k + 1), TimeText(e.startMs, locale),
-                  e.ongoing ? QStringLiteral("(em curso)") : TimeText(e.endMs, locale),
-                  DurationText(e.endMs - e.startMs),
+                  ExcursionEnd(e, d, rq, locale), DurationText(e.endMs - e.startMs),
                   (e.high ? QStringLiteral("acima: ") : QStringLiteral("abaixo: ")) +
                       TenthsFixed(e.extreme) + u' ' + unit}});
     std::stable_sort(excursions.begin(), excursions.end(),
@@ -339,9 +387,9 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
     else
         flow.Table({QStringLiteral("Sensor"), QStringLiteral("Início"), QStringLiteral("Fim"),
                     QStringLiteral("Duração"), QStringLiteral("Extremo")},
-                   {1, 1.5, 1.5, 1, 1.3}, excursionRows, {3, 4});
+                   {1, 1.5, 2.3, 0.9, 1.3}, excursionRows, {3, 4});
 
-    flow.Heading(QStringLiteral("Acionamentos dos reles"), keep);
+    flow.Heading(QStringLiteral("Acionamentos dos relés"), keep);
     std::vector<QStringList> relayRows;
     for (size_t r = 0; r < 4; ++r)
         if (d.onShare[r] >= 0)
@@ -350,7 +398,7 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                  QString::number(d.switchOffs[r]),
                  locale.toString(d.onShare[r] * 100, 'f', 1) + QStringLiteral(" %")});
     if (relayRows.empty())
-        flow.Text(QStringLiteral("Nenhum estado de rele registrado no período."), 8.5);
+        flow.Text(QStringLiteral("Nenhum estado de relé registrado no período."), 8.5);
     else
         flow.Table({QStringLiteral("Relé"), QStringLiteral("Ligamentos"),
                     QStringLiteral("Desligamentos"), QStringLiteral("Tempo ligado (das leituras)")},

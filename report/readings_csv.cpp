@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace {
 QString SensorCell(int32_t state, int32_t value) {
     return state == stsTEMP_OK ? CsvNumber(value / 10.0, 1) : SensorStateText(state);
@@ -43,6 +45,50 @@ QStringList ReadingsCsvFields(const tStatusReading &r) {
                                 : QStringLiteral("Desligado"));
     f << QString::number(r.result) << QString::number(r.roundTripMs);
     return f;
+}
+
+std::vector<tSheetCell> ReadingsSheetKinds() {
+    using enum tSheetCell;
+    return {DateTime, DateTime, Number, Number, Number,  Number, Text,
+            Text,     Text,     Text,   Text,   Integer, Integer};
+}
+
+QStringList ReadingsSheetHeader(const std::vector<tHistReading> &readings) {
+    QStringList header = ReadingsCsvHeader();
+    const bool oneUnit =
+        !readings.empty() && std::all_of(readings.begin(), readings.end(), [&](const auto &r) {
+            return r.unit == readings.front().unit;
+        });
+    if (oneUnit)
+        for (int k = 0; k < 4; ++k)
+            header[2 + k] += QStringLiteral(" (%1)").arg(unitText(readings.front().unit));
+    return header;
+}
+
+bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                        const QString &path, QString *error) {
+    const std::vector<tHistReading> readings = store.Readings(controller, fromMs, toMs);
+    if (store.LastFailed()) {
+        *error = store.Message();
+        return false;
+    }
+    QList<QStringList> rows;
+    for (const tHistReading &r : readings)
+        rows << ReadingsCsvFields(r);
+    return WriteSheet(path, QStringLiteral("Leituras"), ReadingsSheetHeader(readings),
+                      ReadingsSheetKinds(), rows, error);
+}
+
+QString SensorFailuresText(const tHistDay &day) {
+    QStringList parts;
+    if (day.open > 0)
+        parts
+            << QStringLiteral("aberto em %1 leitura%2").arg(day.open).arg(day.open > 1 ? "s" : "");
+    if (day.shorted > 0)
+        parts << QStringLiteral("em curto em %1 leitura%2")
+                     .arg(day.shorted)
+                     .arg(day.shorted > 1 ? "s" : "");
+    return parts.join(QStringLiteral(", "));
 }
 
 bool WriteReadingsCsv(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,

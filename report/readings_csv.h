@@ -5,6 +5,7 @@
 // tool writes the same file as the window.
 
 #include "history_store.h"
+#include "sheet.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,20 @@ QStringList ReadingsCsvHeader();
 // sensor's value (or its state in words), the unit, each relay ("Ligado",
 // "Desligado", empty when unknown), the exchange's result and round trip.
 QStringList ReadingsCsvFields(const tStatusReading &reading);
+
+// The same columns as a spreadsheet file's: their cell types, and the
+// header with the unit in each sensor's title when every reading of
+// `readings` was taken in one unit.
+std::vector<tSheetCell> ReadingsSheetKinds();
+QStringList ReadingsSheetHeader(const std::vector<tHistReading> &readings);
+// Writes every reading of [fromMs, toMs) to `path` as a spreadsheet file,
+// whole or not at all. False with the reason in `error`.
+bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
+                        const QString &path, QString *error);
+
+// The readings of a day that found the sensor open or short, in words
+// ("aberto em 1440 leituras"); empty when none did.
+QString SensorFailuresText(const tHistDay &day);
 
 // Writes every reading of [fromMs, toMs) to `path`, whole or not at all.
 // False with the reason in `error`.

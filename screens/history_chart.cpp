@@ -7,6 +7,8 @@
 
 #include <QVBoxLayout>
 
+#include <array>
+
 #include <cmath>
 #include <limits>
 
@@ -60,6 +62,17 @@ THistoryChart::THistoryChart(QWidget *parent)
     relayRect->setAutoMargins(QCP::msLeft | QCP::msRight | QCP::msBottom);
     relayRect->setMargins(QMargins(0, 0, 0, 0));
     plot->plotLayout()->setRowSpacing(0);
+
+    // Which colour is which sensor, in every style: a key on the curve.
+    plot->setAutoAddPlottableToLegend(false);
+    plot->legend->setVisible(true);
+    plot->legend->setFont(small);
+    plot->legend->setBrush(QColor(255, 255, 255, 210));
+    plot->legend->setBorderPen(QPen(QColor(160, 160, 160)));
+    plot->legend->setIconSize(14, 8);
+    plot->legend->setRowSpacing(0);
+    plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
 }
 
 int THistoryChart::Columns() const {
@@ -96,22 +109,33 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
         }
     }
     // Each sensor: its max and min per column, the band between them
-    // filled; sensor 1 last, on top.
+    // filled; sensor 1 last, on top. A column with no neighbour to join
+    // (readings far apart) is drawn as dots, which a line would not show.
+    std::array<QCPGraph *, 4> keys{};
     for (size_t k = 4; k-- > 0;) {
         if (!shown[k] || !curve.HasSensor(int(k)))
             continue;
         const auto &buckets = curve.sensors[k];
-        QVector<double> x, lo, hi;
+        QVector<double> x, lo, hi, alone, aloneLow, aloneHigh;
         x.reserve(qsizetype(buckets.size() + 16));
         for (size_t i = 0; i < buckets.size(); ++i) {
-            if (i > 0 && CurveGap(buckets[i - 1], buckets[i], curve.bucketMs)) {
+            const bool gapBefore = i == 0 || CurveGap(buckets[i - 1], buckets[i], curve.bucketMs);
+            const bool gapAfter =
+                i + 1 == buckets.size() || CurveGap(buckets[i], buckets[i + 1], curve.bucketMs);
+            if (i > 0 && gapBefore) {
                 x << Seconds(buckets[i - 1].lastMs) + bucket / 2;
                 lo << noValue;
                 hi << noValue;
             }
-            x << Seconds((buckets[i].firstMs + buckets[i].lastMs) / 2);
+            const double at = Seconds((buckets[i].firstMs + buckets[i].lastMs) / 2);
+            x << at;
             lo << buckets[i].min / 10.0;
             hi << buckets[i].max / 10.0;
+            if (gapBefore && gapAfter) {
+                alone << at;
+                aloneLow << buckets[i].min / 10.0;
+                aloneHigh << buckets[i].max / 10.0;
+            }
         }
         const QColor color = SensorColor(int(k));
         QColor fill = color;
@@ -127,6 +151,14 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
         min->setData(x, lo, true);
         max->setBrush(fill);
         max->setChannelFillGraph(min);
+        keys[k] = max;
+        if (!alone.isEmpty())
+            for (const QVector<double> *values : {&aloneLow, &aloneHigh}) {
+                QCPGraph *dots = plot->addGraph();
+                dots->setLineStyle(QCPGraph::lsNone);
+                dots->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, color, 4));
+                dots->setData(alone, *values, true);
+            }
         // Limits as dashed lines in the sensor's colour.
         for (const auto &l : {curve.limits[k].low, curve.limits[k].high}) {
             if (!l)
@@ -138,6 +170,12 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
             line->setPen(QPen(color, 1, Qt::DashLine));
         }
     }
+
+    plot->legend->clearItems();
+    for (QCPGraph *key : keys)
+        if (key)
+            key->addToLegend();
+    plot->legend->setVisible(plot->legend->itemCount() > 0);
 
     int32_t low = 0, high = 100;
     if (curve.ValueSpan(&low, &high)) {
@@ -151,25 +189,32 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
     const int wanted = std::max(2, plot->axisRect()->width() / 70);
     plot->xAxis->setTicker(TimeTicker(curve, wanted));
 
-    // The relays, one lane each under the curve: a bar per column as high
-    // as the share of it the relay spent on.
+    // The relays, one lane each under the curve: a bar for each stretch the
+    // relay was on, as high as the share of the time it was.
     auto relayTicks = QSharedPointer<QCPAxisTickerText>::create();
     int lanes = 0;
     for (int r = 0; r < 4; ++r) {
         if (!curve.HasRelay(r))
             continue;
-        auto *bars = new QCPBars(relayX, relayY);
-        bars->setWidthType(QCPBars::wtPlotCoords);
-        bars->setWidth(bucket);
-        bars->setBaseValue(lanes);
-        bars->setPen(Qt::NoPen);
-        bars->setBrush(RelayColor());
         QVector<double> x, h;
-        for (const tRelayColumn &c : curve.relays[size_t(r)]) {
-            x << Seconds(c.fromMs) + bucket / 2;
-            h << c.Share() * 0.8;
+        for (const tRelaySpan &span : RelaySpans(curve, r)) {
+            if (!x.isEmpty() && x.back() == Seconds(span.fromMs)) {
+                x.removeLast(); // the next stretch starts where this one ends
+                h.removeLast();
+            }
+            x << Seconds(span.fromMs) << Seconds(span.toMs);
+            h << lanes + span.share * 0.8 << lanes;
         }
-        bars->setData(x, h, true);
+        auto *base = new QCPGraph(relayX, relayY);
+        base->setPen(Qt::NoPen);
+        base->setData(QVector<double>{from, to}, QVector<double>{double(lanes), double(lanes)});
+        auto *on = new QCPGraph(relayX, relayY);
+        on->setLineStyle(QCPGraph::lsStepLeft);
+        on->setPen(Qt::NoPen);
+        on->setBrush(RelayColor());
+        on->setChannelFillGraph(base);
+        on->setAdaptiveSampling(false);
+        on->setData(x, h, true);
         relayTicks->addTick(lanes + 0.4, QStringLiteral("R%1").arg(r + 1));
         ++lanes;
     }

@@ -80,7 +80,9 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
       stgHistExc(new QTableWidget(0, 5)),
       btnHistReport(Button(QStringLiteral("btnHistReport"), QStringLiteral("Relatório"))),
       btnHistCsv(Button(QStringLiteral("btnHistCsv"), QStringLiteral("CSV"))),
-      lblHistInfo(new QLabel), chart(new THistoryChart), edtRecInterval(new QSpinBox),
+      btnHistXlsx(Button(QStringLiteral("btnHistXlsx"), QStringLiteral("Exportar planilha"))),
+      lblHistInfo(new QLabel), chart(new THistoryChart),
+      cbxHistFit(new QCheckBox(QStringLiteral("Ajustar aos dados"))), edtRecInterval(new QSpinBox),
       edtHistKeep(new QSpinBox), liveRedraw(new QTimer(this)),
       clock([] { return QDateTime::currentDateTime(); }) {
     cbxHistController->setObjectName(QStringLiteral("cbxHistController"));
@@ -88,6 +90,10 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     cbxHistController->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     btnHistReport->setAccessibleName(QStringLiteral("Relatório em PDF"));
     btnHistCsv->setAccessibleName(QStringLiteral("Leituras em CSV"));
+    btnHistXlsx->setAccessibleName(QStringLiteral("Leituras em planilha"));
+    btnHistXlsx->setToolTip(QStringLiteral(
+        "As leituras numa planilha (.xlsx): datas como datas e temperaturas como números, em "
+        "qualquer planilha, sem configurar a importação."));
     lblHistInfo->setObjectName(QStringLiteral("lblHistInfo"));
 
     auto *top = new QHBoxLayout;
@@ -97,6 +103,7 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     top->addWidget(cbxHistController, 1);
     top->addWidget(btnHistReport);
     top->addWidget(btnHistCsv);
+    top->addWidget(btnHistXlsx);
     Body()->addLayout(top);
 
     auto *ranges = new QHBoxLayout;
@@ -126,6 +133,12 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     ranges->addWidget(edtHistDe);
     ranges->addWidget(new QLabel(QStringLiteral("a")));
     ranges->addWidget(edtHistAte);
+    cbxHistFit->setObjectName(QStringLiteral("cbxHistFit"));
+    cbxHistFit->setAccessibleName(QStringLiteral("Ajustar a curva aos dados"));
+    cbxHistFit->setToolTip(QStringLiteral(
+        "Estreita a curva ao trecho do período que tem leituras, para que poucas leituras num "
+        "período longo não fiquem num fio à beira do gráfico."));
+    connect(cbxHistFit, &QCheckBox::toggled, this, [this] { Redraw(); });
     ranges->addSpacing(8);
     ranges->addWidget(lblHistInfo, 1);
     Body()->addLayout(ranges);
@@ -167,17 +180,19 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
                     Redraw();
             });
     }
+    side->addWidget(cbxHistFit);
     side->addLayout(limits);
 
     stgHistExc->setObjectName(QStringLiteral("stgHistExc"));
     stgHistExc->setAccessibleName(QStringLiteral("Excursões"));
     stgHistExc->setHorizontalHeaderLabels({QStringLiteral("S"), QStringLiteral("Início"),
-                                           QStringLiteral("Fim"), QStringLiteral("Dura"),
+                                           QStringLiteral("Fim"), QStringLiteral("Duração"),
                                            QStringLiteral("Extremo")});
-    stgHistExc->horizontalHeaderItem(3)->setToolTip(QStringLiteral("Duração"));
+    stgHistExc->horizontalHeaderItem(0)->setToolTip(QStringLiteral("Sensor"));
     stgHistExc->verticalHeader()->setVisible(false);
     stgHistExc->verticalHeader()->setDefaultSectionSize(18);
     stgHistExc->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    stgHistExc->horizontalHeader()->setStretchLastSection(true);
     stgHistExc->horizontalHeader()->setMinimumSectionSize(14);
     stgHistExc->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stgHistExc->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -238,7 +253,7 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     sideBox->setObjectName(QStringLiteral("pnlHistSide"));
     sideBox->setLayout(side);
     side->setContentsMargins(0, 0, 0, 0);
-    sideBox->setFixedWidth(280);
+    sideBox->setFixedWidth(300);
     middle->addWidget(sideBox);
     Body()->addLayout(middle, 1);
 
@@ -250,6 +265,7 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     });
     connect(btnHistReport, &QPushButton::clicked, this, &THistoryPage::btnHistReportClick);
     connect(btnHistCsv, &QPushButton::clicked, this, &THistoryPage::btnHistCsvClick);
+    connect(btnHistXlsx, &QPushButton::clicked, this, &THistoryPage::btnHistXlsxClick);
 
     // Live readings redraw once the burst that brought them has passed.
     liveRedraw->setSingleShot(true);
@@ -288,8 +304,8 @@ THistoryPage::~THistoryPage() {
 
 void THistoryPage::SetStore(tHistoryStore *s) {
     store = s;
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{btnHistReport, btnHistCsv, cbxHistController})
+    for (QWidget *w : std::initializer_list<QWidget *>{btnHistReport, btnHistCsv, btnHistXlsx,
+                                                       cbxHistController})
         w->setEnabled(store != nullptr);
     FillControllers();
     Redraw();
@@ -394,11 +410,31 @@ void THistoryPage::Redraw() {
     }
     const tSensorLimits limits = Limits();
     curve = LoadCurve(*store, controller, fromMs, toMs, chart->Columns(), limits, unit);
+    if (cbxHistFit->isChecked())
+        FitToData(controller, limits);
     FindExcursions(controller, limits);
     const auto span = store->ReadingSpan(controller);
     const std::vector<tStatusReading> newer(live.begin(), live.end());
     AddReadings(curve, newer, span ? span->second : 0);
     Draw();
+}
+
+void THistoryPage::FitToData(int64_t controller, const tSensorLimits &limits) {
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const auto &buckets : curve.sensors)
+        if (!buckets.empty()) {
+            first = std::min(first, buckets.front().firstMs);
+            last = std::max(last, buckets.back().lastMs);
+        }
+    if (first > last)
+        return;
+    // A little room either side, so the first and last readings do not sit
+    // on the frame.
+    const int64_t margin = std::max<int64_t>((last - first) / 20, 5'000);
+    const int64_t from = std::max(fromMs, first - margin);
+    const int64_t to = std::min(toMs, last + margin + 1);
+    if (to - from < (toMs - fromMs) * 9 / 10)
+        curve = LoadCurve(*store, controller, from, to, chart->Columns(), limits, unit);
 }
 
 void THistoryPage::FindExcursions(int64_t controller, const tSensorLimits &limits) {
@@ -531,8 +567,10 @@ void THistoryPage::btnHistReportClick() {
     host.Report(clOK, QStringLiteral("Gerando relatório do histórico"));
     host.Msg(QStringLiteral("Gerando relatório do histórico..."));
     QString why;
-    const bool done =
-        WriteHistoryReport(*store, ControllerShown(), fromMs, toMs, Limits(), path, &why);
+    // The period drawn: narrowed to the readings when the curve is.
+    const bool fitted = cbxHistFit->isChecked() && !curve.Empty();
+    const bool done = WriteHistoryReport(*store, ControllerShown(), fitted ? curve.fromMs : fromMs,
+                                         fitted ? curve.toMs : toMs, Limits(), path, &why);
     host.HideMsg();
     if (done) {
         host.Report(clOK, QStringLiteral("Relatório salvo em %1").arg(path));
@@ -543,15 +581,22 @@ void THistoryPage::btnHistReportClick() {
 }
 
 void THistoryPage::btnHistCsvClick() {
+    ExportReadings(QStringLiteral("Planilha CSV (*.csv)"), QStringLiteral("csv"), WriteReadingsCsv);
+}
+
+void THistoryPage::btnHistXlsxClick() {
+    ExportReadings(QStringLiteral("Planilha (*.xlsx)"), QStringLiteral("xlsx"), WriteReadingsSheet);
+}
+
+void THistoryPage::ExportReadings(const QString &filter, const QString &suffix,
+                                  const tReadingsWriter &write) {
     if (!store || !ControllerShown())
         return;
-    const QString path =
-        host.AskSaveFile(QStringLiteral("Planilha CSV (*.csv)"),
-                         FileName(QStringLiteral("leituras"), QStringLiteral("csv")));
+    const QString path = host.AskSaveFile(filter, FileName(QStringLiteral("leituras"), suffix));
     if (path.isEmpty())
         return;
     QString why;
-    if (WriteReadingsCsv(*store, ControllerShown(), fromMs, toMs, path, &why)) {
+    if (write(*store, ControllerShown(), fromMs, toMs, path, &why)) {
         host.Report(clOK, QStringLiteral("Leituras salvas em %1").arg(path));
         return;
     }

@@ -66,6 +66,8 @@ class THistoryPage : public TPage {
 
     void btnHistReportClick();
     void btnHistCsvClick();
+    // The readings as a spreadsheet file (.xlsx), with typed cells.
+    void btnHistXlsxClick();
     // Queries the range again and draws it, with the excursion list.
     void Redraw();
 
@@ -79,8 +81,11 @@ class THistoryPage : public TPage {
     QTableWidget *stgHistExc;
     QPushButton *btnHistReport;
     QPushButton *btnHistCsv;
+    QPushButton *btnHistXlsx;
     QLabel *lblHistInfo;
     THistoryChart *chart;
+    // Narrows the curve to the stretch of the range that holds readings.
+    QCheckBox *cbxHistFit;
     // The recording: seconds between readings, days kept (0: all).
     QSpinBox *edtRecInterval;
     QSpinBox *edtHistKeep;
@@ -97,10 +102,17 @@ class THistoryPage : public TPage {
     void RangeFromNow();
     // Starts the search for the excursions of the range shown.
     void FindExcursions(int64_t controller, const tSensorLimits &limits);
+    // Loads the curve again over the span of its readings, when they fill
+    // only part of the range.
+    void FitToData(int64_t controller, const tSensorLimits &limits);
     void ListExcursions();
     // Draws the curve held, with the live readings newer than the store's.
     void Draw();
     QString FileName(const QString &kind, const QString &suffix) const;
+    using tReadingsWriter = bool (*)(tHistoryStore &, int64_t, int64_t, int64_t, const QString &,
+                                     QString *);
+    // Asks where, writes the readings of the range there, says how it went.
+    void ExportReadings(const QString &filter, const QString &suffix, const tReadingsWriter &write);
 
     tHistoryStore *store = nullptr;
     tHistController connected;

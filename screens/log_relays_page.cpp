@@ -51,6 +51,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
       btnLogCancel(Button(QStringLiteral("btnLogCancel"), QStringLiteral("Cancelar"))),
       btnLogClear(Button(QStringLiteral("btnLogClear"), QStringLiteral("Limpar"))),
       btnLogExport(Button(QStringLiteral("btnLogExport"), QStringLiteral("Exportar"))),
+      btnLogXlsx(Button(QStringLiteral("btnLogXlsx"), QStringLiteral("Exportar planilha"))),
       edtLogMax(new QSpinBox), prgLog(new QProgressBar), lblLogProgress(new QLabel) {
     tabLogRelay->setObjectName(QStringLiteral("tabLogRelay"));
     const QStringList tabTitles = {QStringLiteral("Rele 1"), QStringLiteral("Rele2"),
@@ -96,7 +97,11 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     buttons->addWidget(maxLabel);
     buttons->addWidget(edtLogMax);
     buttons->addStretch(1);
-    for (QPushButton *b : {btnLogGet, btnLogCancel, btnLogClear, btnLogExport})
+    btnLogXlsx->setAccessibleName(QStringLiteral("Exportar o LOG em planilha"));
+    btnLogXlsx->setToolTip(QStringLiteral(
+        "O LOG numa planilha (.xlsx): datas como datas e temperaturas como números, em qualquer "
+        "planilha, sem configurar a importação."));
+    for (QPushButton *b : {btnLogGet, btnLogCancel, btnLogClear, btnLogExport, btnLogXlsx})
         buttons->addWidget(b);
     Body()->addWidget(tabLogRelay, 1);
     Body()->addLayout(progress);
@@ -107,6 +112,7 @@ TLogRelaysPage::TLogRelaysPage(ScreenHost &host_, QWidget *parent)
     connect(btnLogCancel, &QPushButton::clicked, this, &TLogRelaysPage::btnLogCancelClick);
     connect(btnLogClear, &QPushButton::clicked, this, &TLogRelaysPage::btnLogClearClick);
     connect(btnLogExport, &QPushButton::clicked, this, &TLogRelaysPage::btnLogExportClick);
+    connect(btnLogXlsx, &QPushButton::clicked, this, &TLogRelaysPage::btnLogXlsxClick);
 }
 
 void TLogRelaysPage::LoadSettings(const tSettings &s) {
@@ -251,10 +257,17 @@ QString TLogRelaysPage::ExportName(const QDateTime &now) const {
 }
 
 void TLogRelaysPage::btnLogExportClick() {
-    const QString name = host.AskSaveFile(QStringLiteral("Planilha CSV (*.csv)"),
-                                          ExportName(QDateTime::currentDateTime()));
-    if (name.isEmpty())
-        return;
+    Export(QStringLiteral("Planilha CSV (*.csv)"), QStringLiteral("csv"),
+           [](const QString &path, const std::vector<tLogRow> &rows, QString *why) {
+               return WriteWholeFile(path, LogCsv(rows), why);
+           });
+}
+
+void TLogRelaysPage::btnLogXlsxClick() {
+    Export(QStringLiteral("Planilha (*.xlsx)"), QStringLiteral("xlsx"), WriteLogSheet);
+}
+
+std::vector<tLogRow> TLogRelaysPage::ExportRows() const {
     // From the slots the rows were made of, so the file also carries each
     // reading as a number and the date and time in one cell.
     std::vector<tLogRow> rows;
@@ -262,8 +275,19 @@ void TLogRelaysPage::btnLogExportClick() {
         for (int i = 0; i < grid->rowCount(); ++i)
             if (const QTableWidgetItem *first = grid->item(i, 0))
                 rows.push_back(LogRowOf(first->data(slotRole).value<tSlotLog>()));
+    return rows;
+}
+
+void TLogRelaysPage::Export(const QString &filter, const QString &suffix,
+                            bool (*write)(const QString &, const std::vector<tLogRow> &,
+                                          QString *)) {
+    QString name = ExportName(QDateTime::currentDateTime());
+    name = name.left(name.lastIndexOf(u'.') + 1) + suffix;
+    name = host.AskSaveFile(filter, name);
+    if (name.isEmpty())
+        return;
     QString why;
-    if (WriteWholeFile(name, LogCsv(rows), &why)) {
+    if (write(name, ExportRows(), &why)) {
         host.Report(clOK, QStringLiteral("LOG dos relés salvo em %1").arg(name));
         return;
     }
@@ -280,8 +304,8 @@ void TLogRelaysPage::InitGridLogs() {
 
 void TLogRelaysPage::ButtonsLogState(bool enabled) {
     // The export too: its dialog would hold the read until it closed.
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{btnLogGet, btnLogClear, edtLogMax, btnLogExport})
+    for (QWidget *w : std::initializer_list<QWidget *>{btnLogGet, btnLogClear, edtLogMax,
+                                                       btnLogExport, btnLogXlsx})
         w->setEnabled(enabled);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_log.h"
 #include "log_walk.h"
 #include "page.h"
 #include "screen_host.h"
@@ -34,6 +35,8 @@ class TLogRelaysPage : public TPage {
     void btnLogClearClick();
     // Saves the rows of the four tables in one CSV file.
     void btnLogExportClick();
+    // The same rows as a spreadsheet file (.xlsx), with typed cells.
+    void btnLogXlsxClick();
 
     // Empties the four tables; each table's "tag" counts its rows.
     void InitGridLogs();
@@ -56,11 +59,17 @@ class TLogRelaysPage : public TPage {
     QPushButton *btnLogCancel;
     QPushButton *btnLogClear;
     QPushButton *btnLogExport;
+    QPushButton *btnLogXlsx;
     QSpinBox *edtLogMax;
     QProgressBar *prgLog;
     QLabel *lblLogProgress;
 
   private:
+    // The rows of the tables, from the slots they were made of.
+    std::vector<tLogRow> ExportRows() const;
+    // Asks where, writes the rows there with `write`, says how it went.
+    void Export(const QString &filter, const QString &suffix,
+                bool (*write)(const QString &, const std::vector<tLogRow> &, QString *));
     // Shows which slot of how many is being read and the time left.
     void ShowProgress(int index, int total);
     // The end of every read: buttons back, the status refresh running again

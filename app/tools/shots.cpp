@@ -1,14 +1,18 @@
 // Screenshots of the main window connected to a simulated controller, in
 // each style, with the message window: `tarvik_shots <folder>`.
 #include "dialogs.h"
+#include "history_page.h"
+#include "history_store.h"
 #include "log_relays_page.h"
 #include "main_window.h"
 #include "ondrel_sim.h"
 #include "show_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
@@ -43,12 +47,13 @@ QImage Compose(TfrmMain &w, bool withMessage) {
 class tShotDialogs : public tDialogs {
   public:
     QString configFile;
+    QString saveFile;
     void Warning(QWidget *, const QString &text) override {
         std::fprintf(stderr, "warning: %s\n", qPrintable(text));
     }
     bool AskYesNo(QWidget *, const QString &) override { return true; }
     QString AskOpenFile(QWidget *, const QString &, const QString &) override { return configFile; }
-    QString AskSaveFile(QWidget *, const QString &, const QString &) override { return {}; }
+    QString AskSaveFile(QWidget *, const QString &, const QString &) override { return saveFile; }
 };
 
 // A relay page as the shots show it: the block relay 1 holds, the page's
@@ -85,6 +90,42 @@ void StoreRelay1(sim::Controller &c, const int32_t *block) {
         c.setReg(0x0411 + 2 * k, uint16_t(word >> 16));
     }
 }
+// A day of history for the simulated controller, so the Histórico page and
+// its report show what a technician meets: a reading every 2 minutes until
+// three hours ago, an afternoon above 8 ºC, relay 1 on ten minutes in
+// thirty, sensor 3 open throughout; then half a minute of readings a second
+// twenty minutes ago.
+void FillHistory(const QString &path, const QString &port) {
+    tHistoryStore history;
+    if (!history.Open(path)) {
+        std::fprintf(stderr, "no history: %s\n", qPrintable(history.Message()));
+        return;
+    }
+    const int64_t id =
+        history.ControllerId({0, port, 201, QStringLiteral("qx4r"), QStringLiteral("1.2")});
+    const QDateTime now = QDateTime::currentDateTime();
+    constexpr int64_t minute = 60'000;
+    auto reading = [&](int64_t t, int32_t room, bool relayOn) {
+        tHistReading r{.controller = id, .utcMs = t, .offsetSec = now.offsetFromUtc()};
+        r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_OK};
+        r.value = {room, room - 120, 0, 215};
+        r.relay = {relayOn ? 1 : 0, 0, 0, 0};
+        r.result = 22;
+        r.roundTripMs = 9;
+        return r;
+    };
+    const int64_t end = now.toMSecsSinceEpoch();
+    history.Begin();
+    for (int64_t t = end - 24 * 60 * minute; t < end - 3 * 60 * minute; t += 2 * minute) {
+        const int64_t m = (t - end) / minute + 24 * 60; // minutes since the start
+        const bool warm = m > 14 * 60 && m < 14 * 60 + 40;
+        history.AddReading(
+            reading(t, warm ? 92 + int32_t(m % 7) : 38 + int32_t(m / 13 % 6), m % 30 < 10));
+    }
+    for (int s = 0; s < 30; ++s)
+        history.AddReading(reading(end - 20 * minute + s * 1000, 41 + s % 4, s >= 10 && s < 22));
+    history.Commit();
+}
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -108,6 +149,7 @@ int main(int argc, char *argv[]) {
     tStartOptions options;
     options.settingsPath = dir.filePath(QStringLiteral("tarvik.ini"));
     options.port = port;
+    FillHistory(HistoryFilePath(options.settingsPath, {}), port);
     auto dialogs = std::make_unique<tShotDialogs>();
     tShotDialogs &answers = *dialogs;
     options.dialogs = std::move(dialogs);
@@ -155,6 +197,34 @@ int main(int argc, char *argv[]) {
             save(style, what, false);
         }
     }
+    // The history with its limits set: the afternoon outside them as a band,
+    // the relay as bars; the last hour narrowed to its half minute of
+    // readings; the report of the day, as PDF.
+    auto *history = static_cast<THistoryPage *>(w.Target(tMenu::Hist));
+    w.btnMenuHistClick();
+    history->edtHistMax[0]->setValue(8.0);
+    history->edtHistMin[0]->setValue(2.0);
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        w.btnMenuHistClick();
+        save(style, "historico-limites", false);
+    }
+    answers.saveFile = QDir(out).filePath(QStringLiteral("relatorio-24h.pdf"));
+    history->btnHistReport->click();
+    w.frmShow()->hide();
+    history->SetRange(THistoryPage::tRange::Hour);
+    history->cbxHistFit->setChecked(true);
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        w.btnMenuHistClick();
+        save(style, "historico-1h-ajustado", false);
+    }
+    answers.saveFile = QDir(out).filePath(QStringLiteral("relatorio-1h-ajustado.pdf"));
+    history->btnHistReport->click();
+    w.frmShow()->hide();
+    history->cbxHistFit->setChecked(false);
+    history->SetRange(THistoryPage::tRange::Day);
+
     // Every relay page with each of its sub-pages: relay 1 takes each
     // block in turn, and the page's "Ler" brings it (and its page).
     w.btnMenuRelayClick(0);

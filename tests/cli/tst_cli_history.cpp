@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
+
+#include "sheet_cells.h"
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -70,6 +72,7 @@ class TestCliHistory : public QObject {
     void stopAfterLossesIsNoFailure();
     void readBack_data();
     void readBack();
+    void exportIntoAFile();
     void killedRecorderLeavesASoundFile();
     void twoRecordersShareOneFile();
     void writeIsAudited_data();
@@ -111,6 +114,7 @@ std::unique_ptr<QProcess> TestCliHistory::start(const QStringList &args, const Q
     env.insert(QStringLiteral("TARVIK_PORTS"), port);
     env.insert(QStringLiteral("TARVIK_HISTORICO"), history.isEmpty() ? file : history);
     env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR")); // as a service runs it
     p->setProcessEnvironment(env);
     p->start(QStringLiteral(TARVIK_CLI), args);
     return p;
@@ -216,6 +220,7 @@ void TestCliHistory::readBack() {
     } else if (args.contains("--csv")) {
         QVERIFY(out.count(port(*sim)) >= 3);
     }
+    QVERIFY2(!err.contains(QLatin1String("XDG_RUNTIME_DIR")), qPrintable(err));
     if (!pdf.isEmpty()) {
         QFile f(pdf);
         QCOMPARE(f.exists(), code == 0);
@@ -224,6 +229,50 @@ void TestCliHistory::readBack() {
             QVERIFY(f.read(5) == "%PDF-");
         }
     }
+}
+
+// Into a file, `historico exportar` writes the CSV that --csv writes, for a
+// spreadsheet; --xlsx writes the same columns as a spreadsheet file with
+// dates as dates and temperatures as numbers, and nothing to the output.
+void TestCliHistory::exportIntoAFile() {
+    QVERIFY(readingsOf(file, port(*sim)) >= 3);
+    auto exportTo = [&](const QStringList &args, const QString &out) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TARVIK_HISTORICO"), file);
+        p->setProcessEnvironment(env);
+        p->setStandardOutputFile(out);
+        p->start(QStringLiteral(TARVIK_CLI), args);
+        return p->waitForFinished(60000) ? p->exitCode() : -1;
+    };
+    auto bytes = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    };
+    const QString plain = dir.filePath(QStringLiteral("h.csv"));
+    const QString flagged = dir.filePath(QStringLiteral("h-opcao.csv"));
+    QCOMPARE(exportTo({"historico", "exportar"}, plain), 0);
+    QCOMPARE(exportTo({"historico", "exportar", "--csv"}, flagged), 0);
+    QVERIFY(bytes(plain).startsWith("\xEF\xBB\xBFPorta;"));
+    QCOMPARE(bytes(plain), bytes(flagged));
+
+    const QString xlsx = dir.filePath(QStringLiteral("h.xlsx"));
+    const QString nothing = dir.filePath(QStringLiteral("nada.txt"));
+    QCOMPARE(exportTo({"historico", "exportar", "--xlsx", xlsx}, nothing), 0);
+    QCOMPARE(bytes(nothing), QByteArray());
+    const QMap<QString, tSheetCellRead> cells = SheetCells(xlsx);
+    QCOMPARE(cells.value("A1").value, "Porta");
+    QCOMPARE(cells.value("F1").value, "Sensor 1 (ºC)");
+    QCOMPARE(cells.value("A2").value, port(*sim));
+    QCOMPARE(cells.value("B2").kind, "número");
+    QCOMPARE(cells.value("D2").kind, "data");
+    QCOMPARE(cells.value("E2").kind, "data");
+    // A failed reading's sensor stays text ("---"); the others are numbers.
+    bool number = false;
+    for (auto at = cells.begin(); at != cells.end(); ++at)
+        number = number || (at.key().startsWith(u'F') && at.value().kind == u"número");
+    QVERIFY(number);
+    QCOMPARE(exportTo({"historico", "exportar", "--xlsx", xlsx, "--csv"}, nothing), 2);
 }
 
 // Stopped as a service is stopped, a recorder that lost readings on the way

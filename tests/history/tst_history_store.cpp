@@ -133,6 +133,7 @@ class tst_history_store : public QObject {
     void clockMovedBackKeepsEverything();
     void daysAndExcursions_data();
     void daysAndExcursions();
+    void daysOfASensorOpenAllDay();
     void relayChanges();
     void retention_data();
     void retention();
@@ -557,21 +558,28 @@ void tst_history_store::daysAndExcursions_data() {
     QTest::addColumn<QList<int32_t>>("values"); // one a minute from t0
     QTest::addColumn<std::optional<int32_t>>("low");
     QTest::addColumn<std::optional<int32_t>>("high");
+    QTest::addColumn<int64_t>("endMs"); // the range's end after t0; 0: a minute after the last
     QTest::addColumn<int64_t>("outsideMs");
     QTest::addColumn<QList<int64_t>>("excursions"); // start minute, end minute, extreme, ongoing
 
     const std::optional<int32_t> none;
     QTest::newRow("inside") << QList<int32_t>{10, 20, 30} << std::optional(0) << std::optional(40)
-                            << int64_t(0) << QList<int64_t>{};
+                            << int64_t(0) << int64_t(0) << QList<int64_t>{};
     QTest::newRow("one high") << QList<int32_t>{10, 50, 60, 30, 20} << none << std::optional(40)
-                              << 2 * minute << QList<int64_t>{1, 3, 60, 0};
-    QTest::newRow("low then high")
-        << QList<int32_t>{-10, 10, 50} << std::optional(0) << std::optional(40) << 2 * minute
-        << QList<int64_t>{0, 1, -10, 0, 2, 2, 50, 1};
+                              << int64_t(0) << 2 * minute << QList<int64_t>{1, 3, 60, 0};
+    // The last reading stands for nothing after itself, however far the
+    // range goes on.
+    QTest::newRow("low then high, readings stop")
+        << QList<int32_t>{-10, 10, 50} << std::optional(0) << std::optional(40) << int64_t(0)
+        << minute << QList<int64_t>{0, 1, -10, 0, 2, 2, 50, 1};
+    // Readings go on past the range: the last one inside it stands until the end.
+    QTest::newRow("range ends in an excursion")
+        << QList<int32_t>{10, 50, 60, 30} << none << std::optional(40) << 90 * int64_t(1000)
+        << 30 * int64_t(1000) << QList<int64_t>{1, 1, 50, 1};
     QTest::newRow("high to low at once")
-        << QList<int32_t>{50, -20, 10} << std::optional(0) << std::optional(40) << 2 * minute
-        << QList<int64_t>{0, 1, 50, 0, 1, 2, -20, 0};
-    QTest::newRow("no limits") << QList<int32_t>{500} << none << none << int64_t(0)
+        << QList<int32_t>{50, -20, 10} << std::optional(0) << std::optional(40) << int64_t(0)
+        << 2 * minute << QList<int64_t>{0, 1, 50, 0, 1, 2, -20, 0};
+    QTest::newRow("no limits") << QList<int32_t>{500} << none << none << int64_t(0) << int64_t(0)
                                << QList<int64_t>{};
 }
 
@@ -579,6 +587,7 @@ void tst_history_store::daysAndExcursions() {
     QFETCH(QList<int32_t>, values);
     QFETCH(std::optional<int32_t>, low);
     QFETCH(std::optional<int32_t>, high);
+    QFETCH(int64_t, endMs);
     QFETCH(int64_t, outsideMs);
     QFETCH(QList<int64_t>, excursions);
 
@@ -587,21 +596,39 @@ void tst_history_store::daysAndExcursions() {
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     for (int m = 0; m < values.size(); ++m)
         QVERIFY(store.AddReading(ctl, Reading(t0 + m * minute, values[m])));
-    const int64_t end = t0 + values.size() * minute;
+    const int64_t end = t0 + (endMs ? endMs : values.size() * minute);
+    const QList<int32_t> inRange = values.first((end - t0 + minute - 1) / minute);
     const tHistLimits limits{low, high};
 
     const auto days = store.Days(ctl, 0, t0, end, limits);
     QCOMPARE(days.size(), size_t(1));
-    QCOMPARE(days[0].count, int32_t(values.size()));
-    QCOMPARE(days[0].min, *std::min_element(values.begin(), values.end()));
-    QCOMPARE(days[0].max, *std::max_element(values.begin(), values.end()));
+    QCOMPARE(days[0].count, int32_t(inRange.size()));
+    QCOMPARE(days[0].min, *std::min_element(inRange.begin(), inRange.end()));
+    QCOMPARE(days[0].max, *std::max_element(inRange.begin(), inRange.end()));
     QCOMPARE(days[0].outsideMs, outsideMs);
+    QCOMPARE(days[0].open + days[0].shorted, 0);
 
     const auto found = store.Excursions(ctl, 0, t0, end, limits);
     QList<int64_t> got;
     for (const tHistExcursion &e : found)
         got << (e.startMs - t0) / minute << (e.endMs - t0) / minute << e.extreme << e.ongoing;
     QCOMPARE(got, excursions);
+}
+
+// A sensor open all day still has its day, with no values and the count of
+// readings that found it open.
+void tst_history_store::daysOfASensorOpenAllDay() {
+    tHistoryStore store;
+    QVERIFY(store.Open(Path("open.sqlite")));
+    const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
+    for (int m = 0; m < 3; ++m)
+        QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, 10))); // sensor 2 open
+    const auto days = store.Days(ctl, 1, t0, t0 + 10 * minute, {std::nullopt, 40});
+    QCOMPARE(days.size(), size_t(1));
+    QCOMPARE(days[0].count, 0);
+    QCOMPARE(days[0].open, 3);
+    QCOMPARE(days[0].shorted, 0);
+    QCOMPARE(days[0].outsideMs, int64_t(0));
 }
 
 void tst_history_store::relayChanges() {

@@ -3,6 +3,7 @@
 // splits it.
 #include "history_report.h"
 #include "readings_csv.h"
+#include "sheet_cells.h"
 #include "spreadsheet_rows.h"
 
 #include "u_ondrel.h"
@@ -36,11 +37,8 @@ QString PdfText(const QString &path) {
     if (!p.waitForFinished(30000) || p.exitCode() != 0)
         return QStringLiteral("pdftotext failed: ") +
                QString::fromLocal8Bit(p.readAllStandardError());
-    // The PDF's ligatures ("ﬁ") read as their letters.
-    return QString::fromUtf8(p.readAllStandardOutput())
-        .replace(QChar(0xFB01), QLatin1String("fi"))
-        .replace(QChar(0xFB02), QLatin1String("fl"))
-        .simplified();
+    // As a search in a PDF reader sees it: a ligature ("ﬁ") would not match "fi".
+    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
 }
 } // namespace
 
@@ -111,14 +109,68 @@ class tst_history_report : public QObject {
                  "Sensor 1 02/03/2026 15:00 02/03/2026 15:20 20 min acima: 9,5 ºC",
                  // Relay 1 switched on 144 times and off 143 in two days,
                  // half the time on; relay 2 never.
+                 "Acionamentos dos relés",
                  "Relé 1 144 143 50,0 %",
                  "Relé 2 0 0 0,0 %",
                  "Parâmetros de sistema OFS1 0,0 -0,5",
+                 // Sensor 3 open throughout: its days, without values, and why.
+                 "02/03/2026 seg. Sensor 3 — — — — 0",
+                 "Falhas de sensor: 02/03/2026 Sensor 3: aberto em 1440 leituras, nenhum valor "
+                 "no dia 03/03/2026 Sensor 3: aberto em 1440 leituras, nenhum valor no dia",
                  "Página 1 de",
              })
             QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
-        // The sensors never read in the period have no rows.
-        QVERIFY(!text.contains(QStringLiteral("Sensor 3")));
+        // A sensor still being read gave nothing to say.
+        QVERIFY(!text.contains(QStringLiteral("Sensor 4")));
+    }
+
+    // An excursion the period ends in: going on only while readings come;
+    // else where the readings stopped, or that it lasts past the period. The
+    // time outside ends with the last reading, or with the period.
+    void excursionEndSaid_data() {
+        QTest::addColumn<int64_t>("toAfterLast");
+        QTest::addColumn<int64_t>("generatedAfterLast");
+        QTest::addColumn<QString>("excursion");
+        QTest::addColumn<QString>("day");
+        QTest::newRow("readings stopped long ago")
+            << minute << 24 * 60 * minute
+            << "Sensor 1 03/03/2026 10:10 03/03/2026 10:14 (fim das leituras) 4 min acima: 9,5 ºC"
+            << "9,5 ºC 4 min 15";
+        QTest::newRow("still recording")
+            << minute << minute << "Sensor 1 03/03/2026 10:10 (em curso) 4 min acima: 9,5 ºC"
+            << "9,5 ºC 4 min 15";
+        QTest::newRow("readings go on past the period")
+            << -2 * minute << minute
+            << "Sensor 1 03/03/2026 10:10 após o fim do período 1 min acima: 9,5 ºC"
+            << "9,5 ºC 2 min 12";
+    }
+    void excursionEndSaid() {
+        QFETCH(int64_t, toAfterLast);
+        QFETCH(int64_t, generatedAfterLast);
+        QFETCH(QString, excursion);
+        QFETCH(QString, day);
+        // 03/03 from 10:00, a reading a minute; at 10:10 the room goes to
+        // 9,5 ºC and at 10:14 the readings stop.
+        const int64_t start = t0 + (24 + 10) * 60 * minute;
+        const int64_t other = store.ControllerId(
+            {0, QStringLiteral("/dev/ttyUSB1"), 7, QStringLiteral("qx1r"), QStringLiteral("1.2")});
+        if (store.ReadingSpan(other) == std::nullopt)
+            for (int64_t m = 0; m < 15; ++m)
+                QVERIFY(store.AddReading(Reading(other, start + m * minute, m < 10 ? 40 : 95, 0)));
+        const int64_t last = start + 14 * minute;
+        tReportRequest rq;
+        rq.controller = other;
+        rq.fromMs = start;
+        rq.toMs = last + toAfterLast;
+        rq.limits[0] = {std::nullopt, 80};
+        rq.user = QStringLiteral("tecnico");
+        rq.generated = QDateTime::fromMSecsSinceEpoch(last + generatedAfterLast);
+        const QString pdf = dir.filePath(QStringLiteral("fim.pdf"));
+        QString why;
+        QVERIFY2(WriteHistoryReport(store, rq, pdf, &why), qPrintable(why));
+        const QString text = PdfText(pdf);
+        QVERIFY2(text.contains(excursion), qPrintable(text));
+        QVERIFY2(text.contains(day), qPrintable(text));
     }
 
     void failuresAreSaid_data() {
@@ -156,6 +208,67 @@ class tst_history_report : public QObject {
         QCOMPARE(rows[1], (QStringList{"2026-03-02 15:00:00", "2026-03-02T18:00:00.000Z", "9,5",
                                        "-7,5", "Aberto", "Lendo", "ºC", "Desligado", "Desligado",
                                        "", "", "22", "12"}));
+    }
+
+    // The readings as a spreadsheet file: the CSV's columns, each cell of its
+    // type, as a spreadsheet reads it back.
+    void readingsSheet_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("header") << "A1"
+                                << "texto"
+                                << "Data e hora";
+        QTest::newRow("unit in the header") << "C1"
+                                            << "texto"
+                                            << "Sensor 1 (ºC)";
+        // 02/03/2026 15:00 as a date, in the pt-BR day-month order.
+        QTest::newRow("local time") << "A2"
+                                    << "data"
+                                    << "46083.625";
+        QTest::newRow("UTC") << "B2"
+                             << "data"
+                             << "46083.75";
+        QTest::newRow("temperature") << "C2"
+                                     << "número"
+                                     << "9.5";
+        QTest::newRow("negative") << "D2"
+                                  << "número"
+                                  << "-7.5";
+        QTest::newRow("sensor open") << "E2"
+                                     << "texto"
+                                     << "Aberto";
+        QTest::newRow("unit") << "G2"
+                              << "texto"
+                              << "ºC";
+        QTest::newRow("relay") << "H2"
+                               << "texto"
+                               << "Desligado";
+        QTest::newRow("result") << "L2"
+                                << "número"
+                                << "22";
+        QTest::newRow("round trip") << "M2"
+                                    << "número"
+                                    << "12";
+    }
+    void readingsSheet() {
+        QFETCH(QString, cell);
+        QFETCH(QString, kind);
+        QFETCH(QString, value);
+        const QString xlsx = dir.filePath(QStringLiteral("leituras.xlsx"));
+        if (!QFile::exists(xlsx)) {
+            QString why;
+            QVERIFY2(WriteReadingsSheet(store, ctl, t0 + 15 * 60 * minute,
+                                        t0 + 15 * 60 * minute + 2 * minute, xlsx, &why),
+                     qPrintable(why));
+        }
+        const QMap<QString, tSheetCellRead> cells = SheetCells(xlsx);
+        QCOMPARE(cells.value(QStringLiteral("N1")).kind, QString()); // the CSV's 13 columns
+        QCOMPARE(cells.value(QStringLiteral("A4")).kind, QString()); // two readings
+        QCOMPARE(cells.value(cell).kind, kind);
+        QCOMPARE(cells.value(cell).value, value);
+        if (kind == u"data")
+            QCOMPARE(cells.value(cell).format, QStringLiteral("dd/mm/yyyy hh:mm:ss"));
     }
 };
 

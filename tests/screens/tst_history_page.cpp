@@ -1,6 +1,7 @@
 // The history page on a small history file: its controls by name, the
 // curve fed one min/max pair per pixel column, the excursions listed, and
 // a live reading drawn at once.
+#include "curve_painter.h"
 #include "history_chart.h"
 #include "history_page.h"
 #include "screen_test_host.h"
@@ -8,6 +9,7 @@
 #include "qcustomplot_include.h"
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QTableWidget>
@@ -122,6 +124,8 @@ class tst_history_page : public QObject {
         QCustomPlot *plot = page.chart->Plot();
         QVERIFY(plot->graphCount() >= 4);
         for (int g = 0; g < plot->graphCount(); ++g) {
+            if (plot->graph(g)->keyAxis() != plot->xAxis)
+                continue; // the relays' lanes, drawn by the stretches they were on
             std::set<int64_t> seen;
             for (auto it = plot->graph(g)->data()->constBegin();
                  it != plot->graph(g)->data()->constEnd(); ++it) {
@@ -197,6 +201,86 @@ class tst_history_page : public QObject {
         // It stays when the range is queried again.
         page.Redraw();
         QCOMPARE(page.Curve().sensors[0].back().max, 300);
+    }
+
+    // A reading a minute over the last hour (many pixel columns per reading):
+    // relay 1 on for ten minutes draws as one bar, six minutes above the
+    // limit as one band; the key names the sensors drawn.
+    void sparseReadingsDrawAsBarsAndBands() {
+        QTemporaryDir folder;
+        tHistoryStore sparse;
+        QVERIFY(sparse.Open(folder.filePath(QStringLiteral("esparso.sqlite"))));
+        const int64_t id = sparse.ControllerId({0, QStringLiteral("/dev/ttyUSB0"), 201,
+                                                QStringLiteral("qx4r"), QStringLiteral("1.2")});
+        const int64_t hourAgo = end - 60 * minute;
+        for (int m = 0; m < 60; ++m) {
+            tHistReading r = Reading(id, hourAgo + m * minute, m >= 40 && m < 46 ? 95 : 40);
+            r.relay[0] = m >= 20 && m < 30 ? 1 : 0;
+            QVERIFY(sparse.AddReading(r));
+        }
+        TestHost host;
+        THistoryPage page(host);
+        page.SetClock([] { return now; });
+        page.resize(900, 360);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.SetStore(&sparse);
+        page.SetRange(THistoryPage::tRange::Hour);
+        page.edtHistMax[0]->setValue(8.0);
+        const tCurve &curve = page.Curve();
+        QVERIFY(curve.bucketMs < minute / 2);
+
+        const std::vector<tRelaySpan> on = RelaySpans(curve, 0);
+        QCOMPARE(on.size(), size_t(1));
+        QCOMPARE(on[0].share, 1.0);
+        QVERIFY(on[0].fromMs <= hourAgo + 20 * minute);
+        QVERIFY(on[0].toMs >= hourAgo + 30 * minute - curve.bucketMs);
+        QVERIFY(RelaySpans(curve, 1).empty()); // relay 2 never on
+
+        QCOMPARE(curve.shades[0].size(), size_t(1));
+        QVERIFY(curve.shades[0][0].fromMs <= hourAgo + 40 * minute);
+        QVERIFY(curve.shades[0][0].toMs >= hourAgo + 46 * minute - curve.bucketMs);
+
+        QCPLegend *key = page.chart->Plot()->legend;
+        QStringList names;
+        for (int i = 0; i < key->itemCount(); ++i)
+            if (auto *item = qobject_cast<QCPPlottableLegendItem *>(key->item(i)))
+                names << item->plottable()->name();
+        QCOMPARE(names, (QStringList{"Sensor 1", "Sensor 2"}));
+        QVERIFY(key->visible());
+    }
+
+    // Thirty seconds of readings in the hour: "Ajustar aos dados" narrows the
+    // curve to them, with time labels to the second; off, the hour again.
+    void fitToData() {
+        QTemporaryDir folder;
+        tHistoryStore brief;
+        QVERIFY(brief.Open(folder.filePath(QStringLiteral("breve.sqlite"))));
+        const int64_t id = brief.ControllerId({0, QStringLiteral("/dev/ttyUSB0"), 201,
+                                               QStringLiteral("qx4r"), QStringLiteral("1.2")});
+        const int64_t first = end - 10 * minute;
+        for (int s = 0; s < 30; ++s)
+            QVERIFY(brief.AddReading(Reading(id, first + s * 1000, 40 + s)));
+        TestHost host;
+        THistoryPage page(host);
+        page.SetClock([] { return now; });
+        page.resize(900, 360);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.SetStore(&brief);
+        page.SetRange(THistoryPage::tRange::Hour);
+        QCOMPARE(page.Curve().toMs - page.Curve().fromMs, 60 * minute);
+        page.cbxHistFit->setChecked(true);
+        const tCurve &fitted = page.Curve();
+        QVERIFY(fitted.fromMs <= first && fitted.toMs > first + 29'000);
+        QVERIFY(fitted.toMs - fitted.fromMs < 2 * minute);
+        QCOMPARE(fitted.sensors[0].front().min, 40);
+        QCOMPARE(fitted.sensors[0].back().max, 69);
+        const std::vector<tTimeTick> ticks = TimeTicks(fitted.fromMs, fitted.toMs, 6);
+        QVERIFY(ticks.size() >= 2);
+        QCOMPARE(ticks.front().label.size(), 8); // "HH:mm:ss"
+        page.cbxHistFit->setChecked(false);
+        QCOMPARE(page.Curve().toMs - page.Curve().fromMs, 60 * minute);
     }
 };
 
