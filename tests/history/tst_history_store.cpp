@@ -622,7 +622,7 @@ void tst_history_store::daysOfASensorOpenAllDay() {
     QVERIFY(store.Open(Path("open.sqlite")));
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     for (int m = 0; m < 3; ++m)
-        QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, 10))); // sensor 2 open
+        QVERIFY(store.AddReading(ctl, Reading(t0 + m * minute, 10))); // sensor 2 open
     const auto days = store.Days(ctl, 1, t0, t0 + 10 * minute, {std::nullopt, 40});
     QCOMPARE(days.size(), size_t(1));
     QCOMPARE(days[0].count, 0);
