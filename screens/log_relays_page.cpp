@@ -141,6 +141,11 @@ void TLogRelaysPage::btnLogGetClick() {
     int n = edtLogMax->value();
     if (n < 1)
         n = 20;
+    ReadLog(n);
+}
+
+tTask<int32_t> TLogRelaysPage::ReadLog(int n) {
+    tOndrel &dev = host.Ondrel();
     auto info = [&] {
         if (dev.LogCountSlots < 1 || dev.LogLastSlot < 0)
             return;
@@ -155,7 +160,7 @@ void TLogRelaysPage::btnLogGetClick() {
     };
     // n + 1 slots, newest first, but none twice: a ring smaller than that
     // would list its events again as if they had happened twice.
-    const tLogWalkResult walk = WalkLog(
+    tTask<tLogWalkResult> walking = WalkLog(
         dev, {.send = [this](tCommand cmd) { return host.SendCommand(cmd); },
               .limit = n,
               .info = info,
@@ -169,6 +174,7 @@ void TLogRelaysPage::btnLogGetClick() {
                       return true;
                   },
               .cancelled = [this] { return stsCom != 1; }});
+    const tLogWalkResult walk = co_await walking;
     stsCom = 0;
     switch (walk.end) {
     case tLogWalkEnd::Failed:
@@ -193,6 +199,7 @@ void TLogRelaysPage::btnLogGetClick() {
         break;
     }
     EndRead(walk);
+    co_return walk.result;
 }
 
 void TLogRelaysPage::ShowProgress(int index, int total) {

@@ -61,6 +61,8 @@ class TLogRelaysPage : public TPage {
     QLabel *lblLogProgress;
 
   private:
+    // The read of at most n + 1 slots that "Ler LOG" starts.
+    tTask<int32_t> ReadLog(int n);
     // Shows which slot of how many is being read and the time left.
     void ShowProgress(int index, int total);
     // The end of every read: buttons back, the status refresh running again
