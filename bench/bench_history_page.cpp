@@ -34,7 +34,7 @@ class tQuietHost : public ScreenHost {
     tFirstVisits visits;
     tSession &Session() override { return session; }
     tFirstVisits &Visits() override { return visits; }
-    int32_t SendCommand(tCommand) override { return -1; }
+    tTask<int32_t> SendCommand(tCommand, tPriority) override { return Ready(-1); }
     void ModbusError(int32_t) override {}
     void Report(uint32_t, const QString &text) override {
         std::fprintf(stderr, "%s\n", qPrintable(text));

@@ -124,20 +124,20 @@ int log(tCliRun &run, int id) {
     const tFormat format = run.args.format;
     std::vector<tLogEntry> entries;
     // At most `max` events, newest first, never one slot twice.
-    const tLogWalkResult walk = WalkLog(
-        run.dev, {.send = [&run](tCommand cmd) { return run.session.SendCommand(cmd); },
-                  .limit = run.args.max - 1,
-                  .slotRead =
-                      [&](int32_t slot, const tSlotLog &log) {
-                          entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
-                          if (!run.args.xlsx.isEmpty())
-                              run.sheet << LogCsvFieldsOf(id, entries.back());
-                          else if (format == tFormat::Csv)
-                              CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
-                          else if (format == tFormat::Text)
-                              CliResult(LogText(id, entries.back()));
-                          return !CliOutputFailed();
-                      }});
+    const tLogWalkResult walk =
+        WalkLog(run.dev,
+                {.send = [&run](tCommand cmd) { return Ready(run.session.SendCommand(cmd)); },
+                 .limit = run.args.max - 1,
+                 .slotRead =
+                     [&](int32_t slot, const tSlotLog &log) {
+                         entries.push_back({.slot = slot, .raw = log, .row = LogRowOf(log)});
+                         if (format == tFormat::Csv)
+                             CliWrite(CsvLine(LogCsvFieldsOf(id, entries.back()), run.csv));
+                         else if (format == tFormat::Text)
+                             CliResult(LogText(id, entries.back()));
+                         return !CliOutputFailed();
+                     }})
+            .Result();
     if (CliOutputFailed())
         return exitUSAGE;
     int outcome = exitOK;
@@ -159,7 +159,7 @@ int log(tCliRun &run, int id) {
 int configSave(tCliRun &run, int id) {
     if (const int c = run.connect(id))
         return c;
-    const tSyncResult r = ReadConfig(run.dev, run.io(id));
+    const tSyncResult r = ReadConfig(run.dev, run.io(id)).Result();
     if (r.result < 0)
         return run.fail(id, QStringLiteral("leitura de %1").arg(ConfigBlockName(r.failed)),
                         r.result);
@@ -193,7 +193,7 @@ int configWrite(tCliRun &run, int id) {
     // old value; a read that fails leaves them unknown and the write goes on.
     const tConfigValues wanted = ConfigOf(run.dev);
     ReadConfig(run.dev, run.io(id));
-    const tSyncResult r = WriteConfig(run.dev, wanted, verify, run.io(id));
+    const tSyncResult r = WriteConfig(run.dev, wanted, verify, run.io(id)).Result();
     if (r.result < 0) {
         const QString step = IsConfigWrite(r.failed) ? QStringLiteral("gravação de %1")
                                                      : QStringLiteral("conferência de %1");
@@ -224,7 +224,7 @@ int configCompare(tCliRun &run, int id) {
         return c;
     if (const int c = run.loadFile(id))
         return c;
-    const tSyncResult r = CompareConfig(run.dev, ConfigOf(run.dev), run.io(id));
+    const tSyncResult r = CompareConfig(run.dev, ConfigOf(run.dev), run.io(id)).Result();
     if (r.result < 0)
         return run.fail(id, QStringLiteral("leitura de %1").arg(ConfigBlockName(r.failed)),
                         r.result);
@@ -265,7 +265,7 @@ int clockSet(tCliRun &run, int id) {
         CliResult(id, QStringLiteral("sem relógio"));
         return exitOK;
     }
-    const tSyncResult r = SetClockFromComputer(dev, run.io(id));
+    const tSyncResult r = SetClockFromComputer(dev, run.io(id)).Result();
     if (r.result < 0)
         return run.fail(id,
                         r.failed == cmdSET_RTC_TIME ? QStringLiteral("acerto da hora")

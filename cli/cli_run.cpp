@@ -205,7 +205,8 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
 }
 
 tSyncIo tCliRun::io(int id) {
-    tSyncIo sync{.send = [this](tCommand cmd) { return session.SendCommand(cmd); }, .progress = {}};
+    tSyncIo sync{.send = [this](tCommand cmd) { return Ready(session.SendCommand(cmd)); },
+                 .progress = {}};
     // The steps are for someone watching; a script reads the results.
     if (::isatty(STDERR_FILENO))
         sync.progress = [id](const QString &step) {

@@ -25,11 +25,11 @@ int ClockWeekday(const QDate &date);
 // The copy's clock fields take `s` at once, whatever the outcome; then the
 // date, the time and, with `s.format`, the display format are sent, stopping
 // at the first failure (what went before keeps its effect).
-tSyncResult WriteClock(tOndrel &dev, const tClockSetting &s, const tSyncIo &io = {});
+tTask<tSyncResult> WriteClock(tOndrel &dev, tClockSetting s, tSyncIo io = {});
 
 // From the computer's clock (`now`; the system's when empty): the date, then
 // the time rounded to the nearest second as it leaves, then the date again
 // if midnight passed in between. The display format and the calibration are
 // left as they are.
-tSyncResult SetClockFromComputer(tOndrel &dev, const tSyncIo &io = {},
-                                 const std::function<QDateTime()> &now = {});
+tTask<tSyncResult> SetClockFromComputer(tOndrel &dev, tSyncIo io = {},
+                                        std::function<QDateTime()> now = {});

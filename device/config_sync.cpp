@@ -33,10 +33,10 @@ bool onModel(const tBlockRow &row, const tOndrel &dev) {
     return row.relay < dev.nRelay;
 }
 
-int32_t send(tOndrel &dev, const tSyncIo &io, tCommand cmd, const QString &step) {
+tTask<int32_t> send(tOndrel &dev, const tSyncIo &io, tCommand cmd, const QString &step) {
     if (io.progress)
         io.progress(step + ConfigBlockName(cmd));
-    return io.send ? io.send(cmd) : dev.SendCommand(cmd);
+    return io.send ? io.send(cmd) : Ready(dev.SendCommand(cmd));
 }
 
 bool failed(tSyncResult &r, tCommand cmd, int32_t result) {
@@ -129,22 +129,24 @@ bool IsConfigWrite(tCommand cmd) {
     return false;
 }
 
-tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io, bool onlyMissing) {
+tTask<tSyncResult> ReadConfig(tOndrel &dev, tSyncIo io, bool onlyMissing) {
     tSyncResult r;
     for (const tBlockRow &row : blockRows) {
         if (!onModel(row, dev) || (onlyMissing && dev.IsKnown(row.known)))
             continue;
-        if (failed(r, row.get, send(dev, io, row.get, QStringLiteral("Lendo "))))
-            return r;
+        tTask<int32_t> reply = send(dev, io, row.get, QStringLiteral("Lendo "));
+        if (failed(r, row.get, co_await reply))
+            co_return r;
     }
-    return r;
+    co_return r;
 }
 
-tSyncResult WriteConfig(tOndrel &dev, bool verify, const tSyncIo &io) {
-    return WriteConfig(dev, ConfigOf(dev), verify, io);
+tTask<tSyncResult> WriteConfig(tOndrel &dev, bool verify, tSyncIo io) {
+    tTask<tSyncResult> write = WriteConfig(dev, ConfigOf(dev), verify, std::move(io));
+    co_return co_await write;
 }
 
-tSyncResult WriteConfig(tOndrel &dev, const tConfigValues &wanted, bool verify, const tSyncIo &io) {
+tTask<tSyncResult> WriteConfig(tOndrel &dev, tConfigValues wanted, bool verify, tSyncIo io) {
     // The writes send what the copy holds.
     dev.System = wanted.System;
     for (size_t r = 0; r < wanted.par.size(); ++r)
@@ -153,29 +155,32 @@ tSyncResult WriteConfig(tOndrel &dev, const tConfigValues &wanted, bool verify, 
     for (const tBlockRow &row : blockRows) {
         if (!onModel(row, dev))
             continue;
-        if (failed(r, row.set, send(dev, io, row.set, QStringLiteral("Gravando "))))
-            return r;
+        tTask<int32_t> reply = send(dev, io, row.set, QStringLiteral("Gravando "));
+        if (failed(r, row.set, co_await reply))
+            co_return r;
         r.written.append(row.set);
     }
     if (!verify)
-        return r;
+        co_return r;
     // Read back only once everything is written: a later block may change an
     // earlier one on the controller (an operation code sits in both).
     for (const tBlockRow &row : blockRows) {
         if (!onModel(row, dev))
             continue;
-        if (failed(r, row.get, send(dev, io, row.get, QStringLiteral("Conferindo "))))
-            return r;
+        tTask<int32_t> reply = send(dev, io, row.get, QStringLiteral("Conferindo "));
+        if (failed(r, row.get, co_await reply))
+            co_return r;
     }
     r.differences = ConfigDifferences(wanted, ConfigOf(dev), dev.nRelay);
-    return r;
+    co_return r;
 }
 
-tSyncResult CompareConfig(tOndrel &dev, const tConfigValues &wanted, const tSyncIo &io) {
-    tSyncResult r = ReadConfig(dev, io);
+tTask<tSyncResult> CompareConfig(tOndrel &dev, tConfigValues wanted, tSyncIo io) {
+    tTask<tSyncResult> read = ReadConfig(dev, std::move(io));
+    tSyncResult r = co_await read;
     if (r.result > 0)
         r.differences = ConfigDifferences(wanted, ConfigOf(dev), dev.nRelay);
-    return r;
+    co_return r;
 }
 
 QStringList ConfigDifferences(const tConfigValues &wanted, const tConfigValues &found, int relays) {

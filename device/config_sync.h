@@ -7,6 +7,7 @@
 // name the fields alike. The clock and its calibration are no part of a
 // configuration and are never touched here.
 
+#include "task.h"
 #include "u_ondrel.h"
 
 #include <QList>
@@ -18,10 +19,10 @@
 
 // How the sequence reaches the controller and tells what it is doing. An
 // empty `send` is the driver's own SendCommand (the application passes its
-// wrapper); `progress`, when set, gets one text per step, such as
-// "Gravando parâmetros do relé 2".
+// session, whose answer may come later); `progress`, when set, gets one text
+// per step, such as "Gravando parâmetros do relé 2".
 struct tSyncIo {
-    std::function<int32_t(tCommand)> send;
+    std::function<tTask<int32_t>(tCommand)> send;
     std::function<void(const QString &)> progress;
 };
 
@@ -54,25 +55,27 @@ QString ConfigBlockNames(const QList<tCommand> &cmds);
 // read-back is a failed check, not a failed write).
 bool IsConfigWrite(tCommand cmd);
 
+// Each sequence below is a task (task.h): it ends when its last answer is
+// in, at once with a sender that answers at once.
+
 // Reads the system parameters, the operation codes and the parameter blocks
 // of the model's relays; with `onlyMissing`, only the blocks the copy does
 // not hold yet in this session. Stops at the first failure.
-tSyncResult ReadConfig(tOndrel &dev, const tSyncIo &io = {}, bool onlyMissing = false);
+tTask<tSyncResult> ReadConfig(tOndrel &dev, tSyncIo io = {}, bool onlyMissing = false);
 
 // Writes the configuration the copy holds: the system parameters, the
 // operation codes, then the parameter blocks of the model's relays. A failure
 // stops the sequence, and `written` says which blocks went before it. With
 // `verify`, every block is then read back and whatever differs from what was
 // written is listed (the copy then holds what the controller kept).
-tSyncResult WriteConfig(tOndrel &dev, bool verify, const tSyncIo &io = {});
+tTask<tSyncResult> WriteConfig(tOndrel &dev, bool verify, tSyncIo io = {});
 // The same with `wanted` (a file as it was loaded) put into the copy first,
 // whatever was read or written since: written and verified exactly.
-tSyncResult WriteConfig(tOndrel &dev, const tConfigValues &wanted, bool verify,
-                        const tSyncIo &io = {});
+tTask<tSyncResult> WriteConfig(tOndrel &dev, tConfigValues wanted, bool verify, tSyncIo io = {});
 
 // Reads every block of the configuration from the controller and lists the
 // fields where `wanted` differs from it.
-tSyncResult CompareConfig(tOndrel &dev, const tConfigValues &wanted, const tSyncIo &io = {});
+tTask<tSyncResult> CompareConfig(tOndrel &dev, tConfigValues wanted, tSyncIo io = {});
 
 // The fields of the model's first `relays` relays and of the system block
 // where `wanted` and `found` differ as the controller holds them (16-bit

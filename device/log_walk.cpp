@@ -2,7 +2,7 @@
 
 #include "event_log.h"
 
-tLogWalkResult WalkLog(tOndrel &dev, const tLogWalk &walk) {
+tTask<tLogWalkResult> WalkLog(tOndrel &dev, tLogWalk walk) {
     tLogWalkResult out;
     auto failed = [&](tCommand cmd, int32_t result, int32_t slot) {
         out.end = tLogWalkEnd::Failed;
@@ -12,14 +12,15 @@ tLogWalkResult WalkLog(tOndrel &dev, const tLogWalk &walk) {
         return out;
     };
     dev.LogLastSlot = -1;
-    if (const int32_t r = walk.send(cmdGET_LOG_INFO); r < 0)
-        return failed(cmdGET_LOG_INFO, r, -1);
+    tTask<int32_t> info = walk.send(cmdGET_LOG_INFO);
+    if (const int32_t r = co_await info; r < 0)
+        co_return failed(cmdGET_LOG_INFO, r, -1);
     if (walk.info)
         walk.info();
     const std::vector<int32_t> order = LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, walk.limit);
     out.total = int(order.size());
     if (order.empty())
-        return out; // Empty
+        co_return out; // Empty
     // Walked to the end of the order: the limit, unless the ring was shorter.
     out.end = out.total < walk.limit + 1 ? tLogWalkEnd::EndOfLog : tLogWalkEnd::Limit;
     for (int32_t slot : order) {
@@ -34,12 +35,14 @@ tLogWalkResult WalkLog(tOndrel &dev, const tLogWalk &walk) {
         if (walk.progress)
             walk.progress(out.walked, out.total);
         dev.LogSlotRead = slot;
-        if (const int32_t r = walk.send(cmdSET_LOG_READ); r < 0)
-            return failed(cmdSET_LOG_READ, r, slot);
+        tTask<int32_t> select = walk.send(cmdSET_LOG_READ);
+        if (const int32_t r = co_await select; r < 0)
+            co_return failed(cmdSET_LOG_READ, r, slot);
         if (walk.selected)
             walk.selected(slot);
-        if (const int32_t r = walk.send(cmdGET_LOG_READ); r < 0)
-            return failed(cmdGET_LOG_READ, r, slot);
+        tTask<int32_t> read = walk.send(cmdGET_LOG_READ);
+        if (const int32_t r = co_await read; r < 0)
+            co_return failed(cmdGET_LOG_READ, r, slot);
         ++out.walked;
         // The ring fills in order: a slot never written has nothing older behind it.
         if (!LogSlotWritten(dev.Log)) {
@@ -52,7 +55,7 @@ tLogWalkResult WalkLog(tOndrel &dev, const tLogWalk &walk) {
         }
         ++out.events;
     }
-    return out;
+    co_return out;
 }
 
 QString LogWalkEndText(tLogWalkEnd end) {

@@ -4,6 +4,7 @@
 // once for every reader: the log page, tarvik-cli and a background recorder
 // that reads back only to the newest slot it already holds.
 
+#include "task.h"
 #include "u_ondrel.h"
 
 #include <QString>
@@ -21,7 +22,7 @@ enum class tLogWalkEnd {
 };
 
 struct tLogWalk {
-    std::function<int32_t(tCommand)> send;
+    std::function<tTask<int32_t>(tCommand)> send;
     // At most limit + 1 slots, and never one slot twice.
     int32_t limit = 20;
     // After the information read, before any slot.
@@ -48,8 +49,9 @@ struct tLogWalkResult {
 };
 
 // GET_LOG_INFO, then the slots from the newest backwards. The driver's
-// LogCountSlots, LogLastSlot, LogSlotRead and Log hold what was read.
-tLogWalkResult WalkLog(tOndrel &dev, const tLogWalk &walk);
+// LogCountSlots, LogLastSlot, LogSlotRead and Log hold what was read. A
+// task (task.h): it ends with the last answer.
+tTask<tLogWalkResult> WalkLog(tOndrel &dev, tLogWalk walk);
 
 // Why a walk ended, in words: "fim do LOG", "limite", "cancelado", "falha"...
 QString LogWalkEndText(tLogWalkEnd end);

@@ -57,16 +57,17 @@ void TConnectionPage::btnLoadConfigClick() {
     FollowState(session.Ondrel());
 }
 
-bool TConnectionPage::ReadMissingBlocks() {
+tTask<bool> TConnectionPage::ReadMissingBlocks() {
     tOndrel &dev = host.Ondrel();
-    const tSyncResult read = ReadConfig(dev, SyncIo(host), true);
+    tTask<tSyncResult> reading = ReadConfig(dev, SyncIo(host), true);
+    const tSyncResult read = co_await reading;
     host.HideMsg();
     if (read.result > 0)
-        return true;
+        co_return true;
     host.ModbusError(read.result);
     host.Report(clERROR, QStringLiteral("Configuração não salva: falha ao ler %1")
                              .arg(ConfigBlockName(read.failed)));
-    return false;
+    co_return false;
 }
 
 void TConnectionPage::btnSaveConfigClick() {
@@ -80,15 +81,22 @@ void TConnectionPage::btnSaveConfigClick() {
     if (QFileInfo::exists(name) &&
         !host.AskYesNo(QStringLiteral("Há um arquivo com esse nome. Deseja reescrever?")))
         return;
+    SaveConfigTo(name);
+}
+
+tTask<bool> TConnectionPage::SaveConfigTo(QString name) {
     // A block never read in this connection would be saved as zeros, and
     // loading that file later would wipe a controller.
-    if (!ReadMissingBlocks())
-        return;
+    tTask<bool> missing = ReadMissingBlocks();
+    if (!co_await missing)
+        co_return false;
     QString error;
-    if (!dev.SaveConfig(name, &error)) {
+    if (!host.Ondrel().SaveConfig(name, &error)) {
         host.Report(clERROR, QString(error).replace(u'\r', u' '));
         host.Warning(error);
+        co_return false;
     }
+    co_return true;
 }
 
 void TConnectionPage::btnApplyConfigClick() {
@@ -101,9 +109,13 @@ void TConnectionPage::btnApplyConfigClick() {
         return;
     // The file as loaded, not the copy: reads and writes since the load
     // have changed the copy.
-    const tConfigValues wanted = *file;
+    ApplyConfig(*file);
+}
+
+tTask<bool> TConnectionPage::ApplyConfig(tConfigValues wanted) {
     host.Report(0, QStringLiteral("Gravando a configuração no Ondrel"));
-    const tSyncResult r = WriteConfig(host.Ondrel(), wanted, true, SyncIo(host));
+    tTask<tSyncResult> writing = WriteConfig(host.Ondrel(), wanted, true, SyncIo(host));
+    const tSyncResult r = co_await writing;
     host.HideMsg();
     if (r.result <= 0) {
         host.ModbusError(r.result);
@@ -113,7 +125,7 @@ void TConnectionPage::btnApplyConfigClick() {
                                  .arg(step, ConfigBlockName(r.failed),
                                       r.written.isEmpty() ? QStringLiteral("nenhum")
                                                           : ConfigBlockNames(r.written)));
-        return;
+        co_return false;
     }
     for (tCommand block : r.written) {
         QStringList differs;
@@ -134,4 +146,5 @@ void TConnectionPage::btnApplyConfigClick() {
                     ? QStringLiteral("Configuração gravada e conferida")
                     : QStringLiteral("Configuração gravada; %1 campo(s) diferem do arquivo")
                           .arg(r.differences.size()));
+    co_return true;
 }

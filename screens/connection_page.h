@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config_sync.h"
 #include "page.h"
 #include "screen_host.h"
 
@@ -92,7 +93,9 @@ class TConnectionPage : public TPage {
     void FillPorts(const QStringList &names, const QStringList &descriptions);
     // The blocks a save needs and the copy does not hold yet, read first;
     // false when a read failed (and was reported).
-    bool ReadMissingBlocks();
+    tTask<bool> ReadMissingBlocks();
+    tTask<bool> SaveConfigTo(QString name);
+    tTask<bool> ApplyConfig(tConfigValues wanted);
 
     QTimer *portPoll;
     // Shows the link figures while a session is open.

@@ -147,6 +147,11 @@ void TLogRelaysPage::btnLogGetClick() {
     int n = edtLogMax->value();
     if (n < 1)
         n = 20;
+    ReadLog(n);
+}
+
+tTask<int32_t> TLogRelaysPage::ReadLog(int n) {
+    tOndrel &dev = host.Ondrel();
     auto info = [&] {
         if (dev.LogCountSlots < 1 || dev.LogLastSlot < 0)
             return;
@@ -161,7 +166,7 @@ void TLogRelaysPage::btnLogGetClick() {
     };
     // n + 1 slots, newest first, but none twice: a ring smaller than that
     // would list its events again as if they had happened twice.
-    const tLogWalkResult walk = WalkLog(
+    tTask<tLogWalkResult> walking = WalkLog(
         dev, {.send = [this](tCommand cmd) { return host.SendCommand(cmd); },
               .limit = n,
               .info = info,
@@ -175,6 +180,7 @@ void TLogRelaysPage::btnLogGetClick() {
                       return true;
                   },
               .cancelled = [this] { return stsCom != 1; }});
+    const tLogWalkResult walk = co_await walking;
     stsCom = 0;
     switch (walk.end) {
     case tLogWalkEnd::Failed:
@@ -199,6 +205,7 @@ void TLogRelaysPage::btnLogGetClick() {
         break;
     }
     EndRead(walk);
+    co_return walk.result;
 }
 
 void TLogRelaysPage::ShowProgress(int index, int total) {

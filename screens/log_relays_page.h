@@ -70,6 +70,8 @@ class TLogRelaysPage : public TPage {
     // Asks where, writes the rows there with `write`, says how it went.
     void Export(const QString &filter, const QString &suffix,
                 bool (*write)(const QString &, const std::vector<tLogRow> &, QString *));
+    // The read of at most n + 1 slots that "Ler LOG" starts.
+    tTask<int32_t> ReadLog(int n);
     // Shows which slot of how many is being read and the time left.
     void ShowProgress(int index, int total);
     // The end of every read: buttons back, the status refresh running again

@@ -27,13 +27,13 @@ QString NotKnownText(uint32_t needs) {
     return QStringLiteral("Leia os parâmetros do Ondrel antes de gravar");
 }
 
-int32_t RunAction(ScreenHost &host, const tAction &a) {
+tTask<int32_t> RunAction(ScreenHost &host, tAction a) {
     if (a.needs && !(host.Ondrel().Known & a.needs)) {
         host.Report(clERROR, NotKnownText(a.needs));
-        return actDECLINED;
+        co_return actDECLINED;
     }
     if (!a.question.isEmpty() && !host.AskYesNo(a.question))
-        return actDECLINED;
+        co_return actDECLINED;
     if (!a.progress.isEmpty())
         host.Report(0, a.progress);
     if (a.popup)
@@ -41,11 +41,16 @@ int32_t RunAction(ScreenHost &host, const tAction &a) {
     if (a.collect)
         a.collect();
     int32_t result = actDECLINED;
-    if (a.sequence)
-        result = a.sequence();
-    for (tCommand cmd : a.commands)
-        if ((result = host.SendCommand(cmd)) < 0)
+    if (a.sequence) {
+        tTask<int32_t> sequence = a.sequence();
+        result = co_await sequence;
+    }
+    const tPriority priority = a.background ? tPriority::Background : tPriority::Person;
+    for (tCommand cmd : a.commands) {
+        tTask<int32_t> reply = host.SendCommand(cmd, priority);
+        if ((result = co_await reply) < 0)
             break;
+    }
     if (a.popup)
         host.HideMsg();
     if (result < 0) {
@@ -53,11 +58,11 @@ int32_t RunAction(ScreenHost &host, const tAction &a) {
             host.ModbusError(result);
         if (a.failed)
             a.failed(result);
-        return result;
+        co_return result;
     }
     if (a.done)
         a.done();
     if (!a.success.isEmpty())
         host.Report(0, a.success);
-    return result;
+    co_return result;
 }

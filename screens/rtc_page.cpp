@@ -18,6 +18,8 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace {
 // The clock's write sends the display format too, which the system block
 // carries as well.
@@ -300,19 +302,21 @@ void TRtcPage::btnRTCAplicarClick() {
         return;
     }
     tOndrel &dev = host.Ondrel();
-    tClockSetting setting;
-    setting.weekday = weekday;
-    setting.format = true;
-    auto collect = [this, &dev, &setting] {
+    // Filled by `collect`, sent by `write`, which runs after this returns.
+    auto setting = std::make_shared<tClockSetting>();
+    setting->weekday = weekday;
+    setting->format = true;
+    auto collect = [this, &dev, setting] {
         formatForm->Collect(dev.System.data());
-        setting.date = edtDate->date();
-        setting.time = edtTime->time();
+        setting->date = edtDate->date();
+        setting->time = edtTime->time();
     };
-    auto write = [this, &dev, &setting] {
-        return WriteClock(
-                   dev, setting,
-                   {.send = [this](tCommand cmd) { return host.SendCommand(cmd); }, .progress = {}})
-            .result;
+    auto write = [this, &dev, setting]() -> tTask<int32_t> {
+        tTask<tSyncResult> writing = WriteClock(
+            dev, *setting,
+            {.send = [this](tCommand cmd) { return host.SendCommand(cmd); }, .progress = {}});
+        const tSyncResult r = co_await writing;
+        co_return r.result;
     };
     RunAction(host, {.needs = formatBlocks,
                      .progress = QStringLiteral("Envio de comando para ajustar data e hora"),

@@ -2,6 +2,7 @@
 
 #include "menu.h"
 #include "session.h"
+#include "task.h"
 
 #include <QString>
 
@@ -20,9 +21,12 @@ class ScreenHost {
     // The menus' first-visit flags, cleared at every connection change.
     virtual tFirstVisits &Visits() = 0;
     tOndrel &Ondrel() { return Session().Ondrel(); }
-    // The screens' way to the controller; a test host may put a fault in
-    // the way of one command.
-    virtual int32_t SendCommand(tCommand cmd) { return Session().SendCommand(cmd); }
+    // The screens' way to the controller, answered when the command's turn
+    // on the line has come and gone; a test host may put a fault in the way
+    // of one command.
+    virtual tTask<int32_t> SendCommand(tCommand cmd, tPriority priority = tPriority::Person) {
+        return Session().Send(cmd, priority);
+    }
 
     virtual void ModbusError(int32_t code) = 0;
     virtual void Report(uint32_t color, const QString &text) = 0;

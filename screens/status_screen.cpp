@@ -197,12 +197,15 @@ void TStatusScreen::PrintOpRelays() {
 
 void TStatusScreen::timerProcessTimer() {
     const tOndrel &dev = host.Ondrel();
-    if (!autoUpdate || ticking || dev.Busy || !dev.Connected())
+    if (!autoUpdate || ticking || !dev.Connected())
         return;
+    // One read waiting at a time: a slow line gets no pile of them.
     ticking = true;
-    RunAction(host,
-              {.commands = {cmdGET_STATUS}, .silent = true, .done = [this] { displayPass(); }});
-    ticking = false;
+    RunAction(host, {.commands = {cmdGET_STATUS},
+                     .background = true,
+                     .silent = true,
+                     .done = [this] { displayPass(); }})
+        .Then([this](int32_t) { ticking = false; });
 }
 
 void TStatusScreen::btnInitStat4Click() {
@@ -227,18 +230,21 @@ void TStatusScreen::cbtRLClick(int p, int relay) {
     tRelay &r = host.Ondrel().Relay[relay - 1];
     const int32_t before = r.sts;
     r.sts = r.sts > 0 ? 0 : 1;
-    if (!UpdateRelay()) {
-        // Keep memory in step with the controller, or the next switch of any
-        // other relay would send this unconfirmed state along with it.
-        r.sts = before;
-        return;
-    }
-    TStatusPage &pg = *pages[size_t(p - 1)];
-    printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], r.sts);
+    UpdateRelay().Then([this, p, relay, before](int32_t result) {
+        tRelay &now = host.Ondrel().Relay[relay - 1];
+        if (result < 0) {
+            // Keep memory in step with the controller, or the next switch of
+            // any other relay would send this unconfirmed state along with it.
+            now.sts = before;
+            return;
+        }
+        TStatusPage &pg = *pages[size_t(p - 1)];
+        printRelay(pg.rl[relay - 1], pg.cbt[relay - 1], now.sts);
+    });
 }
 
-bool TStatusScreen::UpdateRelay() {
+tTask<int32_t> TStatusScreen::UpdateRelay() {
     return RunAction(host, {.progress = QStringLiteral("Atualizando estados dos reles"),
                             .commands = {cmdSET_RELAYS},
-                            .success = QStringLiteral("Atualizando feita com sucesso")}) >= 0;
+                            .success = QStringLiteral("Atualizando feita com sucesso")});
 }

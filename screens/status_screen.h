@@ -67,7 +67,7 @@ class TStatusScreen : public QObject, public tMenuTarget {
     // A click on colour button cbtRL<page>_<relay>: switches that relay.
     void cbtRLClick(int page, int relay);
     // Sends the four relay states; false after a failure.
-    bool UpdateRelay();
+    tTask<int32_t> UpdateRelay();
 
   private:
     void displayPass();

@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 tSession::tSession(QObject *parent)
@@ -46,9 +47,77 @@ void tSession::End() {
     Q_EMIT connectionChanged(false);
 }
 
+tTask<int32_t> tSession::Send(tCommand cmd, tPriority priority) {
+    // A free line takes the command now unless one asked before it, or of
+    // higher rank, still waits: background reads never hold up a person.
+    const bool ahead = std::any_of(queue.begin(), queue.end(), [&](const tRequest &r) {
+        return r.priority == tPriority::Person || priority == tPriority::Background;
+    });
+    if (!dev->Busy && !ahead)
+        co_return SendCommand(cmd);
+    // Every await here and in the sequences is of a named task: GCC 12
+    // destroys a temporary inside a co_await expression twice.
+    tAnswerAwait answer{Enqueue(cmd, priority)};
+    co_return co_await answer;
+}
+
+std::shared_ptr<tSession::tAnswer> tSession::Enqueue(tCommand cmd, tPriority priority) {
+    auto answer = std::make_shared<tAnswer>();
+    const auto background = [](const tRequest &r) { return r.priority == tPriority::Background; };
+    if (priority == tPriority::Background) {
+        for (const tRequest &r : queue)
+            if (background(r) && r.cmd == cmd)
+                return r.answer;
+        if (queue.size() >= queueBound) {
+            answer->done = true;
+            return answer;
+        }
+        queue.push_back({cmd, priority, answer});
+    } else {
+        if (queue.size() >= queueBound) {
+            const auto newest = std::find_if(queue.rbegin(), queue.rend(), background);
+            if (newest != queue.rend()) {
+                const std::shared_ptr<tAnswer> dropped = newest->answer;
+                queue.erase(std::next(newest).base());
+                Answer(dropped, 0);
+            }
+        }
+        // Before the first background read waiting.
+        queue.insert(std::find_if(queue.begin(), queue.end(), background), {cmd, priority, answer});
+    }
+    ScheduleNext();
+    return answer;
+}
+
+void tSession::Answer(const std::shared_ptr<tAnswer> &answer, int32_t result) {
+    answer->done = true;
+    answer->result = result;
+    for (const std::coroutine_handle<> waiter : std::exchange(answer->waiters, {}))
+        waiter.resume();
+}
+
+void tSession::ScheduleNext() {
+    if (queue.empty() || nextScheduled)
+        return;
+    nextScheduled = true;
+    QMetaObject::invokeMethod(this, &tSession::RunNext, Qt::QueuedConnection);
+}
+
+void tSession::RunNext() {
+    nextScheduled = false;
+    // Still inside an exchange's wait: its end schedules the next.
+    if (queue.empty() || dev->Busy)
+        return;
+    const tRequest next = queue.front();
+    queue.pop_front();
+    Answer(next.answer, SendCommand(next.cmd));
+    ScheduleNext();
+}
+
 int32_t tSession::SendCommand(tCommand cmd) {
     lostPortSaid = false;
     const int32_t result = dev->SendCommand(cmd);
+    ScheduleNext();
     if (result < 0) {
         if (result != errMODBUS_BUSY && dev->PortLost())
             PortLost();

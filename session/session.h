@@ -3,6 +3,7 @@
 #include "config_sync.h"
 #include "history_tap.h"
 #include "identity_cache.h"
+#include "task.h"
 #include "u_ondrel.h"
 
 #include <QList>
@@ -11,15 +12,23 @@
 #include <QString>
 
 #include <chrono>
+#ifndef Q_MOC_RUN
+#include <coroutine>
+#endif
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTimer;
 struct tScanIo;
 struct tScanOptions;
 struct tScanResult;
+
+// Who asked for a command: a person's action goes before background reads.
+enum class tPriority { Person, Background };
 
 // The session with the controllers on one port, for every program: it owns
 // the driver (and through it the port), opens sessions with one address or
@@ -52,11 +61,20 @@ class tSession : public QObject, private tOndrelObserver {
     // refresh stopped. Nothing when none is open.
     void End();
 
-    // The one way to the controller. The driver refuses a command (-15)
-    // only while a handler runs inside the wait of another transaction,
-    // which cannot go on before that handler returns: waiting here would
-    // never end, so the refusal goes back like any failure. A failure that
-    // reveals a pulled adapter ends the session (portLost).
+    // The way to the controller for a program with events: the command goes
+    // on the line now when the line is free, else it waits its turn, a
+    // person's before background reads, each kind in the order asked; the
+    // task ends with its answer. Never refused for being busy. A background
+    // read asked again while the same one waits shares its answer; once
+    // queueBound requests wait, a background read is dropped unsent (its
+    // result 0), and a person's takes the place of the newest background one.
+    tTask<int32_t> Send(tCommand cmd, tPriority priority = tPriority::Person);
+    static constexpr size_t queueBound = 8;
+    // Requests waiting their turn.
+    size_t Waiting() const { return queue.size(); }
+    // The command now, for a program without events (tarvik-cli) or a
+    // sequence already given its turn. A failure that reveals a pulled
+    // adapter ends the session (portLost).
     int32_t SendCommand(tCommand cmd);
     // True once after the failure that revealed a lost port: that failure
     // has been said already and needs no second report.
@@ -144,6 +162,30 @@ class tSession : public QObject, private tOndrelObserver {
     void aboutToWrite(const tWrite &write);
 
   private:
+    struct tAnswer {
+        bool done = false;
+        int32_t result = 0;
+        // Everyone waiting for it (a background read asked twice).
+        std::vector<std::coroutine_handle<>> waiters;
+    };
+    struct tRequest {
+        tCommand cmd;
+        tPriority priority;
+        std::shared_ptr<tAnswer> answer;
+    };
+    struct tAnswerAwait {
+        std::shared_ptr<tAnswer> answer;
+        bool await_ready() const noexcept { return answer->done; }
+        void await_suspend(std::coroutine_handle<> h) { answer->waiters.push_back(h); }
+        int32_t await_resume() const noexcept { return answer->result; }
+    };
+    std::shared_ptr<tAnswer> Enqueue(tCommand cmd, tPriority priority);
+    static void Answer(const std::shared_ptr<tAnswer> &answer, int32_t result);
+    // The next request waiting goes on the line, from the event loop: never
+    // inside another's wait.
+    void ScheduleNext();
+    void RunNext();
+
     void AboutToWrite(const tWrite &w) override;
     void Exchanged(const tExchange &e) override;
     void PortLost();
@@ -158,4 +200,6 @@ class tSession : public QObject, private tOndrelObserver {
     bool portOpened = false;
     bool portGone = false;
     QSet<int32_t> identifiedInRun; // identified in this run, with no failure since
+    std::deque<tRequest> queue;
+    bool nextScheduled = false;
 };

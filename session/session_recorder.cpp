@@ -103,5 +103,5 @@ void tSessionRecorder::Watch() {
     const int64_t everyMs = int64_t(std::min(FIntervalSec, tRecorder::watchSec)) * 1000;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (FSession.Connected() && (now - FLastReadMs >= everyMs + watchSlackMs || now < FLastReadMs))
-        FSession.SendCommand(cmdGET_STATUS);
+        FSession.Send(cmdGET_STATUS, tPriority::Background);
 }

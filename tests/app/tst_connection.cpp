@@ -29,7 +29,7 @@ class tst_connection : public QObject {
     void firstVisitReadsOncePerConnection();
     void relayPageFollowsOperation_data();
     void relayPageFollowsOperation();
-    void commandDuringAnotherIsRefusedAndReported();
+    void commandDuringAnotherWaitsItsTurn();
     void silentControllerGivesLongDialog();
     void portInUseGivesOpenError();
     void unpluggedAdapterEndsTheSessionOnce();
@@ -249,7 +249,7 @@ void tst_connection::relayPageFollowsOperation() {
         QCOMPARE(app.Find<QTabWidget>("tabCold")->isTabVisible(3), opInBlock == 8);
 }
 
-void tst_connection::commandDuringAnotherIsRefusedAndReported() {
+void tst_connection::commandDuringAnotherWaitsItsTurn() {
     Sim sim;
     QVERIFY(sim.started);
     App app;
@@ -258,11 +258,15 @@ void tst_connection::commandDuringAnotherIsRefusedAndReported() {
     app.Find<QSpinBox>("spiTimeout")->setValue(1);
     app.Click("btnCnt");
     sim.controller->setFault(sim::Fault::Silence);
-    // "Ajustes" pressed while the status read waits: its read is refused at
-    // once instead of waiting for a transaction that cannot end before it.
+    QList<tCommand> sent;
+    connect(&w.Session(), &tSession::exchanged, &w, [&](const tExchange &e) { sent << e.cmd; });
+    // "Ajustes" pressed while the status read waits: its read goes on the
+    // line once the status read has ended, and each says its own failure.
     QTimer::singleShot(200, &w, [&] { app.Click("btnMenuPAR"); });
     app.Click("btnMenuStatus");
-    QCOMPARE(app.dialogs->shown, (QStringList{"warning: Unknow -15", "warning: TIMEOUT"}));
+    QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 2, 10000);
+    QCOMPARE(sent, (QList<tCommand>{cmdGET_STATUS, cmdGET_PAR_SYSTEM}));
+    QCOMPARE(app.dialogs->shown, (QStringList{"warning: TIMEOUT", "warning: TIMEOUT"}));
     QCOMPARE(ShownPages(app), QStringList{"pnlPAR"});
 }
 

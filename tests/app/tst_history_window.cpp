@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QSpinBox>
+#include <QTimer>
 
 class tst_history_window : public QObject {
     Q_OBJECT
@@ -17,6 +18,7 @@ class tst_history_window : public QObject {
     void refusingFileIsSaidOnceAndCaughtUp();
     void writeIsAudited();
     void unopenableHistoryDoesNotHoldTheWrite();
+    void pageReadWaitsForTheRecordingsRead();
 };
 
 namespace {
@@ -177,6 +179,48 @@ void tst_history_window::unopenableHistoryDoesNotHoldTheWrite() {
     QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 1, 20000);
     QVERIFY2(HistoryLines(app)[0].contains(QStringLiteral("interrompida")),
              qPrintable(HistoryLines(app)[0]));
+    app.Stop();
+}
+
+// "Ajustes" opened while the recording's own read waits for a slow
+// controller: the page's read goes on the line after it, nothing is refused
+// or shown, and the history holds good readings only.
+void tst_history_window::pageReadWaitsForTheRecordingsRead() {
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Find<QSpinBox>("edtRecInterval")->setValue(1);
+    app.Click("btnCnt");
+    QList<tExchange> seen;
+    connect(&w.Session(), &tSession::exchanged, &w, [&](const tExchange &e) { seen << e; });
+    // No page reads now: the recording's watch asks next, and its answer is late.
+    sim.controller->setFault(sim::Fault::Late, 500, 1);
+    const int asked = sim.controller->requestCount();
+    QTimer press;
+    press.setInterval(5);
+    connect(&press, &QTimer::timeout, &w, [&] {
+        if (sim.controller->requestCount() == asked)
+            return;
+        press.stop();
+        app.Click("btnMenuPAR");
+    });
+    press.start();
+    QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= 2, 10000);
+    QCOMPARE(seen[0].cmd, cmdGET_STATUS);
+    QVERIFY(seen[0].result > 0);
+    QCOMPARE(seen[1].cmd, cmdGET_PAR_SYSTEM);
+    QVERIFY(seen[1].result > 0);
+    QCOMPARE(app.dialogs->shown, QStringList());
+
+    tHistoryStore store;
+    QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite"))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !store.Readings(ConnectedId(store, w.Ondrel().Address()), 0, INT64_MAX).empty(), 10000);
+    for (const tHistReading &r :
+         store.Readings(ConnectedId(store, w.Ondrel().Address()), 0, INT64_MAX))
+        QVERIFY(r.result > 0);
     app.Stop();
 }
 

@@ -98,7 +98,7 @@ tSyncIo TestConfigSync::recording() {
                     const int32_t r = dev.SendCommand(cmd);
                     if (r > 0 && hold && isWrite(cmd))
                         first->setReg(hold->address, hold->value);
-                    return r;
+                    return Ready(r);
                 },
             .progress = [this](const QString &step) { steps << step; }};
 }
@@ -133,7 +133,7 @@ void TestConfigSync::readsTheModelsBlocks() {
     sim::Controller &c = address == 201 ? *first : *second;
     c.setReg(0x002B, 7);   // DLY
     c.setReg(0x0401, 123); // relay 1 SP
-    const tSyncResult r = ReadConfig(dev, recording(), onlyMissing);
+    const tSyncResult r = ReadConfig(dev, recording(), onlyMissing).Result();
     QVERIFY(r.ok());
     QCOMPARE(sent, expected);
     if (expected.contains(cmdGET_PAR_SYSTEM))
@@ -186,7 +186,7 @@ void TestConfigSync::writes() {
     QFETCH(tCommands, written);
     QFETCH(QStringList, differences);
     connect(201);
-    QVERIFY(ReadConfig(dev).ok());
+    QVERIFY(ReadConfig(dev).Result().ok());
     dev.System[11] = 10;       // DLY, 0 on the controller
     dev.Relay[1].par[1] = 80;  // relay 2 (defrost) SP, 100 on the controller
     dev.Relay[2].par[10] = 7;  // relay 3 (fan) DLY, 5 on the controller
@@ -196,7 +196,7 @@ void TestConfigSync::writes() {
     if (holdAddress >= 0)
         hold = tHold{holdAddress, uint16_t(holdValue)};
 
-    const tSyncResult r = WriteConfig(dev, verify, recording());
+    const tSyncResult r = WriteConfig(dev, verify, recording()).Result();
     QCOMPARE(r.result > 0 ? 1 : r.result, result);
     QCOMPARE(int(r.failed), failed);
     QCOMPARE(r.written, written);
@@ -212,7 +212,7 @@ void TestConfigSync::writes() {
 
 void TestConfigSync::stepsAreReported() {
     connect(202);
-    QVERIFY(WriteConfig(dev, true, recording()).ok());
+    QVERIFY(WriteConfig(dev, true, recording()).Result().ok());
     QCOMPARE(steps,
              QStringList({"Gravando parâmetros de sistema", "Gravando operações dos relés",
                           "Gravando parâmetros do relé 1", "Gravando parâmetros do relé 2",
@@ -225,10 +225,10 @@ void TestConfigSync::stepsAreReported() {
 // arrive after the system block, already in the file's unit.
 void TestConfigSync::unitChangesBeforeTheRelayBlocks() {
     connect(201);
-    QVERIFY(ReadConfig(dev).ok());
+    QVERIFY(ReadConfig(dev).Result().ok());
     dev.System[6] = 1;
     dev.Relay[0].par[1] = 410; // SP 41.0 ºF
-    const tSyncResult r = WriteConfig(dev, true, recording());
+    const tSyncResult r = WriteConfig(dev, true, recording()).Result();
     QCOMPARE(r.differences, QStringList{});
     QVERIFY(r.ok());
     QCOMPARE(first->reg(0x0026), uint16_t(1));
@@ -270,11 +270,11 @@ void TestConfigSync::comparesByThePagesCodes() {
     QFETCH(int, value);
     QFETCH(QStringList, differences);
     connect(address);
-    QVERIFY(ReadConfig(dev).ok());
+    QVERIFY(ReadConfig(dev).Result().ok());
     const tConfigValues saved = ConfigOf(dev);
     if (reg >= 0)
         (address == 201 ? *first : *second).setReg(reg, uint16_t(value));
-    const tSyncResult r = CompareConfig(dev, saved, recording());
+    const tSyncResult r = CompareConfig(dev, saved, recording()).Result();
     QVERIFY(r.result > 0);
     QCOMPARE(r.differences, differences);
     QCOMPARE(r.ok(), differences.isEmpty());

@@ -72,7 +72,7 @@ void TestLogWalk::endsAndSaysWhy() {
         WalkLog(dev, {.send =
                           [&](tCommand cmd) {
                               sent << cmd;
-                              return dev.SendCommand(cmd);
+                              return Ready(dev.SendCommand(cmd));
                           },
                       .limit = limit,
                       .slotRead =
@@ -84,7 +84,8 @@ void TestLogWalk::endsAndSaysWhy() {
                                   controller.setFault(sim::Fault::Exception, 0, 1);
                               return true;
                           },
-                      .cancelled = [&] { return trouble == 100 + got.size(); }});
+                      .cancelled = [&] { return trouble == 100 + got.size(); }})
+            .Result();
     QCOMPARE(got, delivered);
     QTEST(r.end, "end");
     QCOMPARE(r.events, int(got.size()));

@@ -56,9 +56,9 @@ class TestHost : public ScreenHost {
     tSession &Session() override { return session; }
     tFirstVisits &Visits() override { return visits; }
     // Every command a page sends, on its way to the session.
-    int32_t SendCommand(tCommand cmd) override {
+    tTask<int32_t> SendCommand(tCommand cmd, tPriority priority = tPriority::Person) override {
         events.append(QStringLiteral("send %1").arg(int(cmd)));
-        return ScreenHost::SendCommand(cmd);
+        return ScreenHost::SendCommand(cmd, priority);
     }
     void ModbusError(int32_t code) override {
         errors.append(code);

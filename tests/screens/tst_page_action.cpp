@@ -28,7 +28,7 @@ class tst_page_action : public QObject {
         host.Clear();
         QStringList trail;
         const int before = host.sim->requestCount();
-        QCOMPARE(RunAction(host, Sample(trail)), errMODBUS_ILLEGAL_DATA_ADDRESS);
+        QCOMPARE(RunAction(host, Sample(trail)).Result(), errMODBUS_ILLEGAL_DATA_ADDRESS);
         QCOMPARE(host.sim->requestCount(), before + 2);
         QCOMPARE(host.events,
                  (QStringList{"question Continuar?", "report Lendo tudo",
@@ -40,7 +40,7 @@ class tst_page_action : public QObject {
         trail.clear();
         QVERIFY(host.Connect("qx4r"));
         host.Clear();
-        QCOMPARE(RunAction(host, Sample(trail)), 21);
+        QCOMPARE(RunAction(host, Sample(trail)).Result(), 21);
         QCOMPARE(host.reports, (QStringList{"Lendo tudo", "Lido"}));
         QCOMPARE(trail, (QStringList{"collect", "done"}));
         QCOMPARE(host.popups, 0);
@@ -53,7 +53,7 @@ class tst_page_action : public QObject {
         host.answer = false;
         QStringList trail;
         const int before = host.sim->requestCount();
-        QCOMPARE(RunAction(host, Sample(trail)), actDECLINED);
+        QCOMPARE(RunAction(host, Sample(trail)).Result(), actDECLINED);
         QCOMPARE(host.sim->requestCount(), before);
         QCOMPARE(host.events, QStringList{"question Continuar?"});
         QVERIFY(trail.isEmpty());
@@ -65,8 +65,10 @@ class tst_page_action : public QObject {
         host.sim->setFault(sim::Fault::Exception, 4, 1);
         host.Clear();
         bool done = false;
-        const int32_t r = RunAction(
-            host, {.commands = {cmdGET_STATUS}, .silent = true, .done = [&] { done = true; }});
+        const int32_t r =
+            RunAction(host,
+                      {.commands = {cmdGET_STATUS}, .silent = true, .done = [&] { done = true; }})
+                .Result();
         QCOMPARE(r, errMODBUS_SLAVE_DEVICE_FAILURE);
         QVERIFY(!done);
         QCOMPARE(host.events, QStringList{"send 2"});

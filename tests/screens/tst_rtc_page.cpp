@@ -26,10 +26,10 @@ constexpr int systemBase = 0x0020;
 class RefusingHost : public TestHost {
   public:
     tCommand refused = cmdNONE;
-    int32_t SendCommand(tCommand cmd) override {
+    tTask<int32_t> SendCommand(tCommand cmd, tPriority priority) override {
         if (cmd == refused)
             sim->setFault(sim::Fault::Exception, 4, 1);
-        return TestHost::SendCommand(cmd);
+        return TestHost::SendCommand(cmd, priority);
     }
 };
 

@@ -251,13 +251,15 @@ class TestStatusScreen : public QObject {
         QVERIFY(host.warnings.isEmpty());
         QVERIFY(host.reports.isEmpty());
 
-        // A tick that meets an exchange in progress is dropped.
+        // A tick that meets an exchange in progress waits for its end.
         screen.timerProcess()->stop();
         host.dev.Busy = true;
         const int before = host.sim->requestCount();
         screen.timerProcessTimer();
-        host.dev.Busy = false;
+        screen.timerProcessTimer();
         QCOMPARE(host.sim->requestCount(), before);
+        host.dev.Busy = false;
+        QTRY_COMPARE(host.sim->requestCount(), before + 1);
 
         child<QCheckBox>(screen.page(4), "cbxUpdate", 4)->click();
         QVERIFY(!screen.AutoUpdate());

@@ -8,7 +8,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 // Records what a driver's observer is shown.
@@ -117,6 +119,63 @@ class tst_session : public QObject {
         QCOMPARE(int16_t(w.after[2]), int16_t(was + 1));
         // A register never seen in this session has no "before".
         QCOMPARE(dev.Seen(0x0017), -1);
+    }
+
+    // Commands asked while an exchange waits go on the line after it, a
+    // person's before background reads and each kind in the order asked; a
+    // background read asked again shares the one waiting. Once the queue is
+    // full, background reads are dropped unsent, the newest first when a
+    // person's command needs the room; nothing is ever refused as busy.
+    void queuesInTurnWithinItsBound_data() {
+        QTest::addColumn<int>("background");
+        QTest::addColumn<QList<tCommand>>("sentAfter");
+        QTest::addColumn<int>("dropped");
+        const QList<tCommand> reads = {cmdGET_LOG_INFO,     cmdGET_RTC_DATE,   cmdGET_RTC_TIME,
+                                       cmdGET_RTC_FORMAT,   cmdGET_RTC_CAL,    cmdGET_PAR_SYSTEM,
+                                       cmdGET_PAR_opRELAYS, cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2};
+        QTest::newRow("a person's first")
+            << 2 << QList<tCommand>{cmdGET_INFO, cmdGET_LOG_INFO, cmdGET_RTC_DATE} << 0;
+        QList<tCommand> full = {cmdGET_INFO};
+        full += reads.mid(0, int(tSession::queueBound) - 1);
+        QTest::newRow("beyond the bound")
+            << int(reads.size()) << full << int(reads.size() - tSession::queueBound + 1);
+    }
+    void queuesInTurnWithinItsBound() {
+        QFETCH(int, background);
+        QFETCH(QList<tCommand>, sentAfter);
+        QFETCH(int, dropped);
+        const QList<tCommand> reads = {cmdGET_LOG_INFO,     cmdGET_RTC_DATE,   cmdGET_RTC_TIME,
+                                       cmdGET_RTC_FORMAT,   cmdGET_RTC_CAL,    cmdGET_PAR_SYSTEM,
+                                       cmdGET_PAR_opRELAYS, cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2};
+        tSession session;
+        session.Ondrel().SetTimeout(1);
+        QVERIFY(session.Open(Port(), 201) > 0);
+        QList<tCommand> sent;
+        QList<int32_t> results;
+        connect(&session, &tSession::exchanged, this, [&](const tExchange &e) {
+            sent << e.cmd;
+            results << e.result;
+        });
+        sim->setFault(sim::Fault::Late, 300, 1);
+        std::vector<tTask<int32_t>> asked;
+        QTimer::singleShot(50, this, [&] {
+            for (int k = 0; k < background; ++k)
+                asked.push_back(session.Send(reads[k], tPriority::Background));
+            asked.push_back(session.Send(reads[0], tPriority::Background));
+            asked.push_back(session.Send(cmdGET_INFO));
+            QVERIFY(session.Waiting() <= tSession::queueBound);
+        });
+        QVERIFY(session.Send(cmdGET_STATUS).Result() > 0);
+        QTRY_VERIFY(std::all_of(asked.begin(), asked.end(), [](auto &t) { return t.Done(); }));
+        QCOMPARE(sent.first(), cmdGET_STATUS);
+        QCOMPARE(sent.mid(1), sentAfter);
+        QVERIFY(std::all_of(results.begin(), results.end(), [](int32_t r) { return r > 0; }));
+        // The read asked twice answered both.
+        QCOMPARE(asked[size_t(background)].Result(), asked[0].Result());
+        QCOMPARE(
+            int(std::count_if(asked.begin(), asked.end(), [](auto &t) { return t.Result() == 0; })),
+            dropped);
+        QCOMPARE(session.Waiting(), size_t(0));
     }
 };
 
