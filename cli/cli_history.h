@@ -15,6 +15,8 @@ int Record(tCliRun &run);
 int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);
 int HistoryAudit(tCliRun &run);
+// Walks the file's chain: exit 0 whole, 1 with the first record tampered with.
+int HistoryVerify(tCliRun &run);
 QStringList HistoryReadingsCsvHeader();
 // How a recorder (registrar, publicar) asked to stop ends: with success, the
 // readings it lost on the way (each said when it happened) counted in a last
