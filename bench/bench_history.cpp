@@ -1,6 +1,6 @@
 // The history file with a year of readings: its size, the processor time
-// one recorded reading costs, and the time a curve's query takes for a year
-// and for a day.
+// one recorded reading costs (its chain link included), the time a curve's
+// query takes for a year and for a day, and the walk of the whole chain.
 //
 // bench_history [FILE [DAYS]]   (default: a temporary file, removed at the
 // end, and 365 days)
@@ -158,5 +158,18 @@ int main(int argc, char **argv) {
     timed("days, 30 days, 1 sensor", [&] { return store.Days(ctl, 0, month, end, limits).size(); });
     timed("excursions, 30 days, 1 sensor",
           [&] { return store.Excursions(ctl, 0, month, end, limits).size(); });
+
+    // The chain over the whole file, as `historico verificar` walks it.
+    QElapsedTimer verify;
+    verify.start();
+    const double verifyCpu0 = ThreadCpuMs();
+    const std::optional<tHistChainCheck> check = store.VerifyChain();
+    std::printf("chain walk (historico verificar), %lld links: %.1f s, CPU %.1f s, %s (goal <= "
+                "10 s)\n",
+                check ? (long long)check->links : 0LL, verify.elapsed() / 1000.0,
+                (ThreadCpuMs() - verifyCpu0) / 1000.0,
+                !check           ? "failed"
+                : check->Whole() ? "whole"
+                                 : "NOT whole");
     return 0;
 }

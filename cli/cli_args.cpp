@@ -301,11 +301,13 @@ constexpr tOptionRow optionRows[] = {
      "(registrar) ao começar e a cada 6 horas, apaga do histórico as leituras com mais de DIAS "
      "dias (de 1 a 36500); sem ela, tudo é guardado",
      setRetention},
-    {"de", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
+    {"de", 0, "DATA|N",
+     "historico exportar|historico relatorio|historico alteracoes|historico verificar|procurar",
      "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional); (procurar) o "
      "primeiro endereço perguntado, N de 1 a 247 (padrão 1)",
      setFrom},
-    {"ate", 0, "DATA|N", "historico exportar|historico relatorio|historico alteracoes|procurar",
+    {"ate", 0, "DATA|N",
+     "historico exportar|historico relatorio|historico alteracoes|historico verificar|procurar",
      "(historico) até DATA (uma data sem hora inclui o dia todo); (procurar) o último endereço "
      "perguntado, N de 1 a 247 (padrão 247)",
      setTo},

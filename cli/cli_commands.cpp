@@ -390,6 +390,13 @@ constexpr tCliCommand commandRows[] = {
      .about = "o que o Tarvik gravou nos controladores: quem, quando, cada campo antes e depois",
      .needsPort = false,
      .run = HistoryAudit},
+    {.name = "historico verificar",
+     .synopsis = "historico verificar",
+     .about = "confere a cadeia do histórico: diz o primeiro registro alterado, removido ou "
+              "inserido fora do Tarvik (saída 1), ou que o arquivo está íntegro, e a cabeça da "
+              "cadeia de cada controlador no período (--de, --ate), como o relatório a imprime",
+     .needsPort = false,
+     .run = HistoryVerify},
     {.name = "relogio acertar",
      .synopsis = "relógio acertar",
      .about = "acerta o relógio pelo do computador",

@@ -499,6 +499,62 @@ std::vector<tSheetCell> HistoryReadingsSheetKinds() {
     return kinds;
 }
 
+int HistoryVerify(tCliRun &run) {
+    tHistoryStore store;
+    if (!openStore(store, false))
+        return exitUSAGE;
+    const std::optional<tHistChainCheck> check = store.VerifyChain();
+    if (!check) {
+        CliMessage(store.Message());
+        return exitUSAGE;
+    }
+    const auto hex = [](const tHistChainLink &l) {
+        return QStringLiteral("nº %1, SHA-256 %2")
+            .arg(l.n)
+            .arg(QString::fromLatin1(l.hash.toHex()));
+    };
+    if (!check->Whole()) {
+        CliResult(QStringLiteral("adulterado: %1").arg(check->first));
+        if (check->faults > 1)
+            CliResult(QStringLiteral("e mais %1 registro(s) adulterado(s)").arg(check->faults - 1));
+        return exitDEVICE;
+    }
+    CliResult(QStringLiteral("íntegro: %1 registros na cadeia (%2 controlador(es), %3 leituras, "
+                             "%4 slots do LOG, %5 alterações)")
+                  .arg(check->links)
+                  .arg(check->records[0])
+                  .arg(check->records[1])
+                  .arg(check->records[2])
+                  .arg(check->records[3]));
+    if (check->retained)
+        CliResult(QStringLiteral("%1 leituras removidas pelo limite do histórico, com o corte "
+                                 "registrado")
+                      .arg(check->retained));
+    if (check->sealedUpTo)
+        CliResult(QStringLiteral("os registros até o nº %1, anteriores à cadeia, foram encadeados "
+                                 "em %2")
+                      .arg(check->sealedUpTo)
+                      .arg(QDateTime::fromMSecsSinceEpoch(check->sealedAtMs)
+                               .toString(QStringLiteral("dd/MM/yyyy HH:mm"))));
+    CliResult(QStringLiteral("cabeça da cadeia: %1").arg(hex(check->head)));
+    // Each controller's head for the period, as its report prints it.
+    const tRange r = range(run.args);
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
+        const std::optional<tHistChainLink> head = store.ChainHead(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
+        if (head)
+            CliResult(QStringLiteral("%1 endereço %2 no período: %3")
+                          .arg(c.port)
+                          .arg(c.address)
+                          .arg(hex(*head)));
+    }
+    return exitOK;
+}
+
 QStringList HistoryReadingsCsvHeader() {
     return readingCsvHeader();
 }

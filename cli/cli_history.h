@@ -19,6 +19,8 @@ int Record(tCliRun &run);
 int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);
 int HistoryAudit(tCliRun &run);
+// Walks the file's chain: exit 0 whole, 1 with the first record tampered with.
+int HistoryVerify(tCliRun &run);
 QStringList HistoryReadingsCsvHeader();
 std::vector<tSheetCell> HistoryReadingsSheetKinds();
 // How a recorder (registrar, publicar) asked to stop ends: with success, the

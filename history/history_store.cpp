@@ -3,6 +3,7 @@
 #include "u_ondrel.h"
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +15,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -140,6 +144,19 @@ QStringList tHistoryStore::MigrationSql(int32_t from) {
             QStringLiteral("CREATE INDEX publish_queue_target ON publish_queue(target, id)"),
             QStringLiteral("CREATE INDEX publish_queue_t ON publish_queue(t)"),
         };
+    case 2:
+        // The chain: one link per record, numbered in the order of storing
+        // (kind 1 controller, 2 reading, 3 event log slot, 4 audit; `k` the
+        // record's key beside controller and time). A cut records the last
+        // hash of links the retention limit removed; `chain_sealed` when the
+        // records older than the chain got theirs.
+        return QStringList{
+            QStringLiteral("CREATE TABLE chain(n INTEGER PRIMARY KEY, kind INTEGER NOT NULL, ctl "
+                           "INTEGER NOT NULL, t INTEGER, k INTEGER, h BLOB NOT NULL)"),
+            QStringLiteral("CREATE TABLE chain_cut(first INTEGER PRIMARY KEY, last INTEGER NOT "
+                           "NULL, h BLOB NOT NULL, cut INTEGER NOT NULL, at INTEGER NOT NULL)"),
+            QStringLiteral("CREATE TABLE chain_sealed(upto INTEGER NOT NULL, at INTEGER NOT NULL)"),
+        };
     }
     return {};
 }
@@ -192,6 +209,21 @@ tHistoryStore::~tHistoryStore() {
     Close();
 }
 
+struct tHistoryStore::tCache {
+    std::map<const char *, QSqlQuery> queries;
+};
+
+QSqlQuery &tHistoryStore::Prepared(const char *sql) {
+    if (!FCache)
+        FCache = std::make_unique<tCache>();
+    auto it = FCache->queries.find(sql);
+    if (it == FCache->queries.end()) {
+        it = FCache->queries.emplace(sql, QSqlQuery(Db())).first;
+        it->second.prepare(QString::fromUtf8(sql));
+    }
+    return it->second;
+}
+
 QSqlDatabase tHistoryStore::Db() const {
     return QSqlDatabase::database(FConnection, false);
 }
@@ -201,6 +233,8 @@ bool tHistoryStore::IsOpen() const {
 }
 
 void tHistoryStore::Close() {
+    FCache.reset();
+    FHead.reset();
     if (!QSqlDatabase::contains(FConnection))
         return;
     {
@@ -323,6 +357,8 @@ class tHistoryStore::tWrite {
             return false;
         done = true;
         --s.FDepth;
+        if (!nested)
+            s.FHead.reset(); // the lock goes: another program may link next
         if (q.exec(nested ? QStringLiteral("RELEASE record") : QStringLiteral("COMMIT")))
             return true;
         const QSqlError e = q.lastError();
@@ -334,6 +370,7 @@ class tHistoryStore::tWrite {
     void Undo() {
         done = true;
         --s.FDepth;
+        s.FHead.reset();
         Rollback();
     }
     void Rollback() {
@@ -415,6 +452,7 @@ bool tHistoryStore::Open(const QString &path, tAccess access) {
             return Fail(ForeignText(path), QString());
         }
     }
+    FVersion = look.version;
     if (reading) {
         if (look.kind == tFileKind::Empty)
             return Fail(failed, QStringLiteral("o arquivo está vazio"));
@@ -440,6 +478,7 @@ bool tHistoryStore::Open(const QString &path, tAccess access) {
             Close();
             return Fail(failed, why);
         }
+        FVersion = schemaVersion;
     }
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     // In WAL, NORMAL still survives a killed process (only a power cut may
@@ -472,6 +511,8 @@ bool tHistoryStore::Migrate() {
             if (!q.exec(sql))
                 return Fail(QString(), q.lastError());
     }
+    if (look.version < 3 && look.kind != tFileKind::Empty && !SealOlderRecords())
+        return false;
     if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion)))
         return Fail(QString(), q.lastError());
     return write.Commit();
@@ -494,31 +535,258 @@ namespace {
 const QString readOnlyText = QStringLiteral("o histórico está aberto somente para leitura");
 }
 
+namespace {
+// A log slot from the columns ctl, slot, event, sensor1, sensor2, year,
+// month, mday, hour, min, sec, read_t from `first` on.
+tHistLogSlot LogSlotOf(const QSqlQuery &q, int first) {
+    const auto u = [&](int i) { return q.value(first + i).toUInt(); };
+    return {.controller = q.value(first).toLongLong(),
+            .slot = q.value(first + 1).toInt(),
+            .readUtcMs = q.value(first + 11).toLongLong(),
+            .event = uint8_t(u(2)),
+            .sensor1 = uint16_t(u(3)),
+            .sensor2 = uint16_t(u(4)),
+            .year = uint16_t(u(5)),
+            .month = uint8_t(u(6)),
+            .mday = uint8_t(u(7)),
+            .hour = uint8_t(u(8)),
+            .min = uint8_t(u(9)),
+            .sec = uint8_t(u(10))};
+}
+
+// Kinds of records in the chain.
+constexpr int32_t chainController = 1, chainReading = 2, chainLogSlot = 3, chainAudit = 4;
+
+// A record's bytes as the chain hashes them: each value tagged, integers
+// as 8 bytes little-endian, texts as UTF-8 with their length.
+class tChainBytes {
+  public:
+    explicit tChainBytes(int32_t kind) { FBytes.append(char(kind)); }
+    tChainBytes &Int(int64_t v) {
+        FBytes.append('i');
+        for (int i = 0; i < 8; ++i)
+            FBytes.append(char(uint64_t(v) >> (8 * i)));
+        return *this;
+    }
+    tChainBytes &Maybe(const std::optional<int64_t> &v) {
+        if (v)
+            return Int(*v);
+        FBytes.append('n');
+        return *this;
+    }
+    tChainBytes &Text(const QString &s) {
+        const QByteArray u = s.toUtf8();
+        FBytes.append('t');
+        Int(u.size());
+        FBytes.append(u);
+        return *this;
+    }
+    const QByteArray &Bytes() const { return FBytes; }
+
+  private:
+    QByteArray FBytes;
+};
+
+QByteArray ControllerBytes(const tHistController &c) {
+    return tChainBytes(chainController)
+        .Int(c.id)
+        .Text(c.port)
+        .Int(c.address)
+        .Text(c.model)
+        .Text(c.firmware)
+        .Bytes();
+}
+
+// `values`: each sensor's stored value, none where it was not valid.
+QByteArray ReadingBytes(int64_t controller, const tStatusReading &r, int64_t seq,
+                        const std::array<std::optional<int64_t>, 4> &values) {
+    tChainBytes b(chainReading);
+    b.Int(controller).Int(r.utcMs).Int(seq).Int(r.offsetSec).Int(r.unit);
+    for (int k = 0; k < 4; ++k)
+        b.Int(r.state[k]).Maybe(values[k]);
+    for (int k = 0; k < 4; ++k)
+        b.Int(r.relay[k]);
+    return b.Int(r.result).Int(r.roundTripMs).Bytes();
+}
+
+std::array<std::optional<int64_t>, 4> StoredValues(const tStatusReading &r) {
+    std::array<std::optional<int64_t>, 4> v;
+    for (int k = 0; k < 4; ++k)
+        if (r.state[k] == stsTEMP_OK)
+            v[k] = r.value[k];
+    return v;
+}
+
+QByteArray LogSlotBytes(const tHistLogSlot &s, int64_t rowid) {
+    return tChainBytes(chainLogSlot)
+        .Int(rowid)
+        .Int(s.controller)
+        .Int(s.slot)
+        .Int(s.event)
+        .Int(s.sensor1)
+        .Int(s.sensor2)
+        .Int(s.year)
+        .Int(s.month)
+        .Int(s.mday)
+        .Int(s.hour)
+        .Int(s.min)
+        .Int(s.sec)
+        .Int(s.readUtcMs)
+        .Bytes();
+}
+
+QByteArray AuditBytes(const tHistAudit &a, int64_t id) {
+    tChainBytes b(chainAudit);
+    b.Int(id).Int(a.controller).Int(a.utcMs).Int(a.offsetSec).Text(a.user).Text(a.command);
+    b.Int(a.result).Int(int64_t(a.fields.size()));
+    for (const tHistAuditField &f : a.fields)
+        b.Text(f.code).Text(f.oldValue).Text(f.newValue);
+    return b.Bytes();
+}
+
+QByteArray LinkHash(const QByteArray &before, const QByteArray &bytes) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(before);
+    h.addData(bytes);
+    return h.result();
+}
+
+const QByteArray chainStart(32, '\0');
+} // namespace
+
+bool tHistoryStore::Link(int32_t kind, int64_t controller, const QVariant &t, const QVariant &key,
+                         const QByteArray &bytes) {
+    const QString failed = QStringLiteral("Falha ao gravar no histórico");
+    if (!FHead) {
+        // The newest link, or the last of a run the retention limit removed.
+        FHead = tHistChainLink{0, chainStart};
+        for (const char *sql : {"SELECT n, h FROM chain ORDER BY n DESC LIMIT 1",
+                                "SELECT last, h FROM chain_cut ORDER BY first DESC LIMIT 1"}) {
+            QSqlQuery &last = Prepared(sql);
+            if (!last.exec()) {
+                FHead.reset();
+                return Fail(failed, last.lastError());
+            }
+            if (last.next() && last.value(0).toLongLong() > FHead->n)
+                FHead = tHistChainLink{last.value(0).toLongLong(), last.value(1).toByteArray()};
+            last.finish();
+        }
+    }
+    const tHistChainLink link{FHead->n + 1, LinkHash(FHead->hash, bytes)};
+    QSqlQuery &q = Prepared("INSERT INTO chain(n, kind, ctl, t, k, h) VALUES(?, ?, ?, ?, ?, ?)");
+    q.bindValue(0, qint64(link.n));
+    q.bindValue(1, kind);
+    q.bindValue(2, qint64(controller));
+    q.bindValue(3, t);
+    q.bindValue(4, key);
+    q.bindValue(5, link.hash);
+    if (!q.exec()) {
+        FHead.reset();
+        return Fail(failed, q.lastError());
+    }
+    FHead = link;
+    return true;
+}
+
+bool tHistoryStore::SealOlderRecords() {
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    const auto walk = [&](const char *sql, const std::function<bool()> &each) {
+        if (!q.exec(QString::fromLatin1(sql)))
+            return Fail(QString(), q.lastError());
+        while (q.next())
+            if (!each())
+                return false;
+        return Walked(q);
+    };
+    const bool sealed =
+        walk("SELECT id, port, address, model, firmware FROM controller ORDER BY id",
+             [&] {
+                 const tHistController c{q.value(0).toLongLong(), q.value(1).toString(),
+                                         q.value(2).toInt(), q.value(3).toString(),
+                                         q.value(4).toString()};
+                 return Link(chainController, c.id, QVariant(), QVariant(), ControllerBytes(c));
+             }) &&
+        walk("SELECT ctl, t, seq, off, unit, s0, v0, s1, v1, s2, v2, s3, v3, r0, r1, r2, r3, "
+             "result, rtt FROM reading ORDER BY t, ctl, seq",
+             [&] {
+                 const int64_t controller = q.value(0).toLongLong();
+                 tStatusReading r{.utcMs = q.value(1).toLongLong()};
+                 ReadingColumns(q, 3, r);
+                 std::array<std::optional<int64_t>, 4> values;
+                 for (int k = 0; k < 4; ++k)
+                     if (!q.value(6 + 2 * k).isNull())
+                         values[k] = q.value(6 + 2 * k).toLongLong();
+                 const int64_t seq = q.value(2).toLongLong();
+                 return Link(chainReading, controller, qint64(r.utcMs), qint64(seq),
+                             ReadingBytes(controller, r, seq, values));
+             }) &&
+        walk("SELECT rowid, ctl, slot, event, sensor1, sensor2, year, month, mday, hour, min, "
+             "sec, read_t FROM log_slot ORDER BY rowid",
+             [&] {
+                 const tHistLogSlot s = LogSlotOf(q, 1);
+                 const int64_t rowid = q.value(0).toLongLong();
+                 return Link(chainLogSlot, s.controller, qint64(s.readUtcMs), qint64(rowid),
+                             LogSlotBytes(s, rowid));
+             });
+    if (!sealed)
+        return false;
+    for (const tHistAuditEntry &e :
+         Audits(0, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()))
+        if (!Link(chainAudit, e.audit.controller, qint64(e.audit.utcMs), qint64(e.id),
+                  AuditBytes(e.audit, e.id)))
+            return false;
+    if (FFailed)
+        return false;
+    if (!FHead || FHead->n == 0)
+        return true;
+    q.prepare(QStringLiteral("INSERT INTO chain_sealed(upto, at) VALUES(?, ?)"));
+    q.addBindValue(qint64(FHead->n));
+    q.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    return q.exec() || Fail(QString(), q.lastError());
+}
+
 int64_t tHistoryStore::ControllerId(const tHistController &c) {
     Start();
-    QSqlQuery q(Db());
+    QSqlQuery &q = Prepared("SELECT id FROM controller WHERE port = ? AND address = ? AND model "
+                            "= ? AND firmware = ?");
     const auto find = [&] {
-        q.prepare(QStringLiteral("SELECT id FROM controller WHERE port = ? AND address = ? AND "
-                                 "model = ? AND firmware = ?"));
-        q.addBindValue(Text(c.port));
-        q.addBindValue(c.address);
-        q.addBindValue(Text(c.model));
-        q.addBindValue(Text(c.firmware));
-        return q.exec() && q.next() ? q.value(0).toLongLong() : int64_t(0);
+        q.bindValue(0, Text(c.port));
+        q.bindValue(1, c.address);
+        q.bindValue(2, Text(c.model));
+        q.bindValue(3, Text(c.firmware));
+        const int64_t id = q.exec() && q.next() ? q.value(0).toLongLong() : int64_t(0);
+        q.finish();
+        return id;
     };
     if (const int64_t id = find())
         return id;
     if (FReadOnly)
         return Fail(readOnlyText, QString()), 0;
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO controller(port, address, model, firmware) "
-                             "VALUES(?, ?, ?, ?)"));
-    q.addBindValue(Text(c.port));
-    q.addBindValue(c.address);
-    q.addBindValue(Text(c.model));
-    q.addBindValue(Text(c.firmware));
-    if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
-    return find();
+    tWrite write(*this);
+    if (!write.Started())
+        return 0;
+    // Under the lock: another program may have stored it meanwhile.
+    if (const int64_t id = find())
+        return write.Commit() ? id : 0;
+    QSqlQuery insert(Db());
+    insert.prepare(QStringLiteral("INSERT INTO controller(port, address, model, firmware) "
+                                  "VALUES(?, ?, ?, ?)"));
+    insert.addBindValue(Text(c.port));
+    insert.addBindValue(c.address);
+    insert.addBindValue(Text(c.model));
+    insert.addBindValue(Text(c.firmware));
+    if (!insert.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), insert.lastError()), 0;
+    tHistController stored = c;
+    stored.id = insert.lastInsertId().toLongLong();
+    stored.port = Text(c.port);
+    stored.model = Text(c.model);
+    stored.firmware = Text(c.firmware);
+    if (!Link(chainController, stored.id, QVariant(), QVariant(), ControllerBytes(stored)) ||
+        !write.Commit())
+        return 0;
+    return stored.id;
 }
 
 bool tHistoryStore::Begin() {
@@ -529,6 +797,7 @@ bool tHistoryStore::Begin() {
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     FDepth = 1;
+    FHead.reset();
     return true;
 }
 
@@ -536,6 +805,7 @@ bool tHistoryStore::Commit() {
     Start();
     QSqlQuery q(Db());
     FDepth = 0;
+    FHead.reset();
     if (q.exec(QStringLiteral("COMMIT")))
         return true;
     const QSqlError why = q.lastError();
@@ -547,29 +817,40 @@ bool tHistoryStore::AddReading(int64_t controller, const tStatusReading &r) {
     Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString());
-    QSqlQuery q(Db());
-    // seq: one above any reading of the same millisecond, in the same
-    // statement so two writers cannot pick the same one.
-    q.prepare(QStringLiteral(
-        "INSERT INTO reading(ctl, t, seq, off, unit, s0, v0, s1, v1, s2, v2, s3, v3, r0, r1, r2, "
-        "r3, result, rtt) VALUES(:c, :t, (SELECT count(*) FROM reading WHERE ctl = :c AND t = "
-        ":t), :off, :unit, :s0, :v0, :s1, :v1, :s2, :v2, :s3, :v3, :r0, :r1, :r2, :r3, :res, "
-        ":rtt)"));
-    q.bindValue(QStringLiteral(":c"), qint64(controller));
-    q.bindValue(QStringLiteral(":t"), qint64(r.utcMs));
-    q.bindValue(QStringLiteral(":off"), r.offsetSec);
-    q.bindValue(QStringLiteral(":unit"), r.unit);
+    const QString failed = QStringLiteral("Falha ao gravar no histórico");
+    tWrite write(*this);
+    if (!write.Started())
+        return false;
+    // seq: one above any reading of the same millisecond (a clock moved
+    // back); the lock is held, so no other writer picks the same one.
+    QSqlQuery &count = Prepared("SELECT count(*) FROM reading WHERE ctl = ? AND t = ?");
+    count.bindValue(0, qint64(controller));
+    count.bindValue(1, qint64(r.utcMs));
+    if (!count.exec() || !count.next())
+        return Fail(failed, count.lastError());
+    const int64_t seq = count.value(0).toLongLong();
+    count.finish();
+    QSqlQuery &q = Prepared("INSERT INTO reading(ctl, t, seq, off, unit, s0, v0, s1, v1, s2, v2, "
+                            "s3, v3, r0, r1, r2, r3, result, rtt) VALUES(?, ?, ?, ?, ?, ?, ?, ?, "
+                            "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    q.bindValue(0, qint64(controller));
+    q.bindValue(1, qint64(r.utcMs));
+    q.bindValue(2, qint64(seq));
+    q.bindValue(3, r.offsetSec);
+    q.bindValue(4, r.unit);
+    const std::array<std::optional<int64_t>, 4> values = StoredValues(r);
     for (int k = 0; k < 4; ++k) {
-        q.bindValue(QStringLiteral(":s%1").arg(k), r.state[k]);
-        q.bindValue(QStringLiteral(":v%1").arg(k),
-                    r.state[k] == stsTEMP_OK ? QVariant(r.value[k]) : QVariant());
-        q.bindValue(QStringLiteral(":r%1").arg(k), r.relay[k]);
+        q.bindValue(5 + 2 * k, r.state[k]);
+        q.bindValue(6 + 2 * k, values[k] ? QVariant(qint64(*values[k])) : QVariant());
+        q.bindValue(13 + k, r.relay[k]);
     }
-    q.bindValue(QStringLiteral(":res"), r.result);
-    q.bindValue(QStringLiteral(":rtt"), r.roundTripMs);
+    q.bindValue(17, r.result);
+    q.bindValue(18, r.roundTripMs);
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
-    return true;
+        return Fail(failed, q.lastError());
+    return Link(chainReading, controller, qint64(r.utcMs), qint64(seq),
+                ReadingBytes(controller, r, seq, values)) &&
+           write.Commit();
 }
 
 bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
@@ -578,19 +859,29 @@ bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
         *isNew = false;
     if (FReadOnly)
         return Fail(readOnlyText, QString());
-    QSqlQuery q(Db());
-    q.prepare(QStringLiteral("INSERT OR IGNORE INTO log_slot(ctl, slot, event, sensor1, sensor2, "
-                             "year, month, mday, hour, min, sec, read_t) VALUES(?, ?, ?, ?, ?, ?, "
-                             "?, ?, ?, ?, ?, ?)"));
+    tWrite write(*this);
+    if (!write.Started())
+        return false;
+    QSqlQuery &q = Prepared("INSERT OR IGNORE INTO log_slot(ctl, slot, event, sensor1, sensor2, "
+                            "year, month, mday, hour, min, sec, read_t) VALUES(?, ?, ?, ?, ?, ?, "
+                            "?, ?, ?, ?, ?, ?)");
+    int i = 0;
     for (const QVariant &v :
          {QVariant(qint64(s.controller)), QVariant(s.slot), QVariant(s.event), QVariant(s.sensor1),
           QVariant(s.sensor2), QVariant(s.year), QVariant(s.month), QVariant(s.mday),
           QVariant(s.hour), QVariant(s.min), QVariant(s.sec), QVariant(qint64(s.readUtcMs))})
-        q.addBindValue(v);
+        q.bindValue(i++, v);
     if (!q.exec())
         return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
+    const bool stored = q.numRowsAffected() > 0;
+    const int64_t rowid = q.lastInsertId().toLongLong();
+    if (stored && !Link(chainLogSlot, s.controller, qint64(s.readUtcMs), qint64(rowid),
+                        LogSlotBytes(s, rowid)))
+        return false;
+    if (!write.Commit())
+        return false;
     if (isNew)
-        *isNew = q.numRowsAffected() > 0;
+        *isNew = stored;
     return true;
 }
 
@@ -622,7 +913,13 @@ bool tHistoryStore::AddAudit(const tHistAudit &a) {
         if (!q.exec())
             return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     }
-    return write.Commit();
+    tHistAudit stored = a;
+    stored.user = Text(a.user);
+    stored.command = Text(a.command);
+    for (tHistAuditField &f : stored.fields)
+        f = {Text(f.code), Text(f.oldValue), Text(f.newValue)};
+    return Link(chainAudit, a.controller, qint64(a.utcMs), id, AuditBytes(stored, id)) &&
+           write.Commit();
 }
 
 namespace {
@@ -702,6 +999,39 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_
         return Fail(failed, q.lastError()), -1;
     const int64_t lost = q.value(0).toLongLong();
     q.finish();
+    // The links of the readings that go go with them; each run of them
+    // leaves its last hash, so the links after it still check.
+    q.prepare(QStringLiteral("SELECT n, h FROM chain WHERE kind = %1 AND t < ? ORDER BY n")
+                  .arg(chainReading));
+    q.addBindValue(qint64(cut));
+    if (!q.exec())
+        return Fail(failed, q.lastError()), -1;
+    std::vector<std::pair<int64_t, tHistChainLink>> runs; // first, last
+    while (q.next()) {
+        const tHistChainLink link{q.value(0).toLongLong(), q.value(1).toByteArray()};
+        if (runs.empty() || runs.back().second.n + 1 != link.n)
+            runs.push_back({link.n, link});
+        else
+            runs.back().second = link;
+    }
+    if (!Walked(q))
+        return -1;
+    for (const auto &[first, last] : runs) {
+        q.prepare(QStringLiteral("INSERT INTO chain_cut(first, last, h, cut, at) VALUES(?, ?, ?, "
+                                 "?, ?)"));
+        q.addBindValue(qint64(first));
+        q.addBindValue(qint64(last.n));
+        q.addBindValue(last.hash);
+        q.addBindValue(qint64(cut));
+        q.addBindValue(qint64(nowUtcMs));
+        if (!q.exec())
+            return Fail(failed, q.lastError()), -1;
+        q.prepare(QStringLiteral("DELETE FROM chain WHERE n BETWEEN ? AND ?"));
+        q.addBindValue(qint64(first));
+        q.addBindValue(qint64(last.n));
+        if (!q.exec())
+            return Fail(failed, q.lastError()), -1;
+    }
     q.prepare(QStringLiteral("DELETE FROM reading WHERE t < ?"));
     q.addBindValue(qint64(cut));
     if (!q.exec())
@@ -719,6 +1049,231 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_
     if (unpublished)
         *unpublished = lost;
     return removed;
+}
+
+QString tHistoryStore::Described(int32_t kind, int64_t controller, const QVariant &t,
+                                 const QVariant &key) {
+    QString where = QStringLiteral("nº %1").arg(controller);
+    QSqlQuery &c = Prepared("SELECT port, address FROM controller WHERE id = ?");
+    c.bindValue(0, qint64(controller));
+    if (c.exec() && c.next())
+        where = QStringLiteral("%1 endereço %2").arg(c.value(0).toString()).arg(c.value(1).toInt());
+    c.finish();
+    const auto at = [&] {
+        return QDateTime::fromMSecsSinceEpoch(t.toLongLong())
+            .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    };
+    switch (kind) {
+    case chainController:
+        return QStringLiteral("controlador %1").arg(where);
+    case chainReading:
+        return QStringLiteral("leitura de %1 de %2").arg(where, at());
+    case chainLogSlot:
+        return QStringLiteral("slot do LOG de %1 lido em %2").arg(where, at());
+    case chainAudit:
+        return QStringLiteral("alteração nº %1 enviada a %2 em %3")
+            .arg(key.toLongLong())
+            .arg(where, at());
+    }
+    return QStringLiteral("registro de tipo %1").arg(kind);
+}
+
+std::optional<tHistChainCheck> tHistoryStore::VerifyChain() {
+    Start();
+    const QString failed = QStringLiteral("Falha ao ler o histórico");
+    if (FVersion < 3)
+        return Fail(QStringLiteral("O histórico %1 ainda não tem a cadeia de verificação: ela é "
+                                   "feita quando o Tarvik grava nele")
+                        .arg(FPath),
+                    QString()),
+               std::nullopt;
+    tHistChainCheck check;
+    const auto fault = [&](int64_t n, const QString &text) {
+        Q_UNUSED(n);
+        if (!check.faults++)
+            check.first = text; // the walk meets them in chain order
+    };
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    std::map<int64_t, tHistChainLink> cuts; // first -> last link removed
+    if (!q.exec(QStringLiteral("SELECT first, last, h FROM chain_cut")))
+        return Fail(failed, q.lastError()), std::nullopt;
+    while (q.next())
+        cuts[q.value(0).toLongLong()] = {q.value(1).toLongLong(), q.value(2).toByteArray()};
+    if (!Walked(q))
+        return std::nullopt;
+    if (q.exec(QStringLiteral("SELECT upto, at FROM chain_sealed")) && q.next()) {
+        check.sealedUpTo = q.value(0).toLongLong();
+        check.sealedAtMs = q.value(1).toLongLong();
+    }
+    // The readings come with their links in one walk; the other records,
+    // far fewer, are looked up one by one.
+    if (!q.exec(QStringLiteral(
+            "SELECT c.n, c.kind, c.ctl, c.t, c.k, c.h, r.off, r.unit, r.s0, r.v0, r.s1, r.v1, "
+            "r.s2, r.v2, r.s3, r.v3, r.r0, r.r1, r.r2, r.r3, r.result, r.rtt, r.ctl IS NOT NULL "
+            "FROM chain c LEFT JOIN reading r ON c.kind = 2 AND r.ctl = c.ctl AND r.t = c.t AND "
+            "r.seq = c.k ORDER BY c.n")))
+        return Fail(failed, q.lastError()), std::nullopt;
+    using tKey = std::tuple<int64_t, int64_t, int64_t>;
+    std::vector<tKey> chainedReadings;
+    std::array<std::vector<int64_t>, 4> chainedOthers; // by kind - 1
+    tHistChainLink prev{0, chainStart};
+    while (q.next()) {
+        const int64_t n = q.value(0).toLongLong();
+        const int32_t kind = q.value(1).toInt();
+        const int64_t ctl = q.value(2).toLongLong();
+        const QVariant t = q.value(3), key = q.value(4);
+        const QByteArray hash = q.value(5).toByteArray();
+        ++check.links;
+        // Runs the retention limit removed, each with its last hash.
+        for (auto cut = cuts.find(prev.n + 1); cut != cuts.end() && prev.n + 1 < n;
+             cut = cuts.find(prev.n + 1)) {
+            check.retained += cut->second.n - cut->first + 1;
+            prev = cut->second;
+        }
+        bool linkable = true;
+        if (n != prev.n + 1) {
+            fault(n, QStringLiteral("registro nº %1 a %2 da cadeia removido(s) fora do Tarvik")
+                         .arg(prev.n + 1)
+                         .arg(n - 1));
+            linkable = false;
+        }
+        std::optional<QByteArray> bytes;
+        if (kind == chainReading) {
+            if (q.value(22).toBool()) {
+                tStatusReading r{.utcMs = t.toLongLong()};
+                ReadingColumns(q, 6, r);
+                std::array<std::optional<int64_t>, 4> values;
+                for (int k = 0; k < 4; ++k)
+                    if (!q.value(9 + 2 * k).isNull())
+                        values[k] = q.value(9 + 2 * k).toLongLong();
+                bytes = ReadingBytes(ctl, r, key.toLongLong(), values);
+            }
+            chainedReadings.emplace_back(ctl, t.toLongLong(), key.toLongLong());
+        } else if (kind == chainController) {
+            QSqlQuery &c =
+                Prepared("SELECT port, address, model, firmware FROM controller WHERE id = ?");
+            c.bindValue(0, qint64(ctl));
+            if (c.exec() && c.next())
+                bytes = ControllerBytes({ctl, c.value(0).toString(), c.value(1).toInt(),
+                                         c.value(2).toString(), c.value(3).toString()});
+            c.finish();
+            chainedOthers[0].push_back(ctl);
+        } else if (kind == chainLogSlot) {
+            QSqlQuery &l = Prepared("SELECT ctl, slot, event, sensor1, sensor2, year, month, mday, "
+                                    "hour, min, sec, read_t FROM log_slot WHERE rowid = ?");
+            l.bindValue(0, key);
+            if (l.exec() && l.next())
+                bytes = LogSlotBytes(LogSlotOf(l, 0), key.toLongLong());
+            l.finish();
+            chainedOthers[2].push_back(key.toLongLong());
+        } else if (kind == chainAudit) {
+            QSqlQuery &a = Prepared("SELECT a.ctl, a.t, a.off, a.user, a.command, a.result, "
+                                    "f.code, f.old, f.new FROM audit a LEFT JOIN audit_field f ON "
+                                    "f.audit = a.id WHERE a.id = ? ORDER BY f.rowid");
+            a.bindValue(0, key);
+            if (a.exec() && a.next()) {
+                tHistAudit audit{.controller = a.value(0).toLongLong(),
+                                 .utcMs = a.value(1).toLongLong(),
+                                 .offsetSec = a.value(2).toInt(),
+                                 .user = a.value(3).toString(),
+                                 .command = a.value(4).toString(),
+                                 .result = a.value(5).toInt(),
+                                 .fields = {}};
+                do {
+                    if (!a.value(6).isNull())
+                        audit.fields.push_back(
+                            {a.value(6).toString(), a.value(7).toString(), a.value(8).toString()});
+                } while (a.next());
+                bytes = AuditBytes(audit, key.toLongLong());
+            }
+            a.finish();
+            chainedOthers[3].push_back(key.toLongLong());
+        }
+        if (kind >= chainController && kind <= chainAudit && bytes)
+            ++check.records[size_t(kind - 1)];
+        if (!bytes)
+            fault(n, QStringLiteral("registro nº %1 da cadeia (%2) removido fora do Tarvik")
+                         .arg(n)
+                         .arg(Described(kind, ctl, t, key)));
+        else if (linkable && LinkHash(prev.hash, *bytes) != hash)
+            fault(n, QStringLiteral("registro nº %1 da cadeia (%2) alterado fora do Tarvik")
+                         .arg(n)
+                         .arg(Described(kind, ctl, t, key)));
+        prev = {n, hash};
+    }
+    if (!Walked(q))
+        return std::nullopt;
+    for (auto cut = cuts.find(prev.n + 1); cut != cuts.end(); cut = cuts.find(prev.n + 1)) {
+        check.retained += cut->second.n - cut->first + 1;
+        prev = cut->second;
+    }
+    check.head = prev;
+
+    // Records without a link were put there by something else.
+    const auto unlinked = [&](const char *sql, int32_t kind, const auto &chained) {
+        if (!q.exec(QString::fromLatin1(sql)))
+            return Fail(failed, q.lastError());
+        while (q.next()) {
+            bool found = false;
+            QVariant t, key;
+            int64_t ctl = q.value(0).toLongLong();
+            if constexpr (std::is_same_v<std::decay_t<decltype(chained)>, std::vector<tKey>>) {
+                t = q.value(1);
+                key = q.value(2);
+                found = std::binary_search(chained.begin(), chained.end(),
+                                           tKey{ctl, t.toLongLong(), key.toLongLong()});
+            } else {
+                key = q.value(2);
+                found = std::binary_search(chained.begin(), chained.end(),
+                                           kind == chainController ? ctl : key.toLongLong());
+                t = q.value(1);
+            }
+            if (!found)
+                fault(0, QStringLiteral("%1 inserido fora do Tarvik (sem lugar na cadeia)")
+                             .arg(Described(kind, ctl, t, key)));
+        }
+        return Walked(q);
+    };
+    std::sort(chainedReadings.begin(), chainedReadings.end());
+    for (std::vector<int64_t> &ids : chainedOthers)
+        std::sort(ids.begin(), ids.end());
+    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM controller), (SELECT count(*) FROM "
+                               "reading), (SELECT count(*) FROM log_slot), (SELECT count(*) FROM "
+                               "audit)")) ||
+        !q.next())
+        return Fail(failed, q.lastError()), std::nullopt;
+    const std::array<int64_t, 4> held{q.value(0).toLongLong(), q.value(1).toLongLong(),
+                                      q.value(2).toLongLong(), q.value(3).toLongLong()};
+    q.finish();
+    if ((held[0] > check.records[0] &&
+         !unlinked("SELECT id, NULL, NULL FROM controller", chainController, chainedOthers[0])) ||
+        (held[1] > check.records[1] &&
+         !unlinked("SELECT ctl, t, seq FROM reading", chainReading, chainedReadings)) ||
+        (held[2] > check.records[2] &&
+         !unlinked("SELECT ctl, read_t, rowid FROM log_slot", chainLogSlot, chainedOthers[2])) ||
+        (held[3] > check.records[3] &&
+         !unlinked("SELECT ctl, t, id FROM audit", chainAudit, chainedOthers[3])))
+        return std::nullopt;
+    return check;
+}
+
+std::optional<tHistChainLink> tHistoryStore::ChainHead(int64_t controller, int64_t fromMs,
+                                                       int64_t toMs) {
+    Start();
+    if (FVersion < 3)
+        return std::nullopt;
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral("SELECT n, h FROM chain WHERE ctl = ? AND t >= ? AND t < ? AND kind "
+                             "<> 1 ORDER BY n DESC LIMIT 1"));
+    q.addBindValue(qint64(controller));
+    q.addBindValue(qint64(fromMs));
+    q.addBindValue(qint64(toMs));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), std::nullopt;
+    if (!q.next())
+        return Walked(q), std::nullopt;
+    return tHistChainLink{q.value(0).toLongLong(), q.value(1).toByteArray()};
 }
 
 QString UnpublishedRemovedText(int64_t count) {

@@ -26,6 +26,7 @@
 
 #include "status_reading.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -145,15 +146,39 @@ struct tHistAuditEntry {
     tHistAudit audit;
 };
 
+// A link of the file's chain: every record (controller, reading, event log
+// slot, audit with its fields) gets one when it is stored, numbered in the
+// order of storing, holding SHA-256 of the link before it and of the
+// record. A record changed, removed or added by anything but Tarvik breaks
+// the chain there.
+struct tHistChainLink {
+    int64_t n = 0;
+    QByteArray hash; // 32 bytes
+};
+
+// What a walk of the chain found.
+struct tHistChainCheck {
+    int64_t links = 0;                // walked
+    std::array<int64_t, 4> records{}; // controllers, readings, log slots, audits in it
+    int64_t faults = 0;               // records edited, removed or inserted
+    QString first;                    // the first of them (in chain order), in words
+    tHistChainLink head;              // the last link
+    int64_t retained = 0;             // links the retention limit removed, each cut recorded
+    int64_t sealedUpTo = 0;           // links given to records older than the chain
+    int64_t sealedAtMs = 0;           // when they were given
+    bool Whole() const { return faults == 0; }
+};
+
 class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
+class QVariant;
 
 class tHistoryStore {
   public:
     // The schema this build writes. A file with a higher version opens
     // read-only; a lower one is migrated forward on opening.
-    static constexpr int32_t schemaVersion = 2;
+    static constexpr int32_t schemaVersion = 3;
     // SQLite's application id of a Tarvik history ("TVRK").
     static constexpr int32_t applicationId = 0x5456524B;
     // What each schema step runs: from `from` to from + 1 (empty past the
@@ -245,6 +270,15 @@ class tHistoryStore {
     // The broker has every entry of `target` up to `id`; never moves back.
     bool SetPublished(int64_t target, int64_t id);
 
+    // --- the chain ---
+
+    // Walks the whole chain; nullopt (with Message()) when the file cannot
+    // be read.
+    std::optional<tHistChainCheck> VerifyChain();
+    // The newest link among a controller's records in [fromMs, toMs): printed
+    // on a report, it lets the file be checked against the paper later.
+    std::optional<tHistChainLink> ChainHead(int64_t controller, int64_t fromMs, int64_t toMs);
+
     // --- queries ---
 
     std::vector<tHistController> Controllers();
@@ -292,6 +326,16 @@ class tHistoryStore {
   private:
     class tWrite;
     friend class tWrite;
+    struct tCache;
+    // A prepared statement kept for the connection's life.
+    QSqlQuery &Prepared(const char *sql);
+    // Appends the link of a record (its kind, controller, time and key, and
+    // its bytes) inside the record's own write.
+    bool Link(int32_t kind, int64_t controller, const QVariant &t, const QVariant &key,
+              const QByteArray &bytes);
+    // Gives links to the records of a file from before the chain.
+    bool SealOlderRecords();
+    QString Described(int32_t kind, int64_t controller, const QVariant &t, const QVariant &key);
     bool OpenConnection(bool readOnly, bool immutable);
     struct tMerged;
     std::vector<tMerged> Merged(int64_t controller, int64_t fromMs, int64_t toMs, int64_t bucketMs,
@@ -311,6 +355,10 @@ class tHistoryStore {
     bool FFailed = false;
     bool FDamaged = false;
     int32_t FDepth = 0; // open transaction and savepoints
+    int32_t FVersion = 0;
+    // The last link while this connection holds the write lock.
+    std::optional<tHistChainLink> FHead;
+    std::unique_ptr<tCache> FCache;
 };
 
 // What the user is told when the retention limit removed `count` readings a

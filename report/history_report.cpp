@@ -37,6 +37,7 @@ struct tReportData {
     std::array<double, 4> onShare{-1, -1, -1, -1};
     std::vector<tHistAuditEntry> audits;
     int64_t newestMs = 0; // the controller's newest reading, in the period or not
+    std::optional<tHistChainLink> chainHead;
 };
 
 QString TimeText(int64_t utcMs, const QLocale &locale, bool seconds = false) {
@@ -126,6 +127,8 @@ bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QStr
             if (whole.front().known[r] > 0)
                 d->onShare[r] = double(whole.front().on[r]) / whole.front().known[r];
     d->audits = store.Audits(rq.controller, rq.fromMs, rq.toMs);
+    check();
+    d->chainHead = store.ChainHead(rq.controller, rq.fromMs, rq.toMs);
     check();
     return !failed;
 }
@@ -308,6 +311,12 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                           .arg(LimitsText(rq.limits[size_t(k)], d.unit));
     if (!limits.isEmpty())
         flow.Text(QStringLiteral("Limites: ") + limits.join(QStringLiteral("; ")), 9);
+    // What `tarvik-cli historico verificar` prints for the same period.
+    if (d.chainHead)
+        flow.Text(QStringLiteral("Cadeia do histórico: registro nº %1, SHA-256 %2")
+                      .arg(d.chainHead->n)
+                      .arg(QString::fromLatin1(d.chainHead->hash.toHex())),
+                  7.5);
     flow.Space(6);
     flow.Block(250 * pt, [&](QPainter &p, const QRectF &r) { PaintCurve(p, r, d.curve, locale); });
 

@@ -181,6 +181,8 @@ void TestCliHistory::readBack_data() {
                                << "sensor 1";
     QTest::newRow("alteracoes") << QStringList{"historico", "alteracoes"} << 0 << QString()
                                 << QString();
+    QTest::newRow("verificar") << QStringList{"historico", "verificar"} << 0 << QString()
+                               << "íntegro";
     QTest::newRow("pdf") << QStringList{"historico", "relatorio", "--pdf", pdf} << 0 << pdf
                          << QString();
     QTest::newRow("pdf into a missing folder")
@@ -205,7 +207,7 @@ void TestCliHistory::readBack() {
     QVERIFY(p->waitForFinished(60000));
     const QString out = QString::fromUtf8(p->readAllStandardOutput());
     const QString err = QString::fromUtf8(p->readAllStandardError());
-    QVERIFY2(p->exitCode() == code, qPrintable(err));
+    QVERIFY2(p->exitCode() == code, qPrintable(err + out));
     QVERIFY2(out.contains(output), qPrintable(out));
     if (code != 0)
         QVERIFY(!err.isEmpty());
@@ -414,24 +416,31 @@ void TestCliHistory::unopenableHistoryDoesNotHoldTheWrite() {
 }
 
 void TestCliHistory::badHistoryFileSaid_data() {
-    QTest::addColumn<QString>("file"); // missing, damaged or foreign
+    QTest::addColumn<QString>("file"); // missing, damaged, foreign or tampered
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // on standard error, or output for verificar
     const QStringList record{"-a", "201", "registrar", "--intervalo", "1"};
     for (const char *command : {"exportar", "relatorio", "alteracoes"})
         QTest::addRow("mistyped name, %s", command)
-            << "missing" << QStringList{"historico", command} << "não existe";
+            << "missing" << QStringList{"historico", command} << 2 << "não existe";
     // -p: the damaged file's controller, not the simulator's port.
     QTest::newRow("damaged, exportar")
-        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "exportar", "--csv"}
+        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "exportar", "--csv"} << 2
         << "arquivo danificado";
     QTest::newRow("damaged, relatorio")
-        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "relatorio"}
+        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "relatorio"} << 2
         << "arquivo danificado";
-    QTest::newRow("damaged, registrar") << "damaged" << record << "arquivo danificado";
+    QTest::newRow("damaged, registrar") << "damaged" << record << 2 << "arquivo danificado";
     QTest::newRow("foreign, exportar")
-        << "foreign" << QStringList{"historico", "exportar"} << "não é um histórico do Tarvik";
-    QTest::newRow("foreign, registrar") << "foreign" << record << "não é um histórico do Tarvik";
+        << "foreign" << QStringList{"historico", "exportar"} << 2 << "não é um histórico do Tarvik";
+    QTest::newRow("foreign, registrar")
+        << "foreign" << record << 2 << "não é um histórico do Tarvik";
+    QTest::newRow("foreign, verificar") << "foreign" << QStringList{"historico", "verificar"} << 2
+                                        << "não é um histórico do Tarvik";
+    QTest::newRow("edited, verificar")
+        << "tampered" << QStringList{"historico", "verificar"} << 1
+        << "adulterado: registro nº 3 da cadeia (leitura de /dev/ttyUSB0 endereço 201";
 }
 
 // A history that cannot be read whole is said, with a status that is not
@@ -439,6 +448,7 @@ void TestCliHistory::badHistoryFileSaid_data() {
 void TestCliHistory::badHistoryFileSaid() {
     QFETCH(QString, file);
     QFETCH(QStringList, args);
+    QFETCH(int, code);
     QFETCH(QString, said);
     const QString folder = dir.filePath(QTest::currentDataTag());
     const QString history = folder + QStringLiteral("/historico.sqlite");
@@ -446,13 +456,15 @@ void TestCliHistory::badHistoryFileSaid() {
         QVERIFY(QDir().mkpath(folder));
         if (file == QStringLiteral("damaged"))
             historyfiles::Damaged(history);
+        else if (file == QStringLiteral("tampered"))
+            historyfiles::Tampered(history);
         else
             historyfiles::Foreign(history);
     }
     const QByteArray before = historyfiles::Bytes(history);
     const tRun r = run(args, history);
-    QVERIFY2(r.code == 2, qPrintable(QString::number(r.code) + u' ' + r.err));
-    QVERIFY2(r.err.contains(said), qPrintable(r.err));
+    QVERIFY2(r.code == code, qPrintable(QString::number(r.code) + u' ' + r.err));
+    QVERIFY2((r.err + r.out).contains(said), qPrintable(r.err + r.out));
     if (file == QStringLiteral("missing"))
         QVERIFY(!QFileInfo::exists(folder));
     else

@@ -80,6 +80,29 @@ inline void Foreign(const QString &path) {
     QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
 }
 
+// Three readings stored by Tarvik, the second then edited by another program.
+inline void Tampered(const QString &path) {
+    {
+        tHistoryStore store;
+        QVERIFY(store.Open(path));
+        const int64_t ctl = store.ControllerId(
+            {0, QStringLiteral("/dev/ttyUSB0"), 201, QStringLiteral("qx4r"), {}});
+        for (int m = 0; m < 3; ++m)
+            QVERIFY(store.AddReading(
+                {.controller = ctl, .utcMs = dayStart + m * minute, .result = -2}));
+    }
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("tamper"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(
+            QStringLiteral("UPDATE reading SET result = 22 WHERE t = %1").arg(dayStart + minute)));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("tamper"));
+}
+
 inline QByteArray Bytes(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

@@ -4,6 +4,7 @@
 
 #include "u_ondrel.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -127,6 +128,9 @@ class tst_history_store : public QObject {
     void foreignFileLeftAsItIs();
     void olderFileUpgradedWhole();
     void readAccessChangesNothing();
+    void chainNamesTheFirstTampering_data();
+    void chainNamesTheFirstTampering();
+    void chainWholeAcrossRetention();
     void damagedFileSaid();
     void writeWaitsForAnotherWriter_data();
     void writeWaitsForAnotherWriter();
@@ -422,7 +426,7 @@ void tst_history_store::foreignFileLeftAsItIs() {
 // A file of an older Tarvik (no mark) is taken as ours, marked and brought
 // to the current schema with every row.
 void tst_history_store::olderFileUpgradedWhole() {
-    for (int32_t version = 1; version <= tHistoryStore::schemaVersion; ++version) {
+    for (int32_t version = 1; version < tHistoryStore::schemaVersion; ++version) {
         const QString path = Path(qPrintable(QStringLiteral("older%1.sqlite").arg(version)));
         OlderFile(path, version);
         tHistoryStore store;
@@ -435,6 +439,10 @@ void tst_history_store::olderFileUpgradedWhole() {
         QCOMPARE(store.LogSlots(1).size(), size_t(1));
         QCOMPARE(store.Audits(0, t0, t0 + 1).at(0).audit.fields.size(), size_t(1));
         QVERIFY(store.AddReading(1, Reading(t0 + 2 * minute, 42)));
+        const std::optional<tHistChainCheck> check = store.VerifyChain();
+        QVERIFY2(check && check->Whole(), check ? qPrintable(check->first) : "");
+        QCOMPARE(check->sealedUpTo, int64_t(5)); // controller, 2 readings, slot, audit
+        QCOMPARE(check->links, int64_t(6));
         store.Close();
         QCOMPARE(Pragma(path, "PRAGMA application_id").toInt(), tHistoryStore::applicationId);
         QCOMPARE(Pragma(path, "PRAGMA user_version").toInt(), tHistoryStore::schemaVersion);
@@ -484,6 +492,96 @@ void tst_history_store::damagedFileSaid() {
     check("days");
     QVERIFY(!store.CheckStructure());
     check("structure");
+}
+
+void tst_history_store::chainNamesTheFirstTampering_data() {
+    QTest::addColumn<QStringList>("sql"); // what another program did to the file
+    QTest::addColumn<QString>("first");   // in the first fault's words; empty: whole
+    const QString at = QDateTime::fromMSecsSinceEpoch(t0 + 2 * minute)
+                           .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    const QString t2 = QString::number(t0 + 2 * minute);
+    QTest::newRow("whole") << QStringList{} << QString();
+    QTest::newRow("reading edited") << QStringList{"UPDATE reading SET v0 = v0 + 1 WHERE t = " + t2}
+                                    << "leitura de p endereço 1 de " + at + ") alterado";
+    QTest::newRow("reading removed") << QStringList{"DELETE FROM reading WHERE t = " + t2}
+                                     << "leitura de p endereço 1 de " + at + ") removido";
+    QTest::newRow("reading removed with its link")
+        << QStringList{"DELETE FROM reading WHERE t = " + t2,
+                       "DELETE FROM chain WHERE kind = 2 AND t = " + t2}
+        << "removido(s) fora do Tarvik";
+    QTest::newRow("reading inserted")
+        << QStringList{"INSERT INTO reading SELECT ctl, t + 30000, seq, off, unit, s0, v0, s1, v1, "
+                       "s2, v2, s3, v3, r0, r1, r2, r3, result, rtt FROM reading WHERE t = " +
+                       t2}
+        << "inserido fora do Tarvik";
+    QTest::newRow("audit field edited")
+        << QStringList{"UPDATE audit_field SET new = '9.9'"} << "alteração nº 1";
+    QTest::newRow("log slot edited")
+        << QStringList{"UPDATE log_slot SET sensor1 = 1"} << "slot do LOG de p endereço 1";
+    QTest::newRow("controller edited")
+        << QStringList{"UPDATE controller SET address = 5"} << "controlador p endereço 5";
+    QTest::newRow("chain recomputed from a link")
+        << QStringList{"UPDATE chain SET h = zeroblob(32) WHERE n = 3"} << "nº 3 da cadeia";
+}
+
+// Records stored by Tarvik, then changed by another program: the walk
+// names the first change, whatever the kind of record and of change.
+void tst_history_store::chainNamesTheFirstTampering() {
+    QFETCH(QStringList, sql);
+    QFETCH(QString, first);
+    const QString path = Path(QTest::currentDataTag());
+    {
+        tHistoryStore store;
+        QVERIFY(store.Open(path));
+        const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
+        for (int m = 0; m < 5; ++m)
+            QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, m)));
+        QVERIFY(store.AddAudit(
+            {ctl,
+             t0,
+             0,
+             QStringLiteral("ana"),
+             QStringLiteral("Parâmetros de sistema"),
+             1,
+             {{QStringLiteral("OFS1"), QStringLiteral("0.0"), QStringLiteral("-1.5")}}}));
+        QVERIFY(store.AddLogSlot(HistLogSlotOf(ctl, 7, tSlotLog{.event = 1, .year = 2026}, t0)));
+    }
+    Exec(path, sql);
+    tHistoryStore store;
+    QVERIFY(store.Open(path, tHistoryStore::tAccess::Read));
+    const std::optional<tHistChainCheck> check = store.VerifyChain();
+    QVERIFY2(check, qPrintable(store.Message()));
+    QCOMPARE(check->Whole(), first.isEmpty());
+    QVERIFY2(check->first.contains(first), qPrintable(check->first));
+    if (first.isEmpty()) {
+        QCOMPARE(check->links, int64_t(8));
+        QCOMPARE(check->records, (std::array<int64_t, 4>{1, 5, 1, 1}));
+        QCOMPARE(check->head.hash.size(), 32);
+    }
+}
+
+// The retention limit removes links with the readings and records the cut:
+// the chain still checks, and so do readings added after.
+void tst_history_store::chainWholeAcrossRetention() {
+    tHistoryStore store;
+    QVERIFY(store.Open(Path("chaincut.sqlite")));
+    const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
+    const int64_t hour = 60 * minute;
+    for (int h = 0; h < 48; ++h) {
+        QVERIFY(store.AddReading(Reading(ctl, t0 + h * hour, h)));
+        if (h % 10 == 0) // records that stay between the readings that go
+            QVERIFY(store.AddAudit({ctl, t0 + h * hour, 0, {}, QStringLiteral("x"), 1, {}}));
+    }
+    QVERIFY(store.ApplyRetention(1, t0 + 47 * hour) > 0);
+    QVERIFY(store.AddReading(Reading(ctl, t0 + 48 * hour, 48)));
+    const std::optional<tHistChainCheck> check = store.VerifyChain();
+    QVERIFY2(check && check->Whole(), check ? qPrintable(check->first) : "");
+    QVERIFY(check->retained > 0);
+    // The period's head is the link of its newest record.
+    const std::optional<tHistChainLink> head = store.ChainHead(ctl, t0, t0 + 48 * hour + 1);
+    QVERIFY(head);
+    QCOMPARE(head->n, check->head.n);
+    QVERIFY(store.ChainHead(ctl, t0 + 47 * hour, t0 + 48 * hour)->n < head->n);
 }
 
 void tst_history_store::writeWaitsForAnotherWriter_data() {

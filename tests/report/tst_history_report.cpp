@@ -122,6 +122,13 @@ class tst_history_report : public QObject {
             QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
         // A sensor still being read gave nothing to say.
         QVERIFY(!text.contains(QStringLiteral("Sensor 4")));
+        // The chain's head for the period: the file can be checked against the paper.
+        const std::optional<tHistChainLink> head = store.ChainHead(ctl, rq.fromMs, rq.toMs);
+        QVERIFY(head);
+        const QString printed = QStringLiteral("registro nº %1, SHA-256 %2")
+                                    .arg(head->n)
+                                    .arg(QString::fromLatin1(head->hash.toHex()));
+        QVERIFY2(text.contains(printed), qPrintable(printed));
     }
 
     // An excursion the period ends in: going on only while readings come;
