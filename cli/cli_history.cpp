@@ -274,7 +274,7 @@ int HistoryExport(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
-    std::vector<tHistReading> all; // for the spreadsheet's units
+    std::vector<tStatusReading> all; // for the spreadsheet's units
     const std::vector<tHistController> controllers = chosen(run, store);
     if (readFailed(store))
         return exitUSAGE;

@@ -53,7 +53,7 @@ std::vector<tSheetCell> ReadingsSheetKinds() {
             Text,     Text,     Text,   Text,   Integer, Integer};
 }
 
-QStringList ReadingsSheetHeader(const std::vector<tHistReading> &readings) {
+QStringList ReadingsSheetHeader(const std::vector<tStatusReading> &readings) {
     QStringList header = ReadingsCsvHeader();
     const bool oneUnit =
         !readings.empty() && std::all_of(readings.begin(), readings.end(), [&](const auto &r) {
@@ -67,13 +67,13 @@ QStringList ReadingsSheetHeader(const std::vector<tHistReading> &readings) {
 
 bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                         const QString &path, QString *error) {
-    const std::vector<tHistReading> readings = store.Readings(controller, fromMs, toMs);
+    const std::vector<tStatusReading> readings = store.Readings(controller, fromMs, toMs);
     if (store.LastFailed()) {
         *error = store.Message();
         return false;
     }
     QList<QStringList> rows;
-    for (const tHistReading &r : readings)
+    for (const tStatusReading &r : readings)
         rows << ReadingsCsvFields(r);
     return WriteSheet(path, QStringLiteral("Leituras"), ReadingsSheetHeader(readings),
                       ReadingsSheetKinds(), rows, error);

@@ -20,7 +20,7 @@ QStringList ReadingsCsvFields(const tStatusReading &reading);
 // header with the unit in each sensor's title when every reading of
 // `readings` was taken in one unit.
 std::vector<tSheetCell> ReadingsSheetKinds();
-QStringList ReadingsSheetHeader(const std::vector<tHistReading> &readings);
+QStringList ReadingsSheetHeader(const std::vector<tStatusReading> &readings);
 // Writes every reading of [fromMs, toMs) to `path` as a spreadsheet file,
 // whole or not at all. False with the reason in `error`.
 bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,

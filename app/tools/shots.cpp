@@ -106,7 +106,7 @@ void FillHistory(const QString &path, const QString &port) {
     const QDateTime now = QDateTime::currentDateTime();
     constexpr int64_t minute = 60'000;
     auto reading = [&](int64_t t, int32_t room, bool relayOn) {
-        tHistReading r{.controller = id, .utcMs = t, .offsetSec = now.offsetFromUtc()};
+        tStatusReading r{.utcMs = t, .offsetSec = now.offsetFromUtc()};
         r.state = {stsTEMP_OK, stsTEMP_OK, stsTEMP_ERRMAX, stsTEMP_OK};
         r.value = {room, room - 120, 0, 215};
         r.relay = {relayOn ? 1 : 0, 0, 0, 0};
@@ -120,10 +120,11 @@ void FillHistory(const QString &path, const QString &port) {
         const int64_t m = (t - end) / minute + 24 * 60; // minutes since the start
         const bool warm = m > 14 * 60 && m < 14 * 60 + 40;
         history.AddReading(
-            reading(t, warm ? 92 + int32_t(m % 7) : 38 + int32_t(m / 13 % 6), m % 30 < 10));
+            id, reading(t, warm ? 92 + int32_t(m % 7) : 38 + int32_t(m / 13 % 6), m % 30 < 10));
     }
     for (int s = 0; s < 30; ++s)
-        history.AddReading(reading(end - 20 * minute + s * 1000, 41 + s % 4, s >= 10 && s < 22));
+        history.AddReading(id,
+                           reading(end - 20 * minute + s * 1000, 41 + s % 4, s >= 10 && s < 22));
     history.Commit();
 }
 } // namespace

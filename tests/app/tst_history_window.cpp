@@ -218,7 +218,7 @@ void tst_history_window::pageReadWaitsForTheRecordingsRead() {
     QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite"))));
     QTRY_VERIFY_WITH_TIMEOUT(
         !store.Readings(ConnectedId(store, w.Ondrel().Address()), 0, INT64_MAX).empty(), 10000);
-    for (const tHistReading &r :
+    for (const tStatusReading &r :
          store.Readings(ConnectedId(store, w.Ondrel().Address()), 0, INT64_MAX))
         QVERIFY(r.result > 0);
     app.Stop();

@@ -214,9 +214,9 @@ class tst_history_page : public QObject {
                                                 QStringLiteral("qx4r"), QStringLiteral("1.2")});
         const int64_t hourAgo = end - 60 * minute;
         for (int m = 0; m < 60; ++m) {
-            tHistReading r = Reading(id, hourAgo + m * minute, m >= 40 && m < 46 ? 95 : 40);
+            tStatusReading r = Reading(hourAgo + m * minute, m >= 40 && m < 46 ? 95 : 40);
             r.relay[0] = m >= 20 && m < 30 ? 1 : 0;
-            QVERIFY(sparse.AddReading(r));
+            QVERIFY(sparse.AddReading(id, r));
         }
         TestHost host;
         THistoryPage page(host);
@@ -260,7 +260,7 @@ class tst_history_page : public QObject {
                                                QStringLiteral("qx4r"), QStringLiteral("1.2")});
         const int64_t first = end - 10 * minute;
         for (int s = 0; s < 30; ++s)
-            QVERIFY(brief.AddReading(Reading(id, first + s * 1000, 40 + s)));
+            QVERIFY(brief.AddReading(id, Reading(first + s * 1000, 40 + s)));
         TestHost host;
         THistoryPage page(host);
         page.SetClock([] { return now; });
