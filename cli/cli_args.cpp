@@ -383,6 +383,7 @@ constexpr const char *examples[] = {
     "tarvik-cli historico exportar --de 2026-12-01 --csv > dezembro.csv",
     "tarvik-cli -a 201 historico relatorio --pdf camara-201.pdf",
     "tarvik-cli historico alteracoes --json",
+    "tarvik-cli -a 201 historico verificar --de 2026-12-01 --ate 2026-12-31",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
