@@ -88,8 +88,7 @@ inline void Tampered(const QString &path) {
         const int64_t ctl = store.ControllerId(
             {0, QStringLiteral("/dev/ttyUSB0"), 201, QStringLiteral("qx4r"), {}});
         for (int m = 0; m < 3; ++m)
-            QVERIFY(store.AddReading(
-                {.controller = ctl, .utcMs = dayStart + m * minute, .result = -2}));
+            QVERIFY(store.AddReading(ctl, {.utcMs = dayStart + m * minute, .result = -2}));
     }
     {
         QSqlDatabase db =

@@ -535,7 +535,7 @@ void tst_history_store::chainNamesTheFirstTampering() {
         QVERIFY(store.Open(path));
         const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
         for (int m = 0; m < 5; ++m)
-            QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, m)));
+            QVERIFY(store.AddReading(ctl, Reading(t0 + m * minute, m)));
         QVERIFY(store.AddAudit(
             {ctl,
              t0,
@@ -568,12 +568,12 @@ void tst_history_store::chainWholeAcrossRetention() {
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     const int64_t hour = 60 * minute;
     for (int h = 0; h < 48; ++h) {
-        QVERIFY(store.AddReading(Reading(ctl, t0 + h * hour, h)));
+        QVERIFY(store.AddReading(ctl, Reading(t0 + h * hour, h)));
         if (h % 10 == 0) // records that stay between the readings that go
             QVERIFY(store.AddAudit({ctl, t0 + h * hour, 0, {}, QStringLiteral("x"), 1, {}}));
     }
     QVERIFY(store.ApplyRetention(1, t0 + 47 * hour) > 0);
-    QVERIFY(store.AddReading(Reading(ctl, t0 + 48 * hour, 48)));
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 48 * hour, 48)));
     const std::optional<tHistChainCheck> check = store.VerifyChain();
     QVERIFY2(check && check->Whole(), check ? qPrintable(check->first) : "");
     QVERIFY(check->retained > 0);

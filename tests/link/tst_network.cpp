@@ -157,7 +157,9 @@ class tst_Network : public QObject {
         QCOMPARE(dev.System[9], 42);
 
         const tLogWalkResult log =
-            WalkLog(dev, {.send = [&](tCommand c) { return dev.SendCommand(c); }, .limit = 5});
+            WalkLog(dev,
+                    {.send = [&](tCommand c) { return Ready(dev.SendCommand(c)); }, .limit = 5})
+                .Result();
         QCOMPARE(log.end, tLogWalkEnd::EndOfLog);
         QCOMPARE(log.events, 1);
 

@@ -163,7 +163,7 @@ class tst_history_report : public QObject {
             {0, QStringLiteral("/dev/ttyUSB1"), 7, QStringLiteral("qx1r"), QStringLiteral("1.2")});
         if (store.ReadingSpan(other) == std::nullopt)
             for (int64_t m = 0; m < 15; ++m)
-                QVERIFY(store.AddReading(Reading(other, start + m * minute, m < 10 ? 40 : 95, 0)));
+                QVERIFY(store.AddReading(other, Reading(start + m * minute, m < 10 ? 40 : 95, 0)));
         const int64_t last = start + 14 * minute;
         tReportRequest rq;
         rq.controller = other;
