@@ -129,7 +129,7 @@ class tst_keys : public QObject {
             << "btnMenuHist"
             << QStringList{"btnMenuAbout", "btnMenuSair", "tabLogRelay",  "stgRL1",
                            "edtLogMax",    "btnLogGet",   "btnLogCancel", "btnLogClear",
-                           "btnLogExport", "btnMenuPAR",  "btnMenuRTC"};
+                           "btnLogExport", "btnLogXlsx",  "btnMenuPAR",   "btnMenuRTC"};
     }
 
     void tabFollowsRows() {

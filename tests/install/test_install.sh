@@ -33,7 +33,7 @@ for p in "${programs[@]}"; do
 done
 
 # What tarvik-cli runs for a PDF report: installed, and found by the
-# installed tarvik-cli (an empty history then stops it, not a missing program).
+# installed tarvik-cli (a missing history then stops it, not a missing program).
 pdf="$usr/libexec/tarvik/tarvik-cli-pdf"
 [ -x "$pdf" ] || fail "tarvik-cli-pdf is not installed"
 if ldd "$pdf" | grep -q "not found"; then
@@ -41,7 +41,8 @@ if ldd "$pdf" | grep -q "not found"; then
 fi
 TARVIK_HISTORICO="$tmp/vazio.sqlite" QT_QPA_PLATFORM=offscreen \
     "$bin/tarvik-cli" historico relatorio --pdf "$tmp/r.pdf" >"$tmp/out" 2>&1 || true
-grep -q "nenhum controlador" "$tmp/out" || fail "tarvik-cli --pdf: $(cat "$tmp/out")"
+# A history that does not exist is refused before anything is made.
+grep -qE "nenhum controlador|o arquivo não existe" "$tmp/out" || fail "tarvik-cli --pdf: $(cat "$tmp/out")"
 
 desktop="$usr/share/applications/tarvik.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
