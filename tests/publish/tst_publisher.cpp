@@ -176,7 +176,7 @@ void TestPublisher::discoveryMakesAnEntityOfEverySensorAndRelay() {
     tReading r = qx4r(0);
     r.fahrenheit = true;
     p->submit(r);
-    const QString node = "loja7_ttyUSB0_201";
+    const QString node = DiscoveryNode(prefix, port, 201);
     QStringList topics;
     for (int k = 1; k <= 4; ++k)
         topics << QStringLiteral("homeassistant/sensor/%1/sensor%2/config").arg(node).arg(k)
@@ -191,7 +191,7 @@ void TestPublisher::discoveryMakesAnEntityOfEverySensorAndRelay() {
         const bool sensor = t.contains("/sensor/");
         QCOMPARE(c["state_topic"].toString(), "loja7/ttyUSB0/201/estado");
         QCOMPARE(c["availability_topic"].toString(), "loja7/ttyUSB0/201/disponivel");
-        QCOMPARE(c["device_class"].toString(), sensor ? "temperature" : "power");
+        QCOMPARE(c["device_class"].toString(), sensor ? "temperature" : "running");
         QVERIFY(c["value_template"].toString().contains(sensor ? "valor" : "estado"));
         if (sensor)
             QCOMPARE(c["unit_of_measurement"].toString(), QString::fromUtf8("\u00B0F"));
