@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -160,14 +161,31 @@ int Record(tCliRun &run) {
     if (!openStore(store, true))
         return exitUSAGE;
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
-    recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
-    const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
+    // Fractions as given: 0.5 is half a second, not the default.
+    recorder.SetIntervalMs(run.args.interval ? std::llround(*run.args.interval * 1000) : 0);
+    const double watch = std::min<double>(recorder.IntervalMs() / 1000.0, tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
-                   .arg(store.Path())
-                   .arg(recorder.Interval()));
+                   .arg(store.Path(),
+                        QString::number(recorder.IntervalMs() / 1000.0).replace(u'.', u',')));
     const tStopRequest stop;
     const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
         return run.dev.SendCommand(cmd);
+    };
+    // What the file never got is said with a count, and fails the run.
+    const auto recorded = [&](int worst) {
+        const size_t unsaved = recorder.Finish(QDateTime::currentMSecsSinceEpoch());
+        const uint64_t lost = unsaved + recorder.Dropped();
+        if (lost > 0) {
+            const QString why = store.Message();
+            CliMessage(
+                QStringLiteral("%1 leitura(s) não gravada(s) no histórico %2%3")
+                    .arg(lost)
+                    .arg(store.Path(), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            worst = WorseExit(worst, exitDEVICE);
+        }
+        if (recorder.Replaced() > 0)
+            worst = WorseExit(worst, exitDEVICE);
+        return worst;
     };
     QList<int> silent; // addresses whose silence was already said
     int worst = exitOK;
@@ -185,14 +203,14 @@ int Record(tCliRun &run) {
         }
         if (run.portGone) {
             if (!run.portOpened)
-                return exitDEVICE; // a port that never opened is a wrong name, not a loss
+                return recorded(exitDEVICE); // a port that never opened is a wrong name, not a loss
             CliMessage(
                 QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
                     .arg(run.port)
                     .arg(reopenSeconds));
             while (run.portGone) {
                 if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
-                    return worst;
+                    return recorded(worst);
                 const int first = run.args.addresses.first();
                 const int32_t r = run.dev.OpenConnection(run.port, first);
                 if (r == errMODBUS_OPEN_UART)
@@ -264,7 +282,7 @@ int Record(tCliRun &run) {
         if (!run.portGone)
             stop.waitUntil(next);
     }
-    return worst;
+    return recorded(worst);
 }
 
 int HistoryExport(tCliRun &run) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 constexpr int64_t liveMs = 3'600'000;
@@ -20,7 +21,8 @@ tSessionRecorder::tSessionRecorder(tSession &session, QString path, tRecorder::t
       FWatch(new QTimer(this)) {
     connect(&session, &tSession::exchanged, this, &tSessionRecorder::Exchanged);
     connect(&session, &tSession::connectionChanged, this, &tSessionRecorder::ConnectionChanged);
-    FWatch->setInterval(watchSlackMs);
+    FWatch->setSingleShot(true);
+    FWatch->setTimerType(Qt::PreciseTimer);
     connect(FWatch, &QTimer::timeout, this, &tSessionRecorder::Watch);
 }
 
@@ -47,6 +49,13 @@ tHistoryWriter &tSessionRecorder::Writer() {
     return *FWriter;
 }
 
+size_t tSessionRecorder::FinishWriting() {
+    FWatch->stop();
+    if (!FWriter || std::exchange(FFinished, true))
+        return 0;
+    return FWriter->Stop(tHistoryWriter::stopTrying);
+}
+
 tHistoryStore &tSessionRecorder::Reader() {
     if (!FReader) {
         Writer(); // which says it when the file cannot be opened
@@ -60,6 +69,7 @@ void tSessionRecorder::ConnectionChanged() {
     ++FGeneration;
     FLive.clear();
     FLastReadMs = 0;
+    FOwnPending = FOwnLast = false;
     const tOndrel &dev = FSession.Ondrel();
     if (!dev.Connected()) {
         FWatch->stop();
@@ -77,7 +87,7 @@ void tSessionRecorder::ConnectionChanged() {
         Q_EMIT recordedChanged();
     });
     Q_EMIT recordedChanged();
-    FWatch->start();
+    ArmWatch();
 }
 
 void tSessionRecorder::Exchanged(const tExchange &exchange) {
@@ -89,6 +99,8 @@ void tSessionRecorder::Exchanged(const tExchange &exchange) {
                                           now.toMSecsSinceEpoch(), now.offsetFromUtc());
     Writer().Observe({0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware}, r);
     FLastReadMs = r.utcMs;
+    FOwnLast = std::exchange(FOwnPending, false);
+    ArmWatch();
     // A clock moved back leaves later times in front: trim by age from now.
     while (!FLive.empty() &&
            (FLive.front().utcMs <= r.utcMs - liveMs || FLive.front().utcMs > r.utcMs))
@@ -102,8 +114,24 @@ void tSessionRecorder::Exchanged(const tExchange &exchange) {
 void tSessionRecorder::Watch() {
     // Read when nobody else has for a while, so the file gets its readings
     // (and a relay switch is seen) whatever page is shown.
+    if (!FSession.Connected())
+        return;
+    FOwnIssuedMs = QDateTime::currentMSecsSinceEpoch();
+    FOwnPending = true;
+    FSession.SendCommand(cmdGET_STATUS);
+    ArmWatch();
+}
+
+void tSessionRecorder::ArmWatch() {
+    if (!FSession.Connected() || FFinished) {
+        FWatch->stop();
+        return;
+    }
     const int64_t everyMs = int64_t(std::min(FIntervalSec, tRecorder::watchSec)) * 1000;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (FSession.Connected() && (now - FLastReadMs >= everyMs + watchSlackMs || now < FLastReadMs))
-        FSession.SendCommand(cmdGET_STATUS);
+    const int64_t due = FOwnLast || FOwnPending ? FOwnIssuedMs + everyMs
+                        : FLastReadMs           ? FLastReadMs + everyMs + watchSlackMs
+                                                : now;
+    // A clock moved back: from now.
+    FWatch->start(int(std::clamp<int64_t>(due - now, 0, everyMs + watchSlackMs)));
 }

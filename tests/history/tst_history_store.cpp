@@ -63,6 +63,8 @@ class tst_history_store : public QObject {
     void retentionOnlyWhenSet();
     void filePath_data();
     void filePath();
+    void refusalReadsAsOneSentence_data();
+    void refusalReadsAsOneSentence();
 };
 
 void tst_history_store::newFileIsWalAtCurrentVersion() {
@@ -432,6 +434,55 @@ void tst_history_store::filePath() {
         qputenv("TARVIK_HISTORICO", env.toUtf8());
     QCOMPARE(HistoryFilePath(settings, data), expected);
     qunsetenv("TARVIK_HISTORICO");
+}
+
+// A file that cannot be used is said in one sentence: SQLite's words once,
+// no empty part, no driver's aside glued on.
+void tst_history_store::refusalReadsAsOneSentence_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("content"); // raw bytes; empty: as it is
+    QTest::addColumn<QStringList>("sql");    // run on the file first
+    QTest::addColumn<QString>("why");
+    QTest::newRow("a folder") << dir.path() << QByteArray() << QStringList{}
+                              << "unable to open database file";
+    QTest::newRow("not a database")
+        << Path("texto.sqlite") << QByteArray("não é um banco de dados\n").repeated(40)
+        << QStringList{} << "file is not a database";
+    QTest::newRow("an upgrade that fails")
+        << Path("meio.sqlite") << QByteArray()
+        << QStringList{"CREATE TABLE publish_target(x)", "PRAGMA user_version = 1"}
+        << "publish_target";
+}
+
+void tst_history_store::refusalReadsAsOneSentence() {
+    QFETCH(QString, path);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, sql);
+    QFETCH(QString, why);
+    if (!content.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    if (!sql.isEmpty()) {
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("prep"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const QString &s : sql)
+                QVERIFY(q.exec(s));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("prep"));
+    }
+    tHistoryStore store;
+    QVERIFY(!store.Open(path));
+    const QString said = store.Message();
+    QVERIFY2(said.contains(why), qPrintable(said));
+    QVERIFY2(!said.contains(QLatin1String(": :")), qPrintable(said));
+    for (const char *aside : {"Unable to", "Error opening", "Parameter count"})
+        QVERIFY2(!said.contains(QLatin1String(aside)), qPrintable(said));
 }
 
 QTEST_GUILESS_MAIN(tst_history_store)
