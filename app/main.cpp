@@ -10,6 +10,11 @@
 namespace {
 
 struct tOptions {
+    QCommandLineOption help{
+        {QStringLiteral("h"), QStringLiteral("?"), QStringLiteral("help"), QStringLiteral("ajuda")},
+        QStringLiteral("Mostra esta ajuda.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Mostra a versão.")};
     QCommandLineOption port{QStringLiteral("port"),
                             QStringLiteral("Seleciona a porta serial <nome> ao iniciar."),
                             QStringLiteral("nome")};
@@ -26,16 +31,26 @@ void Describe(QCommandLineParser &parser, const tOptions &options) {
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
     parser.setApplicationDescription(
         QStringLiteral("Configura e monitora o controlador de temperatura Ondrel."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOptions({options.port, options.measure, options.checkStart});
+    // Help and version of our own, described in Portuguese; Qt's would add
+    // --help-all and its own options in English.
+    parser.addOptions(
+        {options.help, options.version, options.port, options.measure, options.checkStart});
+}
+
+// Handles help and version, which print and leave.
+void Answer(QCommandLineParser &parser, QCoreApplication &app, const tOptions &options) {
+    parser.process(app);
+    if (parser.isSet(options.help))
+        parser.showHelp(0);
+    if (parser.isSet(options.version))
+        parser.showVersion();
 }
 
 // Help and version are answered without a window system, so they work over
 // ssh and in scripts.
 bool OnlyText(int argc, char *argv[]) {
     for (int i = 1; i < argc; ++i)
-        for (const char *option : {"-h", "--help", "-?", "-v", "--version", "--help-all"})
+        for (const char *option : {"-h", "--help", "-?", "--ajuda", "-v", "--version"})
             if (std::strcmp(argv[i], option) == 0)
                 return true;
     return false;
@@ -47,16 +62,17 @@ int main(int argc, char *argv[]) {
     const tOptions options;
     if (OnlyText(argc, argv)) {
         QCoreApplication core(argc, argv);
+        InstallTranslations(core);
         QCommandLineParser parser;
         Describe(parser, options);
-        parser.process(core); // prints and leaves
+        Answer(parser, core, options);
         return 0;
     }
     QApplication app(argc, argv);
     InstallTranslations(app);
     QCommandLineParser parser;
     Describe(parser, options);
-    parser.process(app);
+    Answer(parser, app, options);
 
     tStartOptions start;
     start.port = parser.value(options.port);

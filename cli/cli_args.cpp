@@ -1,6 +1,7 @@
 #include "cli_args.h"
 
 #include "cli_commands.h"
+#include "cli_suggest.h"
 
 #include <QRegularExpression>
 
@@ -251,6 +252,7 @@ struct tOptionRow {
     const char *commands; // the commands it belongs to, '|' between; "" for all
     const char *help;
     bool (*apply)(tCliArgs &, const QString &value, QString &error);
+    const char *alias = nullptr; // another name after "--", in Portuguese
 };
 
 constexpr tOptionRow optionRows[] = {
@@ -345,8 +347,8 @@ constexpr tOptionRow optionRows[] = {
      "(publicar) sem o broker, as leituras esperam na memória (até 3600 por controlador, "
      "perdidas se o programa parar), não no histórico",
      setSwitch<&tCliArgs::noHistory>},
-    {"help", 'h', nullptr, "", "mostra esta ajuda", setHelp},
-    {"version", 0, nullptr, "", "mostra a versão", setVersion},
+    {"help", 'h', nullptr, "", "mostra esta ajuda (também: tarvik-cli ajuda)", setHelp, "ajuda"},
+    {"version", 0, nullptr, "", "mostra a versão", setVersion, "versão"},
 };
 
 // The README's examples, the same in the help and the manual page.
@@ -360,14 +362,28 @@ constexpr const char *examples[] = {
     "tarvik-cli log --max 50 --json",
     "tarvik-cli -a 201,202 relógio acertar",
     "tarvik-cli -p /dev/ttyUSB0 procurar --velocidades",
+    "tarvik-cli -a 201,202 registrar --intervalo 30 --retencao 365",
+    "tarvik-cli historico exportar --de 2026-12-01 --csv > dezembro.csv",
+    "tarvik-cli -a 201 historico relatorio --pdf camara-201.pdf",
+    "tarvik-cli historico alteracoes --json",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
     const QString plain = Unaccented(name);
     for (const tOptionRow &row : optionRows)
-        if (plain == Unaccented(QString::fromUtf8(row.name)))
+        if (plain == Unaccented(QString::fromUtf8(row.name)) ||
+            (row.alias && plain == Unaccented(QString::fromUtf8(row.alias))))
             return &row;
     return nullptr;
+}
+
+// The option a misspelt name most likely meant, as "--name"; empty for none.
+QString nearestOption(const QString &name) {
+    QStringList names;
+    for (const tOptionRow &row : optionRows)
+        names << QString::fromUtf8(row.name);
+    const QString found = NearestWord(name, names);
+    return found.isEmpty() ? found : QStringLiteral("--") + found;
 }
 
 const tOptionRow *optionLettered(QChar letter) {
@@ -411,9 +427,10 @@ bool commandOf(QStringList words, tCliArgs &out, QString &error) {
         }
     }
     if (!found) {
-        error = family && words.size() > 1
-                    ? QStringLiteral("comando desconhecido: %1 %2").arg(words[0], words[1])
-                    : QStringLiteral("comando desconhecido: %1").arg(words[0]);
+        error = (family && words.size() > 1
+                     ? QStringLiteral("comando desconhecido: %1 %2").arg(words[0], words[1])
+                     : QStringLiteral("comando desconhecido: %1").arg(words[0])) +
+                DidYouMean(NearestCommand(words));
         return false;
     }
     out.command = QString::fromUtf8(found->name);
@@ -470,6 +487,8 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
         }
         if (!row) {
             error = QStringLiteral("opção desconhecida: %1").arg(arg);
+            if (arg.startsWith(QLatin1String("--")))
+                error += DidYouMean(nearestOption(arg.mid(2).section(u'=', 0, 0)));
             return false;
         }
         QString value;
@@ -489,6 +508,9 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             return false;
         given << row;
     }
+    // "tarvik-cli ajuda" as well as --ajuda and --help.
+    if (!words.isEmpty() && Unaccented(words[0]).toLower() == QLatin1String("ajuda"))
+        out.help = true;
     if (out.help || out.version)
         return true;
     if (!commandOf(words, out, error))
@@ -559,6 +581,8 @@ QString HelpText() {
         QString names = row.letter ? QStringLiteral("-%1, ").arg(QLatin1Char(row.letter))
                                    : QStringLiteral("    ");
         names += shown(row);
+        if (row.alias)
+            names += QStringLiteral(", --") + QString::fromUtf8(row.alias);
         if (row.value)
             names += u' ' + QString::fromUtf8(row.value);
         help += beside(names, withBounds(QString::fromUtf8(row.help)));
@@ -594,8 +618,9 @@ QString HelpText() {
         "     de tamanho errado ou de outro modelo; saída padrão que não pôde ser escrita\n"
         "  3  a configuração difere (config comparar; config gravar --verificar)\n");
     help += paragraphs(QStringLiteral(
-        "Com vários endereços vale o pior: 2, depois 1, depois 3; com --intervalo, o pior do "
-        "período todo (uma leitura perdida dá 1)."));
+        "Com vários endereços vale o pior: 2, depois 1, depois 3; com status --intervalo, o pior "
+        "do período todo (uma leitura perdida dá 1). registrar e publicar parados com Ctrl+C ou "
+        "SIGTERM terminam com 0 e contam na saída de erros as leituras perdidas."));
     help += QStringLiteral("Exemplos:\n");
     for (const char *example : examples)
         help += QStringLiteral("  ") + QString::fromUtf8(example) + u'\n';

@@ -6,7 +6,6 @@
 #include "locale_text.h"
 #include "readings_csv.h"
 #include "recorder.h"
-#include "stop_request.h"
 #include "temperature.h"
 
 #include <QCoreApplication>
@@ -24,8 +23,6 @@
 #include <optional>
 
 namespace {
-
-constexpr int reopenSeconds = 3;
 
 tPdfWriter pdfWriter = nullptr;
 
@@ -151,12 +148,19 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
 
 } // namespace
 
+int StoppedOnRequest(int64_t lostReadings) {
+    if (lostReadings > 0)
+        CliMessage(QStringLiteral("encerrado a pedido; %1 leitura(s) perdida(s) durante a "
+                                  "execução, avisadas acima")
+                       .arg(lostReadings));
+    return exitOK;
+}
+
 void SetPdfWriter(tPdfWriter writer) {
     pdfWriter = writer;
 }
 
 int Record(tCliRun &run) {
-    using Clock = std::chrono::steady_clock;
     tHistoryStore store;
     if (!openStore(store, true))
         return exitUSAGE;
@@ -167,19 +171,19 @@ int Record(tCliRun &run) {
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
                    .arg(store.Path(),
                         QString::number(recorder.IntervalMs() / 1000.0).replace(u'.', u',')));
-    const tStopRequest stop;
     const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
-        return run.dev.SendCommand(cmd);
+        return run.session.SendCommand(cmd);
     };
-    // What the file never got is said with a count, and fails the run.
+    // Readings taken but never stored are said with a count, and fail the
+    // run even when it was asked to stop: they are lost for good.
     const auto recorded = [&](int worst) {
         const size_t unsaved = recorder.Finish(QDateTime::currentMSecsSinceEpoch());
-        const uint64_t lost = unsaved + recorder.Dropped();
-        if (lost > 0) {
+        const uint64_t unstored = unsaved + recorder.Dropped();
+        if (unstored > 0) {
             const QString why = store.Message();
             CliMessage(
                 QStringLiteral("%1 leitura(s) não gravada(s) no histórico %2%3")
-                    .arg(lost)
+                    .arg(unstored)
                     .arg(store.Path(), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
             worst = WorseExit(worst, exitDEVICE);
         }
@@ -188,101 +192,72 @@ int Record(tCliRun &run) {
         return worst;
     };
     QList<int> silent; // addresses whose silence was already said
-    int worst = exitOK;
+    int64_t lost = 0;  // readings not taken
     int64_t retainedAt = 0;
-    while (!stop.requested()) {
+    auto retain = [&] {
         const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
-        if (run.args.retentionDays > 0 && (!retainedAt || startMs < retainedAt ||
-                                           startMs - retainedAt >= tRecorder::retentionEveryMs)) {
-            retainedAt = startMs;
-            int64_t unpublished = 0;
-            if (store.ApplyRetention(run.args.retentionDays, startMs, &unpublished) < 0)
-                CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
-            else if (unpublished > 0)
-                CliMessage(UnpublishedRemovedText(unpublished));
+        if (run.args.retentionDays <= 0 || (retainedAt && startMs >= retainedAt &&
+                                            startMs - retainedAt < tRecorder::retentionEveryMs))
+            return;
+        retainedAt = startMs;
+        int64_t unpublished = 0;
+        if (store.ApplyRetention(run.args.retentionDays, startMs, &unpublished) < 0)
+            CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
+        else if (unpublished > 0)
+            CliMessage(UnpublishedRemovedText(unpublished));
+    };
+    auto recordOne = [&](int id) {
+        const int32_t opened = run.session.Reach(run.port, id, tSession::tReach::Identify);
+        if (opened == errMODBUS_OPEN_UART) {
+            if (!run.session.PortOpened())
+                CliMessage(QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(opened));
+            return exitDEVICE;
         }
-        if (run.portGone) {
-            if (!run.portOpened)
-                return recorded(exitDEVICE); // a port that never opened is a wrong name, not a loss
-            CliMessage(
-                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
-                    .arg(run.port)
-                    .arg(reopenSeconds));
-            while (run.portGone) {
-                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
-                    return recorded(worst);
-                const int first = run.args.addresses.first();
-                const int32_t r = run.dev.OpenConnection(run.port, first);
-                if (r == errMODBUS_OPEN_UART)
-                    continue;
-                run.portGone = false;
-                run.connectedTo = r > 0 ? first : 0;
-                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+        if (opened < 0) {
+            if (!silent.contains(id)) {
+                silent << id;
+                CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
+                                          "continua quando ele voltar")
+                               .arg(id)
+                               .arg(FailureText(opened)));
             }
+            ++lost;
+            return exitDEVICE;
         }
-        const auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(watch));
-        for (int id : run.args.addresses) {
-            if (stop.requested() || run.portGone)
-                break;
-            if (run.connectedTo != id || !run.dev.Connected()) {
-                run.connectedTo = 0;
-                const int32_t r = run.dev.OpenConnection(run.port, id);
-                if (r == errMODBUS_OPEN_UART) {
-                    run.portGone = true;
-                    if (!run.portOpened)
-                        CliMessage(
-                            QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r));
-                    break;
-                }
-                run.portOpened = true;
-                if (r < 0) {
-                    if (!silent.contains(id)) {
-                        silent << id;
-                        CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
-                                                  "continua quando ele voltar")
-                                       .arg(id)
-                                       .arg(FailureText(r)));
-                    }
-                    worst = WorseExit(worst, exitDEVICE);
-                    continue;
-                }
-                run.connectedTo = id;
+        QElapsedTimer exchange;
+        exchange.start();
+        const int32_t r = run.session.SendCommand(cmdGET_STATUS);
+        recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
+        if (r < 0) {
+            run.session.Failed(run.port, id);
+            if (run.session.PortGone())
+                return exitOK;
+            if (!silent.contains(id)) {
+                silent << id;
+                CliMessage(QStringLiteral("endereço %1: leitura do status: %2")
+                               .arg(id)
+                               .arg(FailureText(r)));
             }
-            QElapsedTimer exchange;
-            exchange.start();
-            const int32_t r = run.dev.SendCommand(cmdGET_STATUS);
-            recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
-            if (r < 0) {
-                run.connectedTo = 0;
-                if (!run.dev.PortActive()) {
-                    run.portGone = true;
-                    break;
-                }
-                if (!silent.contains(id)) {
-                    silent << id;
-                    CliMessage(QStringLiteral("endereço %1: leitura do status: %2")
-                                   .arg(id)
-                                   .arg(FailureText(r)));
-                }
-                worst = WorseExit(worst, exitDEVICE);
-                continue;
-            }
-            if (silent.removeAll(id))
-                CliMessage(QStringLiteral("endereço %1 voltou a responder").arg(id));
-            const int64_t now = QDateTime::currentMSecsSinceEpoch();
-            if (recorder.EventLogDue(run.port, id, now)) {
-                const int32_t stored = recorder.ReadEventLog(run.dev, id, send, now);
-                if (stored < 0)
-                    CliMessage(QStringLiteral("endereço %1: leitura do LOG: %2")
-                                   .arg(id)
-                                   .arg(FailureText(stored)));
-            }
+            ++lost;
+            return exitDEVICE;
         }
-        if (!run.portGone)
-            stop.waitUntil(next);
-    }
-    return recorded(worst);
+        if (silent.removeAll(id))
+            CliMessage(QStringLiteral("endereço %1 voltou a responder").arg(id));
+        const int64_t now = QDateTime::currentMSecsSinceEpoch();
+        if (recorder.EventLogDue(run.port, id, now)) {
+            const int32_t stored = recorder.ReadEventLog(run.dev, id, send, now);
+            if (stored < 0)
+                CliMessage(QStringLiteral("endereço %1: leitura do LOG: %2")
+                               .arg(id)
+                               .arg(FailureText(stored)));
+        }
+        return exitOK;
+    };
+    EveryPeriod(run, watch, recordOne, {}, retain);
+    // A port that never opened is a wrong name, not a loss.
+    if (!run.session.PortOpened())
+        return recorded(exitDEVICE);
+    return recorded(StoppedOnRequest(lost));
 }
 
 int HistoryExport(tCliRun &run) {

@@ -16,6 +16,10 @@ int HistoryExport(tCliRun &run);
 int HistoryReport(tCliRun &run);
 int HistoryAudit(tCliRun &run);
 QStringList HistoryReadingsCsvHeader();
+// How a recorder (registrar, publicar) asked to stop ends: with success, the
+// readings it lost on the way (each said when it happened) counted in a last
+// message, so that a `systemctl stop` does not leave the service failed.
+int StoppedOnRequest(int64_t lostReadings);
 // The history file the window keeps (TARVIK_HISTORICO when set).
 QString CliHistoryFile();
 

@@ -9,9 +9,15 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 int CliMain() {
+    // A reader that went away (`| head`) or a file over its size limit fails
+    // the write, which is checked and said with status 2, rather than
+    // killing the program silently with half a line written.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     // Texts and numbers as a Brazilian spreadsheet and technician read them,
     // whatever the locale a script or a service runs under.
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));

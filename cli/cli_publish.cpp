@@ -47,11 +47,11 @@ bool readPassword(const QString &name, QString &password) {
 // One status reading of `id`, published whether it succeeded or not.
 int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     const int c = run.connectInRun(id);
-    if (run.portGone)
+    if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
     QElapsedTimer took;
     took.start();
-    const int32_t r = c == exitOK ? run.dev.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
+    const int32_t r = c == exitOK ? run.session.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
     tReading reading = ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime());
     reading.roundTripMs = c == exitOK ? int32_t(took.elapsed()) : 0;
     publisher.submit(reading);
@@ -169,14 +169,22 @@ int Publish(tCliRun &run) {
                               "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
-        [&](int id) { return publishOne(run, publisher, id); },
+        [&](int id) {
+            const int r = publishOne(run, publisher, id);
+            lost += r != exitOK;
+            return r;
+        },
         [&] { return !publisher.refused(); });
     if (publisher.refused()) {
         publisher.finish(std::chrono::milliseconds(0));
         return exitDEVICE;
     }
+    // A port that never opened is a wrong name; otherwise the run was asked to stop.
+    if (run.session.PortOpened() && worst != exitUSAGE)
+        worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
     if (const size_t unstored = publisher.storeWaiting()) {
         CliMessage(QStringLiteral("%1 leitura(s) não gravada(s) no histórico: ele recusou até o "

@@ -16,7 +16,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +55,8 @@ class TestCli : public QObject {
     void invocations_data();
     void invocations();
     void helpShowsTheReadmeExamples();
+    void windowProgramSpeaksPortuguese_data();
+    void windowProgramSpeaksPortuguese();
     void statusCsvParsesBack();
     void csvFollowsItsOutput_data();
     void csvFollowsItsOutput();
@@ -72,9 +76,13 @@ class TestCli : public QObject {
   private:
     void startLine(int logSlots);
     QProcess *start(const QStringList &args, const QString &workDir = QString());
+    QProcess *prepare(const QString &workDir = QString()); // the environment of every run
     tOutcome run(const QStringList &args, const QString &workDir = QString());
     // The program through the shell, for redirections: `line` follows its name.
     tOutcome runShell(const QString &line);
+    // The program writing into a pipe nobody reads any more, as after `| head`,
+    // with SIGPIPE as a shell leaves it.
+    tOutcome runIntoClosedPipe(const QStringList &args);
     QString port() const { return QString::fromStdString(first->portName()); }
 
     std::unique_ptr<sim::Controller> first;
@@ -112,6 +120,12 @@ void TestCli::cleanup() {
 }
 
 QProcess *TestCli::start(const QStringList &args, const QString &workDir) {
+    QProcess *p = prepare(workDir);
+    p->start(QStringLiteral(TARVIK_CLI), args);
+    return p;
+}
+
+QProcess *TestCli::prepare(const QString &workDir) {
     process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TARVIK_PORTS"), portEnv);
@@ -121,7 +135,6 @@ QProcess *TestCli::start(const QStringList &args, const QString &workDir) {
     process->setProcessEnvironment(env);
     if (!workDir.isEmpty())
         process->setWorkingDirectory(workDir);
-    process->start(QStringLiteral(TARVIK_CLI), args);
     return process.get();
 }
 
@@ -152,6 +165,28 @@ tOutcome TestCli::runShell(const QString &line) {
     o.bytes = process->readAllStandardOutput();
     o.out = QString::fromUtf8(o.bytes);
     o.err = QString::fromUtf8(process->readAllStandardError());
+    return o;
+}
+
+tOutcome TestCli::runIntoClosedPipe(const QStringList &args) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    ::close(fds[0]);
+    QProcess *p = prepare();
+    const int writeEnd = fds[1];
+    p->setChildProcessModifier([writeEnd] {
+        ::dup2(writeEnd, STDOUT_FILENO);
+        std::signal(SIGPIPE, SIG_DFL);
+    });
+    p->start(QStringLiteral(TARVIK_CLI), args);
+    tOutcome o;
+    const bool ended = p->waitForFinished(60000) && p->exitStatus() == QProcess::NormalExit;
+    ::close(writeEnd);
+    if (!ended)
+        return o;
+    o.code = p->exitCode();
+    o.err = QString::fromUtf8(p->readAllStandardError());
     return o;
 }
 
@@ -193,7 +228,26 @@ void TestCli::invocations_data() {
         << QStringList{"--bogus", "status"} << true << 2 << QStringList{}
         << QStringList{"opção desconhecida: --bogus", "uso: tarvik-cli \\[opções\\] COMANDO"};
     QTest::newRow("unknown command") << QStringList{"estado"} << true << 2 << QStringList{}
-                                     << QStringList{"comando desconhecido: estado", "uso:"};
+                                     << QStringList{"comando desconhecido: estado\nuso:"};
+    QTest::newRow("misspelt command")
+        << QStringList{"stauts", "--csv"} << true << 2 << QStringList{}
+        << QStringList{"comando desconhecido: stauts; você quis dizer status\\?\nuso:"};
+    QTest::newRow("misspelt second word")
+        << QStringList{"config", "salva", "x.cfg"} << true << 2 << QStringList{}
+        << QStringList{"comando desconhecido: config salva; você quis dizer config salvar\\?"};
+    QTest::newRow("first word of several")
+        << QStringList{"confg"} << true << 2 << QStringList{}
+        << QStringList{"comando desconhecido: confg; você quis dizer config salvar, config "
+                       "gravar ou config comparar\\?"};
+    QTest::newRow("misspelt first word")
+        << QStringList{"relogo"} << true << 2 << QStringList{}
+        << QStringList{"comando desconhecido: relogo; você quis dizer relógio\\?"};
+    QTest::newRow("misspelt option")
+        << QStringList{"status", "--intervlo", "5"} << true << 2 << QStringList{}
+        << QStringList{"opção desconhecida: --intervlo; você quis dizer --intervalo\\?"};
+    QTest::newRow("misspelt option with its value")
+        << QStringList{"--enderco=202", "info"} << true << 2 << QStringList{}
+        << QStringList{"opção desconhecida: --enderco=202; você quis dizer --endereço\\?"};
     QTest::newRow("address out of range")
         << QStringList{"-a", "201,248", "info"} << true << 2 << QStringList{}
         << QStringList{"endereço fora de 1..247: \"248\""};
@@ -252,9 +306,10 @@ void TestCli::invocations_data() {
         << QStringList{"valor inválido para --intervalo: \"0,05\" \\(segundos, de 0,1 a 86400\\)"};
     QTest::newRow("version") << QStringList{"--version"} << false << 0
                              << QStringList{"^tarvik-cli \\d+\\.\\d+$"} << QStringList{};
-    QTest::newRow("help") << QStringList{"--help"} << false << 0
-                          << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"}
-                          << QStringList{};
+    for (const char *help : {"--help", "-h", "--ajuda", "ajuda"})
+        QTest::addRow("help as %s", help)
+            << QStringList{help} << false << 0
+            << QStringList{"^Uso: tarvik-cli \\[opções\\] COMANDO \\[ARQUIVO\\]$"} << QStringList{};
 }
 
 void TestCli::invocations() {
@@ -270,7 +325,7 @@ void TestCli::invocations() {
     QVERIFY2(o.code == code,
              qPrintable(QStringLiteral("exit %1\n%2%3").arg(o.code).arg(o.out, o.err)));
     const QStringList got = lines(o.out);
-    if (args.contains(QStringLiteral("--help"))) {
+    if (o.out.startsWith(QStringLiteral("Uso: "))) {
         QVERIFY(o.out.contains(QStringLiteral("Códigos de saída:")));
         QVERIFY(o.out.contains(QStringLiteral("a cada 3 segundos até voltar")));
     } else {
@@ -302,6 +357,40 @@ void TestCli::helpShowsTheReadmeExamples() {
         ++examples;
     }
     QVERIFY(examples > 0);
+}
+
+// The window program's help and errors are in Portuguese, whatever the
+// system's language and whether Qt's translations are installed.
+void TestCli::windowProgramSpeaksPortuguese_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said"); // a pattern found in standard output and error
+    for (const char *help : {"--help", "-h", "--ajuda"})
+        QTest::addRow("help as %s", help)
+            << QStringList{help} << 0
+            << "^Uso: .*tarvik \\[opções\\]\n.+\n\nOpções:\n  -h, -\\?, --help, --ajuda +Mostra "
+               "esta ajuda\\.\n";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "^tarvik \\d+\\.\\d+\n$";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << "bogus";
+}
+
+void TestCli::windowProgramSpeaksPortuguese() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TARVIK_WINDOW), args);
+    QVERIFY(p.waitForFinished(60000));
+    const QString text = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    QCOMPARE(p.exitCode(), code);
+    QVERIFY2(QRegularExpression(said).match(text).hasMatch(), qPrintable(text));
+    for (const char *english : {"Usage", "Options:", "Displays", "Unknown"})
+        QVERIFY2(!text.contains(QLatin1String(english)), qPrintable(text));
 }
 
 void TestCli::statusCsvParsesBack() {
@@ -405,22 +494,30 @@ void TestCli::failedWritesAreSaid_data() {
     QTest::addColumn<QString>("line"); // {file} stands for a file in a temporary folder
     QTest::addColumn<int>("diskFull"); // bytes a file may hold; 0: no limit
     QTest::addColumn<bool>("csv");
-    QTest::newRow("info") << "info > /dev/full" << 0 << false;
-    QTest::newRow("help") << "--help > /dev/full" << 0 << false;
-    QTest::newRow("log header") << "log --csv > /dev/full" << 0 << false;
-    QTest::newRow("CSV recording") << "status --intervalo 0.1 --csv >> {file}" << 1500 << true;
+    QTest::addColumn<bool>("closedPipe"); // the line's words into a pipe nobody reads
+    QTest::newRow("info") << "info > /dev/full" << 0 << false << false;
+    QTest::newRow("help") << "--help > /dev/full" << 0 << false << false;
+    QTest::newRow("log header") << "log --csv > /dev/full" << 0 << false << false;
+    QTest::newRow("CSV recording")
+        << "status --intervalo 0.1 --csv >> {file}" << 1500 << true << false;
     QTest::newRow("text recording")
-        << "-a 201,202 status --intervalo 0.1 >> {file}" << 1000 << false;
+        << "-a 201,202 status --intervalo 0.1 >> {file}" << 1000 << false << false;
+    QTest::newRow("info into a closed pipe") << "info" << 0 << false << true;
+    QTest::newRow("recording into a closed pipe")
+        << "status --intervalo 0.1 --csv" << 0 << false << true;
 }
 
 void TestCli::failedWritesAreSaid() {
     QFETCH(QString, line);
     QFETCH(int, diskFull);
     QFETCH(bool, csv);
+    QFETCH(bool, closedPipe);
     QTemporaryDir dir;
     const QString file = dir.filePath("camara.csv");
     tOutcome o;
-    if (diskFull) {
+    if (closedPipe) {
+        o = runIntoClosedPipe(line.split(u' '));
+    } else if (diskFull) {
         FileSizeLimit limit{rlim_t(diskFull)}; // the program inherits it
         QVERIFY(limit.ok);
         o = runShell(line.replace("{file}", file));

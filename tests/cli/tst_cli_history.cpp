@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -67,6 +68,7 @@ class TestCliHistory : public QObject {
   private Q_SLOTS:
     void initTestCase();
     void recorderEndsCleanlyOnSigterm();
+    void stopAfterLossesIsNoFailure();
     void readBack_data();
     void readBack();
     void killedRecorderLeavesASoundFile();
@@ -220,6 +222,27 @@ void TestCliHistory::readBack() {
             QVERIFY(f.read(5) == "%PDF-");
         }
     }
+}
+
+// Stopped as a service is stopped, a recorder that lost readings on the way
+// (a silent address) ends with success and counts the losses in the log.
+void TestCliHistory::stopAfterLossesIsNoFailure() {
+    const QString history = dir.filePath(QStringLiteral("perdas.sqlite"));
+    auto p =
+        start({"-a", "201,203", "-t", "1", "registrar", "--intervalo", "1"}, port(*sim), history);
+    QVERIFY(p->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, port(*sim)) >= 2, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    const QString err = QString::fromUtf8(p->readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("endereço 203 não responde")), qPrintable(err));
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p->exitCode() == 0, qPrintable(err));
+    QVERIFY2(QRegularExpression(QStringLiteral("encerrado a pedido; [1-9]\\d* leitura\\(s\\) "
+                                               "perdida\\(s\\)"))
+                 .match(err)
+                 .hasMatch(),
+             qPrintable(err));
 }
 
 // What was committed before the kill stays, and the file is sound.

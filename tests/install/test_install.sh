@@ -72,6 +72,118 @@ grep -q "^u $unit_user " "$usr/lib/sysusers.d/tarvik.conf" || fail "no sysusers 
 grep -qx "m $unit_user dialout" "$usr/lib/sysusers.d/tarvik.conf" || fail "$unit_user not in dialout"
 grep -q "^EnvironmentFile=/etc/tarvik/publicar-%i.conf$" "$unit" || fail "unit configuration file"
 
+# Both services confined: systemd rates each one's exposure 3.0 at most (of 10).
+if systemd-analyze security --help 2>/dev/null | grep -q -- "--offline"; then
+    for unit in "$usr"/lib/systemd/system/tarvik-*@.service; do
+        systemd-analyze security --offline=yes --threshold=30 "$unit" >"$tmp/out" 2>&1 ||
+            fail "$(basename "$unit") is exposed: $(tail -1 "$tmp/out")"
+    done
+else
+    echo "not checked: the services' exposure (no systemd-analyze with --offline)"
+fi
+
+# The manual pages are not hyphenated: groff's patterns are English ones.
+for page in "$usr"/share/man/man1/*.1.gz; do
+    gzip -dc "$page" | grep -qx '\.nr HY 0' || fail "$(basename "$page") is hyphenated"
+done
+
+# The maintainer scripts the package carries, run as dpkg runs them.
+pkg="$(cd "$(dirname "$0")/../../packaging" && pwd)"
+for script in postinst prerm postrm; do
+    sh -n "$pkg/$script" || fail "$script is not a valid shell script"
+done
+# They run as root; another user runs them as root of a user namespace.
+asroot=()
+if [ "$(id -u)" != 0 ]; then
+    unshare -r true 2>/dev/null || {
+        echo "SKIP: cannot run the maintainer scripts as root here (no user namespace)"
+        exit 77
+    }
+    asroot=(unshare -r)
+fi
+maint() { # maint SCRIPT ARGUMENT...: as dpkg would, on the system rooted at $DPKG_ROOT
+    "${asroot[@]}" env DPKG_MAINTSCRIPT_PACKAGE=tarvik DPKG_MAINTSCRIPT_NAME="$1" \
+        sh "$pkg/$1" "${@:2}"
+}
+
+# First against the installed tree as the root of a system being installed
+# from outside (DPKG_ROOT): the user, and on purge what the services made.
+root="$tmp/root"
+mkdir -p "$root/etc"
+ln -s usr/lib "$root/lib"
+export DPKG_ROOT="$root"
+maint postinst configure || fail "postinst configure failed"
+grep -q "^_tarvik:x:[0-9]*:[0-9]*:[^:]*:/nonexistent:/usr/sbin/nologin$" "$root/etc/passwd" ||
+    fail "postinst made no _tarvik user: $(cat "$root/etc/passwd")"
+grep -Eq "^dialout:x:[0-9]+:(.*,)?_tarvik(,.*)?$" "$root/etc/group" || fail "_tarvik not in dialout"
+# What an administrator and the services leave: an enabled instance of each,
+# a configuration, the history files.
+wants="$root/etc/systemd/system/multi-user.target.wants"
+mkdir -p "$wants" "$root/etc/tarvik" "$root/var/lib/tarvik/publicar-loja1" \
+    "$root/var/lib/private/tarvik/ttyUSB0"
+ln -s /lib/systemd/system/tarvik-publicar@.service "$wants/tarvik-publicar@loja1.service"
+ln -s /lib/systemd/system/tarvik-registrar@.service "$wants/tarvik-registrar@ttyUSB0.service"
+ln -s /lib/systemd/system/getty@.service "$wants/getty@tty1.service"
+echo "PORTA=/dev/ttyUSB0" >"$root/etc/tarvik/publicar-loja1.conf"
+touch "$root/var/lib/tarvik/publicar-loja1/historico.sqlite" \
+    "$root/var/lib/private/tarvik/ttyUSB0/historico.sqlite"
+maint prerm remove || fail "prerm remove failed"
+maint postrm remove || fail "postrm remove failed"
+[ -L "$wants/tarvik-publicar@loja1.service" ] || fail "removal took an instance's link"
+[ -e "$root/var/lib/tarvik/publicar-loja1/historico.sqlite" ] || fail "removal took a history"
+maint postrm purge 2>"$tmp/out" || fail "postrm purge failed"
+for gone in "$wants/tarvik-publicar@loja1.service" "$wants/tarvik-registrar@ttyUSB0.service" \
+    "$root/var/lib/tarvik" "$root/var/lib/private/tarvik" \
+    "$root/etc/systemd/system/tarvik-publicar@.service"; do
+    [ ! -e "$gone" ] && [ ! -L "$gone" ] || fail "purge left $gone"
+done
+[ -L "$wants/getty@tty1.service" ] || fail "purge took another package's link"
+[ -s "$root/etc/tarvik/publicar-loja1.conf" ] || fail "purge took the administrator's file"
+grep -q "/etc/tarvik" "$tmp/out" || fail "purge kept /etc/tarvik without a word"
+rm "$root/etc/tarvik/publicar-loja1.conf"
+maint postrm purge || fail "a second purge failed"
+[ ! -e "$root/etc/tarvik" ] || fail "purge left an empty /etc/tarvik"
+grep -q "^_tarvik:" "$root/etc/passwd" || fail "purge removed the _tarvik user"
+unset DPKG_ROOT
+
+# Then on a running systemd, with every command that would change this
+# machine replaced by one that writes down its arguments, in a mount
+# namespace whose /run carries systemd's mark. Never a purge here: it
+# removes folders of the real root.
+stub="$tmp/stub"
+mkdir -p "$stub"
+for cmd in systemctl deb-systemd-invoke deb-systemd-helper systemd-sysusers; do
+    printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$cmd" "$tmp/calls" >"$stub/$cmd"
+    chmod +x "$stub/$cmd"
+done
+booted() {
+    unshare $1 sh -c 'mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/system && shift &&
+        exec "$@"' sh "$@"
+}
+ns=""
+for try in "-m" "-rm"; do
+    if booted "$try" true 2>/dev/null; then
+        ns=$try
+        break
+    fi
+done
+if [ -n "$ns" ]; then
+    for step in "prerm remove" "postrm remove" "postinst configure 1.0"; do
+        : >"$tmp/calls"
+        booted "$ns" env PATH="$stub:$PATH" DPKG_MAINTSCRIPT_PACKAGE=tarvik \
+            DPKG_MAINTSCRIPT_NAME="${step%% *}" sh "$pkg/${step%% *}" ${step#* } ||
+            fail "$step failed"
+        case $step in
+        prerm*) want="deb-systemd-invoke stop tarvik-publicar@*.service tarvik-registrar@*.service" ;;
+        postrm*) want="systemctl --system daemon-reload" ;;
+        postinst*) want="deb-systemd-invoke try-restart tarvik-publicar@*.service tarvik-registrar@*.service" ;;
+        esac
+        grep -qxF "$want" "$tmp/calls" || fail "$step did not run '$want': $(cat "$tmp/calls")"
+    done
+else
+    echo "not checked: the scripts' calls on a running systemd (no mount namespace)"
+fi
+
 # The simulator installed starts and offers its port.
 "$bin/ondrel-sim" --port-file "$tmp/sim-port" >/dev/null 2>&1 &
 sim=$!

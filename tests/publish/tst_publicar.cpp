@@ -43,6 +43,7 @@ class TestPublicar : public QObject {
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder();
     void readingsWaitInTheHistoryThroughARestart();
     void readingsRefusedByAFullDiskReachTheFileLater();
+    void stopAfterASilentControllerIsNoFailure();
     void refused_data();
     void refused();
     void stopsAtOnceWhenTheBrokerNeverAnswers();
@@ -336,6 +337,24 @@ QList<std::pair<qint64, int>> TestPublicar::published(int id) {
         out.append({at.toMSecsSinceEpoch(), at.offsetFromUtc()});
     }
     return out;
+}
+
+// Stopped as a service is stopped, a publisher that lost readings of a
+// controller that never answered ends with success, the losses counted.
+void TestPublicar::stopAfterASilentControllerIsNoFailure() {
+    QProcess *p = start(plain() + QStringList{"-a", "201,204", "-t", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(204)).size() >= 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 2, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    const QString err = QString::fromUtf8(p->readAllStandardError());
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p->exitCode() == 0, qPrintable(err));
+    QVERIFY2(QRegularExpression(QStringLiteral("encerrado a pedido; [1-9]\\d* leitura\\(s\\) "
+                                               "perdida\\(s\\)"))
+                 .match(err)
+                 .hasMatch(),
+             qPrintable(err));
 }
 
 void TestPublicar::refused_data() {
