@@ -89,15 +89,27 @@ tRange range(const tCliArgs &args) {
             args.to ? args.to->toMSecsSinceEpoch() : now + 1};
 }
 
+// Reading commands open the file read-only: a mistyped name creates
+// nothing, and a folder the user may not write is no obstacle.
 bool openStore(tHistoryStore &store, bool writing) {
-    if (!store.Open(CliHistoryFile())) {
+    if (!store.Open(CliHistoryFile(),
+                    writing ? tHistoryStore::tAccess::Write : tHistoryStore::tAccess::Read)) {
         CliMessage(store.Message());
         return false;
     }
-    if (store.ReadOnly()) {
+    if (writing && store.ReadOnly()) {
         CliMessage(store.Message());
-        return !writing;
+        return false;
     }
+    return true;
+}
+
+// A query that failed (a damaged file among them) ends a reading command:
+// what it read is not the whole, and that is said.
+bool readFailed(const tHistoryStore &store) {
+    if (!store.LastFailed())
+        return false;
+    CliMessage(store.Message());
     return true;
 }
 
@@ -111,6 +123,8 @@ QStringList readingCsvHeader() {
 // One controller's report as a PDF, written whole or not at all.
 int pdfReport(tCliRun &run, tHistoryStore &store) {
     const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
     if (controllers.size() != 1) {
         CliMessage(controllers.empty()
                        ? QStringLiteral("nenhum controlador do histórico com essa porta e endereço")
@@ -123,6 +137,8 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
     tRange r = range(run.args);
     // The period narrowed to the readings held, so the curve fills the page.
     const std::optional<std::pair<int64_t, int64_t>> span = store.ReadingSpan(c.id);
+    if (readFailed(store))
+        return exitUSAGE;
     if (span) {
         r.from = std::max(r.from, span->first);
         r.to = std::min(r.to, span->second + 1);
@@ -164,6 +180,11 @@ int Record(tCliRun &run) {
     tHistoryStore store;
     if (!openStore(store, true))
         return exitUSAGE;
+    // A damaged file is said before anything more goes into it.
+    if (!store.CheckStructure()) {
+        CliMessage(QStringLiteral("%1: nada foi gravado nele").arg(store.Message()));
+        return exitUSAGE;
+    }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
     // Fractions as given: 0.5 is half a second, not the default.
     recorder.SetIntervalMs(run.args.interval ? std::llround(*run.args.interval * 1000) : 0);
@@ -201,9 +222,15 @@ int Record(tCliRun &run) {
             return;
         retainedAt = startMs;
         int64_t unpublished = 0;
-        if (store.ApplyRetention(run.args.retentionDays, startMs, &unpublished) < 0)
-            CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
-        else if (unpublished > 0)
+        const int64_t removed = store.ApplyRetention(run.args.retentionDays, startMs, &unpublished);
+        if (removed < 0)
+            CliMessage(store.Message());
+        else if (removed > 0)
+            CliMessage(QStringLiteral("limite do histórico: %1 leitura(s) de mais de %2 dia(s) "
+                                      "removida(s)")
+                           .arg(removed)
+                           .arg(run.args.retentionDays));
+        if (unpublished > 0)
             CliMessage(UnpublishedRemovedText(unpublished));
     };
     auto recordOne = [&](int id) {
@@ -253,7 +280,15 @@ int Record(tCliRun &run) {
         }
         return exitOK;
     };
-    EveryPeriod(run, watch, recordOne, {}, retain);
+    // A file found damaged while recording: nothing more goes into it.
+    EveryPeriod(
+        run, watch, recordOne, [&store] { return !store.Damaged(); }, retain);
+    if (store.Damaged()) {
+        CliMessage(QStringLiteral("o histórico %1 está danificado (arquivo danificado): registro "
+                                  "parado, nada mais é gravado nele")
+                       .arg(store.Path()));
+        return exitUSAGE;
+    }
     // A port that never opened is a wrong name, not a loss.
     if (!run.session.PortOpened())
         return recorded(exitDEVICE);
@@ -265,8 +300,14 @@ int HistoryExport(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
-        for (const tHistReading &h : store.Readings(c.id, r.from, r.to)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
+        const std::vector<tHistReading> readings = store.Readings(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
+        for (const tHistReading &h : readings) {
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (run.args.format == tFormat::Json) {
                 QJsonArray sensors, relays;
@@ -310,7 +351,7 @@ int HistoryExport(tCliRun &run) {
                 return exitUSAGE;
         }
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 int HistoryAudit(tCliRun &run) {
@@ -318,8 +359,14 @@ int HistoryAudit(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
-        for (const tHistAuditEntry &e : store.Audits(c.id, r.from, r.to)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
+        const std::vector<tHistAuditEntry> audits = store.Audits(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
+        for (const tHistAuditEntry &e : audits) {
             const tHistAudit &a = e.audit;
             const QDateTime at = localTime(a.utcMs, a.offsetSec);
             if (run.args.format == tFormat::Json) {
@@ -364,7 +411,7 @@ int HistoryAudit(tCliRun &run) {
                 return exitUSAGE;
         }
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 int HistoryReport(tCliRun &run) {
@@ -374,7 +421,10 @@ int HistoryReport(tCliRun &run) {
     if (!run.args.pdf.isEmpty())
         return pdfReport(run, store);
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
         QJsonArray days;
         if (run.args.format == tFormat::Text)
             CliResult(QStringLiteral("%1 endereço %2 (%3 %4)")
@@ -382,7 +432,10 @@ int HistoryReport(tCliRun &run) {
                           .arg(c.address)
                           .arg(c.model, c.firmware));
         for (int k = 0; k < 4; ++k) {
-            for (const tHistDay &d : store.Days(c.id, k, r.from, r.to, {})) {
+            const std::vector<tHistDay> sensorDays = store.Days(c.id, k, r.from, r.to, {});
+            if (readFailed(store))
+                return exitUSAGE;
+            for (const tHistDay &d : sensorDays) {
                 if (run.args.format == tFormat::Json) {
                     days.append(QJsonObject{{QStringLiteral("sensor"), k + 1},
                                             {QStringLiteral("dia"), d.date},
@@ -410,27 +463,32 @@ int HistoryReport(tCliRun &run) {
                             .arg(d.count));
             }
         }
+        const std::vector<tHistRelayChange> changes = store.RelayChanges(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
         std::array<int, 4> switches{};
-        for (const tHistRelayChange &ch : store.RelayChanges(c.id, r.from, r.to))
+        for (const tHistRelayChange &ch : changes)
             switches[ch.relay] += ch.on;
+        const size_t audits = store.Audits(c.id, r.from, r.to).size();
+        if (readFailed(store))
+            return exitUSAGE;
         if (run.args.format == tFormat::Json)
-            CliResult(QJsonObject{
-                {QStringLiteral("porta"), c.port},
-                {QStringLiteral("endereco"), c.address},
-                {QStringLiteral("modelo"), c.model},
-                {QStringLiteral("dias"), days},
-                {QStringLiteral("ligacoes"),
-                 QJsonArray{switches[0], switches[1], switches[2], switches[3]}},
-                {QStringLiteral("alteracoes"), qint64(store.Audits(c.id, r.from, r.to).size())}});
+            CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
+                                  {QStringLiteral("endereco"), c.address},
+                                  {QStringLiteral("modelo"), c.model},
+                                  {QStringLiteral("dias"), days},
+                                  {QStringLiteral("ligacoes"),
+                                   QJsonArray{switches[0], switches[1], switches[2], switches[3]}},
+                                  {QStringLiteral("alteracoes"), qint64(audits)}});
         else if (run.args.format == tFormat::Text)
             CliResult(QStringLiteral("  reles ligados: %1, %2, %3, %4 vezes; %5 alterações")
                           .arg(switches[0])
                           .arg(switches[1])
                           .arg(switches[2])
                           .arg(switches[3])
-                          .arg(store.Audits(c.id, r.from, r.to).size()));
+                          .arg(audits));
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 QStringList HistoryReadingsCsvHeader() {
