@@ -355,8 +355,12 @@ constexpr tOptionRow optionRows[] = {
      "sistema",
      setText<&tCliArgs::caFile>},
     {"homeassistant", 0, nullptr, "publicar",
-     "(publicar) anuncia em homeassistant/ cada sensor e relé como uma entidade",
+     "(publicar) anuncia cada sensor e relé como uma entidade, em homeassistant/ ou no "
+     "prefixo de --prefixo-descoberta",
      setSwitch<&tCliArgs::homeAssistant>},
+    {"prefixo-descoberta", 0, "PREFIXO", "publicar",
+     "(publicar) com --homeassistant, anuncia as entidades em PREFIXO/ (padrão homeassistant)",
+     setText<&tCliArgs::discoveryPrefix>},
     {"inseguro", 0, nullptr, "publicar",
      "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
      setSwitch<&tCliArgs::insecure>},

@@ -64,8 +64,9 @@ struct tCliArgs {
     QString passwordFile; // the password is its first line
     QString caFile;
     bool homeAssistant = false;
-    bool insecure = false;  // a password over plain mqtt:// allowed
-    bool noHistory = false; // readings wait for the broker in memory, not in the history file
+    QString discoveryPrefix; // empty: homeassistant
+    bool insecure = false;   // a password over plain mqtt:// allowed
+    bool noHistory = false;  // readings wait for the broker in memory, not in the history file
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the

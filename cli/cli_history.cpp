@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -180,13 +181,31 @@ int Record(tCliRun &run) {
         return exitUSAGE;
     }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
-    recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
-    const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
+    // Fractions as given: 1.5 is a second and a half, not 1 s.
+    recorder.SetIntervalMs(run.args.interval ? std::llround(*run.args.interval * 1000) : 0);
+    const double watch = std::min<double>(recorder.IntervalMs() / 1000.0, tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
-                   .arg(store.Path())
-                   .arg(recorder.Interval()));
+                   .arg(store.Path(),
+                        QString::number(recorder.IntervalMs() / 1000.0).replace(u'.', u',')));
     const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
         return run.session.SendCommand(cmd);
+    };
+    // Readings taken but never stored are said with a count, and fail the
+    // run even when it was asked to stop: they are lost for good.
+    const auto recorded = [&](int worst) {
+        const size_t unsaved = recorder.Finish(QDateTime::currentMSecsSinceEpoch());
+        const uint64_t unstored = unsaved + recorder.Dropped();
+        if (unstored > 0) {
+            const QString why = store.Message();
+            CliMessage(
+                QStringLiteral("%1 leitura(s) não gravada(s) no histórico %2%3")
+                    .arg(unstored)
+                    .arg(store.Path(), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            worst = WorseExit(worst, exitDEVICE);
+        }
+        if (recorder.Replaced() > 0)
+            worst = WorseExit(worst, exitDEVICE);
+        return worst;
     };
     QList<int> silent; // addresses whose silence was already said
     int64_t lost = 0;  // readings not taken
@@ -265,8 +284,8 @@ int Record(tCliRun &run) {
     }
     // A port that never opened is a wrong name, not a loss.
     if (!run.session.PortOpened())
-        return exitDEVICE;
-    return StoppedOnRequest(lost);
+        return recorded(exitDEVICE);
+    return recorded(StoppedOnRequest(lost));
 }
 
 int HistoryExport(tCliRun &run) {

@@ -7,6 +7,7 @@
 #include "topics.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -108,9 +109,29 @@ bool PublishCheck(const tCliArgs &a, QString &error) {
         error = QStringLiteral("--ca só vale com mqtts://");
         return false;
     }
-    if (a.topic.contains(u'+') || a.topic.contains(u'#') || a.topic.startsWith(u'/') ||
-        a.topic.endsWith(u'/')) {
-        error = QStringLiteral("--tópico: sem + nem #, e sem / no começo ou no fim");
+    // Found missing now, not as a failure of every connection later.
+    if (!a.caFile.isEmpty()) {
+        QFile ca(a.caFile);
+        if (!QFileInfo(a.caFile).isFile() || !ca.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("--ca: %1: %2")
+                        .arg(a.caFile, QFileInfo::exists(a.caFile) && !ca.errorString().isEmpty()
+                                           ? ca.errorString()
+                                           : QStringLiteral("arquivo não encontrado"));
+            return false;
+        }
+    }
+    const std::pair<const char *, QString> prefixes[] = {
+        {"--tópico", a.topic}, {"--prefixo-descoberta", a.discoveryPrefix}};
+    for (const auto &[option, prefix] : prefixes) {
+        if (prefix.isNull())
+            continue; // not given: the default
+        if (const QString problem = TopicPrefixProblem(prefix); !problem.isEmpty()) {
+            error = QStringLiteral("%1: %2").arg(QString::fromUtf8(option), problem);
+            return false;
+        }
+    }
+    if (!a.discoveryPrefix.isNull() && !a.homeAssistant) {
+        error = QStringLiteral("--prefixo-descoberta pede --homeassistant");
         return false;
     }
     return true;
@@ -127,6 +148,7 @@ int Publish(tCliRun &run) {
         return exitUSAGE;
     o.caFile = a.caFile;
     o.homeAssistant = a.homeAssistant;
+    o.discoveryPrefix = a.discoveryPrefix;
     const std::vector<int> ids(a.addresses.begin(), a.addresses.end());
     QString where = tMemoryBuffer(memoryBufferReadings).describe();
     std::map<int, std::unique_ptr<tReadingBuffer>> buffers;
@@ -159,6 +181,12 @@ int Publish(tCliRun &run) {
     if (run.session.PortOpened() && worst != exitUSAGE)
         worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
+    if (const size_t unstored = publisher.storeWaiting()) {
+        CliMessage(QStringLiteral("%1 leitura(s) não gravada(s) no histórico: ele recusou até o "
+                                  "fim")
+                       .arg(unstored));
+        worst = WorseExit(worst, exitDEVICE);
+    }
     const size_t kept = std::min(left, publisher.kept());
     if (kept)
         CliMessage(QStringLiteral("%1 leitura(s) ainda não publicada(s) esperam no histórico; "

@@ -6,14 +6,19 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -235,6 +240,7 @@ bool tHistoryStore::IsOpen() const {
 void tHistoryStore::Close() {
     FCache.reset();
     FHead.reset();
+    FDevice = FInode = 0;
     if (!QSqlDatabase::contains(FConnection))
         return;
     {
@@ -245,9 +251,40 @@ void tHistoryStore::Close() {
     FDepth = 0;
 }
 
+bool tHistoryStore::FileReplaced() {
+    if (!IsOpen())
+        return false;
+    struct stat st = {};
+    if (::stat(QFile::encodeName(FPath).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    if (!FInode) {
+        FDevice = uint64_t(st.st_dev);
+        FInode = uint64_t(st.st_ino);
+        return false;
+    }
+    return uint64_t(st.st_dev) != FDevice || uint64_t(st.st_ino) != FInode;
+}
+
+void tHistoryStore::EmptyWriteAheadLog() {
+    if (!IsOpen())
+        return;
+    QSqlQuery q(Db());
+    q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+}
+
 bool tHistoryStore::Fail(const QString &what, const QString &detail) {
     FFailed = true;
-    FMessage = detail.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, detail);
+    // A query's error text is SQLite's words and the driver's joined by a
+    // space ("disk I/O error Unable to fetch row"): SQLite's alone read as
+    // one sentence, and say all there is.
+    static const QRegularExpression driverAside(
+        QStringLiteral(" (Unable to [a-z ]+|Error (opening|closing) database|Parameter count "
+                       "mismatch|No query)$"));
+    QString why = detail.trimmed();
+    why.remove(driverAside);
+    FMessage = why.isEmpty()    ? what
+               : what.isEmpty() ? why
+                                : QStringLiteral("%1: %2").arg(what, why);
     return false;
 }
 

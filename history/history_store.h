@@ -208,6 +208,15 @@ class tHistoryStore {
     // Whether the last call (query or write) failed; an empty answer of a
     // query that did not fail means there is nothing in the range.
     bool LastFailed() const { return FFailed; }
+    // Whether Path() names another file than the one this connection
+    // writes (deleted, moved away or replaced since it was first asked):
+    // the writes would go where nobody will ever read them.
+    bool FileReplaced();
+    // Moves what the write-ahead log holds into this connection's file and
+    // empties the log. Before letting go of a replaced file: SQLite keeps
+    // the log of a moved file at its old name, where the file now there
+    // would take it for its own.
+    void EmptyWriteAheadLog();
     // Whether any call since opening met a damaged file (its message then
     // says "arquivo danificado"): what is read from it may be incomplete,
     // and nothing more should be written into it.
@@ -350,6 +359,9 @@ class tHistoryStore {
 
     QString FConnection;
     QString FPath;
+    // The file as the system knows it (device, inode), taken at the first
+    // FileReplaced after opening; 0: not yet.
+    uint64_t FDevice = 0, FInode = 0;
     QString FMessage;
     bool FReadOnly = false;
     bool FFailed = false;

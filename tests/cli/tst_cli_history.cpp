@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <memory>
 
@@ -79,6 +81,8 @@ class TestCliHistory : public QObject {
     void writeIsAudited();
     void logSlotsStoredOnce();
     void unopenableHistoryDoesNotHoldTheWrite();
+    void recorderSaysWhatTheFileLost_data();
+    void recorderSaysWhatTheFileLost();
     void badHistoryFileSaid_data();
     void badHistoryFileSaid();
 
@@ -413,6 +417,52 @@ void TestCliHistory::unopenableHistoryDoesNotHoldTheWrite() {
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(sim->reg(regOFS1), uint16_t(0));
     QCOMPARE(r.err.count(QStringLiteral("Histórico")), 1);
+}
+
+void TestCliHistory::recorderSaysWhatTheFileLost_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("said"); // on standard error, once
+    QTest::addColumn<int>("code");
+    // Removed under the recorder: said, and recording goes on in a new file.
+    QTest::newRow("file deleted") << "deleted"
+                                  << "foi apagado ou trocado" << 1;
+    // Stopped while the readings wait for a full disk: they are counted.
+    QTest::newRow("disk full at the stop") << "full"
+                                           << "leitura(s) não gravada(s)" << 1;
+}
+
+void TestCliHistory::recorderSaysWhatTheFileLost() {
+    QFETCH(QString, fault);
+    QFETCH(QString, said);
+    QFETCH(int, code);
+    const QString history = dir.filePath(QTest::currentDataTag() + QStringLiteral(".sqlite"));
+    // Inherited by the recorder: a write beyond its file size limit fails
+    // as on a full disk instead of ending it.
+    const auto oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
+    auto p = start({"-a", "201", "registrar", "--intervalo", "1,5"}, port(*sim), history);
+    std::signal(SIGXFSZ, oldXfsz);
+    QVERIFY(p->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, port(*sim)) >= 3, 30000);
+    QByteArray err;
+    if (fault == QLatin1String("deleted")) {
+        QVERIFY(QFile::remove(history)); // its -wal and -shm left behind, as rm leaves them
+        QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains(said.toUtf8()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, port(*sim)) >= 3, 30000);
+    } else {
+        const rlimit full{1, RLIM_INFINITY};
+        QCOMPARE(::prlimit(pid_t(p->processId()), RLIMIT_FSIZE, &full, nullptr), 0);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("interrompida"),
+                                 30000);
+        const int requests = sim->requestCount();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount() >= requests + 3, 30000);
+    }
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    err += p->readAllStandardError();
+    QVERIFY2(err.contains("uma leitura a cada 1,5 s"), err.constData());
+    QVERIFY2(err.count(said.toUtf8()) == 1, err.constData());
+    QVERIFY2(p->exitCode() == code, err.constData());
+    QCOMPARE(integrityCheck(history), QStringLiteral("ok"));
 }
 
 void TestCliHistory::badHistoryFileSaid_data() {

@@ -143,6 +143,7 @@ class tst_history_store : public QObject {
     void retention();
     void filePath_data();
     void filePath();
+    void refusalReadsAsOneSentence();
 };
 
 void tst_history_store::newFileIsWalAtCurrentVersion() {
@@ -814,6 +815,29 @@ void tst_history_store::filePath() {
         qputenv("TARVIK_HISTORICO", env.toUtf8());
     QCOMPARE(HistoryFilePath(settings, data), expected);
     qunsetenv("TARVIK_HISTORICO");
+}
+
+// A query that fails is said in one sentence: SQLite's words once, no
+// empty part, no driver's aside glued on ("... Unable to execute statement").
+void tst_history_store::refusalReadsAsOneSentence() {
+    const QString path = Path("sem-leituras.sqlite");
+    tHistoryStore store;
+    QVERIFY(store.Open(path));
+    const int64_t ctl = store.ControllerId(
+        {0, QStringLiteral("/dev/ttyUSB0"), 201, QStringLiteral("qx4r"), QStringLiteral("1.2")});
+    QVERIFY(ctl > 0);
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("ALTER TABLE reading RENAME TO leituras")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QVERIFY(store.Readings(ctl, 0, t0).empty());
+    QVERIFY(store.LastFailed());
+    QCOMPARE(store.Message(), QStringLiteral("Falha ao ler o histórico: no such table: reading"));
 }
 
 QTEST_GUILESS_MAIN(tst_history_store)

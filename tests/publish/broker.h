@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -209,6 +210,18 @@ struct tSubscriber {
         for (const QByteArray &l : lines())
             if (l.startsWith(head))
                 found << l.mid(head.size());
+        return found;
+    }
+
+    // The payloads of the lines `head` matches at their start (a topic
+    // pattern ending in a space), in order.
+    QList<QByteArray> matching(const QRegularExpression &head) {
+        QList<QByteArray> found;
+        for (const QByteArray &l : lines()) {
+            const QString line = QString::fromUtf8(l);
+            if (const QRegularExpressionMatch m = head.match(line); m.hasMatch())
+                found << line.mid(m.capturedEnd()).toUtf8();
+        }
         return found;
     }
 
