@@ -345,20 +345,31 @@ void tOndrel::CloseConnection() {
     FLastReading = {};
 }
 
+int32_t tOndrel::SendCommand(tCommand cmd) {
+    tOndrelJob job = Begin(cmd);
+    Transact(job);
+    return Finish(job);
+}
+
 // The trace lines are formatted only when traced: formatting costs more than
 // the rest of an exchange.
-int32_t tOndrel::SendCommand(tCommand cmd) {
+tOndrelJob tOndrel::Begin(tCommand cmd) {
+    tOndrelJob job{.cmd = cmd};
     if (Busy) {
-        Notify({.cmd = cmd, .result = errMODBUS_BUSY, .micros = 0});
-        return errMODBUS_BUSY;
+        job.refused = true;
+        job.result = errMODBUS_BUSY;
+        return job;
     }
     Busy = true;
-    const tTransaction t = Prepare(cmd);
-    const bool fits = t.count >= 1 && t.count <= int32_t(std::size(FRegs));
+    job.t = Prepare(cmd);
+    job.id = Fid;
+    const tTransaction &t = job.t;
+    job.fits = t.count >= 1 && t.count <= int32_t(job.regs.size());
+    std::copy(std::begin(FRegs), std::end(FRegs), job.regs.begin());
     // The registers a write sends: the packed buffer, or the one value.
     const uint16_t *sent = t.kind == writeREG ? &t.value : FRegs;
     const int32_t sentCount = t.kind == writeREG ? 1 : t.count;
-    if (t.kind != readREGS && fits && !observers.empty()) {
+    if (t.kind != readREGS && job.fits && !observers.empty()) {
         tWrite w{.cmd = cmd, .start = t.start, .before = {}, .after = {}};
         for (int32_t i = 0; i < sentCount; ++i) {
             w.before.push_back(Seen(t.start + i));
@@ -367,53 +378,78 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
         for (tOndrelObserver *o : observers)
             o->AboutToWrite(w);
     }
+    if (FSaveLog) {
+        switch (t.kind) {
+        case writeREG:
+            Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
+                                    unsigned(t.start)));
+            break;
+        case writeREGS:
+            Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
+            break;
+        case readREGS:
+            Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
+                                    unsigned(t.start), t.count));
+            break;
+        }
+    }
+    return job;
+}
+
+void tOndrel::Transact(tOndrelJob &job) {
+    if (job.refused)
+        return;
+    const tTransaction &t = job.t;
+    QElapsedTimer clock;
+    clock.start();
+    job.result = errMODBUS_ILLEGAL_DATA_VALUE;
+    switch (t.kind) {
+    case writeREG:
+        job.result = FModBus->Write_Register(job.id, t.start, t.value);
+        break;
+    case writeREGS:
+        if (job.fits)
+            job.result = FModBus->Write_Registers(job.id, t.start, job.regs.data(), t.count);
+        break;
+    case readREGS:
+        // The register buffer bounds what a read may bring in.
+        if (job.fits)
+            job.result = FModBus->Read_Registers(job.id, t.start, job.regs.data(), t.count);
+        break;
+    }
+    job.micros = clock.nsecsElapsed() / 1000;
+}
+
+int32_t tOndrel::Finish(tOndrelJob &job) {
+    const tCommand cmd = job.cmd;
+    if (job.refused) {
+        Notify({.cmd = cmd, .result = errMODBUS_BUSY, .micros = 0});
+        return errMODBUS_BUSY;
+    }
+    const tTransaction &t = job.t;
+    const int32_t result = job.result;
+    std::copy(job.regs.begin(), job.regs.end(), std::begin(FRegs));
     // The end of every exchange that went on the line: a status read
     // becomes the last reading, and the observers see it.
-    auto ended = [this, cmd](int32_t result, int64_t micros) {
+    auto ended = [this, cmd, &job] {
         Busy = false;
-        tExchange e{.cmd = cmd, .result = result, .micros = micros};
+        tExchange e{.cmd = cmd, .result = job.result, .micros = job.micros};
         if (cmd == cmdGET_STATUS) {
-            FLastReading = StatusReading(result, micros);
+            FLastReading = StatusReading(job.result, job.micros);
             e.reading = FLastReading;
         }
         Notify(e);
     };
-    QElapsedTimer clock;
-    clock.start();
-    int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
-    switch (t.kind) {
-    case writeREG:
-        if (FSaveLog)
-            Trace(QString::asprintf("Enviando comando de escrita REG addr 0x%X = valor",
-                                    unsigned(t.start)));
-        result = FModBus->Write_Register(Fid, t.start, t.value);
-        break;
-    case writeREGS:
-        if (FSaveLog)
-            Trace(QString::asprintf("Enviando comando de escrita REGS addr 0x%X len %d",
-                                    unsigned(t.start), t.count));
-        if (fits)
-            result = FModBus->Write_Registers(Fid, t.start, FRegs, t.count);
-        break;
-    case readREGS:
-        if (FSaveLog)
-            Trace(QString::asprintf("Enviando comando de leitura REGS addr 0x%X len %d",
-                                    unsigned(t.start), t.count));
-        // The register buffer bounds what a read may bring in.
-        if (fits)
-            result = FModBus->Read_Registers(Fid, t.start, FRegs, t.count);
-        break;
-    }
-    const int64_t micros = clock.nsecsElapsed() / 1000;
     if (result < 0) {
         if (FSaveLog)
             Trace(QString::asprintf("    Erro %d", result));
         ErrorCom = result;
         // A write that may or may not have landed still changes what the
         // copy holds against the controller's operation codes.
-        if (t.kind == writeREGS && fits)
+        if (t.kind == writeREGS && job.fits)
             ForgetChangedOps(t.start, FRegs, t.count);
-        ended(result, micros);
+        ended();
         return result;
     }
     ErrorCom = 0;
@@ -424,9 +460,11 @@ int32_t tOndrel::SendCommand(tCommand cmd) {
             Trace(QString::asprintf("        0x%X", unsigned(FRegs[i])));
     }
     Unpack(cmd);
-    if (fits || t.kind == writeREG)
-        Saw(t.start, sent, sentCount);
-    ended(result, micros);
+    if (t.kind == writeREG)
+        Saw(t.start, &t.value, 1);
+    else if (job.fits)
+        Saw(t.start, FRegs, t.count);
+    ended();
     return result;
 }
 

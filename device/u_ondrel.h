@@ -187,6 +187,22 @@ struct tWrite {
     std::vector<uint16_t> after = {};
 };
 
+// One command's exchange on its way through the driver: set up on the copy's
+// thread (Begin), carried over the line (Transact, which touches only the
+// master and the port, so it may run on another thread), and unpacked into
+// the copy (Finish). The registers travel in the job, not in the copy.
+struct tOndrelJob {
+    tCommand cmd = cmdNONE;
+    tTransaction t{};
+    int32_t id = 0;
+    bool fits = false;
+    // Refused without touching the line: the driver was busy.
+    bool refused = false;
+    std::array<uint16_t, 121> regs{};
+    int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
+    int64_t micros = 0;
+};
+
 // Sees every command a driver runs; the history and the link figures attach
 // here, for the window and the command-line tool alike. Called inside
 // SendCommand while the driver is busy: an observer sends no command.
@@ -254,7 +270,16 @@ class tOndrel {
     tPortError PortError() const { return FPortError; }
     QString PortErrorText() const { return FPortErrorText; }
     void CloseConnection();
+    // One command: Begin, Transact and Finish in a row, on the caller's
+    // thread.
     int32_t SendCommand(tCommand cmd);
+    // A command in three steps. Begin packs the request and tells the
+    // observers of a write; the driver is Busy from then until Finish.
+    // Transact reaches only the master and the port. Finish unpacks the
+    // answer into the copy, tells the observers and gives the result.
+    tOndrelJob Begin(tCommand cmd);
+    void Transact(tOndrelJob &job);
+    int32_t Finish(tOndrelJob &job);
     // The session's port has failed under it (adapter unplugged): every
     // command fails until the session is closed and opened again.
     bool PortLost() const;
