@@ -177,6 +177,9 @@ class tHistoryStore {
     // Whether the last call (query or write) failed; an empty answer of a
     // query that did not fail means there is nothing in the range.
     bool LastFailed() const { return FFailed; }
+    // The Qt SQL connection's name, for tables kept beside this store's
+    // (alarm_store.h), on this store's thread.
+    QString ConnectionName() const { return FConnection; }
 
     // --- writing (false, with Message(), when the file refuses) ---
 

@@ -30,7 +30,21 @@ bool Changed(const tHistReading &a, const tHistReading &b) {
 } // namespace
 
 tRecorder::tRecorder(tHistoryStore &store, tReport report)
-    : FStore(store), FReport(std::move(report)) {}
+    : FStore(store), FReport(std::move(report)), FAlarms(store, [this](const QString &text) {
+          // A file that refuses was said once already.
+          if (!FFailing)
+              FReport(text, true);
+      }) {}
+
+void tRecorder::Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs) {
+    tHistReading r{.utcMs = utcMs, .result = result};
+    r.offsetSec = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
+    FAlarms.Observe({0, port, address, QString(), QString()}, 0, r);
+}
+
+void tRecorder::SetAlarmChanged(tAlarmMonitor::tChanged changed) {
+    FAlarms.SetChanged(std::move(changed));
+}
 
 void tRecorder::SetInterval(int32_t seconds) {
     FIntervalMs = int64_t(seconds > 0 ? seconds : defaultIntervalSec) * 1000;
@@ -89,13 +103,14 @@ void tRecorder::Observe(const tHistController &where, const tHistReading &r) {
     const bool due = !last.utcMs || utcMs - last.utcMs >= FIntervalMs ||
                      utcMs < last.utcMs || // the clock went back
                      Changed(last, r);
-    if (!due)
-        return;
-    seen.lastRecorded = r;
-    FPending.push_back({{0, where.port, where.address, where.model, where.firmware}, r});
-    if (FPending.size() > pendingMax)
-        FPending.pop_front();
-    Flush(utcMs);
+    if (due) {
+        seen.lastRecorded = r;
+        FPending.push_back({{0, where.port, where.address, where.model, where.firmware}, r});
+        if (FPending.size() > pendingMax)
+            FPending.pop_front();
+        Flush(utcMs);
+    }
+    FAlarms.Observe(where, 0, r);
 }
 
 bool tRecorder::Flush(int64_t utcMs) {

@@ -11,7 +11,12 @@
 // one message; the readings meanwhile wait in memory (up to a day's worth)
 // and go in, oldest first, once the file takes them again, when a second
 // message says so. The live view is never held up by the file.
+//
+// Every reading observed, recorded or not, is judged against the alarm
+// limits kept in the file (alarm_store.h): episodes open and close here,
+// whoever reads the status.
 
+#include "alarm_store.h"
 #include "history_store.h"
 #include "u_ondrel.h"
 
@@ -51,6 +56,9 @@ class tRecorder {
     void Observe(const tOndrel &dev, int32_t address, int32_t result, int32_t roundTripMs);
     // The same, with the reading taken already (`where`'s id unused).
     void Observe(const tHistController &where, const tHistReading &reading);
+    // The controller at `address` on `port` could not even be reached (its
+    // session did not open): nothing to record, but its silence is judged.
+    void Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs);
     // What a status read left in `dev`, as a reading.
     static tHistReading ReadingOf(const tOndrel &dev, int32_t result, int32_t roundTripMs,
                                   int64_t utcMs, int32_t offsetSec);
@@ -80,6 +88,10 @@ class tRecorder {
     bool Failing() const { return FFailing; }
     size_t Pending() const { return FPending.size(); }
 
+    // What runs after each alarm opening and closing is stored.
+    void SetAlarmChanged(tAlarmMonitor::tChanged changed);
+    const tAlarmMonitor &Alarms() const { return FAlarms; }
+
   private:
     struct tSeen {
         int64_t controller = 0;
@@ -107,4 +119,5 @@ class tRecorder {
     std::deque<tPending> FPending;
     bool FFailing = false;
     int64_t FLastRetryMs = 0;
+    tAlarmMonitor FAlarms;
 };
