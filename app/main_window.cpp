@@ -5,7 +5,6 @@
 #include "app_settings.h"
 #include "connection_page.h"
 #include "history_page.h"
-#include "history_tap.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
@@ -113,8 +112,11 @@ TfrmMain::TfrmMain(tStartOptions options_)
     connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
 
     // The pages take the session as they are built; FormCreate sets it up.
-    ondrel = std::make_unique<tOndrel>();
-    session = std::make_unique<tSession>(*ondrel);
+    session = std::make_unique<tSession>();
+    // Whatever a page read before belongs to another session; cleared before
+    // anything else hears of the connection.
+    visits = new tFirstVisits(this);
+    connect(session.get(), &tSession::connectionChanged, visits, &tFirstVisits::Clear);
     // A portable copy has no log folder and keeps the history beside its
     // settings; an installed one keeps it in its data folder.
     recording = std::make_unique<tSessionRecorder>(
@@ -122,8 +124,8 @@ TfrmMain::TfrmMain(tStartOptions options_)
         [this](const QString &text, bool failure) { Report(failure ? clERROR : clOK, text); });
     // Every write sent and every event log slot read, whichever page sent
     // it, goes in with the readings; the writer is made at the first.
-    historyTap = std::make_unique<tHistoryTap>(
-        *ondrel, WriterSink([this]() -> tHistoryWriter & { return recording->Writer(); }));
+    session->SetHistorySink(
+        WriterSink([this]() -> tHistoryWriter & { return recording->Writer(); }));
     BuildFrame();
     BuildPages();
     FormCreate();
@@ -296,7 +298,7 @@ void TfrmMain::Adopt(tMenuTarget &target) {
         if (!started)
             continue;
         page->LoadSettings(startSettings);
-        page->FollowState(*ondrel);
+        page->FollowState(session->Ondrel());
         page->CatchUp(blocksRead);
         if (shownOnce)
             page->WindowShown();
@@ -328,11 +330,12 @@ void TfrmMain::BuildPages() {
 
     tSession &s = *session;
     connect(&s, &tSession::blockRead, this, [this](uint32_t blocks) { blocksRead |= blocks; });
-    connect(&s, &tSession::report, this, &TfrmMain::Report);
+    connect(&s, &tSession::report, this,
+            [this](bool failure, const QString &text) { Report(failure ? clERROR : clOK, text); });
     connect(&s, &tSession::logLine, this, &TfrmMain::LogLine);
     connect(&s, &tSession::connectionChanged, this, &TfrmMain::CompsState);
     connect(&s, &tSession::portLost, this, &TfrmMain::PortLost);
-    connect(&s, &tSession::visitedChanged, this, [this](tMenu menu, bool visited) {
+    connect(visits, &tFirstVisits::visitedChanged, this, [this](tMenu menu, bool visited) {
         menuButtons[size_t(menu)]->setProperty("tag", visited ? 1 : 0);
     });
 
@@ -385,15 +388,15 @@ void TfrmMain::BuildKeys() {
 }
 
 void TfrmMain::FormCreate() {
-    ondrel->OnTraceError = [this](const QString &why) {
+    session->Ondrel().OnTraceError = [this](const QString &why) {
         Report(clERROR, QStringLiteral("LOG de comunicação desligado: %1").arg(why));
     };
     fileInit = std::make_unique<tIniFile>(options.settingsPath);
     settings = LoadSettings(*fileInit);
     // Written back at exit even if the window never got shown.
     StyleForm = settings.Style;
-    ondrel->SetLogFolder(options.logFolder);
-    ondrel->SetSaveLog(settings.ModbusSaveLog);
+    session->Ondrel().SetLogFolder(options.logFolder);
+    session->Ondrel().SetSaveLog(settings.ModbusSaveLog);
 
     btnMenuMainClick();
     // The connection page lists the ports first, then selects the stored one
@@ -456,7 +459,7 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     bool running = false;
     for (TPage *page : pages)
         running = page->StopForClose() || running;
-    if (ondrel->Busy || running) {
+    if (session->Ondrel().Busy || running) {
         event->ignore();
         closeRetry->start();
         return;
@@ -469,7 +472,7 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
 void TfrmMain::FormDestroy() {
     session->SetRefresh(false);
     tSettings s = settings;
-    s.ModbusSaveLog = ondrel->SaveLog();
+    s.ModbusSaveLog = session->Ondrel().SaveLog();
     s.Style = StyleForm;
     for (const TPage *page : pages)
         page->StoreSettings(s);
@@ -480,10 +483,9 @@ void TfrmMain::FormDestroy() {
                  qPrintable(error));
     fileInit.reset();
     // Writes what it holds before the session goes.
-    historyTap.reset();
+    session->SetHistorySink({});
     recording.reset();
     session.reset();
-    ondrel.reset();
     Flog.reset();
 }
 

@@ -14,7 +14,6 @@ class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
-class tHistoryTap;
 class THistoryPage;
 class tSessionRecorder;
 class tIniFile;
@@ -38,7 +37,7 @@ constexpr int32_t styleTRANSP = 1;
 constexpr int32_t styleJET = 2;
 
 // The main window: model banner, the two menu rows, the page host and the
-// status line. Owns the device and its session, the settings file, the
+// status line. Owns the session (and through it the device), the settings file, the
 // application event log and the message window, and serves every page as
 // its ScreenHost. It knows its pages only through the page protocol (TPage,
 // tMenuTarget) and their signals: a menu button, what it opens and the read
@@ -51,6 +50,7 @@ class TfrmMain : public QWidget, public ScreenHost {
 
     // ScreenHost
     tSession &Session() override { return *session; }
+    tFirstVisits &Visits() override { return *visits; }
     void ModbusError(int32_t code) override;
     void Report(uint32_t color, const QString &text) override;
     void LogLine(const QString &text) override;
@@ -61,10 +61,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     QString AskOpenFile(const QString &filter, const QString &startName) override;
     QString AskSaveFile(const QString &filter, const QString &proposedName) override;
     void btnMenuMainClick() override;
-    // First-visit flags of the menu buttons (the session's, mirrored on
-    // each button's "tag").
-    bool Visited(tMenu menu) const { return session->Visited(menu); }
-    void SetVisited(tMenu menu, bool visited) { session->SetVisited(menu, visited); }
+    // First-visit flags of the menu buttons (mirrored on each button's "tag").
+    bool Visited(tMenu menu) const { return visits->Visited(menu); }
+    void SetVisited(tMenu menu, bool visited) { visits->SetVisited(menu, visited); }
 
     // Navigation (navigation.cpp)
     void btnMenuStatusClick();
@@ -129,8 +128,8 @@ class TfrmMain : public QWidget, public ScreenHost {
 
   private:
     tStartOptions options;
-    std::unique_ptr<tOndrel> ondrel;
     std::unique_ptr<tSession> session;
+    tFirstVisits *visits = nullptr;
     std::unique_ptr<tIniFile> fileInit;
     tSettings settings;
     std::unique_ptr<tTraceLog> Flog;
@@ -156,9 +155,6 @@ class TfrmMain : public QWidget, public ScreenHost {
     TfrmShow *msgWindow = nullptr;
     // The session's recording into the history file.
     std::unique_ptr<tSessionRecorder> recording;
-    // Every write sent and every event log slot read, handed to the
-    // recording's writer.
-    std::unique_ptr<tHistoryTap> historyTap;
     THistoryPage *histPage = nullptr;
     // Retries a close refused while a transaction waits.
     QTimer *closeRetry = nullptr;

@@ -119,7 +119,7 @@ void TfrmMain::SetMenuParRelay(int relay, QPushButton *button) {
 }
 
 void TfrmMain::CompsState() {
-    const tOndrel &dev = *ondrel;
+    const tOndrel &dev = session->Ondrel();
     for (const tMenuRule &rule : menuRules)
         menuButtons[size_t(rule.menu)]->setEnabled(rule.enabled(dev));
     for (TPage *page : pages)

@@ -30,9 +30,10 @@ namespace {
 // A page host that only says what the page reports.
 class tQuietHost : public ScreenHost {
   public:
-    tOndrel dev;
-    tSession session{dev};
+    tSession session;
+    tFirstVisits visits;
     tSession &Session() override { return session; }
+    tFirstVisits &Visits() override { return visits; }
     int32_t SendCommand(tCommand) override { return -1; }
     void ModbusError(int32_t) override {}
     void Report(uint32_t, const QString &text) override {

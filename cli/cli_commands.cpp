@@ -21,9 +21,6 @@
 
 namespace {
 
-// How often a vanished port is tried again during --intervalo.
-constexpr int reopenSeconds = 3;
-
 QString signedNumber(qint64 n) {
     return n > 0 ? QStringLiteral("+%1").arg(n) : QString::number(n);
 }
@@ -44,7 +41,7 @@ int info(tCliRun &run, int id) {
     tOndrel &dev = run.dev;
     if (dev.HaveRTC)
         for (tCommand cmd : {cmdGET_RTC_DATE, cmdGET_RTC_TIME})
-            if (const int32_t r = dev.SendCommand(cmd); r < 0)
+            if (const int32_t r = run.session.SendCommand(cmd); r < 0)
                 return run.fail(id, QStringLiteral("leitura do relógio"), r);
     if (run.args.format == tFormat::Json)
         CliResult(InfoJson(id, dev));
@@ -57,7 +54,7 @@ int statusOnce(tCliRun &run, int id) {
     if (const int c = run.connectKnown(id))
         return c;
     tOndrel &dev = run.dev;
-    if (const int32_t r = dev.SendCommand(cmdGET_STATUS); r < 0)
+    if (const int32_t r = run.session.SendCommand(cmdGET_STATUS); r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
     const QDateTime at = QDateTime::currentDateTime();
     switch (run.args.format) {
@@ -78,59 +75,37 @@ int statusOnce(tCliRun &run, int id) {
 
 } // namespace
 
-// A vanished port is reported once and tried again every few seconds; the
-// rounds go on once it is back.
 int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
-                const std::function<bool()> &going) {
-    using Clock = std::chrono::steady_clock;
+                const std::function<bool()> &going, const std::function<void()> &round) {
     const tStopRequest stop;
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     auto goOn = [&] { return !stop.requested() && (!going || going()); };
+    int worst = exitOK;
     // Waits until `deadline`, looking now and then whether to go on.
-    auto waitUntil = [&](Clock::time_point deadline) {
-        while (goOn() && Clock::now() < deadline)
-            stop.waitUntil(going ? std::min(deadline, Clock::now() + std::chrono::milliseconds(200))
-                                 : deadline);
+    auto waitUntil = [&](tSession::tClock::time_point deadline) {
+        using tClock = tSession::tClock;
+        while (goOn() && tClock::now() < deadline)
+            stop.waitUntil(going
+                               ? std::min(deadline, tClock::now() + std::chrono::milliseconds(200))
+                               : deadline);
         return goOn();
     };
-    int worst = exitOK;
-    auto next = Clock::now();
-    while (goOn()) {
-        if (run.portGone) {
-            if (!run.portOpened)
-                return worst; // a port that never opened is a wrong name, not a loss
-            CliMessage(
-                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
-                    .arg(run.port)
-                    .arg(reopenSeconds));
-            while (run.portGone) {
-                if (!waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
-                    return worst;
-                const int first = run.args.addresses.first();
-                const int32_t r = run.dev.OpenConnection(run.port, first);
-                if (r == errMODBUS_OPEN_UART)
-                    continue;
-                run.portGone = false;
-                run.connectedTo = r > 0 ? first : 0;
-                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
-            }
-            next = Clock::now();
-        }
-        for (int id : run.args.addresses) {
-            if (!goOn() || run.portGone)
-                break;
-            worst = WorseExit(worst, perAddress(id));
-            if (CliOutputFailed())
-                return exitUSAGE;
-        }
-        if (run.portGone)
-            continue;
-        next += period;
-        if (next < Clock::now())
-            next = Clock::now(); // a slow round delays the next, it does not crowd them
-        waitUntil(next);
-    }
+    if (!goOn())
+        return worst;
+    run.session.Poll(run.port, run.args.addresses, seconds,
+                     {.round = round,
+                      .each =
+                          [&](int32_t id) {
+                              if (!goOn())
+                                  return false;
+                              worst = WorseExit(worst, perAddress(id));
+                              if (CliOutputFailed()) {
+                                  worst = exitUSAGE;
+                                  return false;
+                              }
+                              return true;
+                          },
+                      .waitUntil = waitUntil,
+                      .message = [](const QString &text) { CliMessage(text); }});
     return worst;
 }
 
@@ -149,7 +124,7 @@ int log(tCliRun &run, int id) {
     std::vector<tLogEntry> entries;
     // At most `max` events, newest first, never one slot twice.
     const tLogWalkResult walk = WalkLog(
-        run.dev, {.send = [&run](tCommand cmd) { return run.dev.SendCommand(cmd); },
+        run.dev, {.send = [&run](tCommand cmd) { return run.session.SendCommand(cmd); },
                   .limit = run.args.max - 1,
                   .slotRead =
                       [&](int32_t slot, const tSlotLog &log) {
@@ -266,7 +241,7 @@ int clockRead(tCliRun &run, int id) {
         return exitOK;
     }
     for (tCommand cmd : {cmdGET_RTC_DATE, cmdGET_RTC_TIME})
-        if (const int32_t r = dev.SendCommand(cmd); r < 0)
+        if (const int32_t r = run.session.SendCommand(cmd); r < 0)
             return run.fail(id, QStringLiteral("leitura do relógio"), r);
     const QDateTime computer = QDateTime::currentDateTime();
     const QDateTime controller = ClockDateTime(dev.RTC);
@@ -287,7 +262,7 @@ int clockSet(tCliRun &run, int id) {
         CliResult(id, QStringLiteral("sem relógio"));
         return exitOK;
     }
-    const tSyncResult r = SetClockFromComputer(dev);
+    const tSyncResult r = SetClockFromComputer(dev, run.io(id));
     if (r.result < 0)
         return run.fail(id,
                         r.failed == cmdSET_RTC_TIME ? QStringLiteral("acerto da hora")
@@ -331,7 +306,7 @@ int scan(tCliRun &run) {
                 CliMessage(
                     QStringLiteral("procurando: endereço %1, velocidade %2").arg(id).arg(speed));
         };
-    const tScanResult r = ScanBus(run.dev, options, io);
+    const tScanResult r = run.session.Scan(options, io);
     if (r.result == errMODBUS_OPEN_UART) {
         CliMessage(QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r.result));
         return exitDEVICE;

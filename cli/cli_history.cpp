@@ -6,7 +6,6 @@
 #include "locale_text.h"
 #include "readings_csv.h"
 #include "recorder.h"
-#include "stop_request.h"
 #include "temperature.h"
 
 #include <QCoreApplication>
@@ -23,8 +22,6 @@
 #include <optional>
 
 namespace {
-
-constexpr int reopenSeconds = 3;
 
 tPdfWriter pdfWriter = nullptr;
 
@@ -91,15 +88,27 @@ tRange range(const tCliArgs &args) {
             args.to ? args.to->toMSecsSinceEpoch() : now + 1};
 }
 
+// Reading commands open the file read-only: a mistyped name creates
+// nothing, and a folder the user may not write is no obstacle.
 bool openStore(tHistoryStore &store, bool writing) {
-    if (!store.Open(CliHistoryFile())) {
+    if (!store.Open(CliHistoryFile(),
+                    writing ? tHistoryStore::tAccess::Write : tHistoryStore::tAccess::Read)) {
         CliMessage(store.Message());
         return false;
     }
-    if (store.ReadOnly()) {
+    if (writing && store.ReadOnly()) {
         CliMessage(store.Message());
-        return !writing;
+        return false;
     }
+    return true;
+}
+
+// A query that failed (a damaged file among them) ends a reading command:
+// what it read is not the whole, and that is said.
+bool readFailed(const tHistoryStore &store) {
+    if (!store.LastFailed())
+        return false;
+    CliMessage(store.Message());
     return true;
 }
 
@@ -113,6 +122,8 @@ QStringList readingCsvHeader() {
 // One controller's report as a PDF, written whole or not at all.
 int pdfReport(tCliRun &run, tHistoryStore &store) {
     const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
     if (controllers.size() != 1) {
         CliMessage(controllers.empty()
                        ? QStringLiteral("nenhum controlador do histórico com essa porta e endereço")
@@ -125,6 +136,8 @@ int pdfReport(tCliRun &run, tHistoryStore &store) {
     tRange r = range(run.args);
     // The period narrowed to the readings held, so the curve fills the page.
     const std::optional<std::pair<int64_t, int64_t>> span = store.ReadingSpan(c.id);
+    if (readFailed(store))
+        return exitUSAGE;
     if (span) {
         r.from = std::max(r.from, span->first);
         r.to = std::min(r.to, span->second + 1);
@@ -163,115 +176,103 @@ void SetPdfWriter(tPdfWriter writer) {
 }
 
 int Record(tCliRun &run) {
-    using Clock = std::chrono::steady_clock;
     tHistoryStore store;
     if (!openStore(store, true))
         return exitUSAGE;
+    // A damaged file is said before anything more goes into it.
+    if (!store.CheckStructure()) {
+        CliMessage(QStringLiteral("%1: nada foi gravado nele").arg(store.Message()));
+        return exitUSAGE;
+    }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
     recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
     const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
                    .arg(store.Path())
                    .arg(recorder.Interval()));
-    const tStopRequest stop;
     const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
-        return run.dev.SendCommand(cmd);
+        return run.session.SendCommand(cmd);
     };
     QList<int> silent; // addresses whose silence was already said
     int64_t lost = 0;  // readings not taken
     int64_t retainedAt = 0;
-    while (!stop.requested()) {
+    auto retain = [&] {
         const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
-        if (run.args.retentionDays > 0 && (!retainedAt || startMs < retainedAt ||
-                                           startMs - retainedAt >= tRecorder::retentionEveryMs)) {
-            retainedAt = startMs;
-            int64_t unpublished = 0;
-            if (store.ApplyRetention(run.args.retentionDays, startMs, &unpublished) < 0)
-                CliMessage(QStringLiteral("retenção do histórico: %1").arg(store.Message()));
-            else if (unpublished > 0)
-                CliMessage(UnpublishedRemovedText(unpublished));
+        if (run.args.retentionDays <= 0 || (retainedAt && startMs >= retainedAt &&
+                                            startMs - retainedAt < tRecorder::retentionEveryMs))
+            return;
+        retainedAt = startMs;
+        int64_t unpublished = 0;
+        const int64_t removed = store.ApplyRetention(run.args.retentionDays, startMs, &unpublished);
+        if (removed < 0)
+            CliMessage(store.Message());
+        else if (removed > 0)
+            CliMessage(QStringLiteral("limite do histórico: %1 leitura(s) de mais de %2 dia(s) "
+                                      "removida(s)")
+                           .arg(removed)
+                           .arg(run.args.retentionDays));
+        if (unpublished > 0)
+            CliMessage(UnpublishedRemovedText(unpublished));
+    };
+    auto recordOne = [&](int id) {
+        const int32_t opened = run.session.Reach(run.port, id, tSession::tReach::Identify);
+        if (opened == errMODBUS_OPEN_UART) {
+            if (!run.session.PortOpened())
+                CliMessage(QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(opened));
+            return exitDEVICE;
         }
-        if (run.portGone) {
-            if (!run.portOpened)
-                return exitDEVICE; // a port that never opened is a wrong name, not a loss
-            CliMessage(
-                QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
-                    .arg(run.port)
-                    .arg(reopenSeconds));
-            while (run.portGone) {
-                if (!stop.waitUntil(Clock::now() + std::chrono::seconds(reopenSeconds)))
-                    return StoppedOnRequest(lost);
-                const int first = run.args.addresses.first();
-                const int32_t r = run.dev.OpenConnection(run.port, first);
-                if (r == errMODBUS_OPEN_UART)
-                    continue;
-                run.portGone = false;
-                run.connectedTo = r > 0 ? first : 0;
-                CliMessage(QStringLiteral("porta %1 reaberta").arg(run.port));
+        if (opened < 0) {
+            if (!silent.contains(id)) {
+                silent << id;
+                CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
+                                          "continua quando ele voltar")
+                               .arg(id)
+                               .arg(FailureText(opened)));
             }
+            ++lost;
+            return exitDEVICE;
         }
-        const auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(watch));
-        for (int id : run.args.addresses) {
-            if (stop.requested() || run.portGone)
-                break;
-            if (run.connectedTo != id || !run.dev.Connected()) {
-                run.connectedTo = 0;
-                const int32_t r = run.dev.OpenConnection(run.port, id);
-                if (r == errMODBUS_OPEN_UART) {
-                    run.portGone = true;
-                    if (!run.portOpened)
-                        CliMessage(
-                            QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r));
-                    break;
-                }
-                run.portOpened = true;
-                if (r < 0) {
-                    if (!silent.contains(id)) {
-                        silent << id;
-                        CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
-                                                  "continua quando ele voltar")
-                                       .arg(id)
-                                       .arg(FailureText(r)));
-                    }
-                    ++lost;
-                    continue;
-                }
-                run.connectedTo = id;
+        QElapsedTimer exchange;
+        exchange.start();
+        const int32_t r = run.session.SendCommand(cmdGET_STATUS);
+        recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
+        if (r < 0) {
+            run.session.Failed(run.port, id);
+            if (run.session.PortGone())
+                return exitOK;
+            if (!silent.contains(id)) {
+                silent << id;
+                CliMessage(QStringLiteral("endereço %1: leitura do status: %2")
+                               .arg(id)
+                               .arg(FailureText(r)));
             }
-            QElapsedTimer exchange;
-            exchange.start();
-            const int32_t r = run.dev.SendCommand(cmdGET_STATUS);
-            recorder.Observe(run.dev, id, r, int32_t(exchange.elapsed()));
-            if (r < 0) {
-                run.connectedTo = 0;
-                if (!run.dev.PortActive()) {
-                    run.portGone = true;
-                    break;
-                }
-                if (!silent.contains(id)) {
-                    silent << id;
-                    CliMessage(QStringLiteral("endereço %1: leitura do status: %2")
-                                   .arg(id)
-                                   .arg(FailureText(r)));
-                }
-                ++lost;
-                continue;
-            }
-            if (silent.removeAll(id))
-                CliMessage(QStringLiteral("endereço %1 voltou a responder").arg(id));
-            const int64_t now = QDateTime::currentMSecsSinceEpoch();
-            if (recorder.EventLogDue(run.port, id, now)) {
-                const int32_t stored = recorder.ReadEventLog(run.dev, id, send, now);
-                if (stored < 0)
-                    CliMessage(QStringLiteral("endereço %1: leitura do LOG: %2")
-                                   .arg(id)
-                                   .arg(FailureText(stored)));
-            }
+            ++lost;
+            return exitDEVICE;
         }
-        if (!run.portGone)
-            stop.waitUntil(next);
+        if (silent.removeAll(id))
+            CliMessage(QStringLiteral("endereço %1 voltou a responder").arg(id));
+        const int64_t now = QDateTime::currentMSecsSinceEpoch();
+        if (recorder.EventLogDue(run.port, id, now)) {
+            const int32_t stored = recorder.ReadEventLog(run.dev, id, send, now);
+            if (stored < 0)
+                CliMessage(QStringLiteral("endereço %1: leitura do LOG: %2")
+                               .arg(id)
+                               .arg(FailureText(stored)));
+        }
+        return exitOK;
+    };
+    // A file found damaged while recording: nothing more goes into it.
+    EveryPeriod(
+        run, watch, recordOne, [&store] { return !store.Damaged(); }, retain);
+    if (store.Damaged()) {
+        CliMessage(QStringLiteral("o histórico %1 está danificado (arquivo danificado): registro "
+                                  "parado, nada mais é gravado nele")
+                       .arg(store.Path()));
+        return exitUSAGE;
     }
+    // A port that never opened is a wrong name, not a loss.
+    if (!run.session.PortOpened())
+        return exitDEVICE;
     return StoppedOnRequest(lost);
 }
 
@@ -280,8 +281,14 @@ int HistoryExport(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
-        for (const tHistReading &h : store.Readings(c.id, r.from, r.to)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
+        const std::vector<tHistReading> readings = store.Readings(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
+        for (const tHistReading &h : readings) {
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (run.args.format == tFormat::Json) {
                 QJsonArray sensors, relays;
@@ -325,7 +332,7 @@ int HistoryExport(tCliRun &run) {
                 return exitUSAGE;
         }
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 int HistoryAudit(tCliRun &run) {
@@ -333,8 +340,14 @@ int HistoryAudit(tCliRun &run) {
     if (!openStore(store, false))
         return exitUSAGE;
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
-        for (const tHistAuditEntry &e : store.Audits(c.id, r.from, r.to)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
+        const std::vector<tHistAuditEntry> audits = store.Audits(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
+        for (const tHistAuditEntry &e : audits) {
             const tHistAudit &a = e.audit;
             const QDateTime at = localTime(a.utcMs, a.offsetSec);
             if (run.args.format == tFormat::Json) {
@@ -379,7 +392,7 @@ int HistoryAudit(tCliRun &run) {
                 return exitUSAGE;
         }
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 int HistoryReport(tCliRun &run) {
@@ -389,7 +402,10 @@ int HistoryReport(tCliRun &run) {
     if (!run.args.pdf.isEmpty())
         return pdfReport(run, store);
     const tRange r = range(run.args);
-    for (const tHistController &c : chosen(run, store)) {
+    const std::vector<tHistController> controllers = chosen(run, store);
+    if (readFailed(store))
+        return exitUSAGE;
+    for (const tHistController &c : controllers) {
         QJsonArray days;
         if (run.args.format == tFormat::Text)
             CliResult(QStringLiteral("%1 endereço %2 (%3 %4)")
@@ -397,7 +413,10 @@ int HistoryReport(tCliRun &run) {
                           .arg(c.address)
                           .arg(c.model, c.firmware));
         for (int k = 0; k < 4; ++k) {
-            for (const tHistDay &d : store.Days(c.id, k, r.from, r.to, {})) {
+            const std::vector<tHistDay> sensorDays = store.Days(c.id, k, r.from, r.to, {});
+            if (readFailed(store))
+                return exitUSAGE;
+            for (const tHistDay &d : sensorDays) {
                 if (run.args.format == tFormat::Json) {
                     days.append(QJsonObject{{QStringLiteral("sensor"), k + 1},
                                             {QStringLiteral("dia"), d.date},
@@ -425,27 +444,32 @@ int HistoryReport(tCliRun &run) {
                             .arg(d.count));
             }
         }
+        const std::vector<tHistRelayChange> changes = store.RelayChanges(c.id, r.from, r.to);
+        if (readFailed(store))
+            return exitUSAGE;
         std::array<int, 4> switches{};
-        for (const tHistRelayChange &ch : store.RelayChanges(c.id, r.from, r.to))
+        for (const tHistRelayChange &ch : changes)
             switches[ch.relay] += ch.on;
+        const size_t audits = store.Audits(c.id, r.from, r.to).size();
+        if (readFailed(store))
+            return exitUSAGE;
         if (run.args.format == tFormat::Json)
-            CliResult(QJsonObject{
-                {QStringLiteral("porta"), c.port},
-                {QStringLiteral("endereco"), c.address},
-                {QStringLiteral("modelo"), c.model},
-                {QStringLiteral("dias"), days},
-                {QStringLiteral("ligacoes"),
-                 QJsonArray{switches[0], switches[1], switches[2], switches[3]}},
-                {QStringLiteral("alteracoes"), qint64(store.Audits(c.id, r.from, r.to).size())}});
+            CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
+                                  {QStringLiteral("endereco"), c.address},
+                                  {QStringLiteral("modelo"), c.model},
+                                  {QStringLiteral("dias"), days},
+                                  {QStringLiteral("ligacoes"),
+                                   QJsonArray{switches[0], switches[1], switches[2], switches[3]}},
+                                  {QStringLiteral("alteracoes"), qint64(audits)}});
         else if (run.args.format == tFormat::Text)
             CliResult(QStringLiteral("  reles ligados: %1, %2, %3, %4 vezes; %5 alterações")
                           .arg(switches[0])
                           .arg(switches[1])
                           .arg(switches[2])
                           .arg(switches[3])
-                          .arg(store.Audits(c.id, r.from, r.to).size()));
+                          .arg(audits));
     }
-    return store.LastFailed() ? exitUSAGE : exitOK;
+    return exitOK;
 }
 
 QStringList HistoryReadingsCsvHeader() {

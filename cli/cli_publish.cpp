@@ -46,11 +46,11 @@ bool readPassword(const QString &name, QString &password) {
 // One status reading of `id`, published whether it succeeded or not.
 int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     const int c = run.connectInRun(id);
-    if (run.portGone)
+    if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
     QElapsedTimer took;
     took.start();
-    const int32_t r = c == exitOK ? run.dev.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
+    const int32_t r = c == exitOK ? run.session.SendCommand(cmdGET_STATUS) : run.dev.ErrorCom;
     tReading reading = ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime());
     reading.roundTripMs = c == exitOK ? int32_t(took.elapsed()) : 0;
     publisher.submit(reading);
@@ -161,7 +161,7 @@ int Publish(tCliRun &run) {
         return exitDEVICE;
     }
     // A port that never opened is a wrong name; otherwise the run was asked to stop.
-    if (run.portOpened && worst != exitUSAGE)
+    if (run.session.PortOpened() && worst != exitUSAGE)
         worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
     const size_t kept = std::min(left, publisher.kept());

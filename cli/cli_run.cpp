@@ -62,16 +62,16 @@ QString FailureText(int32_t code) {
 tCliRun::tCliRun(const tCliArgs &a)
     : args(a), port(a.port.isEmpty() ? DefaultPort() : a.port), output(OutputKind(STDOUT_FILENO)),
       csv(output == tOutputKind::Stream ? tCsvTarget::Stream : tCsvTarget::Spreadsheet),
-      historySink(
-          [this]() -> tHistoryStore & {
-              if (!history) {
-                  history = std::make_unique<tHistoryStore>();
-                  history->Open(CliHistoryFile());
-              }
-              return *history;
-          },
-          [](const QString &text) { CliMessage(text); }),
-      historyTap(dev, historySink.Sink()) {
+      dev(session.Ondrel()), historySink(
+                                 [this]() -> tHistoryStore & {
+                                     if (!history) {
+                                         history = std::make_unique<tHistoryStore>();
+                                         history->Open(CliHistoryFile());
+                                     }
+                                     return *history;
+                                 },
+                                 [](const QString &text) { CliMessage(text); }) {
+    session.SetHistorySink(historySink.Sink());
     // No window to keep alive while a command waits for its answer.
     dev.OnIdle = nullptr;
     dev.OnTraceError = [](const QString &why) { CliMessage(QStringLiteral("log: %1").arg(why)); };
@@ -80,6 +80,11 @@ tCliRun::tCliRun(const tCliArgs &a)
     dev.SetFastRead(args.fastRead);
     if (args.logCommands || args.logModbus)
         dev.SetSaveLog(args.logCommands, args.logModbus);
+}
+
+tCliRun::~tCliRun() {
+    // The tap goes before the sink it writes to.
+    session.SetHistorySink({});
 }
 
 int tCliRun::exec() {
@@ -98,15 +103,8 @@ int tCliRun::exec() {
     const int status = command->run(*this);
     if (args.stats)
         reportStats();
-    if (cache)
-        cache->Save();
+    session.SaveIdentities();
     return status;
-}
-
-tIdentityCache &tCliRun::identities() {
-    if (!cache)
-        cache.emplace();
-    return *cache;
 }
 
 // As a ping ends: how the line did over the whole run.
@@ -127,75 +125,41 @@ int tCliRun::each(tPerAddress run) {
         worst = WorseExit(worst, run(*this, id));
         if (CliOutputFailed())
             return exitUSAGE;
-        if (portGone)
+        if (session.PortGone())
             break;
     }
     return worst;
 }
 
-// Several addresses share the port: another address is a new session on
-// it, identified afresh. A session that failed is identified again too.
 int tCliRun::connect(int id) {
-    if (connectedTo == id && dev.Connected())
-        return exitOK;
-    connectedTo = 0;
-    const int c = opened(id, dev.OpenConnection(port, id));
-    if (c == exitOK) {
-        identities().Store(port, id, dev.Identification());
-        identifiedInRun.insert(id);
-    }
-    return c;
+    return opened(id, session.Reach(port, id, tSession::tReach::Identify));
 }
 
 int tCliRun::connectInRun(int id) {
-    if (connectedTo == id && dev.Connected())
-        return exitOK;
-    const std::optional<tIdentity> known =
-        identifiedInRun.contains(id) ? identities().Find(port, id) : std::nullopt;
-    if (!known)
-        return connect(id);
-    connectedTo = 0;
-    return opened(id, dev.OpenIdentified(port, id, *known));
+    return opened(id, session.Reach(port, id, tSession::tReach::InRun));
 }
 
 int tCliRun::connectKnown(int id) {
-    if (connectedTo == id && dev.Connected())
-        return exitOK;
-    std::optional<tIdentity> known = identities().Find(port, id);
-    // --modelo: the operation codes too when the cache has that model there;
-    // otherwise they are not known and show as such.
-    if (!args.model.isEmpty() && (!known || known->model != args.model))
-        known = tIdentity{args.model, QString(), {-1, -1, -1, -1}};
-    if (!known)
-        return connect(id);
-    connectedTo = 0;
-    return opened(id, dev.OpenIdentified(port, id, *known));
+    return opened(id, session.Reach(port, id, tSession::tReach::Cached, args.model));
 }
 
 // What opening a session with `id` gave: exitOK with the session open, or
 // the failure reported.
 int tCliRun::opened(int id, int32_t r) {
     if (r == errMODBUS_OPEN_UART) {
-        portGone = true;
         // During --intervalo a port lost later is reported where it is retried.
-        if (!args.interval || !portOpened)
+        if (!args.interval || !session.PortOpened())
             CliMessage(QStringLiteral("%1 (erro %2)").arg(dev.PortErrorText()).arg(r));
         return exitDEVICE;
     }
-    portOpened = true;
     if (r < 0)
         return fail(id, QStringLiteral("identificação"), r);
-    connectedTo = id;
     return exitOK;
 }
 
 int tCliRun::fail(int id, const QString &what, int32_t code) {
-    connectedTo = 0;
-    // Whatever answers there next is identified again.
-    identities().Forget(port, id);
-    identifiedInRun.remove(id);
-    if (!dev.PortActive()) {
-        portGone = true;
+    session.Failed(port, id);
+    if (session.PortGone()) {
         if (!args.interval)
             CliMessage(QStringLiteral("a porta %1 sumiu (endereço %2, %3: %4)")
                            .arg(port)
@@ -215,7 +179,7 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
 }
 
 tSyncIo tCliRun::io(int id) {
-    tSyncIo sync{.send = [this](tCommand cmd) { return dev.SendCommand(cmd); }, .progress = {}};
+    tSyncIo sync{.send = [this](tCommand cmd) { return session.SendCommand(cmd); }, .progress = {}};
     // The steps are for someone watching; a script reads the results.
     if (::isatty(STDERR_FILENO))
         sync.progress = [id](const QString &step) {
@@ -231,7 +195,7 @@ QString tCliRun::fileFor(int id) const {
 int tCliRun::loadFile(int id) {
     const QString name = fileFor(id);
     QString error;
-    if (dev.LoadConfig(name, &error))
+    if (session.LoadConfig(name, &error))
         return exitOK;
     CliMessage(QStringLiteral("endereço %1: %2: %3").arg(id).arg(name, TerminalText(error)));
     return exitUSAGE;

@@ -1,21 +1,19 @@
 #pragma once
 
-// The run of one tarvik-cli command: the port and its session, shared by
-// every address the command serves, and the services a command's handler
-// uses (connecting, reporting a failure, results and messages).
+// The run of one tarvik-cli command: the port and the session on it, shared
+// by every address the command serves, and the services a command's
+// handler uses (connecting, reporting a failure, results and messages).
 
 #include "cli_args.h"
 #include "config_sync.h"
 #include "csv.h"
 #include "history_store.h"
 #include "history_tap.h"
-#include "identity_cache.h"
+#include "session.h"
 #include "std_output.h"
-#include "u_ondrel.h"
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +23,7 @@
 class tCliRun {
   public:
     explicit tCliRun(const tCliArgs &args);
+    ~tCliRun();
     // Runs the command the arguments name; returns the exit status.
     int exec();
 
@@ -54,19 +53,14 @@ class tCliRun {
     QString fileFor(int id) const;
     // fileFor(id) into the copy; a refused file is bad usage.
     int loadFile(int id);
-    // The identity cache, read on first use and written back at the end.
-    tIdentityCache &identities();
-
     const tCliArgs &args;
     const QString port;
     const tOutputKind output; // what standard output is
     // CSV for a spreadsheet into a file; plain lines into a terminal or pipe.
     const tCsvTarget csv;
-    tOndrel dev;
-    int connectedTo = 0;       // the address the session is open with; 0: none
-    bool portOpened = false;   // the port opened at least once in this run
-    bool portGone = false;     // it cannot be opened now, or failed under a command
-    QSet<int> identifiedInRun; // identified in this run, with no failure since
+    tSession session;
+    // The session's copy of the controller's state, read for the results.
+    tOndrel &dev;
 
   private:
     int opened(int id, int32_t r);
@@ -75,9 +69,6 @@ class tCliRun {
     // file, opened at the first of them.
     std::unique_ptr<tHistoryStore> history;
     tHistoryFileSink historySink;
-    tHistoryTap historyTap;
-
-    std::optional<tIdentityCache> cache;
 };
 
 // A command's run that serves each address in turn with `PerAddress`.
@@ -87,9 +78,10 @@ template <tCliRun::tPerAddress PerAddress> int EachAddress(tCliRun &run) {
 
 // A round of `perAddress` over the addresses every `seconds` until Ctrl+C,
 // SIGTERM or `going` says no; the worst status of the run. A port that
-// vanishes is reopened, and the rounds go on once it is back.
+// vanishes is reopened, and the rounds go on once it is back; `round` runs
+// before each round.
 int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
-                const std::function<bool()> &going = {});
+                const std::function<bool()> &going = {}, const std::function<void()> &round = {});
 
 // Output: results on stdout, each written whole at once; messages on stderr.
 // The first write that fails says so with the system's reason; after it

@@ -9,8 +9,10 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -81,7 +83,9 @@ QStringList SummarySql() {
 // in a table clustered by controller and time, so a range is one sequential
 // walk of the b-tree and the time index costs no second copy; `seq` keeps
 // two readings of the same millisecond (a clock moved back) apart.
-QStringList Migration(int32_t from) {
+} // namespace
+
+QStringList tHistoryStore::MigrationSql(int32_t from) {
     switch (from) {
     case 0:
         return QStringList{
@@ -140,6 +144,7 @@ QStringList Migration(int32_t from) {
     return {};
 }
 
+namespace {
 // A sensor's value in the wanted unit, NULL unless its state is valid.
 QString ValueExpr(int sensor, int32_t unit) {
     const QString s = QStringLiteral("s%1").arg(sensor), v = QStringLiteral("v%1").arg(sensor);
@@ -203,6 +208,7 @@ void tHistoryStore::Close() {
         db.close();
     }
     QSqlDatabase::removeDatabase(FConnection);
+    FDepth = 0;
 }
 
 bool tHistoryStore::Fail(const QString &what, const QString &detail) {
@@ -211,87 +217,277 @@ bool tHistoryStore::Fail(const QString &what, const QString &detail) {
     return false;
 }
 
-bool tHistoryStore::Open(const QString &path) {
+namespace {
+// SQLite's primary result codes, as the driver reports them.
+const QString sqliteCorrupt = QStringLiteral("11"), sqliteCantOpen = QStringLiteral("14"),
+              sqliteNotADb = QStringLiteral("26");
+
+QString ErrorText(const QSqlError &e) {
+    return e.databaseText().isEmpty() ? e.driverText() : e.databaseText();
+}
+
+// What a file is, told before anything in it changes.
+enum class tFileKind {
+    Empty,   // no table: a new file, or one made empty
+    Ours,    // marked as a Tarvik history
+    Older,   // a Tarvik history from before the mark
+    Foreign, // anything else, not even a database
+    Damaged,
+};
+
+struct tFileLook {
+    tFileKind kind = tFileKind::Foreign;
+    int32_t version = 0;
+    QSqlError error; // why the look failed, for Foreign and Damaged
+};
+
+tFileLook LookAt(QSqlDatabase db) {
+    tFileLook look;
+    QSqlQuery q(db);
+    const auto failed = [&] {
+        look.error = q.lastError();
+        const QString code = look.error.nativeErrorCode();
+        look.kind = code == sqliteCorrupt ? tFileKind::Damaged : tFileKind::Foreign;
+        return look;
+    };
+    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
+        return failed();
+    const int32_t id = q.value(0).toInt();
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return failed();
+    look.version = q.value(0).toInt();
+    QStringList tables;
+    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+        return failed();
+    while (q.next())
+        tables << q.value(0).toString();
+    if (q.lastError().isValid())
+        return failed();
+    const QStringList ours{QStringLiteral("controller"), QStringLiteral("reading"),
+                           QStringLiteral("log_slot"), QStringLiteral("audit"),
+                           QStringLiteral("audit_field")};
+    if (id == tHistoryStore::applicationId)
+        look.kind = tFileKind::Ours;
+    else if (id == 0 && look.version == 0 && tables.isEmpty())
+        look.kind = tFileKind::Empty;
+    else if (id == 0 && look.version > 0 &&
+             std::all_of(ours.begin(), ours.end(),
+                         [&](const QString &t) { return tables.contains(t); }))
+        look.kind = tFileKind::Older;
+    else
+        look.kind = tFileKind::Foreign;
+    return look;
+}
+
+QString ForeignText(const QString &path) {
+    return QStringLiteral("O arquivo %1 não é um histórico do Tarvik (é de outro programa, ou "
+                          "não é um banco de dados): não foi usado nem alterado")
+        .arg(path);
+}
+} // namespace
+
+bool tHistoryStore::Fail(const QString &what, const QSqlError &error) {
+    const QString code = error.nativeErrorCode();
+    if (code == sqliteCorrupt || code == sqliteNotADb) {
+        FDamaged = true;
+        return Fail(what, QStringLiteral("arquivo danificado (%1)").arg(ErrorText(error)));
+    }
+    return Fail(what, ErrorText(error));
+}
+
+// One record's writes, all or nothing, under the file's write lock taken at
+// the start (a deferred transaction that meets another writer's lock only
+// when it first writes fails at once instead of waiting): a transaction of
+// its own, or a savepoint inside an open one.
+class tHistoryStore::tWrite {
+  public:
+    explicit tWrite(tHistoryStore &store) : s(store), q(store.Db()) {
+        nested = s.FDepth > 0;
+        started =
+            q.exec(nested ? QStringLiteral("SAVEPOINT record") : QStringLiteral("BEGIN IMMEDIATE"));
+        if (started)
+            ++s.FDepth;
+        else
+            s.Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
+    }
+    ~tWrite() {
+        if (started && !done)
+            Undo();
+    }
+    tWrite(const tWrite &) = delete;
+    tWrite &operator=(const tWrite &) = delete;
+
+    bool Started() const { return started; }
+    bool Commit() {
+        if (!started || done)
+            return false;
+        done = true;
+        --s.FDepth;
+        if (q.exec(nested ? QStringLiteral("RELEASE record") : QStringLiteral("COMMIT")))
+            return true;
+        const QSqlError e = q.lastError();
+        Rollback();
+        return s.Fail(QStringLiteral("Falha ao gravar no histórico"), e);
+    }
+
+  private:
+    void Undo() {
+        done = true;
+        --s.FDepth;
+        Rollback();
+    }
+    void Rollback() {
+        if (nested) {
+            q.exec(QStringLiteral("ROLLBACK TO record"));
+            q.exec(QStringLiteral("RELEASE record"));
+        } else {
+            q.exec(QStringLiteral("ROLLBACK"));
+        }
+    }
+    tHistoryStore &s;
+    QSqlQuery q;
+    bool nested = false, started = false, done = false;
+};
+
+bool tHistoryStore::Walked(const QSqlQuery &q) {
+    // next() says false both at the end and on a damaged page.
+    return !q.lastError().isValid() ||
+           Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError());
+}
+
+bool tHistoryStore::OpenConnection(bool readOnly, bool immutable) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
+    // Another program recording into the same file holds its lock for one
+    // short transaction; wait for it rather than fail.
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
+    if (readOnly)
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    if (immutable) {
+        // A file in a folder the user cannot write, with no writer at work
+        // (no write-ahead log beside it): read as it lies.
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
+        db.setDatabaseName(QUrl::fromLocalFile(FPath).toString(QUrl::FullyEncoded) +
+                           QStringLiteral("?immutable=1"));
+    } else {
+        db.setDatabaseName(FPath);
+    }
+    db.setConnectOptions(options);
+    return db.open();
+}
+
+bool tHistoryStore::Open(const QString &path, tAccess access) {
     Close();
     FPath = path;
     FReadOnly = false;
+    FDamaged = false;
+    FDepth = 0;
     FMessage.clear();
-    QDir().mkpath(QFileInfo(path).absolutePath());
     const QString failed = QStringLiteral("Não foi possível abrir o histórico %1").arg(path);
-    for (bool readOnly : {false, true}) {
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
-            db.setDatabaseName(path);
-            // Another program recording into the same file holds its lock for
-            // one short transaction; wait for it rather than fail.
-            db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_"
-                                                           "OPEN_READONLY")
-                                          : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-            if (!db.open())
-                return Fail(failed, db.lastError().text());
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-                return Fail(failed, q.lastError().text());
-            const int32_t version = q.value(0).toInt();
-            if (version > schemaVersion && !readOnly) {
-                q.finish();
-                db.close();
-            } else if (version > schemaVersion) {
-                FReadOnly = true;
-                FMessage = QStringLiteral("O histórico %1 foi gravado por uma versão mais nova do "
-                                          "Tarvik: aberto somente para leitura")
-                               .arg(path);
-                return true;
-            } else {
-                q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-                // In WAL, NORMAL still survives a killed process (only a power
-                // cut may lose the last transactions), without a sync per reading.
-                q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-                if (version < schemaVersion && !Migrate(version)) {
-                    const QString why = FMessage;
-                    q.finish();
-                    db.close();
-                    return Fail(failed, why);
-                }
-                return true;
-            }
+    const QFileInfo info(path);
+    const bool reading = access == tAccess::Read;
+    if (reading && !info.exists())
+        return Fail(failed, QStringLiteral("o arquivo não existe"));
+    if (info.exists() && !info.isFile())
+        return Fail(failed, QStringLiteral("não é um arquivo"));
+    if (!info.exists())
+        QDir().mkpath(info.absolutePath());
+
+    // A look through a read-only connection first: a file that is not ours
+    // is left exactly as it was, not even switched to WAL.
+    tFileLook look;
+    look.kind = tFileKind::Empty;
+    if (info.exists() && info.size() > 0) {
+        if (!OpenConnection(true, false))
+            return Fail(failed, Db().lastError());
+        look = LookAt(Db());
+        if (look.kind == tFileKind::Foreign && look.error.nativeErrorCode() == sqliteCantOpen &&
+            !QFileInfo::exists(path + QStringLiteral("-wal"))) {
+            Close();
+            if (!OpenConnection(true, true))
+                return Fail(failed, Db().lastError());
+            look = LookAt(Db());
         }
-        QSqlDatabase::removeDatabase(FConnection);
+        if (look.kind == tFileKind::Damaged)
+            return Fail(failed, look.error);
+        if (look.kind == tFileKind::Foreign) {
+            if (look.error.isValid() && look.error.nativeErrorCode() != sqliteNotADb)
+                return Fail(failed, look.error);
+            return Fail(ForeignText(path), QString());
+        }
     }
-    return false;
+    if (reading) {
+        if (look.kind == tFileKind::Empty)
+            return Fail(failed, QStringLiteral("o arquivo está vazio"));
+        FReadOnly = true;
+        return true;
+    }
+    if (look.kind == tFileKind::Ours && look.version > schemaVersion) {
+        FReadOnly = true;
+        FMessage = QStringLiteral("O histórico %1 foi gravado por uma versão mais nova do "
+                                  "Tarvik: aberto somente para leitura")
+                       .arg(path);
+        return true;
+    }
+    Close();
+    if (!OpenConnection(false, false))
+        return Fail(failed, Db().lastError());
+    QSqlQuery q(Db());
+    if (look.kind == tFileKind::Empty || look.kind == tFileKind::Older ||
+        look.version < schemaVersion) {
+        if (!Migrate()) {
+            const QString why = FMessage;
+            q.finish();
+            Close();
+            return Fail(failed, why);
+        }
+    }
+    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    // In WAL, NORMAL still survives a killed process (only a power cut may
+    // lose the last transactions), without a sync per reading.
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    return true;
 }
 
-bool tHistoryStore::Migrate(int32_t from) {
-    QSqlDatabase db = Db();
-    QSqlQuery q(db);
-    // One transaction for all steps: a file is never left half migrated.
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return Fail(QString(), q.lastError().text());
-    // Read again under the lock: another program may have just migrated it.
-    q.exec(QStringLiteral("PRAGMA user_version"));
-    if (q.next())
-        from = q.value(0).toInt();
-    for (int32_t v = from; v < schemaVersion; ++v) {
-        const QStringList steps = Migration(v);
-        if (steps.isEmpty()) {
-            q.exec(QStringLiteral("ROLLBACK"));
+bool tHistoryStore::Migrate() {
+    tWrite write(*this);
+    if (!write.Started())
+        return false;
+    // Looked at again under the lock: another program may have just made or
+    // migrated it, or written its own tables into the empty file.
+    const tFileLook look = LookAt(Db());
+    if (look.kind == tFileKind::Damaged)
+        return Fail(QString(), look.error);
+    if (look.kind == tFileKind::Foreign)
+        return Fail(ForeignText(FPath), QString());
+    if (look.kind == tFileKind::Ours && look.version >= schemaVersion)
+        return write.Commit();
+    QSqlQuery q(Db());
+    if (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(applicationId)))
+        return Fail(QString(), q.lastError());
+    for (int32_t v = look.version; v < schemaVersion; ++v) {
+        const QStringList steps = MigrationSql(v);
+        if (steps.isEmpty())
             return Fail(QString(), QStringLiteral("no migration from version %1").arg(v));
-        }
-        for (const QString &sql : steps) {
-            if (!q.exec(sql)) {
-                const QString why = q.lastError().text();
-                q.exec(QStringLiteral("ROLLBACK"));
-                return Fail(QString(), why);
-            }
-        }
+        for (const QString &sql : steps)
+            if (!q.exec(sql))
+                return Fail(QString(), q.lastError());
     }
-    q.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
-    if (!q.exec(QStringLiteral("COMMIT"))) {
-        const QString why = q.lastError().text();
-        q.exec(QStringLiteral("ROLLBACK"));
-        return Fail(QString(), why);
-    }
-    return true;
+    if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion)))
+        return Fail(QString(), q.lastError());
+    return write.Commit();
+}
+
+bool tHistoryStore::CheckStructure() {
+    Start();
+    QSqlQuery q(Db());
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError());
+    const QString result = q.value(0).toString();
+    if (result == QStringLiteral("ok"))
+        return true;
+    FDamaged = true;
+    return Fail(QStringLiteral("Falha ao ler o histórico"),
+                QStringLiteral("arquivo danificado (%1)").arg(result));
 }
 
 namespace {
@@ -321,24 +517,29 @@ int64_t tHistoryStore::ControllerId(const tHistController &c) {
     q.addBindValue(Text(c.model));
     q.addBindValue(Text(c.firmware));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
     return find();
 }
 
 bool tHistoryStore::Begin() {
     Start();
-    QSqlDatabase db = Db();
-    return db.transaction() ||
-           Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
+    if (FReadOnly)
+        return Fail(readOnlyText, QString());
+    QSqlQuery q(Db());
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
+    FDepth = 1;
+    return true;
 }
 
 bool tHistoryStore::Commit() {
     Start();
-    QSqlDatabase db = Db();
-    if (db.commit())
+    QSqlQuery q(Db());
+    FDepth = 0;
+    if (q.exec(QStringLiteral("COMMIT")))
         return true;
-    const QString why = db.lastError().text();
-    db.rollback();
+    const QSqlError why = q.lastError();
+    q.exec(QStringLiteral("ROLLBACK"));
     return Fail(QStringLiteral("Falha ao gravar no histórico"), why);
 }
 
@@ -367,7 +568,7 @@ bool tHistoryStore::AddReading(const tHistReading &r) {
     q.bindValue(QStringLiteral(":res"), r.result);
     q.bindValue(QStringLiteral(":rtt"), r.roundTripMs);
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     return true;
 }
 
@@ -387,7 +588,7 @@ bool tHistoryStore::AddLogSlot(const tHistLogSlot &s, bool *isNew) {
           QVariant(s.hour), QVariant(s.min), QVariant(s.sec), QVariant(qint64(s.readUtcMs))})
         q.addBindValue(v);
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     if (isNew)
         *isNew = q.numRowsAffected() > 0;
     return true;
@@ -397,10 +598,10 @@ bool tHistoryStore::AddAudit(const tHistAudit &a) {
     Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString());
-    QSqlDatabase db = Db();
-    if (!db.transaction())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
-    QSqlQuery q(db);
+    tWrite write(*this);
+    if (!write.Started())
+        return false;
+    QSqlQuery q(Db());
     q.prepare(QStringLiteral("INSERT INTO audit(ctl, t, off, user, command, result) VALUES(?, ?, "
                              "?, ?, ?, ?)"));
     q.addBindValue(qint64(a.controller));
@@ -409,23 +610,26 @@ bool tHistoryStore::AddAudit(const tHistAudit &a) {
     q.addBindValue(Text(a.user));
     q.addBindValue(Text(a.command));
     q.addBindValue(a.result);
-    bool ok = q.exec();
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     const qint64 id = q.lastInsertId().toLongLong();
     q.prepare(QStringLiteral("INSERT INTO audit_field(audit, code, old, new) VALUES(?, ?, ?, ?)"));
-    for (size_t i = 0; ok && i < a.fields.size(); ++i) {
+    for (const tHistAuditField &f : a.fields) {
         q.addBindValue(id);
-        q.addBindValue(Text(a.fields[i].code));
-        q.addBindValue(Text(a.fields[i].oldValue));
-        q.addBindValue(Text(a.fields[i].newValue));
-        ok = q.exec();
+        q.addBindValue(Text(f.code));
+        q.addBindValue(Text(f.oldValue));
+        q.addBindValue(Text(f.newValue));
+        if (!q.exec())
+            return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     }
-    if (!ok || !db.commit()) {
-        const QString why = ok ? db.lastError().text() : q.lastError().text();
-        db.rollback();
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), why);
-    }
-    return true;
+    return write.Commit();
 }
+
+namespace {
+QString ClockText(int64_t utcMs) {
+    return QDateTime::fromMSecsSinceEpoch(utcMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"));
+}
+} // namespace
 
 int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_t *unpublished) {
     Start();
@@ -435,44 +639,85 @@ int64_t tHistoryStore::ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_
         return 0;
     if (FReadOnly)
         return Fail(readOnlyText, QString()), -1;
+    const QString refused = QStringLiteral("Limite do histórico não aplicado");
+    const QString failed = QStringLiteral("Falha ao aplicar o limite do histórico");
+    tWrite write(*this);
+    if (!write.Started())
+        return -1;
+    QSqlQuery q(Db());
+    // Each controller's newest reading is one step down its primary key.
+    if (!q.exec(QStringLiteral("SELECT max((SELECT max(t) FROM reading WHERE ctl = c.id)) FROM "
+                               "controller c")) ||
+        !q.next())
+        return Fail(failed, q.lastError()), -1;
+    if (q.value(0).isNull())
+        return write.Commit() ? 0 : -1;
+    const int64_t newest = q.value(0).toLongLong();
+    q.finish();
+    const int64_t span = int64_t(keepDays) * 86'400'000;
+    // The clock decides nothing on its own: a computer whose clock is wrong
+    // would otherwise remove the readings it should keep.
+    if (nowUtcMs < newest - clockToleranceMs)
+        return Fail(refused, QStringLiteral("o relógio do computador (%1) está atrás da leitura "
+                                            "mais nova do histórico (%2)")
+                                 .arg(ClockText(nowUtcMs), ClockText(newest))),
+               -1;
+    if (nowUtcMs - newest > span)
+        return Fail(refused, QStringLiteral("o relógio do computador (%1) está muito à frente da "
+                                            "leitura mais nova do histórico (%2)")
+                                 .arg(ClockText(nowUtcMs), ClockText(newest))),
+               -1;
     // Cut at a boundary of the coarsest summary slot, so the summary keeps
     // no slot whose readings are half gone.
     const int64_t slot = summaryLevels[0];
-    int64_t cut = nowUtcMs - int64_t(keepDays) * 86'400'000;
+    int64_t cut = std::min(nowUtcMs, newest) - span;
     cut -= ((cut % slot) + slot) % slot;
-    QSqlDatabase db = Db();
-    QSqlQuery q(db);
-    int64_t removed = -1;
-    if (db.transaction()) {
-        // Queue entries go with their readings; those a broker has not
-        // acknowledged yet are counted, so the loss is said.
-        q.prepare(QStringLiteral("SELECT count(*) FROM publish_queue q JOIN publish_target p ON "
-                                 "p.id = q.target WHERE q.t < ? AND q.id > p.done"));
+    // A stretch without readings longer than the kept span right at the cut,
+    // with less than the kept span recorded since, is what a clock set far
+    // ahead leaves once it has recorded: everything before it would go at
+    // once. After a long stop the same waits one span more.
+    q.prepare(QStringLiteral("SELECT max((SELECT max(t) FROM reading WHERE ctl = c.id AND t < "
+                             ":cut)), min((SELECT min(t) FROM reading WHERE ctl = c.id AND t >= "
+                             ":cut)) FROM controller c"));
+    q.bindValue(QStringLiteral(":cut"), qint64(cut));
+    if (!q.exec() || !q.next())
+        return Fail(failed, q.lastError()), -1;
+    if (q.value(0).isNull())
+        return write.Commit() ? 0 : -1; // nothing older than the cut
+    const int64_t lastGone = q.value(0).toLongLong(), firstKept = q.value(1).toLongLong();
+    q.finish();
+    if (firstKept - lastGone > span && newest - firstKept < span)
+        return Fail(refused, QStringLiteral("nenhuma leitura de %1 a %2, mais que os %3 dias "
+                                            "mantidos, e menos que isso gravado depois: o relógio "
+                                            "do computador foi adiantado?")
+                                 .arg(ClockText(lastGone), ClockText(firstKept))
+                                 .arg(keepDays)),
+               -1;
+    // Queue entries go with their readings; those a broker has not
+    // acknowledged yet are counted, so the loss is said.
+    q.prepare(QStringLiteral("SELECT count(*) FROM publish_queue q JOIN publish_target p ON "
+                             "p.id = q.target WHERE q.t < ? AND q.id > p.done"));
+    q.addBindValue(qint64(cut));
+    if (!q.exec() || !q.next())
+        return Fail(failed, q.lastError()), -1;
+    const int64_t lost = q.value(0).toLongLong();
+    q.finish();
+    q.prepare(QStringLiteral("DELETE FROM reading WHERE t < ?"));
+    q.addBindValue(qint64(cut));
+    if (!q.exec())
+        return Fail(failed, q.lastError()), -1;
+    const int64_t removed = q.numRowsAffected();
+    for (const char *sql :
+         {"DELETE FROM publish_queue WHERE t < ?", "DELETE FROM summary WHERE b < ?"}) {
+        q.prepare(QString::fromLatin1(sql));
         q.addBindValue(qint64(cut));
-        int64_t lost = -1;
-        if (q.exec() && q.next())
-            lost = q.value(0).toLongLong();
-        q.finish();
-        q.prepare(QStringLiteral("DELETE FROM reading WHERE t < ?"));
-        q.addBindValue(qint64(cut));
-        if (lost >= 0 && q.exec()) {
-            removed = q.numRowsAffected();
-            q.prepare(QStringLiteral("DELETE FROM publish_queue WHERE t < ?"));
-            q.addBindValue(qint64(cut));
-            const bool queue = q.exec();
-            q.prepare(QStringLiteral("DELETE FROM summary WHERE b < ?"));
-            q.addBindValue(qint64(cut));
-            if (!queue || !q.exec() || !db.commit())
-                removed = -1;
-            else if (unpublished)
-                *unpublished = lost;
-        }
+        if (!q.exec())
+            return Fail(failed, q.lastError()), -1;
     }
-    if (removed < 0) {
-        const QString why = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();
-        db.rollback();
-        return Fail(QStringLiteral("Falha ao aplicar o limite do histórico"), why), -1;
-    }
+    if (!write.Commit())
+        return -1;
+    if (unpublished)
+        *unpublished = lost;
     return removed;
 }
 
@@ -511,53 +756,45 @@ int64_t tHistoryStore::PublishTarget(const QString &broker, const QString &prefi
     q.addBindValue(Text(port));
     q.addBindValue(address);
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
     if (const int64_t id = find())
         return id;
-    return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text()), 0;
+    return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
 }
 
 int64_t tHistoryStore::AddQueued(int64_t target, const tHistQueued &e) {
     Start();
     if (FReadOnly)
         return Fail(readOnlyText, QString()), 0;
-    QSqlDatabase db = Db();
-    if (!db.transaction())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text()), 0;
+    tWrite write(*this);
+    if (!write.Started())
+        return 0;
     tHistReading r = e.reading;
     r.controller = ControllerId(e.controller);
-    int64_t id = 0;
-    if (r.controller && AddReading(r)) {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral(
-            "INSERT INTO publish_queue(target, ctl, t, seq, sensors, relays, lo0, hi0, lo1, hi1, "
-            "lo2, hi2, lo3, hi3, op0, op1, op2, op3) VALUES(?, ?, ?, (SELECT max(seq) FROM reading "
-            "WHERE ctl = ? AND t = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(qint64(target));
-        q.addBindValue(qint64(r.controller));
-        q.addBindValue(qint64(r.utcMs));
-        q.addBindValue(qint64(r.controller));
-        q.addBindValue(qint64(r.utcMs));
-        q.addBindValue(e.sensors);
-        q.addBindValue(e.relays);
-        for (int k = 0; k < 4; ++k) {
-            q.addBindValue(e.low[k]);
-            q.addBindValue(e.high[k]);
-        }
-        for (int k = 0; k < 4; ++k)
-            q.addBindValue(e.operation[k]);
-        if (q.exec())
-            id = q.lastInsertId().toLongLong();
-        else
-            Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
-    }
-    if (!id || !db.commit()) {
-        if (id)
-            Fail(QStringLiteral("Falha ao gravar no histórico"), db.lastError().text());
-        db.rollback();
+    if (!r.controller || !AddReading(r))
         return 0;
+    QSqlQuery q(Db());
+    q.prepare(QStringLiteral(
+        "INSERT INTO publish_queue(target, ctl, t, seq, sensors, relays, lo0, hi0, lo1, hi1, "
+        "lo2, hi2, lo3, hi3, op0, op1, op2, op3) VALUES(?, ?, ?, (SELECT max(seq) FROM reading "
+        "WHERE ctl = ? AND t = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(qint64(target));
+    q.addBindValue(qint64(r.controller));
+    q.addBindValue(qint64(r.utcMs));
+    q.addBindValue(qint64(r.controller));
+    q.addBindValue(qint64(r.utcMs));
+    q.addBindValue(e.sensors);
+    q.addBindValue(e.relays);
+    for (int k = 0; k < 4; ++k) {
+        q.addBindValue(e.low[k]);
+        q.addBindValue(e.high[k]);
     }
-    return id;
+    for (int k = 0; k < 4; ++k)
+        q.addBindValue(e.operation[k]);
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError()), 0;
+    const int64_t id = q.lastInsertId().toLongLong();
+    return write.Commit() ? id : 0;
 }
 
 std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, int64_t beforeId,
@@ -580,7 +817,7 @@ std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, i
     q.addBindValue(qint64(beforeId > 0 ? beforeId : std::numeric_limits<int64_t>::max()));
     q.addBindValue(count);
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next()) {
         tHistQueued e;
         e.id = q.value(0).toLongLong();
@@ -601,6 +838,8 @@ std::vector<tHistQueued> tHistoryStore::Queued(int64_t target, int64_t fromId, i
         }
         out.push_back(e);
     }
+    if (!Walked(q))
+        return {};
     return out;
 }
 
@@ -613,7 +852,7 @@ int64_t tHistoryStore::QueuedCount(int64_t target, int64_t afterId, int64_t upTo
     q.addBindValue(qint64(afterId));
     q.addBindValue(qint64(upToId));
     if (!q.exec() || !q.next())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), -1;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), -1;
     if (last)
         *last = q.value(1).isNull() ? afterId : q.value(1).toLongLong();
     return q.value(0).toLongLong();
@@ -629,7 +868,7 @@ bool tHistoryStore::SetPublished(int64_t target, int64_t id) {
     q.addBindValue(qint64(target));
     q.addBindValue(qint64(id));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError().text());
+        return Fail(QStringLiteral("Falha ao gravar no histórico"), q.lastError());
     return true;
 }
 
@@ -640,10 +879,12 @@ std::vector<tHistController> tHistoryStore::Controllers() {
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT id, port, address, model, firmware FROM controller ORDER BY id")))
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next())
         out.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toInt(),
                        q.value(3).toString(), q.value(4).toString()});
+    if (!Walked(q))
+        return {};
     return out;
 }
 
@@ -720,7 +961,7 @@ std::vector<tHistoryStore::tMerged> tHistoryStore::Merged(int64_t controller, in
         q.bindValue(QStringLiteral(":b"), qint64(to));
         q.bindValue(QStringLiteral(":lvl"), qint64(level));
         if (!q.exec())
-            return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text());
+            return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError());
         while (q.next()) {
             tMerged r{q.value(0).toLongLong(),
                       q.value(1).toLongLong(),
@@ -739,6 +980,8 @@ std::vector<tHistoryStore::tMerged> tHistoryStore::Merged(int64_t controller, in
             }
             rows.push_back(r);
         }
+        if (!Walked(q))
+            return false;
         return true;
     };
     const QString rawSql = QStringLiteral("SELECT (t - :from) / :w AS i, min(t), max(t), %1 FROM "
@@ -824,12 +1067,14 @@ std::vector<tHistReading> tHistoryStore::Readings(int64_t controller, int64_t fr
     q.addBindValue(qint64(fromMs));
     q.addBindValue(qint64(toMs));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next()) {
         tHistReading r{.controller = controller, .utcMs = q.value(0).toLongLong()};
         ReadingColumns(q, 1, r);
         out.push_back(r);
     }
+    if (!Walked(q))
+        return {};
     return out;
 }
 
@@ -846,7 +1091,7 @@ std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, in
     q.addBindValue(qint64(fromMs));
     q.addBindValue(qint64(toMs));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     std::array<int32_t, 4> last{-1, -1, -1, -1};
     while (q.next()) {
         for (int k = 0; k < 4; ++k) {
@@ -860,6 +1105,8 @@ std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, in
                            .on = on});
         }
     }
+    if (!Walked(q))
+        return {};
     return out;
 }
 
@@ -876,7 +1123,7 @@ struct tPoint {
 
 static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int sensor,
                                         int64_t fromMs, int64_t toMs, int32_t unit,
-                                        QString *error) {
+                                        QSqlError *error) {
     std::vector<tPoint> out;
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -887,12 +1134,17 @@ static std::vector<tPoint> SensorPoints(QSqlDatabase db, int64_t controller, int
     q.addBindValue(qint64(fromMs));
     q.addBindValue(qint64(toMs));
     if (!q.exec()) {
-        *error = q.lastError().text();
+        *error = q.lastError();
         return out;
     }
     while (q.next())
         out.push_back({q.value(0).toLongLong(), q.value(1).toInt(), q.value(2).toInt(),
                        !q.value(2).isNull()});
+    // A walk cut short (a damaged page) is a failure, not a shorter range.
+    if (q.lastError().isValid()) {
+        *error = q.lastError();
+        return {};
+    }
     return out;
 }
 
@@ -903,10 +1155,10 @@ std::vector<tHistDay> tHistoryStore::Days(int64_t controller, int sensor, int64_
     std::vector<tHistDay> out;
     if (sensor < 0 || sensor > 3)
         return out;
-    QString error;
+    QSqlError error;
     const std::vector<tPoint> points =
         SensorPoints(Db(), controller, sensor, fromMs, toMs, unit, &error);
-    if (!error.isEmpty())
+    if (error.isValid())
         return Fail(QStringLiteral("Falha ao ler o histórico"), error), out;
     double sum = 0;
     for (size_t i = 0; i < points.size(); ++i) {
@@ -947,10 +1199,10 @@ std::vector<tHistExcursion> tHistoryStore::Excursions(int64_t controller, int se
     std::vector<tHistExcursion> out;
     if (sensor < 0 || sensor > 3 || (!limits.low && !limits.high))
         return out;
-    QString error;
+    QSqlError error;
     const std::vector<tPoint> points =
         SensorPoints(Db(), controller, sensor, fromMs, toMs, unit, &error);
-    if (!error.isEmpty())
+    if (error.isValid())
         return Fail(QStringLiteral("Falha ao ler o histórico"), error), out;
     bool open = false;
     for (const tPoint &p : points) {
@@ -990,7 +1242,7 @@ std::vector<tHistAuditEntry> tHistoryStore::Audits(int64_t controller, int64_t f
     q.bindValue(QStringLiteral(":to"), qint64(toMs));
     q.bindValue(QStringLiteral(":c"), qint64(controller));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next()) {
         const int64_t id = q.value(0).toLongLong();
         if (out.empty() || out.back().id != id)
@@ -1006,6 +1258,8 @@ std::vector<tHistAuditEntry> tHistoryStore::Audits(int64_t controller, int64_t f
             out.back().audit.fields.push_back(
                 {q.value(7).toString(), q.value(8).toString(), q.value(9).toString()});
     }
+    if (!Walked(q))
+        return {};
     return out;
 }
 
@@ -1018,7 +1272,7 @@ std::vector<tHistLogSlot> tHistoryStore::LogSlots(int64_t controller) {
                              "hour, min, sec FROM log_slot WHERE ctl = ? ORDER BY rowid DESC"));
     q.addBindValue(qint64(controller));
     if (!q.exec())
-        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError().text()), out;
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
     while (q.next())
         out.push_back({.controller = controller,
                        .slot = q.value(0).toInt(),
@@ -1032,6 +1286,8 @@ std::vector<tHistLogSlot> tHistoryStore::LogSlots(int64_t controller) {
                        .hour = uint8_t(q.value(8).toUInt()),
                        .min = uint8_t(q.value(9).toUInt()),
                        .sec = uint8_t(q.value(10).toUInt())});
+    if (!Walked(q))
+        return {};
     return out;
 }
 

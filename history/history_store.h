@@ -9,6 +9,11 @@
 // and only when the user set a retention limit. The one value updated is a
 // publisher's mark of what its broker has acknowledged (SetPublished).
 //
+// The file is marked as Tarvik's (SQLite's application id); a file of
+// another program is refused before anything in it changes. Every write
+// takes the file's write lock when it starts, so a lock another program
+// holds for less than the busy time-out is waited out, never a failure.
+//
 // Times: UTC milliseconds since 1970 (`utcMs`) everywhere, the local offset
 // from UTC in seconds kept beside each record for display (`offsetSec`).
 // Ranges are half-open: [fromMs, toMs).
@@ -20,9 +25,11 @@
 // One tHistoryStore is one connection; use it from the thread that opened it.
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -152,22 +159,34 @@ struct tHistAuditEntry {
 };
 
 class QSqlDatabase;
+class QSqlError;
+class QSqlQuery;
 
 class tHistoryStore {
   public:
     // The schema this build writes. A file with a higher version opens
     // read-only; a lower one is migrated forward on opening.
     static constexpr int32_t schemaVersion = 2;
+    // SQLite's application id of a Tarvik history ("TVRK").
+    static constexpr int32_t applicationId = 0x5456524B;
+    // What each schema step runs: from `from` to from + 1 (empty past the
+    // last). Tests build a file of an older version from it.
+    static QStringList MigrationSql(int32_t from);
+
+    // Reading commands open the file read-only: it must exist, nothing is
+    // created or changed, and a folder the user cannot write is no obstacle.
+    enum class tAccess { Write, Read };
 
     tHistoryStore();
     ~tHistoryStore();
     tHistoryStore(const tHistoryStore &) = delete;
     tHistoryStore &operator=(const tHistoryStore &) = delete;
 
-    // Opens (creating it and its folder when missing) the history file.
-    // False when it cannot be opened at all; a file from a newer Tarvik opens
-    // read-only and says so in Message().
-    bool Open(const QString &path);
+    // Opens (for writing: creating it and its folder when missing) the
+    // history file. False when it cannot be opened at all or is not a Tarvik
+    // history (left as it is); a file from a newer Tarvik opens read-only
+    // and says so in Message().
+    bool Open(const QString &path, tAccess access = tAccess::Write);
     void Close();
     bool IsOpen() const;
     bool ReadOnly() const { return FReadOnly; }
@@ -180,11 +199,19 @@ class tHistoryStore {
     // The Qt SQL connection's name, for tables kept beside this store's
     // (alarm_store.h), on this store's thread.
     QString ConnectionName() const { return FConnection; }
+    // Whether any call since opening met a damaged file (its message then
+    // says "arquivo danificado"): what is read from it may be incomplete,
+    // and nothing more should be written into it.
+    bool Damaged() const { return FDamaged; }
+    // SQLite's own check of the whole file's structure; false (Damaged())
+    // when it finds a fault.
+    bool CheckStructure();
 
     // --- writing (false, with Message(), when the file refuses) ---
 
     // Groups the writes between them into one transaction (an event log walk,
-    // a generated year); without them each write is its own.
+    // a generated year); without them each write is its own. A write that
+    // fails inside the group leaves nothing of itself, the others stay.
     bool Begin();
     bool Commit();
 
@@ -196,11 +223,19 @@ class tHistoryStore {
     bool AddLogSlot(const tHistLogSlot &s, bool *isNew = nullptr);
     bool AddAudit(const tHistAudit &a);
     // Removes readings older than `keepDays` days before `nowUtcMs` (cut at
-    // a four-hour boundary); the only removal there is. keepDays <= 0 keeps everything. Returns the
-    // number removed, -1 on failure.
+    // a four-hour boundary); the only removal there is. keepDays <= 0 keeps
+    // everything. Never removes a reading within `keepDays` of the newest
+    // one, and removes nothing (-1, with the reason) while the clock looks
+    // wrong: behind the newest reading, ahead of it by more than the kept
+    // span, or past a stretch without readings longer than the kept span
+    // followed by less than the kept span of readings (a clock set ahead,
+    // then recording). Returns the number removed, -1 on failure or refusal.
     // `unpublished`, when given, receives how many of the removed readings
     // a publisher had not yet delivered to its broker.
     int64_t ApplyRetention(int32_t keepDays, int64_t nowUtcMs, int64_t *unpublished = nullptr);
+    // How far behind the newest reading the clock may be for the retention
+    // limit to apply (ahead, it may be by less than the kept span).
+    static constexpr int64_t clockToleranceMs = 60'000;
 
     // --- the publisher's queue ---
 
@@ -267,12 +302,18 @@ class tHistoryStore {
     std::vector<tHistLogSlot> LogSlots(int64_t controller);
 
   private:
+    class tWrite;
+    friend class tWrite;
+    bool OpenConnection(bool readOnly, bool immutable);
     struct tMerged;
     std::vector<tMerged> Merged(int64_t controller, int64_t fromMs, int64_t toMs, int64_t bucketMs,
                                 int32_t unit);
     void Start() { FFailed = false; }
     bool Fail(const QString &what, const QString &detail);
-    bool Migrate(int32_t from);
+    bool Fail(const QString &what, const QSqlError &error);
+    bool Migrate();
+    // After a query's rows: whether they all came (else the failure is kept).
+    bool Walked(const QSqlQuery &q);
     QSqlDatabase Db() const;
 
     QString FConnection;
@@ -280,6 +321,8 @@ class tHistoryStore {
     QString FMessage;
     bool FReadOnly = false;
     bool FFailed = false;
+    bool FDamaged = false;
+    int32_t FDepth = 0; // open transaction and savepoints
 };
 
 // What the user is told when the retention limit removed `count` readings a

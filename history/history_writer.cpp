@@ -162,7 +162,8 @@ void tHistoryWriter::Housekeeping(tState &s, int64_t nowMs) {
          nowMs < s.lastRetentionMs)) {
         s.lastRetentionMs = nowMs;
         int64_t unpublished = 0;
-        s.store.ApplyRetention(s.keepDays, nowMs, &unpublished);
+        if (s.store.ApplyRetention(s.keepDays, nowMs, &unpublished) < 0)
+            Say(s.store.Message(), true);
         if (unpublished > 0)
             Say(UnpublishedRemovedText(unpublished), true);
     }

@@ -14,11 +14,11 @@ constexpr int speedRole = Qt::UserRole + 1;
 } // namespace
 
 TBusScanPanel::TBusScanPanel(QWidget *parent)
-    : QGroupBox(QStringLiteral("Procurar controladores"), parent),
-      cbxScanSpeeds(new QCheckBox(QStringLiteral("Todas as velocidades"))),
+    : QWidget(parent), cbxScanSpeeds(new QCheckBox(QStringLiteral("Todas as velocidades"))),
       prgScan(new QProgressBar), btnScanCancel(new QPushButton(QStringLiteral("Cancelar"))),
       lstFound(new QListWidget) {
     setObjectName(QStringLiteral("grpBusScan"));
+    setAccessibleName(QStringLiteral("Procurar controladores"));
     cbxScanSpeeds->setObjectName(QStringLiteral("cbxScanSpeeds"));
     cbxScanSpeeds->setAccessibleName(QStringLiteral("Procurar em todas as velocidades"));
     cbxScanSpeeds->setToolTip(
@@ -31,14 +31,17 @@ TBusScanPanel::TBusScanPanel(QWidget *parent)
     btnScanCancel->setAccessibleName(QStringLiteral("Cancelar a procura"));
     btnScanCancel->setEnabled(false);
     lstFound->setObjectName(QStringLiteral("lstFound"));
-    // A few lines are enough; the memo below keeps the rest of the height.
-    lstFound->setMinimumHeight(0);
-    lstFound->setMaximumHeight(64);
+    // Three controllers found read whole without scrolling, in every style.
+    lstFound->setMinimumHeight(3 * (lstFound->fontMetrics().height() + 4) +
+                               2 * lstFound->frameWidth() + 4);
+    // No taller than that unless the page has room to spare.
+    lstFound->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     lstFound->setAccessibleName(QStringLiteral("Controladores encontrados"));
     lstFound->setToolTip(
         QStringLiteral("Clique numa linha para usar o seu endereço e a sua velocidade"));
 
     auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(cbxScanSpeeds, 0, 0);
     grid->addWidget(prgScan, 0, 1);
     grid->addWidget(btnScanCancel, 0, 2);
@@ -54,6 +57,7 @@ TBusScanPanel::TBusScanPanel(QWidget *parent)
 int32_t TBusScanPanel::Run(tOndrel &dev, const QString &port, int32_t speed) {
     running = true;
     cancelled = false;
+    Q_EMIT runningChanged(true);
     lstFound->clear();
     btnScanCancel->setEnabled(true);
     cbxScanSpeeds->setEnabled(false);
@@ -85,5 +89,6 @@ int32_t TBusScanPanel::Run(tOndrel &dev, const QString &port, int32_t speed) {
     btnScanCancel->setEnabled(false);
     cbxScanSpeeds->setEnabled(true);
     running = false;
+    Q_EMIT runningChanged(false);
     return r.result < 0 ? r.result : int32_t(r.found.size());
 }

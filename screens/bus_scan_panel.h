@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QGroupBox>
+#include <QWidget>
 
 class QCheckBox;
 class QListWidget;
@@ -11,7 +11,7 @@ class tOndrel;
 // "Procurar controladores": the scan of a bus from the connection page, its
 // progress, "Cancelar", and the list of what answered. Choosing a line of
 // the list hands its address and speed to the page.
-class TBusScanPanel : public QGroupBox {
+class TBusScanPanel : public QWidget {
     Q_OBJECT
   public:
     explicit TBusScanPanel(QWidget *parent = nullptr);
@@ -31,6 +31,8 @@ class TBusScanPanel : public QGroupBox {
 
   Q_SIGNALS:
     void chosen(int id, int speed);
+    // A scan began or ended: the page's controls follow it.
+    void runningChanged(bool running);
 
   private:
     bool running = false;

@@ -53,7 +53,7 @@ void TConnectionPage::btnLoadConfigClick() {
     // What the file put on the pages stays there until the user reads or
     // writes; a first visit would silently bring the controller's values.
     for (tMenu menu : pagesOfTheFile)
-        session.SetVisited(menu, true);
+        host.Visits().SetVisited(menu, true);
     FollowState(session.Ondrel());
 }
 

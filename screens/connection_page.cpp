@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 
 namespace {
@@ -53,8 +54,8 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
       memoLog(new QPlainTextEdit),
       btnClear(Button(QStringLiteral("btnClear"), QStringLiteral("Limpar"))),
       btnScan(Button(QStringLiteral("btnScan"), QStringLiteral("Procurar"))),
-      BusScan(new TBusScanPanel), LinkHealth(new TLinkHealthBox), portPoll(new QTimer(this)),
-      healthPoll(new QTimer(this)) {
+      BusScan(new TBusScanPanel), LinkHealth(new TLinkHealthBox), tabLink(new QTabWidget),
+      portPoll(new QTimer(this)), healthPoll(new QTimer(this)) {
     healthPoll->setObjectName(QStringLiteral("timerLinkHealth"));
     healthPoll->setInterval(500);
     connect(healthPoll, &QTimer::timeout, this, &TConnectionPage::ShowLinkHealth);
@@ -146,18 +147,22 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     memoLog->setReadOnly(true);
     memoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     memoLog->viewport()->installEventFilter(this);
-    auto *memoBox = new QVBoxLayout;
-    memoBox->addWidget(memoLog, 1);
-    auto *clearRow = new QHBoxLayout;
-    clearRow->addStretch(1);
-    clearRow->addWidget(btnClear);
-    memoBox->addLayout(clearRow);
+    // "Limpar" beside the memo, at its foot: the lines keep the height.
+    auto *memoBox = new QGridLayout;
+    memoBox->addWidget(memoLog, 0, 0, 2, 1);
+    memoBox->addWidget(btnClear, 1, 1, Qt::AlignBottom);
+    memoBox->setRowStretch(0, 1);
+    memoBox->setColumnStretch(0, 1);
 
-    // The scan's list shows above the memo once a scan has run.
-    BusScan->hide();
+    // The line's figures and the scan share one place above the memo: the
+    // page is too short for both beside a memo that still reads. A scan
+    // brings its list forward, a session its figures.
+    tabLink->setObjectName(QStringLiteral("tabLink"));
+    tabLink->addTab(LinkHealth, QStringLiteral("Saúde da comunicação"));
+    tabLink->addTab(BusScan, QStringLiteral("Procurar controladores"));
+    tabLink->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto *right = new QVBoxLayout;
-    right->addWidget(LinkHealth);
-    right->addWidget(BusScan);
+    right->addWidget(tabLink);
     right->addWidget(Group(QStringLiteral("LOG de Eventos"), memoBox), 1);
     auto *columns = new QHBoxLayout;
     columns->addLayout(left, 0);
@@ -181,6 +186,7 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     BindKey(tPageKey::LoadConfig, btnLoadConfig);
     connect(btnApplyConfig, &QPushButton::clicked, this, &TConnectionPage::btnApplyConfigClick);
     connect(btnScan, &QPushButton::clicked, this, &TConnectionPage::btnScanClick);
+    connect(BusScan, &TBusScanPanel::runningChanged, this, [this] { FollowState(host.Ondrel()); });
     connect(BusScan, &TBusScanPanel::chosen, this, [this](int id, int speed) {
         edtID->setValue(id);
         spiBaud->setValue(speed);
@@ -206,14 +212,12 @@ void TConnectionPage::btnScanClick() {
     if (BusScan->Running() || host.Ondrel().Connected() || cbxPort->currentIndex() < 0)
         return;
     const QString port = cbxPort->currentText();
-    BusScan->show();
+    tabLink->setCurrentWidget(BusScan);
     host.Report(clOK, QStringLiteral("Procurando controladores na porta %1").arg(port));
     host.Ondrel().ResetLinkStats();
     btnCnt->setEnabled(false);
-    FollowState(host.Ondrel());
     const int32_t found = BusScan->Run(host.Ondrel(), port, spiBaud->value());
     btnCnt->setEnabled(true);
-    FollowState(host.Ondrel());
     ShowLinkHealth();
     if (found < 0)
         host.Report(clERROR, host.Ondrel().PortErrorText());
@@ -361,8 +365,10 @@ void TConnectionPage::btnCntClick() {
 }
 
 void TConnectionPage::ConnectionChanged(bool connected) {
-    if (connected)
+    if (connected) {
+        tabLink->setCurrentWidget(LinkHealth);
         return;
+    }
     LayoutIndConnect->hide();
     btnCnt->setText(QStringLiteral("Conectar"));
     Q_EMIT bannerChanged(ModelBannerIdle);

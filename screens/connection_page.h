@@ -10,6 +10,7 @@ class QComboBox;
 class QTimer;
 class QPlainTextEdit;
 class QSpinBox;
+class QTabWidget;
 
 // pnlConnection: port, address, speed and time-out, the connect button, the
 // configuration file buttons and the event memo.
@@ -66,6 +67,8 @@ class TConnectionPage : public TPage {
     QPushButton *btnScan;
     TBusScanPanel *BusScan;
     TLinkHealthBox *LinkHealth;
+    // The link's figures and the scan, one shown at a time.
+    QTabWidget *tabLink;
 
   Q_SIGNALS:
     // The model banner's new text.

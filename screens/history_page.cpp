@@ -429,7 +429,7 @@ void THistoryPage::FindExcursions(int64_t controller, const tSensorLimits &limit
         QString failure;
         {
             tHistoryStore reader;
-            if (!reader.Open(path))
+            if (!reader.Open(path, tHistoryStore::tAccess::Read))
                 failure = reader.Message();
             for (size_t k = 0; k < 4 && failure.isEmpty() && !*cancel; ++k) {
                 if (!wanted[k])

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QGroupBox>
+#include <QWidget>
+
+#include <array>
 
 class QLabel;
 class QPushButton;
@@ -8,8 +10,9 @@ class tLinkStats;
 
 // "Saúde da comunicação": the exchanges of the session by how they ended,
 // one line per kind of failure from the outcome table, and the round trips
-// of the good ones. "Zerar" asks for the figures to start again.
-class TLinkHealthBox : public QGroupBox {
+// of the good ones. "Zerar" asks for the figures to start again. Each figure
+// is named to a screen reader by its caption and its value together.
+class TLinkHealthBox : public QWidget {
     Q_OBJECT
   public:
     explicit TLinkHealthBox(QWidget *parent = nullptr);
@@ -21,7 +24,16 @@ class TLinkHealthBox : public QGroupBox {
     void resetRequested();
 
   private:
-    QLabel *lblLinkTotal;
-    QList<QLabel *> outcomeValues; // in the order of the outcome table
-    QLabel *lblLinkRoundTrip;
+    // A figure and the caption it is said with.
+    struct tFigure {
+        QString caption;
+        QLabel *value = nullptr;
+        QString unit;
+    };
+    static void Set(const tFigure &figure, const QString &text);
+
+    tFigure total;
+    QList<tFigure> outcomes; // in the order of the outcome table
+    // Round trips of the good exchanges: minimum, median, p95, maximum.
+    std::array<tFigure, 4> roundTrip;
 };

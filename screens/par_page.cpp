@@ -127,7 +127,7 @@ void TParPage::btnWritePARClick() {
             return;
         ChangeTypeTemp(dev, now);
         for (tMenu relay : {tMenu::Relay1, tMenu::Relay2, tMenu::Relay3, tMenu::Relay4})
-            host.Session().SetVisited(relay, false);
+            host.Visits().SetVisited(relay, false);
     };
     RunAction(host, {.needs = knownSYSTEM,
                      .question = QStringLiteral(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "menu.h"
 #include "session.h"
 
 #include <QString>
@@ -8,7 +9,7 @@
 
 // What every page needs from the window it sits in: the session, the
 // report channels, the message window, the dialog seam and page switching.
-// The session (device, commands, first-visit flags, refresh, known blocks)
+// The session (device, commands, refresh, known blocks)
 // lives without a window; pages talk to the controller only through
 // SendCommand.
 class ScreenHost {
@@ -16,6 +17,8 @@ class ScreenHost {
     virtual ~ScreenHost() = default;
 
     virtual tSession &Session() = 0;
+    // The menus' first-visit flags, cleared at every connection change.
+    virtual tFirstVisits &Visits() = 0;
     tOndrel &Ondrel() { return Session().Ondrel(); }
     // The screens' way to the controller; a test host may put a fault in
     // the way of one command.

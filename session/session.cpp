@@ -1,52 +1,54 @@
 #include "session.h"
 
+#include "bus_scan.h"
+
 #include <QTimer>
 
 #include <utility>
 
-tSession::tSession(tOndrel &dev_, QObject *parent)
-    : QObject(parent), dev(dev_), timer(new QTimer(this)) {
+tSession::tSession(QObject *parent)
+    : QObject(parent), dev(std::make_unique<tOndrel>()), timer(new QTimer(this)) {
     timer->setObjectName(QStringLiteral("timerProcess"));
     timer->setInterval(1000);
-    dev.AddObserver(this);
+    dev->AddObserver(this);
 }
 
 tSession::~tSession() {
-    dev.RemoveObserver(this);
+    // The tap writes what it holds while the driver is still there.
+    historyTap.reset();
+    dev->RemoveObserver(this);
 }
 
 int32_t tSession::Open(const QString &port, int32_t id) {
     // The link figures are the session's, its identification included.
-    dev.ResetLinkStats();
-    const int32_t result = dev.OpenConnection(port, id);
-    // Whatever came before belongs to another session.
-    for (int m = 0; m < tMenuCount; ++m)
-        SetVisited(tMenu(m), false);
+    dev->ResetLinkStats();
+    const int32_t result = dev->OpenConnection(port, id);
     FollowConnection();
-    Q_EMIT connectionChanged(dev.Connected());
+    Q_EMIT connectionChanged(dev->Connected());
     // The identification brought the operation codes: a page still showing
     // another session's shows this one's.
-    if (dev.Connected())
-        Q_EMIT blockRead(dev.Known);
+    if (dev->Connected())
+        Q_EMIT blockRead(dev->Known);
     return result;
 }
 
 void tSession::End() {
-    if (!dev.Connected())
+    if (!dev->Connected())
         return;
-    Q_EMIT report(clOK, QStringLiteral("Saúde da comunicação: ") + dev.LinkStats().Summary());
-    dev.CloseConnection();
+    Q_EMIT report(false, QStringLiteral("Saúde da comunicação: ") + dev->LinkStats().Summary());
+    dev->CloseConnection();
+    reached = 0;
     Q_EMIT logLine(QStringLiteral("FECHANDO CONEXÃO"));
-    Q_EMIT report(clOK, QStringLiteral("Desconectado do dispositivo"));
+    Q_EMIT report(false, QStringLiteral("Desconectado do dispositivo"));
     FollowConnection();
     Q_EMIT connectionChanged(false);
 }
 
 int32_t tSession::SendCommand(tCommand cmd) {
     lostPortSaid = false;
-    const int32_t result = dev.SendCommand(cmd);
+    const int32_t result = dev->SendCommand(cmd);
     if (result < 0) {
-        if (result != errMODBUS_BUSY && dev.PortLost())
+        if (result != errMODBUS_BUSY && dev->PortLost())
             PortLost();
         return result;
     }
@@ -57,9 +59,9 @@ int32_t tSession::SendCommand(tCommand cmd) {
 }
 
 void tSession::PortLost() {
-    const QString port = dev.PortName();
+    const QString port = dev->PortName();
     const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
-    Q_EMIT report(clERROR, lost);
+    Q_EMIT report(true, lost);
     Q_EMIT logLine(lost);
     End();
     Q_EMIT portLost(port);
@@ -70,39 +72,141 @@ bool tSession::TakePortLostSaid() {
     return std::exchange(lostPortSaid, false);
 }
 
-void tSession::SetVisited(tMenu menu, bool on) {
-    bool &flag = visited[size_t(menu)];
-    if (flag == on)
-        return;
-    flag = on;
-    Q_EMIT visitedChanged(menu, on);
-}
-
 void tSession::SetRefresh(bool run) {
     if (!run)
         timer->stop();
-    else if (dev.Connected() && !timer->isActive())
+    else if (dev->Connected() && !timer->isActive())
         timer->start();
 }
 
 void tSession::FollowConnection() {
-    if (dev.Connected()) {
+    if (dev->Connected()) {
         SetRefresh(true);
         return;
     }
     timer->stop();
-    for (int m = 0; m < tMenuCount; ++m)
-        SetVisited(tMenu(m), false);
     loaded.reset();
 }
 
 bool tSession::LoadConfig(const QString &name, QString *error) {
-    if (!dev.LoadConfig(name, error))
+    if (!dev->LoadConfig(name, error))
         return false;
-    loaded = ConfigOf(dev);
+    loaded = ConfigOf(*dev);
     Q_EMIT blockRead(knownSYSTEM | knownUNIT | knownOPS | knownRelay(0) | knownRelay(1) |
                      knownRelay(2) | knownRelay(3));
     return true;
+}
+
+void tSession::SetHistorySink(tHistorySink sink) {
+    historyTap.reset();
+    if (sink.audit || sink.slot)
+        historyTap = std::make_unique<tHistoryTap>(*dev, std::move(sink));
+}
+
+tIdentityCache &tSession::Identities() {
+    if (!cache)
+        cache.emplace();
+    return *cache;
+}
+
+void tSession::SaveIdentities() {
+    if (cache)
+        cache->Save();
+}
+
+// Several addresses share the port: another address is a new session on
+// it, identified afresh unless its identification is known. A session that
+// failed is identified again too.
+int32_t tSession::Reach(const QString &port, int32_t id, tReach how, const QString &model) {
+    if (reached == id && dev->Connected())
+        return 1;
+    reached = 0;
+    std::optional<tIdentity> known;
+    if (how == tReach::InRun && identifiedInRun.contains(id))
+        known = Identities().Find(port, id);
+    if (how == tReach::Cached) {
+        known = Identities().Find(port, id);
+        // A model given: the operation codes too when the cache has that
+        // model there; otherwise they are not known and show as such.
+        if (!model.isEmpty() && (!known || known->model != model))
+            known = tIdentity{model, QString(), {-1, -1, -1, -1}};
+    }
+    const int32_t r = known ? dev->OpenIdentified(port, id, *known) : dev->OpenConnection(port, id);
+    if (r == errMODBUS_OPEN_UART) {
+        portGone = true;
+        return r;
+    }
+    portOpened = true;
+    if (r < 0) {
+        Failed(port, id);
+        return r;
+    }
+    if (!known) {
+        Identities().Store(port, id, dev->Identification());
+        identifiedInRun.insert(id);
+    }
+    reached = id;
+    return r;
+}
+
+void tSession::Failed(const QString &port, int32_t id) {
+    reached = 0;
+    Identities().Forget(port, id);
+    identifiedInRun.remove(id);
+    if (!dev->PortActive())
+        portGone = true;
+}
+
+void tSession::Poll(const QString &port, const QList<int> &ids, double seconds,
+                    const tPollHooks &hooks) {
+    const auto period =
+        std::chrono::duration_cast<tClock::duration>(std::chrono::duration<double>(seconds));
+    auto say = [&](const QString &text) {
+        if (hooks.message)
+            hooks.message(text);
+    };
+    auto next = tClock::now();
+    for (;;) {
+        if (portGone) {
+            if (!portOpened)
+                return;
+            say(QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
+                    .arg(port)
+                    .arg(reopenSeconds));
+            while (portGone) {
+                if (!hooks.waitUntil(tClock::now() + std::chrono::seconds(reopenSeconds)))
+                    return;
+                const int32_t first = ids.first();
+                const int32_t r = dev->OpenConnection(port, first);
+                if (r == errMODBUS_OPEN_UART)
+                    continue;
+                portGone = false;
+                reached = r > 0 ? first : 0;
+                say(QStringLiteral("porta %1 reaberta").arg(port));
+            }
+            next = tClock::now();
+        }
+        if (hooks.round)
+            hooks.round();
+        for (int id : ids) {
+            if (portGone)
+                break;
+            if (!hooks.each(id))
+                return;
+        }
+        if (portGone)
+            continue;
+        next += period;
+        if (next < tClock::now())
+            next = tClock::now(); // a slow round delays the next, it does not crowd them
+        if (!hooks.waitUntil(next))
+            return;
+    }
+}
+
+tScanResult tSession::Scan(const tScanOptions &options, const tScanIo &io) {
+    reached = 0;
+    return ScanBus(*dev, options, io);
 }
 
 void tSession::AboutToWrite(const tWrite &w) {

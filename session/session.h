@@ -1,93 +1,77 @@
 #pragma once
 
 #include "config_sync.h"
+#include "history_tap.h"
+#include "identity_cache.h"
 #include "u_ondrel.h"
 
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
-#include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QTimer;
+struct tScanIo;
+struct tScanOptions;
+struct tScanResult;
 
-// The menu buttons; each carries a first-visit flag.
-enum class tMenu : int {
-    Main,
-    Status,
-    Log,
-    Hist,
-    PAR,
-    RTC,
-    SetOP,
-    Relay1,
-    Relay2,
-    Relay3,
-    Relay4,
-    About,
-    Sair,
-};
-constexpr int tMenuCount = int(tMenu::Sair) + 1;
-
-// Colours of a report line.
-constexpr uint32_t clOK = 0xFF000000;
-constexpr uint32_t clERROR = 0xFFFF0000;
-
-// The session with one controller, without a window: the device, the
-// command wrapper with the lost-port check, the first-visit flags, the
-// status refresh timer, the end of a session and the blocks the copy holds.
-// What the user should see leaves as signals; a window (or a test, or a
-// recorder) shows it.
+// The session with the controllers on one port, for every program: it owns
+// the driver (and through it the port), opens sessions with one address or
+// goes round several, notices a pulled adapter and opens the port again,
+// keeps what identification told (and its cache between runs), the link
+// figures and the history tap. What the user should see leaves as signals;
+// a window, a test or a command-line run shows it.
 //
 // Observing the line: every command goes through the driver's observers
 // (tOndrelObserver in u_ondrel.h: each exchange with its result and time,
 // each write with the values before and after). The session relays them as
-// the signals exchanged() and aboutToWrite(), for observers that live with
-// a window; the command-line tool attaches to the driver directly.
+// the signals exchanged() and aboutToWrite().
 class tSession : public QObject, private tOndrelObserver {
     Q_OBJECT
   public:
-    explicit tSession(tOndrel &dev, QObject *parent = nullptr);
+    explicit tSession(QObject *parent = nullptr);
     ~tSession() override;
 
-    tOndrel &Ondrel() { return dev; }
-    const tOndrel &Ondrel() const { return dev; }
-    bool Connected() const { return dev.Connected(); }
+    // The application's copy of the controller's state, which pages and
+    // commands read and fill before a write.
+    tOndrel &Ondrel() { return *dev; }
+    const tOndrel &Ondrel() const { return *dev; }
+    bool Connected() const { return dev->Connected(); }
 
-    // Opens a session with controller `id` on `port`; the driver's result.
-    // connectionChanged follows, whatever the outcome.
+    // Opens a session with controller `id` on `port`, the link figures
+    // starting afresh; the driver's result. connectionChanged follows,
+    // whatever the outcome.
     int32_t Open(const QString &port, int32_t id);
     // Ends the open session: said in the reports and the event log, the
-    // refresh stopped, every page due for a read again. Nothing when none
-    // is open.
+    // refresh stopped. Nothing when none is open.
     void End();
 
-    // The screens' one way to the controller. The driver refuses a command
-    // (-15) only while a handler runs inside the wait of another
-    // transaction, which cannot go on before that handler returns: waiting
-    // here would never end, so the refusal goes back like any failure. A
-    // failure that reveals a pulled adapter ends the session (portLost).
+    // The one way to the controller. The driver refuses a command (-15)
+    // only while a handler runs inside the wait of another transaction,
+    // which cannot go on before that handler returns: waiting here would
+    // never end, so the refusal goes back like any failure. A failure that
+    // reveals a pulled adapter ends the session (portLost).
     int32_t SendCommand(tCommand cmd);
     // True once after the failure that revealed a lost port: that failure
     // has been said already and needs no second report.
     bool TakePortLostSaid();
-
-    // First-visit flags: true once the menu's page has read since connecting.
-    bool Visited(tMenu menu) const { return visited[size_t(menu)]; }
-    void SetVisited(tMenu menu, bool on);
 
     // The status refresh, ticking every second exactly while connected (the
     // status pages connect to its timeout). SetRefresh(false) holds it for a
     // long exchange; SetRefresh(true) starts it again only while connected.
     QTimer *timerProcess() const { return timer; }
     void SetRefresh(bool run);
-    // The refresh and the first-visit flags in line with the connection:
-    // running and kept while connected, stopped and cleared otherwise.
+    // The refresh in line with the connection: running while connected.
     void FollowConnection();
 
     // The copy holds `what` (tKnown bits, all of them) for this session.
-    bool IsKnown(uint32_t what) const { return dev.IsKnown(what); }
+    bool IsKnown(uint32_t what) const { return dev->IsKnown(what); }
     // Loads a configuration file into the copy; every page showing one of
     // its blocks shows the file (blockRead). False with the reason in `error`.
     bool LoadConfig(const QString &name, QString *error = nullptr);
@@ -96,10 +80,56 @@ class tSession : public QObject, private tOndrelObserver {
     // when none was loaded since connecting.
     const tConfigValues *LoadedConfig() const { return loaded ? &*loaded : nullptr; }
 
+    // Every write sent and every event log slot read go to `sink` from now
+    // on, whoever sends the command; an empty sink stops the tap.
+    void SetHistorySink(tHistorySink sink);
+
+    // Going round the addresses of a bus, each reached in turn on one port.
+    // How an address is reached when the session is with another one:
+    enum class tReach {
+        Identify, // identified afresh
+        Cached,   // without an exchange when the cache (or `model`) knows it
+        InRun,    // identified once in this run and again after any failure
+    };
+    // A session with `id` on `port`; the driver's result (1 when already
+    // there). errMODBUS_OPEN_UART: the port cannot be opened (PortGone()).
+    int32_t Reach(const QString &port, int32_t id, tReach how, const QString &model = {});
+    // The exchange with `id` failed: whatever answers there next is
+    // identified again; the port counts as gone when it failed under it.
+    void Failed(const QString &port, int32_t id);
+    // The port cannot be opened now, or failed under a command.
+    bool PortGone() const { return portGone; }
+    // The port opened at least once since this session was made.
+    bool PortOpened() const { return portOpened; }
+    // The identity cache, read on first use; Save writes it back.
+    tIdentityCache &Identities();
+    void SaveIdentities();
+
+    // Rounds over the addresses, one every `seconds`, until `hooks` stop
+    // them. A port that vanishes is said once and tried again every
+    // reopenSeconds; the rounds go on once it is back. A port that never
+    // opened ends the rounds (a wrong name, not a loss).
+    using tClock = std::chrono::steady_clock;
+    struct tPollHooks {
+        // Before each round.
+        std::function<void()> round = {};
+        // One address of a round; false ends the rounds at once.
+        std::function<bool(int32_t id)> each = {};
+        // Waits until the deadline; false: stop.
+        std::function<bool(tClock::time_point)> waitUntil = {};
+        // A line for the user.
+        std::function<void(const QString &)> message = {};
+    };
+    static constexpr int reopenSeconds = 3;
+    void Poll(const QString &port, const QList<int> &ids, double seconds, const tPollHooks &hooks);
+
+    // The bus scan through this session's driver (bus_scan.h).
+    tScanResult Scan(const tScanOptions &options, const tScanIo &io);
+
   Q_SIGNALS:
-    // A line for the status line and the event memo, and one for the
-    // application event log file.
-    void report(uint32_t color, const QString &text);
+    // A line for the status line and the event memo (`failure` for one that
+    // says something went wrong), and one for the application event log file.
+    void report(bool failure, const QString &text);
     void logLine(const QString &text);
     // After every connection attempt and every end of a session.
     void connectionChanged(bool connected);
@@ -109,7 +139,6 @@ class tSession : public QObject, private tOndrelObserver {
     // file: every page showing one of them shows them again, so a write
     // never sends a page that shows something else.
     void blockRead(uint32_t blocks);
-    void visitedChanged(tMenu menu, bool visited);
     // The driver's observations, relayed.
     void exchanged(const tExchange &exchange);
     void aboutToWrite(const tWrite &write);
@@ -119,9 +148,14 @@ class tSession : public QObject, private tOndrelObserver {
     void Exchanged(const tExchange &e) override;
     void PortLost();
 
-    tOndrel &dev;
+    std::unique_ptr<tOndrel> dev;
     QTimer *timer;
-    std::array<bool, tMenuCount> visited{};
     bool lostPortSaid = false;
     std::optional<tConfigValues> loaded;
+    std::unique_ptr<tHistoryTap> historyTap;
+    std::optional<tIdentityCache> cache;
+    int32_t reached = 0; // the address the session is open with; 0: none
+    bool portOpened = false;
+    bool portGone = false;
+    QSet<int32_t> identifiedInRun; // identified in this run, with no failure since
 };

@@ -95,6 +95,9 @@ int main(int argc, char *argv[]) {
     sim::Options simOptions;
     simOptions.preloadEvents = 40; // rows for the log page's tables
     sim::Controller controller(simOptions);
+    // Three controllers on the line, so the scan's list shows three results.
+    controller.addToBus({.model = "qx2n", .slaveId = 5});
+    controller.addToBus({.model = "qx1r", .slaveId = 17});
     if (!controller.start()) {
         std::fprintf(stderr, "no simulated controller\n");
         return 1;

@@ -5,9 +5,11 @@
 #include "relay_operations.h"
 #include "u_uart.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -39,6 +41,7 @@ class tst_connection : public QObject {
     void memoClears_data();
     void memoClears();
     void scanSetsAddressAndHealthFollowsTheSession();
+    void scanAndFiguresReadInEveryStyle();
 };
 
 namespace {
@@ -512,6 +515,95 @@ void tst_connection::scanSetsAddressAndHealthFollowsTheSession() {
     QVERIFY2(summary.startsWith("Saúde da comunicação: ") && summary.contains(", 1 timeout"),
              qPrintable(summary));
     QCOMPARE(memo.last(), "Desconectado do dispositivo");
+}
+
+// Whether `w` shows whole: as high as its text needs, inside its parent.
+bool Whole(QWidget *w) {
+    const QRect inParent = w->parentWidget()->rect();
+    return w->height() >= w->sizeHint().height() &&
+           inParent.contains(QRect(w->mapToParent(QPoint(0, 0)), w->size()));
+}
+
+QString SaidName(QWidget *w) {
+    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+// Three controllers found: at the window's fixed size and in each style the
+// list shows all three, the line's figures read whole and the memo keeps
+// lines to read. While the scan runs, what would change it is disabled. A
+// screen reader hears each figure with its caption and its value.
+void tst_connection::scanAndFiguresReadInEveryStyle() {
+    sim::Controller line({.model = "qx4r", .slaveId = 5});
+    QVERIFY(line.addToBus({.model = "qx2n", .slaveId = 17}));
+    QVERIFY(line.addToBus({.model = "qx1r", .slaveId = 201}));
+    QVERIFY(line.start());
+    const QString port = QString::fromStdString(line.portName());
+    qputenv("TARVIK_PORTS", port.toLocal8Bit());
+    App app;
+    TfrmMain &w = app.Start(port);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    app.Find<QSpinBox>("spiTimeout")->setValue(1);
+
+    // The controls as the scan's first progress finds them.
+    QStringList enabledWhileScanning;
+    auto *progress = app.Find<QProgressBar>("prgScan");
+    auto probe = connect(progress, &QProgressBar::valueChanged, progress, [&] {
+        if (!enabledWhileScanning.isEmpty())
+            return;
+        enabledWhileScanning << QStringLiteral("-");
+        for (const char *name :
+             {"btnScan", "edtID", "spiBaud", "cbxPort", "btnCnt", "btnScanCancel"})
+            if (Enabled(app, QLatin1String(name)))
+                enabledWhileScanning << QLatin1String(name);
+    });
+    app.Click("btnScan");
+    disconnect(probe);
+    QCOMPARE(enabledWhileScanning, (QStringList{"-", "btnScanCancel"}));
+    QVERIFY(Enabled(app, "btnScan") && Enabled(app, "edtID") && Enabled(app, "spiBaud"));
+
+    auto *found = app.Find<QListWidget>("lstFound");
+    QCOMPARE(found->count(), 3);
+    auto *memo = app.Find<QPlainTextEdit>("memoLog");
+    auto *tabs = app.Find<QTabWidget>("tabLink");
+    auto *styles = app.Find<QComboBox>("cbxStyle");
+    const QList<QLabel *> figures = app.Find<QWidget>("grpLinkHealth")->findChildren<QLabel *>();
+    for (int style = 0; style < styles->count(); ++style) {
+        styles->setCurrentIndex(style);
+        app.Click("btnMenuMain");
+        tabs->setCurrentWidget(app.Find<QWidget>("grpBusScan"));
+        QTest::qWait(20);
+        const QString where = styles->itemText(style);
+        for (int row = 0; row < 3; ++row)
+            QVERIFY2(found->viewport()->rect().contains(found->visualItemRect(found->item(row))),
+                     qPrintable(where));
+        QVERIFY2(memo->viewport()->height() >= 3 * memo->fontMetrics().lineSpacing(),
+                 qPrintable(where));
+        tabs->setCurrentWidget(app.Find<QWidget>("grpLinkHealth"));
+        QTest::qWait(20);
+        for (QLabel *figure : figures)
+            QVERIFY2(Whole(figure), qPrintable(where + u' ' + figure->text()));
+        QVERIFY2(Whole(app.Find<QPushButton>("btnLinkReset")), qPrintable(where));
+    }
+
+    QTest::mouseClick(found->viewport(), Qt::LeftButton, {},
+                      found->visualItemRect(found->item(2)).center());
+    app.Click("btnCnt");
+    QVERIFY(w.Ondrel().Connected());
+    QCOMPARE(tabs->currentWidget(), app.Find<QWidget>("grpLinkHealth"));
+    QTRY_VERIFY(app.Find<QLabel>("lblLink_boas")->text().toInt() >= 1);
+    const QString good = app.Find<QLabel>("lblLink_boas")->text();
+    QCOMPARE(SaidName(app.Find<QLabel>("lblLink_boas")), "Boas: " + good);
+    QCOMPARE(SaidName(app.Find<QLabel>("lblLink_timeout")), "Timeout: 0");
+    const QRegularExpression trip("^Ida e volta (mínimo|mediana|p95|máximo): \\d+,\\d ms$");
+    QStringList said;
+    for (const char *name : {"lblLinkRtMin", "lblLinkRtMedian", "lblLinkRtP95", "lblLinkRtMax"}) {
+        const QString name_ = SaidName(app.Find<QLabel>(QLatin1String(name)));
+        QVERIFY2(trip.match(name_).hasMatch(), qPrintable(name_));
+        said << trip.match(name_).captured(1);
+    }
+    QCOMPARE(said, (QStringList{"mínimo", "mediana", "p95", "máximo"}));
 }
 
 QTEST_MAIN(tst_connection)

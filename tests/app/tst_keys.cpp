@@ -110,13 +110,14 @@ class tst_keys : public QObject {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QStringList>("then");
         // Not connected: the file's buttons are off, so the left column ends
-        // at "Conectar" and the right one follows.
+        // at "Conectar" and the right one follows: the tabs of the line's
+        // figures and the scan ("Zerar" is off), then the memo.
         QTest::newRow("Conexão: rows of boxes, one column after the other")
             << "btnMenuMain"
             << ""
             << "cbxPort"
             << QStringList{"btnUpDatePorts", "edtID",  "btnScan", "spiBaud", "spiTimeout",
-                           "cbxFastRead",    "btnCnt", "memoLog", "btnClear"};
+                           "cbxFastRead",    "btnCnt", "tabLink", "memoLog", "btnClear"};
         QTest::newRow("Ajustes: a switch before the value it switches on")
             << "btnMenuPAR"
             << "cbxSetPass1"

@@ -1,6 +1,7 @@
 // tarvik-cli's history commands as a service and a user run them, against
 // simulated controllers: the recorder writing the file, what reads it back,
 // and the recorder killed or sharing the file with another.
+#include "history_files.h"
 #include "history_store.h"
 #include "history_tap.h"
 #include "ondrel_sim.h"
@@ -75,6 +76,8 @@ class TestCliHistory : public QObject {
     void writeIsAudited();
     void logSlotsStoredOnce();
     void unopenableHistoryDoesNotHoldTheWrite();
+    void badHistoryFileSaid_data();
+    void badHistoryFileSaid();
 
   private:
     std::unique_ptr<QProcess> start(const QStringList &args, const QString &port,
@@ -125,8 +128,8 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
     QVERIFY2(p->exitCode() == 0, err.constData());
     QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
     // The event log is read back to the newest slot held: a second run
-    // stores no slot twice. With a retention limit it removes a reading
-    // older than the limit, and only that one.
+    // stores no slot twice. With a retention limit it removes the readings
+    // older than the limit (a reading a day for 40 days), and only those.
     const int slots = logSlotsOf(file);
     const int before = readingsOf(file, port(*sim));
     {
@@ -134,11 +137,13 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
         QVERIFY(store.Open(file));
         const int64_t controller = store.Controllers().at(0).id;
         const int64_t dayMs = 86'400'000;
-        QVERIFY(store.AddReading({.controller = controller,
-                                  .utcMs = QDateTime::currentMSecsSinceEpoch() - 40 * dayMs,
-                                  .result = -2}));
+        for (int d = 1; d <= 40; ++d)
+            if (d != 30)
+                QVERIFY(store.AddReading({.controller = controller,
+                                          .utcMs = QDateTime::currentMSecsSinceEpoch() - d * dayMs,
+                                          .result = -2}));
     }
-    QCOMPARE(readingsOf(file, port(*sim)), before + 1);
+    QCOMPARE(readingsOf(file, port(*sim)), before + 39);
     const int64_t runStart = QDateTime::currentMSecsSinceEpoch();
     const auto split = [this, runStart] {
         tHistoryStore store;
@@ -154,7 +159,7 @@ void TestCliHistory::recorderEndsCleanlyOnSigterm() {
     ::kill(pid_t(again->processId()), SIGTERM);
     QVERIFY(again->waitForFinished(30000));
     QCOMPARE(logSlotsOf(file), slots);
-    QCOMPARE(split().first, before);
+    QCOMPARE(split().first, before + 29);
 }
 
 void TestCliHistory::readBack_data() {
@@ -356,6 +361,52 @@ void TestCliHistory::unopenableHistoryDoesNotHoldTheWrite() {
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(sim->reg(regOFS1), uint16_t(0));
     QCOMPARE(r.err.count(QStringLiteral("Histórico")), 1);
+}
+
+void TestCliHistory::badHistoryFileSaid_data() {
+    QTest::addColumn<QString>("file"); // missing, damaged or foreign
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("said");
+    const QStringList record{"-a", "201", "registrar", "--intervalo", "1"};
+    for (const char *command : {"exportar", "relatorio", "alteracoes"})
+        QTest::addRow("mistyped name, %s", command)
+            << "missing" << QStringList{"historico", command} << "não existe";
+    // -p: the damaged file's controller, not the simulator's port.
+    QTest::newRow("damaged, exportar")
+        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "exportar", "--csv"}
+        << "arquivo danificado";
+    QTest::newRow("damaged, relatorio")
+        << "damaged" << QStringList{"-p", "/dev/ttyUSB0", "historico", "relatorio"}
+        << "arquivo danificado";
+    QTest::newRow("damaged, registrar") << "damaged" << record << "arquivo danificado";
+    QTest::newRow("foreign, exportar")
+        << "foreign" << QStringList{"historico", "exportar"} << "não é um histórico do Tarvik";
+    QTest::newRow("foreign, registrar") << "foreign" << record << "não é um histórico do Tarvik";
+}
+
+// A history that cannot be read whole is said, with a status that is not
+// 0; a mistyped name makes nothing, and a file not ours stays as it was.
+void TestCliHistory::badHistoryFileSaid() {
+    QFETCH(QString, file);
+    QFETCH(QStringList, args);
+    QFETCH(QString, said);
+    const QString folder = dir.filePath(QTest::currentDataTag());
+    const QString history = folder + QStringLiteral("/historico.sqlite");
+    if (file != QStringLiteral("missing")) {
+        QVERIFY(QDir().mkpath(folder));
+        if (file == QStringLiteral("damaged"))
+            historyfiles::Damaged(history);
+        else
+            historyfiles::Foreign(history);
+    }
+    const QByteArray before = historyfiles::Bytes(history);
+    const tRun r = run(args, history);
+    QVERIFY2(r.code == 2, qPrintable(QString::number(r.code) + u' ' + r.err));
+    QVERIFY2(r.err.contains(said), qPrintable(r.err));
+    if (file == QStringLiteral("missing"))
+        QVERIFY(!QFileInfo::exists(folder));
+    else
+        QCOMPARE(historyfiles::Bytes(history), before);
 }
 
 QTEST_GUILESS_MAIN(TestCliHistory)

@@ -1,14 +1,19 @@
 #include "history_store.h"
 
+#include "history_files.h"
+
 #include "u_ondrel.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
+#include <future>
 #include <map>
+#include <thread>
 
 namespace {
 constexpr int64_t minute = 60'000;
@@ -40,6 +45,69 @@ QVariant Pragma(const QString &path, const char *sql) {
     QSqlDatabase::removeDatabase(QStringLiteral("peek"));
     return v;
 }
+
+// Runs `sql` statements on a connection of another program, in order.
+void Exec(const QString &path, const QStringList &sql) {
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString &s : sql)
+            QVERIFY2(q.exec(s), qPrintable(s + u' ' + q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+using historyfiles::Bytes;
+
+// Another program holding the file's write lock for `holdMs`, from a thread
+// of its own; returns once the lock is held.
+std::thread HoldWriteLock(const QString &path, int holdMs) {
+    std::promise<void> held;
+    std::future<void> isHeld = held.get_future();
+    std::thread holder([path, holdMs, held = std::move(held)]() mutable {
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            db.setDatabaseName(path);
+            db.open();
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            held.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            q.exec(QStringLiteral("COMMIT"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    });
+    isHeld.wait();
+    return holder;
+}
+
+// A history file as the Tarvik of schema `version` left it (no mark, no
+// chain), with a controller, two readings, a log slot and an audit.
+void OlderFile(const QString &path, int32_t version) {
+    QStringList sql;
+    for (int32_t v = 0; v < version; ++v)
+        sql += tHistoryStore::MigrationSql(v);
+    sql << QStringLiteral("PRAGMA user_version = %1").arg(version)
+        << QStringLiteral("INSERT INTO controller VALUES(1, '/dev/ttyUSB0', 201, 'qx4r', '1.2')");
+    for (int m = 0; m < 2; ++m)
+        sql << QStringLiteral("INSERT INTO reading VALUES(1, %1, 0, -10800, 0, 0, %2, 3, NULL, "
+                              "0, 10, 0, 20, 1, 0, -1, -1, 22, 12)")
+                   .arg(t0 + m * minute)
+                   .arg(40 + m);
+    sql << QStringLiteral("INSERT INTO log_slot VALUES(1, 7, 17, 250, 0, 2026, 12, 10, 8, 30, 5, "
+                          "%1)")
+               .arg(t0)
+        << QStringLiteral("INSERT INTO audit VALUES(1, 1, %1, -10800, 'ana', 'Parâmetros de "
+                          "sistema', 13)")
+               .arg(t0)
+        << QStringLiteral("INSERT INTO audit_field VALUES(1, 'OFS1', '0.0', '-1.5')");
+    Exec(path, sql);
+}
+
 } // namespace
 
 class tst_history_store : public QObject {
@@ -56,11 +124,19 @@ class tst_history_store : public QObject {
     void logSlotStoredOnce();
     void auditKeepsEachField();
     void newerFileOpensReadOnly();
+    void foreignFileLeftAsItIs_data();
+    void foreignFileLeftAsItIs();
+    void olderFileUpgradedWhole();
+    void readAccessChangesNothing();
+    void damagedFileSaid();
+    void writeWaitsForAnotherWriter_data();
+    void writeWaitsForAnotherWriter();
     void clockMovedBackKeepsEverything();
     void daysAndExcursions_data();
     void daysAndExcursions();
     void relayChanges();
-    void retentionOnlyWhenSet();
+    void retention_data();
+    void retention();
     void filePath_data();
     void filePath();
 };
@@ -308,6 +384,155 @@ void tst_history_store::newerFileOpensReadOnly() {
     QCOMPARE(f.readAll(), before);
 }
 
+void tst_history_store::foreignFileLeftAsItIs_data() {
+    QTest::addColumn<QStringList>("sql"); // what another program made; none: a text file
+    QTest::newRow("another program's database")
+        << QStringList{"CREATE TABLE clientes(id INTEGER PRIMARY KEY, nome TEXT)",
+                       "INSERT INTO clientes VALUES(1, 'Ana')", "PRAGMA user_version = 3"};
+    QTest::newRow("marked by another program")
+        << QStringList{"PRAGMA application_id = 1234", "CREATE TABLE t(x)"};
+    QTest::newRow("tables alike, no mark") << QStringList{
+        "CREATE TABLE controller(id)", "CREATE TABLE reading(x)", "PRAGMA user_version = 1"};
+    QTest::newRow("not a database") << QStringList{};
+}
+
+// A file that is not a Tarvik history is refused, for writing or reading,
+// and left byte for byte as it was (not even switched to WAL).
+void tst_history_store::foreignFileLeftAsItIs() {
+    QFETCH(QStringList, sql);
+    const QString path = Path(QTest::currentDataTag());
+    if (sql.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("data;hora;temperatura\n").repeated(400));
+    } else {
+        Exec(path, sql);
+    }
+    const QByteArray before = Bytes(path);
+    for (auto access : {tHistoryStore::tAccess::Write, tHistoryStore::tAccess::Read}) {
+        tHistoryStore store;
+        QVERIFY(!store.Open(path, access));
+        QVERIFY2(store.Message().contains(QStringLiteral("não é um histórico do Tarvik")),
+                 qPrintable(store.Message()));
+    }
+    QCOMPARE(Bytes(path), before);
+    QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+}
+
+// A file of an older Tarvik (no mark) is taken as ours, marked and brought
+// to the current schema with every row.
+void tst_history_store::olderFileUpgradedWhole() {
+    for (int32_t version = 1; version <= tHistoryStore::schemaVersion; ++version) {
+        const QString path = Path(qPrintable(QStringLiteral("older%1.sqlite").arg(version)));
+        OlderFile(path, version);
+        tHistoryStore store;
+        QVERIFY2(store.Open(path), qPrintable(store.Message()));
+        QVERIFY(!store.ReadOnly());
+        QCOMPARE(store.Controllers().size(), size_t(1));
+        const auto readings = store.Readings(1, t0, t0 + 2 * minute);
+        QCOMPARE(readings.size(), size_t(2));
+        QCOMPARE(readings[1].value[0], 41);
+        QCOMPARE(store.LogSlots(1).size(), size_t(1));
+        QCOMPARE(store.Audits(0, t0, t0 + 1).at(0).audit.fields.size(), size_t(1));
+        QVERIFY(store.AddReading(Reading(1, t0 + 2 * minute, 42)));
+        store.Close();
+        QCOMPARE(Pragma(path, "PRAGMA application_id").toInt(), tHistoryStore::applicationId);
+        QCOMPARE(Pragma(path, "PRAGMA user_version").toInt(), tHistoryStore::schemaVersion);
+    }
+}
+
+// Reading commands: a missing file is not made (nor its folder), a file is
+// read without a change, and nothing is written through that connection.
+void tst_history_store::readAccessChangesNothing() {
+    tHistoryStore store;
+    const QString missing = Path("nada/historico.sqlite");
+    QVERIFY(!store.Open(missing, tHistoryStore::tAccess::Read));
+    QVERIFY2(store.Message().contains(QStringLiteral("não existe")), qPrintable(store.Message()));
+    QVERIFY(!QFileInfo::exists(Path("nada")));
+
+    const QString path = Path("readonly.sqlite");
+    {
+        tHistoryStore writer;
+        QVERIFY(writer.Open(path));
+        QVERIFY(writer.AddReading(
+            Reading(writer.ControllerId({0, QStringLiteral("p"), 1, {}, {}}), t0, 5)));
+    }
+    const QByteArray before = Bytes(path);
+    QVERIFY(store.Open(path, tHistoryStore::tAccess::Read));
+    QCOMPARE(store.Readings(1, t0, t0 + 1).size(), size_t(1));
+    QVERIFY(!store.AddReading(Reading(1, t0 + minute, 6)));
+    QCOMPARE(store.ControllerId({0, QStringLiteral("q"), 1, {}, {}}), int64_t(0));
+    store.Close();
+    QCOMPARE(Bytes(path), before);
+}
+
+// A damaged page is said as such by every query that meets it, never
+// passed off as a shorter range.
+void tst_history_store::damagedFileSaid() {
+    const QString path = Path("damaged.sqlite");
+    historyfiles::Damaged(path);
+    tHistoryStore store;
+    QVERIFY2(store.Open(path, tHistoryStore::tAccess::Read), qPrintable(store.Message()));
+    const auto check = [&](const char *what) {
+        QVERIFY2(store.LastFailed() && store.Damaged(), what);
+        QVERIFY2(store.Message().contains(QStringLiteral("arquivo danificado")),
+                 qPrintable(store.Message()));
+    };
+    QVERIFY(store.Readings(1, t0, t0 + 1440 * minute).empty());
+    check("readings");
+    QVERIFY(store.Days(1, 0, t0, t0 + 1440 * minute, {}).empty());
+    check("days");
+    QVERIFY(!store.CheckStructure());
+    check("structure");
+}
+
+void tst_history_store::writeWaitsForAnotherWriter_data() {
+    QTest::addColumn<int>("write");
+    QTest::newRow("publisher's queued reading") << 0;
+    QTest::newRow("retention") << 1;
+    QTest::newRow("group that reads first") << 2;
+    QTest::newRow("audit") << 3;
+}
+
+// Another program holds the write lock for less than the busy time-out:
+// each kind of write waits for it and succeeds.
+void tst_history_store::writeWaitsForAnotherWriter() {
+    QFETCH(int, write);
+    const QString path = Path(QTest::currentDataTag());
+    tHistoryStore store;
+    QVERIFY(store.Open(path));
+    const tHistController c{0, QStringLiteral("p"), 1, QStringLiteral("qx4r"), {}};
+    const int64_t ctl = store.ControllerId(c);
+    int64_t done = 0;
+    const int64_t target = store.PublishTarget(QStringLiteral("mqtt://b"), QStringLiteral("x"),
+                                               QStringLiteral("p"), 1, &done);
+    for (int m = -30 * 60; m < 3; m += 60)
+        QVERIFY(store.AddReading(Reading(ctl, t0 + m * minute, m)));
+    std::thread holder = HoldWriteLock(path, 600);
+    bool ok = false;
+    switch (write) {
+    case 0: {
+        tHistQueued e;
+        e.controller = c;
+        e.reading = Reading(0, t0 + 3 * minute, 3);
+        ok = store.AddQueued(target, e) > 0;
+        break;
+    }
+    case 1:
+        ok = store.ApplyRetention(1, t0 + 3 * minute) > 0;
+        break;
+    case 2:
+        ok = store.Begin() && store.ControllerId(c) == ctl &&
+             store.AddReading(Reading(ctl, t0 + 3 * minute, 3)) && store.Commit();
+        break;
+    case 3:
+        ok = store.AddAudit({ctl, t0, 0, QStringLiteral("ana"), QStringLiteral("x"), 1, {}});
+        break;
+    }
+    holder.join();
+    QVERIFY2(ok, qPrintable(store.Message()));
+}
+
 void tst_history_store::clockMovedBackKeepsEverything() {
     tHistoryStore store;
     QVERIFY(store.Open(Path("clock.sqlite")));
@@ -393,17 +618,47 @@ void tst_history_store::relayChanges() {
     QCOMPARE(got, (QList<int64_t>{0, 0, 0, 0, 1, 1, 1, 0, 1, 3, 1, 0}));
 }
 
-void tst_history_store::retentionOnlyWhenSet() {
+void tst_history_store::retention_data() {
+    QTest::addColumn<QList<int>>("days"); // a reading at t0 + each day
+    QTest::addColumn<int>("keepDays");
+    QTest::addColumn<int64_t>("nowAfterNewest");
+    QTest::addColumn<int64_t>("removed"); // -1: refused
+    QTest::addColumn<QString>("why");
+    const int64_t hour = 60 * minute, day = 24 * hour;
+    const QList<int> tenDays{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    QTest::newRow("clock right") << tenDays << 3 << hour << int64_t(6) << QString();
+    QTest::newRow("nothing kept out") << tenDays << 0 << hour << int64_t(0) << QString();
+    // Never closer to the newest reading than the kept span, whatever the clock.
+    QTest::newRow("clock a little ahead") << tenDays << 3 << 2 * day << int64_t(6) << QString();
+    QTest::newRow("clock far ahead") << tenDays << 3 << 400 * day << int64_t(-1) << "à frente";
+    QTest::newRow("clock behind") << tenDays << 3 << -day << int64_t(-1) << "atrás";
+    // Recorded after the clock jumped 400 days ahead: the true readings stay.
+    QTest::newRow("recorded past a jump")
+        << (QList<int>(tenDays) << 409) << 3 << hour << int64_t(-1) << "nenhuma leitura";
+    // A long stop: what came before goes once the kept span is recorded after it.
+    QTest::newRow("a span recorded past a stop")
+        << (QList<int>(tenDays) << 409 << 410 << 411 << 412 << 413) << 3 << hour << int64_t(11)
+        << QString();
+}
+
+void tst_history_store::retention() {
+    QFETCH(QList<int>, days);
+    QFETCH(int, keepDays);
+    QFETCH(int64_t, nowAfterNewest);
+    QFETCH(int64_t, removed);
+    QFETCH(QString, why);
     tHistoryStore store;
-    QVERIFY(store.Open(Path("retention.sqlite")));
+    QVERIFY(store.Open(Path(QTest::currentDataTag())));
     const int64_t ctl = store.ControllerId({0, QStringLiteral("p"), 1, {}, {}});
     const int64_t day = 86'400'000;
-    for (int d = 0; d < 10; ++d)
+    for (int d : days)
         QVERIFY(store.AddReading(Reading(ctl, t0 + d * day, d)));
-    QCOMPARE(store.ApplyRetention(0, t0 + 10 * day), int64_t(0));
-    QCOMPARE(store.Readings(ctl, 0, t0 + 10 * day).size(), size_t(10));
-    QCOMPARE(store.ApplyRetention(3, t0 + 10 * day), int64_t(7));
-    QCOMPARE(store.Readings(ctl, 0, t0 + 10 * day).front().value[0], 7);
+    const int64_t newest = t0 + days.back() * day;
+    QCOMPARE(store.ApplyRetention(keepDays, newest + nowAfterNewest), removed);
+    QVERIFY2(store.Message().contains(why), qPrintable(store.Message()));
+    const auto left = store.Readings(ctl, 0, newest + 1);
+    QCOMPARE(left.size(), size_t(days.size()) - size_t(std::max<int64_t>(removed, 0)));
+    QCOMPARE(left.back().utcMs, newest);
 }
 
 void tst_history_store::filePath_data() {

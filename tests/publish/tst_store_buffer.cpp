@@ -259,9 +259,17 @@ void TestStoreBuffer::retentionSaysWhatItRemovedUnpublished() {
     QCOMPARE(o.buffer->size(), size_t(3));
     tHistoryStore recorder;
     QVERIFY(recorder.Open(path()));
+    // Recorded on to June (a reading a day), so the limit reaches May's.
+    const int64_t controller = recorder.Controllers().at(0).id;
+    for (int day = 2; day <= 31; ++day)
+        QVERIFY(recorder.AddReading(
+            {.controller = controller,
+             .utcMs = QDateTime(QDate(2024, 5, day), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(),
+             .result = -2}));
     const int64_t now = QDateTime(QDate(2024, 6, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
     int64_t unpublished = -1;
-    QCOMPARE(recorder.ApplyRetention(7, now, &unpublished), int64_t(4));
+    // The four queued and the readings of 2 to 23 May.
+    QCOMPARE(recorder.ApplyRetention(7, now, &unpublished), int64_t(4 + 22));
     QCOMPARE(unpublished, int64_t(3));
     QVERIFY(o.buffer->from(0, 10).empty());
     QCOMPARE(o.buffer->size(), size_t(0));

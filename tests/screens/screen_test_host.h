@@ -17,8 +17,9 @@
 
 class TestHost : public ScreenHost {
   public:
-    tOndrel dev;
-    tSession session{dev};
+    tSession session;
+    tOndrel &dev = session.Ondrel();
+    tFirstVisits visits;
     std::unique_ptr<sim::Controller> sim;
     QStringList reports;
     QStringList warnings;
@@ -41,8 +42,10 @@ class TestHost : public ScreenHost {
     }
 
     TestHost() {
-        QObject::connect(&session, &tSession::report, &session,
-                         [this](uint32_t color, const QString &text) { Report(color, text); });
+        QObject::connect(&session, &tSession::connectionChanged, &visits, &tFirstVisits::Clear);
+        QObject::connect(
+            &session, &tSession::report, &session,
+            [this](bool failure, const QString &text) { Report(failure ? clERROR : clOK, text); });
         QObject::connect(&session, &tSession::logLine, &session,
                          [this](const QString &text) { LogLine(text); });
     }
@@ -51,6 +54,7 @@ class TestHost : public ScreenHost {
     QStringList events;
 
     tSession &Session() override { return session; }
+    tFirstVisits &Visits() override { return visits; }
     // Every command a page sends, on its way to the session.
     int32_t SendCommand(tCommand cmd) override {
         events.append(QStringLiteral("send %1").arg(int(cmd)));
@@ -105,8 +109,8 @@ class TestHost : public ScreenHost {
     }
     void btnMenuMainClick() override { shownPage = QStringLiteral("pnlConnection"); }
     bool timerRunning() const { return session.timerProcess()->isActive(); }
-    bool Visited(tMenu menu) const { return session.Visited(menu); }
-    void SetVisited(tMenu menu, bool v) { session.SetVisited(menu, v); }
+    bool Visited(tMenu menu) const { return visits.Visited(menu); }
+    void SetVisited(tMenu menu, bool v) { visits.SetVisited(menu, v); }
 
     void Clear() {
         reports.clear();

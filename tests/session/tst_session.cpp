@@ -36,19 +36,18 @@ class tst_session : public QObject {
     }
     void cleanup() { sim.reset(); }
 
-    // The refresh runs exactly while connected; ending a session says so,
-    // stops it and makes every page due for a read again.
+    // The refresh runs exactly while connected; ending a session says so
+    // and stops it.
     void followsTheConnection() {
-        tOndrel dev;
+        tSession session;
+        tOndrel &dev = session.Ondrel();
         dev.SetTimeout(1);
-        tSession session(dev);
         QSignalSpy changed(&session, &tSession::connectionChanged);
         QSignalSpy reports(&session, &tSession::report);
         QVERIFY(!session.timerProcess()->isActive());
         QVERIFY(session.Open(Port(), 201) > 0);
         QCOMPARE(changed.takeFirst().at(0).toBool(), true);
         QVERIFY(session.timerProcess()->isActive());
-        session.SetVisited(tMenu::PAR, true);
         session.SetRefresh(false);
         QVERIFY(!session.timerProcess()->isActive());
         session.SetRefresh(true);
@@ -59,7 +58,6 @@ class tst_session : public QObject {
         QCOMPARE(changed.takeFirst().at(0).toBool(), false);
         QCOMPARE(reports.last().at(1).toString(), QStringLiteral("Desconectado do dispositivo"));
         QVERIFY(!session.timerProcess()->isActive());
-        QVERIFY(!session.Visited(tMenu::PAR));
         session.SetRefresh(true);
         QVERIFY(!session.timerProcess()->isActive());
         session.End();
@@ -69,9 +67,9 @@ class tst_session : public QObject {
     // A read announces the blocks it brought, for every page that shows
     // them; a write announces nothing (its page already shows it).
     void announcesWhatReadsBring() {
-        tOndrel dev;
+        tSession session;
+        tOndrel &dev = session.Ondrel();
         dev.SetTimeout(1);
-        tSession session(dev);
         QVERIFY(session.Open(Port(), 201) > 0);
         QSignalSpy read(&session, &tSession::blockRead);
         QVERIFY(session.SendCommand(cmdGET_PAR_SYSTEM) > 0);

@@ -3,6 +3,7 @@
 #include "session.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -51,7 +52,10 @@ tHistoryStore &tSessionRecorder::Reader() {
     if (!FReader) {
         Writer(); // which says it when the file cannot be opened
         FReader = std::make_unique<tHistoryStore>();
-        FReader->Open(FPath);
+        // Only the window's own new file is made here; any other is read
+        // without a change (it may be someone else's, in their folder).
+        const bool made = QFileInfo(FPath).size() > 0;
+        FReader->Open(FPath, made ? tHistoryStore::tAccess::Read : tHistoryStore::tAccess::Write);
     }
     return *FReader;
 }
