@@ -12,7 +12,7 @@ namespace {
 struct tKey {
     const char *section;
     const char *name;
-    std::variant<bool tSettings::*, int32_t tSettings::*> field;
+    std::variant<bool tSettings::*, int32_t tSettings::*, QString tSettings::*> field;
     int32_t lo = 0, hi = 0; // integers only
 };
 
@@ -57,6 +57,8 @@ const tKey keys[] = {
      .field = &tSettings::HistoryKeepDays,
      .lo = 0,
      .hi = 36500},
+    // Written once there is something in it.
+    {.section = "MODBUS", .name = "RECENT", .field = &tSettings::RecentPorts},
 };
 } // namespace
 
@@ -66,6 +68,8 @@ tSettings LoadSettings(const tIniFile &ini) {
         const QString section = QLatin1String(k.section), name = QLatin1String(k.name);
         if (auto flag = std::get_if<bool tSettings::*>(&k.field)) {
             s.*(*flag) = ini.ReadBool(section, name, s.*(*flag));
+        } else if (auto text = std::get_if<QString tSettings::*>(&k.field)) {
+            s.*(*text) = ini.ReadString(section, name, s.*(*text));
         } else {
             int32_t &value = s.*std::get<int32_t tSettings::*>(k.field);
             const int32_t read = ini.ReadInteger(section, name, value);
@@ -79,10 +83,15 @@ tSettings LoadSettings(const tIniFile &ini) {
 void StoreSettings(const tSettings &s, tIniFile &ini) {
     for (const tKey &k : keys) {
         const QString section = QLatin1String(k.section), name = QLatin1String(k.name);
-        if (auto flag = std::get_if<bool tSettings::*>(&k.field))
+        if (auto flag = std::get_if<bool tSettings::*>(&k.field)) {
             ini.WriteBool(section, name, s.*(*flag));
-        else
+        } else if (auto text = std::get_if<QString tSettings::*>(&k.field)) {
+            // Left out while empty: a file from before it stays as it was.
+            if (!(s.*(*text)).isEmpty())
+                ini.WriteString(section, name, s.*(*text));
+        } else {
             ini.WriteInteger(section, name, s.*std::get<int32_t tSettings::*>(k.field));
+        }
     }
 }
 

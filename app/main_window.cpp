@@ -9,6 +9,7 @@
 #include "log_relays_page.h"
 #include "op_relay_page.h"
 #include "par_page.h"
+#include "port_name.h"
 #include "relay_pages.h"
 #include "relay_param_page.h"
 #include "rtc_page.h"
@@ -490,6 +491,12 @@ void TfrmMain::FormDestroy() {
 }
 
 void TfrmMain::PortLost(const QString &port) {
+    if (ParsePortName(port).network()) {
+        Warning(QStringLiteral("A conexão com %1 foi perdida.\rConfira a rede e o gateway e "
+                               "clique em Conectar.")
+                    .arg(port));
+        return;
+    }
     Warning(QStringLiteral("O adaptador da porta %1 foi desconectado.\rReconecte o adaptador, "
                            "escolha a porta e clique em Conectar.")
                 .arg(port));

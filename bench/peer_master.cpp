@@ -17,6 +17,17 @@ tPeerMaster::tPeerMaster(const std::string &port, int baud, int slave, int respo
     open = modbus_connect(m) == 0;
 }
 
+tPeerMaster::tPeerMaster(const tTcp &server, int slave, int responseTimeoutMs) {
+    modbus_t *m = modbus_new_tcp(server.host.c_str(), server.tcpPort);
+    if (!m)
+        return;
+    ctx = new Ctx{m};
+    modbus_set_slave(m, slave);
+    modbus_set_response_timeout(m, uint32_t(responseTimeoutMs / 1000),
+                                uint32_t(responseTimeoutMs % 1000) * 1000);
+    open = modbus_connect(m) == 0;
+}
+
 tPeerMaster::~tPeerMaster() {
     if (!ctx)
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-// libmodbus's own RTU master, the generic tool the driver is measured
+// libmodbus's own RTU or TCP master, the generic tool the driver is measured
 // against. Apart from the driver's sources: both name a modbus_strerror.
 
 #include <cstdint>
@@ -12,6 +12,12 @@ class tPeerMaster {
     // Opens `port` at `baud` 8N1 for slave `slave`, with a response time-out
     // of `responseTimeoutMs` and libmodbus's own byte time-out (0.5 s).
     tPeerMaster(const std::string &port, int baud, int slave, int responseTimeoutMs);
+    // libmodbus's Modbus TCP master, connected to `host`:`tcpPort`, unit id `slave`.
+    struct tTcp {
+        std::string host;
+        int tcpPort;
+    };
+    tPeerMaster(const tTcp &server, int slave, int responseTimeoutMs);
     ~tPeerMaster();
     tPeerMaster(const tPeerMaster &) = delete;
     tPeerMaster &operator=(const tPeerMaster &) = delete;

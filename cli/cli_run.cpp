@@ -160,7 +160,12 @@ int tCliRun::opened(int id, int32_t r) {
 int tCliRun::fail(int id, const QString &what, int32_t code) {
     session.Failed(port, id);
     if (session.PortGone()) {
-        if (!args.interval)
+        if (!args.interval && dev.Network())
+            CliMessage(QStringLiteral("%1 (endereço %2, %3: %4)")
+                           .arg(dev.PortLostText())
+                           .arg(id)
+                           .arg(what, FailureText(code)));
+        else if (!args.interval)
             CliMessage(QStringLiteral("a porta %1 sumiu (endereço %2, %3: %4)")
                            .arg(port)
                            .arg(id)
@@ -168,8 +173,16 @@ int tCliRun::fail(int id, const QString &what, int32_t code) {
         return exitDEVICE;
     }
     QString text = QStringLiteral("endereço %1: %2: %3").arg(id).arg(what, FailureText(code));
-    // Silence has three usual causes on a technician's bench; say which to look at.
-    if (code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE)
+    // Silence has three usual causes on a technician's bench, and others
+    // behind a network; say which to look at.
+    if ((code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE) && dev.Network())
+        text += QStringLiteral("; a conexão com %1 está aberta mas a resposta não veio no tempo "
+                               "limite (-t, agora %2): confira a rede, o gateway e o endereço "
+                               "(-a, agora %3)")
+                    .arg(port)
+                    .arg(args.timeout)
+                    .arg(id);
+    else if (code == errMODBUS_TIMEOUT || code == errMODBUS_NORESPONSE)
         text += QStringLiteral("; confira o cabo, a velocidade (-b, agora %1 bit/s) e o endereço "
                                "(-a, agora %2)")
                     .arg(SpeedRate(args.speed))

@@ -71,7 +71,11 @@ tScanResult ScanBus(tOndrel &dev, const tScanOptions &options, const tScanIo &io
             ++done;
             // Anything but silence: this one's answer may have followed another's,
             // or what came was the rest of the one before, late and cut in two.
-            if (result <= 0 && result != errMODBUS_TIMEOUT) {
+            // A gateway saying nobody answers behind it is silence too.
+            const bool silence = result == errMODBUS_TIMEOUT ||
+                                 result == errMODBUS_GATEWAY_TARGET ||
+                                 result == errMODBUS_GATEWAY_PATH;
+            if (result <= 0 && !silence) {
                 suspects << id;
                 if (id > from)
                     suspects << id - 1;

@@ -1,7 +1,9 @@
 #include "u_ondrel.h"
 
 #include "link_settings.h"
+#include "port_name.h"
 #include "trace_log.h"
+#include "u_tcp.h"
 #include "u_uart.h"
 
 #include <QElapsedTimer>
@@ -41,15 +43,27 @@ constexpr tPortErrorRow portErrorTable[] = {
     {tOpenFailure::NoPermission, tPortError::NoPermission, "Sem permissão para abrir a porta %1."},
 #endif
     {tOpenFailure::Other, tPortError::Other, "Não foi possível abrir a porta %1: %2"},
+    {tOpenFailure::HostNotFound, tPortError::HostNotFound,
+     "Host não encontrado em %1: confira o nome e a rede (%2)."},
+    {tOpenFailure::Refused, tPortError::Refused,
+     "Conexão recusada por %1: nada atende nessa porta TCP; confira a porta e se o gateway está "
+     "ligado."},
+    {tOpenFailure::NoAnswer, tPortError::NoAnswer,
+     "%1 não aceitou a conexão no tempo limite: confira a rede, o endereço e o firewall."},
+    {tOpenFailure::Unreachable, tPortError::Unreachable,
+     "Sem caminho de rede até %1: confira o endereço e a rede (%2)."},
+    {tOpenFailure::BadAddress, tPortError::BadAddress, "Endereço de rede inválido em %1: %2."},
 };
 
 } // namespace
 
-tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>()) {
+tOndrel::tOndrel()
+    : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique<tUART>()),
+      FTcp(std::make_unique<tTCP>()), FLink(FUart.get()) {
     FModBus = std::make_unique<tModBus>(
-        [this](const uint8_t *buffer, int32_t n) { return FUart->Write(buffer, n); },
-        [this](uint8_t &c) { return FUart->GetC(c); }, [this] { FUart->Purge(); });
-    FModBus->PortLost = [this] { return !FUart->Active(); };
+        [this](const uint8_t *buffer, int32_t n) { return FLink->Write(buffer, n); },
+        [this](uint8_t &c) { return FLink->GetC(c); }, [this] { FLink->Purge(); });
+    FModBus->PortLost = [this] { return !FLink->Active(); };
     FModBus->Idle = [this] {
         if (OnIdle)
             OnIdle();
@@ -66,6 +80,8 @@ tOndrel::tOndrel() : flog(std::make_unique<tTraceLog>()), FUart(std::make_unique
 tOndrel::~tOndrel() {
     // The master (and its trace) goes first, then the port, then this trace.
     FModBus.reset();
+    FLink = nullptr;
+    FTcp.reset();
     FUart.reset();
     flog.reset();
 }
@@ -100,7 +116,17 @@ void tOndrel::SetSaveLog(bool commands, bool modbus) {
 }
 
 bool tOndrel::PortActive() const {
-    return FUart->Active();
+    return FLink->Active();
+}
+
+bool tOndrel::Network() const {
+    return FLink == FTcp.get();
+}
+
+QString tOndrel::PortLostText() const {
+    if (Network())
+        return QStringLiteral("Conexão com %1 perdida: %2").arg(FPort, FTcp->LostText());
+    return QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(FPort);
 }
 
 void tOndrel::SetFastRead(bool on) {
@@ -160,10 +186,10 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     // Another address on the same healthy port keeps the port open: reopening
     // costs each switch milliseconds (and a real adapter its lock file and
     // line settings) when a program goes round a bus.
-    const bool samePort = FConnected && PortCOM == FPort && FUart->Active();
+    const bool samePort = FConnected && PortCOM == FPort && FLink->Active();
     if (FConnected) {
         if (!samePort)
-            FUart->Close();
+            FLink->Close();
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
@@ -171,7 +197,7 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     ControllerUnit = -1;
     FSeen.clear();
     if (samePort) {
-        FUart->Purge();
+        FLink->Purge();
         return 1;
     }
     return Open(PortCOM);
@@ -186,18 +212,18 @@ void tOndrel::ClosePort() {
     if (FConnected)
         CloseConnection();
     else
-        FUart->Close();
+        FLink->Close();
 }
 
 void tOndrel::SetSweep(int32_t timeoutMs) {
     // The byte wait bounds how finely the time-out is kept.
     constexpr int32_t sweepByteWaitMs = 2;
     if (timeoutMs > 0 && FModBus->Sweep() == 0)
-        FByteWait = FUart->Timeout;
+        FByteWait = FLink->ByteWait();
     if (timeoutMs <= 0 && FModBus->Sweep() > 0)
-        FUart->Timeout = FByteWait;
+        FLink->SetByteWait(FByteWait);
     else if (timeoutMs > 0)
-        FUart->Timeout = std::min(sweepByteWaitMs, FByteWait);
+        FLink->SetByteWait(std::min(sweepByteWaitMs, FByteWait));
     FModBus->SetSweep(timeoutMs);
 }
 
@@ -222,20 +248,30 @@ int32_t tOndrel::Identify(int32_t id, QString &model, QString &firmware) {
 int32_t tOndrel::Open(const QString &PortCOM) {
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
-    if (!FUart->Open(PortCOM)) {
+    // The name chooses the transport and how frames travel on it.
+    const tPortName name = ParsePortName(PortCOM);
+    tTransport *link = name.network() ? static_cast<tTransport *>(FTcp.get()) : FUart.get();
+    if (link != FLink)
+        FLink->Close();
+    FLink = link;
+    FModBus->SetFraming(name.kind == tPortKind::ModbusTcp ? tFraming::Mbap : tFraming::Rtu);
+    // Connecting waits as long as an answer would.
+    FTcp->SetConnectTimeout(FModBus->Timeout() * 864);
+    if (!FLink->Open(PortCOM)) {
         FPortError = tPortError::Other;
-        const char *text = portErrorTable[std::size(portErrorTable) - 1].text;
+        const char *text = "Não foi possível abrir a porta %1: %2";
         for (const tPortErrorRow &row : portErrorTable) {
-            if (row.failure == FUart->OpenFailure()) {
+            if (row.failure == FLink->OpenFailure()) {
                 FPortError = row.error;
                 text = row.text;
                 break;
             }
         }
         const QString sentence = QString::fromUtf8(text);
-        FPortErrorText = FPortError == tPortError::Other
-                             ? sentence.arg(FUart->port, FUart->OpenFailureText())
-                             : sentence.arg(FUart->port);
+        const QString shown = name.network() ? PortCOM : FUart->port;
+        FPortErrorText = sentence.contains(QLatin1String("%2"))
+                             ? sentence.arg(shown, FLink->OpenFailureText())
+                             : sentence.arg(shown);
         ErrorCom = errMODBUS_OPEN_UART;
         return errMODBUS_OPEN_UART;
     }
@@ -259,7 +295,7 @@ void tOndrel::SetIdentity() {
 }
 
 bool tOndrel::PortLost() const {
-    return FConnected && !FUart->Active();
+    return FConnected && !FLink->Active();
 }
 
 void tOndrel::CloseConnection() {
@@ -270,7 +306,7 @@ void tOndrel::CloseConnection() {
     Known = 0;
     ControllerUnit = -1;
     FSeen.clear();
-    FUart->Close();
+    FLink->Close();
     FConnected = false;
     Fimware.clear();
     Model.clear();

@@ -13,8 +13,10 @@
 #include <memory>
 #include <vector>
 
-class tUART;
+class tTCP;
 class tTraceLog;
+class tTransport;
+class tUART;
 
 // Device commands; each is exactly one Modbus transaction.
 enum tCommand : int32_t {
@@ -153,6 +155,12 @@ enum class tPortError {
     InUse,        // another program holds the port
     NoPermission, // the user may not open it
     Other,        // anything else; PortErrorText carries the system's words
+    // A network address (tcp://, rtu+tcp://):
+    HostNotFound, // the host name does not resolve
+    Refused,      // nothing listens on that TCP port
+    NoAnswer,     // the connection was not accepted within the time-out
+    Unreachable,  // no route to the host
+    BadAddress,   // not a name Tarvik can connect to
 };
 
 // What an identification reads: the model, the firmware and the relays'
@@ -222,6 +230,11 @@ class tOndrel {
     // false once an adapter is pulled, which tells a vanished port from a
     // silent controller, also when an identification failed.
     bool PortActive() const;
+    // The port is a network address (tcp://, rtu+tcp://), not a serial port.
+    bool Network() const;
+    // The sentence that tells the user the session's port failed under it:
+    // the adapter pulled, or the connection lost and why.
+    QString PortLostText() const;
     bool SaveLog() const { return FSaveLog; }
     // Fast read (off by default): an answer ends once the bytes its request
     // calls for are in with a valid CRC, not after the silence that follows.
@@ -363,6 +376,10 @@ class tOndrel {
     QString FLogFolder;
     int32_t FTimeout = 0;
     std::unique_ptr<tUART> FUart;
+    std::unique_ptr<tTCP> FTcp;
+    // The transport the master's callbacks reach: FUart or FTcp, chosen by
+    // the name the port is opened with.
+    tTransport *FLink;
     std::unique_ptr<tModBus> FModBus;
     int32_t Fid = 0;
     QString FPort;

@@ -26,6 +26,7 @@ enum class tOutcome : int32_t {
     Late,              // timed out, and its answer came after all (then thrown away)
     PortLost,          // the port failed under the exchange
     SendFailure,       // the request could not be written whole
+    Transaction,       // a Modbus TCP answer with another request's transaction id
 };
 
 struct tOutcomeRow {
@@ -46,6 +47,7 @@ inline constexpr tOutcomeRow outcomeRows[] = {
     {tOutcome::Late, "atrasada", "atrasada"},
     {tOutcome::PortLost, "porta_perdida", "porta perdida"},
     {tOutcome::SendFailure, "falha_envio", "falha de envio"},
+    {tOutcome::Transaction, "transacao", "transação"},
 };
 constexpr int32_t tOutcomeCount = int32_t(std::size(outcomeRows));
 
@@ -56,7 +58,7 @@ constexpr bool outcomeRowsInOrder() {
     return true;
 }
 static_assert(outcomeRowsInOrder(), "one row per outcome, in enumeration order");
-static_assert(tOutcomeCount == int32_t(tOutcome::SendFailure) + 1);
+static_assert(tOutcomeCount == int32_t(tOutcome::Transaction) + 1);
 
 // Round-trip times of the good exchanges, in milliseconds (0 when none).
 struct tRoundTrip {

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -23,6 +24,13 @@ constexpr int64_t idleEveryNs = 16 * nsPerMs;
 
 // Length of an exception answer: address, function | 0x80, code, CRC.
 constexpr int32_t exceptionLen = 5;
+
+// A gateway's exceptions: no path to the unit, the unit did not answer.
+constexpr uint8_t gatewayPATH = 0x0A;
+constexpr uint8_t gatewayTARGET = 0x0B;
+// Requests an answer may still come for after a time-out: one with such an
+// earlier transaction id is late, any other is refused.
+constexpr uint16_t lateTransactions = 16;
 
 constexpr uint8_t fnREAD_REGS = 3;
 constexpr uint8_t fnWRITE_REG = 6;
@@ -65,10 +73,21 @@ QString modbus_strerror(int32_t code) {
         return QStringLiteral("SLAVE DEVICE FAILURE");
     case errMODBUS_TIMEOUT:
         return QStringLiteral("TIMEOUT");
+    case errMODBUS_GATEWAY_PATH:
+        return QStringLiteral("gateway sem caminho");
+    case errMODBUS_GATEWAY_TARGET:
+        return QStringLiteral("o controlador atrás do gateway não respondeu");
+    case errMODBUS_TRANSACTION:
+        return QStringLiteral("resposta de outra transação");
     default:
         return QString::asprintf("Unknow %d", code);
     }
 }
+
+const tModBus::tBackend tModBus::backends[] = {
+    {&tModBus::SendRtu, &tModBus::GetPacket},
+    {&tModBus::SendMbap, &tModBus::GetMbapPacket},
+};
 
 tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
     : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
@@ -162,16 +181,30 @@ int32_t tModBus::Transact(int32_t frameLen, int32_t answerLen) {
     FPurge();
     FExpected = answerLen;
     FSent.start();
-    if (FPortOut(FQuerieOut, frameLen) != frameLen) {
+    const tBackend &backend = backends[size_t(FFraming)];
+    if (!(this->*backend.send)(frameLen)) {
         Trace("    err TX");
         return Fail(PortLost && PortLost() ? tOutcome::PortLost : tOutcome::SendFailure,
                     errMODBUS_TX);
     }
-    const int32_t count = GetPacket();
+    const int32_t count = (this->*backend.receive)();
     if (count < 0)
         return count;
     const int32_t valid = ValidatePacket();
     return valid < 0 ? valid : count;
+}
+
+bool tModBus::SendRtu(int32_t frameLen) {
+    return FPortOut(FQuerieOut, frameLen) == frameLen;
+}
+
+// The RTU frame without its CRC, behind the header of a new transaction.
+bool tModBus::SendMbap(int32_t frameLen) {
+    const int32_t n = frameLen - 2;
+    ++FTransaction;
+    MbapPutHeader(FMbapOut, FTransaction, FQuerieOut, n);
+    const int32_t total = mbapHEADER - 1 + n;
+    return FPortOut(FMbapOut, total) == total;
 }
 
 // A write answer echoes the register address and then the value (function
@@ -410,10 +443,82 @@ int32_t tModBus::ValidatePacket() {
         return Fail(tOutcome::AddressOrFunction, errMODBUS_FUNC);
     }
     if (FQuerieIn[1] & 0x80) {
-        const int32_t code = -int32_t(FQuerieIn[2]);
+        int32_t code = -int32_t(FQuerieIn[2]);
         Trace("    exception %d", code);
+        if (FQuerieIn[2] == gatewayPATH)
+            code = errMODBUS_GATEWAY_PATH;
+        else if (FQuerieIn[2] == gatewayTARGET)
+            code = errMODBUS_GATEWAY_TARGET;
         // Code 0 is no exception code at all; the answer is still a refusal.
         return Fail(tOutcome::Exception, code < 0 ? code : errMODBUS_FUNC, FQuerieIn[2]);
     }
     return 0;
+}
+
+// Modbus TCP: the header announces the answer's length, so it ends as soon as
+// that is in. A stream stays in step by that length alone: an answer that
+// stops halfway, or a header that is none of Modbus TCP's, leaves the rest to
+// be drained as after a time-out.
+int32_t tModBus::GetMbapPacket() {
+    int32_t count = 0;
+    int32_t whole = 0;
+    QElapsedTimer clock;
+    clock.start();
+    int64_t last = 0;
+    auto outOfStep = [this] {
+        FLateAnswerDue = true;
+        FSinceTimeout.start();
+    };
+    Trace("Wait data of the slave");
+    for (;;) {
+        uint8_t c = 0;
+        const bool got = FPortIn(c);
+        const int64_t now = clock.nsecsElapsed();
+        if (got) {
+            Trace("    [%d] rx 0x%X", count, unsigned(c));
+            FMbapIn[count++] = c;
+            last = now;
+            if (count == mbapHEADER) {
+                whole = MbapFrameLength(FMbapIn);
+                if (whole == 0) {
+                    Trace("    err MBAP header");
+                    outOfStep();
+                    return Fail(tOutcome::Length, errMODBUS_LEN);
+                }
+            }
+            if (count == whole) {
+                const tMbapHeader h = MbapGetHeader(FMbapIn);
+                if (h.transaction == FTransaction) {
+                    FLastByteNs = FSent.nsecsElapsed();
+                    const int32_t n = whole - (mbapHEADER - 1);
+                    std::memcpy(FQuerieIn, FMbapIn + mbapHEADER - 1, size_t(n));
+                    // Counted as the same answer in an RTU frame, so that the
+                    // length checks are the ones of RTU.
+                    return n + 2;
+                }
+                Trace("    err transaction %d <> %d", int(h.transaction), int(FTransaction));
+                if (uint16_t(FTransaction - h.transaction) > lateTransactions)
+                    return Fail(tOutcome::Transaction, errMODBUS_TRANSACTION);
+                FStats.LateAnswer();
+                // A gateway's late word that nobody answered is no controller.
+                if (!(FMbapIn[mbapHEADER] & 0x80))
+                    NoteStray(h.unit);
+                count = 0;
+                whole = 0;
+            }
+        } else {
+            const bool lost = PortLost && PortLost();
+            if (lost || now - last > TimeoutNs()) {
+                Trace(count == 0 ? "    TIMEOUT" : "    NO RESPONSE");
+                if (lost)
+                    return Fail(tOutcome::PortLost,
+                                count == 0 ? errMODBUS_TIMEOUT : errMODBUS_NORESPONSE);
+                if (count > 0)
+                    outOfStep();
+                return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
+            }
+        }
+        if (Idle && IdleDue())
+            RunIdle();
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link_stats.h"
+#include "mbap.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -37,9 +38,15 @@ constexpr int32_t errMODBUS_LEN = -12;
 constexpr int32_t errMODBUS_VALUE = -13;
 constexpr int32_t errMODBUS_OPEN_UART = -14;
 constexpr int32_t errMODBUS_BUSY = -15;
+// A gateway's own exceptions 0x0A and 0x0B: -10 and -11 are taken.
+constexpr int32_t errMODBUS_GATEWAY_PATH = -16;
+constexpr int32_t errMODBUS_GATEWAY_TARGET = -17;
+// A Modbus TCP answer carrying another request's transaction id.
+constexpr int32_t errMODBUS_TRANSACTION = -18;
 
 // The text the user is shown for a failed result: "ILLEGAL FUNCTION" ...
-// "TIMEOUT", otherwise "Unknow <code>".
+// "TIMEOUT", a gateway's and a transaction's in Portuguese, otherwise
+// "Unknow <code>".
 QString modbus_strerror(int32_t code);
 
 // Largest register counts that fit the 256-byte frames: a read answer of
@@ -48,6 +55,11 @@ QString modbus_strerror(int32_t code);
 // errMODBUS_ILLEGAL_DATA_VALUE, the answer a slave gives to such a count.
 constexpr int32_t maxREAD_REGS = 125;
 constexpr int32_t maxWRITE_REGS = 123;
+
+// How the frames travel: RTU frames with their CRC (a serial line, a
+// transparent gateway), or behind Modbus TCP's MBAP header, where the unit id
+// is the address and the transaction id pairs each answer with its request.
+enum class tFraming { Rtu, Mbap };
 
 class tModBus {
   public:
@@ -79,6 +91,14 @@ class tModBus {
     // otherwise the first silence ends it.
     void SetFastRead(bool on) { FFastRead = on; }
     bool FastRead() const { return FFastRead; }
+
+    // RTU by default. With MBAP an answer ends when the length its header
+    // announces is in (no silence, whatever the fast read), and one with
+    // another transaction id is never taken: an earlier request's, late, is
+    // thrown away and the wait goes on; any other is refused
+    // (errMODBUS_TRANSACTION).
+    void SetFraming(tFraming framing) { FFraming = framing; }
+    tFraming Framing() const { return FFraming; }
 
     // Every exchange by how it ended, and the round trips of the good ones;
     // kept until reset by the owner.
@@ -115,7 +135,19 @@ class tModBus {
     tIdle Idle;
 
   private:
+    // What differs between the framings: how a request goes out (its RTU
+    // frame in FQuerieOut) and how its answer comes in (into FQuerieIn as
+    // an RTU frame holds it; the length returned counts a CRC).
+    struct tBackend {
+        bool (tModBus::*send)(int32_t frameLen);
+        int32_t (tModBus::*receive)();
+    };
+    static const tBackend backends[];
+
     int32_t Transact(int32_t frameLen, int32_t answerLen);
+    bool SendRtu(int32_t frameLen);
+    bool SendMbap(int32_t frameLen);
+    int32_t GetMbapPacket();
     int32_t Fail(tOutcome outcome, int32_t code, int32_t exceptionCode = 0);
     int32_t Succeed(int32_t result);
     int64_t TimeoutNs() const;
@@ -141,6 +173,10 @@ class tModBus {
     tPurge FPurge;
     uint8_t FQuerieOut[256] = {};
     uint8_t FQuerieIn[256] = {};
+    tFraming FFraming = tFraming::Rtu;
+    uint8_t FMbapOut[mbapHEADER - 1 + 256] = {};
+    uint8_t FMbapIn[mbapHEADER - 1 + mbapMAX_LENGTH] = {};
+    uint16_t FTransaction = 0;
     int32_t FTimeOut = 1;
     bool FFastRead = false;
     // Length of the answer the request just sent calls for.

@@ -1,5 +1,7 @@
 #include "topics.h"
 
+#include "port_name.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,7 +41,12 @@ QString DefaultTopicPrefix() {
 
 QString PortTopicLevel(const QString &port) {
     QString level = port;
-    if (level.startsWith(QLatin1String("/dev/")))
+    const tPortName name = ParsePortName(port);
+    if (name.network() && name.error.isEmpty())
+        level = name.kind == tPortKind::ModbusTcp && name.port == modbusTcpPort
+                    ? name.host
+                    : QStringLiteral("%1_%2").arg(name.host).arg(name.port);
+    else if (level.startsWith(QLatin1String("/dev/")))
         level = level.mid(5);
     for (QChar &c : level)
         if (c == u'/' || c == u'+' || c == u'#' || c.isSpace() || c.unicode() < 0x20)

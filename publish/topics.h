@@ -20,8 +20,10 @@ struct tMessage {
 QString DefaultTopicPrefix();
 
 // A port name as one topic level: "/dev/ttyUSB0" gives "ttyUSB0",
-// "/dev/serial/by-id/x" gives "serial_by-id_x"; the wildcards and the
-// separator never reach a topic.
+// "/dev/serial/by-id/x" gives "serial_by-id_x"; a network controller is
+// named by its host, with the TCP port unless Modbus TCP's own
+// ("tcp://gw1" gives "gw1", "rtu+tcp://gw1:4001" "gw1_4001"); the
+// wildcards and the separator never reach a topic.
 QString PortTopicLevel(const QString &port);
 
 // PREFIX/<port>/<address>/estado and .../disponivel.

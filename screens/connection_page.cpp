@@ -4,6 +4,7 @@
 #include "bus_scan_panel.h"
 #include "link_health_box.h"
 #include "link_settings.h"
+#include "port_name.h"
 #include "settings.h"
 
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -22,6 +24,8 @@
 
 namespace {
 const QString ModelBannerIdle = QStringLiteral("Modelo do Ondrel");
+// Network addresses remembered in the port list.
+constexpr qsizetype recentKept = 5;
 
 QSpinBox *SpinBox(const QString &name, int lo, int hi) {
     auto *box = new QSpinBox;
@@ -68,6 +72,14 @@ TConnectionPage::TConnectionPage(ScreenHost &host_, QWidget *parent)
     connect(portPoll, &QTimer::timeout, this, &TConnectionPage::RefreshPorts);
     cbxPort->setObjectName(QStringLiteral("cbxPort"));
     cbxPort->setMinimumWidth(150);
+    // A port from the list, or a network address typed in.
+    cbxPort->setEditable(true);
+    cbxPort->setInsertPolicy(QComboBox::NoInsert);
+    cbxPort->lineEdit()->setAccessibleName(QStringLiteral("Porta COM ou endereço de rede"));
+    cbxPort->setToolTip(QStringLiteral(
+        "Uma porta serial da lista, ou um endereço de rede digitado:\ntcp://HOST[:PORTA] para "
+        "Modbus TCP (porta 502 se omitida), rtu+tcp://HOST:PORTA para um gateway RTU "
+        "transparente.\nOs últimos endereços usados ficam na lista."));
     // A number box: typed, not stepped.
     edtID->setButtonSymbols(QAbstractSpinBox::NoButtons);
     edtID->setToolTip(QStringLiteral("Endereço Modbus do Ondrel"));
@@ -209,9 +221,9 @@ bool TConnectionPage::StopForClose() {
 }
 
 void TConnectionPage::btnScanClick() {
-    if (BusScan->Running() || host.Ondrel().Connected() || cbxPort->currentIndex() < 0)
+    const QString port = PortChosen();
+    if (BusScan->Running() || host.Ondrel().Connected() || port.isEmpty())
         return;
-    const QString port = cbxPort->currentText();
     tabLink->setCurrentWidget(BusScan);
     host.Report(clOK, QStringLiteral("Procurando controladores na porta %1").arg(port));
     host.Ondrel().ResetLinkStats();
@@ -237,6 +249,7 @@ bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
 
 void TConnectionPage::LoadSettings(const tSettings &s) {
     tOndrel &dev = host.Ondrel();
+    recent = s.RecentPorts.split(u' ', Qt::SkipEmptyParts).mid(0, recentKept);
     btnUpDatePortsClick();
     if (s.Port >= 0 && s.Port < cbxPort->count())
         cbxPort->setCurrentIndex(s.Port);
@@ -253,7 +266,8 @@ void TConnectionPage::LoadSettings(const tSettings &s) {
 
 void TConnectionPage::StoreSettings(tSettings &s) const {
     const tOndrel &dev = host.Ondrel();
-    s.Port = cbxPort->currentIndex();
+    s.Port = int32_t(cbxPort->findText(PortChosen()));
+    s.RecentPorts = recent.join(u' ');
     s.BaudRate = dev.BaudRate();
     s.Address = edtID->value();
     s.Timeout = dev.Timeout();
@@ -287,26 +301,54 @@ void TConnectionPage::AppendLog(const QString &text) {
     bar->setValue(bar->maximum());
 }
 
+QString TConnectionPage::PortChosen() const {
+    return cbxPort->currentText().trimmed();
+}
+
+// The system's ports, then the network addresses used last that are not
+// among them.
+QStringList TConnectionPage::Listed(const QStringList &names) const {
+    QStringList all = names;
+    for (const QString &r : recent)
+        if (!all.contains(r))
+            all << r;
+    return all;
+}
+
 void TConnectionPage::FillPorts(const QStringList &names, const QStringList &descriptions) {
     cbxPort->clear();
-    cbxPort->addItems(names);
+    cbxPort->addItems(Listed(names));
     // The entry's text stays the name it is opened by; what the system knows
     // of the adapter behind it is offered as the entry's tooltip.
     for (int at = 0; at < descriptions.size(); ++at)
         if (!descriptions[at].isEmpty())
             cbxPort->setItemData(at, descriptions[at], Qt::ToolTipRole);
+    for (int at = int(names.size()); at < cbxPort->count(); ++at)
+        cbxPort->setItemData(at, QStringLiteral("Endereço de rede usado há pouco"),
+                             Qt::ToolTipRole);
+}
+
+void TConnectionPage::Remember(const QString &port) {
+    if (!ParsePortName(port).network())
+        return;
+    recent.removeAll(port);
+    recent.prepend(port);
+    recent = recent.mid(0, recentKept);
+    QStringList names, descriptions;
+    host.Ondrel().GetPorts(names, &descriptions);
+    FillPorts(names, descriptions);
+    cbxPort->setCurrentIndex(int(cbxPort->findText(port)));
 }
 
 void TConnectionPage::btnUpDatePortsClick() {
     QStringList names, descriptions;
     const int32_t n = host.Ondrel().GetPorts(names, &descriptions);
     FillPorts(names, descriptions);
+    cbxPort->setCurrentIndex(cbxPort->count() > 0 ? 0 : -1);
     if (n <= 0) {
-        cbxPort->setCurrentIndex(-1);
         host.Report(clERROR, QStringLiteral("Nenhuma porta COM foi encontrada"));
         return;
     }
-    cbxPort->setCurrentIndex(0);
     host.Report(clOK, QStringLiteral("Portas COMs encontradas:"));
     for (const QString &name : names)
         host.Report(clOK, QStringLiteral("    %1").arg(name));
@@ -319,11 +361,16 @@ void TConnectionPage::RefreshPorts() {
     QStringList shown;
     for (int i = 0; i < cbxPort->count(); ++i)
         shown << cbxPort->itemText(i);
-    if (names == shown)
+    if (Listed(names) == shown)
         return;
-    const QString selected = cbxPort->currentText();
+    const QString selected = PortChosen();
     FillPorts(names, descriptions);
-    cbxPort->setCurrentIndex(names.isEmpty() ? -1 : qMax(0, int(names.indexOf(selected))));
+    const int at = int(cbxPort->findText(selected));
+    // An address being typed stays as typed.
+    if (at < 0 && ParsePortName(selected).network())
+        cbxPort->setEditText(selected);
+    else
+        cbxPort->setCurrentIndex(cbxPort->count() == 0 ? -1 : qMax(0, at));
     host.Report(
         clOK,
         names.isEmpty()
@@ -335,7 +382,9 @@ bool TConnectionPage::SelectPort(const QString &name) {
     const int at = cbxPort->findText(name);
     if (at >= 0)
         cbxPort->setCurrentIndex(at);
-    return at >= 0;
+    else if (ParsePortName(name).network())
+        cbxPort->setEditText(name);
+    return at >= 0 || ParsePortName(name).network();
 }
 
 void TConnectionPage::spiBaudChange() {
@@ -352,7 +401,7 @@ void TConnectionPage::btnCntClick() {
         host.Session().End();
         return;
     }
-    if (cbxPort->currentIndex() < 0) {
+    if (PortChosen().isEmpty()) {
         const QString none = QStringLiteral("Não há porta serial selecionada.");
         host.LogLine(QStringLiteral("  ") + none);
         host.Report(clOK, none);
@@ -377,7 +426,7 @@ void TConnectionPage::ConnectionChanged(bool connected) {
 void TConnectionPage::Connect() {
     tOndrel &dev = host.Ondrel();
     btnCnt->setEnabled(false);
-    const QString port = cbxPort->currentText();
+    const QString port = PortChosen();
     const int32_t id = edtID->value();
     LayoutIndConnect->show();
     const QString attempt = QStringLiteral("Conectando ao Ondrel id %1 porta %2").arg(id).arg(port);
@@ -390,13 +439,19 @@ void TConnectionPage::Connect() {
     if (result < 0) {
         // A port that would not open says why, ahead of the general advice.
         const QString why = dev.PortError() != tPortError::None ? dev.PortErrorText() : QString();
-        host.Warning(
-            (why.isEmpty() ? QString() : why + QStringLiteral("\r\r")) +
-            QStringLiteral("Não foi possível fazer conexão com o Ondrel, por favor cheque os "
-                           "seguintes itens:\r1 - Se o Ondrel está ligado\r2 - Se há porta de "
-                           "comunicação COM\r3 - Se o cabo está conectado entre o computador ao "
-                           "Ondrel\r4 - Se a porta de comunicação esteja sendo usado por outro "
-                           "software"));
+        const QString items =
+            ParsePortName(port).network()
+                ? QStringLiteral("1 - Se o Ondrel está ligado\r2 - Se o gateway está ligado e "
+                                 "na rede\r3 - Se o ID é o endereço do Ondrel atrás do gateway\r"
+                                 "4 - Se o Timeout basta para a rede")
+                : QStringLiteral("1 - Se o Ondrel está ligado\r2 - Se há porta de comunicação "
+                                 "COM\r3 - Se o cabo está conectado entre o computador ao "
+                                 "Ondrel\r4 - Se a porta de comunicação esteja sendo usado por "
+                                 "outro software");
+        host.Warning((why.isEmpty() ? QString() : why + QStringLiteral("\r\r")) +
+                     QStringLiteral("Não foi possível fazer conexão com o Ondrel, por favor "
+                                    "cheque os seguintes itens:\r") +
+                     items);
         btnCnt->setText(QStringLiteral("Conectar"));
         if (!why.isEmpty()) {
             host.Report(clERROR, why);
@@ -414,6 +469,7 @@ void TConnectionPage::Connect() {
         Q_EMIT bannerChanged(
             QStringLiteral("Ondrel %1i - Firmware %2").arg(dev.Model, dev.Fimware));
         btnCnt->setText(QStringLiteral("Desconectar"));
+        Remember(port);
     }
     LayoutIndConnect->hide();
     btnCnt->setEnabled(true);

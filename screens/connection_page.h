@@ -81,6 +81,12 @@ class TConnectionPage : public TPage {
 
   private:
     void Connect();
+    // What is typed or chosen in the port box; empty when nothing.
+    QString PortChosen() const;
+    QStringList Listed(const QStringList &names) const;
+    // A network address connected to goes first among the remembered ones.
+    void Remember(const QString &port);
+    QStringList recent;
     // The session opened or ended, here or anywhere else.
     void ConnectionChanged(bool connected);
     void FillPorts(const QStringList &names, const QStringList &descriptions);

@@ -21,6 +21,9 @@ struct tSettings {
     bool FastRead = false;           // MODBUS/FAST_READ: answers end by their expected length
     int32_t RecordInterval = 60;     // HISTORY/RECORD_INTERVAL: seconds between readings recorded
     int32_t HistoryKeepDays = 0;     // HISTORY/KEEP_DAYS: readings kept so long; 0 for ever
+    // MODBUS/RECENT: the network addresses last connected to, newest first,
+    // separated by blanks; offered in the port list after the system's ports.
+    QString RecentPorts;
     // Not stored: a port to select at start whatever MODBUS/PORT says (the
     // command line's); empty: none.
     QString StartPort;

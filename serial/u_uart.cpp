@@ -1,5 +1,7 @@
 #include "u_uart.h"
 
+#include "port_name.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
@@ -316,10 +318,7 @@ QList<tPortInfo> uart_GetCommInfo() {
                 return true;
         return false;
     };
-    // Either separator; a plain split spares the window's start the regular
-    // expression engine.
-    const QString extra = qEnvironmentVariable("TARVIK_PORTS").replace(u';', u':');
-    for (const QString &name : extra.split(u':', Qt::SkipEmptyParts))
+    for (const QString &name : SplitPortList(qEnvironmentVariable("TARVIK_PORTS")))
         if (!known(name))
             ports.append({name, QString()});
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,43 +11,35 @@
 
 class QSerialPort;
 
-// Why the last Open failed, from what the system reported.
-enum class tOpenFailure {
-    None,         // the last Open succeeded (or none was tried)
-    NoDevice,     // no device of that name
-    InUse,        // another program holds it
-    NoPermission, // the user may not read and write it
-    Other,        // anything else: see OpenFailureText
-};
-
 // One serial device as a byte stream: fixed line settings (8N1, DTR and RTS
 // held inactive), a byte read that waits a short while, block writes.
 // Used from one thread only.
-class tUART {
+class tUART : public tTransport {
   public:
     tUART();
-    ~tUART();
+    ~tUART() override;
     tUART(const tUART &) = delete;
     tUART &operator=(const tUART &) = delete;
 
     void SetBaud(int32_t rate);
-    bool Open(const QString &name);
-    tOpenFailure OpenFailure() const { return openFailure; }
-    // The system's own words for the last failed Open; empty after a good one.
-    QString OpenFailureText() const { return openFailureText; }
-    void Close();
+    bool Open(const QString &name) override;
+    tOpenFailure OpenFailure() const override { return openFailure; }
+    QString OpenFailureText() const override { return openFailureText; }
+    void Close() override;
     // Open and usable: false once the device has failed under the port.
-    bool Active() const;
-    void Purge();
+    bool Active() const override;
+    void Purge() override;
 
-    int32_t Write(const uint8_t *buffer, int32_t n);
+    int32_t Write(const uint8_t *buffer, int32_t n) override;
     bool PutC(uint8_t c);
     int32_t PutS(const QString &s);
     bool Push(uint8_t c);
     bool Push(const QByteArray &buffer);
     bool Flush();
 
-    bool GetC(uint8_t &c);
+    bool GetC(uint8_t &c) override;
+    int32_t ByteWait() const override { return Timeout; }
+    void SetByteWait(int32_t ms) override { Timeout = ms; }
     int32_t Read(uint8_t *buffer, int32_t n);
     QString GetS();
     int32_t RXda();
@@ -84,8 +78,9 @@ struct tPortInfo {
 };
 
 // The extra ports named in the environment variable TARVIK_PORTS (separated
-// by ':' or ';'), such as the simulator's pseudo-terminal, followed by the
-// ports the system lists by device path; each name once.
+// by ':' or ';', network names keeping their own colons), such as the
+// simulator's pseudo-terminal or a gateway, followed by the ports the system
+// lists by device path; each name once.
 QList<tPortInfo> uart_GetCommInfo();
 
 int32_t uart_GetCommList(QStringList &list);

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "port_name.h"
+
 #include "bus_scan.h"
 
 #include <QTimer>
@@ -60,7 +62,7 @@ int32_t tSession::SendCommand(tCommand cmd) {
 
 void tSession::PortLost() {
     const QString port = dev->PortName();
-    const QString lost = QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(port);
+    const QString lost = dev->PortLostText();
     Q_EMIT report(true, lost);
     Q_EMIT logLine(lost);
     End();
@@ -165,12 +167,17 @@ void tSession::Poll(const QString &port, const QList<int> &ids, double seconds,
         if (hooks.message)
             hooks.message(text);
     };
+    // A connection to a gateway drops and comes back as an adapter does.
+    const bool network = ParsePortName(port).network();
     auto next = tClock::now();
     for (;;) {
         if (portGone) {
             if (!portOpened)
                 return;
-            say(QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até ela voltar")
+            say((network ? QStringLiteral("a conexão com %1 caiu; nova tentativa a cada %2 s, "
+                                          "até ela voltar")
+                         : QStringLiteral("a porta %1 sumiu; nova tentativa a cada %2 s, até "
+                                          "ela voltar"))
                     .arg(port)
                     .arg(reopenSeconds));
             while (portGone) {
@@ -182,7 +189,9 @@ void tSession::Poll(const QString &port, const QList<int> &ids, double seconds,
                     continue;
                 portGone = false;
                 reached = r > 0 ? first : 0;
-                say(QStringLiteral("porta %1 reaberta").arg(port));
+                say((network ? QStringLiteral("conexão com %1 refeita")
+                             : QStringLiteral("porta %1 reaberta"))
+                        .arg(port));
             }
             next = tClock::now();
         }

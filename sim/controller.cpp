@@ -6,6 +6,7 @@
 #include "model.h"
 #include "pty.h"
 #include "registers.h"
+#include "tcp_front.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +15,11 @@
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <random>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,6 +28,9 @@ namespace sim {
 namespace {
 
 constexpr int kPollMs = 100;
+// How long the rest of a Modbus TCP request may take once it has begun.
+constexpr int kMbapWaitMs = 200;
+constexpr uint8_t kGatewayNoAnswer = 0x0B;
 
 // Reads whatever a descriptor holds right now.
 Frame drain(int fd) {
@@ -62,6 +69,8 @@ struct Controller::Impl {
 
     // Serving thread --------------------------------------------------------
     void serve();
+    bool serveClient(int fd);
+    void accept();
     size_t forAnother(const uint8_t *frame) const;
     void otherAddress(const uint8_t *frame);
     void route(const Frame &request);
@@ -72,7 +81,7 @@ struct Controller::Impl {
     bool writeAll(const uint8_t *data, size_t n);
     Micros now() const;
     bool sleepUntil(Micros at);
-    void discardUntilQuiet();
+    void discardUntilQuiet(int fd);
     void takeFault(uint8_t function, Fault &fault, int &param);
 
     Options options;
@@ -102,6 +111,19 @@ struct Controller::Impl {
     // thread serves them. For one of them, `line` is the controller it shares.
     std::vector<std::unique_ptr<Controller>> bus;
     Impl *line = this;
+
+    // TCP (the line's controller only). The request being handled came from
+    // `in` and its reply goes there; over Modbus TCP with `transaction`.
+    TcpFront front = TcpFront::ModbusTcp;
+    int listener = -1;
+    int boundPort = 0;
+    std::vector<int> clients;
+    std::atomic<bool> dropClients{false};
+    std::atomic<int> accepted{0};
+    int in = -1;
+    bool viaTcp = false;
+    uint16_t transaction = 0;
+    int resetClient = -1;
 };
 
 Micros Controller::Impl::now() const {
@@ -123,7 +145,7 @@ bool Controller::Impl::sleepUntil(Micros at) {
 
 bool Controller::Impl::writeAll(const uint8_t *data, size_t n) {
     while (n > 0) {
-        const ssize_t w = ::write(pty.master(), data, n);
+        const ssize_t w = ::write(in, data, n);
         if (w > 0) {
             data += w;
             n -= size_t(w);
@@ -131,17 +153,17 @@ bool Controller::Impl::writeAll(const uint8_t *data, size_t n) {
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        pollfd p{pty.master(), POLLOUT, 0};
+        pollfd p{in, POLLOUT, 0};
         if (::poll(&p, 1, 1000) <= 0)
             return false; // nobody drains the line: drop the rest
     }
     return true;
 }
 
-void Controller::Impl::discardUntilQuiet() {
-    pollfd p{pty.master(), POLLIN, 0};
+void Controller::Impl::discardUntilQuiet(int fd) {
+    pollfd p{fd, POLLIN, 0};
     while (!stopping && ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN))
-        if (drain(pty.master()).empty())
+        if (drain(fd).empty())
             break;
 }
 
@@ -153,7 +175,7 @@ Frame Controller::Impl::captured(int exception, const Frame &request, Model &ser
         modbus_reply_exception(ctx, request.data(), unsigned(exception));
     else
         modbus_reply(ctx, request.data(), int(request.size()), served.mapping());
-    modbus_set_socket(ctx, pty.master());
+    modbus_set_socket(ctx, in);
     return drain(capture[0]);
 }
 
@@ -233,7 +255,7 @@ void Controller::Impl::otherAddress(const uint8_t *frame) {
     if (::write(capture[1], standIn.data(), standIn.size()) == ssize_t(standIn.size())) {
         modbus_set_socket(ctx, capture[0]);
         modbus_receive(ctx, discard);
-        modbus_set_socket(ctx, pty.master());
+        modbus_set_socket(ctx, in);
     }
     drain(capture[0]);
     if (!request.empty())
@@ -241,13 +263,23 @@ void Controller::Impl::otherAddress(const uint8_t *frame) {
 }
 
 // A broadcast reaches every controller on the line; none of them answers it.
-// A controller set to another speed than the master's hears only noise.
+// A controller set to another speed than the master's hears only noise; over
+// TCP the gateway's line runs at every controller's speed.
 void Controller::Impl::route(const Frame &request) {
     const int id = request[0];
-    const int lineSpeed = pty.speed();
+    const int lineSpeed = viaTcp ? 0 : pty.speed();
     auto hears = [&](const Options &o) {
-        return (id == 0 || id == o.slaveId) && (o.speed == 0 || o.speed == lineSpeed);
+        return (id == 0 || id == o.slaveId) && (viaTcp || o.speed == 0 || o.speed == lineSpeed);
     };
+    const bool anyone = hears(options) || std::any_of(bus.begin(), bus.end(), [&](const auto &c) {
+                            return hears(c->d->options);
+                        });
+    if (!anyone && id != 0 && viaTcp && front == TcpFront::ModbusTcp) {
+        Frame refusal{request[0], uint8_t(request[1] | 0x80), kGatewayNoAnswer};
+        appendCrc(refusal);
+        deliver(request, refusal, Fault::None, 0);
+        return;
+    }
     if (hears(options))
         handle(request, *this);
     for (const auto &c : bus)
@@ -276,8 +308,22 @@ void Controller::Impl::handle(const Frame &request, Impl &line) {
 void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f, int param) {
     if (reply.empty())
         return;
+    Frame bytes = reply;
+    if (viaTcp && front == TcpFront::ModbusTcp && f != Fault::StrayBytes)
+        bytes = toMbap(f == Fault::OtherTransaction ? uint16_t(transaction + std::max(param, 1))
+                                                    : transaction,
+                       reply);
+    if (f == Fault::Reset) {
+        bytes.resize((bytes.size() + 1) / 2);
+        if (viaTcp) {
+            // Closed with a reset once written, not in order.
+            const linger hard{1, 0};
+            ::setsockopt(in, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            resetClient = in;
+        }
+    }
     const Micros faultDelay = Micros(faultDelayMs(f, param)) * 1000;
-    Micros start = now() + wireTime(request.size(), options.baud);
+    Micros start = now() + wireTime(viaTcp ? 0 : request.size(), options.baud);
     if (options.answerDelayMs > 0)
         start += std::uniform_int_distribution<Micros>(0, options.answerDelayMs * 1000)(random);
     if (f == Fault::Late)
@@ -287,9 +333,9 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
     if (f == Fault::Chunked)
         chunk = kChunkBytes;
     else if (f == Fault::Stall)
-        chunk = (reply.size() + 1) / 2;
+        chunk = (bytes.size() + 1) / 2;
     const std::vector<Burst> bursts = adapter.pass(
-        reply, wireTimes(reply.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0));
+        bytes, wireTimes(bytes.size(), start, options.baud, chunk, chunk > 0 ? faultDelay : 0));
     if (options.baud > 0 && options.adapterLatencyMs > 0 && bursts.size() > 1)
         ++splitReplies;
     for (const Burst &b : bursts) {
@@ -299,11 +345,64 @@ void Controller::Impl::deliver(const Frame &request, const Frame &reply, Fault f
     }
 }
 
+void Controller::Impl::accept() {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    clients.push_back(fd);
+    ++accepted;
+}
+
+// One request from a client; false once its connection is over.
+bool Controller::Impl::serveClient(int fd) {
+    in = fd;
+    viaTcp = true;
+    resetClient = -1;
+    bool open = true;
+    if (front == TcpFront::ModbusTcp) {
+        Frame request;
+        switch (readMbap(fd, kMbapWaitMs, transaction, request)) {
+        case MbapRead::Request:
+            route(request);
+            break;
+        case MbapRead::Closed:
+        case MbapRead::Garbage: // a stream out of step cannot be read on
+            open = false;
+            break;
+        }
+    } else {
+        uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
+        if (::recv(fd, buf, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+            open = false;
+        } else {
+            modbus_set_socket(ctx, fd);
+            const int n = modbus_receive(ctx, buf);
+            if (n > 0)
+                route(Frame(buf, buf + n));
+            else if (n == 0)
+                otherAddress(buf);
+            else
+                discardUntilQuiet(fd);
+        }
+    }
+    in = pty.master();
+    viaTcp = false;
+    modbus_set_socket(ctx, in);
+    return open && resetClient != fd;
+}
+
 void Controller::Impl::serve() {
     uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
+    in = pty.master();
     while (!stopping) {
-        pollfd p[2] = {{pty.master(), POLLIN, 0}, {wake[0], POLLIN, 0}};
-        const int ready = ::poll(p, 2, kPollMs);
+        std::vector<pollfd> p{{pty.master(), POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (listener >= 0)
+            p.push_back({listener, POLLIN, 0});
+        for (int fd : clients)
+            p.push_back({fd, POLLIN, 0});
+        const int ready = ::poll(p.data(), nfds_t(p.size()), kPollMs);
         {
             std::lock_guard lock(mutex);
             model.tick();
@@ -312,7 +411,24 @@ void Controller::Impl::serve() {
             std::lock_guard lock(c->d->mutex);
             c->d->model.tick();
         }
-        if (ready <= 0 || !(p[0].revents & POLLIN))
+        if (dropClients.exchange(false)) {
+            drain(wake[0]);
+            for (int fd : clients)
+                ::close(fd);
+            clients.clear();
+            continue;
+        }
+        if (ready <= 0)
+            continue;
+        for (size_t i = 2 + (listener >= 0 ? 1 : 0), c = 0; i < p.size(); ++i, ++c) {
+            if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR)) || serveClient(p[i].fd))
+                continue;
+            ::close(p[i].fd);
+            std::erase(clients, p[i].fd);
+        }
+        if (listener >= 0 && (p[2].revents & POLLIN))
+            accept();
+        if (!(p[0].revents & POLLIN))
             continue;
         const int n = modbus_receive(ctx, buf);
         if (n > 0)
@@ -320,8 +436,11 @@ void Controller::Impl::serve() {
         else if (n == 0)
             otherAddress(buf);
         else
-            discardUntilQuiet(); // a broken frame: resynchronise on the next silence
+            discardUntilQuiet(pty.master()); // a broken frame: resynchronise on the next silence
     }
+    for (int fd : clients)
+        ::close(fd);
+    clients.clear();
 }
 
 Controller::Controller(Options options) : d(std::make_unique<Impl>(std::move(options))) {}
@@ -364,6 +483,10 @@ void Controller::stop() {
         modbus_free(d->ctx); // the descriptors belong to the pty and pipes
         d->ctx = nullptr;
     }
+    if (d->listener >= 0) {
+        ::close(d->listener);
+        d->listener = -1;
+    }
     for (int *fds : {d->wake, d->capture})
         for (int i = 0; i < 2; ++i)
             if (fds[i] >= 0) {
@@ -377,6 +500,30 @@ std::string Controller::portName() const {
     const Impl &line = *d->line;
     std::lock_guard lock(line.mutex);
     return line.pty.slaveName();
+}
+
+bool Controller::listenTcp(TcpFront front, const std::string &host, int port) {
+    if (d->thread.joinable() || d->line != d.get() || d->listener >= 0)
+        return false;
+    d->front = front;
+    d->listener = listenOn(host, port, d->boundPort);
+    return d->listener >= 0;
+}
+
+int Controller::tcpPort() const {
+    return d->boundPort;
+}
+
+void Controller::dropConnections() {
+    d->dropClients = true;
+    if (d->wake[1] >= 0) {
+        const char c = 0;
+        [[maybe_unused]] auto w = ::write(d->wake[1], &c, 1);
+    }
+}
+
+int Controller::connectionCount() const {
+    return d->accepted;
 }
 
 Controller *Controller::addToBus(Options options) {

@@ -20,7 +20,7 @@ int orDefault(int param, int fallback) {
     return param != 0 ? param : fallback;
 }
 
-const std::array<std::pair<Fault, const char *>, 14> kNames{{
+const std::array<std::pair<Fault, const char *>, 16> kNames{{
     {Fault::None, "none"},
     {Fault::Silence, "silence"},
     {Fault::Exception, "exception"},
@@ -35,6 +35,8 @@ const std::array<std::pair<Fault, const char *>, 14> kNames{{
     {Fault::Chunked, "chunked"},
     {Fault::Oversize, "oversize"},
     {Fault::Stall, "stall"},
+    {Fault::Reset, "reset"},
+    {Fault::OtherTransaction, "other-transaction"},
 }};
 
 } // namespace

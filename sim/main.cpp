@@ -3,8 +3,10 @@
 
 #include "faults.h"
 #include "ondrel_sim.h"
+#include "tcp_front.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +27,7 @@ const char *const kUsage =
     "                  [--port-file FILE] [--fault NAME[:PARAM]]\n"
     "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n"
     "                  [--speed N[,N...]] [--sensor N=VALUE]...\n"
+    "                  [--tcp HOST:PORT | --rtu-tcp HOST:PORT]\n"
     "A line \"sensor N=VALUE\" on standard input holds a sensor while serving.\n";
 
 [[noreturn]] void usage(const char *problem) {
@@ -110,6 +113,10 @@ int main(int argc, char **argv) {
     std::vector<SensorHold> holds;
     sim::Fault fault = sim::Fault::None;
     int faultParam = 0;
+    bool tcp = false;
+    sim::TcpFront front = sim::TcpFront::ModbusTcp;
+    std::string tcpHost;
+    int tcpPort = 0;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -158,6 +165,13 @@ int main(int argc, char **argv) {
             if (!sensorHold(value(), h))
                 usage("--sensor takes N=VALUE: N 1 to 4, VALUE in degrees, curto or aberto");
             holds.push_back(h);
+        } else if (arg == "--tcp" || arg == "--rtu-tcp") {
+            if (tcp)
+                usage("--tcp and --rtu-tcp: one of them, once");
+            tcp = true;
+            front = arg == "--tcp" ? sim::TcpFront::ModbusTcp : sim::TcpFront::RtuOverTcp;
+            if (!sim::splitHostPort(value(), tcpHost, tcpPort))
+                usage("an address is HOST:PORT, an IPv6 host in brackets ([::1]:5020)");
         } else if (arg == "--help" || arg == "-h")
             usage(nullptr);
         else
@@ -211,12 +225,24 @@ int main(int argc, char **argv) {
             c->holdSensor(h.sensor, h.state, h.tenths);
     }
     sim::Controller &controller = *first;
+    if (tcp && !controller.listenTcp(front, tcpHost, tcpPort)) {
+        std::fprintf(stderr, "ondrel-sim: cannot listen on %s port %d: %s\n", tcpHost.c_str(),
+                     tcpPort, std::strerror(errno));
+        return 1;
+    }
     if (!controller.start()) {
         std::fprintf(stderr, "ondrel-sim: cannot create a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return 1;
     }
-    const std::string port = controller.portName();
+    // Over TCP the name Tarvik opens it by: the scheme, the host and the port.
+    std::string port = controller.portName();
+    if (tcp) {
+        const std::string host =
+            tcpHost.find(':') != std::string::npos ? "[" + tcpHost + "]" : tcpHost;
+        port = (front == sim::TcpFront::ModbusTcp ? "tcp://" : "rtu+tcp://") + host + ":" +
+               std::to_string(controller.tcpPort());
+    }
     for (size_t i = 0; i < ids.size(); ++i)
         std::printf("Simulated controller %s id %d on %s\n",
                     models[std::min(i, models.size() - 1)].c_str(), ids[i], port.c_str());

@@ -17,19 +17,27 @@ enum class SensorState : uint16_t { Reading = 0, Valid = 1, Short = 2, Open = 3 
 
 enum class Fault {
     None,
-    Silence,        // no reply at all
-    Exception,      // exception response with code `param`
-    BadCrc,         // the normal reply with its CRC corrupted
-    OtherSlave,     // the normal reply from slave id `param` (default: id + 1)
-    OtherFunction,  // the normal reply with function code `param` (default 4)
-    WrongByteCount, // a read reply whose byte count is off by `param` (default -2)
-    WrongEcho,      // a write reply echoing another value/quantity (+1)
-    WrongEchoAddr,  // a write reply echoing another register address (+1)
-    StrayBytes,     // `param` bytes (1 or 2) of garbage, then silence
-    Late,           // the normal reply, sent `param` ms late
-    Chunked,        // the normal reply in chunks of 3 bytes, `param` ms apart
-    Oversize,       // a reply of `param` bytes (default 300) with a valid CRC
-    Stall,          // the normal reply, pausing `param` ms (default 200) after its first half
+    Silence,          // no reply at all
+    Exception,        // exception response with code `param`
+    BadCrc,           // the normal reply with its CRC corrupted
+    OtherSlave,       // the normal reply from slave id `param` (default: id + 1)
+    OtherFunction,    // the normal reply with function code `param` (default 4)
+    WrongByteCount,   // a read reply whose byte count is off by `param` (default -2)
+    WrongEcho,        // a write reply echoing another value/quantity (+1)
+    WrongEchoAddr,    // a write reply echoing another register address (+1)
+    StrayBytes,       // `param` bytes (1 or 2) of garbage, then silence
+    Late,             // the normal reply, sent `param` ms late
+    Chunked,          // the normal reply in chunks of 3 bytes, `param` ms apart
+    Oversize,         // a reply of `param` bytes (default 300) with a valid CRC
+    Stall,            // the normal reply, pausing `param` ms (default 200) after its first half
+    Reset,            // the reply's first half, then the connection reset (on the pty: cut off)
+    OtherTransaction, // Modbus TCP: the reply with transaction id + `param` (default 1)
+};
+
+// How the controllers are reached over TCP (Controller::listenTcp).
+enum class TcpFront {
+    ModbusTcp,  // a Modbus TCP server: MBAP header, unit id = address
+    RtuOverTcp, // a transparent gateway: RTU frames unchanged
 };
 
 struct Options {
@@ -78,6 +86,20 @@ class Controller {
     void stop();
     // Slave side of the pty, the name Tarvik opens (e.g. "/dev/pts/4").
     std::string portName() const;
+
+    // Serves this controller's line over TCP as well, on `host` (a name or
+    // an address) and `port` (0: a free one, see tcpPort()), to any number
+    // of clients in turn. As a Modbus TCP server a request for an address
+    // nobody has gets exception 0x0B, as from a gateway whose controller
+    // did not answer; through the RTU gateway it stays unanswered, as on the
+    // bus. Fault switches and pacing apply as on the pty. Before start();
+    // false when it cannot listen (errno says why).
+    bool listenTcp(TcpFront front, const std::string &host, int port);
+    int tcpPort() const;
+    // Closes every client's connection, as a gateway that restarts.
+    void dropConnections();
+    // Client connections accepted so far.
+    int connectionCount() const;
 
     // Another controller on this one's line, as controllers share an RS-485
     // bus: it answers `options.slaveId` on this pty, with its own model,

@@ -295,7 +295,8 @@ void TestCli::invocations_data() {
         << QStringList{"-a", "202", "info", "--json", "--estatisticas"} << true << 0
         << QStringList{"^\\{.*\"modelo\":\"qx2n\".*\\}$",
                        "^\\{\"estatisticas\":\\{.*\"boas\":1,.*\"ida_e_volta_ms\":\\{\"max\":.*"
-                       "\"timeout\":0,\"trocas\":1\\},\"porta\":\"/dev/pts/\\d+\"\\}$"}
+                       "\"timeout\":0,\"transacao\":0,\"trocas\":1\\},\"porta\":\"/dev/pts/"
+                       "\\d+\"\\}$"}
         << QStringList{};
     QTest::newRow("accented command") << QStringList{"-a", "202", "relógio"} << true << 0
                                       << QStringList{"^202: sem relógio$"} << QStringList{};

@@ -187,10 +187,13 @@ class tst_ModbusMaster : public QObject {
         };
 
         row("read", "read", goodRead, 0, {7, "    addr 0x6 = 0x4"});
-        for (int c : {1, 2, 3, 4, 5, 6, 11})
+        for (int c : {1, 2, 3, 4, 5, 6, 12})
             row(QString::asprintf("exception %d", c), "read",
                 QString::asprintf("C9 83 %02X crc", c), 0,
                 {-c, QString::asprintf("    exception %d", -c)});
+        // A gateway's two have codes of their own: -10 and -11 are taken.
+        row("gateway exception 10", "read", "C9 83 0A crc", 0, {-16, "    exception -10"});
+        row("gateway exception 11", "read", "C9 83 0B crc", 0, {-17, "    exception -11"});
         row("exception code 0", "read", "C9 83 00 crc", 0, {-11, "    exception 0"});
         row("short write", "read", goodRead, 1, {-5, "    err TX"});
         row("long write", "read", goodRead, -1, {-5, "    err TX"});
@@ -282,6 +285,108 @@ class tst_ModbusMaster : public QObject {
         QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
         QCOMPARE(regs[0], 0x7178);
         QCOMPARE(regs[6], 0x0004);
+    }
+
+    // Modbus TCP: the RTU frame without its CRC behind the MBAP header, each
+    // request with the next transaction id.
+    void mbapRequestFrames_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("request");
+        QTest::newRow("read") << "read"
+                              << "00 01 00 00 00 06 C9 03 00 00 00 07";
+        QTest::newRow("write single") << "write1"
+                                      << "00 01 00 00 00 06 C9 06 00 20 12 34";
+        QTest::newRow("write multiple")
+            << "writeN"
+            << "00 01 00 00 00 0D C9 10 A0 14 00 03 06 00 0C 00 22 00 38";
+    }
+    void mbapRequestFrames() {
+        QFETCH(QString, kind);
+        QFETCH(QString, request);
+        tScriptedLine port;
+        port.master.SetFraming(tFraming::Mbap);
+        uint16_t regs[7] = {};
+        transact(port.master, kind, regs);
+        QCOMPARE(hexText(port.sent), hexText(hexFrame(request)));
+        transact(port.master, kind, regs);
+        QCOMPARE(hexText(port.sent.left(2)), QStringLiteral("00 02"));
+    }
+
+    // Each MBAP answer to the first request (transaction 1) gives its code and
+    // trace line and leaves the registers alone when it fails; the next
+    // transaction works. An answer is taken only with its request's id.
+    void mbapAnswers_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lastTrace");
+        const QString pdu = QStringLiteral("03 0E 71 78 72 34 31 32 00 01 00 02 00 03 00 04");
+        QTest::newRow("read") << "read"
+                              << "00 01 00 00 00 11 C9 " + pdu << 7 << "    addr 0x6 = 0x4";
+        QTest::newRow("write single")
+            << "write1"
+            << "00 01 00 00 00 06 C9 06 00 20 12 34" << 1 << "    rx 0x34";
+        QTest::newRow("write multiple")
+            << "writeN"
+            << "00 01 00 00 00 06 C9 10 A0 14 00 03" << 1 << "    rx 0x3";
+        QTest::newRow("an earlier request's answer, late, then this one's")
+            << "read"
+            << "00 00 00 00 00 11 C9 " + pdu + " 00 01 00 00 00 11 C9 " + pdu << 7
+            << "    addr 0x6 = 0x4";
+        QTest::newRow("another transaction id")
+            << "read"
+            << "00 05 00 00 00 11 C9 " + pdu << -18 << "    err transaction 5 <> 1";
+        QTest::newRow("another protocol")
+            << "read"
+            << "00 01 00 01 00 11 C9 " + pdu << -12 << "    err MBAP header";
+        QTest::newRow("length 0") << "read"
+                                  << "00 01 00 00 00 00 C9" << -12 << "    err MBAP header";
+        QTest::newRow("another unit") << "read"
+                                      << "00 01 00 00 00 11 07 " + pdu << -10 << "    err ADDR";
+        QTest::newRow("byte count 12")
+            << "read"
+            << "00 01 00 00 00 0F C9 03 0C 71 78 72 34 31 32 00 01 00 02 00 03" << -12
+            << "    err len bytes rx 14 <> 12";
+        QTest::newRow("exception 2") << "read"
+                                     << "00 01 00 00 00 03 C9 83 02" << -2 << "    exception -2";
+        QTest::newRow("gateway: no path")
+            << "read"
+            << "00 01 00 00 00 03 C9 83 0A" << -16 << "    exception -10";
+        QTest::newRow("gateway: the controller behind did not answer")
+            << "write1"
+            << "00 01 00 00 00 03 C9 86 0B" << -17 << "    exception -11";
+        QTest::newRow("silence") << "read"
+                                 << "" << -6 << "    TIMEOUT";
+        QTest::newRow("stops halfway")
+            << "read"
+            << "00 01 00 00 00 11 C9 03 0E 71" << -6 << "    NO RESPONSE";
+    }
+    void mbapAnswers() {
+        QFETCH(QString, kind);
+        QFETCH(QString, answer);
+        QFETCH(int, code);
+        QFETCH(QString, lastTrace);
+        tScriptedLine port;
+        port.master.SetFraming(tFraming::Mbap);
+        port.master.SetSaveLog(true);
+        port.answer = hexFrame(answer);
+        uint16_t regs[7];
+        std::fill(std::begin(regs), std::end(regs), 0xAAAA);
+        QCOMPARE(transact(port.master, kind, regs), code);
+        const QList<QByteArray> lines = traceLines(QStringLiteral("modbus.log"));
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(QString::fromLatin1(lines.back()).remove(QRegularExpression(R"(\[\d+\] )")),
+                 lastTrace);
+        if (code < 0)
+            for (uint16_t r : regs)
+                QCOMPARE(r, 0xAAAA);
+        else if (kind == QLatin1String("read"))
+            QCOMPARE(regs[0], 0x7178);
+
+        port.answer = hexFrame(QStringLiteral("00 02 00 00 00 11 C9 03 0E 71 78 72 34 31 32 00 "
+                                              "01 00 02 00 03 00 05"));
+        QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
+        QCOMPARE(regs[6], 0x0005);
     }
 
     // Counts that do not fit the frames are refused before anything is sent.
@@ -425,6 +530,9 @@ class tst_ModbusMaster : public QObject {
         QTest::newRow("-6") << -6 << "TIMEOUT";
         QTest::newRow("-8") << -8 << "Unknow -8";
         QTest::newRow("-15") << -15 << "Unknow -15";
+        QTest::newRow("-16") << -16 << "gateway sem caminho";
+        QTest::newRow("-17") << -17 << "o controlador atrás do gateway não respondeu";
+        QTest::newRow("-18") << -18 << "resposta de outra transação";
         QTest::newRow("-200") << -200 << "Unknow -200";
     }
     void strerror() {

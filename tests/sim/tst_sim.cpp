@@ -368,6 +368,33 @@ class SimTest : public QObject {
             lines[2].startsWith("Simulated controller qx1n id 19 on " + QByteArray(port.c_str())));
     }
 
+    // A generic Modbus TCP master reads the simulator served over TCP: the
+    // identification of each controller by its unit id.
+    void genericTcpMaster() {
+        QTemporaryDir dir;
+        const QString portFile = dir.filePath("port");
+        QProcess sim;
+        sim.start(ONDREL_SIM, {"--model", "qx4r,qx2n", "--id", "201,17", "--no-drift", "--tcp",
+                               "127.0.0.1:0", "--port-file", portFile});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(portFile).size() > 0, 10000);
+        QFile f(portFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString port = QString::fromLatin1(f.readAll().trimmed());
+        QVERIFY2(port.startsWith("tcp://127.0.0.1:"), qPrintable(port));
+        const QString tcpPort = port.section(u':', -1);
+        for (const auto &[unit, word] : {std::pair{"201", "7234"}, std::pair{"17", "6E32"}}) {
+            QProcess mbpoll;
+            mbpoll.start("mbpoll", {"-m", "tcp", "-p", tcpPort, "-a", unit, "-t", "4:hex", "-r",
+                                    "2", "-c", "1", "-1", "127.0.0.1"});
+            QVERIFY2(mbpoll.waitForFinished(20000), "mbpoll did not end");
+            QCOMPARE(mbpoll.exitCode(), 0);
+            QVERIFY2(mbpoll.readAllStandardOutput().contains(QByteArray("[2]: \t0x") + word), unit);
+        }
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+    }
+
     void standaloneProgram_data() {
         QTest::addColumn<QStringList>("line");
         QTest::addColumn<QString>("says");
