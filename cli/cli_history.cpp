@@ -1,5 +1,6 @@
 #include "cli_history.h"
 
+#include "cli_alarms.h"
 #include "cli_run.h"
 #include "csv.h"
 #include "history_store.h"
@@ -185,6 +186,7 @@ int Record(tCliRun &run) {
         return exitUSAGE;
     }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
+    recorder.SetAlarmChanged(AlarmHook(run.args));
     recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
     const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
@@ -222,6 +224,7 @@ int Record(tCliRun &run) {
             return exitDEVICE;
         }
         if (opened < 0) {
+            recorder.Unanswered(run.port, id, opened, QDateTime::currentMSecsSinceEpoch());
             if (!silent.contains(id)) {
                 silent << id;
                 CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "

@@ -1,5 +1,7 @@
 #include "cli_publish.h"
 
+#include "alarm_store.h"
+#include "cli_alarms.h"
 #include "cli_history.h"
 #include "cli_run.h"
 #include "publisher.h"
@@ -43,8 +45,9 @@ bool readPassword(const QString &name, QString &password) {
     return true;
 }
 
-// One status reading of `id`, published whether it succeeded or not.
-int publishOne(tCliRun &run, tPublisher &publisher, int id) {
+// One status reading of `id`, published whether it succeeded or not, and
+// judged: its alarm state published beside it.
+int publishOne(tCliRun &run, tPublisher &publisher, tAlarmMonitor *alarms, int id) {
     const int c = run.connectInRun(id);
     if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
@@ -54,6 +57,12 @@ int publishOne(tCliRun &run, tPublisher &publisher, int id) {
     tReading reading = ReadingOf(run.dev, run.port, id, r, QDateTime::currentDateTime());
     reading.roundTripMs = c == exitOK ? int32_t(took.elapsed()) : 0;
     publisher.submit(reading);
+    if (alarms) {
+        const tHistQueued judged = QueuedOf(reading);
+        alarms->Observe(judged.controller, 0, judged.reading);
+        publisher.submitAlarm(id,
+                              AlarmJson(alarms->Active(run.port, id), judged.reading.offsetSec));
+    }
     if (c != exitOK)
         return c;
     if (r < 0)
@@ -143,15 +152,24 @@ int Publish(tCliRun &run) {
                 return std::move(b);
             return std::make_unique<tMemoryBuffer>(memoryBufferReadings); // an address given twice
         };
-    CliMessage(QStringLiteral("publicando em %1, tópicos %2/%3/ENDEREÇO/estado; sem o broker, "
-                              "as leituras esperam %4")
+    CliMessage(QStringLiteral(
+                   "publicando em %1, tópicos %2/%3/ENDEREÇO/estado e .../alarme; sem o broker, "
+                   "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    // The limits and episodes live in the history file, whichever buffer
+    // the readings wait in.
+    tHistoryStore alarmFile;
+    std::unique_ptr<tAlarmMonitor> alarms;
+    if (alarmFile.Open(CliHistoryFile()))
+        alarms = std::make_unique<tAlarmMonitor>(alarmFile, CliMessage, AlarmHook(a));
+    else
+        CliMessage(QStringLiteral("sem alarmes: %1").arg(alarmFile.Message()));
     int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
         [&](int id) {
-            const int r = publishOne(run, publisher, id);
+            const int r = publishOne(run, publisher, alarms.get(), id);
             lost += r != exitOK;
             return r;
         },

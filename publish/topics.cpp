@@ -1,7 +1,9 @@
 #include "topics.h"
 
 #include "port_name.h"
+#include "u_ondrel.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -62,6 +64,41 @@ QString AvailabilityTopic(const QString &prefix, const QString &port, int addres
     return base(prefix, port, address) + QStringLiteral("/disponivel");
 }
 
+QString AlarmTopic(const QString &prefix, const QString &port, int address) {
+    return base(prefix, port, address) + QStringLiteral("/alarme");
+}
+
+QByteArray AlarmJson(const std::vector<tAlarmActive> &open, int32_t offsetSec) {
+    const auto iso = [offsetSec](int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSec)
+            .toString(Qt::ISODate);
+    };
+    const auto tenths = [](const std::optional<int32_t> &v) {
+        return v ? QJsonValue(*v / 10.0) : QJsonValue();
+    };
+    QJsonArray conditions;
+    const tAlarmActive *oldest = nullptr, *oldestRange = nullptr;
+    for (const tAlarmActive &a : open) {
+        conditions.append(QJsonObject{{QStringLiteral("sensor"), a.sensor},
+                                      {QStringLiteral("condicao"), AlarmConditionWord(a.condition)},
+                                      {QStringLiteral("desde"), iso(a.startMs)},
+                                      {QStringLiteral("extremo"), tenths(a.extreme)}});
+        if (!oldest || a.startMs < oldest->startMs)
+            oldest = &a;
+        if (a.extreme && (!oldestRange || a.startMs < oldestRange->startMs))
+            oldestRange = &a;
+    }
+    QJsonObject o{
+        {QStringLiteral("ativo"), !open.empty()},
+        {QStringLiteral("desde"), oldest ? QJsonValue(iso(oldest->startMs)) : QJsonValue()},
+        {QStringLiteral("extremo"), oldestRange ? tenths(oldestRange->extreme) : QJsonValue()},
+        {QStringLiteral("unidade"), oldestRange && oldestRange->unit == tempFAHRENHEIT
+                                        ? QStringLiteral("°F")
+                                        : QStringLiteral("°C")},
+        {QStringLiteral("condicoes"), conditions}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
 std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r) {
     std::vector<tMessage> out;
     if (!r.ok())
@@ -82,7 +119,8 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r
         {QStringLiteral("device"), device}};
     auto add = [&](const char *component, const QString &object, QJsonObject config) {
         for (auto it = common.begin(); it != common.end(); ++it)
-            config.insert(it.key(), it.value());
+            if (!config.contains(it.key()))
+                config.insert(it.key(), it.value());
         config.insert(QStringLiteral("unique_id"), node + u'_' + object);
         out.push_back({QStringLiteral("homeassistant/%1/%2/%3/config")
                            .arg(QLatin1String(component), node, object),
@@ -105,5 +143,12 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tReading &r
              {QStringLiteral("payload_on"), QStringLiteral("ligado")},
              {QStringLiteral("payload_off"), QStringLiteral("desligado")},
              {QStringLiteral("value_template"), templateOf("reles", "rele", int(k), "estado")}});
+    add("binary_sensor", QStringLiteral("alarme"),
+        {{QStringLiteral("name"), QStringLiteral("Alarme")},
+         {QStringLiteral("device_class"), QStringLiteral("problem")},
+         {QStringLiteral("state_topic"), AlarmTopic(prefix, r.port, r.address)},
+         {QStringLiteral("value_template"),
+          QStringLiteral("{{ 'ON' if value_json.ativo else 'OFF' }}")},
+         {QStringLiteral("json_attributes_topic"), AlarmTopic(prefix, r.port, r.address)}});
     return out;
 }

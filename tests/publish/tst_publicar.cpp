@@ -40,6 +40,7 @@ class TestPublicar : public QObject {
     void stopAfterASilentControllerIsNoFailure();
     void refused_data();
     void refused();
+    void alarmRetainedBesideTheState();
 
   private:
     QProcess *start(const QStringList &args);
@@ -346,6 +347,38 @@ void TestPublicar::refused() {
     const QString err = QString::fromUtf8(p->readAllStandardError());
     QCOMPARE(p->exitCode(), code);
     QVERIFY2(err.contains(message), qPrintable(err));
+}
+
+// A sensor fault opens an alarm with no limit set: the retained alarm topic
+// says so (a subscriber arriving later still gets it), the hub has a problem
+// entity reading it, and the topic clears once the sensor reads again.
+void TestPublicar::alarmRetainedBesideTheState() {
+    const QString alarm = QStringLiteral("loja/%1/201/alarme").arg(level);
+    first->setSensor(0, sim::SensorState::Short, 0);
+    start(plain() + QStringList{"-a", "201", "--homeassistant"});
+    QTRY_VERIFY_WITH_TIMEOUT(!sub->payloads(alarm).isEmpty() &&
+                                 json(sub->payloads(alarm).last())["ativo"].toBool(),
+                             30000);
+    const QJsonObject open = json(sub->payloads(alarm).last());
+    QCOMPARE(open["condicoes"][0]["condicao"].toString(), QStringLiteral("curto"));
+    QCOMPARE(open["condicoes"][0]["sensor"].toInt(), 1);
+    QVERIFY(QDateTime::fromString(open["desde"].toString(), Qt::ISODate).isValid());
+
+    tSubscriber late;
+    QVERIFY(late.start(b, alarm, QStringLiteral("late%1").arg(subscriberNumber)));
+    QTRY_VERIFY_WITH_TIMEOUT(!late.payloads(alarm).isEmpty(), 30000);
+    QCOMPARE(json(late.payloads(alarm).first())["ativo"].toBool(), true);
+
+    const QString entity =
+        QStringLiteral("homeassistant/binary_sensor/loja_%1_201/alarme/config").arg(level);
+    QTRY_VERIFY_WITH_TIMEOUT(!sub->payloads(entity).isEmpty(), 30000);
+    const QJsonObject c = json(sub->payloads(entity).first());
+    QCOMPARE(c["device_class"].toString(), QStringLiteral("problem"));
+    QCOMPARE(c["state_topic"].toString(), alarm);
+
+    first->setSensor(0, sim::SensorState::Valid, 40);
+    QTRY_VERIFY_WITH_TIMEOUT(!json(sub->payloads(alarm).last())["ativo"].toBool(), 30000);
+    QVERIFY(json(sub->payloads(alarm).last())["condicoes"].toArray().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPublicar)
