@@ -1,5 +1,6 @@
 #include "cli_history.h"
 
+#include "cli_alarms.h"
 #include "cli_run.h"
 #include "csv.h"
 #include "history_store.h"
@@ -182,6 +183,7 @@ int Record(tCliRun &run) {
     }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
     // Fractions as given: 1.5 is a second and a half, not 1 s.
+    recorder.SetAlarmChanged(AlarmHook(run.args));
     recorder.SetIntervalMs(run.args.interval ? std::llround(*run.args.interval * 1000) : 0);
     const double watch = std::min<double>(recorder.IntervalMs() / 1000.0, tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
@@ -236,6 +238,7 @@ int Record(tCliRun &run) {
             return exitDEVICE;
         }
         if (opened < 0) {
+            recorder.Unanswered(run.port, id, opened, QDateTime::currentMSecsSinceEpoch());
             if (!silent.contains(id)) {
                 silent << id;
                 CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "

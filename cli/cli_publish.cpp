@@ -1,5 +1,7 @@
 #include "cli_publish.h"
 
+#include "alarm_store.h"
+#include "cli_alarms.h"
 #include "cli_history.h"
 #include "cli_run.h"
 #include "publisher.h"
@@ -41,17 +43,28 @@ bool readPassword(const QString &name, QString &password) {
     return true;
 }
 
-// One status reading of `id`, published whether it succeeded or not.
-int publishOne(tCliRun &run, tPublisher &publisher, int id) {
+// One status reading of `id`, published whether it succeeded or not, and
+// judged: its alarm state published beside it.
+int publishOne(tCliRun &run, tPublisher &publisher, tAlarmMonitor *alarms, int id) {
     const int c = run.connectInRun(id);
     if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
+    // Judged as published: its alarm state goes out beside it.
+    const auto judge = [&](const tStatusReading &reading) {
+        if (!alarms)
+            return;
+        alarms->Observe({0, run.port, id, reading.model, reading.firmware}, 0, reading);
+        publisher.submitAlarm(id, AlarmJson(alarms->Active(run.port, id), reading.offsetSec));
+    };
     if (c != exitOK) {
-        publisher.submit(FailedReading(run.port, id, run.dev.ErrorCom));
+        const tStatusReading failed = FailedReading(run.port, id, run.dev.ErrorCom);
+        publisher.submit(failed);
+        judge(failed);
         return c;
     }
     const int32_t r = run.session.SendCommand(cmdGET_STATUS);
     publisher.submit(run.dev.LastReading());
+    judge(run.dev.LastReading());
     if (r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
     return exitOK;
@@ -160,15 +173,24 @@ int Publish(tCliRun &run) {
                 return std::move(b);
             return std::make_unique<tMemoryBuffer>(memoryBufferReadings); // an address given twice
         };
-    CliMessage(QStringLiteral("publicando em %1, tópicos %2/%3/ENDEREÇO/estado; sem o broker, "
-                              "as leituras esperam %4")
+    CliMessage(QStringLiteral(
+                   "publicando em %1, tópicos %2/%3/ENDEREÇO/estado e .../alarme; sem o broker, "
+                   "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    // The limits and episodes live in the history file, whichever buffer
+    // the readings wait in.
+    tHistoryStore alarmFile;
+    std::unique_ptr<tAlarmMonitor> alarms;
+    if (alarmFile.Open(CliHistoryFile()))
+        alarms = std::make_unique<tAlarmMonitor>(alarmFile, CliMessage, AlarmHook(a));
+    else
+        CliMessage(QStringLiteral("sem alarmes: %1").arg(alarmFile.Message()));
     int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
         [&](int id) {
-            const int r = publishOne(run, publisher, id);
+            const int r = publishOne(run, publisher, alarms.get(), id);
             lost += r != exitOK;
             return r;
         },

@@ -217,6 +217,9 @@ class tHistoryStore {
     // the log of a moved file at its old name, where the file now there
     // would take it for its own.
     void EmptyWriteAheadLog();
+    // The Qt SQL connection's name, for tables kept beside this store's
+    // (alarm_store.h), on this store's thread.
+    QString ConnectionName() const { return FConnection; }
     // Whether any call since opening met a damaged file (its message then
     // says "arquivo danificado"): what is read from it may be incomplete,
     // and nothing more should be written into it.

@@ -31,7 +31,21 @@ bool Changed(const tStatusReading &a, const tStatusReading &b) {
 } // namespace
 
 tRecorder::tRecorder(tHistoryStore &store, tReport report)
-    : FStore(store), FReport(std::move(report)) {}
+    : FStore(store), FReport(std::move(report)), FAlarms(store, [this](const QString &text) {
+          // A file that refuses was said once already.
+          if (!FFailing)
+              FReport(text, true);
+      }) {}
+
+void tRecorder::Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs) {
+    tStatusReading r{.utcMs = utcMs, .port = port, .address = address, .result = result};
+    r.offsetSec = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
+    FAlarms.Observe({0, port, address, QString(), QString()}, 0, r);
+}
+
+void tRecorder::SetAlarmChanged(tAlarmMonitor::tChanged changed) {
+    FAlarms.SetChanged(std::move(changed));
+}
 
 void tRecorder::SetInterval(int32_t seconds) {
     SetIntervalMs(int64_t(seconds) * 1000);
@@ -77,20 +91,21 @@ void tRecorder::Observe(const tStatusReading &r) {
     const bool onTime = seen.nextDueMs && utcMs >= seen.nextDueMs - slack;
     const bool due = !last.utcMs || onTime || utcMs < last.utcMs || // the clock went back
                      Changed(last, r);
-    if (!due)
-        return;
-    // On time: the next is due one step on; anything else (a change, a
-    // gap, the clock moved) starts the steps again from this reading.
-    seen.nextDueMs = onTime && utcMs < seen.nextDueMs + FIntervalMs - slack
-                         ? seen.nextDueMs + FIntervalMs
-                         : utcMs + FIntervalMs;
-    seen.lastRecorded = r;
-    FPending.push_back({where, r});
-    if (FPending.size() > pendingMax) {
-        FPending.pop_front();
-        ++FDropped;
+    if (due) {
+        // On time: the next is due one step on; anything else (a change, a
+        // gap, the clock moved) starts the steps again from this reading.
+        seen.nextDueMs = onTime && utcMs < seen.nextDueMs + FIntervalMs - slack
+                             ? seen.nextDueMs + FIntervalMs
+                             : utcMs + FIntervalMs;
+        seen.lastRecorded = r;
+        FPending.push_back({where, r});
+        if (FPending.size() > pendingMax) {
+            FPending.pop_front();
+            ++FDropped;
+        }
+        Flush(utcMs);
     }
-    Flush(utcMs);
+    FAlarms.Observe(where, 0, r);
 }
 
 bool tRecorder::Flush(int64_t utcMs) {

@@ -13,7 +13,12 @@
 // message says so. A file deleted or replaced under the recorder is said
 // the same way, and recording goes on in a new file of that name. The live
 // view is never held up by the file.
+//
+// Every reading observed, recorded or not, is judged against the alarm
+// limits kept in the file (alarm_store.h): episodes open and close here,
+// whoever reads the status.
 
+#include "alarm_store.h"
 #include "history_store.h"
 #include "u_ondrel.h"
 
@@ -49,6 +54,9 @@ class tRecorder {
     // A status read has ended, as the driver took it; its controller is
     // the reading's port, address, model and firmware.
     void Observe(const tStatusReading &reading);
+    // The controller at `address` on `port` could not even be reached (its
+    // session did not open): nothing to record, but its silence is judged.
+    void Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs);
 
     // Tries a refusing file again (at most every few seconds), as a new
     // reading would; whether the file takes the readings now.
@@ -82,6 +90,10 @@ class tRecorder {
     // the readings still not stored (each given up for good).
     size_t Finish(int64_t utcMs);
 
+    // What runs after each alarm opening and closing is stored.
+    void SetAlarmChanged(tAlarmMonitor::tChanged changed);
+    const tAlarmMonitor &Alarms() const { return FAlarms; }
+
   private:
     struct tSeen {
         int64_t controller = 0;
@@ -112,4 +124,5 @@ class tRecorder {
     int64_t FLastRetryMs = 0;
     uint64_t FDropped = 0;
     int32_t FReplaced = 0;
+    tAlarmMonitor FAlarms;
 };

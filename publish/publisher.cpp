@@ -84,7 +84,7 @@ struct tPublisher::tImpl {
     struct tChannel {
         tImpl *owner = nullptr;
         int address = 0;
-        QString stateTopic, availabilityTopic;
+        QString stateTopic, availabilityTopic, alarmTopic;
         std::unique_ptr<tReadingBuffer> buffer; // under `lock`
         mosquitto *mosq = nullptr;
         enum { Down, Connecting, Up, Done } state = Down;
@@ -101,6 +101,8 @@ struct tPublisher::tImpl {
         std::vector<tMessage> discovery;  // the entities, under `lock`
         bool discoveryDirty = false;      // to publish when up; under `lock`
         int offlineMid = -1;              // the leaving "offline", once sent
+        QByteArray alarm;                 // the alarm state, under `lock`
+        bool alarmDirty = false;          // to publish when up; under `lock`
     };
 
     tPublishOptions options;
@@ -271,6 +273,7 @@ struct tPublisher::tImpl {
             std::lock_guard g(lock);
             c.availabilityDirty = c.answering >= 0;
             c.discoveryDirty = !c.discovery.empty();
+            c.alarmDirty = !c.alarm.isEmpty();
         }
         everUp = true;
         if (!brokerUp) {
@@ -292,8 +295,11 @@ struct tPublisher::tImpl {
         std::vector<tPending> next;
         bool availability = false;
         int answering = -1;
+        QByteArray alarm;
         {
             std::lock_guard g(lock);
+            if (std::exchange(c.alarmDirty, false))
+                alarm = c.alarm;
             availability = std::exchange(c.availabilityDirty, false);
             answering = c.answering;
             if (std::exchange(c.discoveryDirty, false))
@@ -314,6 +320,10 @@ struct tPublisher::tImpl {
                     nullptr);
         for (const tMessage &m : discovery)
             publish(c, m.topic, m.payload, nullptr);
+        if (!alarm.isEmpty() && !publish(c, c.alarmTopic, alarm, nullptr)) {
+            std::lock_guard g(lock);
+            c.alarmDirty = true; // tried again at the next pump
+        }
         for (const tPending &p : next) {
             int mid = 0;
             if (!publish(c, c.stateTopic, StatePayload(p.reading), &mid))
@@ -483,6 +493,7 @@ tPublisher::tPublisher(const tPublishOptions &options, const QString &port,
         c->address = a;
         c->stateTopic = StateTopic(d->options.prefix, port, a);
         c->availabilityTopic = AvailabilityTopic(d->options.prefix, port, a);
+        c->alarmTopic = AlarmTopic(d->options.prefix, port, a);
         c->buffer = d->options.makeBuffer ? d->options.makeBuffer(a)
                                           : std::make_unique<tMemoryBuffer>(memoryBufferReadings);
         d->channels.push_back(std::move(c));
@@ -532,6 +543,20 @@ void tPublisher::submit(const tStatusReading &reading) {
                 c->discoveryDirty = true;
             }
         }
+    }
+    d->poke();
+}
+
+void tPublisher::submitAlarm(int address, const QByteArray &json) {
+    tImpl::tChannel *c = d->channelOf(address);
+    if (!c)
+        return;
+    {
+        std::lock_guard g(d->lock);
+        if (c->alarm == json)
+            return;
+        c->alarm = json;
+        c->alarmDirty = true;
     }
     d->poke();
 }

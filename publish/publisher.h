@@ -56,6 +56,9 @@ class tPublisher {
 
     // Hands a reading of one of the addresses over; never waits on the network.
     void submit(const tStatusReading &reading);
+    // The alarm state of one of the addresses (AlarmJson), retained on its
+    // alarm topic when it differs from the last one handed over.
+    void submitAlarm(int address, const QByteArray &json);
     // The broker refused us before we ever got in (credentials, certificate):
     // trying again cannot help, the run should end.
     bool refused() const;

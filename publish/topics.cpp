@@ -73,6 +73,41 @@ QByteArray StatePayload(const tStatusReading &reading) {
     return QJsonDocument(ReadingJson(reading, publishedJson)).toJson(QJsonDocument::Compact);
 }
 
+QString AlarmTopic(const QString &prefix, const QString &port, int address) {
+    return base(prefix, port, address) + QStringLiteral("/alarme");
+}
+
+QByteArray AlarmJson(const std::vector<tAlarmActive> &open, int32_t offsetSec) {
+    const auto iso = [offsetSec](int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offsetSec)
+            .toString(Qt::ISODate);
+    };
+    const auto tenths = [](const std::optional<int32_t> &v) {
+        return v ? QJsonValue(*v / 10.0) : QJsonValue();
+    };
+    QJsonArray conditions;
+    const tAlarmActive *oldest = nullptr, *oldestRange = nullptr;
+    for (const tAlarmActive &a : open) {
+        conditions.append(QJsonObject{{QStringLiteral("sensor"), a.sensor},
+                                      {QStringLiteral("condicao"), AlarmConditionWord(a.condition)},
+                                      {QStringLiteral("desde"), iso(a.startMs)},
+                                      {QStringLiteral("extremo"), tenths(a.extreme)}});
+        if (!oldest || a.startMs < oldest->startMs)
+            oldest = &a;
+        if (a.extreme && (!oldestRange || a.startMs < oldestRange->startMs))
+            oldestRange = &a;
+    }
+    QJsonObject o{
+        {QStringLiteral("ativo"), !open.empty()},
+        {QStringLiteral("desde"), oldest ? QJsonValue(iso(oldest->startMs)) : QJsonValue()},
+        {QStringLiteral("extremo"), oldestRange ? tenths(oldestRange->extreme) : QJsonValue()},
+        {QStringLiteral("unidade"), oldestRange && oldestRange->unit == tempFAHRENHEIT
+                                        ? QStringLiteral("°F")
+                                        : QStringLiteral("°C")},
+        {QStringLiteral("condicoes"), conditions}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
 QString TopicPrefixProblem(const QString &prefix) {
     if (prefix.isEmpty())
         return QStringLiteral("vazio");
@@ -147,7 +182,8 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tStatusRead
         {QStringLiteral("device"), device}};
     auto add = [&](const char *component, const QString &object, QJsonObject config) {
         for (auto it = common.begin(); it != common.end(); ++it)
-            config.insert(it.key(), it.value());
+            if (!config.contains(it.key()))
+                config.insert(it.key(), it.value());
         config.insert(QStringLiteral("unique_id"), node + u'_' + object);
         // The hub's entity id, from the prefix and the address alone.
         config.insert(
@@ -177,6 +213,13 @@ std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tStatusRead
              {QStringLiteral("payload_on"), QStringLiteral("ligado")},
              {QStringLiteral("payload_off"), QStringLiteral("desligado")},
              {QStringLiteral("value_template"), templateOf("reles", "rele", int(k), "estado")}});
+    add("binary_sensor", QStringLiteral("alarme"),
+        {{QStringLiteral("name"), QStringLiteral("Alarme")},
+         {QStringLiteral("device_class"), QStringLiteral("problem")},
+         {QStringLiteral("state_topic"), AlarmTopic(prefix, r.port, r.address)},
+         {QStringLiteral("value_template"),
+          QStringLiteral("{{ 'ON' if value_json.ativo else 'OFF' }}")},
+         {QStringLiteral("json_attributes_topic"), AlarmTopic(prefix, r.port, r.address)}});
     return out;
 }
 

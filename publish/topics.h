@@ -4,6 +4,7 @@
 // availability under the site's prefix, and the discovery messages with which
 // a home-automation hub makes entities of its sensors and relays.
 
+#include "alarm_judge.h"
 #include "status_reading.h"
 
 #include <QByteArray>
@@ -29,6 +30,14 @@ QString PortTopicLevel(const QString &port);
 // PREFIX/<port>/<address>/estado and .../disponivel.
 QString StateTopic(const QString &prefix, const QString &port, int address);
 QString AvailabilityTopic(const QString &prefix, const QString &port, int address);
+// .../alarme: retained, the alarms open at the controller now.
+QString AlarmTopic(const QString &prefix, const QString &port, int address);
+
+// The alarm topic's JSON, compact: ativo, desde (the oldest opening, null
+// when none), extremo (the oldest range alarm's, null when none), unidade
+// and condicoes (sensor, condicao, desde, extremo of each open alarm).
+// Times in ISO 8601 with `offsetSec`.
+QByteArray AlarmJson(const std::vector<tAlarmActive> &open, int32_t offsetSec);
 inline const QByteArray availableOnline = "online";
 inline const QByteArray availableOffline = "offline";
 
@@ -53,10 +62,10 @@ QString StablePortName(const QString &port,
 // prefixes never share one and a renumbered adapter keeps its entities.
 QString DiscoveryNode(const QString &prefix, const QString &stablePort, int address);
 
-// One entity per sensor and per relay of the reading's model, under
-// `discoveryPrefix`; retained by the caller. Empty for a failed reading.
-// The reading's port is the one topics are made of; `stablePort` names it
-// for the entities.
+// One entity per sensor and per relay of the reading's model, and a
+// problem sensor from the alarm topic, under `discoveryPrefix`; retained by the caller. Empty for a
+// failed reading. The reading's port is the one topics are made of; `stablePort` names it for the
+// entities.
 std::vector<tMessage> DiscoveryMessages(const QString &prefix, const tStatusReading &reading,
                                         const QString &discoveryPrefix = DefaultDiscoveryPrefix(),
                                         const QString &stablePort = QString());

@@ -47,6 +47,7 @@ class TestPublicar : public QObject {
     void refused_data();
     void refused();
     void stopsAtOnceWhenTheBrokerNeverAnswers();
+    void alarmRetainedBesideTheState();
 
   private:
     QProcess *start(const QStringList &args);
@@ -439,6 +440,39 @@ void TestPublicar::stopsAtOnceWhenTheBrokerNeverAnswers() {
     QVERIFY2(stopped, "still running 20 s after Ctrl+C");
     const QString err = QString::fromUtf8(p->readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("esperam no histórico")), qPrintable(err));
+}
+
+// A sensor fault opens an alarm with no limit set: the retained alarm topic
+// says so (a subscriber arriving later still gets it), the hub has a problem
+// entity reading it, and the topic clears once the sensor reads again.
+void TestPublicar::alarmRetainedBesideTheState() {
+    const QString alarm = QStringLiteral("loja/%1/201/alarme").arg(level);
+    first->setSensor(0, sim::SensorState::Short, 0);
+    start(plain() + QStringList{"-a", "201", "--homeassistant"});
+    QTRY_VERIFY_WITH_TIMEOUT(!sub->payloads(alarm).isEmpty() &&
+                                 json(sub->payloads(alarm).last())["ativo"].toBool(),
+                             30000);
+    const QJsonObject open = json(sub->payloads(alarm).last());
+    QCOMPARE(open["condicoes"][0]["condicao"].toString(), QStringLiteral("curto"));
+    QCOMPARE(open["condicoes"][0]["sensor"].toInt(), 1);
+    QVERIFY(QDateTime::fromString(open["desde"].toString(), Qt::ISODate).isValid());
+
+    tSubscriber late;
+    QVERIFY(late.start(b, alarm, QStringLiteral("late%1").arg(subscriberNumber), true));
+    QTRY_VERIFY_WITH_TIMEOUT(!late.payloads(alarm).isEmpty(), 30000);
+    QCOMPARE(json(late.payloads(alarm).first())["ativo"].toBool(), true);
+
+    const QRegularExpression entity(
+        QStringLiteral("^homeassistant/binary_sensor/loja_201_[0-9a-f]+/alarme/config "));
+    QList<QByteArray> found;
+    QTRY_VERIFY_WITH_TIMEOUT(!(found = sub->matching(entity)).isEmpty(), 30000);
+    const QJsonObject c = json(found[0]);
+    QCOMPARE(c["device_class"].toString(), QStringLiteral("problem"));
+    QCOMPARE(c["state_topic"].toString(), alarm);
+
+    first->setSensor(0, sim::SensorState::Valid, 40);
+    QTRY_VERIFY_WITH_TIMEOUT(!json(sub->payloads(alarm).last())["ativo"].toBool(), 30000);
+    QVERIFY(json(sub->payloads(alarm).last())["condicoes"].toArray().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPublicar)

@@ -109,8 +109,9 @@ void TestTopics::prefixesThatReadAlikeKeepTheirEntities() {
         }
     }
     QCOMPARE(nodes.size(), prefixes.size());
-    QCOMPARE(topics.size(), prefixes.size() * 8);
-    QCOMPARE(ids.size(), prefixes.size() * 8);
+    // Four sensors, four relays and the alarm each.
+    QCOMPARE(topics.size(), prefixes.size() * 9);
+    QCOMPARE(ids.size(), prefixes.size() * 9);
 }
 
 // The same adapter seen as ttyUSB0, then as ttyUSB1 after a reboot: its
@@ -149,7 +150,9 @@ void TestTopics::entitiesSurviveARenumberedAdapter() {
             QCOMPARE(a[QLatin1String(key)], b[QLatin1String(key)]);
         QCOMPARE(a["device"]["identifiers"], b["device"]["identifiers"]);
         // The state is read where the controller is now.
-        QCOMPARE(a["state_topic"].toString(), QStringLiteral("loja/ttyUSB1/201/estado"));
+        const QString topic = before[i].topic.contains(u"/alarme/") ? QStringLiteral("alarme")
+                                                                    : QStringLiteral("estado");
+        QCOMPARE(a["state_topic"].toString(), QStringLiteral("loja/ttyUSB1/201/") + topic);
     }
     QVERIFY(json(before[0].payload)["object_id"].toString().startsWith(u"loja_201_"));
 }
@@ -158,14 +161,14 @@ void TestTopics::deviceNamedForItsSite() {
     const std::vector<tMessage> messages =
         DiscoveryMessages(QStringLiteral("lojaA/camara"), qx4r(QStringLiteral("/dev/ttyUSB0")),
                           QStringLiteral("casa/descoberta"));
-    QCOMPARE(messages.size(), size_t(8));
+    QCOMPARE(messages.size(), size_t(9));
     int relays = 0;
     for (const tMessage &m : messages) {
         QVERIFY2(m.topic.startsWith(u"casa/descoberta/"), qPrintable(m.topic));
         const QJsonObject c = json(m.payload);
         QCOMPARE(c["device"]["name"].toString(), QStringLiteral("lojaA/camara qx4r 201"));
         QCOMPARE(c["device"]["manufacturer"].toString(), QStringLiteral("Ondrel"));
-        if (!m.topic.contains(u"/binary_sensor/"))
+        if (!m.topic.contains(u"/binary_sensor/") || m.topic.contains(u"/alarme/"))
             continue;
         ++relays;
         QCOMPARE(c["device_class"].toString(), QStringLiteral("running"));
