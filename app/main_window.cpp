@@ -5,6 +5,7 @@
 #include "app_settings.h"
 #include "connection_page.h"
 #include "history_page.h"
+#include "history_tap.h"
 #include "ini_file.h"
 #include "log_relays_page.h"
 #include "op_relay_page.h"
@@ -16,9 +17,11 @@
 #include "session_recorder.h"
 #include "show_window.h"
 #include "status_screen.h"
+#include "temperature.h"
 #include "trace_log.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -93,6 +96,26 @@ constexpr tWindowKey windowKeys[] = {
     {tKeyScope::Leave, {}},
 };
 constexpr const char *leaveKeys = "Ctrl+Q";
+
+// "Sensor 1 acima do máximo desde 11/12 03:10, extremo 9,4ºC", one per
+// alarm open.
+QString AlarmStripText(const std::vector<tAlarmActive> &active) {
+    QStringList parts;
+    for (const tAlarmActive &a : active) {
+        QString part =
+            a.sensor
+                ? QStringLiteral("Sensor %1 %2").arg(a.sensor).arg(AlarmConditionText(a.condition))
+                : QStringLiteral("Controlador %1").arg(AlarmConditionText(a.condition));
+        part += QStringLiteral(" desde %1")
+                    .arg(QDateTime::fromMSecsSinceEpoch(a.startMs).toString(
+                        QStringLiteral("dd/MM HH:mm")));
+        if (a.extreme)
+            part += QStringLiteral(", extremo %1%2")
+                        .arg(QLocale().toString(*a.extreme / 10.0, 'f', 1), unitText(a.unit));
+        parts << part;
+    }
+    return QStringLiteral("ALARME: ") + parts.join(QStringLiteral("; "));
+}
 } // namespace
 
 TfrmMain::TfrmMain(tStartOptions options_)
@@ -127,6 +150,11 @@ TfrmMain::TfrmMain(tStartOptions options_)
     // it, goes in with the readings; the writer is made at the first.
     session->SetHistorySink(
         WriterSink([this]() -> tHistoryWriter & { return recording->Writer(); }));
+    connect(recording.get(), &tSessionRecorder::alarmsChanged, this, [this] {
+        ShowAlarms();
+        if (histPage)
+            histPage->AlarmsChanged();
+    });
     BuildFrame();
     BuildPages();
     FormCreate();
@@ -194,8 +222,28 @@ void TfrmMain::BuildFrame() {
     statusLayout->addWidget(statusCaption);
     statusLayout->addWidget(lblStatus, 1);
 
+    // The alarm strip, whichever page is shown: red, as an alarm is in
+    // every style.
+    pnlAlarm = Panel(QStringLiteral("pnlAlarm"));
+    pnlAlarm->setStyleSheet(QStringLiteral(
+        "QFrame#pnlAlarm { background: #b00000; } QLabel { color: white; font-weight: bold; }"));
+    lblAlarm = new QLabel;
+    lblAlarm->setObjectName(QStringLiteral("lblAlarm"));
+    lblAlarm->setAccessibleName(QStringLiteral("Alarme"));
+    auto *btnAlarmHist = TPage::Button(QStringLiteral("btnAlarmHist"), QStringLiteral("Ver"));
+    btnAlarmHist->setAccessibleName(QStringLiteral("Ver os alarmes no histórico"));
+    btnAlarmHist->setToolTip(
+        QStringLiteral("Abre o Histórico, onde o alarme pode ser reconhecido"));
+    connect(btnAlarmHist, &QPushButton::clicked, this, [this] { btnMenuHistClick(); });
+    auto *alarmLayout = new QHBoxLayout(pnlAlarm);
+    alarmLayout->setContentsMargins(8, 2, 4, 2);
+    alarmLayout->addWidget(lblAlarm, 1);
+    alarmLayout->addWidget(btnAlarmHist);
+    pnlAlarm->hide();
+
     auto *right = new QVBoxLayout;
     right->setSpacing(0);
+    right->addWidget(pnlAlarm);
     right->addWidget(pnlMain, 1);
     right->addWidget(Panel11);
     auto *middle = new QHBoxLayout;
@@ -241,6 +289,8 @@ tMenuTarget *TfrmMain::MakeTarget(tMenu menu) {
                      [&w] { w.HistoryPageCatchUp(); });
              connect(w.recording.get(), &tSessionRecorder::reading, w.histPage,
                      &THistoryPage::AddLive);
+             connect(w.histPage, &THistoryPage::limitsEdited, &w, &TfrmMain::SaveAlarmLimits);
+             connect(w.histPage, &THistoryPage::acknowledged, &w, &TfrmMain::AcknowledgeAlarm);
              connect(w.histPage, &THistoryPage::recordingChanged, w.recording.get(),
                      [&w](int32_t intervalSec, int32_t keepDays) {
                          w.recording->SetInterval(intervalSec);
@@ -423,6 +473,59 @@ void TfrmMain::HistoryPageCatchUp() {
     if (recording->Recorded().id)
         for (const tStatusReading &reading : recording->Live())
             histPage->AddLive(recording->Recorded().id, reading);
+}
+
+void TfrmMain::ShowAlarms() {
+    const std::vector<tAlarmActive> &active = recording->Alarms();
+    const QString text = AlarmStripText(active);
+    lblAlarm->setText(text);
+    lblAlarm->setToolTip(text);
+    pnlAlarm->setVisible(!active.empty());
+}
+
+void TfrmMain::SaveAlarmLimits(const QString &port, int32_t address, int32_t sensor,
+                               const std::optional<tAlarmLimits> &limits) {
+    const QDateTime now = QDateTime::currentDateTime();
+    recording->Writer().WriteAlarm(
+        [=, user = OsUserName()](tAlarmStore &alarms) {
+            return alarms.SetLimits(port, address, sensor, limits, user, now.toMSecsSinceEpoch(),
+                                    now.offsetFromUtc());
+        },
+        [this, sensor](bool ok, const QString &why) {
+            if (ok) {
+                Report(clOK, QStringLiteral("Limites de alarme do sensor %1 gravados").arg(sensor));
+            } else {
+                Report(clERROR,
+                       QStringLiteral("Não foi possível gravar os limites de alarme do sensor %1")
+                           .arg(sensor));
+                Warning(QStringLiteral("Não foi possível gravar os limites de alarme do sensor "
+                                       "%1.\r%2")
+                            .arg(sensor)
+                            .arg(why));
+            }
+            if (histPage)
+                histPage->LimitsSaved(ok);
+        });
+}
+
+void TfrmMain::AcknowledgeAlarm(int64_t episode, const QString &comment) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const tAlarmAck ack{now.toMSecsSinceEpoch(), now.offsetFromUtc(), OsUserName(), comment};
+    recording->Writer().WriteAlarm(
+        [episode, ack](tAlarmStore &alarms) { return alarms.Acknowledge(episode, ack); },
+        [this, episode](bool ok, const QString &why) {
+            if (ok) {
+                Report(clOK, QStringLiteral("Alarme %1 reconhecido").arg(episode));
+            } else {
+                Report(clERROR,
+                       QStringLiteral("Não foi possível reconhecer o alarme %1").arg(episode));
+                Warning(QStringLiteral("Não foi possível reconhecer o alarme %1.\r%2")
+                            .arg(episode)
+                            .arg(why));
+            }
+            if (histPage)
+                histPage->Acknowledged(episode, ok);
+        });
 }
 
 void TfrmMain::OpenEventLog() {

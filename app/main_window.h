@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm_judge.h"
 #include "dialogs.h"
 #include "screen_host.h"
 #include "settings.h"
@@ -8,8 +9,10 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
@@ -121,6 +124,12 @@ class TfrmMain : public QWidget, public ScreenHost {
     void HistoryPageCatchUp();
     // The session's adapter was pulled out: said once, session closed.
     void PortLost(const QString &port);
+    // The alarm strip shows the connected controller's open alarms.
+    void ShowAlarms();
+    // Alarm records the history page asks for, written by the recording.
+    void SaveAlarmLimits(const QString &port, int32_t address, int32_t sensor,
+                         const std::optional<tAlarmLimits> &limits);
+    void AcknowledgeAlarm(int64_t episode, const QString &comment);
 
   Q_SIGNALS:
     // Every Report line, for the event memo.
@@ -144,6 +153,9 @@ class TfrmMain : public QWidget, public ScreenHost {
     QLabel *lblModel = nullptr;
     QLabel *lblStatus = nullptr;
     QStackedWidget *pnlMain = nullptr;
+    // Over every page while an alarm is open.
+    QFrame *pnlAlarm = nullptr;
+    QLabel *lblAlarm = nullptr;
     QWidget *noPage = nullptr;
     std::array<QPushButton *, tMenuCount> menuButtons{};
     // What each menu button opens, once built; the relay buttons share

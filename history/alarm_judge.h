@@ -91,6 +91,7 @@ struct tAlarmActive {
     int64_t startMs = 0;
     std::optional<int32_t> extreme = {};
     int32_t unit = 0;
+    friend bool operator==(const tAlarmActive &, const tAlarmActive &) = default;
 };
 
 class tAlarmJudge {

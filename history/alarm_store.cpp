@@ -74,9 +74,16 @@ bool tAlarmStore::Ready() {
         return Fail(QStringLiteral("o histórico não está aberto"));
     QSqlQuery q(QSqlDatabase::database(FStore.ConnectionName(), false));
     if (FStore.ReadOnly()) {
-        // A newer file: read what is there, write nothing.
-        FReady = q.exec(QStringLiteral("SELECT 1 FROM alarm_episode LIMIT 1"));
-        return FReady || Fail(q.lastError().text());
+        // Opened for reading, or a newer file: read what is there, write
+        // nothing. A file no alarm has reached has no tables: no alarms.
+        if (!q.exec(
+                QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = "
+                               "'alarm_episode'")) ||
+            !q.next())
+            return Fail(q.lastError().text());
+        FAbsent = q.value(0).toInt() == 0;
+        FReady = true;
+        return true;
     }
     for (const QString &sql : schema)
         if (!q.exec(sql))
@@ -98,7 +105,7 @@ tAlarmSettings tAlarmStore::Settings(const QString &port, int32_t address) {
 
 std::vector<tAlarmLimitEntry> tAlarmStore::Limits(const QString &port, int32_t address) {
     std::vector<tAlarmLimitEntry> out;
-    if (!Ready())
+    if (!Ready() || FAbsent)
         return out;
     QSqlQuery q(QSqlDatabase::database(FStore.ConnectionName(), false));
     q.prepare(QStringLiteral(
@@ -305,7 +312,7 @@ bool tAlarmStore::Acknowledge(int64_t episode, const tAlarmAck &ack) {
 
 std::vector<tAlarmEpisode> tAlarmStore::Query(const QString &where, const QVariantList &binds) {
     std::vector<tAlarmEpisode> out;
-    if (!Ready())
+    if (!Ready() || FAbsent)
         return out;
     QSqlQuery q(QSqlDatabase::database(FStore.ConnectionName(), false));
     q.prepare(episodeSelect + where + QStringLiteral(" ORDER BY start_t, id"));
@@ -376,6 +383,11 @@ tAlarmMonitor::tAlarmMonitor(tHistoryStore &store, tReport report, tChanged chan
 std::vector<tAlarmActive> tAlarmMonitor::Active(const QString &port, int32_t address) const {
     const auto it = FPlaces.find({port, address});
     return it == FPlaces.end() ? std::vector<tAlarmActive>{} : it->second.judge.Active();
+}
+
+void tAlarmMonitor::Reload() {
+    for (auto &[where, place] : FPlaces)
+        place.loadedMs = 0;
 }
 
 void tAlarmMonitor::Observe(const tHistController &where, int64_t controller,

@@ -116,6 +116,7 @@ class tAlarmStore {
 
     tHistoryStore &FStore;
     bool FReady = false;
+    bool FAbsent = false; // read only, and no alarm tables in the file
     bool FFailed = false;
     QString FMessage;
 };
@@ -138,6 +139,10 @@ class tAlarmMonitor {
     // One reading of the controller at `where` (its id the history's, 0 if
     // not known yet).
     void Observe(const tHistController &where, int64_t controller, const tStatusReading &reading);
+
+    // The limits are read again at the next reading of every place (they
+    // were just changed).
+    void Reload();
 
     // The alarms open now at a place, as judged.
     std::vector<tAlarmActive> Active(const QString &port, int32_t address) const;

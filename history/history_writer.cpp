@@ -18,6 +18,8 @@ struct tHistoryWriter::tState {
     bool said = false;
     int32_t keepDays = 0;
     int64_t lastRetentionMs = 0;
+    // The alarms open at each place, as last told.
+    std::map<std::pair<QString, int32_t>, std::vector<tAlarmActive>> alarms;
 };
 
 tHistoryWriter::tHistoryWriter(const QString &path, tRecorder::tReport report, QObject *parent)
@@ -68,7 +70,36 @@ void tHistoryWriter::SetRetention(int32_t days) {
 }
 
 void tHistoryWriter::Observe(const tStatusReading &reading) {
-    Push([reading](tState &s) { s.recorder->Observe(reading); });
+    Push([this, reading](tState &s) {
+        s.recorder->Observe(reading);
+        std::vector<tAlarmActive> active =
+            s.recorder->Alarms().Active(reading.port, reading.address);
+        std::vector<tAlarmActive> &told = s.alarms[{reading.port, reading.address}];
+        if (active == told)
+            return;
+        told = active;
+        QMetaObject::invokeMethod(
+            this,
+            [this, port = reading.port, address = reading.address, active = std::move(active)] {
+                Q_EMIT alarmsChanged(port, address, active);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void tHistoryWriter::RetellAlarms() {
+    Push([](tState &s) { s.alarms.clear(); });
+}
+
+void tHistoryWriter::WriteAlarm(tAlarmWrite write,
+                                std::function<void(bool ok, const QString &why)> done) {
+    Push([this, write = std::move(write), done = std::move(done)](tState &s) {
+        tAlarmStore alarms(s.store);
+        const bool ok = write(alarms);
+        s.recorder->ReloadAlarms();
+        QMetaObject::invokeMethod(
+            this, [done, ok, why = alarms.Message()] { done(ok, why); }, Qt::QueuedConnection);
+    });
 }
 
 void tHistoryWriter::Post(tWrite write) {

@@ -11,6 +11,7 @@
 // takes them again; the thread tries again every few seconds meanwhile.
 // Everything handed over goes in once, in the order it was handed over.
 
+#include "alarm_store.h"
 #include "history_store.h"
 #include "recorder.h"
 
@@ -20,6 +21,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -69,6 +71,18 @@ class tHistoryWriter : public QObject {
     using tWrite = std::function<bool(tHistoryStore &store)>;
     void Post(tWrite write);
 
+    // An alarm record (limits, an acknowledgement) written on the writer
+    // thread, in order with the readings; the recorder judges by the
+    // limits stored from its next reading. Not held for a refusing file:
+    // `done(ok, why)` runs on the caller's thread, so the user hears at
+    // once whether it went in.
+    using tAlarmWrite = std::function<bool(tAlarmStore &alarms)>;
+    void WriteAlarm(tAlarmWrite write, std::function<void(bool ok, const QString &why)> done);
+
+    // The next reading of each place tells its alarms again, even unchanged
+    // (whoever heard them has forgotten them).
+    void RetellAlarms();
+
     // `done` runs on the caller's thread with the file's entry of `c` once
     // the file has one (at once if the file takes it, else when it does).
     void Identify(const tHistController &c, std::function<void(const tHistController &)> done);
@@ -76,6 +90,13 @@ class tHistoryWriter : public QObject {
     // Blocks until everything handed over so far has been tried (tests,
     // benchmarks).
     void WaitIdle();
+
+  Q_SIGNALS:
+    // The alarms open now at a place changed (one opened or closed, an
+    // extreme moved), as the recorder judges its readings; on the thread
+    // that made the writer.
+    void alarmsChanged(const QString &port, int32_t address,
+                       const std::vector<tAlarmActive> &active);
 
   private:
     struct tState;

@@ -93,6 +93,8 @@ class tRecorder {
     // What runs after each alarm opening and closing is stored.
     void SetAlarmChanged(tAlarmMonitor::tChanged changed);
     const tAlarmMonitor &Alarms() const { return FAlarms; }
+    // The limits were changed: judged by the new ones from the next reading.
+    void ReloadAlarms() { FAlarms.Reload(); }
 
   private:
     struct tSeen {

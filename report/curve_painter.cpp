@@ -50,6 +50,10 @@ QColor ExcursionColor() {
     return QColor(230, 40, 40, 50);
 }
 
+QColor AlarmColor() {
+    return QColor(200, 0, 0, 200);
+}
+
 std::vector<tTimeTick> TimeTicks(int64_t fromMs, int64_t toMs, int wanted, const QLocale &locale) {
     std::vector<tTimeTick> ticks;
     if (toMs <= fromMs || wanted < 1)
@@ -182,6 +186,13 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
         for (const tCurveShade &s : shades)
             p.drawRect(QRectF(QPointF(X(s.fromMs), plot.top()),
                               QPointF(std::max(X(s.toMs), X(s.fromMs) + 0.5 * pt), plot.bottom())));
+    // Alarms: a band along the top, apart from the stretches outside the
+    // limits drawn (an alarm waits for its delay, ends past the hysteresis).
+    p.setBrush(AlarmColor());
+    for (const tCurveShade &s : curve.alarms)
+        p.drawRect(
+            QRectF(QPointF(X(s.fromMs), plot.top()),
+                   QPointF(std::max(X(s.toMs), X(s.fromMs) + 0.5 * pt), plot.top() + 3 * pt)));
     // Limits.
     for (int k = 0; k < 4; ++k) {
         if (!curve.HasSensor(k))
@@ -273,6 +284,8 @@ void PaintCurve(QPainter &p, const QRectF &area, const tCurve &curve, const QLoc
         if (curve.HasSensor(k))
             legend(SensorColor(k), QStringLiteral("Sensor %1").arg(k + 1));
     legend(ExcursionColor(), QStringLiteral("Fora dos limites"));
+    if (!curve.alarms.empty())
+        legend(AlarmColor(), QStringLiteral("Alarme"));
     p.setPen(text);
     p.drawText(QRectF(plot.left(), legendY, plot.width(), lineH), Qt::AlignRight | Qt::AlignTop,
                unitText(curve.unit));

@@ -20,6 +20,8 @@ QColor SensorColor(int k);
 QColor RelayColor();
 // The shade of a stretch outside the limits.
 QColor ExcursionColor();
+// The band over the time an alarm was open.
+QColor AlarmColor();
 
 // Ticks of a time axis over [fromMs, toMs), on round local times, about
 // `wanted` of them; each with its label ("14:00", "10/12", "dez/26").

@@ -176,3 +176,38 @@ QString ControllerText(const tHistController &c) {
         .arg(c.address)
         .arg(c.port, c.firmware);
 }
+
+std::vector<tCurveShade> AlarmShades(const std::vector<tAlarmEpisode> &episodes, int64_t fromMs,
+                                     int64_t toMs, int64_t nowMs) {
+    std::vector<tCurveShade> out;
+    for (const tAlarmEpisode &e : episodes) {
+        const int64_t from = std::max(fromMs, e.startMs);
+        const int64_t to = std::min(toMs, e.endMs.value_or(std::max(nowMs, e.startMs)));
+        if (from < to)
+            out.push_back({from, to});
+    }
+    return out;
+}
+
+tSensorLimits AlarmSensorLimits(const tAlarmSettings &settings, int32_t unit) {
+    tSensorLimits out;
+    for (size_t k = 0; k < 4; ++k) {
+        const tAlarmLimits &l = settings.sensor[k];
+        const auto in = [&](const std::optional<int32_t> &v) {
+            return v ? std::optional(ConvertTenths(*v, l.unit, unit)) : std::nullopt;
+        };
+        out[k].low = in(l.low);
+        out[k].high = in(l.high);
+    }
+    return out;
+}
+
+tSensorLimits StoredAlarmLimits(tHistoryStore &store, int64_t controller) {
+    for (const tHistController &c : store.Controllers())
+        if (c.id == controller) {
+            tAlarmStore alarms(store);
+            return AlarmSensorLimits(alarms.Settings(c.port, c.address),
+                                     LatestUnit(store, controller));
+        }
+    return {};
+}

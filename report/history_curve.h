@@ -5,6 +5,7 @@
 // sensor's min and max and how long each relay was on, never the readings
 // themselves.
 
+#include "alarm_store.h"
 #include "history_store.h"
 
 #include <QString>
@@ -40,6 +41,8 @@ struct tCurve {
     // Per sensor, the columns whose min or max lies outside its limits,
     // neighbours joined.
     std::array<std::vector<tCurveShade>, 4> shades;
+    // The alarm episodes of the controller, within the range (AlarmShades).
+    std::vector<tCurveShade> alarms;
 
     bool HasSensor(int k) const { return !sensors[size_t(k)].empty(); }
     bool HasRelay(int r) const { return !relays[size_t(r)].empty(); }
@@ -75,6 +78,17 @@ std::vector<tRelaySpan> RelaySpans(const tCurve &curve, int r);
 // the recording stopped in between.
 std::vector<tCurveShade> ShadesOutside(const std::vector<tHistBucket> &buckets,
                                        const tHistLimits &limits, int64_t bucketMs);
+
+// The stretches of `episodes` within [fromMs, toMs); one still open runs
+// to `nowMs`.
+std::vector<tCurveShade> AlarmShades(const std::vector<tAlarmEpisode> &episodes, int64_t fromMs,
+                                     int64_t toMs, int64_t nowMs);
+
+// The alarm limits of `settings` as a curve draws them, in `unit`.
+tSensorLimits AlarmSensorLimits(const tAlarmSettings &settings, int32_t unit);
+// The alarm limits the file holds for controller `controller`'s place, in
+// the unit of its newest reading; none when it holds none (or cannot say).
+tSensorLimits StoredAlarmLimits(tHistoryStore &store, int64_t controller);
 
 // Where a line between two neighbouring buckets must break: the readings
 // stopped for longer than a recording would leave (no computer attached,

@@ -108,6 +108,19 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
             rect->setBrush(ExcursionColor());
         }
     }
+    // Alarm episodes: a band along the top.
+    for (const tCurveShade &s : curve.alarms) {
+        auto *rect = new QCPItemRect(plot);
+        rect->setClipAxisRect(plot->axisRect());
+        rect->topLeft->setTypeX(QCPItemPosition::ptPlotCoords);
+        rect->topLeft->setTypeY(QCPItemPosition::ptAxisRectRatio);
+        rect->bottomRight->setTypeX(QCPItemPosition::ptPlotCoords);
+        rect->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
+        rect->topLeft->setCoords(Seconds(s.fromMs), 0);
+        rect->bottomRight->setCoords(Seconds(s.toMs), 0.04);
+        rect->setPen(Qt::NoPen);
+        rect->setBrush(AlarmColor());
+    }
     // Each sensor: its max and min per column, the band between them
     // filled; sensor 1 last, on top. A column with no neighbour to join
     // (readings far apart) is drawn as dots, which a line would not show.

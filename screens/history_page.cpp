@@ -17,9 +17,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -67,6 +69,20 @@ std::optional<int32_t> LimitOf(const QDoubleSpinBox *box) {
     return boxToTenths(box->value());
 }
 
+// A list in the page's small print, a row at a time.
+void ListStyle(QTableWidget *list) {
+    list->verticalHeader()->setVisible(false);
+    list->verticalHeader()->setDefaultSectionSize(18);
+    list->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list->horizontalHeader()->setStretchLastSection(true);
+    list->horizontalHeader()->setMinimumSectionSize(14);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    QFont small = list->font();
+    small.setPointSize(8);
+    list->setFont(small);
+}
+
 // Day and time without the year, to fit the list; the year is in the range.
 QString ShortTime(int64_t ms) {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("dd/MM HH:mm"));
@@ -77,7 +93,9 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     : TPage(host_, QStringLiteral("pnlHist"), QStringLiteral("Histórico"), parent,
             QStringLiteral("lblHistTitle")),
       cbxHistController(new QComboBox), edtHistDe(new QDateTimeEdit), edtHistAte(new QDateTimeEdit),
-      stgHistExc(new QTableWidget(0, 5)),
+      stgHistExc(new QTableWidget(0, 5)), tabHistSide(new QTabWidget),
+      stgHistAlarm(new QTableWidget(0, 6)), edtHistAlarmComment(new QLineEdit),
+      btnHistAck(Button(QStringLiteral("btnHistAck"), QStringLiteral("Reconhecer"))),
       btnHistReport(Button(QStringLiteral("btnHistReport"), QStringLiteral("Relatório"))),
       btnHistCsv(Button(QStringLiteral("btnHistCsv"), QStringLiteral("CSV"))),
       btnHistXlsx(Button(QStringLiteral("btnHistXlsx"), QStringLiteral("Exportar planilha"))),
@@ -174,11 +192,17 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
         limits->addWidget(edtHistMin[size_t(k)], k + 1, 1);
         limits->addWidget(edtHistMax[size_t(k)], k + 1, 2);
         connect(shown, &QCheckBox::toggled, this, [this] { Draw(); });
-        for (QDoubleSpinBox *box : {edtHistMin[size_t(k)], edtHistMax[size_t(k)]})
-            connect(box, &QDoubleSpinBox::valueChanged, this, [this] {
-                if (!filling)
-                    Redraw();
+        for (QDoubleSpinBox *box : {edtHistMin[size_t(k)], edtHistMax[size_t(k)]}) {
+            box->setToolTip(QStringLiteral(
+                "O limite de alarme do sensor, guardado no histórico: a janela, o registrar e o "
+                "publicar avisam quando a temperatura sai dele."));
+            connect(box, &QDoubleSpinBox::valueChanged, this, [this, k] {
+                if (filling)
+                    return;
+                LimitEdited(size_t(k));
+                Redraw();
             });
+        }
     }
     side->addWidget(cbxHistFit);
     side->addLayout(limits);
@@ -189,17 +213,54 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
                                            QStringLiteral("Fim"), QStringLiteral("Duração"),
                                            QStringLiteral("Extremo")});
     stgHistExc->horizontalHeaderItem(0)->setToolTip(QStringLiteral("Sensor"));
-    stgHistExc->verticalHeader()->setVisible(false);
-    stgHistExc->verticalHeader()->setDefaultSectionSize(18);
-    stgHistExc->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    stgHistExc->horizontalHeader()->setStretchLastSection(true);
-    stgHistExc->horizontalHeader()->setMinimumSectionSize(14);
-    stgHistExc->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    stgHistExc->setSelectionBehavior(QAbstractItemView::SelectRows);
-    QFont small = stgHistExc->font();
-    small.setPointSize(8);
-    stgHistExc->setFont(small);
-    side->addWidget(stgHistExc, 1);
+    ListStyle(stgHistExc);
+
+    stgHistAlarm->setObjectName(QStringLiteral("stgHistAlarm"));
+    stgHistAlarm->setAccessibleName(QStringLiteral("Alarmes"));
+    stgHistAlarm->setHorizontalHeaderLabels({QStringLiteral("Nº"), QStringLiteral("Alarme"),
+                                             QStringLiteral("Início"), QStringLiteral("Duração"),
+                                             QStringLiteral("Extremo"), QStringLiteral("Rec.")});
+    stgHistAlarm->horizontalHeaderItem(5)->setToolTip(QStringLiteral("Reconhecido"));
+    stgHistAlarm->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListStyle(stgHistAlarm);
+    // Every row in the height the window leaves; each row's tip has it all.
+    stgHistAlarm->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edtHistAlarmComment->setObjectName(QStringLiteral("edtHistAlarmComment"));
+    edtHistAlarmComment->setAccessibleName(QStringLiteral("Comentário do reconhecimento"));
+    edtHistAlarmComment->setPlaceholderText(QStringLiteral("Comentário"));
+    edtHistAlarmComment->setMaxLength(500);
+    btnHistAck->setAccessibleName(QStringLiteral("Reconhecer o alarme escolhido"));
+    btnHistAck->setToolTip(QStringLiteral(
+        "Registra no histórico quem viu o alarme escolhido, quando, e o comentário."));
+    btnHistAck->setEnabled(false);
+    connect(stgHistAlarm, &QTableWidget::itemSelectionChanged, this, [this] {
+        const int row = stgHistAlarm->selectedItems().isEmpty() ? -1 : stgHistAlarm->currentRow();
+        btnHistAck->setEnabled(row >= 0);
+        if (!listing)
+            chosenEpisode =
+                row >= 0 && size_t(row) < episodes.size() ? episodes[size_t(row)].id : 0;
+    });
+    connect(btnHistAck, &QPushButton::clicked, this, &THistoryPage::btnHistAckClick);
+    connect(edtHistAlarmComment, &QLineEdit::returnPressed, this, [this] {
+        if (btnHistAck->isEnabled())
+            btnHistAckClick();
+    });
+    auto *alarmTab = new QWidget;
+    alarmTab->setObjectName(QStringLiteral("pnlHistAlarms"));
+    auto *alarmLayout = new QVBoxLayout(alarmTab);
+    alarmLayout->setContentsMargins(0, 2, 0, 0);
+    alarmLayout->setSpacing(2);
+    alarmLayout->addWidget(stgHistAlarm, 1);
+    auto *ackRow = new QHBoxLayout;
+    ackRow->addWidget(edtHistAlarmComment, 1);
+    ackRow->addWidget(btnHistAck);
+    alarmLayout->addLayout(ackRow);
+
+    tabHistSide->setObjectName(QStringLiteral("tabHistSide"));
+    tabHistSide->setAccessibleName(QStringLiteral("Excursões, alarmes e registro"));
+    tabHistSide->addTab(stgHistExc, QStringLiteral("Excursões"));
+    tabHistSide->addTab(alarmTab, QStringLiteral("Alarmes"));
+    side->addWidget(tabHistSide, 1);
 
     // The recording, whatever page is shown while connected.
     edtRecInterval->setObjectName(QStringLiteral("edtRecInterval"));
@@ -228,7 +289,12 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     labelled(0, QStringLiteral("Intervalo de registro"), edtRecInterval);
     labelled(1, QStringLiteral("Reter histórico por"), edtHistKeep);
     recording->setColumnStretch(1, 1);
-    side->addLayout(recording);
+    recording->setRowStretch(2, 1);
+    // A tab of its own: the lists want the page's height.
+    auto *recordingTab = new QWidget;
+    recordingTab->setObjectName(QStringLiteral("pnlHistRecording"));
+    recordingTab->setLayout(recording);
+    tabHistSide->addTab(recordingTab, QStringLiteral("Registro"));
     const auto recordingChanged = [this] {
         Q_EMIT this->recordingChanged(edtRecInterval->value(), edtHistKeep->value());
     };
@@ -239,12 +305,13 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
         if (row < 0 || size_t(row) >= excursions.size())
             return;
         const tHistExcursion &e = excursions[size_t(row)].second;
-        const int64_t margin = std::max<int64_t>((e.endMs - e.startMs) / 2, 15 * 60'000);
-        filling = true;
-        edtHistDe->setDateTime(QDateTime::fromMSecsSinceEpoch(e.startMs - margin));
-        edtHistAte->setDateTime(QDateTime::fromMSecsSinceEpoch(e.endMs + margin));
-        filling = false;
-        SetRange(tRange::Period);
+        ShowStretch(e.startMs, e.endMs);
+    });
+    connect(stgHistAlarm, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+        if (row < 0 || size_t(row) >= episodes.size())
+            return;
+        const tAlarmEpisode &e = episodes[size_t(row)];
+        ShowStretch(e.startMs, e.endMs.value_or(clock().toMSecsSinceEpoch()));
     });
 
     auto *middle = new QHBoxLayout;
@@ -283,6 +350,15 @@ THistoryPage::THistoryPage(ScreenHost &host_, QWidget *parent)
     SetStore(nullptr);
 }
 
+void THistoryPage::ShowStretch(int64_t startMs, int64_t endMs) {
+    const int64_t margin = std::max<int64_t>((endMs - startMs) / 2, 15 * 60'000);
+    filling = true;
+    edtHistDe->setDateTime(QDateTime::fromMSecsSinceEpoch(startMs - margin));
+    edtHistAte->setDateTime(QDateTime::fromMSecsSinceEpoch(endMs + margin));
+    filling = false;
+    SetRange(tRange::Period);
+}
+
 void THistoryPage::LoadSettings(const tSettings &s) {
     edtRecInterval->setValue(s.RecordInterval);
     edtHistKeep->setValue(s.HistoryKeepDays);
@@ -307,6 +383,7 @@ void THistoryPage::SetStore(tHistoryStore *s) {
     for (QWidget *w : std::initializer_list<QWidget *>{btnHistReport, btnHistCsv, btnHistXlsx,
                                                        cbxHistController})
         w->setEnabled(store != nullptr);
+    limitsOf = -1;
     FillControllers();
     Redraw();
 }
@@ -396,6 +473,8 @@ void THistoryPage::Redraw() {
         curve.fromMs = fromMs;
         curve.toMs = std::max(toMs, fromMs + 1);
         excursions.clear();
+        episodes.clear();
+        ListEpisodes();
         lblHistInfo->setText(!store           ? QStringLiteral("Histórico indisponível")
                              : toMs <= fromMs ? QStringLiteral("O fim vem antes do início")
                                               : QStringLiteral("Nenhum controlador no histórico"));
@@ -408,10 +487,13 @@ void THistoryPage::Redraw() {
         edtHistMin[k]->setSuffix(u' ' + unitText(unit));
         edtHistMax[k]->setSuffix(u' ' + unitText(unit));
     }
+    if (controller != limitsOf)
+        LoadLimits();
     const tSensorLimits limits = Limits();
     curve = LoadCurve(*store, controller, fromMs, toMs, chart->Columns(), limits, unit);
     if (cbxHistFit->isChecked())
         FitToData(controller, limits);
+    LoadEpisodes();
     FindExcursions(controller, limits);
     const auto span = store->ReadingSpan(controller);
     const std::vector<tStatusReading> newer(live.begin(), live.end());
@@ -530,6 +612,150 @@ void THistoryPage::ListExcursions() {
             stgHistExc->setItem(row, c, item);
         }
     }
+}
+
+std::optional<tHistController> THistoryPage::Shown() const {
+    const int64_t id = ControllerShown();
+    if (store && id)
+        for (const tHistController &c : store->Controllers())
+            if (c.id == id)
+                return c;
+    return std::nullopt;
+}
+
+void THistoryPage::LoadLimits() {
+    limitsOf = ControllerShown();
+    alarmSettings = {};
+    if (const auto c = Shown()) {
+        tAlarmStore alarms(*store);
+        alarmSettings = alarms.Settings(c->port, c->address);
+    }
+    const tSensorLimits shown = AlarmSensorLimits(alarmSettings, unit);
+    const auto box = [](const std::optional<int32_t> &tenths) {
+        return tenths ? tenthsToBox(*tenths) : noLimit;
+    };
+    filling = true;
+    for (size_t k = 0; k < 4; ++k) {
+        edtHistMin[k]->setValue(box(shown[k].low));
+        edtHistMax[k]->setValue(box(shown[k].high));
+    }
+    filling = false;
+}
+
+void THistoryPage::LimitEdited(size_t k) {
+    const auto c = Shown();
+    if (!c)
+        return;
+    // Delay and hysteresis stay as stored; the values are in the unit the
+    // boxes show.
+    tAlarmLimits l = alarmSettings.sensor[k];
+    l.hysteresis = ConvertTenths(l.hysteresis, l.unit, unit) - ConvertTenths(0, l.unit, unit);
+    l.unit = unit;
+    l.low = LimitOf(edtHistMin[k]);
+    l.high = LimitOf(edtHistMax[k]);
+    alarmSettings.sensor[k] = l;
+    Q_EMIT limitsEdited(c->port, c->address, int32_t(k + 1),
+                        l.Any() ? std::optional(l) : std::nullopt);
+}
+
+void THistoryPage::AlarmsChanged() {
+    LoadEpisodes();
+    Draw();
+}
+
+void THistoryPage::LimitsSaved(bool ok) {
+    if (ok)
+        return; // the boxes show what went in
+    limitsOf = -1;
+    Redraw();
+}
+
+void THistoryPage::LoadEpisodes() {
+    episodes.clear();
+    if (const auto c = Shown()) {
+        tAlarmStore alarms(*store);
+        episodes = alarms.Episodes(fromMs, toMs, c->port, c->address);
+        // Newest first: an alarm open now is the one looked for.
+        std::reverse(episodes.begin(), episodes.end());
+    }
+    curve.alarms = AlarmShades(episodes, curve.fromMs, curve.toMs, clock().toMSecsSinceEpoch());
+    ListEpisodes();
+}
+
+void THistoryPage::ListEpisodes() {
+    // The rows are rebuilt: the episode chosen stays chosen, wherever it is now.
+    listing = true;
+    stgHistAlarm->clearSelection();
+    stgHistAlarm->setRowCount(int(episodes.size()));
+    const int64_t now = clock().toMSecsSinceEpoch();
+    int open = 0;
+    for (int row = 0; row < int(episodes.size()); ++row) {
+        const tAlarmEpisode &e = episodes[size_t(row)];
+        open += e.IsOpen();
+        // Short, to fit the side; the tip says it all.
+        const QString condition = e.condition == tAlarmCondition::High ? QStringLiteral("acima")
+                                  : e.condition == tAlarmCondition::Low
+                                      ? QStringLiteral("abaixo")
+                                      : AlarmConditionText(e.condition);
+        const QStringList cells{
+            QString::number(e.id),
+            (e.sensor ? QStringLiteral("S%1 ").arg(e.sensor) : QString()) + condition,
+            ShortTime(e.startMs),
+            DurationText(e.endMs.value_or(now) - e.startMs),
+            e.extreme ? TenthsFixed(*e.extreme) + u' ' + unitText(e.unit) : QString(),
+            e.acks.empty() ? QString() : QStringLiteral("sim")};
+        QStringList tip{QStringLiteral("Alarme %1: %2%3")
+                            .arg(e.id)
+                            .arg(e.sensor ? QStringLiteral("sensor %1 ").arg(e.sensor) : QString(),
+                                 AlarmConditionText(e.condition)),
+                        QStringLiteral("Início: %1").arg(ShortTime(e.startMs)),
+                        e.endMs ? QStringLiteral("Fim: %1").arg(ShortTime(*e.endMs))
+                                : QStringLiteral("Em aberto")};
+        for (const tAlarmAck &a : e.acks)
+            tip << QStringLiteral("Reconhecido por %1 em %2: %3")
+                       .arg(a.user, ShortTime(a.utcMs), a.comment);
+        for (int col = 0; col < cells.size(); ++col) {
+            auto *item = new QTableWidgetItem(cells[col]);
+            item->setToolTip(tip.join(u'\n'));
+            if (col == 1 && e.sensor)
+                item->setForeground(SensorColor(e.sensor - 1));
+            if (e.IsOpen()) {
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+            stgHistAlarm->setItem(row, col, item);
+        }
+        if (e.id == chosenEpisode)
+            stgHistAlarm->selectRow(row);
+    }
+    listing = false;
+    btnHistAck->setEnabled(!stgHistAlarm->selectedItems().isEmpty());
+    tabHistSide->setTabText(1, open ? QStringLiteral("Alarmes (%1)").arg(open)
+                                    : QStringLiteral("Alarmes"));
+    tabHistSide->setTabToolTip(1, open == 1 ? QStringLiteral("1 alarme em aberto")
+                                  : open    ? QStringLiteral("%1 alarmes em aberto").arg(open)
+                                            : QString());
+}
+
+void THistoryPage::btnHistAckClick() {
+    if (!chosenEpisode)
+        return;
+    const QString comment = edtHistAlarmComment->text().trimmed();
+    if (comment.isEmpty()) {
+        host.Warning(QStringLiteral("Escreva um comentário para reconhecer o alarme %1: o que "
+                                    "foi visto ou feito.")
+                         .arg(chosenEpisode));
+        edtHistAlarmComment->setFocus();
+        return;
+    }
+    Q_EMIT acknowledged(chosenEpisode, comment);
+}
+
+void THistoryPage::Acknowledged(int64_t, bool ok) {
+    if (ok)
+        edtHistAlarmComment->clear();
+    AlarmsChanged();
 }
 
 void THistoryPage::AddLive(int64_t controller, const tStatusReading &r) {

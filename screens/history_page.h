@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarm_store.h"
 #include "history_curve.h"
 #include "page.h"
 
@@ -16,6 +17,8 @@ class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QDoubleSpinBox;
+class QLineEdit;
+class QTabWidget;
 class QSpinBox;
 class QTableWidget;
 class QThread;
@@ -61,6 +64,16 @@ class THistoryPage : public TPage {
     bool SearchingExcursions() const { return searchCancel != nullptr; }
     const std::vector<std::pair<int, tHistExcursion>> &Excursions() const { return excursions; }
 
+    // The alarm episodes of the file changed (an acknowledgement written, an
+    // alarm opened or closed, its extreme moved): listed and drawn anew.
+    void AlarmsChanged();
+    // A limit edited went in, or not: then the boxes show the file's again.
+    void LimitsSaved(bool ok);
+    // An acknowledgement asked for went in (its comment is cleared) or not.
+    void Acknowledged(int64_t episode, bool ok);
+    // The alarm episodes of the range shown, newest first.
+    const std::vector<tAlarmEpisode> &Episodes() const { return episodes; }
+
     // The page's clock: the end of the preset ranges (tests set it).
     void SetClock(std::function<QDateTime()> now) { clock = std::move(now); }
 
@@ -79,6 +92,11 @@ class THistoryPage : public TPage {
     std::array<QDoubleSpinBox *, 4> edtHistMin{};
     std::array<QDoubleSpinBox *, 4> edtHistMax{};
     QTableWidget *stgHistExc;
+    // The excursions and the alarm episodes, a tab each.
+    QTabWidget *tabHistSide;
+    QTableWidget *stgHistAlarm;
+    QLineEdit *edtHistAlarmComment;
+    QPushButton *btnHistAck;
     QPushButton *btnHistReport;
     QPushButton *btnHistCsv;
     QPushButton *btnHistXlsx;
@@ -93,12 +111,28 @@ class THistoryPage : public TPage {
   Q_SIGNALS:
     // The recording interval or the history's retention was set.
     void recordingChanged(int32_t intervalSec, int32_t keepDays);
+    // A sensor's alarm limits were edited (nullopt: none left), for the
+    // file; the boxes show the file's again at AlarmsChanged.
+    void limitsEdited(const QString &port, int32_t address, int32_t sensor,
+                      const std::optional<tAlarmLimits> &limits);
+    // "Reconhecer" on an episode, with the comment written.
+    void acknowledged(int64_t episode, const QString &comment);
 
   protected:
     void resizeEvent(QResizeEvent *event) override;
 
   private:
     void FillControllers();
+    // The controller shown as the file holds it.
+    std::optional<tHistController> Shown() const;
+    // The limit boxes from the file's alarm limits of the controller shown.
+    void LoadLimits();
+    void LimitEdited(size_t k);
+    void LoadEpisodes();
+    void ListEpisodes();
+    void btnHistAckClick();
+    // Shows [startMs, endMs) with a little of before and after.
+    void ShowStretch(int64_t startMs, int64_t endMs);
     void RangeFromNow();
     // Starts the search for the excursions of the range shown.
     void FindExcursions(int64_t controller, const tSensorLimits &limits);
@@ -121,6 +155,13 @@ class THistoryPage : public TPage {
     int32_t unit = 0;
     tCurve curve;
     std::vector<std::pair<int, tHistExcursion>> excursions;
+    std::vector<tAlarmEpisode> episodes;
+    int64_t chosenEpisode = 0; // the episode chosen in the list, by number
+    bool listing = false;      // the list is being rebuilt
+    // The alarm limits as the file holds them for `limitsOf`, the
+    // controller whose limits the boxes show.
+    tAlarmSettings alarmSettings;
+    int64_t limitsOf = -1;
     // The last hour of readings of the controller shown, as they came.
     std::deque<tStatusReading> live;
     QTimer *liveRedraw;

@@ -46,6 +46,14 @@ tHistoryWriter &tSessionRecorder::Writer() {
         FWriter = std::make_unique<tHistoryWriter>(FPath, FReport);
         FWriter->SetInterval(FIntervalSec);
         FWriter->SetRetention(FKeepDays);
+        connect(
+            FWriter.get(), &tHistoryWriter::alarmsChanged, this,
+            [this](const QString &port, int32_t address, const std::vector<tAlarmActive> &active) {
+                if (port != FConnected.port || address != FConnected.address)
+                    return;
+                FAlarms = active;
+                Q_EMIT alarmsChanged();
+            });
     }
     return *FWriter;
 }
@@ -74,6 +82,11 @@ void tSessionRecorder::ConnectionChanged() {
     FLive.clear();
     FLastReadMs = 0;
     FOwnPending = FOwnLast = false;
+    if (!FAlarms.empty()) {
+        // Judged again from the next reading, open episodes taken over.
+        FAlarms.clear();
+        Q_EMIT alarmsChanged();
+    }
     const tOndrel &dev = FSession.Ondrel();
     if (!dev.Connected()) {
         FWatch->stop();
@@ -82,6 +95,7 @@ void tSessionRecorder::ConnectionChanged() {
         return;
     }
     FConnected = FRecorded = {0, dev.PortName(), dev.Address(), dev.Model, dev.Fimware};
+    Writer().RetellAlarms();
     Writer().Identify(FConnected, [this, generation = FGeneration](const tHistController &c) {
         if (generation != FGeneration)
             return;

@@ -18,6 +18,7 @@
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 class QTimer;
 class tSession;
@@ -54,7 +55,13 @@ class tSessionRecorder : public QObject {
     // whose they are in the file is Recorded().
     const std::deque<tStatusReading> &Live() const { return FLive; }
 
+    // The connected controller's alarms open now, as the recording judges
+    // its readings (none while not connected).
+    const std::vector<tAlarmActive> &Alarms() const { return FAlarms; }
+
   Q_SIGNALS:
+    // Alarms() changed.
+    void alarmsChanged();
     // The connection changed, or the file has just stored the controller
     // connected: Recorded() and Live() start anew.
     void recordedChanged();
@@ -82,6 +89,7 @@ class tSessionRecorder : public QObject {
     tHistController FRecorded;
     tHistController FConnected; // id unused
     std::deque<tStatusReading> FLive;
+    std::vector<tAlarmActive> FAlarms;
     int64_t FLastReadMs = 0;
     int64_t FOwnIssuedMs = 0; // when the watch asked for its last read
     bool FOwnPending = false; // the watch's read is under way

@@ -1,5 +1,6 @@
 // Screenshots of the main window connected to a simulated controller, in
 // each style, with the message window: `tarvik_shots <folder>`.
+#include "alarm_store.h"
 #include "dialogs.h"
 #include "history_page.h"
 #include "history_store.h"
@@ -126,6 +127,25 @@ void FillHistory(const QString &path, const QString &port) {
         history.AddReading(id,
                            reading(end - 20 * minute + s * 1000, 41 + s % 4, s >= 10 && s < 22));
     history.Commit();
+
+    // The warm afternoon was an alarm, acknowledged.
+    tAlarmStore alarms(history);
+    const tAlarmLimits limits{.low = 20, .high = 80, .unit = tempCELSIUS};
+    const int64_t start = end - 10 * 60 * minute, finish = start + 42 * minute;
+    alarms.SetLimits(port, 201, 1, limits, QStringLiteral("tecnico"), start - 60 * minute,
+                     now.offsetFromUtc());
+    const tAlarmChange opened{.kind = tAlarmChange::Opened,
+                              .sensor = 1,
+                              .condition = tAlarmCondition::High,
+                              .startMs = start,
+                              .atMs = start,
+                              .extreme = 92,
+                              .unit = tempCELSIUS};
+    const int64_t episode = alarms.Open(port, 201, id, opened, now.offsetFromUtc(), limits);
+    alarms.End(episode, finish, 98);
+    alarms.Acknowledge(episode,
+                       {finish + 5 * minute, now.offsetFromUtc(), QStringLiteral("tecnico"),
+                        QStringLiteral("porta da câmara aberta na descarga")});
 }
 } // namespace
 
@@ -225,6 +245,25 @@ int main(int argc, char *argv[]) {
     w.frmShow()->hide();
     history->cbxHistFit->setChecked(false);
     history->SetRange(THistoryPage::tRange::Day);
+
+    // The room warms now, past the limit: the strip over every page, the
+    // episode in the page's list.
+    controller.holdSensor(0, sim::SensorState::Valid, 95);
+    auto *strip = w.findChild<QWidget *>(QStringLiteral("pnlAlarm"));
+    for (int i = 0; i < 300 && !strip->isVisible(); ++i)
+        QTest::qWait(50);
+    history->tabHistSide->setCurrentIndex(1);
+    for (int style = 0; style < 3; ++style) {
+        styles->setCurrentIndex(style);
+        w.btnMenuStatusClick();
+        save(style, "alarme-status", false);
+        w.btnMenuHistClick();
+        save(style, "alarme-historico", false);
+    }
+    history->tabHistSide->setCurrentIndex(0);
+    controller.holdSensor(0, sim::SensorState::Valid, 40);
+    for (int i = 0; i < 300 && strip->isVisible(); ++i)
+        QTest::qWait(50);
 
     // Every relay page with each of its sub-pages: relay 1 takes each
     // block in turn, and the page's "Ler" brings it (and its page).
