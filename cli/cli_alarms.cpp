@@ -337,6 +337,12 @@ QStringList AlarmEpisodesCsvHeader() {
             QStringLiteral("Reconhecimentos")};
 }
 
+std::vector<tSheetCell> AlarmEpisodesSheetKinds() {
+    using enum tSheetCell;
+    return {Integer, Text,   Integer, Integer, Text,   DateTime, DateTime,
+            Integer, Number, Text,    Number,  Number, Text};
+}
+
 int AlarmEpisodes(tCliRun &run) {
     tHistoryStore store;
     if (!OpenHistory(store, false))
@@ -349,6 +355,35 @@ int AlarmEpisodes(tCliRun &run) {
         if (run.args.addressGiven && !run.args.addresses.contains(e.address))
             continue;
         const int64_t durationMs = e.endMs.value_or(nowMs) - e.startMs;
+        if (!run.args.xlsx.isEmpty()) {
+            // The CSV's columns, times as the sheet reads a date (its clock
+            // as recorded).
+            const auto when = [&](int64_t utcMs) {
+                return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, e.offsetSec)
+                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            };
+            QStringList acks;
+            for (const tAlarmAck &a : e.acks)
+                acks << QStringLiteral("%1 %2: %3")
+                            .arg(a.user, LocalText(a.utcMs, a.offsetSec), a.comment);
+            const auto tenths = [](const std::optional<int32_t> &v) {
+                return v ? tenthsText(*v) : QString();
+            };
+            run.sheet << QStringList{QString::number(e.id),
+                                     e.port,
+                                     QString::number(e.address),
+                                     QString::number(e.sensor),
+                                     AlarmConditionText(e.condition),
+                                     when(e.startMs),
+                                     e.endMs ? when(*e.endMs) : QString(),
+                                     QString::number(durationMs / 60'000),
+                                     tenths(e.extreme),
+                                     unitText(e.unit),
+                                     tenths(e.low),
+                                     tenths(e.high),
+                                     acks.join(QStringLiteral(" | "))};
+            continue;
+        }
         if (run.args.format == tFormat::Json) {
             QJsonArray acks;
             for (const tAlarmAck &a : e.acks)

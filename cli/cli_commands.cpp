@@ -78,7 +78,8 @@ int statusOnce(tCliRun &run, int id) {
 } // namespace
 
 int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
-                const std::function<bool()> &going, const std::function<void()> &round) {
+                const std::function<bool()> &going, const std::function<void()> &round,
+                const std::function<void(int id)> &unreachable) {
     const tStopRequest stop;
     auto goOn = [&] { return !stop.requested() && (!going || going()); };
     int worst = exitOK;
@@ -107,7 +108,8 @@ int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &
                               return true;
                           },
                       .waitUntil = waitUntil,
-                      .message = [](const QString &text) { CliMessage(text); }});
+                      .message = [](const QString &text) { CliMessage(text); },
+                      .unreachable = unreachable});
     return worst;
 }
 
@@ -435,6 +437,7 @@ constexpr tCliCommand commandRows[] = {
               "início, fim, extremo e reconhecimentos",
      .needsPort = false,
      .csvHeader = AlarmEpisodesCsvHeader,
+     .sheetKinds = AlarmEpisodesSheetKinds,
      .run = AlarmEpisodes},
     {.name = "alarmes reconhecer",
      .synopsis = "alarmes reconhecer N --comentario TEXTO",

@@ -277,8 +277,14 @@ int Record(tCliRun &run) {
         return exitOK;
     };
     // A file found damaged while recording: nothing more goes into it.
+    // A vanished port silences every controller on it: judged as such, so
+    // the "no answer" alarm opens while the port stays away.
     EveryPeriod(
-        run, watch, recordOne, [&store] { return !store.Damaged(); }, retain);
+        run, watch, recordOne, [&store] { return !store.Damaged(); }, retain,
+        [&](int id) {
+            recorder.Unanswered(run.port, id, errMODBUS_OPEN_UART,
+                                QDateTime::currentMSecsSinceEpoch());
+        });
     if (store.Damaged()) {
         CliMessage(QStringLiteral("o histórico %1 está danificado (arquivo danificado): registro "
                                   "parado, nada mais é gravado nele")

@@ -82,9 +82,11 @@ template <tCliRun::tPerAddress PerAddress> int EachAddress(tCliRun &run) {
 // A round of `perAddress` over the addresses every `seconds` until Ctrl+C,
 // SIGTERM or `going` says no; the worst status of the run. A port that
 // vanishes is reopened, and the rounds go on once it is back; `round` runs
-// before each round.
+// before each round; `unreachable` runs for each address at each try to
+// reopen a vanished port.
 int EveryPeriod(tCliRun &run, double seconds, const std::function<int(int id)> &perAddress,
-                const std::function<bool()> &going = {}, const std::function<void()> &round = {});
+                const std::function<bool()> &going = {}, const std::function<void()> &round = {},
+                const std::function<void(int id)> &unreachable = {});
 
 // Output: results on stdout, each written whole at once; messages on stderr.
 // The first write that fails says so with the system's reason; after it

@@ -22,7 +22,9 @@ int main(int argc, char *argv[]) {
     QGuiApplication app(argc, argv);
     SetPdfWriter([](tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                     const QString &path, QString *error) {
-        return WriteHistoryReport(store, controller, fromMs, toMs, {}, path, error);
+        // Judged against the alarm limits the file keeps, as the alarms were.
+        return WriteHistoryReport(store, controller, fromMs, toMs,
+                                  StoredAlarmLimits(store, controller), path, error);
     });
     return CliMain();
 }

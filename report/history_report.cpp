@@ -33,6 +33,11 @@ struct tReportData {
     tCurve curve;
     std::array<std::vector<tHistDay>, 4> days;
     std::array<std::vector<tHistExcursion>, 4> excursions;
+    // The alarm episodes of the period at the controller's place.
+    std::vector<tAlarmEpisode> alarms;
+    // The sensors whose days count their time out of range from the
+    // alarms (those with a range alarm in the period).
+    std::array<bool, 4> outsideFromAlarms{};
     std::array<int, 4> switchOns{}, switchOffs{};
     std::array<double, 4> onShare{-1, -1, -1, -1};
     std::vector<tHistAuditEntry> audits;
@@ -67,6 +72,33 @@ QString LimitsText(const tHistLimits &l, int32_t unit) {
 
 bool HasLimits(const tHistLimits &l) {
     return l.low || l.high;
+}
+
+// An alarm's time, not the readings', is a sensor's time out of range
+// wherever it had a range alarm in the period: the delay and the hysteresis
+// count as the alarm did, and the summary agrees with the alarms listed.
+void TimeInAlarm(tReportData *d, const tReportRequest &rq) {
+    const int64_t until = std::min<int64_t>(rq.toMs, rq.generated.toMSecsSinceEpoch());
+    for (size_t k = 0; k < 4; ++k) {
+        std::vector<std::pair<int64_t, int64_t>> spans;
+        for (const tAlarmEpisode &e : d->alarms)
+            if (e.sensor == int32_t(k + 1) &&
+                (e.condition == tAlarmCondition::Low || e.condition == tAlarmCondition::High))
+                spans.emplace_back(std::max(e.startMs, rq.fromMs),
+                                   std::min(e.endMs.value_or(until), rq.toMs));
+        if (spans.empty())
+            continue;
+        d->outsideFromAlarms[k] = true;
+        for (tHistDay &day : d->days[k]) {
+            const int64_t dayEnd =
+                QDateTime(QDate::fromString(day.date, Qt::ISODate).addDays(1), QTime(0, 0))
+                    .toMSecsSinceEpoch();
+            day.outsideMs = 0;
+            for (const auto &[from, to] : spans)
+                day.outsideMs +=
+                    std::max<int64_t>(0, std::min(to, dayEnd) - std::max(from, day.dayStartMs));
+        }
+    }
 }
 
 bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QString *error) {
@@ -110,6 +142,15 @@ bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QStr
             store.Excursions(rq.controller, int(k), rq.fromMs, rq.toMs, rq.limits[k], d->unit);
         check();
     }
+    tAlarmStore alarms(store);
+    d->alarms = alarms.Episodes(rq.fromMs, rq.toMs, d->controller.port, d->controller.address);
+    if (alarms.LastFailed()) {
+        *error = alarms.Message();
+        return false;
+    }
+    TimeInAlarm(d, rq);
+    d->curve.alarms = AlarmShades(d->alarms, d->curve.fromMs, d->curve.toMs,
+                                  std::min<int64_t>(rq.toMs, rq.generated.toMSecsSinceEpoch()));
     // The first change of each relay is its state when the period began.
     std::array<bool, 4> seen{};
     for (const tHistRelayChange &c : store.RelayChanges(rq.controller, rq.fromMs, rq.toMs)) {
@@ -335,9 +376,10 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
             };
             days.push_back({day.dayStartMs,
                             {date, sensor, tenths(day.min), tenths(day.mean), tenths(day.max),
-                             !values                   ? QStringLiteral("—")
-                             : HasLimits(rq.limits[k]) ? DurationText(day.outsideMs)
-                                                       : QStringLiteral("sem limites"),
+                             !values ? QStringLiteral("—")
+                             : HasLimits(rq.limits[k]) || d.outsideFromAlarms[k]
+                                 ? DurationText(day.outsideMs)
+                                 : QStringLiteral("sem limites"),
                              QString::number(day.count)}});
             if (day.open + day.shorted > 0)
                 failures.push_back(
@@ -362,6 +404,14 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                     QStringLiteral("Média"), QStringLiteral("Máxima"),
                     QStringLiteral("Fora dos limites"), QStringLiteral("Leituras")},
                    {1.6, 1, 1, 1, 1, 1.3, 0.8}, dayRows, {2, 3, 4, 5, 6});
+    if (std::find(d.outsideFromAlarms.begin(), d.outsideFromAlarms.end(), true) !=
+        d.outsideFromAlarms.end()) {
+        flow.Space(2);
+        flow.Text(QStringLiteral("Fora dos limites: para um sensor com alarmes no período, o tempo "
+                                 "dos seus alarmes de mínimo e máximo; para os outros, o das "
+                                 "leituras fora dos limites."),
+                  7.5);
+    }
     // Readings without a value are left out of the figures above: said here.
     const std::vector<QStringList> failureLines = byTime(failures);
     if (!failureLines.empty()) {
@@ -397,6 +447,41 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
         flow.Table({QStringLiteral("Sensor"), QStringLiteral("Início"), QStringLiteral("Fim"),
                     QStringLiteral("Duração"), QStringLiteral("Extremo")},
                    {1, 1.5, 2.3, 0.9, 1.3}, excursionRows, {3, 4});
+
+    flow.Heading(QStringLiteral("Alarmes"), keep);
+    const int64_t until = std::min<int64_t>(rq.toMs, rq.generated.toMSecsSinceEpoch());
+    std::vector<QStringList> alarmRows;
+    QStringList acks;
+    for (const tAlarmEpisode &e : d.alarms) {
+        alarmRows.push_back(
+            {QString::number(e.id),
+             e.sensor ? QStringLiteral("Sensor %1").arg(e.sensor) : QStringLiteral("Controlador"),
+             AlarmConditionText(e.condition), TimeText(e.startMs, locale),
+             e.endMs ? TimeText(*e.endMs, locale) : QStringLiteral("(em aberto)"),
+             DurationText(e.endMs.value_or(until) - e.startMs) +
+                 (e.endMs ? QString() : QStringLiteral(" até agora")),
+             e.extreme ? TenthsFixed(*e.extreme) + u' ' + unitText(e.unit) : QStringLiteral("—"),
+             e.acks.empty() ? QStringLiteral("não")
+                            : QStringLiteral("sim (%1)").arg(e.acks.size())});
+        for (const tAlarmAck &a : e.acks)
+            acks << QStringLiteral("Alarme %1 reconhecido por %2 em %3: %4")
+                        .arg(e.id)
+                        .arg(a.user, TimeText(a.utcMs, locale), a.comment);
+    }
+    if (alarmRows.empty()) {
+        flow.Text(QStringLiteral("Nenhum alarme no período."), 8.5);
+    } else {
+        flow.Table({QStringLiteral("Nº"), QStringLiteral("Origem"), QStringLiteral("Condição"),
+                    QStringLiteral("Início"), QStringLiteral("Fim"), QStringLiteral("Duração"),
+                    QStringLiteral("Extremo"), QStringLiteral("Reconhecido")},
+                   {0.5, 1, 1.4, 1.5, 1.5, 1.1, 0.9, 0.9}, alarmRows, {0, 5, 6});
+        // Comments in full, which a table cell would cut.
+        if (!acks.isEmpty()) {
+            flow.Space(3);
+            for (const QString &line : acks)
+                flow.Text(line, 8.5);
+        }
+    }
 
     flow.Heading(QStringLiteral("Acionamentos dos relés"), keep);
     std::vector<QStringList> relayRows;

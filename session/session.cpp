@@ -252,6 +252,9 @@ void tSession::Poll(const QString &port, const QList<int> &ids, double seconds,
             while (portGone) {
                 if (!hooks.waitUntil(tClock::now() + std::chrono::seconds(reopenSeconds)))
                     return;
+                if (hooks.unreachable)
+                    for (int id : ids)
+                        hooks.unreachable(id);
                 const int32_t first = ids.first();
                 const int32_t r = dev->OpenConnection(port, first);
                 if (r == errMODBUS_OPEN_UART)

@@ -137,6 +137,9 @@ class tSession : public QObject, private tOndrelObserver {
         std::function<bool(tClock::time_point)> waitUntil = {};
         // A line for the user.
         std::function<void(const QString &)> message = {};
+        // While the port is gone, each address at each try to reopen it:
+        // its silence goes on.
+        std::function<void(int32_t id)> unreachable = {};
     };
     static constexpr int reopenSeconds = 3;
     void Poll(const QString &port, const QList<int> &ids, double seconds, const tPollHooks &hooks);

@@ -1,14 +1,17 @@
 // tarvik-cli's alarms as a site runs them against a simulated controller:
 // limits set from the terminal, the check a monitoring system calls, and an
 // episode the recorder opens, tells a program of, closes and keeps.
+#include "alarm_store.h"
 #include "history_store.h"
 #include "ondrel_sim.h"
+#include "sheet_cells.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +26,7 @@ class TestCliAlarms : public QObject {
     void verify_data();
     void verify();
     void recorderKeepsAnEpisode();
+    void vanishedPortIsNoAnswer();
 
   private:
     struct tRun {
@@ -31,11 +35,13 @@ class TestCliAlarms : public QObject {
     };
     QProcessEnvironment env() const;
     tRun run(const QStringList &args);
-    QString port() const { return QString::fromStdString(sim->portName()); }
+    // The simulator's port, kept once it is gone.
+    QString port() const { return simPort; }
 
     QTemporaryDir dir;
     QString file;
     std::unique_ptr<sim::Controller> sim;
+    QString simPort;
 };
 
 void TestCliAlarms::initTestCase() {
@@ -43,6 +49,7 @@ void TestCliAlarms::initTestCase() {
     file = dir.filePath(QStringLiteral("historico.sqlite"));
     sim = std::make_unique<sim::Controller>();
     QVERIFY(sim->start());
+    simPort = QString::fromStdString(sim->portName());
     sim->setSensor(0, sim::SensorState::Valid, 50);
     // Limits are for a controller the history knows.
     tHistoryStore store;
@@ -141,7 +148,8 @@ void TestCliAlarms::verify() {
 
 // The room warms past its maximum while recording: the episode opens, the
 // site's program is told, it closes past the hysteresis, is acknowledged and
-// the acknowledgement shows among the changes.
+// the acknowledgement shows among the changes and in the PDF report, whose
+// daily time out of range is the episode's.
 void TestCliAlarms::recorderKeepsAnEpisode() {
     sim->setSensor(0, sim::SensorState::Valid, 50);
     const QString told = dir.filePath(QStringLiteral("told.txt"));
@@ -164,6 +172,18 @@ void TestCliAlarms::recorderKeepsAnEpisode() {
     sim->setSensor(0, sim::SensorState::Valid, 78); // inside, not past the hysteresis
     QTRY_VERIFY_WITH_TIMEOUT(QFile(told).size() > 0, 30000);
     QVERIFY(episodes().front().value(QStringLiteral("fim")).isNull());
+    // Held there a while: the alarm outlasts the readings out of range.
+    const auto readingsAt = [this](int32_t tenths) {
+        tHistoryStore store;
+        int count = 0;
+        if (store.Open(file, tHistoryStore::tAccess::Read))
+            for (const tHistController &c : store.Controllers())
+                if (c.address == 201)
+                    for (const tStatusReading &r : store.Readings(c.id, 0, INT64_MAX))
+                        count += r.value[0] == tenths;
+        return count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readingsAt(78) >= 3, 30000);
     sim->setSensor(0, sim::SensorState::Valid, 74);
     QTRY_VERIFY_WITH_TIMEOUT(!episodes().front().value(QStringLiteral("fim")).isNull(), 30000);
     recorder.terminate();
@@ -188,6 +208,93 @@ void TestCliAlarms::recorderKeepsAnEpisode() {
     QVERIFY2(trail.contains(QStringLiteral("Alarme %1 reconhecido").arg(n)) &&
                  trail.contains(QStringLiteral("porta da câmara aberta")),
              qPrintable(trail));
+
+    // The list as a spreadsheet: the CSV's columns, each cell of its kind.
+    const QString xlsx = dir.filePath(QStringLiteral("alarmes.xlsx"));
+    const tRun sheet = run({"alarmes", "--xlsx", xlsx});
+    QVERIFY2(sheet.code == 0 && sheet.out.isEmpty(), qPrintable(sheet.err));
+    const QMap<QString, tSheetCellRead> cells = SheetCells(xlsx);
+    QCOMPARE(cells.value("A1").value, "Número");
+    QCOMPARE(cells.value("A2").value, n);
+    QCOMPARE(cells.value("A2").kind, "número");
+    QCOMPARE(cells.value("F2").kind, "data");
+    QCOMPARE(cells.value("G2").kind, "data");
+    QCOMPARE(cells.value("I2").kind, "número");
+    QVERIFY(cells.value("M2").value.contains(QStringLiteral("porta da câmara aberta")));
+    QCOMPARE(run({"alarmes", "--xlsx", xlsx, "--json"}).code, 2);
+
+    const QString pdf = dir.filePath(QStringLiteral("relatorio.pdf"));
+    const tRun report = run({"-a", "201", "historico", "relatorio", "--pdf", pdf});
+    QVERIFY2(report.code == 0, qPrintable(report.err));
+    QProcess toText;
+    toText.start(QStringLiteral("pdftotext"),
+                 {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(toText.waitForFinished(30000));
+    QCOMPARE(toText.exitCode(), 0);
+    const QString text = QString::fromUtf8(toText.readAllStandardOutput()).simplified();
+    int64_t lastedMs = 0;
+    {
+        tHistoryStore store;
+        QVERIFY(store.Open(file, tHistoryStore::tAccess::Read));
+        tAlarmStore alarms(store);
+        const std::optional<tAlarmEpisode> stored = alarms.Episode(n.toLongLong());
+        QVERIFY(stored && stored->endMs);
+        lastedMs = *stored->endMs - stored->startMs;
+    }
+    // Recorded every second, it lasts seconds; the readings left the limit
+    // for less (7,8 is inside it), the alarm for this long.
+    QVERIFY2(lastedMs >= 1000 && lastedMs < 60'000, qPrintable(QString::number(lastedMs)));
+    // A right-aligned cell may come back without its space.
+    const QString lasted = QStringLiteral("%1 ?s").arg(lastedMs / 1000);
+    const QRegularExpression row(
+        QStringLiteral("%1 Sensor 1 acima do máximo \\S+ \\S+ \\S+ \\S+ %2 9,3 ºC sim \\(1\\)")
+            .arg(n, lasted));
+    QVERIFY2(row.match(text).hasMatch(), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Alarme %1 reconhecido por ").arg(n)) &&
+                 text.contains(QStringLiteral(": porta da câmara aberta")),
+             qPrintable(text));
+    const QRegularExpression day(
+        QStringLiteral("Sensor 1 (?:-?[\\d,]+ ºC ){3}%1 \\d+").arg(lasted));
+    QVERIFY2(day.match(text).hasMatch(), qPrintable(text));
+}
+
+// The adapter is pulled out while recording: its controller does not answer
+// for as long as the port stays away, and the alarm says so once the
+// minute it is given has passed. Last: the simulator goes with the port.
+void TestCliAlarms::vanishedPortIsNoAnswer() {
+    const QString link = dir.filePath(QStringLiteral("ttyUSB0"));
+    QVERIFY(QFile::link(port(), link));
+    {
+        tHistoryStore store;
+        QVERIFY(store.Open(file));
+        QVERIFY(store.ControllerId({0, link, 201, QStringLiteral("qx4r"), QStringLiteral("1.2")}));
+    }
+    QCOMPARE(run({"-p", link, "-a", "201", "limites", "definir", "resposta", "--atraso", "1"}).code,
+             0);
+    QProcess recorder;
+    recorder.setProcessEnvironment(env());
+    recorder.start(QStringLiteral(TARVIK_CLI),
+                   {"-p", link, "-a", "201", "registrar", "--intervalo", "1"});
+    QVERIFY(recorder.waitForStarted());
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run({"-p", link, "-a", "201", "historico", "exportar"}).out.count(u'\n') >= 2, 30000);
+    sim.reset();
+    QVERIFY(QFile::remove(link));
+    QTRY_VERIFY_WITH_TIMEOUT((err += recorder.readAllStandardError()).contains("sumiu"), 30000);
+    const auto silent = [&] {
+        for (const QString &line :
+             run({"alarmes", "--json"}).out.split(u'\n', Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e.value(QStringLiteral("porta")).toString() == link &&
+                e.value(QStringLiteral("condicao")).toString() == QStringLiteral("sem_resposta"))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(silent(), 150000);
+    recorder.terminate();
+    QVERIFY(recorder.waitForFinished(30000));
 }
 
 QTEST_GUILESS_MAIN(TestCliAlarms)
