@@ -343,6 +343,29 @@ std::vector<tSheetCell> AlarmEpisodesSheetKinds() {
             Integer, Number, Text,    Number,  Number, Text};
 }
 
+namespace {
+// One episode's CSV row, which is also its row in a spreadsheet: dates in
+// the form spreadsheets take as dates, numbers with the decimal comma.
+QStringList EpisodeFields(const tAlarmEpisode &e, int64_t durationMs, const QString &acks) {
+    const auto at = [&](int64_t utcMs) {
+        return CsvDateTime(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, e.offsetSec));
+    };
+    return {QString::number(e.id),
+            e.port,
+            QString::number(e.address),
+            QString::number(e.sensor),
+            AlarmConditionText(e.condition),
+            at(e.startMs),
+            e.endMs ? at(*e.endMs) : QString(),
+            QString::number(durationMs / 60'000),
+            e.extreme ? tenthsText(*e.extreme) : QString(),
+            unitText(e.unit),
+            e.low ? tenthsText(*e.low) : QString(),
+            e.high ? tenthsText(*e.high) : QString(),
+            acks};
+}
+} // namespace
+
 int AlarmEpisodes(tCliRun &run) {
     tHistoryStore store;
     if (!OpenHistory(store, false))
@@ -355,35 +378,6 @@ int AlarmEpisodes(tCliRun &run) {
         if (run.args.addressGiven && !run.args.addresses.contains(e.address))
             continue;
         const int64_t durationMs = e.endMs.value_or(nowMs) - e.startMs;
-        if (!run.args.xlsx.isEmpty()) {
-            // The CSV's columns, times as the sheet reads a date (its clock
-            // as recorded).
-            const auto when = [&](int64_t utcMs) {
-                return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, e.offsetSec)
-                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            };
-            QStringList acks;
-            for (const tAlarmAck &a : e.acks)
-                acks << QStringLiteral("%1 %2: %3")
-                            .arg(a.user, LocalText(a.utcMs, a.offsetSec), a.comment);
-            const auto tenths = [](const std::optional<int32_t> &v) {
-                return v ? tenthsText(*v) : QString();
-            };
-            run.sheet << QStringList{QString::number(e.id),
-                                     e.port,
-                                     QString::number(e.address),
-                                     QString::number(e.sensor),
-                                     AlarmConditionText(e.condition),
-                                     when(e.startMs),
-                                     e.endMs ? when(*e.endMs) : QString(),
-                                     QString::number(durationMs / 60'000),
-                                     tenths(e.extreme),
-                                     unitText(e.unit),
-                                     tenths(e.low),
-                                     tenths(e.high),
-                                     acks.join(QStringLiteral(" | "))};
-            continue;
-        }
         if (run.args.format == tFormat::Json) {
             QJsonArray acks;
             for (const tAlarmAck &a : e.acks)
@@ -412,15 +406,10 @@ int AlarmEpisodes(tCliRun &run) {
                             .arg(a.user, LocalText(a.utcMs, a.offsetSec), a.comment);
             const QString end =
                 e.endMs ? LocalText(*e.endMs, e.offsetSec) : QStringLiteral("em aberto");
-            if (run.args.format == tFormat::Csv) {
-                CliWrite(CsvLine({QString::number(e.id), e.port, QString::number(e.address),
-                                  QString::number(e.sensor), AlarmConditionText(e.condition),
-                                  LocalText(e.startMs, e.offsetSec), e.endMs ? end : QString(),
-                                  QString::number(durationMs / 60'000),
-                                  e.extreme ? tenthsText(*e.extreme) : QString(), unitText(e.unit),
-                                  e.low ? tenthsText(*e.low) : QString(),
-                                  e.high ? tenthsText(*e.high) : QString(),
-                                  acks.join(QStringLiteral(" | "))},
+            if (!run.args.xlsx.isEmpty()) {
+                run.sheet << EpisodeFields(e, durationMs, acks.join(QStringLiteral(" | ")));
+            } else if (run.args.format == tFormat::Csv) {
+                CliWrite(CsvLine(EpisodeFields(e, durationMs, acks.join(QStringLiteral(" | "))),
                                  run.csv));
             } else {
                 const QString span =

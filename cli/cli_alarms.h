@@ -19,7 +19,6 @@ int AlarmLimitsRemove(tCliRun &run);
 bool AlarmLimitsSetCheck(const tCliArgs &args, QString &error);
 int AlarmEpisodes(tCliRun &run);
 QStringList AlarmEpisodesCsvHeader();
-// The spreadsheet's cells of the columns above (--xlsx).
 std::vector<tSheetCell> AlarmEpisodesSheetKinds();
 int AlarmAcknowledge(tCliRun &run);
 bool AlarmAcknowledgeCheck(const tCliArgs &args, QString &error);

@@ -348,7 +348,8 @@ constexpr tOptionRow optionRows[] = {
      setCsv},
     {"xlsx", 0, "ARQUIVO", "historico exportar|log|alarmes",
      "(historico exportar, log, alarmes) as linhas numa planilha ARQUIVO (.xlsx), com as colunas "
-     "do CSV: datas como datas, temperaturas como números; nada vai para a saída padrão",
+     "do CSV: "
+     "datas como datas, temperaturas como números; nada vai para a saída padrão",
      setXlsx},
     {"json", 0, nullptr,
      "info|status|log|procurar|historico exportar|historico relatorio|historico "
