@@ -44,12 +44,12 @@ void tst_alarm_window::stripWhileRecordingInTheBackground() {
     TfrmMain &w = app.Start(sim.Port());
     w.show();
     app.Click("btnCnt");
-    QTRY_VERIFY_WITH_TIMEOUT(w.Ondrel().Connected(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.Ondrel().Connected(), 30000);
     QCOMPARE(w.CurrentPage()->objectName(), QStringLiteral("pnlConnection"));
     QVERIFY(!StripShown(app));
 
     sim.controller->holdSensor(0, sim::SensorState::Short, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(StripShown(app), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(StripShown(app), 60000);
     QVERIFY2(StripText(app).startsWith(QStringLiteral("ALARME: Sensor 1 Curto desde ")),
              qPrintable(StripText(app)));
     QCOMPARE(w.CurrentPage()->objectName(), QStringLiteral("pnlConnection"));
@@ -59,7 +59,7 @@ void tst_alarm_window::stripWhileRecordingInTheBackground() {
     QVERIFY(stored[0].IsOpen());
 
     sim.controller->holdSensor(0, sim::SensorState::Valid, 40);
-    QTRY_VERIFY_WITH_TIMEOUT(!StripShown(app), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!StripShown(app), 60000);
     stored = StoredEpisodes(app);
     QCOMPARE(stored.size(), size_t(1));
     QVERIFY(!stored[0].IsOpen());
@@ -78,16 +78,16 @@ void tst_alarm_window::pageLimitsAreTheAlarmLimits() {
         TfrmMain &w = app.Start(sim.Port());
         w.show();
         app.Click("btnCnt");
-        QTRY_VERIFY_WITH_TIMEOUT(w.Ondrel().Connected(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Ondrel().Connected(), 30000);
         app.Click("btnMenuHist");
         auto *page = w.findChild<THistoryPage *>(QStringLiteral("pnlHist"));
         QVERIFY(page);
-        QTRY_VERIFY_WITH_TIMEOUT(page->ControllerShown() != 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->ControllerShown() != 0, 60000);
 
         auto *max1 = app.Find<QDoubleSpinBox>(QStringLiteral("edtHistMax1"));
         max1->setValue(5.0);
         QTRY_COMPARE_WITH_TIMEOUT(app.Status(),
-                                  QStringLiteral("Limites de alarme do sensor 1 gravados"), 10000);
+                                  QStringLiteral("Limites de alarme do sensor 1 gravados"), 30000);
         {
             tHistoryStore store;
             QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite")),
@@ -106,11 +106,11 @@ void tst_alarm_window::pageLimitsAreTheAlarmLimits() {
         }
 
         // The recording judges by the new limit at its next reading.
-        QTRY_VERIFY_WITH_TIMEOUT(StripShown(app), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(StripShown(app), 60000);
         QVERIFY2(StripText(app).contains(QStringLiteral("Sensor 1 acima do máximo")),
                  qPrintable(StripText(app)));
         auto *list = app.Find<QTableWidget>(QStringLiteral("stgHistAlarm"));
-        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 30000);
         QVERIFY(!page->Curve().alarms.empty());
 
         // No comment, no acknowledgement: said through the window's dialogs.
@@ -121,18 +121,18 @@ void tst_alarm_window::pageLimitsAreTheAlarmLimits() {
         // A new alarm comes on top of the list meanwhile: the one chosen
         // stays the one acknowledged.
         sim.controller->holdSensor(1, sim::SensorState::Short, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 2, 60000);
         auto *comment = app.Find<QLineEdit>(QStringLiteral("edtHistAlarmComment"));
         comment->setText(QStringLiteral("porta da câmara aberta"));
         app.Click("btnHistAck");
-        QTRY_VERIFY_WITH_TIMEOUT(comment->text().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(comment->text().isEmpty(), 30000);
         const std::vector<tAlarmEpisode> stored = StoredEpisodes(app);
         QCOMPARE(stored.size(), size_t(2));
         QCOMPARE(stored[0].condition, tAlarmCondition::High);
         QCOMPARE(stored[0].acks.size(), size_t(1));
         QCOMPARE(stored[0].acks[0].comment, QStringLiteral("porta da câmara aberta"));
         QCOMPARE(stored[1].acks.size(), size_t(0));
-        QTRY_VERIFY_WITH_TIMEOUT(!list->item(1, 5)->text().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!list->item(1, 5)->text().isEmpty(), 30000);
         app.Stop();
     }
     TfrmMain &w = app.Start(sim.Port());
@@ -140,7 +140,7 @@ void tst_alarm_window::pageLimitsAreTheAlarmLimits() {
     app.Click("btnCnt");
     app.Click("btnMenuHist");
     auto *page = w.findChild<THistoryPage *>(QStringLiteral("pnlHist"));
-    QTRY_VERIFY_WITH_TIMEOUT(page->ControllerShown() != 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->ControllerShown() != 0, 60000);
     QCOMPARE(app.Find<QDoubleSpinBox>(QStringLiteral("edtHistMax1"))->value(), 5.0);
     app.Stop();
 }
