@@ -467,6 +467,13 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     }
     session->SetRefresh(false);
     msgWindow->hide();
+    // Readings that wait for a refusing file get a last few seconds; what
+    // still does not go in is said before the window goes.
+    if (const size_t lost = recording->FinishWriting())
+        Warning(QStringLiteral("%1 leitura(s) ou registro(s) não foram gravados no histórico %2 "
+                               "e se perderam.")
+                    .arg(lost)
+                    .arg(recording->Path()));
     event->accept();
 }
 

@@ -214,10 +214,6 @@ bool setJson(tCliArgs &a, const QString &, QString &error) {
     return setFormat(a, tFormat::Json, error);
 }
 
-bool setMax(tCliArgs &a, const QString &v, QString &error) {
-    return whole(v, 1, 32767, a.max) || outOfRange(error, "--max", v, "de 1 a 32767");
-}
-
 bool setVerify(tCliArgs &a, const QString &, QString &) {
     a.verify = true;
     return true;
@@ -245,6 +241,35 @@ template <QString tCliArgs::*Field> bool setText(tCliArgs &a, const QString &v, 
 
 template <bool tCliArgs::*Field> bool setSwitch(tCliArgs &a, const QString &, QString &) {
     a.*Field = true;
+    return true;
+}
+
+// Degrees with a decimal comma or point.
+template <std::optional<double> tCliArgs::*Field, const char *Option, bool Signed>
+bool setDegrees(tCliArgs &a, const QString &v, QString &error) {
+    bool ok = false;
+    const double d = QString(v).trimmed().replace(u',', u'.').toDouble(&ok);
+    if (!ok || !(d >= (Signed ? -999.9 : 0) && d <= 999.9))
+        return outOfRange(error, Option, v,
+                          Signed ? "graus, de -999,9 a 999,9" : "graus, de 0 a 999,9");
+    a.*Field = d;
+    return true;
+}
+constexpr char optMin[] = "--min", optMax[] = "--max", optHysteresis[] = "--histerese";
+
+// --max is log's count and a sensor's maximum: the value is read for both
+// and the command, known only once every word is read, takes its own.
+bool setMaxOrLimit(tCliArgs &a, const QString &v, QString &error) {
+    a.maxText = v;
+    const bool count = whole(v, 1, 32767, a.max);
+    return setDegrees<&tCliArgs::alarmHigh, optMax, true>(a, v, error) || count;
+}
+
+bool setDelay(tCliArgs &a, const QString &v, QString &error) {
+    int n = 0;
+    if (!whole(v, 0, 1440, n))
+        return outOfRange(error, "--atraso", v, "minutos, de 0 a 1440");
+    a.delayMin = n;
     return true;
 }
 
@@ -302,32 +327,40 @@ constexpr tOptionRow optionRows[] = {
      "dias (de 1 a 36500); sem ela, tudo é guardado",
      setRetention},
     {"de", 0, "DATA|N",
-     "historico exportar|historico relatorio|historico alteracoes|historico verificar|procurar",
+     "historico exportar|historico relatorio|historico alteracoes|historico "
+     "verificar|alarmes|procurar",
      "(historico) desde DATA (AAAA-MM-DD ou DD/MM/AAAA, com HH:MM opcional); (procurar) o "
      "primeiro endereço perguntado, N de 1 a 247 (padrão 1)",
      setFrom},
     {"ate", 0, "DATA|N",
-     "historico exportar|historico relatorio|historico alteracoes|historico verificar|procurar",
+     "historico exportar|historico relatorio|historico alteracoes|historico "
+     "verificar|alarmes|procurar",
      "(historico) até DATA (uma data sem hora inclui o dia todo); (procurar) o último endereço "
      "perguntado, N de 1 a 247 (padrão 247)",
      setTo},
     {"pdf", 0, "ARQUIVO", "historico relatorio", "(historico relatorio) o relatório em PDF",
      setPdf},
-    {"csv", 0, nullptr, "status|log|historico exportar|historico relatorio|historico alteracoes",
+    {"csv", 0, nullptr,
+     "status|log|historico exportar|historico relatorio|historico alteracoes|alarmes",
      "(status, log, historico) CSV como a exportação da tela: ';', UTF-8, linha de cabeçalho; "
      "num terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF (historico exportar "
      "num arquivo escreve este CSV mesmo sem a opção)",
      setCsv},
-    {"xlsx", 0, "ARQUIVO", "historico exportar|log",
-     "(historico exportar, log) as linhas numa planilha ARQUIVO (.xlsx), com as colunas do CSV: "
+    {"xlsx", 0, "ARQUIVO", "historico exportar|log|alarmes",
+     "(historico exportar, log, alarmes) as linhas numa planilha ARQUIVO (.xlsx), com as colunas "
+     "do CSV: "
      "datas como datas, temperaturas como números; nada vai para a saída padrão",
      setXlsx},
     {"json", 0, nullptr,
-     "info|status|log|procurar|historico exportar|historico relatorio|historico alteracoes",
+     "info|status|log|procurar|historico exportar|historico relatorio|historico "
+     "alteracoes|alarmes",
      "(info, status, log, procurar) um objeto JSON por linha e por endereço; números com ponto, "
      "temperaturas na unidade do controlador, estados em palavras",
      setJson},
-    {"max", 0, "N", "log", "(log) no máximo N eventos (padrão 20)", setMax},
+    {"max", 0, "N", "log|limites definir",
+     "(log) no máximo N eventos (padrão 20); (limites definir) o limite máximo do sensor, em "
+     "graus",
+     setMaxOrLimit},
     {"verificar", 0, nullptr, "config gravar",
      "(config gravar) relê o que foi gravado e compara com o arquivo", setVerify},
     {"velocidades", 0, nullptr, "procurar",
@@ -355,8 +388,12 @@ constexpr tOptionRow optionRows[] = {
      "sistema",
      setText<&tCliArgs::caFile>},
     {"homeassistant", 0, nullptr, "publicar",
-     "(publicar) anuncia em homeassistant/ cada sensor e relé como uma entidade",
+     "(publicar) anuncia cada sensor e relé como uma entidade, em homeassistant/ ou no "
+     "prefixo de --prefixo-descoberta",
      setSwitch<&tCliArgs::homeAssistant>},
+    {"prefixo-descoberta", 0, "PREFIXO", "publicar",
+     "(publicar) com --homeassistant, anuncia as entidades em PREFIXO/ (padrão homeassistant)",
+     setText<&tCliArgs::discoveryPrefix>},
     {"inseguro", 0, nullptr, "publicar",
      "(publicar) deixa a senha ir sem criptografia por mqtt://, numa rede de confiança",
      setSwitch<&tCliArgs::insecure>},
@@ -364,6 +401,25 @@ constexpr tOptionRow optionRows[] = {
      "(publicar) sem o broker, as leituras esperam na memória (até 3600 por controlador, "
      "perdidas se o programa parar), não no histórico",
      setSwitch<&tCliArgs::noHistory>},
+    {"min", 0, "V", "limites definir",
+     "(limites definir) o limite mínimo do sensor, em graus na unidade do controlador (vírgula "
+     "ou ponto decimal)",
+     setDegrees<&tCliArgs::alarmLow, optMin, true>},
+    {"atraso", 0, "MIN", "limites definir",
+     "(limites definir) minutos fora dos limites antes de o alarme abrir (padrão 0); com "
+     "SENSOR resposta, minutos sem resposta do controlador (padrão 5)",
+     setDelay},
+    {"histerese", 0, "V", "limites definir",
+     "(limites definir) o alarme só fecha quando o valor volta V graus para dentro dos limites "
+     "(padrão 0,5)",
+     setDegrees<&tCliArgs::hysteresis, optHysteresis, false>},
+    {"comentario", 0, "TEXTO", "alarmes reconhecer",
+     "(alarmes reconhecer) o que foi visto ou feito; guardado com o usuário e a hora",
+     setText<&tCliArgs::comment>},
+    {"ao-alarmar", 0, "COMANDO", "registrar|publicar",
+     "(registrar, publicar) roda COMANDO (pelo sh) a cada alarme aberto ou encerrado, com o "
+     "alarme nas variáveis TARVIK_ALARME_*; sua falha é avisada e não para o registro",
+     setText<&tCliArgs::onAlarm>},
     {"help", 'h', nullptr, "", "mostra esta ajuda (também: tarvik-cli ajuda)", setHelp, "ajuda"},
     {"version", 0, nullptr, "", "mostra a versão", setVersion, "versão"},
 };
@@ -384,6 +440,10 @@ constexpr const char *examples[] = {
     "tarvik-cli -a 201 historico relatorio --pdf camara-201.pdf",
     "tarvik-cli historico alteracoes --json",
     "tarvik-cli -a 201 historico verificar --de 2026-12-01 --ate 2026-12-31",
+    "tarvik-cli -a 201 limites definir 1 --max 8,0 --atraso 10",
+    "tarvik-cli alarmes --de 2026-12-01 --csv > alarmes.csv",
+    "tarvik-cli alarmes reconhecer 12 --comentario \"porta da câmara aberta\"",
+    "tarvik-cli -p /dev/ttyUSB0 -a 201 verificar",
 };
 
 const tOptionRow *optionNamed(const QString &name) {
@@ -538,6 +598,9 @@ bool ParseArgs(const QStringList &args, tCliArgs &out, QString &error) {
             error = QStringLiteral("%1 não vale para o comando %2").arg(shown(*row), out.command);
             return false;
         }
+    if (!out.maxText.isEmpty() && out.command == QLatin1String("log") &&
+        !whole(out.maxText, 1, 32767, out.max))
+        return outOfRange(error, "--max", out.maxText, "de 1 a 32767");
     const tCliCommand *command = CliCommandNamed(out.command);
     return !command->check || command->check(out, error);
 }

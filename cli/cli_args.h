@@ -64,8 +64,15 @@ struct tCliArgs {
     QString passwordFile; // the password is its first line
     QString caFile;
     bool homeAssistant = false;
-    bool insecure = false;  // a password over plain mqtt:// allowed
-    bool noHistory = false; // readings wait for the broker in memory, not in the history file
+    QString discoveryPrefix; // empty: homeassistant
+    bool insecure = false;   // a password over plain mqtt:// allowed
+    bool noHistory = false;  // readings wait for the broker in memory, not in the history file
+    // limites definir (degrees in the controller's unit), alarmes reconhecer, --ao-alarmar
+    std::optional<double> alarmLow, alarmHigh, hysteresis;
+    std::optional<int> delayMin;
+    QString maxText; // --max as given: log's count or a sensor's maximum
+    QString comment;
+    QString onAlarm; // a shell command run at each alarm opening and closing
 };
 
 // Reads `args` (without the program's name). False on bad usage, with the

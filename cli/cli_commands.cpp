@@ -1,6 +1,7 @@
 #include "cli_commands.h"
 
 #include "bus_scan.h"
+#include "cli_alarms.h"
 #include "cli_history.h"
 #include "cli_output.h"
 #include "cli_publish.h"
@@ -408,6 +409,49 @@ constexpr tCliCommand commandRows[] = {
               "firmware e velocidade de quem responde; só lê, nunca grava",
      .check = scanCheck,
      .run = scan},
+    {.name = "limites",
+     .synopsis = "limites",
+     .about = "os limites de alarme guardados no histórico (-p, -a)",
+     .needsPort = false,
+     .run = AlarmLimitsList},
+    {.name = "limites definir",
+     .synopsis = "limites definir SENSOR [--min V] [--max V] [--atraso MIN] [--histerese V]",
+     .about = "define os limites de alarme do sensor 1 a 4 do controlador de -a (e -p), em graus "
+              "na sua unidade; o que não for dado fica como estava; SENSOR resposta com --atraso: "
+              "minutos sem resposta até o alarme (padrão 5); cada mudança vai para as alterações",
+     .operand = "SENSOR",
+     .needsPort = false,
+     .check = AlarmLimitsSetCheck,
+     .run = AlarmLimitsSet},
+    {.name = "limites remover",
+     .synopsis = "limites remover SENSOR",
+     .about = "remove os limites de alarme do sensor (faltas de sensor ainda abrem alarme)",
+     .operand = "SENSOR",
+     .needsPort = false,
+     .check = AlarmLimitsSetCheck,
+     .run = AlarmLimitsRemove},
+    {.name = "alarmes",
+     .synopsis = "alarmes",
+     .about = "os alarmes do histórico (--de, --ate, -p, -a), o número primeiro: condição, "
+              "início, fim, extremo e reconhecimentos",
+     .needsPort = false,
+     .csvHeader = AlarmEpisodesCsvHeader,
+     .sheetKinds = AlarmEpisodesSheetKinds,
+     .run = AlarmEpisodes},
+    {.name = "alarmes reconhecer",
+     .synopsis = "alarmes reconhecer N --comentario TEXTO",
+     .about = "reconhece o alarme N com um comentário, guardado com o usuário e a hora",
+     .operand = "N",
+     .needsPort = false,
+     .check = AlarmAcknowledgeCheck,
+     .run = AlarmAcknowledge},
+    {.name = "verificar",
+     .synopsis = "verificar",
+     .about = "uma leitura julgada pelos limites guardados, para Nagios, Icinga, Zabbix ou "
+              "Checkmk: uma linha \"TARVIK OK|WARNING|CRITICAL|UNKNOWN - motivo | dados\" e o "
+              "código 0, 1, 2 ou 3",
+     .needsPort = false,
+     .run = AlarmVerify},
     {.name = "publicar",
      .synopsis = "publicar --broker URL",
      .about = "lê os controladores a cada período e publica cada leitura num broker MQTT",

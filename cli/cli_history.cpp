@@ -1,5 +1,6 @@
 #include "cli_history.h"
 
+#include "cli_alarms.h"
 #include "cli_run.h"
 #include "csv.h"
 #include "history_store.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -180,13 +182,32 @@ int Record(tCliRun &run) {
         return exitUSAGE;
     }
     tRecorder recorder(store, [](const QString &text, bool) { CliMessage(text); });
-    recorder.SetInterval(run.args.interval ? int32_t(*run.args.interval) : 0);
-    const double watch = std::min<double>(recorder.Interval(), tRecorder::watchSec);
+    // Fractions as given: 1.5 is a second and a half, not 1 s.
+    recorder.SetAlarmChanged(AlarmHook(run.args));
+    recorder.SetIntervalMs(run.args.interval ? std::llround(*run.args.interval * 1000) : 0);
+    const double watch = std::min<double>(recorder.IntervalMs() / 1000.0, tRecorder::watchSec);
     CliMessage(QStringLiteral("registrando em %1, uma leitura a cada %2 s")
-                   .arg(store.Path())
-                   .arg(recorder.Interval()));
+                   .arg(store.Path(),
+                        QString::number(recorder.IntervalMs() / 1000.0).replace(u'.', u',')));
     const std::function<int32_t(tCommand)> send = [&run](tCommand cmd) {
         return run.session.SendCommand(cmd);
+    };
+    // Readings taken but never stored are said with a count, and fail the
+    // run even when it was asked to stop: they are lost for good.
+    const auto recorded = [&](int worst) {
+        const size_t unsaved = recorder.Finish(QDateTime::currentMSecsSinceEpoch());
+        const uint64_t unstored = unsaved + recorder.Dropped();
+        if (unstored > 0) {
+            const QString why = store.Message();
+            CliMessage(
+                QStringLiteral("%1 leitura(s) não gravada(s) no histórico %2%3")
+                    .arg(unstored)
+                    .arg(store.Path(), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            worst = WorseExit(worst, exitDEVICE);
+        }
+        if (recorder.Replaced() > 0)
+            worst = WorseExit(worst, exitDEVICE);
+        return worst;
     };
     QList<int> silent; // addresses whose silence was already said
     int64_t lost = 0;  // readings not taken
@@ -217,6 +238,7 @@ int Record(tCliRun &run) {
             return exitDEVICE;
         }
         if (opened < 0) {
+            recorder.Unanswered(run.port, id, opened, QDateTime::currentMSecsSinceEpoch());
             if (!silent.contains(id)) {
                 silent << id;
                 CliMessage(QStringLiteral("endereço %1 não responde (%2); o registro "
@@ -265,8 +287,8 @@ int Record(tCliRun &run) {
     }
     // A port that never opened is a wrong name, not a loss.
     if (!run.session.PortOpened())
-        return exitDEVICE;
-    return StoppedOnRequest(lost);
+        return recorded(exitDEVICE);
+    return recorded(StoppedOnRequest(lost));
 }
 
 int HistoryExport(tCliRun &run) {
@@ -279,14 +301,20 @@ int HistoryExport(tCliRun &run) {
     if (readFailed(store))
         return exitUSAGE;
     for (const tHistController &c : controllers) {
-        const std::vector<tStatusReading> readings = store.Readings(c.id, r.from, r.to);
+        // In the order taken: after the clock went back, the times alone
+        // would misplace the readings.
+        std::vector<int64_t> steps;
+        const std::vector<tStatusReading> readings =
+            store.ReadingsAsStored(c.id, r.from, r.to, &steps);
         if (readFailed(store))
             return exitUSAGE;
-        for (const tStatusReading &h : readings) {
+        for (size_t i = 0; i < readings.size(); ++i) {
+            const tStatusReading &h = readings[i];
+            const int64_t stepFrom = steps[i];
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (!run.args.xlsx.isEmpty()) {
                 run.sheet << QStringList{c.port, QString::number(c.address), c.model} +
-                                 ReadingsCsvFields(h);
+                                 ReadingsCsvFields(h, stepFrom);
                 all.push_back(h);
                 continue;
             }
@@ -297,20 +325,24 @@ int HistoryExport(tCliRun &run) {
                                                             : QJsonValue(SensorText(h, k)));
                     relays.append(h.relay[k] < 0 ? QJsonValue() : QJsonValue(h.relay[k] > 0));
                 }
-                CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
-                                      {QStringLiteral("endereco"), c.address},
-                                      {QStringLiteral("modelo"), c.model},
-                                      {QStringLiteral("hora"), at.toString(Qt::ISODate)},
-                                      {QStringLiteral("unidade"), unitText(h.unit)},
-                                      {QStringLiteral("sensores"), sensors},
-                                      {QStringLiteral("reles"), relays},
-                                      {QStringLiteral("resultado"), h.result},
-                                      {QStringLiteral("tempo_ms"), h.roundTripMs}});
+                QJsonObject o{{QStringLiteral("porta"), c.port},
+                              {QStringLiteral("endereco"), c.address},
+                              {QStringLiteral("modelo"), c.model},
+                              {QStringLiteral("hora"), at.toString(Qt::ISODate)},
+                              {QStringLiteral("unidade"), unitText(h.unit)},
+                              {QStringLiteral("sensores"), sensors},
+                              {QStringLiteral("reles"), relays},
+                              {QStringLiteral("resultado"), h.result},
+                              {QStringLiteral("tempo_ms"), h.roundTripMs}};
+                if (stepFrom)
+                    o.insert(QStringLiteral("relogio_voltou_de"),
+                             localTime(stepFrom, h.offsetSec).toString(Qt::ISODate));
+                CliResult(o);
                 continue;
             }
             if (run.args.format == tFormat::Csv) {
                 CliWrite(CsvLine(QStringList{c.port, QString::number(c.address), c.model} +
-                                     ReadingsCsvFields(h),
+                                     ReadingsCsvFields(h, stepFrom),
                                  run.csv));
                 if (CliOutputFailed())
                     return exitUSAGE;
@@ -327,6 +359,8 @@ int HistoryExport(tCliRun &run) {
             for (int k = 0; k < 4; ++k)
                 fields << relayText(h.relay[k]);
             fields << QString::number(h.result) << QString::number(h.roundTripMs);
+            if (stepFrom)
+                fields << QStringLiteral("relógio ") + ClockStepText(stepFrom, h.offsetSec);
             CliResult(fields.join(u'\t'));
             if (CliOutputFailed())
                 return exitUSAGE;

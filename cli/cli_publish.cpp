@@ -1,5 +1,7 @@
 #include "cli_publish.h"
 
+#include "alarm_store.h"
+#include "cli_alarms.h"
 #include "cli_history.h"
 #include "cli_run.h"
 #include "publisher.h"
@@ -7,6 +9,7 @@
 #include "topics.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -40,17 +43,28 @@ bool readPassword(const QString &name, QString &password) {
     return true;
 }
 
-// One status reading of `id`, published whether it succeeded or not.
-int publishOne(tCliRun &run, tPublisher &publisher, int id) {
+// One status reading of `id`, published whether it succeeded or not, and
+// judged: its alarm state published beside it.
+int publishOne(tCliRun &run, tPublisher &publisher, tAlarmMonitor *alarms, int id) {
     const int c = run.connectInRun(id);
     if (run.session.PortGone())
         return c; // no controller was asked; the port is tried again
+    // Judged as published: its alarm state goes out beside it.
+    const auto judge = [&](const tStatusReading &reading) {
+        if (!alarms)
+            return;
+        alarms->Observe({0, run.port, id, reading.model, reading.firmware}, 0, reading);
+        publisher.submitAlarm(id, AlarmJson(alarms->Active(run.port, id), reading.offsetSec));
+    };
     if (c != exitOK) {
-        publisher.submit(FailedReading(run.port, id, run.dev.ErrorCom));
+        const tStatusReading failed = FailedReading(run.port, id, run.dev.ErrorCom);
+        publisher.submit(failed);
+        judge(failed);
         return c;
     }
     const int32_t r = run.session.SendCommand(cmdGET_STATUS);
     publisher.submit(run.dev.LastReading());
+    judge(run.dev.LastReading());
     if (r < 0)
         return run.fail(id, QStringLiteral("leitura do status"), r);
     return exitOK;
@@ -108,9 +122,29 @@ bool PublishCheck(const tCliArgs &a, QString &error) {
         error = QStringLiteral("--ca só vale com mqtts://");
         return false;
     }
-    if (a.topic.contains(u'+') || a.topic.contains(u'#') || a.topic.startsWith(u'/') ||
-        a.topic.endsWith(u'/')) {
-        error = QStringLiteral("--tópico: sem + nem #, e sem / no começo ou no fim");
+    // Found missing now, not as a failure of every connection later.
+    if (!a.caFile.isEmpty()) {
+        QFile ca(a.caFile);
+        if (!QFileInfo(a.caFile).isFile() || !ca.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("--ca: %1: %2")
+                        .arg(a.caFile, QFileInfo::exists(a.caFile) && !ca.errorString().isEmpty()
+                                           ? ca.errorString()
+                                           : QStringLiteral("arquivo não encontrado"));
+            return false;
+        }
+    }
+    const std::pair<const char *, QString> prefixes[] = {
+        {"--tópico", a.topic}, {"--prefixo-descoberta", a.discoveryPrefix}};
+    for (const auto &[option, prefix] : prefixes) {
+        if (prefix.isNull())
+            continue; // not given: the default
+        if (const QString problem = TopicPrefixProblem(prefix); !problem.isEmpty()) {
+            error = QStringLiteral("%1: %2").arg(QString::fromUtf8(option), problem);
+            return false;
+        }
+    }
+    if (!a.discoveryPrefix.isNull() && !a.homeAssistant) {
+        error = QStringLiteral("--prefixo-descoberta pede --homeassistant");
         return false;
     }
     return true;
@@ -127,6 +161,7 @@ int Publish(tCliRun &run) {
         return exitUSAGE;
     o.caFile = a.caFile;
     o.homeAssistant = a.homeAssistant;
+    o.discoveryPrefix = a.discoveryPrefix;
     const std::vector<int> ids(a.addresses.begin(), a.addresses.end());
     QString where = tMemoryBuffer(memoryBufferReadings).describe();
     std::map<int, std::unique_ptr<tReadingBuffer>> buffers;
@@ -138,15 +173,24 @@ int Publish(tCliRun &run) {
                 return std::move(b);
             return std::make_unique<tMemoryBuffer>(memoryBufferReadings); // an address given twice
         };
-    CliMessage(QStringLiteral("publicando em %1, tópicos %2/%3/ENDEREÇO/estado; sem o broker, "
-                              "as leituras esperam %4")
+    CliMessage(QStringLiteral(
+                   "publicando em %1, tópicos %2/%3/ENDEREÇO/estado e .../alarme; sem o broker, "
+                   "as leituras esperam %4")
                    .arg(o.broker.text(), o.prefix, PortTopicLevel(run.port), where));
     tPublisher publisher(o, run.port, ids, CliMessage);
+    // The limits and episodes live in the history file, whichever buffer
+    // the readings wait in.
+    tHistoryStore alarmFile;
+    std::unique_ptr<tAlarmMonitor> alarms;
+    if (alarmFile.Open(CliHistoryFile()))
+        alarms = std::make_unique<tAlarmMonitor>(alarmFile, CliMessage, AlarmHook(a));
+    else
+        CliMessage(QStringLiteral("sem alarmes: %1").arg(alarmFile.Message()));
     int64_t lost = 0;
     int worst = EveryPeriod(
         run, a.interval.value_or(defaultSeconds),
         [&](int id) {
-            const int r = publishOne(run, publisher, id);
+            const int r = publishOne(run, publisher, alarms.get(), id);
             lost += r != exitOK;
             return r;
         },
@@ -159,6 +203,12 @@ int Publish(tCliRun &run) {
     if (run.session.PortOpened() && worst != exitUSAGE)
         worst = StoppedOnRequest(lost);
     const size_t left = publisher.finish(leaveLimit);
+    if (const size_t unstored = publisher.storeWaiting()) {
+        CliMessage(QStringLiteral("%1 leitura(s) não gravada(s) no histórico: ele recusou até o "
+                                  "fim")
+                       .arg(unstored));
+        worst = WorseExit(worst, exitDEVICE);
+    }
     const size_t kept = std::min(left, publisher.kept());
     if (kept)
         CliMessage(QStringLiteral("%1 leitura(s) ainda não publicada(s) esperam no histórico; "

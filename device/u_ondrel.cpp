@@ -260,7 +260,9 @@ tOpenJob tOndrel::OpenBegin(const QString &PortCOM, int32_t id) {
     // Another address on the same healthy port keeps the port open: reopening
     // costs each switch milliseconds (and a real adapter its lock file and
     // line settings) when a program goes round a bus.
-    job.samePort = FConnected && PortCOM == FPort && PortActive();
+    // So does an address that did not answer: the port is as healthy as it
+    // was, and the next address on the bus goes out at once.
+    job.samePort = PortCOM == FPort && PortActive();
     if (FConnected) {
         job.closeFirst = !job.samePort;
         // Whatever happens next, the old session is over.

@@ -10,6 +10,7 @@ struct tHistoryWriter::tState {
     std::unique_ptr<tRecorder> recorder;
     // Records the file refused, oldest first.
     std::deque<tWrite> waiting;
+    size_t waitingDropped = 0;
     int64_t lastWaitingTryMs = 0;
     std::vector<std::pair<tHistController, std::function<void(const tHistController &)>>> unknown;
     int64_t lastUnknownTryMs = 0;
@@ -27,13 +28,23 @@ tHistoryWriter::tHistoryWriter(const QString &path, tRecorder::tReport report, Q
 }
 
 tHistoryWriter::~tHistoryWriter() {
+    Stop(stopTrying);
+    delete FThread;
+}
+
+size_t tHistoryWriter::Stop(std::chrono::milliseconds limit) {
     {
         const std::lock_guard lock(FMutex);
+        if (FStopped)
+            return FUnsaved;
         FStop = true;
+        FStopLimit = limit;
     }
     FWake.notify_all();
     FThread->wait();
-    delete FThread;
+    const std::lock_guard lock(FMutex);
+    FStopped = true;
+    return FUnsaved;
 }
 
 void tHistoryWriter::Push(tJob job) {
@@ -66,8 +77,10 @@ void tHistoryWriter::Post(tWrite write) {
         if (s.waiting.empty() && write(s.store))
             return;
         s.waiting.push_back(write);
-        if (s.waiting.size() > waitingMax)
+        if (s.waiting.size() > waitingMax) {
             s.waiting.pop_front();
+            ++s.waitingDropped;
+        }
         if (!s.said) {
             s.said = true;
             Say(QStringLiteral("Gravação do histórico interrompida: %1").arg(s.store.Message()),
@@ -125,6 +138,46 @@ void tHistoryWriter::Run() {
         if (stop && FJobs.empty())
             break;
     }
+    const std::chrono::milliseconds limit = FStopLimit;
+    lock.unlock();
+    const size_t unsaved = Drain(s, limit);
+    lock.lock();
+    FUnsaved = unsaved;
+}
+
+size_t tHistoryWriter::Drain(tState &s, std::chrono::milliseconds limit) {
+    tRecorder &rec = *s.recorder;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const int64_t nowMs = QDateTime::currentMSecsSinceEpoch();
+        const size_t readings = rec.Finish(nowMs);
+        if (!rec.Failing())
+            TryWaiting(s);
+        if ((!readings && s.waiting.empty()) || std::chrono::steady_clock::now() >= until)
+            break;
+        std::unique_lock lock(FMutex);
+        FWake.wait_for(lock, stopRetry);
+    }
+    const size_t unsaved = rec.Pending() + rec.Dropped() + s.waiting.size() + s.waitingDropped;
+    if (unsaved)
+        Say(QStringLiteral("%1 registro(s) não gravado(s) no histórico %2%3")
+                .arg(unsaved)
+                .arg(FPath, s.store.Message().isEmpty() ? QString()
+                                                        : QStringLiteral(": ") + s.store.Message()),
+            true);
+    return unsaved;
+}
+
+void tHistoryWriter::TryWaiting(tState &s) {
+    // A file writable again may need a fresh connection to be seen.
+    if (!s.store.IsOpen() || s.store.LastFailed())
+        s.store.Open(s.store.Path());
+    while (!s.waiting.empty() && s.waiting.front()(s.store))
+        s.waiting.pop_front();
+    if (s.waiting.empty() && s.said) {
+        s.said = false;
+        Say(QStringLiteral("Gravação do histórico retomada"), false);
+    }
 }
 
 void tHistoryWriter::Housekeeping(tState &s, int64_t nowMs) {
@@ -134,15 +187,7 @@ void tHistoryWriter::Housekeeping(tState &s, int64_t nowMs) {
     if (!s.waiting.empty() && !rec.Failing() &&
         (nowMs - s.lastWaitingTryMs >= retryMs || nowMs < s.lastWaitingTryMs)) {
         s.lastWaitingTryMs = nowMs;
-        // A file writable again may need a fresh connection to be seen.
-        if (!s.store.IsOpen() || s.store.LastFailed())
-            s.store.Open(s.store.Path());
-        while (!s.waiting.empty() && s.waiting.front()(s.store))
-            s.waiting.pop_front();
-        if (s.waiting.empty() && s.said) {
-            s.said = false;
-            Say(QStringLiteral("Gravação do histórico retomada"), false);
-        }
+        TryWaiting(s);
     }
     const bool identifyDue =
         !s.lastUnknownTryMs || nowMs - s.lastUnknownTryMs >= retryMs || nowMs < s.lastUnknownTryMs;

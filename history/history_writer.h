@@ -16,6 +16,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -33,12 +34,22 @@ class tHistoryWriter : public QObject {
     static constexpr int64_t retentionEveryMs = tRecorder::retentionEveryMs;
     // Records other than readings waiting for a refusing file, at most.
     static constexpr size_t waitingMax = 10'000;
+    // How long a writer told to stop keeps trying a refusing file.
+    static constexpr std::chrono::milliseconds stopTrying{5000};
+    // How often it tries meanwhile.
+    static constexpr std::chrono::milliseconds stopRetry{250};
 
     // Opens `path` on the writer thread. `report` runs on the thread that
     // made the writer, with one line for the status line and memo.
     tHistoryWriter(const QString &path, tRecorder::tReport report, QObject *parent = nullptr);
-    // Writes what was handed over (as far as the file takes it), then stops.
+    // Stop(stopTrying), unless stopped already.
     ~tHistoryWriter() override;
+
+    // Writes what was handed over, trying a refusing file again for up to
+    // `limit`, then stops; nothing handed over later is written. Returns
+    // the readings and other records the file never got, counting those
+    // given up earlier for room; the same count when called again.
+    size_t Stop(std::chrono::milliseconds limit);
 
     QString Path() const { return FPath; }
 
@@ -72,6 +83,10 @@ class tHistoryWriter : public QObject {
     void Push(tJob job);
     void Run();
     void Housekeeping(tState &state, int64_t nowMs);
+    // The records waiting for the file, in order, as far as it takes them.
+    void TryWaiting(tState &state);
+    // Until everything is in or `limit` has passed; what is not in.
+    size_t Drain(tState &state, std::chrono::milliseconds limit);
     // To the caller's thread.
     void Say(const QString &text, bool failure);
 
@@ -84,4 +99,7 @@ class tHistoryWriter : public QObject {
     std::deque<tJob> FJobs;
     bool FRunning = false; // a batch is being run
     bool FStop = false;
+    bool FStopped = false;
+    std::chrono::milliseconds FStopLimit = stopTrying;
+    size_t FUnsaved = 0; // set by the thread as it ends
 };

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <array>
 #include <set>
 
@@ -30,10 +31,28 @@ bool Changed(const tStatusReading &a, const tStatusReading &b) {
 } // namespace
 
 tRecorder::tRecorder(tHistoryStore &store, tReport report)
-    : FStore(store), FReport(std::move(report)) {}
+    : FStore(store), FReport(std::move(report)), FAlarms(store, [this](const QString &text) {
+          // A file that refuses was said once already.
+          if (!FFailing)
+              FReport(text, true);
+      }) {}
+
+void tRecorder::Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs) {
+    tStatusReading r{.utcMs = utcMs, .port = port, .address = address, .result = result};
+    r.offsetSec = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
+    FAlarms.Observe({0, port, address, QString(), QString()}, 0, r);
+}
+
+void tRecorder::SetAlarmChanged(tAlarmMonitor::tChanged changed) {
+    FAlarms.SetChanged(std::move(changed));
+}
 
 void tRecorder::SetInterval(int32_t seconds) {
-    FIntervalMs = int64_t(seconds > 0 ? seconds : defaultIntervalSec) * 1000;
+    SetIntervalMs(int64_t(seconds) * 1000);
+}
+
+void tRecorder::SetIntervalMs(int64_t ms) {
+    FIntervalMs = ms > 0 ? ms : int64_t(defaultIntervalSec) * 1000;
 }
 
 tRecorder::tSeen &tRecorder::Seen(const tHistController &where) {
@@ -44,6 +63,7 @@ tRecorder::tSeen &tRecorder::Seen(const tHistController &where) {
         seen.firmware = where.firmware;
         seen.controller = 0;
         seen.lastRecorded = {};
+        seen.nextDueMs = 0;
         seen.lastLogMs = 0;
     }
     return seen;
@@ -53,6 +73,13 @@ void tRecorder::Observe(const tStatusReading &r) {
     const tHistController where{0, r.port, r.address, r.model, r.firmware};
     const int64_t utcMs = r.utcMs;
     tSeen &seen = Seen(where);
+    // Reads come about as often as the interval asks, a little early or
+    // late: one that comes closer to the due time than the next would is
+    // taken, and the due times keep their step, so an interval of 1 s read
+    // every second records every second, not every other read.
+    const int64_t slack = std::clamp<int64_t>(
+        seen.lastReadMs && utcMs > seen.lastReadMs ? (utcMs - seen.lastReadMs) / 2 : 0, 0,
+        FIntervalMs / 2);
     seen.lastReadMs = utcMs;
     // A clock moved back leaves later times in front: trim by age from now.
     while (!seen.live.empty() &&
@@ -61,19 +88,39 @@ void tRecorder::Observe(const tStatusReading &r) {
     seen.live.push_back(r);
 
     const tStatusReading &last = seen.lastRecorded;
-    const bool due = !last.utcMs || utcMs - last.utcMs >= FIntervalMs ||
-                     utcMs < last.utcMs || // the clock went back
+    const bool onTime = seen.nextDueMs && utcMs >= seen.nextDueMs - slack;
+    const bool due = !last.utcMs || onTime || utcMs < last.utcMs || // the clock went back
                      Changed(last, r);
-    if (!due)
-        return;
-    seen.lastRecorded = r;
-    FPending.push_back({where, r});
-    if (FPending.size() > pendingMax)
-        FPending.pop_front();
-    Flush(utcMs);
+    if (due) {
+        // On time: the next is due one step on; anything else (a change, a
+        // gap, the clock moved) starts the steps again from this reading.
+        seen.nextDueMs = onTime && utcMs < seen.nextDueMs + FIntervalMs - slack
+                             ? seen.nextDueMs + FIntervalMs
+                             : utcMs + FIntervalMs;
+        seen.lastRecorded = r;
+        FPending.push_back({where, r});
+        if (FPending.size() > pendingMax) {
+            FPending.pop_front();
+            ++FDropped;
+        }
+        Flush(utcMs);
+    }
+    FAlarms.Observe(where, 0, r);
 }
 
 bool tRecorder::Flush(int64_t utcMs) {
+    if (!FFailing && FStore.FileReplaced()) {
+        // SQLite would go on writing the deleted file, unseen by anyone.
+        FStore.EmptyWriteAheadLog();
+        ++FReplaced;
+        FFailing = true;
+        FLastRetryMs = utcMs - retryMs; // a new file at once
+        FReport(QStringLiteral("Gravação do histórico interrompida: o arquivo %1 foi apagado ou "
+                               "trocado por outro; o que foi gravado nele não está no arquivo "
+                               "novo")
+                    .arg(FStore.Path()),
+                true);
+    }
     if (FFailing) {
         if (utcMs - FLastRetryMs < retryMs && utcMs >= FLastRetryMs)
             return false;
@@ -82,6 +129,7 @@ bool tRecorder::Flush(int64_t utcMs) {
         // a fresh connection to be seen.
         if (!FStore.Open(FStore.Path()) || FStore.ReadOnly())
             return false;
+        FStore.FileReplaced(); // takes note of the file opened
     }
     while (!FPending.empty()) {
         tPending &p = FPending.front();
@@ -97,6 +145,14 @@ bool tRecorder::Flush(int64_t utcMs) {
         FReport(QStringLiteral("Gravação do histórico retomada"), false);
     }
     return true;
+}
+
+size_t tRecorder::Finish(int64_t utcMs) {
+    if (FFailing)
+        FLastRetryMs = utcMs - retryMs;
+    if (!FPending.empty() || FFailing)
+        Flush(utcMs);
+    return FPending.size();
 }
 
 bool tRecorder::Retry(int64_t utcMs) {

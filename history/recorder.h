@@ -10,8 +10,15 @@
 // A file that refuses (disk full, read-only, removed) stops recording with
 // one message; the readings meanwhile wait in memory (up to a day's worth)
 // and go in, oldest first, once the file takes them again, when a second
-// message says so. The live view is never held up by the file.
+// message says so. A file deleted or replaced under the recorder is said
+// the same way, and recording goes on in a new file of that name. The live
+// view is never held up by the file.
+//
+// Every reading observed, recorded or not, is judged against the alarm
+// limits kept in the file (alarm_store.h): episodes open and close here,
+// whoever reads the status.
 
+#include "alarm_store.h"
 #include "history_store.h"
 #include "u_ondrel.h"
 
@@ -41,11 +48,15 @@ class tRecorder {
     tRecorder(tHistoryStore &store, tReport report);
 
     void SetInterval(int32_t seconds); // below 1: the default
-    int32_t Interval() const { return FIntervalMs / 1000; }
+    void SetIntervalMs(int64_t ms);    // below 1: the default
+    int64_t IntervalMs() const { return FIntervalMs; }
 
     // A status read has ended, as the driver took it; its controller is
     // the reading's port, address, model and firmware.
     void Observe(const tStatusReading &reading);
+    // The controller at `address` on `port` could not even be reached (its
+    // session did not open): nothing to record, but its silence is judged.
+    void Unanswered(const QString &port, int32_t address, int32_t result, int64_t utcMs);
 
     // Tries a refusing file again (at most every few seconds), as a new
     // reading would; whether the file takes the readings now.
@@ -71,12 +82,24 @@ class tRecorder {
 
     bool Failing() const { return FFailing; }
     size_t Pending() const { return FPending.size(); }
+    // Readings given up since the start: the oldest waiting ones, for room.
+    uint64_t Dropped() const { return FDropped; }
+    // How often the file was found deleted or replaced and begun anew.
+    int32_t Replaced() const { return FReplaced; }
+    // The last try before stopping, whatever the pause between tries says;
+    // the readings still not stored (each given up for good).
+    size_t Finish(int64_t utcMs);
+
+    // What runs after each alarm opening and closing is stored.
+    void SetAlarmChanged(tAlarmMonitor::tChanged changed);
+    const tAlarmMonitor &Alarms() const { return FAlarms; }
 
   private:
     struct tSeen {
         int64_t controller = 0;
         QString model, firmware;
         tStatusReading lastRecorded; // utcMs 0: none yet
+        int64_t nextDueMs = 0;       // when the interval asks for the next one
         int64_t lastReadMs = 0;
         int64_t lastLogMs = 0;
         std::deque<tStatusReading> live;
@@ -99,4 +122,7 @@ class tRecorder {
     std::deque<tPending> FPending;
     bool FFailing = false;
     int64_t FLastRetryMs = 0;
+    uint64_t FDropped = 0;
+    int32_t FReplaced = 0;
+    tAlarmMonitor FAlarms;
 };

@@ -42,6 +42,9 @@ class tReadingBuffer {
     virtual QStringList takeNotices() { return {}; }
     // The network thread is about to stop: what it opened must be let go.
     virtual void threadEnds() {}
+    // From the thread that appends: a last try to keep what the buffer's
+    // file refused; the readings it still does not hold.
+    virtual size_t storeWaiting() { return 0; }
 };
 
 // In memory, at most `bound` readings; when full the oldest gives way.

@@ -2,6 +2,8 @@
 
 #include "topics.h"
 
+#include <QCryptographicHash>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <mosquitto.h>
@@ -40,7 +42,17 @@ void initLibrary() {
 } // namespace
 
 QString tBrokerAddress::text() const {
-    return QStringLiteral("%1://%2:%3").arg(tls ? "mqtts" : "mqtt", host).arg(port);
+    const QString shown = host.contains(u':') ? u'[' + host + u']' : host;
+    return QStringLiteral("%1://%2:%3").arg(tls ? "mqtts" : "mqtt", shown).arg(port);
+}
+
+QString MqttClientId(const QString &host, const QString &prefix, const QString &port, int address) {
+    QByteArray exact = host.toUtf8();
+    for (const QByteArray &part : {prefix.toUtf8(), port.toUtf8(), QByteArray::number(address)})
+        exact += '\0' + part;
+    return QStringLiteral("tarvik-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(exact, QCryptographicHash::Sha256).toHex().left(16));
 }
 
 std::optional<tBrokerAddress> ParseBroker(const QString &url, QString &error) {
@@ -72,11 +84,12 @@ struct tPublisher::tImpl {
     struct tChannel {
         tImpl *owner = nullptr;
         int address = 0;
-        QString stateTopic, availabilityTopic;
+        QString stateTopic, availabilityTopic, alarmTopic;
         std::unique_ptr<tReadingBuffer> buffer; // under `lock`
         mosquitto *mosq = nullptr;
         enum { Down, Connecting, Up, Done } state = Down;
         Clock::time_point retryAt{};
+        Clock::time_point connectingSince{};
         int retryMs = 0;
         uint64_t nextSeq = 0;             // the next reading to send on this connection
         std::map<int, uint64_t> inflight; // message id -> reading
@@ -88,10 +101,13 @@ struct tPublisher::tImpl {
         std::vector<tMessage> discovery;  // the entities, under `lock`
         bool discoveryDirty = false;      // to publish when up; under `lock`
         int offlineMid = -1;              // the leaving "offline", once sent
+        QByteArray alarm;                 // the alarm state, under `lock`
+        bool alarmDirty = false;          // to publish when up; under `lock`
     };
 
     tPublishOptions options;
     QString port;
+    QString stablePort; // the port's name for the hub's entities
     std::function<void(const QString &)> say;
     std::vector<std::unique_ptr<tChannel>> channels;
     std::mutex lock;
@@ -100,6 +116,7 @@ struct tPublisher::tImpl {
     std::thread thread;
     std::atomic<bool> quit{false};
     std::atomic<bool> finishing{false};
+    std::atomic<Clock::rep> finishingSince{0};
     std::atomic<bool> refusal{false};
     std::atomic<bool> left{false}; // every client has left, or could not
     bool everUp = false;           // some client got in at least once
@@ -145,9 +162,7 @@ struct tPublisher::tImpl {
     }
 
     QString clientId(const tChannel &c) const {
-        return QStringLiteral("tarvik-%1-%2-%3")
-            .arg(options.prefix.section(u'/', -1), PortTopicLevel(port))
-            .arg(c.address);
+        return MqttClientId(QSysInfo::machineHostName(), options.prefix, port, c.address);
     }
 
     // A fresh client for every connection: the library keeps no queue of its
@@ -181,8 +196,11 @@ struct tPublisher::tImpl {
         }
         c.connack = -1;
         lastLibraryError.clear();
-        return mosquitto_connect(c.mosq, options.broker.host.toUtf8().constData(),
-                                 options.broker.port, options.keepAliveSeconds);
+        c.connectingSince = Clock::now();
+        // Without waiting for the TCP handshake: a broker whose network drops
+        // the attempt would hold this thread, and a stop, for minutes.
+        return mosquitto_connect_async(c.mosq, options.broker.host.toUtf8().constData(),
+                                       options.broker.port, options.keepAliveSeconds);
     }
 
     QString reasonOf(int rc, int connack) const {
@@ -255,6 +273,7 @@ struct tPublisher::tImpl {
             std::lock_guard g(lock);
             c.availabilityDirty = c.answering >= 0;
             c.discoveryDirty = !c.discovery.empty();
+            c.alarmDirty = !c.alarm.isEmpty();
         }
         everUp = true;
         if (!brokerUp) {
@@ -276,8 +295,11 @@ struct tPublisher::tImpl {
         std::vector<tPending> next;
         bool availability = false;
         int answering = -1;
+        QByteArray alarm;
         {
             std::lock_guard g(lock);
+            if (std::exchange(c.alarmDirty, false))
+                alarm = c.alarm;
             availability = std::exchange(c.availabilityDirty, false);
             answering = c.answering;
             if (std::exchange(c.discoveryDirty, false))
@@ -298,6 +320,10 @@ struct tPublisher::tImpl {
                     nullptr);
         for (const tMessage &m : discovery)
             publish(c, m.topic, m.payload, nullptr);
+        if (!alarm.isEmpty() && !publish(c, c.alarmTopic, alarm, nullptr)) {
+            std::lock_guard g(lock);
+            c.alarmDirty = true; // tried again at the next pump
+        }
         for (const tPending &p : next) {
             int mid = 0;
             if (!publish(c, c.stateTopic, StatePayload(p.reading), &mid))
@@ -349,6 +375,11 @@ struct tPublisher::tImpl {
         }
     }
 
+    // A connection not made by then is given up and tried again.
+    milliseconds connectLimit() const {
+        return std::chrono::seconds(std::max(options.keepAliveSeconds, 10));
+    }
+
     bool allDone() const {
         return std::all_of(channels.begin(), channels.end(),
                            [](const auto &c) { return c->state == tChannel::Done; });
@@ -357,10 +388,20 @@ struct tPublisher::tImpl {
     void run() {
         while (!quit) {
             const auto now = Clock::now();
-            if (finishing)
-                for (auto &c : channels)
+            if (finishing) {
+                const auto leftAt = Clock::time_point(Clock::duration(finishingSince.load()));
+                for (auto &c : channels) {
                     if (c->state == tChannel::Down)
                         c->state = tChannel::Done; // no new connection to leave by
+                    // A connection still under way gets a moment, not the
+                    // whole time readings may take to leave.
+                    if (c->state == tChannel::Connecting && now - leftAt >= connectWhenLeaving) {
+                        mosquitto_destroy(c->mosq);
+                        c->mosq = nullptr;
+                        c->state = tChannel::Done;
+                    }
+                }
+            }
             if (refusal || (finishing && allDone())) {
                 {
                     std::lock_guard g(lock);
@@ -370,7 +411,7 @@ struct tPublisher::tImpl {
                 if (refusal)
                     return;
             }
-            int timeout = 1000;
+            int timeout = finishing ? 100 : 1000;
             for (auto &c : channels) {
                 reportLosses(*c);
                 if (c->state == tChannel::Down) {
@@ -425,6 +466,9 @@ struct tPublisher::tImpl {
                 }
                 if (wasConnecting && c.state == tChannel::Up)
                     becameUp(c);
+                else if (c.state == tChannel::Connecting &&
+                         Clock::now() - c.connectingSince >= connectLimit())
+                    down(c, MOSQ_ERR_TIMEOUT);
             }
         }
     }
@@ -437,7 +481,10 @@ tPublisher::tPublisher(const tPublishOptions &options, const QString &port,
     d->options = options;
     if (d->options.prefix.isEmpty())
         d->options.prefix = DefaultTopicPrefix();
+    if (d->options.discoveryPrefix.isEmpty())
+        d->options.discoveryPrefix = DefaultDiscoveryPrefix();
     d->port = port;
+    d->stablePort = StablePortName(port);
     d->say = std::move(say);
     d->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     for (int a : addresses) {
@@ -446,6 +493,7 @@ tPublisher::tPublisher(const tPublishOptions &options, const QString &port,
         c->address = a;
         c->stateTopic = StateTopic(d->options.prefix, port, a);
         c->availabilityTopic = AvailabilityTopic(d->options.prefix, port, a);
+        c->alarmTopic = AlarmTopic(d->options.prefix, port, a);
         c->buffer = d->options.makeBuffer ? d->options.makeBuffer(a)
                                           : std::make_unique<tMemoryBuffer>(memoryBufferReadings);
         d->channels.push_back(std::move(c));
@@ -488,10 +536,27 @@ void tPublisher::submit(const tStatusReading &reading) {
                                        .toUtf8();
             if (key != c->discoveryKey) {
                 c->discoveryKey = key;
-                c->discovery = DiscoveryMessages(d->options.prefix, reading);
+                c->discovery = FormerDiscoveryRemovals(d->options.prefix, reading);
+                for (tMessage &m : DiscoveryMessages(d->options.prefix, reading,
+                                                     d->options.discoveryPrefix, d->stablePort))
+                    c->discovery.push_back(std::move(m));
                 c->discoveryDirty = true;
             }
         }
+    }
+    d->poke();
+}
+
+void tPublisher::submitAlarm(int address, const QByteArray &json) {
+    tImpl::tChannel *c = d->channelOf(address);
+    if (!c)
+        return;
+    {
+        std::lock_guard g(d->lock);
+        if (c->alarm == json)
+            return;
+        c->alarm = json;
+        c->alarmDirty = true;
     }
     d->poke();
 }
@@ -501,6 +566,7 @@ bool tPublisher::refused() const {
 }
 
 size_t tPublisher::finish(std::chrono::milliseconds limit) {
+    d->finishingSince = Clock::now().time_since_epoch().count();
     d->finishing = true;
     d->poke();
     {
@@ -523,4 +589,12 @@ size_t tPublisher::kept() const {
     for (auto &c : d->channels)
         kept += c->buffer->kept();
     return kept;
+}
+
+size_t tPublisher::storeWaiting() {
+    std::lock_guard g(d->lock);
+    size_t waiting = 0;
+    for (auto &c : d->channels)
+        waiting += c->buffer->storeWaiting();
+    return waiting;
 }

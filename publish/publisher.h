@@ -21,7 +21,8 @@ struct tBrokerAddress {
     bool tls = false;
     QString host;
     int port = 1883;
-    QString text() const; // as the user wrote it, port included
+    // As the user would write it, port included; an IPv6 host in brackets.
+    QString text() const;
 };
 
 // "mqtt://HOST[:PORT]" (1883) or "mqtts://HOST[:PORT]" (8883); nothing when
@@ -35,6 +36,7 @@ struct tPublishOptions {
     QString password;
     QString caFile; // empty: the system's certificate authorities
     bool homeAssistant = false;
+    QString discoveryPrefix; // where discovery goes; DefaultDiscoveryPrefix() when empty
     int keepAliveSeconds = 30;
     int firstRetryMs = 1000; // the pause after a failure, doubled up to maxRetryMs
     int maxRetryMs = 30000;
@@ -54,19 +56,35 @@ class tPublisher {
 
     // Hands a reading of one of the addresses over; never waits on the network.
     void submit(const tStatusReading &reading);
+    // The alarm state of one of the addresses (AlarmJson), retained on its
+    // alarm topic when it differs from the last one handed over.
+    void submitAlarm(int address, const QByteArray &json);
     // The broker refused us before we ever got in (credentials, certificate):
     // trying again cannot help, the run should end.
     bool refused() const;
     // Publishes what waits, then "offline" for every controller and leaves
     // cleanly, for at most `limit`; returns the readings left unpublished.
+    // A broker not connected when this is called gets at most
+    // connectWhenLeaving to take the connection under way.
     size_t finish(std::chrono::milliseconds limit);
     // Of the readings finish left, those kept for the next run.
     size_t kept() const;
+    // After finish, from the thread that submits: a last try to store what
+    // the history file refused; the readings it never got.
+    size_t storeWaiting();
 
   private:
     struct tImpl;
     std::unique_ptr<tImpl> d;
 };
+
+// How long finish waits for a connection still being made.
+constexpr std::chrono::milliseconds connectWhenLeaving{1500};
+
+// The client identifier of `address` on `port`: from this computer's name
+// and the whole prefix, so that sites whose prefixes end alike never throw
+// each other off the broker. 23 characters, what every broker must take.
+QString MqttClientId(const QString &host, const QString &prefix, const QString &port, int address);
 
 // The bound of the memory buffer of one controller.
 constexpr size_t memoryBufferReadings = 3600;

@@ -81,11 +81,43 @@ tHistoryStore *tStoreBuffer::reader() {
     return r;
 }
 
+bool tStoreBuffer::fileRefused() {
+    tHistoryStore &file = FStore->Writer();
+    while (!FRefusedReadings.empty()) {
+        const tRefused &r = FRefusedReadings.front();
+        auto it = std::lower_bound(FWindow.begin(), FWindow.end(), r.seq,
+                                   [](const tItem &i, uint64_t s) { return i.seq < s; });
+        if (it != FWindow.end() && it->seq == r.seq) {
+            // The broker still needs it: an entry, after every one before.
+            const int64_t id = file.AddQueued(FTarget, {.reading = r.reading});
+            if (!id)
+                return false;
+            it->id = id;
+            FLateSeq[id] = r.seq;
+            FLastId = id;
+            --FMemoryAlone;
+        } else {
+            // Published already, or given up for the broker: the history
+            // still gets it.
+            const tStatusReading &h = r.reading;
+            const int64_t controller =
+                file.ControllerId({0, h.port, h.address, h.model, h.firmware});
+            if (!controller || !file.AddReading(controller, h))
+                return false;
+        }
+        FRefusedReadings.pop_front();
+    }
+    return true;
+}
+
 void tStoreBuffer::append(const tStatusReading &reading) {
     // Tried for every reading: a file that refused (disk full, locked too
-    // long by another program) takes them again as soon as it can.
-    if (const int64_t id = FStore->Writer().AddQueued(FTarget, {.reading = reading})) {
-        FWindow.push_back({.seq = seqOfId(id), .stored = true, .reading = reading});
+    // long by another program) takes them again as soon as it can, those it
+    // refused first.
+    const int64_t id =
+        fileRefused() ? FStore->Writer().AddQueued(FTarget, {.reading = reading}) : int64_t(0);
+    if (id) {
+        FWindow.push_back({.seq = seqOfId(id), .id = id, .reading = reading});
         FLastId = id;
         FMemoryCount = 0;
         if (std::exchange(FRefused, false))
@@ -94,20 +126,26 @@ void tStoreBuffer::append(const tStatusReading &reading) {
     } else {
         if (!std::exchange(FRefused, true))
             fileFailed(QStringLiteral("recusou a leitura; enquanto recusar, as leituras esperam "
-                                      "na memória, até %1 por controlador, e se perdem se o "
-                                      "programa parar")
+                                      "na memória, até %1 por controlador, e vão para o "
+                                      "histórico quando ele voltar a aceitar; se o programa "
+                                      "parar antes, se perdem")
                            .arg(memoryBufferReadings),
                        FStore->Writer().Message());
-        FWindow.push_back(
-            {.seq = seqOfId(FLastId) + ++FMemoryCount, .stored = false, .reading = reading});
+        const uint64_t seq = seqOfId(FLastId) + ++FMemoryCount;
+        FWindow.push_back({.seq = seq, .id = 0, .reading = reading});
+        FRefusedReadings.push_back({.seq = seq, .reading = reading});
         ++FMemoryAlone;
+        if (FRefusedReadings.size() > memoryBufferReadings) {
+            FRefusedReadings.pop_front();
+            ++FNotStored;
+        }
     }
     // Readings in the file leave memory from the front (the file gives them
     // back); a reading in memory alone that reaches the front of a full
-    // window is lost, as in the memory buffer.
+    // window is lost for the broker, as in the memory buffer.
     while (FWindow.size() >
            (FMemoryAlone ? windowReadings + memoryBufferReadings : windowReadings)) {
-        if (FWindow.front().stored) {
+        if (FWindow.front().id) {
             ++FFileOnly;
         } else {
             ++FLost;
@@ -117,14 +155,33 @@ void tStoreBuffer::append(const tStatusReading &reading) {
     }
 }
 
+size_t tStoreBuffer::storeWaiting() {
+    fileRefused();
+    return FRefusedReadings.size() + size_t(FNotStored);
+}
+
+uint64_t tStoreBuffer::seqOf(int64_t id) const {
+    const auto late = FLateSeq.find(id);
+    return late != FLateSeq.end() ? late->second : seqOfId(id);
+}
+
+int64_t tStoreBuffer::fileOnlyBefore() const {
+    // The window holds the newest readings: those in the file first, then
+    // any the file refused.
+    if (FWindow.empty())
+        return 0;
+    return FWindow.front().id ? FWindow.front().id : FLastId + 1;
+}
+
 std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
     std::vector<tPending> out;
     const uint64_t windowStart = FWindow.empty() ? 0 : FWindow.front().seq;
     if (FFileOnly > 0 && (windowStart == 0 || first < windowStart)) {
         tHistoryStore *file = reader();
+        // An entry stored late was sent under an earlier number: from
+        // idFrom(first) on, some may come before `first`, and are skipped.
         int64_t next = std::max(idFrom(first), FDone + 1);
-        // Entries held by the file alone all come before the window.
-        const int64_t before = windowStart ? idFrom(windowStart) : 0;
+        const int64_t before = fileOnlyBefore();
         while (file && out.size() < count) {
             const std::vector<tHistQueued> rows =
                 file->Queued(FTarget, next, before, int32_t(count - out.size()));
@@ -139,8 +196,8 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
                 break;
             }
             for (const tHistQueued &e : rows) {
-                if (!e.gone)
-                    out.push_back({.seq = seqOfId(e.id), .reading = e.reading});
+                if (!e.gone && seqOf(e.id) >= first)
+                    out.push_back({.seq = seqOf(e.id), .reading = e.reading});
                 else if (e.id > FGoneSeen) {
                     // Removed by the retention limit before the broker had it.
                     FGoneSeen = e.id;
@@ -160,10 +217,14 @@ std::vector<tPending> tStoreBuffer::from(uint64_t first, size_t count) {
 void tStoreBuffer::acknowledge(uint64_t seq) {
     int64_t mark = 0;
     if (FFileOnly > 0) {
-        // The entries held by the file alone all come before the window.
+        // The newest entry sent under `seq` or before; the entries held by
+        // the file alone all come before the window.
         int64_t upTo = int64_t(seq >> idShift);
-        if (!FWindow.empty())
-            upTo = std::min(upTo, idFrom(FWindow.front().seq) - 1);
+        for (const auto &[id, sentAs] : FLateSeq)
+            if (sentAs <= seq)
+                upTo = std::max(upTo, id);
+        if (const int64_t before = fileOnlyBefore())
+            upTo = std::min(upTo, before - 1);
         if (upTo > FDone) {
             const int64_t n = reader() ? reader()->QueuedCount(FTarget, FDone, upTo) : -1;
             if (n >= 0) {
@@ -173,8 +234,8 @@ void tStoreBuffer::acknowledge(uint64_t seq) {
         }
     }
     while (!FWindow.empty() && FWindow.front().seq <= seq) {
-        if (FWindow.front().stored)
-            mark = int64_t(FWindow.front().seq >> idShift);
+        if (FWindow.front().id)
+            mark = std::max(mark, FWindow.front().id);
         else
             --FMemoryAlone;
         FWindow.pop_front();
@@ -182,6 +243,7 @@ void tStoreBuffer::acknowledge(uint64_t seq) {
     if (mark <= FDone)
         return;
     FDone = mark;
+    FLateSeq.erase(FLateSeq.begin(), FLateSeq.upper_bound(FDone));
     tHistoryStore *file = reader();
     if (file && file->SetPublished(FTarget, mark))
         return;

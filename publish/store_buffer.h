@@ -7,6 +7,10 @@
 // a crash or a reboot during an outage finds the readings it had not
 // delivered and sends them first, in order, each with its own time.
 //
+// A reading the file refuses (disk full, locked too long) waits in memory,
+// is published from there meanwhile, and goes into the file, in its place,
+// as soon as the file takes a write again.
+//
 // Threads: the file is reached through two connections, one opened on the
 // thread that appends (the reading thread) and one opened by the network
 // thread at its first need, let go in threadEnds. The newest readings are
@@ -19,6 +23,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <map>
 #include <memory>
 
 // The history file as the buffers of one publisher share it.
@@ -59,6 +64,7 @@ class tStoreBuffer : public tReadingBuffer {
     QString describe() const override;
     QStringList takeNotices() override { return std::exchange(FNotices, {}); }
     void threadEnds() override { FStore->ReleaseReader(); }
+    size_t storeWaiting() override;
 
     // Readings kept in memory besides the file: the newest, so that the
     // network thread seldom reads the file.
@@ -69,6 +75,13 @@ class tStoreBuffer : public tReadingBuffer {
                  int64_t waiting, int64_t last);
     tHistoryStore *reader();
     void fileFailed(const QString &what, const QString &why);
+    // The readings the file refused, in order, as far as it takes them now;
+    // whether none waits any more.
+    bool fileRefused();
+    // The sequence number the broker knows the entry `id` by.
+    uint64_t seqOf(int64_t id) const;
+    // The entry the file-only ones all come before (0: no end).
+    int64_t fileOnlyBefore() const;
 
     // Sequence numbers: a queue entry's id shifted left, so that readings
     // the file refused fit between the entry before them and the next one
@@ -83,7 +96,14 @@ class tStoreBuffer : public tReadingBuffer {
 
     struct tItem {
         uint64_t seq;
-        bool stored; // else in memory alone
+        int64_t id; // the file's queue entry; 0: in memory alone
+        tStatusReading reading;
+    };
+    // A reading the file refused, waiting to go in: with a queue entry if
+    // the broker still needs it (it is in the window), as a reading of the
+    // history alone if the broker has it already.
+    struct tRefused {
+        uint64_t seq;
         tStatusReading reading;
     };
 
@@ -96,9 +116,14 @@ class tStoreBuffer : public tReadingBuffer {
     size_t FMemoryAlone = 0;   // of the window, the readings the file refused
     int64_t FGoneSeen = 0;
     std::deque<tItem> FWindow;
+    std::deque<tRefused> FRefusedReadings;
+    // Entries stored after the file refused them, by id: the sequence
+    // number they were sent under meanwhile.
+    std::map<int64_t, uint64_t> FLateSeq;
     bool FRefused = false; // the file refuses readings: they wait in memory
     bool FReaderFailed = false;
     bool FMarkFailed = false;
     uint64_t FLost = 0;
+    uint64_t FNotStored = 0; // refused readings given up for room
     QStringList FNotices;
 };

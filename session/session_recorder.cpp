@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 constexpr int64_t liveMs = 3'600'000;
@@ -21,7 +22,8 @@ tSessionRecorder::tSessionRecorder(tSession &session, QString path, tRecorder::t
       FWatch(new QTimer(this)) {
     connect(&session, &tSession::exchanged, this, &tSessionRecorder::Exchanged);
     connect(&session, &tSession::connectionChanged, this, &tSessionRecorder::ConnectionChanged);
-    FWatch->setInterval(watchSlackMs);
+    FWatch->setSingleShot(true);
+    FWatch->setTimerType(Qt::PreciseTimer);
     connect(FWatch, &QTimer::timeout, this, &tSessionRecorder::Watch);
 }
 
@@ -48,6 +50,13 @@ tHistoryWriter &tSessionRecorder::Writer() {
     return *FWriter;
 }
 
+size_t tSessionRecorder::FinishWriting() {
+    FWatch->stop();
+    if (!FWriter || std::exchange(FFinished, true))
+        return 0;
+    return FWriter->Stop(tHistoryWriter::stopTrying);
+}
+
 tHistoryStore &tSessionRecorder::Reader() {
     if (!FReader) {
         Writer(); // which says it when the file cannot be opened
@@ -64,6 +73,7 @@ void tSessionRecorder::ConnectionChanged() {
     ++FGeneration;
     FLive.clear();
     FLastReadMs = 0;
+    FOwnPending = FOwnLast = false;
     const tOndrel &dev = FSession.Ondrel();
     if (!dev.Connected()) {
         FWatch->stop();
@@ -79,7 +89,7 @@ void tSessionRecorder::ConnectionChanged() {
         Q_EMIT recordedChanged();
     });
     Q_EMIT recordedChanged();
-    FWatch->start();
+    ArmWatch();
 }
 
 void tSessionRecorder::Exchanged(const tExchange &exchange) {
@@ -88,6 +98,8 @@ void tSessionRecorder::Exchanged(const tExchange &exchange) {
     const tStatusReading &r = *exchange.reading;
     Writer().Observe(r);
     FLastReadMs = r.utcMs;
+    FOwnLast = std::exchange(FOwnPending, false);
+    ArmWatch();
     // A clock moved back leaves later times in front: trim by age from now.
     while (!FLive.empty() &&
            (FLive.front().utcMs <= r.utcMs - liveMs || FLive.front().utcMs > r.utcMs))
@@ -100,8 +112,24 @@ void tSessionRecorder::Exchanged(const tExchange &exchange) {
 void tSessionRecorder::Watch() {
     // Read when nobody else has for a while, so the file gets its readings
     // (and a relay switch is seen) whatever page is shown.
+    if (!FSession.Connected())
+        return;
+    FOwnIssuedMs = QDateTime::currentMSecsSinceEpoch();
+    FOwnPending = true;
+    FSession.Send(cmdGET_STATUS, tPriority::Background);
+    ArmWatch();
+}
+
+void tSessionRecorder::ArmWatch() {
+    if (!FSession.Connected() || FFinished) {
+        FWatch->stop();
+        return;
+    }
     const int64_t everyMs = int64_t(std::min(FIntervalSec, tRecorder::watchSec)) * 1000;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
-    if (FSession.Connected() && (now - FLastReadMs >= everyMs + watchSlackMs || now < FLastReadMs))
-        FSession.Send(cmdGET_STATUS, tPriority::Background);
+    const int64_t due = FOwnLast || FOwnPending ? FOwnIssuedMs + everyMs
+                        : FLastReadMs           ? FLastReadMs + everyMs + watchSlackMs
+                                                : now;
+    // A clock moved back: from now.
+    FWatch->start(int(std::clamp<int64_t>(due - now, 0, everyMs + watchSlackMs)));
 }

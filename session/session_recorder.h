@@ -38,6 +38,11 @@ class tSessionRecorder : public QObject {
 
     // The writer thread, made on first call: the seam for other records.
     tHistoryWriter &Writer();
+    // Stops the writer (if one was made), trying a refusing file for a
+    // while; the readings and records the file never got.
+    // Said once: 0 when called again.
+    size_t FinishWriting();
+    QString Path() const { return FPath; }
     // A connection of this thread to the file, for reading (the history
     // page); opened on first call.
     tHistoryStore &Reader();
@@ -61,10 +66,14 @@ class tSessionRecorder : public QObject {
     void ConnectionChanged();
     void Exchanged(const tExchange &exchange);
     void Watch();
+    // The watch's next read: a period after its own last one, or a little
+    // more than a period after someone else's, so it never doubles them.
+    void ArmWatch();
 
     tSession &FSession;
     QString FPath;
     tRecorder::tReport FReport;
+    bool FFinished = false;
     int32_t FIntervalSec = tRecorder::defaultIntervalSec;
     int32_t FKeepDays = 0;
     std::unique_ptr<tHistoryWriter> FWriter;
@@ -74,6 +83,9 @@ class tSessionRecorder : public QObject {
     tHistController FConnected; // id unused
     std::deque<tStatusReading> FLive;
     int64_t FLastReadMs = 0;
+    int64_t FOwnIssuedMs = 0; // when the watch asked for its last read
+    bool FOwnPending = false; // the watch's read is under way
+    bool FOwnLast = false;    // the last read was the watch's
     // Bumped at each connection: an answer about an earlier one is stale.
     uint64_t FGeneration = 0;
 };

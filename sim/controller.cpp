@@ -575,6 +575,11 @@ void Controller::setSensor(int sensor, SensorState state, int tenths) {
     d->model.setSensor(sensor, state, tenths);
 }
 
+void Controller::holdSensor(int sensor, SensorState state, int tenths) {
+    std::lock_guard lock(d->mutex);
+    d->model.holdSensor(sensor, state, tenths);
+}
+
 void Controller::addLogSlot(const LogSlot &slot) {
     std::lock_guard lock(d->mutex);
     d->model.addLogSlot(slot);

@@ -7,13 +7,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -23,8 +26,9 @@ const char *const kUsage =
     "                  [--fahrenheit] [--slave-mode] [--no-drift]\n"
     "                  [--port-file FILE] [--fault NAME[:PARAM]] [--stall-after N]\n"
     "                  [--baud N [--adapter-latency MS] [--answer-delay MS]]\n"
-    "                  [--speed N[,N...]]\n"
-    "                  [--tcp HOST:PORT | --rtu-tcp HOST:PORT]\n";
+    "                  [--speed N[,N...]] [--sensor N=VALUE]...\n"
+    "                  [--tcp HOST:PORT | --rtu-tcp HOST:PORT]\n"
+    "A line \"sensor N=VALUE\" on standard input holds a sensor while serving.\n";
 
 [[noreturn]] void usage(const char *problem) {
     if (problem)
@@ -62,6 +66,38 @@ bool writePortFile(const std::string &file, const std::string &port) {
     return std::rename(tmp.c_str(), file.c_str()) == 0;
 }
 
+struct SensorHold {
+    int sensor = 0; // 0..3
+    sim::SensorState state = sim::SensorState::Valid;
+    int tenths = 0;
+};
+
+// "N=VALUE": sensor 1..4 at VALUE degrees of the controller's unit (comma or
+// point), or "curto" / "aberto" for a fault.
+bool sensorHold(std::string text, SensorHold &out) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos)
+        return false;
+    char *end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() + eq || n < 1 || n > 4)
+        return false;
+    out.sensor = int(n) - 1;
+    std::string value = text.substr(eq + 1);
+    if (value == "curto" || value == "aberto") {
+        out.state = value == "curto" ? sim::SensorState::Short : sim::SensorState::Open;
+        out.tenths = 0;
+        return true;
+    }
+    std::replace(value.begin(), value.end(), ',', '.');
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || v < -999.9 || v > 999.9)
+        return false;
+    out.state = sim::SensorState::Valid;
+    out.tenths = int(std::lround(v * 10));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -74,6 +110,7 @@ int main(int argc, char **argv) {
     std::vector<int> speeds{0};
     bool fahrenheit = false, slaveMode = false, drift = true;
     std::string portFile;
+    std::vector<SensorHold> holds;
     sim::Fault fault = sim::Fault::None;
     int faultParam = 0;
     bool tcp = false;
@@ -125,6 +162,11 @@ int main(int argc, char **argv) {
                 usage(("unknown fault " + choice).c_str());
             if (colon != std::string::npos)
                 faultParam = number(choice.c_str() + colon + 1);
+        } else if (arg == "--sensor") {
+            SensorHold h;
+            if (!sensorHold(value(), h))
+                usage("--sensor takes N=VALUE: N 1 to 4, VALUE in degrees, curto or aberto");
+            holds.push_back(h);
         } else if (arg == "--tcp" || arg == "--rtu-tcp") {
             if (tcp)
                 usage("--tcp and --rtu-tcp: one of them, once");
@@ -183,6 +225,8 @@ int main(int argc, char **argv) {
         c->setRelayLogic(true);
         if (fault != sim::Fault::None)
             c->setFault(fault, faultParam);
+        for (const SensorHold &h : holds)
+            c->holdSensor(h.sensor, h.state, h.tenths);
     }
     sim::Controller &controller = *first;
     if (tcp && !controller.listenTcp(front, tcpHost, tcpPort)) {
@@ -214,6 +258,25 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "ondrel-sim: cannot write %s\n", portFile.c_str());
         return 1;
     }
+
+    // Sensors changed while serving, one "sensor N=VALUE" line at a time;
+    // the thread ends with standard input and is left at exit.
+    std::thread([all] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (line.rfind("sensor ", 0) == 0)
+                line.erase(0, 7);
+            SensorHold h;
+            if (!sensorHold(line, h)) {
+                std::fprintf(stderr, "ondrel-sim: not \"sensor N=VALUE\": %s\n", line.c_str());
+                continue;
+            }
+            for (sim::Controller *c : all)
+                c->holdSensor(h.sensor, h.state, h.tenths);
+            std::printf("sensor %d=%s\n", h.sensor + 1, line.substr(line.find('=') + 1).c_str());
+            std::fflush(stdout);
+        }
+    }).detach();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

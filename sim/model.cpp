@@ -375,6 +375,13 @@ void Model::setSensor(int sensor, SensorState state, int tenths) {
     runRelays();
 }
 
+void Model::holdSensor(int sensor, SensorState state, int tenths) {
+    if (sensor < 0 || sensor >= Sensors::kCount)
+        return;
+    m_sensors.hold(sensor);
+    setSensor(sensor, state, tenths);
+}
+
 void Model::addLogSlot(const LogSlot &s) {
     m_log.record(
         {s.event, s.sensor1, s.sensor2, s.year, s.month, s.day, s.hour, s.minute, s.second});

@@ -40,6 +40,7 @@ class Model {
     void setReg(int address, uint16_t value);
 
     void setSensor(int sensor, SensorState state, int tenths);
+    void holdSensor(int sensor, SensorState state, int tenths);
     void setDrift(bool on) { m_sensors.setDrift(on, seconds()); }
     void setClockOffset(long long seconds) { m_clock.setOffset(seconds); }
     void setRelayLogic(bool on) {

@@ -133,6 +133,8 @@ class Controller {
 
     // A new reading, in tenths of the controller's present unit.
     void setSensor(int sensor, SensorState state, int tenths);
+    // The same, and the sensor stays there: drift no longer moves it.
+    void holdSensor(int sensor, SensorState state, int tenths);
     // Writes the next slot of the event ring, as a relay switching would.
     void addLogSlot(const LogSlot &slot);
     void setDrift(bool on); // temperatures wander slowly

@@ -58,6 +58,8 @@ bool Sensors::drift(double seconds) {
     bool changed = false;
     for (size_t i = 0; i < m_sensors.size(); ++i) {
         Sensor &s = m_sensors[i];
+        if (s.held)
+            continue;
         const double phase = 2 * std::numbers::pi * (seconds - s.since) / kPeriod[i];
         const double next = s.base + kSwing[i] * std::sin(phase);
         changed = changed || std::lround(next) != std::lround(s.now);

@@ -17,8 +17,9 @@ class Sensors {
     struct Sensor {
         uint16_t state = kValid; // low 4 bits: 0 reading, 1 valid, 2 short, 3 open
         double now = 0, min = 0, max = 0;
-        double base = 0;  // where drift swings around
-        double since = 0; // when the swing started
+        double base = 0;   // where drift swings around
+        double since = 0;  // when the swing started
+        bool held = false; // kept where it was set: drift leaves it alone
     };
 
     Sensors();
@@ -26,6 +27,7 @@ class Sensors {
     bool valid(int s) const { return (m_sensors[size_t(s)].state & 0xF) == kValid; }
 
     void setState(int s, uint16_t state) { m_sensors[size_t(s)].state = state; }
+    void hold(int s) { m_sensors[size_t(s)].held = true; }
     // A new reading at `seconds` (a steady clock); drift swings on from it.
     void setValue(int s, double tenthsC, double seconds);
     void setMin(int s, double tenthsC) { m_sensors[size_t(s)].min = tenthsC; }

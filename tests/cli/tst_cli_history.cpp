@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <memory>
 
@@ -75,10 +77,13 @@ class TestCliHistory : public QObject {
     void exportIntoAFile();
     void killedRecorderLeavesASoundFile();
     void twoRecordersShareOneFile();
+    void recorderThroughAGateway();
     void writeIsAudited_data();
     void writeIsAudited();
     void logSlotsStoredOnce();
     void unopenableHistoryDoesNotHoldTheWrite();
+    void recorderSaysWhatTheFileLost_data();
+    void recorderSaysWhatTheFileLost();
     void badHistoryFileSaid_data();
     void badHistoryFileSaid();
 
@@ -331,6 +336,25 @@ void TestCliHistory::twoRecordersShareOneFile() {
     QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
 }
 
+// A controller behind a Modbus TCP gateway is recorded as one on a serial
+// line, and a connection the gateway drops is made again.
+void TestCliHistory::recorderThroughAGateway() {
+    sim::Controller gateway;
+    QVERIFY(gateway.listenTcp(sim::TcpFront::ModbusTcp, "127.0.0.1", 0) && gateway.start());
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(gateway.tcpPort());
+    const QString history = dir.filePath(QStringLiteral("gateway.sqlite"));
+    auto p = start({"-p", address, "-a", "201", "registrar", "--intervalo", "1"}, {}, history);
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, address) >= 2, 30000);
+    gateway.dropConnections();
+    const int before = readingsOf(history, address);
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, address) >= before + 2, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    const QByteArray err = p->readAllStandardError();
+    QVERIFY2(p->exitCode() == 0, err.constData());
+    QCOMPARE(integrityCheck(history), QStringLiteral("ok"));
+}
+
 TestCliHistory::tRun TestCliHistory::run(const QStringList &args, const QString &history) {
     auto p = start(args, port(*sim), history);
     tRun r;
@@ -413,6 +437,52 @@ void TestCliHistory::unopenableHistoryDoesNotHoldTheWrite() {
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(sim->reg(regOFS1), uint16_t(0));
     QCOMPARE(r.err.count(QStringLiteral("Histórico")), 1);
+}
+
+void TestCliHistory::recorderSaysWhatTheFileLost_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("said"); // on standard error, once
+    QTest::addColumn<int>("code");
+    // Removed under the recorder: said, and recording goes on in a new file.
+    QTest::newRow("file deleted") << "deleted"
+                                  << "foi apagado ou trocado" << 1;
+    // Stopped while the readings wait for a full disk: they are counted.
+    QTest::newRow("disk full at the stop") << "full"
+                                           << "leitura(s) não gravada(s)" << 1;
+}
+
+void TestCliHistory::recorderSaysWhatTheFileLost() {
+    QFETCH(QString, fault);
+    QFETCH(QString, said);
+    QFETCH(int, code);
+    const QString history = dir.filePath(QTest::currentDataTag() + QStringLiteral(".sqlite"));
+    // Inherited by the recorder: a write beyond its file size limit fails
+    // as on a full disk instead of ending it.
+    const auto oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
+    auto p = start({"-a", "201", "registrar", "--intervalo", "1,5"}, port(*sim), history);
+    std::signal(SIGXFSZ, oldXfsz);
+    QVERIFY(p->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, port(*sim)) >= 3, 30000);
+    QByteArray err;
+    if (fault == QLatin1String("deleted")) {
+        QVERIFY(QFile::remove(history)); // its -wal and -shm left behind, as rm leaves them
+        QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains(said.toUtf8()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, port(*sim)) >= 3, 30000);
+    } else {
+        const rlimit full{1, RLIM_INFINITY};
+        QCOMPARE(::prlimit(pid_t(p->processId()), RLIMIT_FSIZE, &full, nullptr), 0);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("interrompida"),
+                                 30000);
+        const int requests = sim->requestCount();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->requestCount() >= requests + 3, 30000);
+    }
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    err += p->readAllStandardError();
+    QVERIFY2(err.contains("uma leitura a cada 1,5 s"), err.constData());
+    QVERIFY2(err.count(said.toUtf8()) == 1, err.constData());
+    QVERIFY2(p->exitCode() == code, err.constData());
+    QCOMPARE(integrityCheck(history), QStringLiteral("ok"));
 }
 
 void TestCliHistory::badHistoryFileSaid_data() {

@@ -3,6 +3,7 @@
 // and a failed read; the exchange carries the same value the driver keeps.
 #include "ondrel_sim.h"
 #include "status_reading.h"
+#include "status_readings.h"
 #include "u_ondrel.h"
 
 #include <QJsonDocument>
@@ -172,21 +173,8 @@ void TestStatusReading::jsonFormsOfOneReading_data() {
     QTest::addColumn<QByteArray>("published");
     QTest::addColumn<QString>("cliTime");
     QTest::addColumn<QString>("cliUnit");
-    tStatusReading r{.port = "/dev/ttyUSB0",
-                     .address = 201,
-                     .model = "qx4r",
-                     .firmware = "1.2",
-                     .result = 21,
-                     .roundTripMs = 12,
-                     .sensors = 4,
-                     .relays = 4,
-                     .state = {1, 2, 1, 0},
-                     .value = {235, 0, -5, 0},
-                     .min = {180, 0, -5, 0},
-                     .max = {301, 0, 0, 0},
-                     .relay = {1, 0, 0, 1},
-                     .operation = {1, 3, 4, 6}};
-    r.SetAt(QDateTime(QDate(2024, 5, 1), QTime(12, 0, 3, 417), QTimeZone(-10800)));
+    tStatusReading r = Qx4rReading(
+        "/dev/ttyUSB0", QDateTime(QDate(2024, 5, 1), QTime(12, 0, 3, 417), QTimeZone(-10800)));
     QTest::newRow("qx4r, every state")
         << r
         << QByteArray(

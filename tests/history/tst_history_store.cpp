@@ -143,6 +143,7 @@ class tst_history_store : public QObject {
     void retention();
     void filePath_data();
     void filePath();
+    void refusalReadsAsOneSentence();
 };
 
 void tst_history_store::newFileIsWalAtCurrentVersion() {
@@ -644,12 +645,33 @@ void tst_history_store::clockMovedBackKeepsEverything() {
     QVERIFY(store.AddReading(ctl, Reading(t0 + 3 * minute, 2)));
     QVERIFY(store.AddReading(ctl, Reading(t0 + 1 * minute, 3)));
     QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute, 4)));
-    const auto all = store.Readings(ctl, t0, t0 + 10 * minute);
-    QCOMPARE(all.size(), size_t(4));
-    QList<int32_t> values;
-    for (const tStatusReading &r : all)
-        values << r.value[0];
-    QCOMPARE(values, (QList<int32_t>{3, 1, 4, 2}));
+    // A correction of a second is no step worth a mark.
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute - 1000, 5)));
+    const auto values = [](const std::vector<tStatusReading> &readings) {
+        QList<int32_t> v;
+        for (const tStatusReading &r : readings)
+            v << r.value[0];
+        return v;
+    };
+    QCOMPARE(values(store.Readings(ctl, t0, t0 + 10 * minute)), (QList<int32_t>{3, 5, 1, 4, 2}));
+
+    // In the order taken, the reading after the step marked with the time
+    // stored before it; a range holding only the earlier side marks nothing.
+    std::vector<int64_t> steps;
+    QCOMPARE(values(store.ReadingsAsStored(ctl, t0, t0 + 10 * minute, &steps)),
+             (QList<int32_t>{1, 2, 3, 4, 5}));
+    QCOMPARE(steps, (std::vector<int64_t>{0, 0, t0 + 3 * minute, 0, 0}));
+    QCOMPARE(values(store.ReadingsAsStored(ctl, t0 + 2 * minute, t0 + 10 * minute, &steps)),
+             (QList<int32_t>{1, 2, 4}));
+    QCOMPARE(steps, (std::vector<int64_t>{0, 0, 0}));
+    for (const auto &[from, to] :
+         {std::pair{t0, t0 + 10 * minute}, std::pair{t0 + 2 * minute, t0 + 10 * minute}}) {
+        const std::vector<tHistClockStep> said = store.ClockSteps(ctl, from, to);
+        QCOMPARE(said.size(), size_t(1));
+        QCOMPARE(said[0].beforeMs, t0 + 3 * minute);
+        QCOMPARE(said[0].afterMs, t0 + minute);
+    }
+    QVERIFY(store.ClockSteps(ctl, t0 + 5 * minute, t0 + 10 * minute).empty());
 }
 
 void tst_history_store::daysAndExcursions_data() {
@@ -814,6 +836,29 @@ void tst_history_store::filePath() {
         qputenv("TARVIK_HISTORICO", env.toUtf8());
     QCOMPARE(HistoryFilePath(settings, data), expected);
     qunsetenv("TARVIK_HISTORICO");
+}
+
+// A query that fails is said in one sentence: SQLite's words once, no
+// empty part, no driver's aside glued on ("... Unable to execute statement").
+void tst_history_store::refusalReadsAsOneSentence() {
+    const QString path = Path("sem-leituras.sqlite");
+    tHistoryStore store;
+    QVERIFY(store.Open(path));
+    const int64_t ctl = store.ControllerId(
+        {0, QStringLiteral("/dev/ttyUSB0"), 201, QStringLiteral("qx4r"), QStringLiteral("1.2")});
+    QVERIFY(ctl > 0);
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("ALTER TABLE reading RENAME TO leituras")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QVERIFY(store.Readings(ctl, 0, t0).empty());
+    QVERIFY(store.LastFailed());
+    QCOMPARE(store.Message(), QStringLiteral("Falha ao ler o histórico: no such table: reading"));
 }
 
 QTEST_GUILESS_MAIN(tst_history_store)

@@ -3,6 +3,7 @@
 #include "file_size_limit.h"
 #include "u_ondrel.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -62,8 +63,12 @@ class tst_recorder : public QObject {
   private Q_SLOTS:
     void init() { reports.clear(); }
     void recordsAtIntervalAndOnChange();
+    void intervalHeldWhateverTheReads_data();
+    void intervalHeldWhateverTheReads();
     void liveViewKeepsTheLastHour();
     void fullDiskStopsOnceAndResumes();
+    void fileGoneUnderTheRecorderIsSaidAndBegunAnew_data();
+    void fileGoneUnderTheRecorderIsSaidAndBegunAnew();
     void eventLogStopsAtTheNewestHeldSlot();
 };
 
@@ -95,6 +100,43 @@ void tst_recorder::recordsAtIntervalAndOnChange() {
     // one recorded: recorded at once, kept in UTC order, nothing replaced.
     QCOMPARE(seconds, (QList<int64_t>{0, 60, 75, 100, 115, 130, 135}));
     QVERIFY(reports.isEmpty());
+}
+
+void tst_recorder::intervalHeldWhateverTheReads_data() {
+    QTest::addColumn<int64_t>("intervalMs");
+    QTest::addColumn<int64_t>("readEveryMs");
+    QTest::addColumn<int64_t>("jitterMs"); // reads alternately this early and late
+    QTest::addColumn<int64_t>("forMs");
+    QTest::addColumn<int>("recorded");
+    // The window reads every second, a few milliseconds either way.
+    QTest::newRow("1 s, read every second")
+        << int64_t(1000) << int64_t(1000) << int64_t(4) << int64_t(120'000) << 120;
+    QTest::newRow("half a second")
+        << int64_t(500) << int64_t(500) << int64_t(0) << int64_t(30'000) << 60;
+    QTest::newRow("1.9 s, read every 100 ms")
+        << int64_t(1900) << int64_t(100) << int64_t(0) << int64_t(19'000) << 10;
+    QTest::newRow("a minute, read every second")
+        << int64_t(60'000) << int64_t(1000) << int64_t(4) << int64_t(600'000) << 10;
+}
+
+// Readings unchanged but for the time: the interval alone decides.
+void tst_recorder::intervalHeldWhateverTheReads() {
+    QFETCH(int64_t, intervalMs);
+    QFETCH(int64_t, readEveryMs);
+    QFETCH(int64_t, jitterMs);
+    QFETCH(int64_t, forMs);
+    QFETCH(int, recorded);
+    tHistoryStore store;
+    QVERIFY(store.Open(
+        dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".sqlite"))));
+    const int64_t start = t0;
+    tRecorder rec(store, Collect());
+    rec.SetIntervalMs(intervalMs);
+    int64_t k = 0;
+    for (int64_t at = 0; at < forMs; at += readEveryMs, ++k)
+        rec.Observe(Reading(start + at + (k % 2 ? jitterMs : -jitterMs), 0));
+    const int64_t ctl = store.Controllers().at(0).id;
+    QCOMPARE(int(store.Readings(ctl, start - forMs, start + 2 * forMs).size()), recorded);
 }
 
 void tst_recorder::liveViewKeepsTheLastHour() {
@@ -151,6 +193,67 @@ void tst_recorder::fullDiskStopsOnceAndResumes() {
     QCOMPARE(seconds, expected);
     store.Close();
     QCOMPARE(IntegrityCheck(path), QStringLiteral("ok"));
+}
+
+void tst_recorder::fileGoneUnderTheRecorderIsSaidAndBegunAnew_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("inNewFile"); // readings the file at the path holds at the end
+    QTest::newRow("deleted") << "deleted" << 3;
+    // Its write-ahead log stays at the old name: emptied into the file
+    // moved, not taken by the new one.
+    QTest::newRow("moved away") << "moved" << 3;
+    // Another history copied in its place (a backup put back): written on.
+    QTest::newRow("replaced") << "replaced" << 4;
+}
+
+// SQLite writes on into a file deleted under it, where nobody will read.
+void tst_recorder::fileGoneUnderTheRecorderIsSaidAndBegunAnew() {
+    QFETCH(QString, how);
+    QFETCH(int, inNewFile);
+    const QString path = dir.filePath(how + QStringLiteral(".sqlite"));
+    tHistoryStore store;
+    QVERIFY(store.Open(path));
+    tRecorder rec(store, Collect());
+    rec.SetInterval(10);
+    int64_t s = 0;
+    const auto observe = [&](int64_t until) {
+        for (; s < until; s += 5)
+            rec.Observe(Reading(t0 + s * second, 0));
+    };
+    observe(30); // 0, 10, 20
+    if (how == QLatin1String("deleted")) {
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(path + QLatin1String(suffix));
+    } else if (how == QLatin1String("moved")) {
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".antigo")));
+    } else {
+        const QString other = dir.filePath(QStringLiteral("backup.sqlite"));
+        {
+            tHistoryStore backup;
+            QVERIFY(backup.Open(other));
+            const tStatusReading r = Reading(t0 - 3600 * second, 0);
+            QVERIFY(backup.AddReading(
+                backup.ControllerId({0, r.port, r.address, r.model, r.firmware}), r));
+        }
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::rename(other, path));
+    }
+    observe(60); // 30, 40, 50
+    QCOMPARE(rec.Replaced(), 1);
+    QCOMPARE(reports.size(), 2);
+    QVERIFY2(reports[0].startsWith(QStringLiteral("! Gravação do histórico interrompida")) &&
+                 reports[0].contains(QStringLiteral("apagado ou trocado")),
+             qPrintable(reports[0]));
+    QCOMPARE(reports[1], QStringLiteral("Gravação do histórico retomada"));
+    store.Close();
+    tHistoryStore now;
+    QVERIFY(now.Open(path));
+    QCOMPARE(int(now.Readings(now.Controllers().at(0).id, 0, INT64_MAX).size()), inNewFile);
+    if (how == QLatin1String("moved")) {
+        tHistoryStore old;
+        QVERIFY(old.Open(path + QStringLiteral(".antigo")));
+        QCOMPARE(old.Readings(old.Controllers().at(0).id, 0, INT64_MAX).size(), size_t(3));
+    }
 }
 
 void tst_recorder::eventLogStopsAtTheNewestHeldSlot() {

@@ -283,8 +283,13 @@ class tst_Network : public QObject {
         QCOMPARE(dev.OpenConnection(port, 201), 1);
         line->dropConnections();
         QTRY_VERIFY(dev.SendCommand(cmdGET_STATUS) < 0 && dev.PortLost());
-        QCOMPARE(dev.PortLostText(),
-                 QStringLiteral("Conexão com %1 perdida: o outro lado fechou a conexão").arg(port));
+        // A request that reaches the peer before its close is unread there,
+        // and its kernel then resets instead of closing: both are said.
+        const QStringList said{
+            QStringLiteral("Conexão com %1 perdida: o outro lado fechou a conexão").arg(port),
+            QStringLiteral("Conexão com %1 perdida: a conexão foi interrompida pelo outro lado")
+                .arg(port)};
+        QVERIFY2(said.contains(dev.PortLostText()), qPrintable(dev.PortLostText()));
     }
 
     // A connection that cannot be made says why, naming what was typed.

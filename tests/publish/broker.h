@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -175,14 +176,17 @@ struct tSubscriber {
     QByteArray out;
 
     // Subscribed once a probe of its own comes through. Retained messages
-    // sent again on subscribing (-R) are not shown: each line is something
-    // published while subscribed.
-    bool start(const tBroker &b, const QString &topic, const QString &id) {
+    // sent again on subscribing (-R) are shown only when asked: else each
+    // line is something published while subscribed.
+    bool start(const tBroker &b, const QString &topic, const QString &id,
+               bool retainedToo = false) {
         const QString probe = QStringLiteral("probe/") + id;
         process = std::make_unique<QProcess>();
-        process->start("mosquitto_sub",
-                       b.readerArgs() + QStringList{"-t", topic, "-t", probe, "-q", "1", "-c", "-i",
-                                                    id, "-R", "-F", "%t %p"});
+        QStringList args = b.readerArgs() + QStringList{"-t", topic, "-t", probe, "-q",   "1",
+                                                        "-c", "-i",  id,   "-F",  "%t %p"};
+        if (!retainedToo)
+            args << QStringLiteral("-R");
+        process->start("mosquitto_sub", args);
         if (!process->waitForStarted(10000))
             return false;
         return QTest::qWaitFor(
@@ -209,6 +213,18 @@ struct tSubscriber {
         for (const QByteArray &l : lines())
             if (l.startsWith(head))
                 found << l.mid(head.size());
+        return found;
+    }
+
+    // The payloads of the lines `head` matches at their start (a topic
+    // pattern ending in a space), in order.
+    QList<QByteArray> matching(const QRegularExpression &head) {
+        QList<QByteArray> found;
+        for (const QByteArray &l : lines()) {
+            const QString line = QString::fromUtf8(l);
+            if (const QRegularExpressionMatch m = head.match(line); m.hasMatch())
+                found << line.mid(m.capturedEnd()).toUtf8();
+        }
         return found;
     }
 

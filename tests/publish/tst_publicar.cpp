@@ -12,6 +12,11 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <memory>
 
@@ -37,12 +42,20 @@ class TestPublicar : public QObject {
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder_data();
     void readingsTakenWhileTheBrokerIsAwayArriveOnceInOrder();
     void readingsWaitInTheHistoryThroughARestart();
+    void readingsRefusedByAFullDiskReachTheFileLater();
     void stopAfterASilentControllerIsNoFailure();
     void refused_data();
     void refused();
+    void stopsAtOnceWhenTheBrokerNeverAnswers();
+    void alarmRetainedBesideTheState();
+    void publishesThroughAGateway();
 
   private:
     QProcess *start(const QStringList &args);
+    // The readings in the history file, and those published for `id`, by
+    // their time and offset, in order.
+    QList<std::pair<qint64, int>> stored() const;
+    QList<std::pair<qint64, int>> published(int id);
     QString historyFile() const { return b.path("historico.sqlite"); }
     QString port() const { return QString::fromStdString(first->portName()); }
     QStringList plain() const;
@@ -156,21 +169,23 @@ void TestPublicar::threeControllersOnOneBus() {
     QVERIFY2(requests <= readings + 3,
              qPrintable(QStringLiteral("%1 requests for %2 readings").arg(requests).arg(readings)));
 
-    // Every sensor and relay of each model is an entity.
+    // Every sensor and relay of each model is an entity, each under its
+    // own topic.
     const QList<std::pair<int, int>> entities = {{201, 4}, {202, 2}, {203, 1}};
     for (const auto &[id, count] : entities)
         for (int k = 1; k <= count; ++k)
-            for (const char *kind : {"sensor/%1/sensor%2", "binary_sensor/%1/rele%2"}) {
-                const QString topic = QStringLiteral("homeassistant/") +
-                                      QString::fromLatin1(kind)
-                                          .arg(QStringLiteral("loja_%1_%2").arg(level).arg(id))
-                                          .arg(k) +
-                                      QStringLiteral("/config");
-                QTRY_VERIFY_WITH_TIMEOUT(!sub->payloads(topic).isEmpty(), 30000);
-                const QJsonObject c = json(sub->payloads(topic)[0]);
+            for (const QString &object : {QStringLiteral("sensor/%1/sensor%2"),
+                                          QStringLiteral("binary_sensor/%1/rele%2")}) {
+                const QRegularExpression topic(
+                    QStringLiteral("^homeassistant/") +
+                    object.arg(QStringLiteral("loja_%1_[0-9a-f]+").arg(id)).arg(k) +
+                    QStringLiteral("/config "));
+                QList<QByteArray> found;
+                QTRY_VERIFY_WITH_TIMEOUT(!(found = sub->matching(topic)).isEmpty(), 30000);
+                const QJsonObject c = json(found[0]);
                 for (const char *key : {"name", "unique_id", "state_topic", "availability_topic",
                                         "device_class", "value_template", "device"})
-                    QVERIFY2(c.contains(QLatin1String(key)), qPrintable(topic + " " + key));
+                    QVERIFY2(c.contains(QLatin1String(key)), qPrintable(topic.pattern() + key));
                 QCOMPARE(c["state_topic"].toString(), state(id));
             }
 
@@ -267,25 +282,63 @@ void TestPublicar::readingsWaitInTheHistoryThroughARestart() {
     QVERIFY(p->waitForFinished(30000));
     QCOMPARE(p->exitCode(), 0); // nothing left unpublished
 
+    const QList<std::pair<qint64, int>> taken = stored();
+    QVERIFY(taken.size() >= 10);
+    QCOMPARE(published(201), taken);
+}
+
+// A disk full for a while (here: the publisher's file size limit lowered
+// under it): the readings it refused are published meanwhile, and reach the
+// file, in their place, once it takes writes again.
+void TestPublicar::readingsRefusedByAFullDiskReachTheFileLater() {
+    const auto oldXfsz = std::signal(SIGXFSZ, SIG_IGN); // inherited: a write fails instead
+    QProcess *p = start(plain() + QStringList{"-a", "201"});
+    std::signal(SIGXFSZ, oldXfsz);
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= 3, 30000);
+    QByteArray err;
+    const rlimit full{1, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(p->processId()), RLIMIT_FSIZE, &full, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("recusou"), 30000);
+    const int before = first->requestCount();
+    QTRY_VERIFY_WITH_TIMEOUT(first->requestCount() >= before + 8, 30000);
+    const rlimit room{RLIM_INFINITY, RLIM_INFINITY};
+    QCOMPARE(::prlimit(pid_t(p->processId()), RLIMIT_FSIZE, &room, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p->readAllStandardError()).contains("volta a guardar"), 30000);
+    const qsizetype afterwards = sub->payloads(state(201)).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sub->payloads(state(201)).size() >= afterwards + 3, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    err += p->readAllStandardError();
+    QVERIFY2(p->exitCode() == 0, err.constData());
+    const QList<std::pair<qint64, int>> taken = stored();
+    QVERIFY(taken.size() >= 14);
+    QCOMPARE(published(201), taken);
+}
+
+QList<std::pair<qint64, int>> TestPublicar::stored() const {
     QList<std::pair<qint64, int>> taken;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "taken");
         db.setDatabaseName(historyFile());
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("SELECT t, off FROM reading ORDER BY t, seq")));
-        while (q.next())
-            taken.append({q.value(0).toLongLong(), q.value(1).toInt()});
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SELECT t, off FROM reading ORDER BY t, seq"));
+            while (q.next())
+                taken.append({q.value(0).toLongLong(), q.value(1).toInt()});
+        }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("taken"));
-    QList<std::pair<qint64, int>> published;
-    for (const QByteArray &payload : sub->payloads(state(201))) {
+    return taken;
+}
+
+QList<std::pair<qint64, int>> TestPublicar::published(int id) {
+    QList<std::pair<qint64, int>> out;
+    for (const QByteArray &payload : sub->payloads(state(id))) {
         const QDateTime at =
             QDateTime::fromString(json(payload)["data_hora"].toString(), Qt::ISODateWithMs);
-        published.append({at.toMSecsSinceEpoch(), at.offsetFromUtc()});
+        out.append({at.toMSecsSinceEpoch(), at.offsetFromUtc()});
     }
-    QVERIFY(taken.size() >= 10);
-    QCOMPARE(published, taken);
+    return out;
 }
 
 // Stopped as a service is stopped, a publisher that lost readings of a
@@ -331,6 +384,16 @@ void TestPublicar::refused_data() {
     QTest::newRow("no host") << QStringList{"--broker", "mqtts://:8883"} << 2 << "mqtts://HOST";
     QTest::newRow("authority without TLS") << QStringList{"--ca", b.caFile()} << 2 << "--ca";
     QTest::newRow("wildcard in the prefix") << QStringList{"--topico", "loja/#"} << 2 << "#";
+    QTest::newRow("authority file missing")
+        << QStringList{"--broker", tls, "--ca", b.path("nenhuma.crt")} << 2
+        << "arquivo não encontrado";
+    QTest::newRow("prefix over-long")
+        << QStringList{"--topico", QString(70000, u'a')} << 2 << "no máximo";
+    QTest::newRow("prefix of the broker's own")
+        << QStringList{"--topico", "$SYS/tarvik"} << 2 << "--tópico: um prefixo que começa por $";
+    QTest::newRow("discovery prefix with a wildcard")
+        << QStringList{"--homeassistant", "--prefixo-descoberta", "ha/+"} << 2
+        << "--prefixo-descoberta";
 }
 
 void TestPublicar::refused() {
@@ -346,6 +409,89 @@ void TestPublicar::refused() {
     const QString err = QString::fromUtf8(p->readAllStandardError());
     QCOMPARE(p->exitCode(), code);
     QVERIFY2(err.contains(message), qPrintable(err));
+}
+
+// A broker whose network drops every attempt to connect (here: a listener
+// whose queue is full) held Ctrl+C for the system's connect time-out, two
+// minutes.
+void TestPublicar::stopsAtOnceWhenTheBrokerNeverAnswers() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+    std::vector<int> queue; // never accepted: later attempts are dropped unanswered
+    for (int i = 0; i < 3; ++i) {
+        queue.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(queue.back(), reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    QStringList args = plain() + QStringList{"-a", "201"};
+    args[args.indexOf(QStringLiteral("--broker")) + 1] =
+        QStringLiteral("mqtt://127.0.0.1:%1").arg(ntohs(a.sin_port));
+    QProcess *p = start(args);
+    QTRY_VERIFY_WITH_TIMEOUT(first->requestCount() >= 3, 30000);
+    ::kill(pid_t(p->processId()), SIGINT);
+    const bool stopped = p->waitForFinished(20000);
+    for (int fd : queue)
+        ::close(fd);
+    ::close(listener);
+    QVERIFY2(stopped, "still running 20 s after Ctrl+C");
+    const QString err = QString::fromUtf8(p->readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("esperam no histórico")), qPrintable(err));
+}
+
+// A sensor fault opens an alarm with no limit set: the retained alarm topic
+// says so (a subscriber arriving later still gets it), the hub has a problem
+// entity reading it, and the topic clears once the sensor reads again.
+void TestPublicar::alarmRetainedBesideTheState() {
+    const QString alarm = QStringLiteral("loja/%1/201/alarme").arg(level);
+    first->setSensor(0, sim::SensorState::Short, 0);
+    start(plain() + QStringList{"-a", "201", "--homeassistant"});
+    QTRY_VERIFY_WITH_TIMEOUT(!sub->payloads(alarm).isEmpty() &&
+                                 json(sub->payloads(alarm).last())["ativo"].toBool(),
+                             30000);
+    const QJsonObject open = json(sub->payloads(alarm).last());
+    QCOMPARE(open["condicoes"][0]["condicao"].toString(), QStringLiteral("curto"));
+    QCOMPARE(open["condicoes"][0]["sensor"].toInt(), 1);
+    QVERIFY(QDateTime::fromString(open["desde"].toString(), Qt::ISODate).isValid());
+
+    tSubscriber late;
+    QVERIFY(late.start(b, alarm, QStringLiteral("late%1").arg(subscriberNumber), true));
+    QTRY_VERIFY_WITH_TIMEOUT(!late.payloads(alarm).isEmpty(), 30000);
+    QCOMPARE(json(late.payloads(alarm).first())["ativo"].toBool(), true);
+
+    const QRegularExpression entity(
+        QStringLiteral("^homeassistant/binary_sensor/loja_201_[0-9a-f]+/alarme/config "));
+    QList<QByteArray> found;
+    QTRY_VERIFY_WITH_TIMEOUT(!(found = sub->matching(entity)).isEmpty(), 30000);
+    const QJsonObject c = json(found[0]);
+    QCOMPARE(c["device_class"].toString(), QStringLiteral("problem"));
+    QCOMPARE(c["state_topic"].toString(), alarm);
+
+    first->setSensor(0, sim::SensorState::Valid, 40);
+    QTRY_VERIFY_WITH_TIMEOUT(!json(sub->payloads(alarm).last())["ativo"].toBool(), 30000);
+    QVERIFY(json(sub->payloads(alarm).last())["condicoes"].toArray().isEmpty());
+}
+
+// A controller behind a Modbus TCP gateway is published under its host, and
+// a connection the gateway drops is made again.
+void TestPublicar::publishesThroughAGateway() {
+    sim::Controller gateway;
+    QVERIFY(gateway.listenTcp(sim::TcpFront::ModbusTcp, "127.0.0.1", 0) && gateway.start());
+    QStringList args = plain() + QStringList{"-a", "201"};
+    args[1] = QStringLiteral("tcp://127.0.0.1:%1").arg(gateway.tcpPort());
+    start(args);
+    const QRegularExpression estado(QStringLiteral("^loja/127[^/]*/201/estado "));
+    QTRY_VERIFY_WITH_TIMEOUT(sub->matching(estado).size() >= 2, 30000);
+    QCOMPARE(json(sub->matching(estado).last())["modelo"].toString(), QStringLiteral("qx4r"));
+    gateway.dropConnections();
+    const qsizetype before = sub->matching(estado).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sub->matching(estado).size() >= before + 3, 30000);
+    const QJsonObject last = json(sub->matching(estado).last());
+    QVERIFY(last["resultado"]["codigo"].toInt() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublicar)

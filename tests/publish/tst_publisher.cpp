@@ -3,6 +3,7 @@
 // refusals that end a run.
 #include "broker.h"
 #include "publisher.h"
+#include "status_readings.h"
 #include "topics.h"
 
 #include <QJsonArray>
@@ -24,21 +25,7 @@ const QString prefix = QStringLiteral("loja7");
 // A "qx4r" at 201: sensor 1 at 23.5, sensor 2 short-circuited, sensor 3 at
 // -0.5, sensor 4 still starting; relays 1 and 4 on.
 tStatusReading qx4r(int minute) {
-    tStatusReading r{.port = port,
-                     .address = 201,
-                     .model = QStringLiteral("qx4r"),
-                     .firmware = QStringLiteral("1.2"),
-                     .result = 21,
-                     .sensors = 4,
-                     .relays = 4,
-                     .state = {1, 2, 1, 0},
-                     .value = {235, 0, -5, 0},
-                     .min = {180, 0, -5, 0},
-                     .max = {301, 0, 0, 0},
-                     .relay = {1, 0, 0, 1},
-                     .operation = {1, 3, 4, 6}};
-    r.SetAt(QDateTime(QDate(2024, 5, 1), QTime(12, minute, 3), QTimeZone(-10800)));
-    return r;
+    return Qx4rReading(port, QDateTime(QDate(2024, 5, 1), QTime(12, minute, 3), QTimeZone(-10800)));
 }
 
 QJsonObject json(const QByteArray &bytes) {
@@ -181,7 +168,7 @@ void TestPublisher::discoveryMakesAnEntityOfEverySensorAndRelay() {
     tStatusReading r = qx4r(0);
     r.unit = tempFAHRENHEIT;
     p->submit(r);
-    const QString node = "loja7_ttyUSB0_201";
+    const QString node = DiscoveryNode(prefix, port, 201);
     QStringList topics;
     for (int k = 1; k <= 4; ++k)
         topics << QStringLiteral("homeassistant/sensor/%1/sensor%2/config").arg(node).arg(k)
@@ -196,7 +183,7 @@ void TestPublisher::discoveryMakesAnEntityOfEverySensorAndRelay() {
         const bool sensor = t.contains("/sensor/");
         QCOMPARE(c["state_topic"].toString(), "loja7/ttyUSB0/201/estado");
         QCOMPARE(c["availability_topic"].toString(), "loja7/ttyUSB0/201/disponivel");
-        QCOMPARE(c["device_class"].toString(), sensor ? "temperature" : "power");
+        QCOMPARE(c["device_class"].toString(), sensor ? "temperature" : "running");
         QVERIFY(c["value_template"].toString().contains(sensor ? "valor" : "estado"));
         if (sensor)
             QCOMPARE(c["unit_of_measurement"].toString(), QString::fromUtf8("\u00B0F"));

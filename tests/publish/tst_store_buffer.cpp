@@ -2,6 +2,7 @@
 // reading gives, what a restarted publisher finds, a backlog longer than the
 // memory window, a file that refuses, and retention.
 #include "publisher.h"
+#include "status_readings.h"
 #include "store_buffer.h"
 #include "topics.h"
 
@@ -16,22 +17,8 @@ const QString broker = QStringLiteral("mqtt://127.0.0.1:1883");
 const QString prefix = QStringLiteral("loja7");
 
 tStatusReading qx4r(int second, const QTimeZone &zone = QTimeZone(-10800)) {
-    tStatusReading r{.port = port,
-                     .address = 201,
-                     .model = QStringLiteral("qx4r"),
-                     .firmware = QStringLiteral("1.2"),
-                     .result = 21,
-                     .roundTripMs = 12,
-                     .sensors = 4,
-                     .relays = 4,
-                     .state = {1, 2, 1, 0},
-                     .value = {235, 0, -5, 0},
-                     .min = {180, 0, -5, 0},
-                     .max = {301, 0, 0, 0},
-                     .relay = {1, 0, 0, 1},
-                     .operation = {1, 3, 4, 6}};
-    r.SetAt(QDateTime(QDate(2024, 5, 1), QTime(12, second / 60, second % 60, 417), zone));
-    return r;
+    return Qx4rReading(
+        port, QDateTime(QDate(2024, 5, 1), QTime(12, second / 60, second % 60, 417), zone));
 }
 
 struct tOpened {
@@ -74,7 +61,8 @@ class TestStoreBuffer : public QObject {
     void restartFindsWhatTheBrokerDidNotAcknowledge();
     void backlogLongerThanTheWindowComesBackInOrder_data();
     void backlogLongerThanTheWindowComesBackInOrder();
-    void fileThatRefusesLeavesReadingsInMemory();
+    void fileThatRefusesTakesTheReadingsLater_data();
+    void fileThatRefusesTakesTheReadingsLater();
     void retentionSaysWhatItRemovedUnpublished();
 
   private:
@@ -204,7 +192,7 @@ void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
         o.buffer->append(qx4r(s));
     }
     QCOMPARE(o.buffer->size(), size_t(count));
-    QCOMPARE(o.buffer->kept(), size_t(refusedAt < 0 ? count : count - 2));
+    QCOMPARE(o.buffer->kept(), size_t(count)); // those refused went in later
     int next = 0;
     uint64_t seq = 0;
     while (o.buffer->size() > 0) {
@@ -221,9 +209,19 @@ void TestStoreBuffer::backlogLongerThanTheWindowComesBackInOrder() {
     QCOMPARE(open(path()).buffer->size(), size_t(0));
 }
 
+void TestStoreBuffer::fileThatRefusesTakesTheReadingsLater_data() {
+    QTest::addColumn<int>("ackedWhileRefused"); // readings the broker had before the file was back
+    QTest::addColumn<QList<int>>("afterRestart"); // what a restarted publisher still sends
+    QTest::newRow("the file back first") << 1 << QList<int>{2, 3};
+    QTest::newRow("the broker first") << 3 << QList<int>{3};
+}
+
 // Readings the file refuses wait in memory, in their place among the others,
-// and the file is tried again for the next ones.
-void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
+// are published from there, and go into the file, in their place, as soon as
+// it takes a write again; none is sent twice after a restart.
+void TestStoreBuffer::fileThatRefusesTakesTheReadingsLater() {
+    QFETCH(int, ackedWhileRefused);
+    QFETCH(QList<int>, afterRestart);
     tOpened o = open(path());
     QVERIFY(o.buffer);
     o.buffer->append(qx4r(0));
@@ -235,20 +233,41 @@ void TestStoreBuffer::fileThatRefusesLeavesReadingsInMemory() {
              qPrintable(said));
     QVERIFY(o.buffer->takeNotices().isEmpty()); // said once
     QCOMPARE(o.buffer->kept(), size_t(1));
+    std::vector<tPending> all = o.buffer->from(0, 10);
+    QCOMPARE(messages(all), (QList<QByteArray>{StatePayload(qx4r(0)), StatePayload(qx4r(1)),
+                                               StatePayload(qx4r(2))}));
+    if (ackedWhileRefused == 3)
+        o.buffer->acknowledge(all[2].seq);
+    QCOMPARE(o.buffer->storeWaiting(), size_t(2)); // the file still refuses
     QVERIFY(o.store->Writer().Open(path()));
     o.buffer->append(qx4r(3));
     said = o.buffer->takeNotices().join(u'\n');
     QVERIFY2(said.contains(QStringLiteral("volta a guardar")), qPrintable(said));
-    QCOMPARE(o.buffer->kept(), size_t(2));
-    const std::vector<tPending> all = o.buffer->from(0, 10);
-    QCOMPARE(messages(all), (QList<QByteArray>{StatePayload(qx4r(0)), StatePayload(qx4r(1)),
-                                               StatePayload(qx4r(2)), StatePayload(qx4r(3))}));
-    // The broker had the first two: the file's mark passes the first reading.
-    o.buffer->acknowledge(all[1].seq);
+    QCOMPARE(o.buffer->storeWaiting(), size_t(0));
+    QCOMPARE(o.buffer->kept(), size_t(4 - (ackedWhileRefused == 3 ? 3 : 0)));
+    all = o.buffer->from(0, 10);
+    QCOMPARE(int(all.size()), 4 - (ackedWhileRefused == 3 ? 3 : 0));
+    if (ackedWhileRefused == 1)
+        o.buffer->acknowledge(all[1].seq);
     o.buffer->threadEnds();
+
+    // Every reading is in the history, in the order taken.
+    tHistoryStore &file = o.store->Writer();
+    QList<int64_t> stored;
+    for (const tStatusReading &r :
+         file.Readings(file.Controllers().at(0).id, 0, std::numeric_limits<int64_t>::max()))
+        stored << r.utcMs;
+    QList<int64_t> taken;
+    for (int s = 0; s <= 3; ++s)
+        taken << qx4r(s).utcMs;
+    QCOMPARE(stored, taken);
+
     tOpened again = open(path());
     QVERIFY(again.buffer);
-    QCOMPARE(messages(again.buffer->from(0, 10)), QList<QByteArray>{StatePayload(qx4r(3))});
+    QList<QByteArray> expected;
+    for (int s : afterRestart)
+        expected << StatePayload(qx4r(s));
+    QCOMPARE(messages(again.buffer->from(0, 10)), expected);
     again.buffer->threadEnds();
 }
 
