@@ -337,6 +337,35 @@ QStringList AlarmEpisodesCsvHeader() {
             QStringLiteral("Reconhecimentos")};
 }
 
+std::vector<tSheetCell> AlarmEpisodesSheetKinds() {
+    using enum tSheetCell;
+    return {Integer, Text,   Integer, Integer, Text,   DateTime, DateTime,
+            Integer, Number, Text,    Number,  Number, Text};
+}
+
+namespace {
+// One episode's CSV row, which is also its row in a spreadsheet: dates in
+// the form spreadsheets take as dates, numbers with the decimal comma.
+QStringList EpisodeFields(const tAlarmEpisode &e, int64_t durationMs, const QString &acks) {
+    const auto at = [&](int64_t utcMs) {
+        return CsvDateTime(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, e.offsetSec));
+    };
+    return {QString::number(e.id),
+            e.port,
+            QString::number(e.address),
+            QString::number(e.sensor),
+            AlarmConditionText(e.condition),
+            at(e.startMs),
+            e.endMs ? at(*e.endMs) : QString(),
+            QString::number(durationMs / 60'000),
+            e.extreme ? tenthsText(*e.extreme) : QString(),
+            unitText(e.unit),
+            e.low ? tenthsText(*e.low) : QString(),
+            e.high ? tenthsText(*e.high) : QString(),
+            acks};
+}
+} // namespace
+
 int AlarmEpisodes(tCliRun &run) {
     tHistoryStore store;
     if (!OpenHistory(store, false))
@@ -377,15 +406,10 @@ int AlarmEpisodes(tCliRun &run) {
                             .arg(a.user, LocalText(a.utcMs, a.offsetSec), a.comment);
             const QString end =
                 e.endMs ? LocalText(*e.endMs, e.offsetSec) : QStringLiteral("em aberto");
-            if (run.args.format == tFormat::Csv) {
-                CliWrite(CsvLine({QString::number(e.id), e.port, QString::number(e.address),
-                                  QString::number(e.sensor), AlarmConditionText(e.condition),
-                                  LocalText(e.startMs, e.offsetSec), e.endMs ? end : QString(),
-                                  QString::number(durationMs / 60'000),
-                                  e.extreme ? tenthsText(*e.extreme) : QString(), unitText(e.unit),
-                                  e.low ? tenthsText(*e.low) : QString(),
-                                  e.high ? tenthsText(*e.high) : QString(),
-                                  acks.join(QStringLiteral(" | "))},
+            if (!run.args.xlsx.isEmpty()) {
+                run.sheet << EpisodeFields(e, durationMs, acks.join(QStringLiteral(" | ")));
+            } else if (run.args.format == tFormat::Csv) {
+                CliWrite(CsvLine(EpisodeFields(e, durationMs, acks.join(QStringLiteral(" | "))),
                                  run.csv));
             } else {
                 const QString span =

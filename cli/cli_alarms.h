@@ -5,6 +5,7 @@
 // and the program --ao-alarmar starts at each opening and closing.
 
 #include "alarm_store.h"
+#include "sheet.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,7 @@ int AlarmLimitsRemove(tCliRun &run);
 bool AlarmLimitsSetCheck(const tCliArgs &args, QString &error);
 int AlarmEpisodes(tCliRun &run);
 QStringList AlarmEpisodesCsvHeader();
+std::vector<tSheetCell> AlarmEpisodesSheetKinds();
 int AlarmAcknowledge(tCliRun &run);
 bool AlarmAcknowledgeCheck(const tCliArgs &args, QString &error);
 // One status read judged against the stored limits, as a monitoring plugin:

@@ -346,8 +346,9 @@ constexpr tOptionRow optionRows[] = {
      "num terminal ou pipe, linhas LF sem BOM; num arquivo, BOM e CR LF (historico exportar "
      "num arquivo escreve este CSV mesmo sem a opção)",
      setCsv},
-    {"xlsx", 0, "ARQUIVO", "historico exportar|log",
-     "(historico exportar, log) as linhas numa planilha ARQUIVO (.xlsx), com as colunas do CSV: "
+    {"xlsx", 0, "ARQUIVO", "historico exportar|log|alarmes",
+     "(historico exportar, log, alarmes) as linhas numa planilha ARQUIVO (.xlsx), com as colunas "
+     "do CSV: "
      "datas como datas, temperaturas como números; nada vai para a saída padrão",
      setXlsx},
     {"json", 0, nullptr,

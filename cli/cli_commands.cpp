@@ -435,6 +435,7 @@ constexpr tCliCommand commandRows[] = {
               "início, fim, extremo e reconhecimentos",
      .needsPort = false,
      .csvHeader = AlarmEpisodesCsvHeader,
+     .sheetKinds = AlarmEpisodesSheetKinds,
      .run = AlarmEpisodes},
     {.name = "alarmes reconhecer",
      .synopsis = "alarmes reconhecer N --comentario TEXTO",

@@ -301,14 +301,20 @@ int HistoryExport(tCliRun &run) {
     if (readFailed(store))
         return exitUSAGE;
     for (const tHistController &c : controllers) {
-        const std::vector<tStatusReading> readings = store.Readings(c.id, r.from, r.to);
+        // In the order taken: after the clock went back, the times alone
+        // would misplace the readings.
+        std::vector<int64_t> steps;
+        const std::vector<tStatusReading> readings =
+            store.ReadingsAsStored(c.id, r.from, r.to, &steps);
         if (readFailed(store))
             return exitUSAGE;
-        for (const tStatusReading &h : readings) {
+        for (size_t i = 0; i < readings.size(); ++i) {
+            const tStatusReading &h = readings[i];
+            const int64_t stepFrom = steps[i];
             const QDateTime at = localTime(h.utcMs, h.offsetSec);
             if (!run.args.xlsx.isEmpty()) {
                 run.sheet << QStringList{c.port, QString::number(c.address), c.model} +
-                                 ReadingsCsvFields(h);
+                                 ReadingsCsvFields(h, stepFrom);
                 all.push_back(h);
                 continue;
             }
@@ -319,20 +325,24 @@ int HistoryExport(tCliRun &run) {
                                                             : QJsonValue(SensorText(h, k)));
                     relays.append(h.relay[k] < 0 ? QJsonValue() : QJsonValue(h.relay[k] > 0));
                 }
-                CliResult(QJsonObject{{QStringLiteral("porta"), c.port},
-                                      {QStringLiteral("endereco"), c.address},
-                                      {QStringLiteral("modelo"), c.model},
-                                      {QStringLiteral("hora"), at.toString(Qt::ISODate)},
-                                      {QStringLiteral("unidade"), unitText(h.unit)},
-                                      {QStringLiteral("sensores"), sensors},
-                                      {QStringLiteral("reles"), relays},
-                                      {QStringLiteral("resultado"), h.result},
-                                      {QStringLiteral("tempo_ms"), h.roundTripMs}});
+                QJsonObject o{{QStringLiteral("porta"), c.port},
+                              {QStringLiteral("endereco"), c.address},
+                              {QStringLiteral("modelo"), c.model},
+                              {QStringLiteral("hora"), at.toString(Qt::ISODate)},
+                              {QStringLiteral("unidade"), unitText(h.unit)},
+                              {QStringLiteral("sensores"), sensors},
+                              {QStringLiteral("reles"), relays},
+                              {QStringLiteral("resultado"), h.result},
+                              {QStringLiteral("tempo_ms"), h.roundTripMs}};
+                if (stepFrom)
+                    o.insert(QStringLiteral("relogio_voltou_de"),
+                             localTime(stepFrom, h.offsetSec).toString(Qt::ISODate));
+                CliResult(o);
                 continue;
             }
             if (run.args.format == tFormat::Csv) {
                 CliWrite(CsvLine(QStringList{c.port, QString::number(c.address), c.model} +
-                                     ReadingsCsvFields(h),
+                                     ReadingsCsvFields(h, stepFrom),
                                  run.csv));
                 if (CliOutputFailed())
                     return exitUSAGE;
@@ -349,6 +359,8 @@ int HistoryExport(tCliRun &run) {
             for (int k = 0; k < 4; ++k)
                 fields << relayText(h.relay[k]);
             fields << QString::number(h.result) << QString::number(h.roundTripMs);
+            if (stepFrom)
+                fields << QStringLiteral("relógio ") + ClockStepText(stepFrom, h.offsetSec);
             CliResult(fields.join(u'\t'));
             if (CliOutputFailed())
                 return exitUSAGE;

@@ -201,7 +201,9 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     // Another address on the same healthy port keeps the port open: reopening
     // costs each switch milliseconds (and a real adapter its lock file and
     // line settings) when a program goes round a bus.
-    const bool samePort = FConnected && PortCOM == FPort && FLink->Active();
+    // So does an address that did not answer: the port is as healthy as it
+    // was, and the next address on the bus goes out at once.
+    const bool samePort = PortCOM == FPort && FLink->Active();
     if (FConnected) {
         if (!samePort)
             FLink->Close();

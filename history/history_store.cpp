@@ -1673,6 +1673,106 @@ std::vector<tStatusReading> tHistoryStore::Readings(int64_t controller, int64_t 
     return out;
 }
 
+namespace {
+// A controller's readings as the chain numbered them when stored: the time,
+// the reading's key and the link's number, in the order stored.
+struct tStoredLink {
+    int64_t t = 0, seq = 0, n = 0;
+};
+} // namespace
+
+std::vector<tHistClockStep> tHistoryStore::ClockSteps(int64_t controller, int64_t fromMs,
+                                                      int64_t toMs) {
+    Start();
+    std::vector<tHistClockStep> out;
+    if (FVersion < 3)
+        return out;
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    // Every link of the controller, not only the range's: the reading
+    // before a step may lie outside it.
+    q.prepare(QStringLiteral("SELECT c.t, r.off FROM chain c JOIN reading r ON r.ctl = c.ctl AND "
+                             "r.t = c.t AND r.seq = c.k WHERE c.kind = 2 AND c.ctl = ? ORDER BY "
+                             "c.n"));
+    q.addBindValue(qint64(controller));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), out;
+    const auto inRange = [&](int64_t t) { return t >= fromMs && t < toMs; };
+    std::optional<int64_t> before;
+    while (q.next()) {
+        const int64_t t = q.value(0).toLongLong();
+        if (before && *before - t >= clockStepMinMs && (inRange(t) || inRange(*before)))
+            out.push_back({*before, t, q.value(1).toInt()});
+        before = t;
+    }
+    if (!Walked(q))
+        return {};
+    return out;
+}
+
+std::vector<tStatusReading> tHistoryStore::ReadingsAsStored(int64_t controller, int64_t fromMs,
+                                                            int64_t toMs,
+                                                            std::vector<int64_t> *stepFromMs) {
+    std::vector<tStatusReading> readings = Readings(controller, fromMs, toMs);
+    if (LastFailed() || FVersion < 3) {
+        if (stepFromMs)
+            stepFromMs->assign(readings.size(), 0);
+        return readings;
+    }
+    // The order of storing is the chain's: each reading's link number,
+    // matched on its time and key.
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT t, k, n FROM chain WHERE kind = 2 AND ctl = ? AND t >= ? AND "
+                             "t < ?"));
+    q.addBindValue(qint64(controller));
+    q.addBindValue(qint64(fromMs));
+    q.addBindValue(qint64(toMs));
+    if (!q.exec())
+        return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), readings;
+    std::vector<tStoredLink> links;
+    while (q.next())
+        links.push_back(
+            {q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong()});
+    if (!Walked(q))
+        return {};
+    std::sort(links.begin(), links.end(), [](const tStoredLink &a, const tStoredLink &b) {
+        return std::tie(a.t, a.seq) < std::tie(b.t, b.seq);
+    });
+    // Readings come by time and seq; those at one time keep their order, so
+    // the k-th reading at a time is the link of the k-th seq there.
+    std::vector<std::pair<int64_t, size_t>> order; // link number (or none: last), reading
+    order.reserve(readings.size());
+    size_t l = 0;
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const int64_t t = readings[i].utcMs;
+        while (l < links.size() && links[l].t < t)
+            ++l;
+        const bool linked = l < links.size() && links[l].t == t;
+        order.push_back({linked ? links[l].n : std::numeric_limits<int64_t>::max(), i});
+        if (linked)
+            ++l;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<tStatusReading> out;
+    out.reserve(readings.size());
+    for (const auto &[n, i] : order)
+        out.push_back(readings[i]);
+    if (stepFromMs) {
+        stepFromMs->assign(out.size(), 0);
+        const std::vector<tHistClockStep> steps = ClockSteps(controller, fromMs, toMs);
+        size_t s = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            while (s < steps.size() && !(steps[s].afterMs >= fromMs && steps[s].afterMs < toMs))
+                ++s; // its reading lies before the range
+            if (s < steps.size() && out[i].utcMs == steps[s].afterMs)
+                (*stepFromMs)[i] = steps[s++].beforeMs;
+        }
+    }
+    return out;
+}
+
 std::vector<tHistRelayChange> tHistoryStore::RelayChanges(int64_t controller, int64_t fromMs,
                                                           int64_t toMs) {
     Start();

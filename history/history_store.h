@@ -156,6 +156,16 @@ struct tHistChainLink {
     QByteArray hash; // 32 bytes
 };
 
+// A step back of the computer's clock among one controller's readings: a
+// reading stored after another that carries a later time.
+struct tHistClockStep {
+    int64_t beforeMs = 0;  // the time of the reading stored just before
+    int64_t afterMs = 0;   // the time of the first reading stored after it
+    int32_t offsetSec = 0; // the offset from UTC of the reading after
+};
+// Smaller steps are the clock's usual corrections, not worth a mark.
+constexpr int64_t clockStepMinMs = 2000;
+
 // What a walk of the chain found.
 struct tHistChainCheck {
     int64_t links = 0;                // walked
@@ -318,6 +328,16 @@ class tHistoryStore {
     // the relays, result and round trip (no controller, min, max nor
     // operations). Values stay in the unit they were read in.
     std::vector<tStatusReading> Readings(int64_t controller, int64_t fromMs, int64_t toMs);
+    // The same readings in the order they were stored, which is the order
+    // they were taken even when the clock went back meanwhile; `stepFromMs`,
+    // when given, gets one entry per reading: the time of the reading stored
+    // before it when the clock went back between the two, else 0. A file
+    // older than the chain keeps the order of time.
+    std::vector<tStatusReading> ReadingsAsStored(int64_t controller, int64_t fromMs, int64_t toMs,
+                                                 std::vector<int64_t> *stepFromMs = nullptr);
+    // The clock's steps back among a controller's readings whose either side
+    // falls in the range, in the order stored.
+    std::vector<tHistClockStep> ClockSteps(int64_t controller, int64_t fromMs, int64_t toMs);
     // Relay switchings in the range, oldest first, each relay's state at the
     // first reading of the range included as a change.
     std::vector<tHistRelayChange> RelayChanges(int64_t controller, int64_t fromMs, int64_t toMs);

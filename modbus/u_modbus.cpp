@@ -314,7 +314,10 @@ void tModBus::SettleLateAnswers(int32_t frameLen) {
         if (t.request.isEmpty() || (sameSlaveAndFunction && !(t.silent && t.request == request)))
             until = std::max(until, t.atNs + window);
     }
-    DiscardLateAnswer(until);
+    // The line is proven quiet once after a time-out: later requests to
+    // other slaves set a late answer aside as it comes, without a wait.
+    if (until >= 0 || FLateAnswerDue)
+        DiscardLateAnswer(until);
     FLateAnswerDue = false;
     ForgetLateAnswers();
     FStraysDue = !FTimedOut.empty();

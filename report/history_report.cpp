@@ -38,6 +38,7 @@ struct tReportData {
     std::vector<tHistAuditEntry> audits;
     int64_t newestMs = 0; // the controller's newest reading, in the period or not
     std::optional<tHistChainLink> chainHead;
+    std::vector<tHistClockStep> clockSteps;
 };
 
 QString TimeText(int64_t utcMs, const QLocale &locale, bool seconds = false) {
@@ -129,6 +130,8 @@ bool Gather(tHistoryStore &store, const tReportRequest &rq, tReportData *d, QStr
     d->audits = store.Audits(rq.controller, rq.fromMs, rq.toMs);
     check();
     d->chainHead = store.ChainHead(rq.controller, rq.fromMs, rq.toMs);
+    check();
+    d->clockSteps = store.ClockSteps(rq.controller, rq.fromMs, rq.toMs);
     check();
     return !failed;
 }
@@ -317,6 +320,21 @@ void Lay(tPageFlow &flow, const tReportData &d, const tReportRequest &rq, const 
                       .arg(d.chainHead->n)
                       .arg(QString::fromLatin1(d.chainHead->hash.toHex())),
                   7.5);
+    // Times after a step back of the clock are wrong: the days and
+    // durations below place those readings where their times say.
+    if (!d.clockSteps.empty()) {
+        flow.Space(3);
+        flow.Text(
+            QStringLiteral("Atenção: o relógio do computador voltou atrás durante a gravação; "
+                           "as leituras seguintes a cada volta têm horários errados, e os "
+                           "dias e durações abaixo as contam pelo horário que têm:"),
+            8.5, true);
+        for (const tHistClockStep &s : d.clockSteps)
+            flow.Text(
+                QStringLiteral("de %1 para %2")
+                    .arg(TimeText(s.beforeMs, locale, true), TimeText(s.afterMs, locale, true)),
+                8.5);
+    }
     flow.Space(6);
     flow.Block(250 * pt, [&](QPainter &p, const QRectF &r) { PaintCurve(p, r, d.curve, locale); });
 

@@ -29,10 +29,17 @@ QStringList ReadingsCsvHeader() {
             QStringLiteral("Relé 3"),
             QStringLiteral("Relé 4"),
             QStringLiteral("Resultado"),
-            QStringLiteral("Tempo de resposta (ms)")};
+            QStringLiteral("Tempo de resposta (ms)"),
+            QStringLiteral("Relógio")};
 }
 
-QStringList ReadingsCsvFields(const tStatusReading &r) {
+QString ClockStepText(int64_t fromMs, int32_t offsetSec) {
+    const QDateTime at =
+        QDateTime::fromMSecsSinceEpoch(fromMs, QTimeZone::utc()).toTimeZone(QTimeZone(offsetSec));
+    return QStringLiteral("voltou de %1").arg(CsvDateTime(at));
+}
+
+QStringList ReadingsCsvFields(const tStatusReading &r, int64_t clockStepFromMs) {
     const QDateTime utc = QDateTime::fromMSecsSinceEpoch(r.utcMs, QTimeZone::utc());
     const QDateTime local = utc.toTimeZone(QTimeZone(r.offsetSec));
     QStringList f{CsvDateTime(local), utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))};
@@ -44,13 +51,14 @@ QStringList ReadingsCsvFields(const tStatusReading &r) {
               : r.relay[k] == 1 ? QStringLiteral("Ligado")
                                 : QStringLiteral("Desligado"));
     f << QString::number(r.result) << QString::number(r.roundTripMs);
+    f << (clockStepFromMs ? ClockStepText(clockStepFromMs, r.offsetSec) : QString());
     return f;
 }
 
 std::vector<tSheetCell> ReadingsSheetKinds() {
     using enum tSheetCell;
-    return {DateTime, DateTime, Number, Number, Number,  Number, Text,
-            Text,     Text,     Text,   Text,   Integer, Integer};
+    return {DateTime, DateTime, Number, Number, Number,  Number,  Text,
+            Text,     Text,     Text,   Text,   Integer, Integer, Text};
 }
 
 QStringList ReadingsSheetHeader(const std::vector<tStatusReading> &readings) {
@@ -67,14 +75,16 @@ QStringList ReadingsSheetHeader(const std::vector<tStatusReading> &readings) {
 
 bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                         const QString &path, QString *error) {
-    const std::vector<tStatusReading> readings = store.Readings(controller, fromMs, toMs);
+    std::vector<int64_t> steps;
+    const std::vector<tStatusReading> readings =
+        store.ReadingsAsStored(controller, fromMs, toMs, &steps);
     if (store.LastFailed()) {
         *error = store.Message();
         return false;
     }
     QList<QStringList> rows;
-    for (const tStatusReading &r : readings)
-        rows << ReadingsCsvFields(r);
+    for (size_t i = 0; i < readings.size(); ++i)
+        rows << ReadingsCsvFields(readings[i], steps[i]);
     return WriteSheet(path, QStringLiteral("Leituras"), ReadingsSheetHeader(readings),
                       ReadingsSheetKinds(), rows, error);
 }
@@ -93,13 +103,15 @@ QString SensorFailuresText(const tHistDay &day) {
 
 bool WriteReadingsCsv(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,
                       const QString &path, QString *error) {
-    const std::vector<tStatusReading> readings = store.Readings(controller, fromMs, toMs);
+    std::vector<int64_t> steps;
+    const std::vector<tStatusReading> readings =
+        store.ReadingsAsStored(controller, fromMs, toMs, &steps);
     if (store.LastFailed()) {
         *error = store.Message();
         return false;
     }
     QByteArray csv = CsvStart(tCsvTarget::Spreadsheet) + CsvLine(ReadingsCsvHeader());
-    for (const tStatusReading &r : readings)
-        csv += CsvLine(ReadingsCsvFields(r));
+    for (size_t i = 0; i < readings.size(); ++i)
+        csv += CsvLine(ReadingsCsvFields(readings[i], steps[i]));
     return WriteWholeFile(path, csv, error);
 }

@@ -13,14 +13,20 @@
 QStringList ReadingsCsvHeader();
 // Date and time in the reading's own local offset, the UTC instant, each
 // sensor's value (or its state in words), the unit, each relay ("Ligado",
-// "Desligado", empty when unknown), the exchange's result and round trip.
-QStringList ReadingsCsvFields(const tStatusReading &reading);
+// "Desligado", empty when unknown), the exchange's result and round trip,
+// and "Relógio": when the computer's clock went back just before the
+// reading, the time the reading stored before it carried (`clockStepFromMs`).
+QStringList ReadingsCsvFields(const tStatusReading &reading, int64_t clockStepFromMs = 0);
+// The mark of a reading taken after the clock went back from `fromMs`.
+QString ClockStepText(int64_t fromMs, int32_t offsetSec);
 
 // The same columns as a spreadsheet file's: their cell types, and the
 // header with the unit in each sensor's title when every reading of
 // `readings` was taken in one unit.
 std::vector<tSheetCell> ReadingsSheetKinds();
 QStringList ReadingsSheetHeader(const std::vector<tStatusReading> &readings);
+// Readings come in the order they were stored, which is the order they were
+// taken even when the clock went back.
 // Writes every reading of [fromMs, toMs) to `path` as a spreadsheet file,
 // whole or not at all. False with the reason in `error`.
 bool WriteReadingsSheet(tHistoryStore &store, int64_t controller, int64_t fromMs, int64_t toMs,

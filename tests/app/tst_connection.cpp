@@ -34,6 +34,7 @@ class tst_connection : public QObject {
     void portInUseGivesOpenError();
     void unpluggedAdapterEndsTheSessionOnce();
     void connectWithoutPortSelected();
+    void typedNetworkAddressIsKept();
     void listsEveryPortInTheMemo();
     void modbusErrorTexts_data();
     void modbusErrorTexts();
@@ -386,6 +387,34 @@ void tst_connection::connectWithoutPortSelected() {
                          "disponível no seu PC, ou se o adaptador USB<>seri0l está conectado à "
                          "porta USB."});
     QVERIFY(!app.w->Ondrel().Connected());
+}
+
+// A gateway's address typed into the port's box is opened, and offered
+// again, chosen, at the next start.
+void tst_connection::typedNetworkAddressIsKept() {
+    sim::Controller gateway;
+    QVERIFY(gateway.listenTcp(sim::TcpFront::ModbusTcp, "127.0.0.1", 0) && gateway.start());
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(gateway.tcpPort());
+    App app;
+    TfrmMain &w = app.Start();
+    auto *ports = app.Find<QComboBox>("cbxPort");
+    QVERIFY(ports->isEditable());
+    ports->setEditText(address);
+    app.Find<QSpinBox>("edtID")->setValue(201);
+    app.Click("btnCnt");
+    QTRY_VERIFY_WITH_TIMEOUT(w.Ondrel().Connected(), 20000);
+    QCOMPARE(w.Ondrel().PortName(), address);
+    QVERIFY(w.Ondrel().Model.startsWith(u"qx"));
+    app.Click("btnCnt");
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Ondrel().Connected(), 20000);
+    app.Stop();
+    QVERIFY(app.ReadFile(QStringLiteral("tarvik.ini")).contains(address.toUtf8()));
+
+    app.Start();
+    ports = app.Find<QComboBox>("cbxPort");
+    QVERIFY(ports->findText(address) >= 0);
+    QCOMPARE(ports->currentText(), address);
+    app.Stop();
 }
 
 void tst_connection::listsEveryPortInTheMemo() {

@@ -16,6 +16,7 @@ class tst_history_window : public QObject {
   private Q_SLOTS:
     void recordsWhileConnectedOnAnyPage();
     void refusingFileIsSaidOnceAndCaughtUp();
+    void closingWhileTheFileRefusesSaysWhatIsLost();
     void writeIsAudited();
     void unopenableHistoryDoesNotHoldTheWrite();
     void pageReadWaitsForTheRecordingsRead();
@@ -128,6 +129,37 @@ void tst_history_window::refusingFileIsSaidOnceAndCaughtUp() {
         held += readings[i].utcMs > refusedAt && readings[i].utcMs < refusedAt + 2000;
     }
     QVERIFY(held >= 1);
+    app.Stop();
+}
+
+// Closing the window while the file refuses: the readings held get a last
+// few seconds, and what never goes in is said before the window goes.
+void tst_history_window::closingWhileTheFileRefusesSaysWhatIsLost() {
+    Sim sim;
+    QVERIFY(sim.started);
+    App app;
+    app.WriteIni("[HISTORY]\nRECORD_INTERVAL=1\n");
+    TfrmMain &w = app.Start(sim.Port());
+    w.show();
+    app.Click("btnCnt");
+    tHistoryStore store;
+    QVERIFY(store.Open(app.Path(QStringLiteral("historico.sqlite"))));
+    const int32_t address = w.Ondrel().Address();
+    QTRY_VERIFY_WITH_TIMEOUT(!store.Readings(ConnectedId(store, address), 0, INT64_MAX).empty(),
+                             20000);
+    {
+        const FileSizeLimit full(4096);
+        QVERIFY(full.ok);
+        QTRY_COMPARE_WITH_TIMEOUT(HistoryLines(app).size(), 1, 20000);
+        w.close();
+        const auto lost = [&] {
+            return app.dialogs->shown.filter(QStringLiteral("não foram gravados no histórico"));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lost().size(), 1, 30000);
+        QVERIFY2(lost()[0].startsWith(QStringLiteral("warning: ")) &&
+                     !lost()[0].startsWith(QStringLiteral("warning: 0 ")),
+                 qPrintable(lost()[0]));
+    }
     app.Stop();
 }
 

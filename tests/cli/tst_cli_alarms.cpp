@@ -3,6 +3,7 @@
 // episode the recorder opens, tells a program of, closes and keeps.
 #include "history_store.h"
 #include "ondrel_sim.h"
+#include "sheet_cells.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -184,6 +185,16 @@ void TestCliAlarms::recorderKeepsAnEpisode() {
     QCOMPARE(run({"alarmes", "reconhecer", n, "--comentario", "porta da câmara aberta"}).code, 0);
     QCOMPARE(run({"alarmes", "reconhecer", "999", "--comentario", "x"}).code, 2);
     QCOMPARE(episodes().front().value(QStringLiteral("reconhecimentos")).toArray().size(), 1);
+    // As a spreadsheet: the CSV's columns, the start a date, the extreme a number.
+    const QString xlsx = dir.filePath(QStringLiteral("alarmes.xlsx"));
+    const tRun sheet = run({"alarmes", "--xlsx", xlsx});
+    QVERIFY2(sheet.code == 0 && sheet.out.isEmpty(), qPrintable(sheet.err));
+    const QMap<QString, tSheetCellRead> cells = SheetCells(xlsx);
+    QCOMPARE(cells.value(QStringLiteral("A1")).value, QStringLiteral("Número"));
+    QCOMPARE(cells.value(QStringLiteral("A2")).value, n);
+    QCOMPARE(cells.value(QStringLiteral("F2")).kind, QStringLiteral("data"));
+    QCOMPARE(cells.value(QStringLiteral("I2")).kind, QStringLiteral("número"));
+    QCOMPARE(cells.value(QStringLiteral("I2")).value.toDouble(), 9.3); // as written: 16 digits
     const QString trail = run({"historico", "alteracoes"}).out;
     QVERIFY2(trail.contains(QStringLiteral("Alarme %1 reconhecido").arg(n)) &&
                  trail.contains(QStringLiteral("porta da câmara aberta")),

@@ -77,6 +77,7 @@ class TestCliHistory : public QObject {
     void exportIntoAFile();
     void killedRecorderLeavesASoundFile();
     void twoRecordersShareOneFile();
+    void recorderThroughAGateway();
     void writeIsAudited_data();
     void writeIsAudited();
     void logSlotsStoredOnce();
@@ -333,6 +334,25 @@ void TestCliHistory::twoRecordersShareOneFile() {
         QVERIFY2(!err.contains("interrompida"), err.constData());
     }
     QCOMPARE(integrityCheck(file), QStringLiteral("ok"));
+}
+
+// A controller behind a Modbus TCP gateway is recorded as one on a serial
+// line, and a connection the gateway drops is made again.
+void TestCliHistory::recorderThroughAGateway() {
+    sim::Controller gateway;
+    QVERIFY(gateway.listenTcp(sim::TcpFront::ModbusTcp, "127.0.0.1", 0) && gateway.start());
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(gateway.tcpPort());
+    const QString history = dir.filePath(QStringLiteral("gateway.sqlite"));
+    auto p = start({"-p", address, "-a", "201", "registrar", "--intervalo", "1"}, {}, history);
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, address) >= 2, 30000);
+    gateway.dropConnections();
+    const int before = readingsOf(history, address);
+    QTRY_VERIFY_WITH_TIMEOUT(readingsOf(history, address) >= before + 2, 30000);
+    ::kill(pid_t(p->processId()), SIGTERM);
+    QVERIFY(p->waitForFinished(30000));
+    const QByteArray err = p->readAllStandardError();
+    QVERIFY2(p->exitCode() == 0, err.constData());
+    QCOMPARE(integrityCheck(history), QStringLiteral("ok"));
 }
 
 TestCliHistory::tRun TestCliHistory::run(const QStringList &args, const QString &history) {

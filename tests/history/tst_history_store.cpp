@@ -645,12 +645,33 @@ void tst_history_store::clockMovedBackKeepsEverything() {
     QVERIFY(store.AddReading(ctl, Reading(t0 + 3 * minute, 2)));
     QVERIFY(store.AddReading(ctl, Reading(t0 + 1 * minute, 3)));
     QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute, 4)));
-    const auto all = store.Readings(ctl, t0, t0 + 10 * minute);
-    QCOMPARE(all.size(), size_t(4));
-    QList<int32_t> values;
-    for (const tStatusReading &r : all)
-        values << r.value[0];
-    QCOMPARE(values, (QList<int32_t>{3, 1, 4, 2}));
+    // A correction of a second is no step worth a mark.
+    QVERIFY(store.AddReading(ctl, Reading(t0 + 2 * minute - 1000, 5)));
+    const auto values = [](const std::vector<tStatusReading> &readings) {
+        QList<int32_t> v;
+        for (const tStatusReading &r : readings)
+            v << r.value[0];
+        return v;
+    };
+    QCOMPARE(values(store.Readings(ctl, t0, t0 + 10 * minute)), (QList<int32_t>{3, 5, 1, 4, 2}));
+
+    // In the order taken, the reading after the step marked with the time
+    // stored before it; a range holding only the earlier side marks nothing.
+    std::vector<int64_t> steps;
+    QCOMPARE(values(store.ReadingsAsStored(ctl, t0, t0 + 10 * minute, &steps)),
+             (QList<int32_t>{1, 2, 3, 4, 5}));
+    QCOMPARE(steps, (std::vector<int64_t>{0, 0, t0 + 3 * minute, 0, 0}));
+    QCOMPARE(values(store.ReadingsAsStored(ctl, t0 + 2 * minute, t0 + 10 * minute, &steps)),
+             (QList<int32_t>{1, 2, 4}));
+    QCOMPARE(steps, (std::vector<int64_t>{0, 0, 0}));
+    for (const auto &[from, to] :
+         {std::pair{t0, t0 + 10 * minute}, std::pair{t0 + 2 * minute, t0 + 10 * minute}}) {
+        const std::vector<tHistClockStep> said = store.ClockSteps(ctl, from, to);
+        QCOMPARE(said.size(), size_t(1));
+        QCOMPARE(said[0].beforeMs, t0 + 3 * minute);
+        QCOMPARE(said[0].afterMs, t0 + minute);
+    }
+    QVERIFY(store.ClockSteps(ctl, t0 + 5 * minute, t0 + 10 * minute).empty());
 }
 
 void tst_history_store::daysAndExcursions_data() {

@@ -48,6 +48,7 @@ class TestPublicar : public QObject {
     void refused();
     void stopsAtOnceWhenTheBrokerNeverAnswers();
     void alarmRetainedBesideTheState();
+    void publishesThroughAGateway();
 
   private:
     QProcess *start(const QStringList &args);
@@ -473,6 +474,24 @@ void TestPublicar::alarmRetainedBesideTheState() {
     first->setSensor(0, sim::SensorState::Valid, 40);
     QTRY_VERIFY_WITH_TIMEOUT(!json(sub->payloads(alarm).last())["ativo"].toBool(), 30000);
     QVERIFY(json(sub->payloads(alarm).last())["condicoes"].toArray().isEmpty());
+}
+
+// A controller behind a Modbus TCP gateway is published under its host, and
+// a connection the gateway drops is made again.
+void TestPublicar::publishesThroughAGateway() {
+    sim::Controller gateway;
+    QVERIFY(gateway.listenTcp(sim::TcpFront::ModbusTcp, "127.0.0.1", 0) && gateway.start());
+    QStringList args = plain() + QStringList{"-a", "201"};
+    args[1] = QStringLiteral("tcp://127.0.0.1:%1").arg(gateway.tcpPort());
+    start(args);
+    const QRegularExpression estado(QStringLiteral("^loja/127[^/]*/201/estado "));
+    QTRY_VERIFY_WITH_TIMEOUT(sub->matching(estado).size() >= 2, 30000);
+    QCOMPARE(json(sub->matching(estado).last())["modelo"].toString(), QStringLiteral("qx4r"));
+    gateway.dropConnections();
+    const qsizetype before = sub->matching(estado).size();
+    QTRY_VERIFY_WITH_TIMEOUT(sub->matching(estado).size() >= before + 3, 30000);
+    const QJsonObject last = json(sub->matching(estado).last());
+    QVERIFY(last["resultado"]["codigo"].toInt() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestPublicar)

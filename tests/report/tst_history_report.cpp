@@ -210,11 +210,37 @@ class tst_history_report : public QObject {
         // As a spreadsheet splitting on every separator at once sees it.
         const QList<QStringList> rows = SpreadsheetRows(QString::fromUtf8(f.readAll()));
         QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[0].size(), 13);
+        QCOMPARE(rows[0].size(), 14);
         QCOMPARE(rows[0][0], QStringLiteral("Data e hora"));
         QCOMPARE(rows[1], (QStringList{"2026-03-02 15:00:00", "2026-03-02T18:00:00.000Z", "9,5",
                                        "-7,5", "Aberto", "Lendo", "ºC", "Desligado", "Desligado",
-                                       "", "", "22", "12"}));
+                                       "", "", "22", "12", ""}));
+    }
+
+    // The clock set ten days back in the middle of a recording: the report
+    // says where, since its days now hold readings of a day that never was.
+    void clockStepSaid() {
+        tHistoryStore file;
+        QVERIFY(file.Open(dir.filePath(QStringLiteral("relogio.sqlite"))));
+        const int64_t c = file.ControllerId({0, QStringLiteral("/dev/ttyUSB0"), 201,
+                                             QStringLiteral("qx4r"), QStringLiteral("1.2")});
+        const int64_t back = t0 + 15 * 60 * minute - 10 * 1440 * minute;
+        for (const int64_t t :
+             {t0 + 15 * 60 * minute, t0 + 15 * 60 * minute + minute, back, back + minute})
+            QVERIFY(file.AddReading(c, Reading(t, 40, 0)));
+        const QString pdf = dir.filePath(QStringLiteral("relogio.pdf"));
+        tReportRequest rq;
+        rq.controller = c;
+        rq.fromMs = back - 1440 * minute;
+        rq.toMs = t0 + 1440 * minute;
+        rq.user = QStringLiteral("tecnico");
+        rq.generated = QDateTime(QDate(2026, 3, 5), QTime(10, 30));
+        QString why;
+        QVERIFY2(WriteHistoryReport(file, rq, pdf, &why), qPrintable(why));
+        const QString text = PdfText(pdf).simplified();
+        for (const char *expected : {"o relógio do computador voltou atrás",
+                                     "de 02/03/2026 15:01:00 para 20/02/2026 15:00:00"})
+            QVERIFY2(text.contains(QString::fromUtf8(expected)), qPrintable(text.left(2000)));
     }
 
     // The readings as a spreadsheet file: the CSV's columns, each cell of its
@@ -257,6 +283,9 @@ class tst_history_report : public QObject {
         QTest::newRow("round trip") << "M2"
                                     << "número"
                                     << "12";
+        QTest::newRow("clock") << "N1"
+                               << "texto"
+                               << "Relógio";
     }
     void readingsSheet() {
         QFETCH(QString, cell);
@@ -270,7 +299,7 @@ class tst_history_report : public QObject {
                      qPrintable(why));
         }
         const QMap<QString, tSheetCellRead> cells = SheetCells(xlsx);
-        QCOMPARE(cells.value(QStringLiteral("N1")).kind, QString()); // the CSV's 13 columns
+        QCOMPARE(cells.value(QStringLiteral("O1")).kind, QString()); // the CSV's 14 columns
         QCOMPARE(cells.value(QStringLiteral("A4")).kind, QString()); // two readings
         QCOMPARE(cells.value(cell).kind, kind);
         QCOMPARE(cells.value(cell).value, value);
