@@ -99,8 +99,7 @@ TfrmMain::TfrmMain(tStartOptions options_)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      options(std::move(options_)), dialogs(std::move(options.dialogs)),
-      closeRetry(new QTimer(this)) {
+      options(std::move(options_)), dialogs(std::move(options.dialogs)) {
     if (!dialogs)
         dialogs = std::make_unique<tWidgetDialogs>();
     if (options.settingsPath.isEmpty()) {
@@ -108,12 +107,10 @@ TfrmMain::TfrmMain(tStartOptions options_)
         options.settingsPath = paths.settingsFile;
         options.logFolder = paths.logFolder;
     }
-    closeRetry->setSingleShot(true);
-    closeRetry->setInterval(100);
-    connect(closeRetry, &QTimer::timeout, this, [this] { close(); });
-
     // The pages take the session as they are built; FormCreate sets it up.
     session = std::make_unique<tSession>();
+    // The line runs on its own thread: this one never waits on it.
+    session->UseLineThread();
     // Whatever a page read before belongs to another session; cleared before
     // anything else hears of the connection.
     visits = new tFirstVisits(this);
@@ -454,15 +451,18 @@ void TfrmMain::FormShow() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
-    // Closing under a waiting transaction would pull the window from under
-    // it, and a page reading between events would go on reading behind a
-    // hidden window: ask the pages to stop and try again once all returned.
-    bool running = false;
-    for (TPage *page : pages)
-        running = page->StopForClose() || running;
-    if (session->Ondrel().Busy || running) {
+    // The window goes once the line is idle: nothing more is asked of it (a
+    // page's sequence ends at its next request, a scan at its next address)
+    // and the exchange on it ends on its own.
+    if (!session->Idle()) {
         event->ignore();
-        closeRetry->start();
+        if (!session->Stopped()) {
+            session->Stop();
+            tTask<int32_t> idle = session->WhenIdle();
+            std::move(idle).Then([this](int32_t) {
+                QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            });
+        }
         return;
     }
     session->SetRefresh(false);

@@ -157,5 +157,4 @@ class TfrmMain : public QWidget, public ScreenHost {
     std::unique_ptr<tSessionRecorder> recording;
     THistoryPage *histPage = nullptr;
     // Retries a close refused while a transaction waits.
-    QTimer *closeRetry = nullptr;
 };

@@ -41,7 +41,6 @@ int main(int argc, char **argv) {
         tOndrel dev;
         dev.SetBaudRate(code);
         dev.SetTimeout(1);
-        dev.OnIdle = nullptr;
         const double cpu0 = ProcessCpuMs();
         QElapsedTimer clock;
         clock.start();

@@ -54,7 +54,6 @@ int main(int argc, char **argv) {
         return 1;
     }
     tOndrel dev;
-    dev.OnIdle = nullptr;
     dev.SetTimeout(1);
     if (dev.OpenConnection(portOf(sim::TcpFront::ModbusTcp, *server), 1) <= 0) {
         std::fprintf(stderr, "no session: %s\n", qPrintable(dev.PortErrorText()));
@@ -105,7 +104,6 @@ int main(int argc, char **argv) {
         if (!line)
             return 1;
         tOndrel scanner;
-        scanner.OnIdle = nullptr;
         scanner.SetTimeout(1);
         QElapsedTimer clock;
         clock.start();

@@ -310,7 +310,8 @@ int scan(tCliRun &run) {
                 CliMessage(
                     QStringLiteral("procurando: endereço %1, velocidade %2").arg(id).arg(speed));
         };
-    const tScanResult r = run.session.Scan(options, io);
+    const tTask<tScanResult> scan = run.session.Scan(options, io);
+    const tScanResult &r = scan.Result();
     if (r.result == errMODBUS_OPEN_UART) {
         CliMessage(QStringLiteral("%1 (erro %2)").arg(run.dev.PortErrorText()).arg(r.result));
         return exitDEVICE;

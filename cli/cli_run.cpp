@@ -72,8 +72,6 @@ tCliRun::tCliRun(const tCliArgs &a)
                                  },
                                  [](const QString &text) { CliMessage(text); }) {
     session.SetHistorySink(historySink.Sink());
-    // No window to keep alive while a command waits for its answer.
-    dev.OnIdle = nullptr;
     dev.OnTraceError = [](const QString &why) { CliMessage(QStringLiteral("log: %1").arg(why)); };
     dev.SetBaudRate(args.speed);
     dev.SetTimeout(args.timeout);

@@ -13,8 +13,14 @@ tTask<tLogWalkResult> WalkLog(tOndrel &dev, tLogWalk walk) {
     };
     dev.LogLastSlot = -1;
     tTask<int32_t> info = walk.send(cmdGET_LOG_INFO);
-    if (const int32_t r = co_await info; r < 0)
-        co_return failed(cmdGET_LOG_INFO, r, -1);
+    const int32_t infoResult = co_await info;
+    if (infoResult < 0)
+        co_return failed(cmdGET_LOG_INFO, infoResult, -1);
+    // A request dropped unsent (result 0): the program is going.
+    if (infoResult == 0) {
+        out.end = tLogWalkEnd::Cancelled;
+        co_return out;
+    }
     if (walk.info)
         walk.info();
     const std::vector<int32_t> order = LogSlotOrder(dev.LogCountSlots, dev.LogLastSlot, walk.limit);
@@ -36,13 +42,23 @@ tTask<tLogWalkResult> WalkLog(tOndrel &dev, tLogWalk walk) {
             walk.progress(out.walked, out.total);
         dev.LogSlotRead = slot;
         tTask<int32_t> select = walk.send(cmdSET_LOG_READ);
-        if (const int32_t r = co_await select; r < 0)
-            co_return failed(cmdSET_LOG_READ, r, slot);
+        const int32_t selectResult = co_await select;
+        if (selectResult < 0)
+            co_return failed(cmdSET_LOG_READ, selectResult, slot);
+        if (selectResult == 0) {
+            out.end = tLogWalkEnd::Cancelled;
+            break;
+        }
         if (walk.selected)
             walk.selected(slot);
         tTask<int32_t> read = walk.send(cmdGET_LOG_READ);
-        if (const int32_t r = co_await read; r < 0)
-            co_return failed(cmdGET_LOG_READ, r, slot);
+        const int32_t readResult = co_await read;
+        if (readResult < 0)
+            co_return failed(cmdGET_LOG_READ, readResult, slot);
+        if (readResult == 0) {
+            out.end = tLogWalkEnd::Cancelled;
+            break;
+        }
         ++out.walked;
         // The ring fills in order: a slot never written has nothing older behind it.
         if (!LogSlotWritten(dev.Log)) {

@@ -16,7 +16,7 @@ enum class tLogWalkEnd {
     EndOfLog,     // a slot never written, or every slot of the ring read
     Limit,        // the number of slots asked for was read
     Stopped,      // the caller's stop condition held for a slot
-    Cancelled,    // the caller cancelled between slots
+    Cancelled,    // the caller cancelled between slots, or a request was dropped
     Disconnected, // the session closed between slots
     Failed,       // a command failed; see `result` and `failed`
 };

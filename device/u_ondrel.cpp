@@ -79,16 +79,17 @@ tOndrel::tOndrel()
         [this](const uint8_t *buffer, int32_t n) { return FLink->Write(buffer, n); },
         [this](uint8_t &c) { return FLink->GetC(c); }, [this] { FLink->Purge(); });
     FModBus->PortLost = [this] { return !FLink->Active(); };
-    FModBus->Idle = [this] {
-        if (OnIdle)
-            OnIdle();
-    };
     auto report = [this](const QString &why) {
         if (OnTraceError)
             OnTraceError(why);
     };
     flog->OnError = report;
-    FModBus->OnTraceError = report;
+    FModBus->OnTraceError = [this, report](const QString &why) {
+        if (FBack)
+            FBack([report, why] { report(why); });
+        else
+            report(why);
+    };
     SetBaudRate(defBAUD_CODE);
 }
 
@@ -101,21 +102,69 @@ tOndrel::~tOndrel() {
     flog.reset();
 }
 
+void tOndrel::OnLink(std::function<void()> f) {
+    if (FPost)
+        FPost(std::move(f));
+    else
+        f();
+}
+
+void tOndrel::SetLinkPoster(std::function<void(std::function<void()>)> post,
+                            std::function<void(std::function<void()>)> back) {
+    FPost = std::move(post);
+    FBack = std::move(back);
+    if (FPost)
+        FLinkState = LinkState();
+}
+
+void tOndrel::MoveLinkTo(QThread *thread) {
+    FUart->MoveToThread(thread);
+}
+
+tLinkState tOndrel::LinkState() const {
+    return {.active = FLink->Active(),
+            .network = FLink == FTcp.get(),
+            .lostText = FTcp->LostText(),
+            .stats = FModBus->Stats(),
+            .statsReset = FLinkStatsReset};
+}
+
+void tOndrel::SetLinkState(const tLinkState &state) {
+    // Figures counted before a reset asked since stay reset.
+    const tLinkStats stats = FLinkState.stats;
+    FLinkState = state;
+    if (state.statsReset != FStatsReset)
+        FLinkState.stats = stats;
+}
+
+const tLinkStats &tOndrel::LinkStats() const {
+    return Deferred() ? FLinkState.stats : FModBus->Stats();
+}
+
+void tOndrel::ResetLinkStats() {
+    const uint32_t reset = ++FStatsReset;
+    FLinkState.stats.Reset();
+    OnLink([this, reset] {
+        FModBus->ResetStats();
+        FLinkStatsReset = reset;
+    });
+}
+
 void tOndrel::SetTimeout(int32_t Value) {
     if (Value < minTIMEOUT || Value > maxTIMEOUT)
         Value = defTIMEOUT;
     FTimeout = Value;
-    FModBus->SetTimeout(Value);
+    OnLink([this, Value] { FModBus->SetTimeout(Value); });
 }
 
 void tOndrel::SetBaudRate(int32_t Value) {
     FBaudRate = Value;
-    FUart->SetBaud(BaudRateOf(Value));
+    OnLink([this, Value] { FUart->SetBaud(BaudRateOf(Value)); });
 }
 
 void tOndrel::SetLogFolder(const QString &folder) {
     FLogFolder = folder;
-    FModBus->SetLogFolder(folder);
+    OnLink([this, folder] { FModBus->SetLogFolder(folder); });
 }
 
 void tOndrel::SetSaveLog(bool Value) {
@@ -127,29 +176,31 @@ void tOndrel::SetSaveLog(bool commands, bool modbus) {
         flog->Open(FileInFolder(FLogFolder, QStringLiteral("commands.log")),
                    QStringLiteral("INICIAÇÃO DO LOG DE COMANDOS"));
     FSaveLog = commands;
-    FModBus->SetSaveLog(modbus);
+    OnLink([this, modbus] { FModBus->SetSaveLog(modbus); });
 }
 
 bool tOndrel::PortActive() const {
-    return FLink->Active();
+    return Deferred() ? FLinkState.active : FLink->Active();
 }
 
 bool tOndrel::Network() const {
-    return FLink == FTcp.get();
+    return Deferred() ? FLinkState.network : FLink == FTcp.get();
 }
 
 QString tOndrel::PortLostText() const {
     if (Network())
-        return QStringLiteral("Conexão com %1 perdida: %2").arg(FPort, FTcp->LostText());
+        return QStringLiteral("Conexão com %1 perdida: %2")
+            .arg(FPort, Deferred() ? FLinkState.lostText : FTcp->LostText());
     return QStringLiteral("Porta %1 perdida: o adaptador foi desconectado").arg(FPort);
 }
 
 void tOndrel::SetFastRead(bool on) {
-    FModBus->SetFastRead(on);
+    FFastRead = on;
+    OnLink([this, on] { FModBus->SetFastRead(on); });
 }
 
 bool tOndrel::FastRead() const {
-    return FModBus->FastRead();
+    return FFastRead;
 }
 
 int32_t tOndrel::GetPorts(QStringList &PortsList, QStringList *Descriptions) {
@@ -197,16 +248,23 @@ tIdentification tOndrel::Identification() const {
 // The session's start up to the identification: the old session closed,
 // the copy forgotten, the port opened. 1, or errMODBUS_OPEN_UART.
 int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
+    tOpenJob job = OpenBegin(PortCOM, id);
+    OpenLink(job);
+    return OpenEnd(job);
+}
+
+tOpenJob tOndrel::OpenBegin(const QString &PortCOM, int32_t id) {
+    tOpenJob job{.port = PortCOM};
     Fid = id;
+    ++FEpoch;
     // Another address on the same healthy port keeps the port open: reopening
     // costs each switch milliseconds (and a real adapter its lock file and
     // line settings) when a program goes round a bus.
     // So does an address that did not answer: the port is as healthy as it
     // was, and the next address on the bus goes out at once.
-    const bool samePort = PortCOM == FPort && FLink->Active();
+    job.samePort = PortCOM == FPort && PortActive();
     if (FConnected) {
-        if (!samePort)
-            FLink->Close();
+        job.closeFirst = !job.samePort;
         // Whatever happens next, the old session is over.
         FConnected = false;
     }
@@ -214,11 +272,61 @@ int32_t tOndrel::OpenPort(const QString &PortCOM, int32_t id) {
     ControllerUnit = -1;
     FSeen.clear();
     FLastReading = {};
-    if (samePort) {
-        FLink->Purge();
-        return 1;
+    if (!job.samePort) {
+        FPort = PortCOM;
+        Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
     }
-    return Open(PortCOM);
+    return job;
+}
+
+void tOndrel::OpenLink(tOpenJob &job) {
+    if (job.closeFirst)
+        FLink->Close();
+    if (job.samePort) {
+        FLink->Purge();
+        job.opened = true;
+        return;
+    }
+    // The name chooses the transport and how frames travel on it.
+    const tPortName name = ParsePortName(job.port);
+    tTransport *link = name.network() ? static_cast<tTransport *>(FTcp.get()) : FUart.get();
+    if (link != FLink)
+        FLink->Close();
+    FLink = link;
+    FModBus->SetFraming(name.kind == tPortKind::ModbusTcp ? tFraming::Mbap : tFraming::Rtu);
+    // Connecting waits as long as an answer would.
+    FTcp->SetConnectTimeout(FModBus->Timeout() * 864);
+    job.opened = FLink->Open(job.port);
+    if (!job.opened) {
+        job.failure = FLink->OpenFailure();
+        job.failureText = FLink->OpenFailureText();
+        job.shown = name.network() ? job.port : FUart->port;
+    }
+}
+
+int32_t tOndrel::OpenEnd(const tOpenJob &job) {
+    if (job.samePort)
+        return 1;
+    if (!job.opened) {
+        FPortError = tPortError::Other;
+        const char *text = "Não foi possível abrir a porta %1: %2";
+        for (const tPortErrorRow &row : portErrorTable) {
+            if (row.failure == job.failure) {
+                FPortError = row.error;
+                text = row.text;
+                break;
+            }
+        }
+        const QString sentence = QString::fromUtf8(text);
+        FPortErrorText = sentence.contains(QLatin1String("%2"))
+                             ? sentence.arg(job.shown, job.failureText)
+                             : sentence.arg(job.shown);
+        ErrorCom = errMODBUS_OPEN_UART;
+        return errMODBUS_OPEN_UART;
+    }
+    FPortError = tPortError::None;
+    FPortErrorText.clear();
+    return 1;
 }
 
 int32_t tOndrel::OpenPort(const QString &PortCOM) {
@@ -230,7 +338,7 @@ void tOndrel::ClosePort() {
     if (FConnected)
         CloseConnection();
     else
-        FLink->Close();
+        OnLink([this] { FLink->Close(); });
 }
 
 void tOndrel::SetSweep(int32_t timeoutMs) {
@@ -264,38 +372,11 @@ int32_t tOndrel::Identify(int32_t id, QString &model, QString &firmware) {
 
 // Opens the port; on failure says why in PortError and PortErrorText.
 int32_t tOndrel::Open(const QString &PortCOM) {
+    tOpenJob job{.port = PortCOM};
     FPort = PortCOM;
     Trace(QStringLiteral("Abrindo porta %1").arg(PortCOM));
-    // The name chooses the transport and how frames travel on it.
-    const tPortName name = ParsePortName(PortCOM);
-    tTransport *link = name.network() ? static_cast<tTransport *>(FTcp.get()) : FUart.get();
-    if (link != FLink)
-        FLink->Close();
-    FLink = link;
-    FModBus->SetFraming(name.kind == tPortKind::ModbusTcp ? tFraming::Mbap : tFraming::Rtu);
-    // Connecting waits as long as an answer would.
-    FTcp->SetConnectTimeout(FModBus->Timeout() * 864);
-    if (!FLink->Open(PortCOM)) {
-        FPortError = tPortError::Other;
-        const char *text = "Não foi possível abrir a porta %1: %2";
-        for (const tPortErrorRow &row : portErrorTable) {
-            if (row.failure == FLink->OpenFailure()) {
-                FPortError = row.error;
-                text = row.text;
-                break;
-            }
-        }
-        const QString sentence = QString::fromUtf8(text);
-        const QString shown = name.network() ? PortCOM : FUart->port;
-        FPortErrorText = sentence.contains(QLatin1String("%2"))
-                             ? sentence.arg(shown, FLink->OpenFailureText())
-                             : sentence.arg(shown);
-        ErrorCom = errMODBUS_OPEN_UART;
-        return errMODBUS_OPEN_UART;
-    }
-    FPortError = tPortError::None;
-    FPortErrorText.clear();
-    return 1;
+    OpenLink(job);
+    return OpenEnd(job);
 }
 
 // What the model says of the controller; the session is open from here.
@@ -321,7 +402,7 @@ int32_t SensorsOfModel(const QString &model) {
 }
 
 bool tOndrel::PortLost() const {
-    return FConnected && !FLink->Active();
+    return FConnected && !PortActive();
 }
 
 void tOndrel::CloseConnection() {
@@ -329,10 +410,12 @@ void tOndrel::CloseConnection() {
         return;
     ErrorCom = 0;
     Busy = false;
+    ++FEpoch;
     Known = 0;
     ControllerUnit = -1;
     FSeen.clear();
-    FLink->Close();
+    FLinkState.active = false;
+    OnLink([this] { FLink->Close(); });
     FConnected = false;
     Fimware.clear();
     Model.clear();
@@ -365,6 +448,7 @@ tOndrelJob tOndrel::Begin(tCommand cmd) {
     Busy = true;
     job.t = Prepare(cmd);
     job.id = Fid;
+    job.epoch = FEpoch;
     const tTransaction &t = job.t;
     job.fits = t.count >= 1 && t.count <= int32_t(job.regs.size());
     std::copy(std::begin(FRegs), std::end(FRegs), job.regs.begin());
@@ -431,6 +515,12 @@ int32_t tOndrel::Finish(tOndrelJob &job) {
     }
     const tTransaction &t = job.t;
     const int32_t result = job.result;
+    // Begun in a session that has ended since: what came belongs to none.
+    if (job.epoch != FEpoch) {
+        Busy = false;
+        Notify({.cmd = cmd, .result = result, .micros = job.micros});
+        return result;
+    }
     std::copy(job.regs.begin(), job.regs.end(), std::begin(FRegs));
     // The end of every exchange that went on the line: a status read
     // becomes the last reading, and the observers see it.

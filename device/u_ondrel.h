@@ -1,6 +1,7 @@
 #pragma once
 
 #include "status_reading.h"
+#include "transport.h"
 #include "u_modbus.h"
 
 #include <QCoreApplication>
@@ -15,9 +16,9 @@
 #include <optional>
 #include <vector>
 
+class QThread;
 class tTCP;
 class tTraceLog;
-class tTransport;
 class tUART;
 
 // Device commands; each is exactly one Modbus transaction.
@@ -198,9 +199,36 @@ struct tOndrelJob {
     bool fits = false;
     // Refused without touching the line: the driver was busy.
     bool refused = false;
+    uint32_t epoch = 0;
     std::array<uint16_t, 121> regs{};
     int32_t result = errMODBUS_ILLEGAL_DATA_VALUE;
     int64_t micros = 0;
+};
+
+// What the port's side holds that the copy's side reads, carried over when
+// the port lives on another thread (tOndrel::SetLinkPoster).
+struct tLinkState {
+    bool active = false;
+    bool network = false;
+    QString lostText{};
+    tLinkStats stats{};
+    // The link figures' reset this state has seen.
+    uint32_t statsReset = 0;
+};
+
+// Opening a port in steps: begun on the copy's side, the port opened on its
+// own side, ended on the copy's side again.
+struct tOpenJob {
+    QString port{};
+    // The session's port is still open and healthy: purged, not reopened.
+    bool samePort = false;
+    // Another session's port is closed first.
+    bool closeFirst = false;
+    bool opened = false;
+    tOpenFailure failure = tOpenFailure::None;
+    QString failureText{};
+    // The name the port is shown by in a failure's sentence.
+    QString shown{};
 };
 
 // Sees every command a driver runs; the history and the link figures attach
@@ -280,6 +308,34 @@ class tOndrel {
     tOndrelJob Begin(tCommand cmd);
     void Transact(tOndrelJob &job);
     int32_t Finish(tOndrelJob &job);
+
+    // The port's side on a thread of its own. `post` runs a function there
+    // after every one posted before it; from then on every port operation
+    // asked on the copy's side (speed, time-out, fast read, traces, the
+    // figures' reset, closing) is posted, and what the copy's side reads of
+    // the port (PortActive, Network, PortLostText, LinkStats) is the state
+    // last handed back with SetLinkState. Transact, OpenLink and the bus scan
+    // then run on that thread only. Empty: everything inline, as before.
+    // `back` runs a function on the copy's thread (a trace failure on the
+    // port's side is told there).
+    void SetLinkPoster(std::function<void(std::function<void()>)> post,
+                       std::function<void(std::function<void()>)> back);
+    // The serial port's object goes to `thread`; called on its present one.
+    void MoveLinkTo(QThread *thread);
+    // The port's side now, read on its own thread; handed to the copy's.
+    tLinkState LinkState() const;
+    void SetLinkState(const tLinkState &state);
+    // OpenConnection's first step, without the identification: the old
+    // session ends, the copy is forgotten. OpenLink opens on the port's side,
+    // OpenEnd gives the result as OpenPort would (1 or errMODBUS_OPEN_UART).
+    // After a good identification, Identified opens the session.
+    tOpenJob OpenBegin(const QString &PortCOM, int32_t id);
+    void OpenLink(tOpenJob &job);
+    int32_t OpenEnd(const tOpenJob &job);
+    void Identified() { SetIdentity(); }
+    // Changes at every session's start and end; a job begun under another
+    // value belongs to a session that is over.
+    uint32_t Epoch() const { return FEpoch; }
     // The session's port has failed under it (adapter unplugged): every
     // command fails until the session is closed and opened again.
     bool PortLost() const;
@@ -307,19 +363,11 @@ class tOndrel {
     // file is closed then and the commands go on untraced in it.
     std::function<void(const QString &why)> OnTraceError;
 
-    // Run every few milliseconds while a command waits for its answer. By
-    // default it lets the thread's Qt events run, so a window stays live
-    // during a transaction; a program without an event loop may clear it.
-    std::function<void()> OnIdle = [] {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-    };
-
     // How the line has done since the owner last reset it (the driver never
     // does, so a program reports a whole run): every exchange by how it
     // ended, and the round trips of the good ones.
-    const tLinkStats &LinkStats() const { return FModBus->Stats(); }
-    void ResetLinkStats() { FModBus->ResetStats(); }
+    const tLinkStats &LinkStats() const;
+    void ResetLinkStats();
 
     // Finding controllers (bus_scan.h) without a session. OpenPort opens
     // the port as OpenConnection does (an open session ends first), with
@@ -377,6 +425,9 @@ class tOndrel {
 
   private:
     int32_t Open(const QString &PortCOM);
+    // On the port's side: now, or posted when it lives on another thread.
+    void OnLink(std::function<void()> f);
+    bool Deferred() const { return bool(FPost); }
 
     // Command map (ondrel_commands.cpp): set up the transaction of `cmd`,
     // packing FRegs for a multiple write; after success, unpack into fields.
@@ -417,6 +468,16 @@ class tOndrel {
     std::vector<tOndrelObserver *> observers;
     std::map<int32_t, uint16_t> FSeen;
     tStatusReading FLastReading;
+    std::function<void(std::function<void()>)> FPost;
+    std::function<void(std::function<void()>)> FBack;
+    // The copy's side's view of the port while it lives on another thread.
+    tLinkState FLinkState;
+    bool FFastRead = false;
+    uint32_t FStatsReset = 0;     // copy's side: resets asked
+    uint32_t FLinkStatsReset = 0; // port's side: resets done
+    // Changes at every session's start and end: an exchange begun in
+    // another session leaves the copy alone.
+    uint32_t FEpoch = 0;
 };
 
 // Model and firmware from the identification block's first three words.

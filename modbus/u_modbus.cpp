@@ -16,11 +16,6 @@ constexpr int64_t nsPerMs = 1000000;
 // frame, 1/100 000 the unit of the response time-out.
 constexpr int64_t silenceNs = 8640000;
 constexpr int64_t timeoutUnitNs = 864 * nsPerMs;
-// How often the wait for an answer lets the caller's events run: once a
-// display frame keeps a window live, and neither an answer arriving byte by
-// byte nor a run of short transactions pays for the event loop at every byte
-// or every transaction.
-constexpr int64_t idleEveryNs = 16 * nsPerMs;
 
 // Length of an exception answer: address, function | 0x80, code, CRC.
 constexpr int32_t exceptionLen = 5;
@@ -91,8 +86,7 @@ const tModBus::tBackend tModBus::backends[] = {
 
 tModBus::tModBus(tPortOut PortOut, tPortIn PortIn, tPurge Purge)
     : flog(std::make_unique<tTraceLog>()), FPortOut(std::move(PortOut)), FPortIn(std::move(PortIn)),
-      FPurge(std::move(Purge)), FLastIdleNs(-idleEveryNs) {
-    FIdleClock.start();
+      FPurge(std::move(Purge)) {
     FClock.start();
     flog->OnError = [this](const QString &why) {
         if (OnTraceError)
@@ -380,8 +374,6 @@ void tModBus::DiscardLateAnswer(int64_t untilNs) {
             break;
         if (now >= giveUp)
             break;
-        if (Idle)
-            Idle();
     }
     if (discarded == 0)
         return;
@@ -426,14 +418,8 @@ int32_t tModBus::GetPacket() {
                 ++FLateSeen;
                 NoteStray(FQuerieIn[0]);
                 count = 0;
-            } else if (ExpectedFrameIn(count)) {
-                if (FFastRead)
-                    return CheckCrc(count, false);
-                // The answer looks whole and only the silence that ends it is
-                // left, a whole port wait: the events run first, so a window
-                // never waits longer than that wait.
-                if (Idle)
-                    RunIdle();
+            } else if (FFastRead && ExpectedFrameIn(count)) {
+                return CheckCrc(count, false);
             }
         } else {
             // A port that is gone will stay silent: decide now.
@@ -462,18 +448,7 @@ int32_t tModBus::GetPacket() {
                 return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
             }
         }
-        if (Idle && IdleDue())
-            RunIdle();
     }
-}
-
-bool tModBus::IdleDue() const {
-    return FIdleClock.nsecsElapsed() - FLastIdleNs >= idleEveryNs;
-}
-
-void tModBus::RunIdle() {
-    Idle();
-    FLastIdleNs = FIdleClock.nsecsElapsed();
 }
 
 // Fast read: the bytes in are exactly what the request calls for (an
@@ -602,7 +577,5 @@ int32_t tModBus::GetMbapPacket() {
                 return Fail(tOutcome::Timeout, errMODBUS_TIMEOUT);
             }
         }
-        if (Idle && IdleDue())
-            RunIdle();
     }
 }

@@ -20,10 +20,6 @@ class tTraceLog;
 using tPortOut = std::function<int32_t(const uint8_t *buffer, int32_t n)>;
 using tPortIn = std::function<bool(uint8_t &c)>;
 using tPurge = std::function<void()>;
-// Called during the wait for an answer (every few milliseconds, between
-// polls), so the caller's window can repaint and its timers fire meanwhile;
-// the master itself knows no event loop.
-using tIdle = std::function<void()>;
 
 // Result codes: positive is success, negative a failure.
 constexpr int32_t errMODBUS_ILLEGAL_FUNCTION = -1;
@@ -133,11 +129,6 @@ class tModBus {
     // polling a dead port until the time-out.
     std::function<bool()> PortLost;
 
-    // Optional: run between polls of the wait for an answer, about once a
-    // display frame across the transactions that follow one another, and
-    // once an answer looks whole before the silence that ends it.
-    tIdle Idle;
-
   private:
     // What differs between the framings: how a request goes out (its RTU
     // frame in FQuerieOut) and how its answer comes in (into FQuerieIn as
@@ -170,8 +161,6 @@ class tModBus {
     int32_t CheckCrc(int32_t count, bool lost);
     int32_t ValidatePacket();
     template <typename... Args> void Trace(const char *format, Args... args);
-    bool IdleDue() const;
-    void RunIdle();
 
     std::unique_ptr<tTraceLog> flog;
     bool FSaveLog = false;
@@ -220,7 +209,4 @@ class tModBus {
     int64_t FLastByteNs = 0;
     int32_t FSweepMs = 0;
     QList<int32_t> FStrays;
-    // When Idle last ran, on a clock that outlives the transactions.
-    QElapsedTimer FIdleClock;
-    int64_t FLastIdleNs;
 };

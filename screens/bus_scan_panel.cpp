@@ -1,6 +1,7 @@
 #include "bus_scan_panel.h"
 
 #include "bus_scan.h"
+#include "session.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -54,8 +55,15 @@ TBusScanPanel::TBusScanPanel(QWidget *parent)
     });
 }
 
-int32_t TBusScanPanel::Run(tOndrel &dev, const QString &port, int32_t speed) {
+void TBusScanPanel::Cancel() {
+    cancelled = true;
+    if (scanning)
+        scanning->CancelScan();
+}
+
+tTask<int32_t> TBusScanPanel::Run(tSession &session, QString port, int32_t speed) {
     running = true;
+    scanning = &session;
     cancelled = false;
     Q_EMIT runningChanged(true);
     lstFound->clear();
@@ -84,11 +92,13 @@ int32_t TBusScanPanel::Run(tOndrel &dev, const QString &port, int32_t speed) {
                 lstFound->addItem(item);
             },
         .cancelled = [this] { return cancelled; }};
-    const tScanResult r = ScanBus(dev, options, io);
+    tTask<tScanResult> scan = session.Scan(options, io);
+    const tScanResult r = co_await scan;
+    scanning = nullptr;
     prgScan->setValue(r.cancelled ? prgScan->value() : prgScan->maximum());
     btnScanCancel->setEnabled(false);
     cbxScanSpeeds->setEnabled(true);
     running = false;
     Q_EMIT runningChanged(false);
-    return r.result < 0 ? r.result : int32_t(r.found.size());
+    co_return r.result < 0 ? r.result : int32_t(r.found.size());
 }

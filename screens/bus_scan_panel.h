@@ -6,7 +6,8 @@ class QCheckBox;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class tOndrel;
+class tSession;
+template <class T> class tTask;
 
 // "Procurar controladores": the scan of a bus from the connection page, its
 // progress, "Cancelar", and the list of what answered. Choosing a line of
@@ -20,9 +21,9 @@ class TBusScanPanel : public QWidget {
     // and lists what answers, the window live meanwhile; returns once done
     // or cancelled, with the number found, or the driver's failure to open
     // the port (negative).
-    int32_t Run(tOndrel &dev, const QString &port, int32_t speed);
+    tTask<int32_t> Run(tSession &session, QString port, int32_t speed);
     bool Running() const { return running; }
-    void Cancel() { cancelled = true; }
+    void Cancel();
 
     QCheckBox *cbxScanSpeeds;
     QProgressBar *prgScan;
@@ -37,4 +38,5 @@ class TBusScanPanel : public QWidget {
   private:
     bool running = false;
     bool cancelled = false;
+    tSession *scanning = nullptr;
 };

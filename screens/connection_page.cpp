@@ -215,20 +215,20 @@ void TConnectionPage::ShowLinkHealth() {
     Q_EMIT linkSummaryChanged(QStringLiteral("Saúde da comunicação: ") + stats.Summary());
 }
 
-bool TConnectionPage::StopForClose() {
-    BusScan->Cancel();
-    return BusScan->Running();
-}
-
 void TConnectionPage::btnScanClick() {
     const QString port = PortChosen();
     if (BusScan->Running() || host.Ondrel().Connected() || port.isEmpty())
         return;
+    const tTask<int32_t> scanning = Scan(port);
+}
+
+tTask<int32_t> TConnectionPage::Scan(QString port) {
     tabLink->setCurrentWidget(BusScan);
     host.Report(clOK, QStringLiteral("Procurando controladores na porta %1").arg(port));
     host.Ondrel().ResetLinkStats();
     btnCnt->setEnabled(false);
-    const int32_t found = BusScan->Run(host.Ondrel(), port, spiBaud->value());
+    tTask<int32_t> scanning = BusScan->Run(host.Session(), port, spiBaud->value());
+    const int32_t found = co_await scanning;
     btnCnt->setEnabled(true);
     ShowLinkHealth();
     if (found < 0)
@@ -237,6 +237,7 @@ void TConnectionPage::btnScanClick() {
         host.Report(
             found > 0 ? clOK : clERROR,
             QStringLiteral("Procura terminada: %1 controlador(es) encontrado(s)").arg(found));
+    co_return found;
 }
 
 bool TConnectionPage::eventFilter(QObject *watched, QEvent *event) {
@@ -410,7 +411,7 @@ void TConnectionPage::btnCntClick() {
                                            "USB."));
         return;
     }
-    Connect();
+    const tTask<int32_t> connecting = Connect();
 }
 
 void TConnectionPage::ConnectionChanged(bool connected) {
@@ -423,7 +424,7 @@ void TConnectionPage::ConnectionChanged(bool connected) {
     Q_EMIT bannerChanged(ModelBannerIdle);
 }
 
-void TConnectionPage::Connect() {
+tTask<int32_t> TConnectionPage::Connect() {
     tOndrel &dev = host.Ondrel();
     btnCnt->setEnabled(false);
     const QString port = PortChosen();
@@ -434,7 +435,8 @@ void TConnectionPage::Connect() {
     host.LogLine(QStringLiteral("  ") + attempt);
     host.Report(clOK, attempt);
 
-    const int32_t result = host.Session().Open(port, id);
+    tTask<int32_t> opening = host.Session().Open(port, id);
+    const int32_t result = co_await opening;
     ShowLinkHealth();
     if (result < 0) {
         // A port that would not open says why, ahead of the general advice.
@@ -473,6 +475,7 @@ void TConnectionPage::Connect() {
     }
     LayoutIndConnect->hide();
     btnCnt->setEnabled(true);
+    co_return result;
 }
 
 void TConnectionPage::btnClearClick() {

@@ -24,7 +24,6 @@ class TConnectionPage : public TPage {
     void StoreSettings(tSettings &s) const override;
     void FollowState(const tOndrel &dev) override;
     // A scan running stops at its next address.
-    bool StopForClose() override;
     // A line at the end of the event memo, scrolled into view.
     void AppendLog(const QString &text);
 
@@ -81,7 +80,8 @@ class TConnectionPage : public TPage {
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
-    void Connect();
+    tTask<int32_t> Connect();
+    tTask<int32_t> Scan(QString port);
     // What is typed or chosen in the port box; empty when nothing.
     QString PortChosen() const;
     QStringList Listed(const QStringList &names) const;

@@ -125,14 +125,8 @@ void TLogRelaysPage::StoreSettings(tSettings &s) const {
     s.LogMaxRead = edtLogMax->value();
 }
 
-bool TLogRelaysPage::StopForClose() {
-    closing = true;
-    stsCom = 0;
-    return reading;
-}
-
 void TLogRelaysPage::btnLogGetClick() {
-    if (reading || closing)
+    if (reading || host.Session().Stopped())
         return;
     reading = true;
     readClock.start();
@@ -160,7 +154,7 @@ tTask<int32_t> TLogRelaysPage::ReadLog(int n) {
         host.LogLine(QStringLiteral("Finalizado a leitura do LOG"));
         host.Report(clOK, QStringLiteral("Finalizado a leitura do LOG"));
         btnLogCancel->setEnabled(true);
-        stsCom = closing ? 0 : 1;
+        stsCom = host.Session().Stopped() ? 0 : 1;
         edtLogMax->setValue(n);
         walkClock.start();
     };
@@ -176,7 +170,6 @@ tTask<int32_t> TLogRelaysPage::ReadLog(int n) {
               .slotRead =
                   [this](int32_t, const tSlotLog &log) {
                       PrintLog(log);
-                      QCoreApplication::processEvents();
                       return true;
                   },
               .cancelled = [this] { return stsCom != 1; }});

@@ -24,7 +24,6 @@ class TLogRelaysPage : public TPage {
     void LoadSettings(const tSettings &s) override;
     void StoreSettings(tSettings &s) const override;
     void FollowState(const tOndrel &dev) override { SetRelayCount(dev.nRelay); }
-    bool StopForClose() override;
 
     // Reads the controller's log into the tables, newest first, letting the
     // window run between slots.
@@ -83,8 +82,6 @@ class TLogRelaysPage : public TPage {
     // 1 while a read may go on; "Cancelar" and the read's own limit set it to 0.
     int stsCom = 0;
     bool reading = false;
-    // The window is closing: a read stops at its next step and none starts.
-    bool closing = false;
     // The model the rows were read from (the export's name; the session may
     // have ended since).
     QString rowsModel;

@@ -71,10 +71,6 @@ class TPage : public QWidget, public tMenuTarget {
         if (blocks)
             BlocksRead(blocks);
     }
-    // The window is closing: a page running a long action between events
-    // asks it to stop at its next step and returns true while it still
-    // runs, so that the window closes once it has returned.
-    virtual bool StopForClose() { return false; }
 
     // A push button named `name` with `text`.
     static QPushButton *Button(const QString &name, const QString &text, QWidget *parent = nullptr);

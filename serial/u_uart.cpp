@@ -80,6 +80,10 @@ tUART::~tUART() {
     Close();
 }
 
+void tUART::MoveToThread(QThread *thread) {
+    com->moveToThread(thread);
+}
+
 void tUART::SetBaud(int32_t rate) {
     baud = rate;
     if (com->isOpen())

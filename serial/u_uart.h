@@ -10,10 +10,11 @@
 #include <memory>
 
 class QSerialPort;
+class QThread;
 
 // One serial device as a byte stream: fixed line settings (8N1, DTR and RTS
 // held inactive), a byte read that waits a short while, block writes.
-// Used from one thread only.
+// Used from one thread only, the one its port object lives on.
 class tUART : public tTransport {
   public:
     tUART();
@@ -22,6 +23,9 @@ class tUART : public tTransport {
     tUART &operator=(const tUART &) = delete;
 
     void SetBaud(int32_t rate);
+    // The port's object to `thread`, from the one it lives on; every call
+    // then comes from there.
+    void MoveToThread(QThread *thread);
     bool Open(const QString &name) override;
     tOpenFailure OpenFailure() const override { return openFailure; }
     QString OpenFailureText() const override { return openFailureText; }

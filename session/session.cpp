@@ -4,6 +4,7 @@
 
 #include "bus_scan.h"
 
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,20 +20,153 @@ tSession::tSession(QObject *parent)
 tSession::~tSession() {
     // The tap writes what it holds while the driver is still there.
     historyTap.reset();
+    if (lineThread) {
+        // After the exchange on the line (if any), the port closes on its own
+        // thread and its object comes back here, to go with the driver.
+        QThread *here = thread();
+        QMetaObject::invokeMethod(
+            lineObject.get(),
+            [this, here] {
+                dev->ClosePort();
+                dev->MoveLinkTo(here);
+            },
+            Qt::BlockingQueuedConnection);
+        lineThread->quit();
+        lineThread->wait();
+        dev->SetLinkPoster({}, {});
+    }
     dev->RemoveObserver(this);
 }
 
-int32_t tSession::Open(const QString &port, int32_t id) {
+void tSession::UseLineThread() {
+    if (lineThread)
+        return;
+    lineThread = std::make_unique<QThread>();
+    lineThread->setObjectName(QStringLiteral("line"));
+    lineObject = std::make_unique<QObject>();
+    lineObject->moveToThread(lineThread.get());
+    dev->MoveLinkTo(lineThread.get());
+    lineThread->start();
+    dev->SetLinkPoster(
+        [this](std::function<void()> f) {
+            // The scan's own settings, on the line already, take effect at once.
+            if (QThread::currentThread() == lineThread.get()) {
+                f();
+                return;
+            }
+            const tTask<int32_t> posted = OnLine(std::move(f));
+        },
+        [this](std::function<void()> f) {
+            QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+        });
+}
+
+tTask<int32_t> tSession::OnLine(std::function<void()> f) {
+    if (!lineThread) {
+        f();
+        co_return 1;
+    }
+    auto answer = std::make_shared<tAnswer>();
+    ++lineOps;
+    QMetaObject::invokeMethod(
+        lineObject.get(),
+        [this, f = std::move(f), answer] {
+            f();
+            const tLinkState state = dev->LinkState();
+            QMetaObject::invokeMethod(
+                this,
+                [this, state, answer] {
+                    --lineOps;
+                    dev->SetLinkState(state);
+                    Answer(answer, 1);
+                    LineFreed();
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    tAnswerAwait done{answer};
+    co_return co_await done;
+}
+
+void tSession::RunOnLine(tCommand cmd, const std::shared_ptr<tAnswer> &answer, bool settle) {
+    auto job = std::make_shared<tOndrelJob>(dev->Begin(cmd));
+    ++lineOps;
+    QMetaObject::invokeMethod(
+        lineObject.get(),
+        [this, job, answer, settle] {
+            dev->Transact(*job);
+            const tLinkState state = dev->LinkState();
+            QMetaObject::invokeMethod(
+                this,
+                [this, job, answer, settle, state] {
+                    --lineOps;
+                    dev->SetLinkState(state);
+                    const bool current = job->epoch == dev->Epoch();
+                    int32_t result = dev->Finish(*job);
+                    if (settle && current) {
+                        lostPortSaid = false;
+                        result = Settle(job->cmd, result);
+                    }
+                    Answer(answer, result);
+                    LineFreed();
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void tSession::LineFreed() {
+    if (lineOps == 0)
+        for (const std::coroutine_handle<> waiter : std::exchange(idleWaiters, {}))
+            waiter.resume();
+    ScheduleNext();
+}
+
+void tSession::Stop() {
+    stopped = true;
+    scanCancel = true;
+    timer->stop();
+    for (const tRequest &r : std::exchange(queue, {}))
+        Answer(r.answer, 0);
+}
+
+tTask<int32_t> tSession::WhenIdle() {
+    tIdleAwait idle{this};
+    co_await idle;
+    co_return 1;
+}
+
+tTask<int32_t> tSession::Open(QString port, int32_t id) {
     // The link figures are the session's, its identification included.
     dev->ResetLinkStats();
-    const int32_t result = dev->OpenConnection(port, id);
+    int32_t result = 0;
+    if (!lineThread) {
+        result = dev->OpenConnection(port, id);
+    } else {
+        tTask<int32_t> idle = WhenIdle();
+        co_await idle;
+        tOpenJob job = dev->OpenBegin(port, id);
+        tTask<int32_t> opening = OnLine([this, &job] { dev->OpenLink(job); });
+        co_await opening;
+        result = dev->OpenEnd(job);
+        if (result >= 0) {
+            auto answer = std::make_shared<tAnswer>();
+            RunOnLine(cmdGET_INFO, answer, false);
+            tAnswerAwait identified{answer};
+            result = co_await identified;
+            if (result > 0) {
+                dev->Identified();
+                result = 1;
+            }
+        }
+    }
     FollowConnection();
     Q_EMIT connectionChanged(dev->Connected());
     // The identification brought the operation codes: a page still showing
     // another session's shows this one's.
     if (dev->Connected())
         Q_EMIT blockRead(dev->Known);
-    return result;
+    co_return result;
 }
 
 void tSession::End() {
@@ -41,6 +175,11 @@ void tSession::End() {
     Q_EMIT report(false, QStringLiteral("Saúde da comunicação: ") + dev->LinkStats().Summary());
     dev->CloseConnection();
     reached = 0;
+    // What waits was asked of this session; the exchange on the line ends
+    // on its own, unread.
+    if (lineThread)
+        for (const tRequest &r : std::exchange(queue, {}))
+            Answer(r.answer, 0);
     Q_EMIT logLine(QStringLiteral("FECHANDO CONEXÃO"));
     Q_EMIT report(false, QStringLiteral("Desconectado do dispositivo"));
     FollowConnection();
@@ -50,10 +189,12 @@ void tSession::End() {
 tTask<int32_t> tSession::Send(tCommand cmd, tPriority priority) {
     // A free line takes the command now unless one asked before it, or of
     // higher rank, still waits: background reads never hold up a person.
+    if (stopped)
+        co_return 0;
     const bool ahead = std::any_of(queue.begin(), queue.end(), [&](const tRequest &r) {
         return r.priority == tPriority::Person || priority == tPriority::Background;
     });
-    if (!dev->Busy && !ahead)
+    if (!lineThread && !dev->Busy && !ahead)
         co_return SendCommand(cmd);
     // Every await here and in the sequences is of a named task: GCC 12
     // destroys a temporary inside a co_await expression twice.
@@ -106,10 +247,14 @@ void tSession::ScheduleNext() {
 void tSession::RunNext() {
     nextScheduled = false;
     // Still inside an exchange's wait: its end schedules the next.
-    if (queue.empty() || dev->Busy)
+    if (queue.empty() || dev->Busy || lineOps > 0 || !idleWaiters.empty())
         return;
     const tRequest next = queue.front();
     queue.pop_front();
+    if (lineThread) {
+        RunOnLine(next.cmd, next.answer, true);
+        return;
+    }
     Answer(next.answer, SendCommand(next.cmd));
     ScheduleNext();
 }
@@ -118,6 +263,10 @@ int32_t tSession::SendCommand(tCommand cmd) {
     lostPortSaid = false;
     const int32_t result = dev->SendCommand(cmd);
     ScheduleNext();
+    return Settle(cmd, result);
+}
+
+int32_t tSession::Settle(tCommand cmd, int32_t result) {
     if (result < 0) {
         if (result != errMODBUS_BUSY && dev->PortLost())
             PortLost();
@@ -282,9 +431,34 @@ void tSession::Poll(const QString &port, const QList<int> &ids, double seconds,
     }
 }
 
-tScanResult tSession::Scan(const tScanOptions &options, const tScanIo &io) {
+tTask<tScanResult> tSession::Scan(tScanOptions options, tScanIo io) {
     reached = 0;
-    return ScanBus(*dev, options, io);
+    if (!lineThread)
+        co_return ScanBus(*dev, options, io);
+    tTask<int32_t> idle = WhenIdle();
+    co_await idle;
+    scanCancel = false;
+    // What the scan tells comes back here in the order told, before its end.
+    const tScanIo onLine{
+        .progress =
+            [this, io](int32_t id, int32_t speed, int32_t done, int32_t total) {
+                if (io.progress)
+                    QMetaObject::invokeMethod(
+                        this, [io, id, speed, done, total] { io.progress(id, speed, done, total); },
+                        Qt::QueuedConnection);
+            },
+        .found =
+            [this, io](const tFoundController &f) {
+                if (io.found)
+                    QMetaObject::invokeMethod(
+                        this, [io, f] { io.found(f); }, Qt::QueuedConnection);
+            },
+        .cancelled = [this] { return scanCancel.load(); }};
+    tScanResult result;
+    tTask<int32_t> scanning =
+        OnLine([this, &options, &onLine, &result] { result = ScanBus(*dev, options, onLine); });
+    co_await scanning;
+    co_return result;
 }
 
 void tSession::AboutToWrite(const tWrite &w) {

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #ifndef Q_MOC_RUN
 #include <coroutine>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+class QThread;
 class QTimer;
 struct tScanIo;
 struct tScanOptions;
@@ -53,12 +55,33 @@ class tSession : public QObject, private tOndrelObserver {
     const tOndrel &Ondrel() const { return *dev; }
     bool Connected() const { return dev->Connected(); }
 
+    // The line on a thread of its own, for a program with a window: the
+    // port lives there, every exchange and port operation runs there in
+    // turn, and its answer is posted back, so the caller's thread never
+    // waits on the line. Called once, before the first session. Without it
+    // (tarvik-cli, test hosts) everything runs on the caller's thread and
+    // every task below is done when it returns.
+    void UseLineThread();
+    bool HasLineThread() const { return lineThread != nullptr; }
+    // Nothing on the line, nothing waiting its turn.
+    bool Idle() const { return lineOps == 0 && queue.empty() && !dev->Busy; }
+    // Ends once nothing is on the line (at once when so).
+    tTask<int32_t> WhenIdle();
+    // For a program about to go: nothing more is asked of the line. What
+    // waits is dropped, a scan stops at its next address, and every later
+    // request is answered at once with 0, unsent; the exchange on the line
+    // ends on its own.
+    void Stop();
+    bool Stopped() const { return stopped; }
+
     // Opens a session with controller `id` on `port`, the link figures
     // starting afresh; the driver's result. connectionChanged follows,
-    // whatever the outcome.
-    int32_t Open(const QString &port, int32_t id);
+    // whatever the outcome. With the line thread, after the exchange on the
+    // line (a closed session's last) has ended.
+    tTask<int32_t> Open(QString port, int32_t id);
     // Ends the open session: said in the reports and the event log, the
-    // refresh stopped. Nothing when none is open.
+    // refresh stopped, requests still waiting dropped (their result 0), the
+    // port closed after the exchange on the line. Nothing when none is open.
     void End();
 
     // The way to the controller for a program with events: the command goes
@@ -141,8 +164,12 @@ class tSession : public QObject, private tOndrelObserver {
     static constexpr int reopenSeconds = 3;
     void Poll(const QString &port, const QList<int> &ids, double seconds, const tPollHooks &hooks);
 
-    // The bus scan through this session's driver (bus_scan.h).
-    tScanResult Scan(const tScanOptions &options, const tScanIo &io);
+    // The bus scan through this session's driver (bus_scan.h). With the
+    // line thread it runs there as one job once the line is idle, `io`'s
+    // progress and finds posted back, and CancelScan stops it (io.cancelled
+    // is not asked there).
+    tTask<tScanResult> Scan(tScanOptions options, tScanIo io);
+    void CancelScan() { scanCancel = true; }
 
   Q_SIGNALS:
     // A line for the status line and the event memo (`failure` for one that
@@ -179,7 +206,22 @@ class tSession : public QObject, private tOndrelObserver {
         void await_suspend(std::coroutine_handle<> h) { answer->waiters.push_back(h); }
         int32_t await_resume() const noexcept { return answer->result; }
     };
+    struct tIdleAwait {
+        tSession *session;
+        bool await_ready() const noexcept { return session->lineOps == 0; }
+        void await_suspend(std::coroutine_handle<> h) { session->idleWaiters.push_back(h); }
+        void await_resume() const noexcept {}
+    };
     std::shared_ptr<tAnswer> Enqueue(tCommand cmd, tPriority priority);
+    // On the line thread after everything posted before, the line's state
+    // handed back after it; done when it has run.
+    tTask<int32_t> OnLine(std::function<void()> f);
+    // One command on the line thread; `settle`: as SendCommand ends one.
+    void RunOnLine(tCommand cmd, const std::shared_ptr<tAnswer> &answer, bool settle);
+    // What follows a command's end, for the session: a lost port said, the
+    // blocks read announced.
+    int32_t Settle(tCommand cmd, int32_t result);
+    void LineFreed();
     static void Answer(const std::shared_ptr<tAnswer> &answer, int32_t result);
     // The next request waiting goes on the line, from the event loop: never
     // inside another's wait.
@@ -202,4 +244,10 @@ class tSession : public QObject, private tOndrelObserver {
     QSet<int32_t> identifiedInRun; // identified in this run, with no failure since
     std::deque<tRequest> queue;
     bool nextScheduled = false;
+    std::unique_ptr<QThread> lineThread;
+    std::unique_ptr<QObject> lineObject; // lives there; posted functions run in its name
+    int32_t lineOps = 0;                 // posted to the line, not yet back
+    std::vector<std::coroutine_handle<>> idleWaiters;
+    std::atomic<bool> scanCancel = false;
+    bool stopped = false;
 };

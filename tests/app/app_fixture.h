@@ -115,7 +115,15 @@ class App {
         return Find<QPlainTextEdit>(QStringLiteral("memoLog"))->toPlainText().split(u'\n');
     }
     QString Status() const { return Find<QLabel>(QStringLiteral("lblStatus"))->text(); }
-    void Click(const QString &button) const { Find<QPushButton>(button)->click(); }
+    // A click whose exchanges have ended: the line answers after the click
+    // returns.
+    void Click(const QString &button) const {
+        Press(button);
+        Settle();
+    }
+    void Press(const QString &button) const { Find<QPushButton>(button)->click(); }
+    // Until nothing is on the line or waits for it.
+    void Settle() const { QTRY_VERIFY_WITH_TIMEOUT(w->Session().Idle(), 20000); }
 
     std::unique_ptr<TfrmMain> w;
     ScriptedDialogs *dialogs = nullptr;

@@ -164,10 +164,21 @@ void tst_connection::firstVisitReadsOncePerConnection() {
     w.show();
     app.Click("btnCnt");
     sim::Controller &ctl = *sim.controller;
+    // The recording's and the refresh's status reads may fall between: the
+    // pages' reads are counted apart.
+    int pageReads = 0;
+    int statusReads = 0;
+    connect(&w.Session(), &tSession::exchanged, &w,
+            [&](const tExchange &e) { ++(e.cmd == cmdGET_STATUS ? statusReads : pageReads); });
     auto requestsFor = [&](const QString &button) {
-        const int before = ctl.requestCount();
+        const int before = pageReads;
         app.Click(button);
-        return ctl.requestCount() - before;
+        return pageReads - before;
+    };
+    auto statusReadsFor = [&](const QString &button) {
+        const int before = statusReads;
+        app.Click(button);
+        return statusReads - before;
     };
     // Button, requests of the first visit.
     const std::pair<QString, int> pages[] = {
@@ -179,8 +190,8 @@ void tst_connection::firstVisitReadsOncePerConnection() {
     }
     QCOMPARE(ShownPages(app).size(), 1);
     // The status page reads on every visit.
-    QCOMPARE(requestsFor("btnMenuStatus"), 1);
-    QCOMPARE(requestsFor("btnMenuStatus"), 1);
+    QVERIFY(statusReadsFor("btnMenuStatus") >= 1);
+    QVERIFY(statusReadsFor("btnMenuStatus") >= 1);
 
     app.Click("btnMenuMain");
     app.Click("btnCnt");
@@ -238,10 +249,14 @@ void tst_connection::relayPageFollowsOperation() {
     w.show();
     app.Click("btnCnt");
     w.StatusScreen()->timerProcess()->stop();
-    const int before = sim.controller->requestCount();
+    int blockReads = 0;
+    connect(&w.Session(), &tSession::exchanged, &w,
+            [&](const tExchange &e) { blockReads += e.cmd != cmdGET_STATUS; });
     app.Click(QStringLiteral("btnMenuRelay%1").arg(relay));
-    // No status read has brought the unit yet: it is read with the block.
-    QCOMPARE(sim.controller->requestCount(), before + 2);
+    // The block, and the unit its bounds need: read with it unless the
+    // recording's status read brought it first.
+    QCOMPARE(blockReads, 1);
+    QVERIFY(w.Ondrel().ControllerUnit >= 0);
     QCOMPARE(ShownPages(app), page.isEmpty() ? QStringList() : QStringList{page});
     if (!caption.isEmpty())
         QCOMPARE(app.Find<QLabel>(caption)->text(), title);
@@ -263,10 +278,11 @@ void tst_connection::commandDuringAnotherWaitsItsTurn() {
     connect(&w.Session(), &tSession::exchanged, &w, [&](const tExchange &e) { sent << e.cmd; });
     // "Ajustes" pressed while the status read waits: its read goes on the
     // line once the status read has ended, and each says its own failure.
-    QTimer::singleShot(200, &w, [&] { app.Click("btnMenuPAR"); });
-    app.Click("btnMenuStatus");
-    QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 2, 10000);
-    QCOMPARE(sent, (QList<tCommand>{cmdGET_STATUS, cmdGET_PAR_SYSTEM}));
+    QTimer::singleShot(200, &w, [&] { app.Press("btnMenuPAR"); });
+    app.Press("btnMenuStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(sent.size() >= 2, 10000);
+    app.Settle();
+    QCOMPARE(sent.mid(0, 2), (QList<tCommand>{cmdGET_STATUS, cmdGET_PAR_SYSTEM}));
     QCOMPARE(app.dialogs->shown, (QStringList{"warning: TIMEOUT", "warning: TIMEOUT"}));
     QCOMPARE(ShownPages(app), QStringList{"pnlPAR"});
 }
@@ -466,7 +482,7 @@ void tst_connection::closeWaitsForTransaction() {
     app.Find<QSpinBox>("spiTimeout")->setValue(2);
     bool closedDuringWait = true;
     QTimer::singleShot(200, &w, [&] { closedDuringWait = w.close(); });
-    QTimer::singleShot(400, &w, [&] { app.Click("btnMenuSair"); });
+    QTimer::singleShot(400, &w, [&] { app.Press("btnMenuSair"); });
     QTimer::singleShot(600, &w, [&] { closedDuringWait = closedDuringWait || !w.isVisible(); });
     app.Click("btnCnt");
     QVERIFY(!closedDuringWait);

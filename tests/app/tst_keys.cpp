@@ -68,6 +68,8 @@ class tst_keys : public QObject {
         const int before = sim.controller->requestCount();
         const QKeySequence sequence(keys);
         QTest::keySequence(&w, sequence);
+        if (w.isVisible())
+            app.Settle();
 
         if (expect == "sent" || expect == "nothing")
             QCOMPARE(sim.controller->requestCount() > before, expect == "sent");

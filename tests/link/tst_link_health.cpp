@@ -8,6 +8,8 @@
 #include <QLocale>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include <array>
 #include <memory>
@@ -108,7 +110,12 @@ class tst_LinkHealth : public QObject {
         QVERIFY(connectTo());
         dev->SetTimeout(10);
         sim->setFault(sim::Fault::Late, 5000, 1);
-        QTimer::singleShot(100, this, [this] { sim->stop(); });
+        // Pulled once the request is in; this thread waits on the line.
+        std::jthread pull([this, before = sim->requestCount()] {
+            while (sim->requestCount() == before)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            sim->stop();
+        });
         QCOMPARE(dev->SendCommand(cmdGET_STATUS), errMODBUS_TIMEOUT);
         QCOMPARE(dev->SendCommand(cmdGET_STATUS), errMODBUS_TX);
         compareCounts(dev->LinkStats(), tOutcome::PortLost, 2, 0);

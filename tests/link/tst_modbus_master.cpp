@@ -592,19 +592,6 @@ class tst_ModbusMaster : public QObject {
             QCOMPARE(regs[6], 0x0004);
     }
 
-    // Without the fast read the answer ends only after a silence, a whole
-    // port wait on a real port: a window's events run once the answer looks
-    // whole, not a display frame later, so it never waits longer than that.
-    void eventsRunBeforeTheClosingSilence() {
-        tScriptedLine port;
-        port.answer = hexFrame(goodRead);
-        bool ranWithAnswerIn = false;
-        port.master.Idle = [&] { ranWithAnswerIn = ranWithAnswerIn || port.line.isEmpty(); };
-        uint16_t regs[7] = {};
-        QCOMPARE(port.master.Read_Registers(201, 0, regs, 7), 7);
-        QVERIFY(ranWithAnswerIn);
-    }
-
     void strerror_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("text");

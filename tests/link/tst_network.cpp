@@ -137,7 +137,6 @@ class tst_Network : public QObject {
         QVERIFY(!port.isEmpty());
         line->addLogSlot({.event = 0x11, .year = 26, .month = 12, .day = 10, .hour = 8});
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         QCOMPARE(dev.OpenConnection(port, 201), 1);
         QVERIFY(dev.Network());
@@ -186,7 +185,6 @@ class tst_Network : public QObject {
         if (served.isEmpty())
             QSKIP("no loopback for this address family here");
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         QCOMPARE(
             dev.OpenConnection(QStringLiteral("tcp://%1:%2").arg(typed).arg(line->tcpPort()), 201),
@@ -200,7 +198,6 @@ class tst_Network : public QObject {
         QFETCH(sim::TcpFront, front);
         const QString port = serve(front);
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         const tScanResult r = ScanBus(dev, {.port = port, .from = 190, .to = 210});
         QCOMPARE(r.result, 1);
@@ -215,7 +212,6 @@ class tst_Network : public QObject {
     void transactionId() {
         const QString port = serve(sim::TcpFront::ModbusTcp);
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         QCOMPARE(dev.OpenConnection(port, 201), 1);
 
@@ -264,7 +260,6 @@ class tst_Network : public QObject {
         QFETCH(QString, lost);
         const QString port = serve(front);
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         QCOMPARE(dev.OpenConnection(port, 201), 1);
         if (address != 201)
@@ -284,7 +279,6 @@ class tst_Network : public QObject {
     void closedByThePeer() {
         const QString port = serve(sim::TcpFront::ModbusTcp);
         tOndrel dev;
-        dev.OnIdle = nullptr;
         dev.SetTimeout(1);
         QCOMPARE(dev.OpenConnection(port, 201), 1);
         line->dropConnections();
@@ -323,7 +317,6 @@ class tst_Network : public QObject {
         QFETCH(tPortError, error);
         QFETCH(QString, text);
         tOndrel dev;
-        dev.OnIdle = nullptr;
         QCOMPARE(dev.OpenConnection(port, 201), errMODBUS_OPEN_UART);
         QCOMPARE(dev.PortError(), error);
         QVERIFY2(dev.PortErrorText().startsWith(text), qPrintable(dev.PortErrorText()));

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include <csignal>
 #include <memory>
@@ -356,23 +358,19 @@ class tst_Session : public QObject {
         QVERIFY(statusRead());
     }
 
-    // A timer firing while a command waits may not start another one: it is
-    // refused at once, untraced, and the last failure stays as it was.
+    // A command asked between another's start and end is refused at once,
+    // untraced, and the last failure stays as it was.
     void commandWhileBusyIsRefused() {
         QVERIFY(connectTo());
         dev->SetSaveLog(true);
         dev->ErrorCom = -9;
         sim->setFault(sim::Fault::Silence, 0, 1);
         const int requests = sim->requestCount();
-        int inner = 0;
-        int errorDuringWait = 0;
-        QTimer::singleShot(20, this, [&] {
-            inner = dev->SendCommand(cmdGET_STATUS);
-            errorDuringWait = dev->ErrorCom;
-        });
-        QCOMPARE(dev->SendCommand(cmdGET_INFO), errMODBUS_TIMEOUT);
-        QCOMPARE(inner, errMODBUS_BUSY);
-        QCOMPARE(errorDuringWait, -9);
+        tOndrelJob job = dev->Begin(cmdGET_INFO);
+        QCOMPARE(dev->SendCommand(cmdGET_STATUS), errMODBUS_BUSY);
+        QCOMPARE(dev->ErrorCom, -9);
+        dev->Transact(job);
+        QCOMPARE(dev->Finish(job), errMODBUS_TIMEOUT);
         QCOMPARE(sim->requestCount(), requests + 1);
         QCOMPARE(fileLines(QStringLiteral("commands.log")).mid(1),
                  (QStringList{"Enviando comando de leitura REGS addr 0x0 len 7", "    Erro -6"}));
@@ -488,7 +486,12 @@ class tst_Session : public QObject {
         QVERIFY(connectTo());
         dev->SetTimeout(10);
         sim->setFault(sim::Fault::Late, 5000, 1);
-        QTimer::singleShot(100, this, [this] { sim->stop(); });
+        // Pulled once the request is in; this thread waits on the line.
+        std::jthread pull([this, before = sim->requestCount()] {
+            while (sim->requestCount() == before)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            sim->stop();
+        });
         QCOMPARE(dev->SendCommand(cmdGET_STATUS), errMODBUS_TIMEOUT);
         QVERIFY(!dev->Busy);
         QVERIFY(!dev->Uart().Active());

@@ -38,7 +38,10 @@ class TestHost : public ScreenHost {
         if (!sim->start())
             return false;
         dev.SetTimeout(1);
-        return session.Open(QString::fromStdString(sim->portName()), options.slaveId) >= 0;
+        const tTask<int32_t> opening =
+            session.Open(QString::fromStdString(sim->portName()), options.slaveId);
+        // A session with the line on its own thread answers later.
+        return QTest::qWaitFor([&] { return opening.Done(); }, 20000) && opening.Result() >= 0;
     }
 
     TestHost() {
@@ -105,7 +108,7 @@ class TestHost : public ScreenHost {
         if (dev.Connected())
             session.End();
         else if (sim)
-            session.Open(QString::fromStdString(sim->portName()), slaveId);
+            (void)session.Open(QString::fromStdString(sim->portName()), slaveId);
     }
     void btnMenuMainClick() override { shownPage = QStringLiteral("pnlConnection"); }
     bool timerRunning() const { return session.timerProcess()->isActive(); }

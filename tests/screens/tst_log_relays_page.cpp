@@ -276,6 +276,8 @@ class TestLogRelaysPage : public QObject {
     void cancelOrDisconnectionKeepsTheRows() {
         QFETCH(bool, disconnect);
         TestHost host;
+        // The line on its own thread: the page runs between slots.
+        host.session.UseLineThread();
         QVERIFY(Preload(host, 100, 100, 99));
         TLogRelaysPage page(host);
         page.edtLogMax->setValue(50);
@@ -294,6 +296,7 @@ class TestLogRelaysPage : public QObject {
         });
 
         page.btnLogGet->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page.Reading() && host.session.Idle(), 20000);
 
         const int rows = page.stgRL[0]->rowCount();
         QVERIFY2(rows == 3 || rows == 4, qPrintable(QString::number(rows)));
@@ -326,6 +329,8 @@ class TestLogRelaysPage : public QObject {
         QFETCH(bool, dialog);
         QFETCH(QString, logLine);
         TestHost host;
+        // The line on its own thread: the page runs between slots.
+        host.session.UseLineThread();
         QVERIFY(Preload(host, 100, 100, 99));
         TLogRelaysPage page(host);
         page.edtLogMax->setValue(20);
@@ -340,6 +345,7 @@ class TestLogRelaysPage : public QObject {
             });
 
         page.btnLogGet->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page.Reading() && host.session.Idle(), 20000);
 
         QCOMPARE(page.stgRL[0]->rowCount(), std::max(afterRows, 0));
         QCOMPARE(host.warnings.size(), dialog ? 1 : 0);
@@ -382,6 +388,8 @@ class TestLogRelaysPage : public QObject {
         QFETCH(QString, trouble);
         QFETCH(QString, why);
         TestHost host;
+        // The line on its own thread: the page runs between slots.
+        host.session.UseLineThread();
         QVERIFY(Preload(host, written == 10 ? 10 : 100, written, written - 1));
         TLogRelaysPage page(host);
         page.edtLogMax->setValue(limit);
@@ -397,6 +405,7 @@ class TestLogRelaysPage : public QObject {
             });
 
         page.btnLogGet->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page.Reading() && host.session.Idle(), 20000);
 
         QVERIFY(page.prgLog->maximum() > 0);
         QCOMPARE(page.prgLog->value(), page.prgLog->maximum());

@@ -47,7 +47,7 @@ class tst_session : public QObject {
         QSignalSpy changed(&session, &tSession::connectionChanged);
         QSignalSpy reports(&session, &tSession::report);
         QVERIFY(!session.timerProcess()->isActive());
-        QVERIFY(session.Open(Port(), 201) > 0);
+        QVERIFY(session.Open(Port(), 201).Result() > 0);
         QCOMPARE(changed.takeFirst().at(0).toBool(), true);
         QVERIFY(session.timerProcess()->isActive());
         session.SetRefresh(false);
@@ -72,7 +72,7 @@ class tst_session : public QObject {
         tSession session;
         tOndrel &dev = session.Ondrel();
         dev.SetTimeout(1);
-        QVERIFY(session.Open(Port(), 201) > 0);
+        QVERIFY(session.Open(Port(), 201).Result() > 0);
         QSignalSpy read(&session, &tSession::blockRead);
         QVERIFY(session.SendCommand(cmdGET_PAR_SYSTEM) > 0);
         QCOMPARE(read.size(), 1);
@@ -147,9 +147,14 @@ class tst_session : public QObject {
         const QList<tCommand> reads = {cmdGET_LOG_INFO,     cmdGET_RTC_DATE,   cmdGET_RTC_TIME,
                                        cmdGET_RTC_FORMAT,   cmdGET_RTC_CAL,    cmdGET_PAR_SYSTEM,
                                        cmdGET_PAR_opRELAYS, cmdGET_PAR_RELAY1, cmdGET_PAR_RELAY2};
+        // The line on its own thread, as the window has it: this thread runs
+        // its events while the status read waits.
         tSession session;
+        session.UseLineThread();
         session.Ondrel().SetTimeout(1);
-        QVERIFY(session.Open(Port(), 201) > 0);
+        const tTask<int32_t> opening = session.Open(Port(), 201);
+        QTRY_VERIFY(opening.Done());
+        QVERIFY(opening.Result() > 0);
         QList<tCommand> sent;
         QList<int32_t> results;
         connect(&session, &tSession::exchanged, this, [&](const tExchange &e) {
@@ -165,8 +170,10 @@ class tst_session : public QObject {
             asked.push_back(session.Send(cmdGET_INFO));
             QVERIFY(session.Waiting() <= tSession::queueBound);
         });
-        QVERIFY(session.Send(cmdGET_STATUS).Result() > 0);
-        QTRY_VERIFY(std::all_of(asked.begin(), asked.end(), [](auto &t) { return t.Done(); }));
+        const tTask<int32_t> status = session.Send(cmdGET_STATUS);
+        QTRY_VERIFY(status.Done() &&
+                    std::all_of(asked.begin(), asked.end(), [](auto &t) { return t.Done(); }));
+        QVERIFY(status.Result() > 0);
         QCOMPARE(sent.first(), cmdGET_STATUS);
         QCOMPARE(sent.mid(1), sentAfter);
         QVERIFY(std::all_of(results.begin(), results.end(), [](int32_t r) { return r > 0; }));
