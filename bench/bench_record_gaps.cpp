@@ -165,11 +165,11 @@ tGaps Run(const QString &port, sim::Controller &controller, const QString &histo
         }
         if (load == tLoad::LogRead) {
             // From the click to the read's end, however long it takes.
-            auto *cancel = w.findChild<QPushButton *>(QStringLiteral("btnLogCancel"));
-            w.findChild<QPushButton *>(QStringLiteral("btnLogGet"))->click();
+            auto *get = w.findChild<QPushButton *>(QStringLiteral("btnLogGet"));
+            get->click();
             QElapsedTimer read;
             read.start();
-            WaitFor([&] { return !cancel->isEnabled() && w.Session().Idle(); }, 600000);
+            WaitFor([&] { return get->isEnabled() && w.Session().Idle(); }, 600000);
             g.readMs = read.elapsed();
         } else {
             loop.exec();
