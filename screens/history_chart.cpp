@@ -26,6 +26,21 @@ QSharedPointer<QCPAxisTickerText> TimeTicker(const tCurve &curve, int wanted) {
         ticker->addTick(Seconds(t.utcMs), t.label);
     return ticker;
 }
+
+// A span of the time axis shaded from the plot's top down to `depth` (a
+// share of its height).
+void Band(QCustomPlot *plot, const tCurveShade &span, double depth, const QColor &color) {
+    auto *rect = new QCPItemRect(plot);
+    rect->setClipAxisRect(plot->axisRect());
+    for (QCPItemPosition *corner : {rect->topLeft, rect->bottomRight}) {
+        corner->setTypeX(QCPItemPosition::ptPlotCoords);
+        corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    }
+    rect->topLeft->setCoords(Seconds(span.fromMs), 0);
+    rect->bottomRight->setCoords(Seconds(span.toMs), depth);
+    rect->setPen(Qt::NoPen);
+    rect->setBrush(color);
+}
 } // namespace
 
 THistoryChart::THistoryChart(QWidget *parent)
@@ -95,32 +110,12 @@ void THistoryChart::Show(const tCurve &curve, const std::array<bool, 4> &shown) 
     for (size_t k = 0; k < 4; ++k) {
         if (!shown[k])
             continue;
-        for (const tCurveShade &s : curve.shades[k]) {
-            auto *rect = new QCPItemRect(plot);
-            rect->setClipAxisRect(plot->axisRect());
-            rect->topLeft->setTypeX(QCPItemPosition::ptPlotCoords);
-            rect->topLeft->setTypeY(QCPItemPosition::ptAxisRectRatio);
-            rect->bottomRight->setTypeX(QCPItemPosition::ptPlotCoords);
-            rect->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
-            rect->topLeft->setCoords(Seconds(s.fromMs), 0);
-            rect->bottomRight->setCoords(Seconds(s.toMs), 1);
-            rect->setPen(Qt::NoPen);
-            rect->setBrush(ExcursionColor());
-        }
+        for (const tCurveShade &s : curve.shades[k])
+            Band(plot, s, 1, ExcursionColor());
     }
     // Alarm episodes: a band along the top.
-    for (const tCurveShade &s : curve.alarms) {
-        auto *rect = new QCPItemRect(plot);
-        rect->setClipAxisRect(plot->axisRect());
-        rect->topLeft->setTypeX(QCPItemPosition::ptPlotCoords);
-        rect->topLeft->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        rect->bottomRight->setTypeX(QCPItemPosition::ptPlotCoords);
-        rect->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        rect->topLeft->setCoords(Seconds(s.fromMs), 0);
-        rect->bottomRight->setCoords(Seconds(s.toMs), 0.04);
-        rect->setPen(Qt::NoPen);
-        rect->setBrush(AlarmColor());
-    }
+    for (const tCurveShade &s : curve.alarms)
+        Band(plot, s, 0.04, AlarmColor());
     // Each sensor: its max and min per column, the band between them
     // filled; sensor 1 last, on top. A column with no neighbour to join
     // (readings far apart) is drawn as dots, which a line would not show.
