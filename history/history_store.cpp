@@ -1678,6 +1678,7 @@ namespace {
 // the reading's key and the link's number, in the order stored.
 struct tStoredLink {
     int64_t t = 0, seq = 0, n = 0;
+    int64_t stepFromMs = 0; // the time stored before it, when the clock went back between
 };
 } // namespace
 
@@ -1720,20 +1721,24 @@ std::vector<tStatusReading> tHistoryStore::ReadingsAsStored(int64_t controller, 
         return readings;
     }
     // The order of storing is the chain's: each reading's link number,
-    // matched on its time and key.
+    // matched on its time and key. Every link of the controller is walked
+    // in that order, since the reading stored before a step back of the
+    // clock may lie outside the range.
     QSqlQuery q(Db());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT t, k, n FROM chain WHERE kind = 2 AND ctl = ? AND t >= ? AND "
-                             "t < ?"));
+    q.prepare(QStringLiteral("SELECT t, k, n FROM chain WHERE kind = 2 AND ctl = ? ORDER BY n"));
     q.addBindValue(qint64(controller));
-    q.addBindValue(qint64(fromMs));
-    q.addBindValue(qint64(toMs));
     if (!q.exec())
         return Fail(QStringLiteral("Falha ao ler o histórico"), q.lastError()), readings;
     std::vector<tStoredLink> links;
-    while (q.next())
-        links.push_back(
-            {q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toLongLong()});
+    std::optional<int64_t> before;
+    while (q.next()) {
+        const int64_t t = q.value(0).toLongLong();
+        if (t >= fromMs && t < toMs)
+            links.push_back({t, q.value(1).toLongLong(), q.value(2).toLongLong(),
+                             before && *before - t >= clockStepMinMs ? *before : 0});
+        before = t;
+    }
     if (!Walked(q))
         return {};
     std::sort(links.begin(), links.end(), [](const tStoredLink &a, const tStoredLink &b) {
@@ -1741,34 +1746,35 @@ std::vector<tStatusReading> tHistoryStore::ReadingsAsStored(int64_t controller, 
     });
     // Readings come by time and seq; those at one time keep their order, so
     // the k-th reading at a time is the link of the k-th seq there.
-    std::vector<std::pair<int64_t, size_t>> order; // link number (or none: last), reading
+    struct tPlace {
+        int64_t n; // link number (none: last)
+        size_t reading;
+        int64_t stepFromMs;
+    };
+    std::vector<tPlace> order;
     order.reserve(readings.size());
     size_t l = 0;
     for (size_t i = 0; i < readings.size(); ++i) {
         const int64_t t = readings[i].utcMs;
         while (l < links.size() && links[l].t < t)
             ++l;
-        const bool linked = l < links.size() && links[l].t == t;
-        order.push_back({linked ? links[l].n : std::numeric_limits<int64_t>::max(), i});
-        if (linked)
+        if (l < links.size() && links[l].t == t) {
+            order.push_back({links[l].n, i, links[l].stepFromMs});
             ++l;
+        } else {
+            order.push_back({std::numeric_limits<int64_t>::max(), i, 0});
+        }
     }
     std::stable_sort(order.begin(), order.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+                     [](const tPlace &a, const tPlace &b) { return a.n < b.n; });
     std::vector<tStatusReading> out;
     out.reserve(readings.size());
-    for (const auto &[n, i] : order)
-        out.push_back(readings[i]);
-    if (stepFromMs) {
-        stepFromMs->assign(out.size(), 0);
-        const std::vector<tHistClockStep> steps = ClockSteps(controller, fromMs, toMs);
-        size_t s = 0;
-        for (size_t i = 0; i < out.size(); ++i) {
-            while (s < steps.size() && !(steps[s].afterMs >= fromMs && steps[s].afterMs < toMs))
-                ++s; // its reading lies before the range
-            if (s < steps.size() && out[i].utcMs == steps[s].afterMs)
-                (*stepFromMs)[i] = steps[s++].beforeMs;
-        }
+    if (stepFromMs)
+        stepFromMs->clear();
+    for (const tPlace &p : order) {
+        out.push_back(readings[p.reading]);
+        if (stepFromMs)
+            stepFromMs->push_back(p.stepFromMs);
     }
     return out;
 }
